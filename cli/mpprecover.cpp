@@ -1,0 +1,2 @@
+#include "mdwdll.h"
+int main() { return GetDllVersion() == 2 ? 0 : 1; }

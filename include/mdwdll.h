@@ -1,0 +1,82 @@
+/*
+ * mdwdll: recovery of damaged project-scheduling files (.mpp, versions 9, 12
+ * and 14) into Project XML.
+ *
+ * Calling order: DllInitialize and SetLogPath (both required), optionally
+ * SetOutputFormat and UseExternStatusStrings, SetBreakFlag, then FileRecover,
+ * then RecoveryReport. GetDllVersion and GetSupportedExtensions may be called
+ * at any time. One FileRecover runs at a time per process; callbacks run on
+ * the thread that called FileRecover. Every text is UTF-16, zero-terminated.
+ */
+#ifndef MDWDLL_H
+#define MDWDLL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define MDW_EXTERN extern "C"
+#else
+#define MDW_EXTERN extern
+#endif
+#define MDW_API MDW_EXTERN __attribute__((visibility("default")))
+
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
+
+/* Results of FileRecover. */
+enum {
+  MDW_OK = 0,                 /* the project was read and the XML written */
+  MDW_ERR_OPEN_REPAIRED = -1, /* the repaired file is not a compound file the parser can open */
+  MDW_ERR_GENERAL = -2,       /* not initialised, unreadable input, no output name, output failed */
+  MDW_ERR_NOTHING = -3,       /* empty input, salvage failed, unknown version, nothing found */
+  MDW_ERR_WRITE = -5,         /* a pass could not write the recovered data */
+  MDW_ERR_PATH_TOO_LONG = -31,/* the output path is too long */
+  MDW_ERR_CANCELLED = -1000   /* the host set the cancel byte */
+};
+
+/* Receives a status text (valid during the call only). */
+typedef void (*StatusCallback)(const char16_t* text);
+/* Receives a text (may be empty) and the overall progress 0..100. */
+typedef void (*ProgressCallback)(const char16_t* text, int32_t percent);
+
+/* Stores the work folder (no trailing slash) and both callbacks; may be
+ * called again, the last call wins. Returns 1. */
+MDW_API int32_t DllInitialize(const char16_t* workFolder, StatusCallback status,
+                              ProgressCallback progress);
+/* Stores the diagnostics log path; an empty text means no log. Required. */
+MDW_API void SetLogPath(const char16_t* path);
+/* Extension given to composed output names: "*.xml" stores ".xml", "*.*"
+ * keeps the input's extension; texts of 0 or 1 characters are ignored. */
+MDW_API void SetOutputFormat(const char16_t* format);
+/* From now on the status callback receives resource keys
+ * ("App/Resources/DllStrings/mdw/Pass1"...) instead of English texts. */
+MDW_API void UseExternStatusStrings(unsigned char useKeys);
+/* Registers the host's cancel byte: non-zero asks the run to stop (-1000).
+ * FileRecover clears it when a run starts. */
+MDW_API void SetBreakFlag(unsigned char* flag);
+/* Returns 2. */
+MDW_API int32_t GetDllVersion(void);
+/* Copies "*.mpp" (6 characters with the zero) into buffer unless it is null. */
+MDW_API void GetSupportedExtensions(char16_t* buffer);
+/* Recovers input into Project XML. output is an existing folder (the file
+ * name is composed from the input's) or the output file itself; the XML
+ * goes to that path with its last three characters replaced by "xml".
+ * Returns one of the MDW_ codes above. */
+MDW_API int32_t FileRecover(const char16_t* input, const char16_t* output);
+/* Hands out the report of the runs so far as four column arrays of texts,
+ * each ended by a null entry; row 0 holds the recovery level (1..3) in
+ * column 2. Valid until the next call. Returns 0. */
+MDW_API int32_t RecoveryReport(char16_t*** column0, char16_t*** column1,
+                               char16_t*** column2, char16_t*** column3);
+
+/* Additions beyond the nine exports above. */
+
+/* Keeps the repaired compound file of the next runs at this path (it must
+ * not exist yet); null or empty: the repaired file is removed after a run. */
+MDW_API void SetKeepRepairedPath(const char16_t* path);
+/* Copies the path of the XML file of the last run (zero-terminated, cut to
+ * capacity) into buffer and returns its length, or 0 if no run composed one. */
+MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity);
+
+#endif /* MDWDLL_H */

@@ -1,0 +1,53 @@
+// The process-wide settings the host gives through the exports, and the
+// three ways every pass reports to the host: status, progress, and the
+// progress filter that drops repeats.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "mdwdll.h"
+
+struct StatusTexts {
+  enum Entry { Pass1, Pass2, Pass3, Pass4, Done, Count };
+  std::array<std::string, Count> text;
+};
+
+StatusTexts BuiltInStatusTexts();
+StatusTexts ExternStatusKeys();
+
+struct LibrarySettings {
+  std::u16string workFolder;
+  StatusCallback statusCallback = nullptr;
+  ProgressCallback progressCallback = nullptr;
+  std::u16string logPath;
+  std::u16string outputFormat;
+  unsigned char* breakFlag = nullptr;
+  bool statusSet = false;
+  bool progressSet = false;
+  bool logPathSet = false;
+  StatusTexts statusTexts = BuiltInStatusTexts();
+  std::uint32_t progressBase = 0;
+  std::uint32_t progressSpan = 0;
+  std::int32_t lastPercent = 100;
+
+  // Beyond the nine exports: where to keep the repaired compound file, and
+  // the XML path of the last run.
+  std::u16string keepRepairedPath;
+  std::u16string lastOutputPath;
+
+  const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
+};
+
+extern LibrarySettings theSettings;
+
+// Whether the host has asked the run to stop. Without a registered cancel
+// byte nothing is ever cancelled.
+bool CancelRequested();
+// Clears the host's cancel byte, if one is registered.
+void ClearCancel();
+
+void SendStatus(const char* text);
+void SendProgress(const char* text, std::int32_t percent);
+void ReportProgress(std::int32_t percent, const char* text);

@@ -1,0 +1,1 @@
+/* libmdwdll.so is made of the core archive alone; this unit only gives the target a source. */

@@ -1,0 +1,154 @@
+#include "platform/Text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace platform {
+namespace {
+
+// Bytes 0x80..0x9F of Windows-1252. The five bytes the code page leaves
+// undefined map to the C1 control of the same value, as the system does.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+char AnsiFromCodePoint(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
+    if (kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
+  return '?';
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// Decodes one code point of UTF-16 at text[i], advancing i.
+char32_t NextUtf16(std::u16string_view text, std::size_t& i) {
+  char16_t u = text[i++];
+  if (u >= 0xD800 && u <= 0xDBFF) {
+    if (i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
+      char32_t low = text[i++];
+      return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00);
+    }
+    return kReplacement;
+  }
+  if (u >= 0xDC00 && u <= 0xDFFF) return kReplacement;
+  return u;
+}
+
+// Decodes one code point of UTF-8 at text[i], advancing i; an ill-formed
+// sequence yields U+FFFD and consumes one byte.
+char32_t NextUtf8(std::string_view text, std::size_t& i) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char b0 = byte(i);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  std::size_t len = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + len > text.size()) {
+    ++i;
+    return kReplacement;
+  }
+  for (std::size_t k = 1; k < len; ++k) {
+    unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return kReplacement;
+  }
+  i += len;
+  return cp;
+}
+
+}  // namespace
+
+std::u16string FromWide(const char16_t* text) {
+  return text ? std::u16string(text) : std::u16string();
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) AppendUtf8(out, NextUtf16(text, i));
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) AppendUtf16(out, NextUtf8(text, i));
+  return out;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) out.push_back(AnsiFromCodePoint(NextUtf16(text, i)));
+  return out;
+}
+
+std::u16string AnsiToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto b = static_cast<unsigned char>(c);
+    out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<char16_t>(b));
+  }
+  return out;
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) out.push_back(AnsiFromCodePoint(NextUtf8(text, i)));
+  return out;
+}
+
+}  // namespace platform
