@@ -3,15 +3,58 @@
 // recovered into a clean compound file.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/CompoundFile.h"
+
+namespace salvage {
+class CSat;
+class CRoot;
+class DirItem;
+}  // namespace salvage
 
 class CStgReader {
  public:
-  virtual ~CStgReader() = default;
+  CStgReader();
+  virtual ~CStgReader();
+  CStgReader(const CStgReader&) = delete;
+  CStgReader& operator=(const CStgReader&) = delete;
 
-  // Each stage returns 0 on success or a non-zero error code.
+  // Reads the file at path into memory. 0, or -1 when it cannot be read.
   virtual int Init(std::u16string_view path);
+  // Recovers the tables, the directory and the stream data: 0, -1 (file too
+  // small, tables unreadable), -2 (directory), -3 (stream data) or -1000
+  // (cancelled by the host).
   virtual int ParseData();
+  // Writes the recovered storages and streams as a new compound file at
+  // repairedPath, which must not exist: 0, -4 (the file could not be written
+  // there) or -5 (no temporary compound file could be made).
   virtual int WriteData(std::u16string_view repairedPath);
+
+  // What the salvage recovered, for inspection.
+  salvage::CSat* Sat() const { return sat_.get(); }
+  salvage::CRoot* Root() const { return root_.get(); }
+
+ private:
+  struct WalkFrame;
+  int ParseRootElements(platform::ElementId storage);
+  int ParseDir(std::int32_t index, platform::ElementId storage);
+  bool EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame);
+  bool LogElement(std::int32_t index, const salvage::DirItem& item);
+  int WriteTree(const std::u16string& tempPath);
+  void WriteSummary();
+
+  bool initialised_ = false;
+  std::vector<std::uint8_t> image_;  // the file followed by 512 zero bytes
+  std::int32_t imageSize_ = 0;
+  std::unique_ptr<salvage::CSat> sat_;
+  std::unique_ptr<salvage::CRoot> root_;
+  std::int32_t lastParsed_ = -10;
+  std::vector<std::uint8_t> elParsed_;  // per item, while WriteData runs: 1 once handled
+  std::vector<std::uint8_t> visited_;   // the walk's cycle guard
+  platform::CompoundFileWriter* writer_ = nullptr;
 };

@@ -1,0 +1,23 @@
+#include "sat/SalvageState.h"
+
+#include <cmath>
+
+#include "sat/CompoundLayout.h"
+
+namespace salvage {
+
+FileBounds theBounds;
+HeaderInfo theHeader;
+SalvageStats theStats;
+std::int32_t theRecurseLevel = 0;
+
+FileBounds FileBounds::ForFileSize(std::int64_t size) {
+  FileBounds b;
+  b.maxSector = static_cast<std::int32_t>(size / kSectorSize - 1);
+  b.maxMiniSector = static_cast<std::uint32_t>(((size / kMiniSectorSize) * 2) / 3);
+  b.needSatSectors = static_cast<std::uint32_t>(std::ceil(b.maxSector / double(kEntriesPerSector)));
+  b.needDifSectors = b.needSatSectors >> 7;
+  return b;
+}
+
+}  // namespace salvage

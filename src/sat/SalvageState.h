@@ -1,0 +1,54 @@
+// State that one salvage shares between its stages: the bounds computed from
+// the file size, the header fields as read and as later corrected, and the
+// counters printed in the closing summary. One salvage runs at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace salvage {
+
+// Every sector number, mini-sector number and count the salvage accepts is
+// checked against these.
+struct FileBounds {
+  std::int32_t maxSector = 0;          // file size / 512 - 1
+  std::uint32_t maxMiniSector = 0;     // ((size / 64) * 2) / 3; reset once the mini stream is known
+  std::uint32_t needSatSectors = 0;    // ceil(maxSector / 128)
+  std::uint32_t needDifSectors = 0;    // needSatSectors / 128
+
+  static FileBounds ForFileSize(std::int64_t size);
+};
+
+struct HeaderInfo {
+  std::uint32_t satSectorsCount = 0;
+  std::uint32_t satStart = 0;
+  std::uint32_t miniSatStart = 0;
+  std::uint32_t rootsStart = 0;
+  std::uint32_t difStart = 0;
+  std::uint32_t difSectorsCount = 0;
+};
+
+struct SalvageStats {
+  std::uint32_t satSectorsFound = 0;
+  std::uint32_t satSectorsDefined = 0;
+  std::uint32_t miniSatSectorsExpected = 0;
+  std::uint32_t miniSatSectorsDefined = 0;
+  std::uint32_t rootEntriesFound = 0;
+  std::uint32_t damagedElements = 0;
+  std::uint32_t lostElements = 0;
+  std::uint32_t storagesTotal = 0;
+  std::uint32_t storagesCreated = 0;
+  std::uint32_t streamsTotal = 0;
+  std::uint32_t streamsCreated = 0;
+  std::uint32_t namesCorrected = 0;
+};
+
+extern FileBounds theBounds;
+extern HeaderInfo theHeader;
+extern SalvageStats theStats;
+
+}  // namespace salvage
+
+namespace salvage {
+// Depth of the directory walk that writes the repaired file, as its log shows it.
+extern std::int32_t theRecurseLevel;
+}  // namespace salvage

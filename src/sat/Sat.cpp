@@ -1,0 +1,724 @@
+#include "sat/Sat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "LibrarySettings.h"
+#include "Logger.h"
+#include "sat/CompoundLayout.h"
+
+namespace salvage {
+namespace {
+
+// Sector number <-> image offset. Offsets are kept to 32 bits, as the lists
+// of SAT sectors store them (files are below 2 GB).
+constexpr std::uint32_t OffsetOfSector(std::uint32_t sector) { return (sector + 1) * kSectorSize; }
+constexpr std::uint32_t SectorOfOffset(std::uint64_t offset) {
+  return static_cast<std::uint32_t>(offset / kSectorSize) - 1;
+}
+
+constexpr bool IsReservedSect(std::uint32_t v) {
+  return v == kEndOfChain || v == kFreeSect || v == kSatSect;
+}
+
+std::int64_t MaxSector() { return theBounds.maxSector; }
+
+// The 128 sector numbers of the sector at offset; zeros where the image ends.
+void LoadPart(const ImageView& image, std::uint64_t offset, std::uint32_t (&part)[kEntriesPerSector]) {
+  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) part[i] = image.U32(offset + 4 * i);
+}
+
+}  // namespace
+
+CSat::CSat() = default;
+CSat::~CSat() = default;
+
+int CSat::Init(ImageView image) {
+  theLog.WriteLine("S: CSat::Init");
+  image_ = image;
+  theLog.WriteLine("F: CSat::Init");
+  return 0;
+}
+
+void CSat::SetFileInfo(std::int64_t fileSize, HeaderInfo& header) {
+  fileSize_ = fileSize;
+  header_ = &header;
+  const std::int64_t sectors = fileSize / kSectorSize;
+  if (header.satStart > sectors) header.satStart = 0;
+  if (header.rootsStart > sectors) header.rootsStart = 1;
+}
+
+std::optional<std::uint64_t> CSat::GetOffsBySector(std::uint32_t n) const {
+  if (image_.Empty()) return std::nullopt;
+  const std::uint64_t offset = kSectorSize + std::uint64_t{n} * kSectorSize;
+  if (offset + kSectorSize > static_cast<std::uint64_t>(fileSize_)) return std::nullopt;
+  return offset;
+}
+
+std::uint32_t CSat::FirstValueOf(std::uint32_t n) const {
+  return image_.U32((std::uint64_t{n} + 1) * kSectorSize);
+}
+
+// --- the list of SAT sectors --------------------------------------------
+
+void CSat::AppendSat(std::uint32_t offset) {
+  satList_.push_back(offset);
+  if (offset != 0) ++satListCount_[offset];
+}
+
+void CSat::PopSat() {
+  if (satList_.empty()) return;
+  const std::uint32_t offset = satList_.back();
+  satList_.pop_back();
+  if (offset == 0) return;
+  auto it = satListCount_.find(offset);
+  if (it != satListCount_.end() && --it->second == 0) satListCount_.erase(it);
+}
+
+bool CSat::SatListHas(std::uint32_t offset) const {
+  return offset != 0 && satListCount_.count(offset) != 0;
+}
+
+// --- small tests ----------------------------------------------------------
+
+bool CSat::IsNewSatSector(std::uint32_t v) const {
+  const bool outOfRange = static_cast<std::int32_t>(v) < 0 || std::int64_t{v} > MaxSector();
+  if (outOfRange && !IsLikeSpecial(0xFF, v)) return false;
+  if (CancelRequested()) return false;
+  return !SatListHas(OffsetOfSector(v));
+}
+
+bool CSat::IsDifSector(std::uint32_t sector) const {
+  const std::uint64_t base = (std::uint64_t{sector} + 1) * kSectorSize;
+  int count = 0;
+  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+    const std::uint32_t raw = image_.U32(base + 4 * i);
+    if (IsNewSatSector(TruncateByBound(raw, theBounds.maxSector))) ++count;
+    if (IsReservedSect(raw)) ++count;
+  }
+  theLog.WriteFormat("%sValidating sector %i on belong to DIF: %i values from 128 are valid",
+                     count < 65 ? "[BAD]\t" : "[GOOD]\t", static_cast<int>(sector), count);
+  return count > 64;
+}
+
+bool CSat::IsFirstPresector(std::uint64_t offset) const {
+  if (static_cast<std::int64_t>(offset) > fileSize_ - kSectorSize) return false;
+  int count = 0;
+  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+    const std::uint32_t v = image_.U32(offset + 4 * i);
+    if (v == i + 1 || IsReservedSect(v)) ++count;
+  }
+  if (count <= 110) return false;
+  theLog.WriteFormat("Check on first presector passed with counter %d", count);
+  return true;
+}
+
+// The first candidate (in file order) whose first value lies within 9 of v.
+std::uint32_t CSat::FindCandidateNear(std::uint32_t v) const {
+  if (std::uint64_t{v} * kSectorSize > static_cast<std::uint64_t>(fileSize_)) return 0;
+  if (CancelRequested()) return 0xFFFFFFFF;
+  std::uint32_t best = 0xFFFFFFFF;
+  for (std::uint32_t d = 0; d < 10; ++d) {
+    for (std::uint32_t f : {v + d, v - d}) {
+      auto it = candidateByFirstValue_.find(f);
+      if (it != candidateByFirstValue_.end()) best = std::min(best, it->second);
+    }
+  }
+  return best == 0xFFFFFFFF ? 0 : candidateSectors_[best];
+}
+
+// --- scoring candidates -----------------------------------------------------
+
+CSat::WalkResult CSat::WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k,
+                                     bool mini) const {
+  std::uint32_t lo = k * kEntriesPerSector;
+  std::uint32_t hi = (k + 1) * kEntriesPerSector - 1;
+  const std::uint32_t bound =
+      mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
+  WalkResult r;
+  std::uint32_t prev = 0;
+  std::uint32_t cur = part[p];
+  for (;;) {
+    if (cur == kWalkedMark || r.length >= theBounds.maxSector) return r;
+    if (cur == kEndOfChain) {
+      r.endFound = 1;
+      ++r.length;
+      part[p] = kWalkedMark;
+      return r;
+    }
+    if (cur == kSatSect || cur == kFreeSect || cur == kDifSect) return r;
+    if (IsLikeSpecial(0xFE, cur)) r.endFound = 1;
+    const std::uint32_t next = TruncateByBound(cur, bound);
+    if (k == 0xFFFFFFFF && hi == 0xFFFFFFFF) {
+      lo = next & ~(kEntriesPerSector - 1);
+      hi = lo + kEntriesPerSector - 1;
+    }
+    if ((cur == 0 || cur >= bound) && next - prev != 1 && !IsLikeSpecial(0xFF, cur) &&
+        !IsLikeSpecial(0xFD, cur) && !IsLikeSpecial(0xFE, cur)) {
+      ++r.rubbish;
+      if (k == 0xFFFFFFFF) {
+        part[p] = kWalkedMark;
+        return r;
+      }
+    }
+    if (next - prev == 1) ++r.stepByStep;
+    if (next < lo || next > hi) {
+      part[p] = kWalkedMark;
+      return r;
+    }
+    ++r.length;
+    part[p] = kWalkedMark;
+    p = next - lo;
+    prev = next;
+    cur = part[p];
+  }
+}
+
+// Whether the table entry that maps the candidate sector marks it as a SAT sector.
+bool CSat::SatMarkTest(std::uint64_t offset) const {
+  if (offset < kSectorSize) return false;
+  const std::uint32_t sector = SectorOfOffset(offset);
+  const std::uint32_t pos = sector / kEntriesPerSector;
+  std::uint64_t table;
+  if (pos < satList_.size() && satList_[pos] != 0) {
+    table = satList_[pos];
+  } else if (satList_.empty()) {
+    table = (std::uint64_t{header_ ? header_->satStart : 0} + 1) * kSectorSize;
+  } else {
+    auto placed = GetOffsBySector(sector);
+    if (!placed) return false;
+    table = *placed;
+  }
+  const std::uint64_t entry = table + (sector % kEntriesPerSector) * 4;
+  if (entry + 4 > static_cast<std::uint64_t>(fileSize_)) return false;
+  return image_.LikeSpecial(0xFD, entry);
+}
+
+PartScore CSat::ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const {
+  PartScore s;
+  if (static_cast<std::int64_t>(offset) > fileSize_ - kSectorSize) return s;
+  std::uint32_t part[kEntriesPerSector];
+  LoadPart(image_, offset, part);
+  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+    const WalkResult w = WalkPartChain(part, i, k, mini);
+    if (IsLikeSpecial(static_cast<std::uint8_t>(part[0] & 0xFF), part[i])) ++s.chainsCount;
+    if (w.length > 2 - w.endFound * 2 * (mini ? 1 : 0)) {
+      ++s.chainsCount;
+      s.goodChains += w.endFound;
+      s.maxChainLen = std::max(s.maxChainLen, w.length);
+      s.stepByStep = std::max(s.stepByStep, w.stepByStep);
+    }
+    s.rubbish += w.rubbish;
+  }
+  const bool unordered = s.maxChainLen - s.stepByStep >= 5;
+  if (!mini) {
+    const bool marked = s.chainsCount > 0 && SatMarkTest(offset);
+    s.likeSatPoints = (marked ? 100 : 0) + s.maxChainLen + (s.maxChainLen > 20 ? 30 : 0) +
+                      6 * s.chainsCount - s.rubbish - (unordered ? 50 : 0);
+  } else {
+    const bool penalty = s.chainsCount / 2 > s.goodChains && s.rubbish > 0;
+    s.likeSatPoints = (s.chainsCount > 0 ? 30 : 0) + (s.maxChainLen >= 2 ? 10 : 0) +
+                      8 * s.chainsCount - s.rubbish - (unordered ? 50 : 0) - (penalty ? 30 : 0);
+  }
+  return s;
+}
+
+// --- the whole-file search for table-like sectors -----------------------------
+
+void CSat::CollectCandidates() {
+  theLog.WriteLine("Before collecting SAT");
+  candidateSectors_.clear();
+  candidateByFirstValue_.clear();
+  const std::int64_t limit = fileSize_ / kSectorSize - 1;
+  for (std::int64_t s = 0; s < limit; ++s) {
+    const std::uint64_t base = static_cast<std::uint64_t>(s + 1) * kSectorSize;
+    int count = 0;
+    for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+      const std::uint32_t v = image_.U32(base + 4 * i);
+      if ((std::int64_t{v} < limit && static_cast<std::int32_t>(v) > 0) || IsReservedSect(v)) ++count;
+    }
+    if (count < 90) continue;
+    const auto sector = static_cast<std::uint32_t>(s);
+    candidateByFirstValue_.try_emplace(FirstValueOf(sector),
+                                       static_cast<std::uint32_t>(candidateSectors_.size()));
+    candidateSectors_.push_back(sector);
+  }
+  theLog.WriteLine("After collecting SAT");
+}
+
+void CSat::IndexCandidates() {
+  indexed_ = true;
+  theLog.WriteLine("Start indexation file for SAT sectors");
+  candidateOffsets_.clear();
+  for (std::uint32_t s : candidateSectors_) candidateOffsets_.push_back(OffsetOfSector(s));
+  theLog.WriteFormat("End indexation. Define %i sectors like SAT", static_cast<int>(candidateOffsets_.size()));
+}
+
+std::uint32_t CSat::FindSatPart(std::uint32_t k) {
+  if (!indexed_) IndexCandidates();
+  std::size_t bestAt = candidateOffsets_.size();
+  PartScore best;
+  for (std::size_t i = 0; i < candidateOffsets_.size(); ++i) {
+    const PartScore s = ScoreSatPart(candidateOffsets_[i], k, false);
+    if (s.likeSatPoints > 0 && (bestAt == candidateOffsets_.size() || s.likeSatPoints > best.likeSatPoints)) {
+      best = s;
+      bestAt = i;
+      if (best.likeSatPoints > 512) break;
+    }
+  }
+  if (bestAt == candidateOffsets_.size()) {
+    theLog.WriteLine("Can`t find part");
+    return 0;
+  }
+  const std::uint32_t offset = candidateOffsets_[bestAt];
+  candidateOffsets_.erase(candidateOffsets_.begin() + static_cast<std::ptrdiff_t>(bestAt));
+  theLog.WriteFormat(
+      "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, rubbish - %i, "
+      "stepbystep - %i, goodchains %i, LikeSAT points: %i",
+      static_cast<int>(SectorOfOffset(offset)), static_cast<int>(offset), best.chainsCount,
+      best.maxChainLen, best.rubbish, best.stepByStep, best.goodChains, best.likeSatPoints);
+  return offset;
+}
+
+std::uint32_t CSat::FindMiniSatPart(std::uint32_t k, std::int32_t minPoints) {
+  if (!indexed_) IndexCandidates();
+  std::unordered_set<std::uint32_t> listed(miniSatList_.begin(), miniSatList_.end());
+  std::int32_t bestPoints = 0;
+  std::uint32_t bestOffset = 0;
+  PartScore best;
+  for (std::uint32_t offset : candidateOffsets_) {
+    if (listed.count(SectorOfOffset(offset))) continue;
+    const PartScore s = ScoreSatPart(offset, k, true);
+    if (s.likeSatPoints > bestPoints && s.likeSatPoints > minPoints) {
+      bestPoints = s.likeSatPoints;
+      bestOffset = offset;
+      best = s;
+    }
+  }
+  if (bestOffset == 0) {
+    theLog.WriteLine("Can`t find part");
+    return 0;
+  }
+  theLog.WriteFormat(
+      "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, stepbystep: %i, "
+      "goodchains: %i, LikeSAT points: %i",
+      static_cast<int>(SectorOfOffset(bestOffset)), static_cast<int>(bestOffset), best.chainsCount,
+      best.maxChainLen, best.stepByStep, best.goodChains, best.likeSatPoints);
+  return bestOffset;
+}
+
+// --- FindSat ----------------------------------------------------------------
+
+// The header's own list of SAT sectors. Where an entry is damaged, the next
+// SAT sector is guessed from the sector after the previous one, or from a
+// table-like sector whose first value lies near. False when cancelled.
+bool CSat::WalkHeaderList(std::uint32_t& prev) {
+  const std::uint32_t first = satList_.empty() ? 0 : 1;
+  const std::uint32_t last = std::min(first + 108, kHdrSatListEntries);
+  for (std::uint32_t i = first; i < last; ++i) {
+    const std::uint32_t raw = image_.U32(kHdrSatList + 4 * i);
+    if (IsLikeSpecial(0xFF, raw)) break;
+    const std::uint32_t v = TruncateByBound(raw, theBounds.maxSector);
+    const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
+    if (IsNewSatSector(v)) {
+      AppendSat(OffsetOfSector(v));
+      if (rawInFile) prev = raw;
+      continue;
+    }
+    if (!GetOffsBySector(prev)) {
+      prev = 1;
+      continue;
+    }
+    FindCandidateNear(FirstValueOf(prev) + 508);
+    if (CancelRequested()) return false;
+    const std::uint32_t n = prev + 1;
+    if (std::int64_t{n} >= MaxSector()) {
+      prev = 1;
+      continue;
+    }
+    const std::uint32_t w = TruncateByBound(FirstValueOf(n), theBounds.maxSector);
+    if (IsNewSatSector(w)) {
+      AppendSat(OffsetOfSector(w));
+      prev = n;
+      continue;
+    }
+    if (prev == 0) prev = 1;
+    if (!rawInFile || !GetOffsBySector(prev)) {
+      prev = 1;
+      continue;
+    }
+    const std::uint32_t y = FindCandidateNear(FirstValueOf(prev) + 508);
+    if (std::int64_t{y} > MaxSector()) {
+      prev = 1;
+      continue;
+    }
+    AppendSat(y != 0 ? OffsetOfSector(y) : 0);
+    ++prev;
+  }
+  return true;
+}
+
+// The DIF chain: further SAT sectors, 127 to a DIF sector, whose last entry
+// names the next DIF sector. A walk never reads past a DIF sector's 512
+// bytes: after its last entry it goes on with the sector that entry names.
+// False when cancelled.
+bool CSat::WalkDif(std::uint32_t& prev) {
+  const HeaderInfo& h = *header_;
+  if (h.difSectorsCount == 0 || h.difStart == 0xFFFFFFFF || std::int64_t{h.difStart} >= MaxSector() ||
+      !IsDifSector(h.difStart))
+    return true;
+  theLog.WriteLine("GetOffsBySector before the loop passed");
+  constexpr std::uint32_t kLastEntry = kEntriesPerSector - 1;
+  std::optional<std::uint64_t> dif = GetOffsBySector(h.difStart);
+  std::uint32_t j = 0;
+  std::uint32_t done = 0;
+  auto nextDifSector = [&](std::uint32_t raw) {
+    j = 0;
+    ++done;
+    dif = GetOffsBySector(TruncateByBound(raw, theBounds.maxSector));
+  };
+  while (done < h.difSectorsCount && dif) {
+    if (CancelRequested()) return false;
+    const std::uint32_t raw = image_.U32(*dif + 4 * j);
+    const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
+    bool appended = false;
+    const std::uint32_t v = TruncateByBound(raw, theBounds.maxSector);
+    if (IsNewSatSector(v)) {
+      AppendSat(OffsetOfSector(v));
+      prev = raw;
+      appended = true;
+    } else if (std::uint64_t{prev} * kSectorSize >= static_cast<std::uint64_t>(fileSize_) ||
+               !GetOffsBySector(prev)) {
+      prev = 1;
+    } else {
+      theLog.WriteLine("GetOffsBySector in not valid sector passed");
+      if (FindCandidateNear(FirstValueOf(prev) + 508) == 0xFFFFFFFF) {
+        theLog.WriteLine("Unable to find neccessary SAT block");
+        prev = 1;
+      } else {
+        const std::uint32_t n = prev + 1;
+        if (std::int64_t{n} >= MaxSector()) return true;
+        const std::uint32_t w = TruncateByBound(FirstValueOf(n), theBounds.maxSector);
+        if (IsNewSatSector(w)) {
+          AppendSat(OffsetOfSector(w));
+          if (rawInFile) prev = n;
+          appended = true;
+        } else {
+          if (prev == 0) prev = 1;
+          if (!rawInFile) {
+            prev = 1;
+            if (++j > kLastEntry) return true;
+            continue;
+          }
+          if (!GetOffsBySector(prev)) {
+            prev = 1;
+          } else {
+            const std::uint32_t y = FindCandidateNear(FirstValueOf(prev) + 508);
+            if (y == 0xFFFFFFFF) {
+              theLog.WriteLine("Unable to find neccessary SAT block");
+              prev = 1;
+            } else if (std::int64_t{y} >= MaxSector()) {
+              prev = 1;
+            } else {
+              AppendSat(y != 0 ? OffsetOfSector(y) : 0);
+              appended = true;
+            }
+          }
+        }
+      }
+    }
+    if (appended && j == kLastEntry) {
+      // The last entry names the next DIF sector, not a SAT sector.
+      theLog.WriteLine("Last DIF entry in the sector found");
+      PopSat();
+      nextDifSector(raw);
+    } else if (j == kLastEntry) {
+      nextDifSector(raw);
+    } else {
+      ++j;
+    }
+  }
+  return true;
+}
+
+std::uint32_t CSat::FindSat() {
+  theLog.WriteLine("Start CSat::FindSat()");
+  HeaderInfo& h = *header_;
+  std::uint64_t working = (std::uint64_t{h.satStart} + 1) * kSectorSize;
+  satList_.clear();
+  satListCount_.clear();
+  satFound_ = false;
+
+  // check1: the sector just before the header's first SAT sector (never the header itself).
+  const std::uint64_t presector = std::uint64_t{h.satStart} * kSectorSize;
+  if (presector >= kSectorSize && IsFirstPresector(presector)) {
+    AppendSat(static_cast<std::uint32_t>(presector));
+    theLog.WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(presector));
+  }
+  // check2: the header's first SAT sector; check3: sector 0.
+  if (ScoreSatPart(working, 0, false).likeSatPoints > 100) {
+    AppendSat(static_cast<std::uint32_t>(working));
+    theLog.WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(working));
+  } else {
+    working = kSectorSize;
+    if (ScoreSatPart(working, 0, false).likeSatPoints > 100) {
+      AppendSat(static_cast<std::uint32_t>(working));
+      h.satStart = 0;
+      theLog.WriteLine("Find start of SAT by offs 0x200");
+    } else {
+      theLog.WriteError("Find start of SAT by offs 0x200 with HARDCODE");
+    }
+  }
+
+  CollectCandidates();
+
+  std::uint32_t prev = 0;
+  if (!WalkHeaderList(prev)) return kSatSearchCancelled;
+
+  theLog.WriteFormat("Find %i sectors", static_cast<int>(satList_.size()));
+  theLog.WriteLine(h.difSectorsCount > 0 ? "Finding DIF sectors" : "No DIF sectors present");
+  if (!WalkDif(prev)) return kSatSearchCancelled;
+
+  while (!satList_.empty() && satList_.back() == 0) PopSat();
+  theLog.WriteLine("Check sectors on correct");
+  theLog.WriteLine("Search lost parts of SAT");
+  for (std::size_t k = 0; k < satList_.size(); ++k) {
+    if (satList_[k] != 0) continue;
+    theLog.WriteFormat("Looking for lost SAT part for sectors [%i - %i]", static_cast<int>(k * 128),
+                       static_cast<int>((k + 1) * 128 - 1));
+  }
+
+  theLog.WriteLine("Search last parts of SAT");
+  const auto c = static_cast<std::uint32_t>(satList_.size());
+  if (theBounds.needSatSectors - 0.1 * c > c) {
+    for (std::uint32_t k = c; k < theBounds.needSatSectors; ++k) {
+      const std::uint32_t r = FindSatPart(k);
+      if (r != 0) AppendSat(r);
+      if (candidateOffsets_.empty()) break;
+    }
+  }
+  theLog.WriteLine("End Search SAT Parts");
+
+  const std::uint32_t result = SectorOfOffset(working);
+  if (satList_.empty()) {
+    theLog.WriteLine("Can't find SAT");
+    theLog.WriteLine("Finish CSat::FindSat()");
+    return result;
+  }
+  satFound_ = true;
+  theLog.WriteLine("SAT dump");
+  int defined = 0;
+  for (std::uint32_t offset : satList_) {
+    if (offset == 0) {
+      theLog.WriteLine("MISS! SAT sector..");
+      continue;
+    }
+    ++defined;
+    theLog.WriteFormat("SAT sector: [0x%08x] (%i)", offset, static_cast<int>(offset));
+  }
+  theLog.WriteFormat("%i from %i finded SAT sectors defined, and from %i whole count", defined,
+                     static_cast<int>(satList_.size()), static_cast<int>(h.satSectorsCount));
+  theStats.satSectorsFound = static_cast<std::uint32_t>(satList_.size());
+  theStats.satSectorsDefined = static_cast<std::uint32_t>(defined);
+  theLog.WriteLine("Finish CSat::FindSat()");
+  return result;
+}
+
+// --- the tables -------------------------------------------------------------
+
+int CSat::ReadSat() {
+  theLog.WriteLine("S: CSat::ReadSat()");
+  // Repeated offsets go, keeping the first; a missing part (0) keeps its
+  // place, so that every part after it still maps its own sectors.
+  std::vector<std::uint32_t> unique;
+  std::unordered_set<std::uint32_t> seen;
+  for (std::uint32_t offset : satList_)
+    if (offset == 0 || seen.insert(offset).second) unique.push_back(offset);
+  satList_.clear();
+  satListCount_.clear();
+  for (std::uint32_t offset : unique) AppendSat(offset);
+
+  satTable_.assign(satList_.size() * kEntriesPerSector, 0xFDFDFDFD);
+  for (std::size_t i = 0; i < satList_.size(); ++i) {
+    std::uint32_t* part = satTable_.data() + i * kEntriesPerSector;
+    const std::uint64_t offset = satList_[i];
+    if (static_cast<std::int64_t>(offset) <= fileSize_ - kSectorSize) {
+      std::uint32_t values[kEntriesPerSector];
+      LoadPart(image_, offset, values);
+      std::copy(values, values + kEntriesPerSector, part);
+    } else {
+      std::fill(part, part + kEntriesPerSector, 0u);
+    }
+  }
+
+  // Entries that point outside the file continue the run before them.
+  std::uint32_t last = 1;
+  const auto size = static_cast<std::uint64_t>(fileSize_);
+  for (std::uint32_t& e : satTable_) {
+    if (IsReservedSect(e) || e == kDifSect) continue;
+    const bool inRange = std::uint64_t{e * kSectorSize} <= size && std::uint64_t{e} <= size;
+    if (!inRange) e = ++last;
+    else last = e;
+  }
+  chainMarks_.assign(satTable_.size(), 0);
+  return 0;
+}
+
+std::uint32_t CSat::FindMiniSat() {
+  HeaderInfo& h = *header_;
+  if (h.miniSatStart == kEndOfChain) return 0;
+  theLog.WriteLine("Start CSat::FindMiniSat()");
+  miniSatList_.clear();
+  Chain chain;
+  FollowChain(h.miniSatStart, chain);
+
+  theLog.WriteLine("Check chain miniSAT on correct");
+  bool allAccepted = !chain.sectors.empty();
+  for (std::size_t k = 0; k < chain.sectors.size(); ++k) {
+    const std::uint32_t sector = chain.sectors[k];
+    const std::uint32_t offset = OffsetOfSector(sector);
+    const PartScore s = ScoreSatPart(offset, static_cast<std::uint32_t>(k), true);
+    theLog.WriteFormat("Minisat Sector %i (%i): ball - %i, count - %i, maxlen - %i, rubbish - %i, stepbystep - %i",
+                       static_cast<int>(sector), static_cast<int>(offset), s.likeSatPoints, s.chainsCount,
+                       s.maxChainLen, s.rubbish, s.stepByStep);
+    if (s.likeSatPoints < 50) {
+      theLog.WriteFormat("Minisat Sector %i, not seem correct", static_cast<int>(sector));
+      allAccepted = false;
+      break;
+    }
+    miniSatList_.push_back(sector);
+  }
+  if (allAccepted) {
+    theLog.WriteFormat("All %i miniSAT sectors defined", static_cast<int>(miniSatList_.size()));
+    theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+    theStats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
+    return miniSatList_.front();
+  }
+
+  theLog.WriteLine("Search last parts of miniSAT");
+  for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= theBounds.maxMiniSector / 128; ++k) {
+    theLog.WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
+                       static_cast<int>((k + 1) * 128 - 1));
+    const std::uint32_t r = FindMiniSatPart(k, k > 0 ? 50 : 0);
+    miniSatList_.push_back(r != 0 ? SectorOfOffset(r) : 0xFFFFFFFF);
+  }
+  if (miniSatList_.empty()) {
+    theLog.WriteLine("Cant find miniSAT");
+    theLog.WriteLine("Finish CSat::FindSat()");
+    return 0xFFFFFFFF;
+  }
+  const auto defined = static_cast<std::uint32_t>(
+      std::count_if(miniSatList_.begin(), miniSatList_.end(), [](std::uint32_t s) { return s != 0xFFFFFFFF; }));
+  theLog.WriteFormat("%i from %i miniSAT sectors defined", static_cast<int>(defined),
+                     static_cast<int>(miniSatList_.size()));
+  theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+  theStats.miniSatSectorsDefined = defined;
+  theLog.WriteLine("Finish CSat::FindSat()");
+  return miniSatList_.front();
+}
+
+int CSat::ReadMiniSat() {
+  theLog.WriteLine("inside CSat::ReadMiniSat()");
+  miniSatTable_.assign(miniSatList_.size() * kEntriesPerSector, 0xFFFFFFFF);
+  for (std::size_t i = 0; i < miniSatList_.size(); ++i) {
+    if (miniSatList_[i] == 0xFFFFFFFF) continue;
+    auto offset = GetOffsBySector(miniSatList_[i]);
+    if (!offset) continue;
+    std::uint32_t values[kEntriesPerSector];
+    LoadPart(image_, *offset, values);
+    std::copy(values, values + kEntriesPerSector, miniSatTable_.data() + i * kEntriesPerSector);
+  }
+  theLog.WriteLine("CSat::ReadMiniSat() done.");
+  return 0;
+}
+
+// --- chains -----------------------------------------------------------------
+
+int CSat::FollowChain(std::uint32_t start, Chain& chain) {
+  chain.sectors.clear();
+  chain.chainEnded = false;
+  const auto count = static_cast<std::uint32_t>(satTable_.size());
+  if (chainMarks_.size() != count) chainMarks_.assign(count, 0);
+  std::uint32_t cur = start;
+  for (;;) {
+    if (cur > count || std::int64_t{cur} > MaxSector()) {
+      theLog.WriteLine("Trying to read over boundary sector");
+      break;
+    }
+    if (cur == count) {
+      chain.chainEnded = true;
+      break;
+    }
+    if (chainMarks_[cur]) {
+      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
+      break;
+    }
+    chainMarks_[cur] = 1;
+    chain.sectors.push_back(cur);
+    const std::uint32_t entry = satTable_[cur];
+    if (IsLikeSpecial(0xFF, entry) || IsLikeSpecial(0xFD, entry)) break;
+    if (IsLikeSpecial(0xFE, entry)) {
+      theLog.WriteLine("End of chain found");
+      chain.chainEnded = true;
+      break;
+    }
+    cur = TruncateByBound(entry, theBounds.maxSector);
+  }
+  for (std::uint32_t s : chain.sectors) chainMarks_[s] = 0;
+  return 0;
+}
+
+int CSat::FollowMiniChain(std::uint32_t start, Chain& chain) {
+  chain.sectors.clear();
+  chain.chainEnded = false;
+  if (start == kEndOfChain || start == kFreeSect) return 0;
+  const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
+  std::vector<std::uint8_t> marks(count, 0);
+  std::uint32_t cur = start;
+  for (;;) {
+    if (cur > theBounds.maxMiniSector) break;
+    if (cur >= count) {
+      // No table part maps this mini sector: it ends the chain.
+      if (cur == count) chain.sectors.push_back(cur);
+      break;
+    }
+    if (marks[cur]) {
+      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
+      break;
+    }
+    marks[cur] = 1;
+    chain.sectors.push_back(cur);
+    cur = TruncateByBound(miniSatTable_[cur], theBounds.maxMiniSector);
+  }
+  return 0;
+}
+
+int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
+  theLog.WriteLine("CSat::SetMiniSatLoc.");
+  miniStreamStart_ = start;
+  Chain chain;
+  FollowChain(start, chain);
+  miniStream_.assign(chain.sectors.size() * kSectorSize, 0);
+  for (std::size_t i = 0; i < chain.sectors.size(); ++i) {
+    auto offset = GetOffsBySector(chain.sectors[i]);
+    if (!offset || (i + 1) * kSectorSize > miniStream_.size()) break;
+    if (!image_.CopyOut(*offset, miniStream_.data() + i * kSectorSize, kSectorSize)) break;
+  }
+  theLog.WriteFormat("Cunstructing miniSAT from sector % i: find %i sectors (%i size, %i needn size). Status of chain %i",
+                     static_cast<int>(start), static_cast<int>(chain.sectors.size()),
+                     static_cast<int>(miniStream_.size()), static_cast<int>(neededSize),
+                     chain.chainEnded ? 1 : 0);
+  theBounds.maxMiniSector =
+      static_cast<std::uint32_t>(std::ceil(miniStream_.size() / double(kMiniSectorSize))) + 64;
+  theLog.WriteLine("CSat::SetMiniSatLoc done.");
+  return 0;
+}
+
+const std::uint8_t* CSat::GetMiniSector(std::uint32_t n) const {
+  const std::uint64_t offset = std::uint64_t{n} * kMiniSectorSize;
+  if (offset + kMiniSectorSize > miniStream_.size()) return nullptr;
+  return miniStream_.data() + offset;
+}
+
+}  // namespace salvage

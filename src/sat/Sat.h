@@ -1,0 +1,129 @@
+// Rebuilds the two allocation tables of a damaged compound file: the SAT,
+// which chains the 512-byte sectors, and the mini SAT, which chains the
+// 64-byte mini sectors of the mini stream. Nothing in the file is trusted:
+// the header's list of SAT sectors, the DIF chain and the mini SAT chain are
+// checked entry by entry, and where they fail the file is searched for
+// sectors that look like allocation tables, scored by how well their
+// entries form chains.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "sat/ImageView.h"
+#include "sat/SalvageState.h"
+
+namespace salvage {
+
+// A chain of sector numbers as the allocation table links them.
+struct Chain {
+  std::vector<std::uint32_t> sectors;
+  bool chainEnded = false;  // the chain reached its end mark (or the end of the table)
+};
+
+// How much a sector looks like part k of an allocation table.
+struct PartScore {
+  std::int32_t chainsCount = 0;
+  std::int32_t maxChainLen = 0;
+  std::int32_t rubbish = 0;
+  std::int32_t likeSatPoints = 0;
+  std::int32_t goodChains = 0;
+  std::int32_t stepByStep = 0;
+};
+
+// FindSat's result when the host cancelled the run.
+constexpr std::uint32_t kSatSearchCancelled = static_cast<std::uint32_t>(-1000);
+
+class CSat {
+ public:
+  CSat();
+  virtual ~CSat();
+  CSat(const CSat&) = delete;
+  CSat& operator=(const CSat&) = delete;
+
+  // The image: the file's bytes followed by 512 bytes of zero slack.
+  int Init(ImageView image);
+  // The file size and the header fields; sector numbers beyond the file are
+  // replaced (SAT start by 0, directory start by 1).
+  void SetFileInfo(std::int64_t fileSize, HeaderInfo& header);
+
+  // Fills the list of SAT sectors; returns the SAT start sector, or
+  // kSatSearchCancelled when the host cancelled the run.
+  std::uint32_t FindSat();
+  int ReadSat();
+  // Returns the first mini SAT sector, 0 when the header says there is no
+  // mini stream, 0xFFFFFFFF when none was found.
+  std::uint32_t FindMiniSat();
+  int ReadMiniSat();
+
+  int FollowChain(std::uint32_t start, Chain& chain);
+  int FollowMiniChain(std::uint32_t start, Chain& chain);
+  // Builds the mini stream from the chain that starts at start.
+  int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
+  // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
+  const std::uint8_t* GetMiniSector(std::uint32_t n) const;
+  // The image offset of sector n when the whole sector lies inside the file.
+  std::optional<std::uint64_t> GetOffsBySector(std::uint32_t n) const;
+
+  const std::vector<std::uint32_t>& SatList() const { return satList_; }
+  const std::vector<std::uint32_t>& SatTable() const { return satTable_; }
+  const std::vector<std::uint32_t>& MiniSatList() const { return miniSatList_; }
+  const std::vector<std::uint32_t>& MiniSatTable() const { return miniSatTable_; }
+  const std::vector<std::uint32_t>& CandidateSectors() const { return candidateSectors_; }
+  std::size_t MiniStreamSize() const { return miniStream_.size(); }
+  bool SatFound() const { return satFound_; }
+
+  // Exposed for tests: the score of the sector at image offset as part k.
+  PartScore ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const;
+
+ private:
+  struct WalkResult {
+    std::int32_t length = 0;
+    std::int32_t rubbish = 0;
+    std::int32_t endFound = 0;
+    std::int32_t stepByStep = 0;
+  };
+  WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
+  bool SatMarkTest(std::uint64_t offset) const;
+
+  bool IsNewSatSector(std::uint32_t v) const;
+  bool IsDifSector(std::uint32_t sector) const;
+  bool IsFirstPresector(std::uint64_t offset) const;
+  std::uint32_t FindCandidateNear(std::uint32_t v) const;
+  void CollectCandidates();
+  void IndexCandidates();
+  std::uint32_t FindSatPart(std::uint32_t k);
+  std::uint32_t FindMiniSatPart(std::uint32_t k, std::int32_t minPoints);
+  // The first 32-bit value of sector n (zero when it lies outside the image).
+  std::uint32_t FirstValueOf(std::uint32_t n) const;
+  bool WalkHeaderList(std::uint32_t& prev);
+  bool WalkDif(std::uint32_t& prev);
+
+  // satList_ with a count of each non-zero offset, for constant-time look-ups.
+  void AppendSat(std::uint32_t offset);
+  void PopSat();
+  bool SatListHas(std::uint32_t offset) const;
+
+  ImageView image_;
+  std::vector<std::uint32_t> candidateOffsets_;
+  bool indexed_ = false;
+  std::vector<std::uint32_t> satList_;
+  std::unordered_map<std::uint32_t, std::uint32_t> satListCount_;
+  std::vector<std::uint32_t> miniSatTable_;
+  std::vector<std::uint8_t> miniStream_;
+  bool satFound_ = false;
+  std::vector<std::uint32_t> candidateSectors_;
+  // First 32-bit value of a candidate sector -> its first position in candidateSectors_.
+  std::unordered_map<std::uint32_t, std::uint32_t> candidateByFirstValue_;
+  std::int64_t fileSize_ = 0;
+  std::uint32_t miniStreamStart_ = 0;
+  std::vector<std::uint32_t> satTable_;
+  std::vector<std::uint32_t> miniSatList_;
+  HeaderInfo* header_ = nullptr;
+  // Scratch marks for the chain walks, sized to the table, cleared after each walk.
+  std::vector<std::uint8_t> chainMarks_;
+};
+
+}  // namespace salvage
