@@ -186,8 +186,11 @@ class Reader final : public CompoundFileReader {
         header->u32_at(kHdrMiniStreamCutoff) != kMiniStreamCutoff)
       return false;
 
+    // The FAT and DIFAT sectors are sectors of the file: no more of them
+    // than the file holds.
     const std::size_t present = (file_.size() - kHeaderSize) / kSectorSize;
     const std::size_t claimed = *header->u32_at(kHdrFatSectorCount);
+    if (claimed > present || *header->u32_at(kHdrDifatSectorCount) > present) return false;
     const std::size_t fatSectors = std::min(claimed, CeilDiv(present, kEntriesPerFatSector));
     sectorCount_ = std::min(present, fatSectors * kEntriesPerFatSector);
     used_.assign(sectorCount_, false);

@@ -323,6 +323,7 @@ class Writer final : public CompoundFileWriter {
   // every pending byte may need its own sector space, the FAT takes a
   // 128th of the file and the directory 128 bytes per element.
   bool FitsInFile(std::uint64_t size) const {
+    if (size > kMaxFileSize) return false;
     const std::uint64_t data = std::uint64_t{fat_.size()} * kSectorSize + pendingBytes_ + size +
                                elements_.size() * (kSectorSize + kDirEntrySize);
     const std::uint64_t tables = data / 64 + 8 * kSectorSize;
