@@ -1,5 +1,6 @@
 #include "StgReader.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "LibrarySettings.h"
@@ -43,9 +44,10 @@ int CStgReader::Init(std::u16string_view path) {
   }
   theLog.WriteNumber("[STG]\tREADER: infile size is", static_cast<long long>(*size));
 
-  std::vector<std::uint8_t> image;
+  Bytes image;
   try {
-    image.assign(static_cast<std::size_t>(*size) + kSectorSize, 0);
+    image.resize(static_cast<std::size_t>(*size) + kSectorSize);
+    std::fill(image.end() - kSectorSize, image.end(), 0);
   } catch (const std::bad_alloc&) {
     theLog.WriteError("[STG]\tCStgReader:: cannot read file contents");
     return -1;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/CompoundFile.h"
+#include "sat/Buffer.h"
 
 namespace salvage {
 class CSat;
@@ -49,7 +50,7 @@ class CStgReader {
   void WriteSummary();
 
   bool initialised_ = false;
-  std::vector<std::uint8_t> image_;  // the file followed by 512 zero bytes
+  salvage::Bytes image_;  // the file followed by 512 zero bytes
   std::int32_t imageSize_ = 0;
   std::unique_ptr<salvage::CSat> sat_;
   std::unique_ptr<salvage::CRoot> root_;

@@ -110,8 +110,9 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
   const bool committed = writer->Commit();
   writer.reset();
 
-  // The copy is all or nothing: a failed copy leaves no file at repairedPath.
-  const bool saved = committed && platform::CopyToNewFile(tempPath, repairedPath);
+  // The finished file is moved into place, or copied where it cannot be
+  // moved; either way all or nothing, and never over an existing file.
+  const bool saved = committed && platform::MoveToNewFile(tempPath, repairedPath);
   if (saved) theLog.WriteLine("[STG]\tOk to save");
   WriteSummary();
   return saved ? 0 : -4;

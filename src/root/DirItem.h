@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sat/Buffer.h"
 #include "sat/CompoundLayout.h"
 
 namespace salvage {
@@ -36,16 +37,16 @@ class DirItem {
   std::uint64_t Modified() const { return U32(kDirModified) | (std::uint64_t{U32(kDirModified + 4)} << 32); }
   std::array<std::uint8_t, kDirClassIdSize> ClassId() const;
   void SetU32(std::uint32_t offset, std::uint32_t value);
-  const Entry& Bytes() const { return entry_; }
+  const Entry& EntryBytes() const { return entry_; }
 
   std::uint32_t declaredSize = 0;
   // Stream data as read; empty when there is none.
-  std::vector<std::uint8_t> data;
+  Bytes data;
   // 1 when created and whenever a data buffer is allocated; 0 when a stream
   // read through the mini SAT got no buffer.
   bool readFlag = true;
 
-  void FreeData() { std::vector<std::uint8_t>().swap(data); }
+  void FreeData() { Bytes().swap(data); }
 
  private:
   std::uint32_t U32(std::uint32_t offset) const {

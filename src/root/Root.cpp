@@ -399,21 +399,29 @@ void CRoot::ReadStreamBig(DirItem& item, const Chain& chain) {
     const std::uint64_t buffer = (wanted + kSectorSize - 1) / kSectorSize * kSectorSize;
     theLog.WriteFormat("Try to allocate data %i bytes for %i", static_cast<int>(buffer), static_cast<int>(wanted));
     item.FreeData();
-    item.data.resize(buffer);
+    item.data.resize(buffer);  // every byte is set below: copied, or zero where a sector is missing
     item.readFlag = true;
     theLog.WriteLine("Successful");
+    std::uint8_t* out = item.data.data();
+    std::uint64_t filled = 0;
     for (std::size_t k = 0; k < chain.sectors.size(); ++k) {
       if (k * kSectorSize >= buffer) break;
+      std::uint8_t* target = out + k * kSectorSize;
+      filled = (k + 1) * kSectorSize;
       auto offset = sat_->GetOffsBySector(chain.sectors[k]);
       if (!offset) {
+        std::fill(target, target + kSectorSize, 0);
         theLog.WriteFormat("NOT AVAILABLE SECTOR - sector %i is incorrect or not readable!",
                            static_cast<int>(chain.sectors[k]));
         continue;
       }
-      if (!image_.CopyOut(*offset, item.data.data() + k * kSectorSize, kSectorSize))
+      if (!image_.CopyOut(*offset, target, kSectorSize)) {
+        std::fill(target, target + kSectorSize, 0);
         theLog.WriteFormat("MUST BE VISIBLE!!! - sector %i is correct but not readable!",
                            static_cast<int>(chain.sectors[k]));
+      }
     }
+    if (filled < buffer) std::fill(out + filled, out + buffer, 0);
   } catch (const std::bad_alloc&) {
     item.FreeData();
     theLog.WriteLine("Error while construct SAT stream");

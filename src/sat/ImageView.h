@@ -35,6 +35,11 @@ constexpr bool IsLikeSpecial(std::uint8_t b, std::uint32_t value) {
   return ff >= 2;
 }
 
+// A little-endian 32-bit value at p (which the caller has bounds-checked).
+inline std::uint32_t LoadU32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
 class ImageView {
  public:
   ImageView() = default;
@@ -68,6 +73,11 @@ class ImageView {
     return TruncateByBound(U32(offset), bound);
   }
   bool LikeSpecial(std::uint8_t b, std::uint64_t offset) const { return IsLikeSpecial(b, U32(offset)); }
+
+  // The bytes [offset, offset + length), or null unless wholly inside.
+  const std::uint8_t* Span(std::uint64_t offset, std::uint64_t length) const {
+    return Contains(offset, length) ? data_ + offset : nullptr;
+  }
 
   // Copies length bytes to target; false, and nothing copied, unless the
   // range lies wholly inside the buffer.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <unordered_set>
 
 #include "LibrarySettings.h"
@@ -230,15 +231,19 @@ void CSat::CollectCandidates() {
   theLog.WriteLine("Before collecting SAT");
   candidateSectors_.clear();
   candidateByFirstValue_.clear();
+  constexpr int kMinTableLike = 90;
   const std::int64_t limit = fileSize_ / kSectorSize - 1;
   for (std::int64_t s = 0; s < limit; ++s) {
-    const std::uint64_t base = static_cast<std::uint64_t>(s + 1) * kSectorSize;
+    const std::uint8_t* bytes = image_.Span(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
+    if (!bytes) break;
     int count = 0;
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-      const std::uint32_t v = image_.U32(base + 4 * i);
+      const std::uint32_t v = LoadU32(bytes + 4 * i);
       if ((std::int64_t{v} < limit && static_cast<std::int32_t>(v) > 0) || IsReservedSect(v)) ++count;
+      // Stop once the rest of the sector could not make up the count.
+      else if (count + static_cast<int>(kEntriesPerSector - 1 - i) < kMinTableLike) break;
     }
-    if (count < 90) continue;
+    if (count < kMinTableLike) continue;
     const auto sector = static_cast<std::uint32_t>(s);
     candidateByFirstValue_.try_emplace(FirstValueOf(sector),
                                        static_cast<std::uint32_t>(candidateSectors_.size()));
@@ -255,57 +260,169 @@ void CSat::IndexCandidates() {
   theLog.WriteFormat("End indexation. Define %i sectors like SAT", static_cast<int>(candidateOffsets_.size()));
 }
 
-std::uint32_t CSat::FindSatPart(std::uint32_t k) {
-  if (!indexed_) IndexCandidates();
-  std::size_t bestAt = candidateOffsets_.size();
-  PartScore best;
-  for (std::size_t i = 0; i < candidateOffsets_.size(); ++i) {
-    const PartScore s = ScoreSatPart(candidateOffsets_[i], k, false);
-    if (s.likeSatPoints > 0 && (bestAt == candidateOffsets_.size() || s.likeSatPoints > best.likeSatPoints)) {
-      best = s;
-      bestAt = i;
-      if (best.likeSatPoints > 512) break;
+// The best candidate for each part of a table, found without scoring every
+// candidate for every part. A candidate's score depends on the part k only
+// through the part's range of sector numbers: when none of its entries
+// points into part k, no walk gets past its first entry, so its score is the
+// same for every such k (its baseline). Each candidate is therefore scored
+// once for its baseline and again only for the parts its entries point
+// into; the picks are those of scoring every candidate in file order.
+class CSat::PartSearch {
+ public:
+  struct Pick {
+    std::uint32_t index;
+    std::uint32_t offset;
+    PartScore score;
+  };
+
+  PartSearch(const CSat& sat, bool mini, const std::vector<std::uint32_t>& offsets) : sat_(sat), mini_(mini) {
+    offsets_ = offsets;
+    baseline_.resize(offsets_.size());
+    alive_.assign(offsets_.size(), true);
+    const std::uint32_t bound =
+        mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
+    for (std::uint32_t i = 0; i < offsets_.size(); ++i) {
+      std::vector<std::uint32_t> parts;
+      for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
+        const std::uint32_t v = sat_.image_.U32(std::uint64_t{offsets_[i]} + 4 * e);
+        if (v == kWalkedMark || v == kEndOfChain || v == kSatSect || v == kFreeSect || v == kDifSect) continue;
+        parts.push_back(TruncateByBound(v, bound) / kEntriesPerSector);
+      }
+      std::sort(parts.begin(), parts.end());
+      parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+      for (std::uint32_t k : parts) pointedBy_[k].push_back(i);
+      // A part none of the entries points into scores the baseline.
+      std::uint32_t outside = kOutsidePart;
+      while (std::binary_search(parts.begin(), parts.end(), outside)) --outside;
+      outsidePart_.push_back(outside);
+      bySatPart_[SectorOfOffset(offsets_[i]) / kEntriesPerSector].push_back(i);
+      Rescore(i);
     }
   }
-  if (bestAt == candidateOffsets_.size()) {
+
+  // The candidate that scoring every live candidate in order would keep:
+  // the first with the most points above floor or, with firstAbove, the
+  // first whose points exceed firstAbove.
+  std::optional<Pick> Best(std::uint32_t k, std::int32_t floor, std::optional<std::int32_t> firstAbove) const {
+    std::vector<Pick> pointing;
+    if (auto it = pointedBy_.find(k); it != pointedBy_.end())
+      for (std::uint32_t i : it->second)
+        if (alive_[i]) pointing.push_back({i, offsets_[i], sat_.ScoreSatPart(offsets_[i], k, mini_)});
+    auto isPointing = [&](std::uint32_t i) {
+      return std::any_of(pointing.begin(), pointing.end(), [i](const Pick& p) { return p.index == i; });
+    };
+    std::optional<Pick> best;
+    auto consider = [&](const Pick& p) {
+      if (!best || p.score.likeSatPoints > best->score.likeSatPoints ||
+          (p.score.likeSatPoints == best->score.likeSatPoints && p.index < best->index))
+        best = p;
+    };
+    if (firstAbove) {
+      std::optional<Pick> first;
+      for (const Pick& p : pointing)
+        if (p.score.likeSatPoints > *firstAbove && (!first || p.index < first->index)) first = p;
+      for (std::uint32_t i : highScorers_) {
+        if (first && i > first->index) break;
+        if (baseline_[i].likeSatPoints > *firstAbove && !isPointing(i)) {
+          first = Pick{i, offsets_[i], baseline_[i]};
+          break;
+        }
+      }
+      if (first) return first;
+    }
+    for (const Pick& p : pointing) consider(p);
+    for (const auto& [negPoints, i] : byPoints_) {
+      if (isPointing(i)) continue;
+      consider(Pick{i, offsets_[i], baseline_[i]});
+      break;
+    }
+    if (best && best->score.likeSatPoints > floor) return best;
+    return std::nullopt;
+  }
+
+  void Remove(std::uint32_t i) {
+    if (!alive_[i]) return;
+    Unlist(i);
+    alive_[i] = false;
+  }
+  bool Empty() const { return byPoints_.empty(); }
+
+  // Baselines that depend on the list of SAT sectors: those of the
+  // candidates mapped by the SAT part at position, or all of them.
+  void SatPartAdded(std::size_t position, bool firstPart) {
+    if (mini_) return;
+    if (firstPart) {
+      for (std::uint32_t i = 0; i < offsets_.size(); ++i)
+        if (alive_[i]) Rescore(i);
+      return;
+    }
+    if (auto it = bySatPart_.find(static_cast<std::uint32_t>(position)); it != bySatPart_.end())
+      for (std::uint32_t i : it->second)
+        if (alive_[i]) Rescore(i);
+  }
+
+ private:
+  static constexpr std::uint32_t kOutsidePart = 0x01FFFFFE;
+  static constexpr std::int32_t kHighScore = 512;
+
+  void Unlist(std::uint32_t i) {
+    byPoints_.erase({-baseline_[i].likeSatPoints, i});
+    highScorers_.erase(i);
+  }
+  void Rescore(std::uint32_t i) {
+    if (listed_.count(i)) Unlist(i);
+    baseline_[i] = sat_.ScoreSatPart(offsets_[i], outsidePart_[i], mini_);
+    byPoints_.insert({-baseline_[i].likeSatPoints, i});
+    if (baseline_[i].likeSatPoints > kHighScore) highScorers_.insert(i);
+    listed_.insert(i);
+  }
+
+  const CSat& sat_;
+  bool mini_;
+  std::vector<std::uint32_t> offsets_;
+  std::vector<PartScore> baseline_;
+  std::vector<std::uint32_t> outsidePart_;
+  std::vector<bool> alive_;
+  std::unordered_set<std::uint32_t> listed_;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> pointedBy_;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> bySatPart_;
+  std::set<std::pair<std::int32_t, std::uint32_t>> byPoints_;  // (-points, index) of live candidates
+  std::set<std::uint32_t> highScorers_;                         // live candidates scoring above 512
+};
+
+std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k) {
+  const auto pick = search.Best(k, 0, 512);
+  if (!pick) {
     theLog.WriteLine("Can`t find part");
     return 0;
   }
-  const std::uint32_t offset = candidateOffsets_[bestAt];
-  candidateOffsets_.erase(candidateOffsets_.begin() + static_cast<std::ptrdiff_t>(bestAt));
+  // Taken: the caller drops it from the list of candidates.
+  search.Remove(pick->index);
+  const PartScore& best = pick->score;
   theLog.WriteFormat(
       "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, rubbish - %i, "
       "stepbystep - %i, goodchains %i, LikeSAT points: %i",
-      static_cast<int>(SectorOfOffset(offset)), static_cast<int>(offset), best.chainsCount,
+      static_cast<int>(SectorOfOffset(pick->offset)), static_cast<int>(pick->offset), best.chainsCount,
       best.maxChainLen, best.rubbish, best.stepByStep, best.goodChains, best.likeSatPoints);
-  return offset;
+  return pick->offset;
 }
 
-std::uint32_t CSat::FindMiniSatPart(std::uint32_t k, std::int32_t minPoints) {
-  if (!indexed_) IndexCandidates();
-  std::unordered_set<std::uint32_t> listed(miniSatList_.begin(), miniSatList_.end());
-  std::int32_t bestPoints = 0;
-  std::uint32_t bestOffset = 0;
-  PartScore best;
-  for (std::uint32_t offset : candidateOffsets_) {
-    if (listed.count(SectorOfOffset(offset))) continue;
-    const PartScore s = ScoreSatPart(offset, k, true);
-    if (s.likeSatPoints > bestPoints && s.likeSatPoints > minPoints) {
-      bestPoints = s.likeSatPoints;
-      bestOffset = offset;
-      best = s;
-    }
-  }
-  if (bestOffset == 0) {
+std::uint32_t CSat::FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints) {
+  const auto pick = search.Best(k, std::max(0, minPoints), std::nullopt);
+  if (!pick) {
     theLog.WriteLine("Can`t find part");
     return 0;
   }
+  // The candidate stays in the list of candidates, but is now a part of the
+  // mini SAT and not offered again.
+  search.Remove(pick->index);
+  const PartScore& best = pick->score;
   theLog.WriteFormat(
       "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, stepbystep: %i, "
       "goodchains: %i, LikeSAT points: %i",
-      static_cast<int>(SectorOfOffset(bestOffset)), static_cast<int>(bestOffset), best.chainsCount,
+      static_cast<int>(SectorOfOffset(pick->offset)), static_cast<int>(pick->offset), best.chainsCount,
       best.maxChainLen, best.stepByStep, best.goodChains, best.likeSatPoints);
-  return bestOffset;
+  return pick->offset;
 }
 
 // --- FindSat ----------------------------------------------------------------
@@ -492,11 +609,20 @@ std::uint32_t CSat::FindSat() {
   theLog.WriteLine("Search last parts of SAT");
   const auto c = static_cast<std::uint32_t>(satList_.size());
   if (theBounds.needSatSectors - 0.1 * c > c) {
+    if (!indexed_) IndexCandidates();
+    PartSearch search(*this, false, candidateOffsets_);
+    std::unordered_set<std::uint32_t> taken;
     for (std::uint32_t k = c; k < theBounds.needSatSectors; ++k) {
-      const std::uint32_t r = FindSatPart(k);
-      if (r != 0) AppendSat(r);
-      if (candidateOffsets_.empty()) break;
+      const std::uint32_t r = FindSatPart(search, k);
+      if (r != 0) {
+        taken.insert(r);
+        const bool firstPart = satList_.empty();
+        AppendSat(r);
+        search.SatPartAdded(satList_.size() - 1, firstPart);
+      }
+      if (search.Empty()) break;
     }
+    std::erase_if(candidateOffsets_, [&](std::uint32_t offset) { return taken.count(offset) != 0; });
   }
   theLog.WriteLine("End Search SAT Parts");
 
@@ -597,10 +723,19 @@ std::uint32_t CSat::FindMiniSat() {
   }
 
   theLog.WriteLine("Search last parts of miniSAT");
+  std::optional<PartSearch> search;
   for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= theBounds.maxMiniSector / 128; ++k) {
     theLog.WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
-    const std::uint32_t r = FindMiniSatPart(k, k > 0 ? 50 : 0);
+    if (!search) {
+      if (!indexed_) IndexCandidates();
+      search.emplace(*this, true, candidateOffsets_);
+      for (std::uint32_t i = 0; i < candidateOffsets_.size(); ++i)
+        if (std::find(miniSatList_.begin(), miniSatList_.end(), SectorOfOffset(candidateOffsets_[i])) !=
+            miniSatList_.end())
+          search->Remove(i);
+    }
+    const std::uint32_t r = FindMiniSatPart(*search, k, k > 0 ? 50 : 0);
     miniSatList_.push_back(r != 0 ? SectorOfOffset(r) : 0xFFFFFFFF);
   }
   if (miniSatList_.empty()) {

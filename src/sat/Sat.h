@@ -79,6 +79,7 @@ class CSat {
   PartScore ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const;
 
  private:
+  class PartSearch;
   struct WalkResult {
     std::int32_t length = 0;
     std::int32_t rubbish = 0;
@@ -94,8 +95,8 @@ class CSat {
   std::uint32_t FindCandidateNear(std::uint32_t v) const;
   void CollectCandidates();
   void IndexCandidates();
-  std::uint32_t FindSatPart(std::uint32_t k);
-  std::uint32_t FindMiniSatPart(std::uint32_t k, std::int32_t minPoints);
+  std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
+  std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
   // The first 32-bit value of sector n (zero when it lies outside the image).
   std::uint32_t FirstValueOf(std::uint32_t n) const;
   bool WalkHeaderList(std::uint32_t& prev);
