@@ -1,0 +1,183 @@
+// Salvages every damaged file of a batch made by the damage tool and prints,
+// per kind of damage, how many of the original's streams came back
+// byte-identical. Each file runs in a child process with a time limit, so a
+// crash or a hang is counted, not fatal to the survey.
+//
+//   damage_survey ORIGINALS_DIR DAMAGED_DIR [WORK_DIR]
+//
+// DAMAGED_DIR holds manifest.tsv (output, source, kind, seed, ...).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "LibrarySettings.h"
+#include "StgReader.h"
+#include "platform/CompoundFile.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+namespace {
+
+constexpr unsigned kSecondsPerFile = 60;
+
+// Path of every non-empty stream, with its bytes.
+using Streams = std::map<std::string, std::vector<std::uint8_t>>;
+
+void Collect(const platform::CompoundFileReader& reader, platform::ElementId storage,
+             const std::string& path, int depth, Streams& out) {
+  if (depth > 64) return;
+  for (const platform::ElementInfo& child : reader.Children(storage)) {
+    std::string where = path + "/" + platform::Utf16ToUtf8(child.name);
+    if (child.isStorage) {
+      Collect(reader, child.id, where, depth + 1, out);
+    } else if (child.size > 0) {
+      std::vector<std::uint8_t> bytes;
+      if (reader.ReadStream(child.id, bytes)) out[where] = std::move(bytes);
+    }
+  }
+}
+
+Streams ReadStreams(const std::string& path) {
+  Streams streams;
+  if (auto reader = platform::CompoundFileReader::Open(platform::Utf8ToUtf16(path)))
+    Collect(*reader, platform::kRootElement, "", 0, streams);
+  return streams;
+}
+
+struct Outcome {
+  int result = 0;       // salvage stage result: 0, or the first failing code
+  int streams = 0;      // non-empty streams of the original
+  int samePlace = 0;    // byte-identical at the same path
+  int anywhere = 0;     // byte-identical somewhere in the repaired file
+};
+
+// Runs in the child: salvage, compare, report through the pipe.
+Outcome Survey(const std::string& original, const std::string& damaged, const std::string& work) {
+  Outcome outcome;
+  Streams expected = ReadStreams(original);
+  outcome.streams = static_cast<int>(expected.size());
+  theSettings.workFolder = platform::Utf8ToUtf16(work);
+  std::string repairedPath = work + "/repaired-" + std::to_string(::getpid()) + ".cfb";
+  std::u16string repaired = platform::Utf8ToUtf16(repairedPath);
+  platform::DeleteFile(repaired);
+  CStgReader reader;
+  int code = reader.Init(platform::Utf8ToUtf16(damaged));
+  if (code == 0) code = reader.ParseData();
+  if (code == 0) code = reader.WriteData(repaired);
+  outcome.result = code;
+  if (code != 0) return outcome;
+  Streams actual = ReadStreams(repairedPath);
+  platform::DeleteFile(repaired);
+  std::unordered_multimap<std::size_t, const std::vector<std::uint8_t>*> bySize;
+  for (const auto& [path, bytes] : actual) bySize.emplace(bytes.size(), &bytes);
+  for (const auto& [path, bytes] : expected) {
+    auto it = actual.find(path);
+    if (it != actual.end() && it->second == bytes) {
+      ++outcome.samePlace;
+      ++outcome.anywhere;
+      continue;
+    }
+    auto [lo, hi] = bySize.equal_range(bytes.size());
+    for (; lo != hi; ++lo)
+      if (*lo->second == bytes) {
+        ++outcome.anywhere;
+        break;
+      }
+  }
+  return outcome;
+}
+
+struct KindTotals {
+  int files = 0, failed = 0, crashed = 0, hung = 0;
+  long streams = 0, samePlace = 0, anywhere = 0;
+  double slowest = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: damage_survey ORIGINALS_DIR DAMAGED_DIR [WORK_DIR]\n");
+    return 2;
+  }
+  std::string originals = argv[1], damaged = argv[2];
+  std::string work = argc > 3 ? argv[3] : "/tmp";
+  std::ifstream manifest(damaged + "/manifest.tsv");
+  if (!manifest) {
+    std::fprintf(stderr, "damage_survey: no %s/manifest.tsv\n", damaged.c_str());
+    return 2;
+  }
+  std::map<std::string, KindTotals> totals;
+  std::string line;
+  std::getline(manifest, line);  // column names
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    std::string output, source, kind;
+    std::getline(fields, output, '\t');
+    std::getline(fields, source, '\t');
+    std::getline(fields, kind, '\t');
+    if (output.empty()) continue;
+    std::string outputName = output.substr(output.rfind('/') + 1);
+    std::string sourceName = source.substr(source.rfind('/') + 1);
+
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return 1;
+    auto started = std::chrono::steady_clock::now();
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::close(pipeFds[0]);
+      ::alarm(kSecondsPerFile);
+      Outcome o = Survey(originals + "/" + sourceName, damaged + "/" + outputName, work);
+      ssize_t n = ::write(pipeFds[1], &o, sizeof o);
+      ::_exit(n == sizeof o ? 0 : 1);
+    }
+    ::close(pipeFds[1]);
+    Outcome o;
+    ssize_t got = ::read(pipeFds[0], &o, sizeof o);
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    KindTotals& t = totals[kind];
+    ++t.files;
+    t.slowest = std::max(t.slowest, seconds);
+    if (got != static_cast<ssize_t>(sizeof o) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      bool hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+      (hung ? t.hung : t.crashed)++;
+      std::printf("%s: %s %s\n", hung ? "HANG" : "CRASH", outputName.c_str(),
+                  WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit");
+      continue;
+    }
+    if (o.result != 0) ++t.failed;
+    t.streams += o.streams;
+    t.samePlace += o.samePlace;
+    t.anywhere += o.anywhere;
+  }
+
+  std::printf("| damage kind | files | salvage failed | crashed | hung | streams | identical, same place | identical, anywhere | slowest file (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  KindTotals all;
+  for (const auto& [kind, t] : totals) {
+    auto pct = [&](long n) { return t.streams ? 100.0 * n / t.streams : 0.0; };
+    std::printf("| %s | %d | %d | %d | %d | %ld | %.1f %% | %.1f %% | %.2f |\n", kind.c_str(), t.files, t.failed,
+                t.crashed, t.hung, t.streams, pct(t.samePlace), pct(t.anywhere), t.slowest);
+    all.files += t.files, all.failed += t.failed, all.crashed += t.crashed, all.hung += t.hung;
+    all.streams += t.streams, all.samePlace += t.samePlace, all.anywhere += t.anywhere;
+    all.slowest = std::max(all.slowest, t.slowest);
+  }
+  auto pct = [&](long n) { return all.streams ? 100.0 * n / all.streams : 0.0; };
+  std::printf("| all | %d | %d | %d | %d | %ld | %.1f %% | %.1f %% | %.2f |\n", all.files, all.failed, all.crashed,
+              all.hung, all.streams, pct(all.samePlace), pct(all.anywhere), all.slowest);
+  return all.crashed || all.hung ? 1 : 0;
+}
