@@ -81,7 +81,14 @@ long long File::Read(void* data, std::size_t size) {
 }
 
 File OpenForReading(std::u16string_view path, FileError* error) {
-  return OpenWith(path, O_RDONLY, error);
+  File file = OpenWith(path, O_RDONLY, error);
+  // A folder opens here as well, but it is no file to read.
+  struct stat st;
+  if (file.IsOpen() && ::fstat(file.Descriptor(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (error) *error = FileError::AccessDenied;
+    return File();
+  }
+  return file;
 }
 
 File CreateNew(std::u16string_view path, FileError* error) {

@@ -40,7 +40,7 @@ class File {
   int fd_ = -1;
 };
 
-// Opens an existing file for reading.
+// Opens an existing file for reading; a folder is refused as access denied.
 File OpenForReading(std::u16string_view path, FileError* error = nullptr);
 // Creates a file that must not exist yet, for reading and writing. A symbolic
 // link in its place counts as an existing file and is never followed.
