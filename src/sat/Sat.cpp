@@ -653,14 +653,15 @@ std::uint32_t CSat::FindSat() {
 
 // --- the tables -------------------------------------------------------------
 
+void DropRepeatedParts(std::vector<std::uint32_t>& parts) {
+  std::unordered_set<std::uint32_t> seen;
+  std::erase_if(parts, [&](std::uint32_t offset) { return offset != 0 && !seen.insert(offset).second; });
+}
+
 int CSat::ReadSat() {
   theLog.WriteLine("S: CSat::ReadSat()");
-  // Repeated offsets go, keeping the first; a missing part (0) keeps its
-  // place, so that every part after it still maps its own sectors.
-  std::vector<std::uint32_t> unique;
-  std::unordered_set<std::uint32_t> seen;
-  for (std::uint32_t offset : satList_)
-    if (offset == 0 || seen.insert(offset).second) unique.push_back(offset);
+  std::vector<std::uint32_t> unique = satList_;
+  DropRepeatedParts(unique);
   satList_.clear();
   satListCount_.clear();
   for (std::uint32_t offset : unique) AppendSat(offset);

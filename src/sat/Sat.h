@@ -33,6 +33,11 @@ struct PartScore {
   std::int32_t stepByStep = 0;
 };
 
+// Removes repeated offsets from a list of table parts, keeping the first of
+// each. A missing part (0) keeps its place, so that every part after it
+// still maps its own range of sectors.
+void DropRepeatedParts(std::vector<std::uint32_t>& parts);
+
 // FindSat's result when the host cancelled the run.
 constexpr std::uint32_t kSatSearchCancelled = static_cast<std::uint32_t>(-1000);
 

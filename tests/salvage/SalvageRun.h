@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "LibrarySettings.h"
+#include "Logger.h"
 #include "StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
@@ -74,5 +76,48 @@ inline std::vector<std::string> MissingFrom(const fixture::Node& expected, const
   CollectMissing(expected, fixture::ReadBack(actual), "", problems);
   return problems;
 }
+
+}  // namespace salvage_test
+
+namespace salvage_test {
+
+// The diagnostics log of one test, written to a file in scratch.
+class LogCapture {
+ public:
+  explicit LogCapture(const fixture::ScratchDir& scratch) : path_(scratch.File("salvage.log")) {
+    theLog.OpenFile(platform::Utf8ToUtf16(path_), true);
+  }
+  ~LogCapture() { theLog.CloseFile(); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  // The lines written so far, time stamps left out.
+  std::vector<std::string> Lines() const {
+    std::vector<std::uint8_t> bytes;
+    platform::ReadWholeFile(platform::Utf8ToUtf16(path_), bytes);
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::uint8_t b : bytes) {
+      if (b != '\n') {
+        line.push_back(static_cast<char>(b));
+        continue;
+      }
+      if (!(line.size() == 10 && line.front() == '[' && line.back() == ']' && line[3] == ':')) lines.push_back(line);
+      line.clear();
+    }
+    return lines;
+  }
+  bool Has(const std::string& line) const {
+    const auto lines = Lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  int Count(const std::string& line) const {
+    const auto lines = Lines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+  }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace salvage_test
