@@ -80,14 +80,14 @@ TEST(StgReader, CancelStopsParsingWithoutAnErrorLine) {
 
 TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
   fixture::ScratchDir scratch;
-  const std::string existing = scratch.File("taken.mpp");
+  const std::string existing = scratch.File("taken.cfb");
   ASSERT_TRUE(fixture::WriteFile(existing, {1, 2, 3}));
-  fixture::WriteFile(scratch.File("input.mpp"), fixture::Build(SmallProject()));
+  fixture::WriteFile(scratch.File("input.cfb"), fixture::Build(SmallProject()));
   theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
   LogCapture log(scratch);
 
   CStgReader reader;
-  ASSERT_EQ(reader.Init(scratch.WideFile("input.mpp")), 0);
+  ASSERT_EQ(reader.Init(scratch.WideFile("input.cfb")), 0);
   ASSERT_EQ(reader.ParseData(), 0);
   EXPECT_EQ(reader.WriteData(platform::Utf8ToUtf16(existing)), -4);
   EXPECT_EQ(fs::file_size(existing), 3u);
@@ -97,11 +97,11 @@ TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
   // An unwritable work folder fails before anything is written.
   theSettings.workFolder = platform::Utf8ToUtf16(scratch.File("missing-folder"));
   CStgReader second;
-  ASSERT_EQ(second.Init(scratch.WideFile("input.mpp")), 0);
+  ASSERT_EQ(second.Init(scratch.WideFile("input.cfb")), 0);
   ASSERT_EQ(second.ParseData(), 0);
-  EXPECT_EQ(second.WriteData(scratch.WideFile("out.mpp")), -5);
+  EXPECT_EQ(second.WriteData(scratch.WideFile("out.cfb")), -5);
   EXPECT_TRUE(log.Has("[ERROR]: [STG]\tCannot create temp file"));
-  EXPECT_FALSE(fs::exists(scratch.File("out.mpp")));
+  EXPECT_FALSE(fs::exists(scratch.File("out.cfb")));
 
   for (const auto& entry : fs::directory_iterator(scratch.path()))
     EXPECT_EQ(entry.path().string().find(".tmp.stg"), std::string::npos) << entry.path();

@@ -28,7 +28,7 @@ struct SalvageRun {
 // Writes bytes to a file in scratch, then runs Init, ParseData and WriteData
 // with the work folder in scratch, stopping at the first failing stage.
 inline SalvageRun Salvage(const fixture::ScratchDir& scratch, const std::vector<std::uint8_t>& bytes,
-                          const std::string& name = "input.mpp") {
+                          const std::string& name = "input.cfb") {
   SalvageRun run;
   const std::string input = scratch.File(name);
   const std::u16string output = scratch.WideFile(name + ".repaired");
