@@ -1,0 +1,330 @@
+// The XML writer: value formats checked against an independent calendar,
+// the line layout, and documents built from hostile values, each of which
+// must pass xmllint and give back the text that went in.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "LibrarySettings.h"
+#include "xml/XmlWriter.h"
+
+namespace {
+
+using foundation_test::ReadBytes;
+using foundation_test::ScratchFolder;
+using foundation_test::W;
+using foundation_test::WriteBytes;
+using xml::XmlWriter;
+namespace fs = std::filesystem;
+namespace chr = std::chrono;
+
+constexpr const char* kXmllint = "/usr/bin/xmllint";
+
+std::string IsoDate(chr::sys_days day) {
+  const chr::year_month_day ymd(day);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return text;
+}
+
+const chr::sys_days kEpoch = chr::sys_days(chr::year(1984) / 1 / 1);
+const chr::sys_days kLast = chr::sys_days(chr::year(2049) / 12 / 31);
+
+// A writer into memory, with the document it has written so far.
+struct MemoryWriter {
+  xml::StringSink* sink;
+  XmlWriter writer;
+  MemoryWriter() : MemoryWriter(std::make_unique<xml::StringSink>()) {}
+  explicit MemoryWriter(std::unique_ptr<xml::StringSink> owned) : sink(owned.get()), writer(std::move(owned)) {}
+  const std::string& Text() const { return sink->Text(); }
+};
+
+// The value of a one-element document.
+std::string ElementOf(const std::function<void(XmlWriter&)>& write) {
+  MemoryWriter out;
+  write(out.writer);
+  std::string text = out.Text();
+  const std::size_t open = text.find('>');
+  const std::size_t close = text.rfind("</");
+  if (open == std::string::npos || close == std::string::npos || close < open) return "<none:" + text + ">";
+  return text.substr(open + 1, close - open - 1);
+}
+
+// Runs xmllint on a document; the text of the XPath expression's result,
+// or nothing when the document is not well-formed.
+std::optional<std::string> Xmllint(const std::string& document, const std::string& xpath = "") {
+  ScratchFolder folder;
+  const fs::path file = folder / "doc.xml";
+  const fs::path result = folder / "out.txt";
+  WriteBytes(file, document);
+  std::string command = std::string(kXmllint) + " --noout";
+  if (!xpath.empty()) command = std::string(kXmllint) + " --xpath '" + xpath + "'";
+  command += " '" + file.string() + "' > '" + result.string() + "' 2>&1";
+  if (std::system(command.c_str()) != 0) return std::nullopt;
+  std::string text = ReadBytes(result).value_or("");
+  if (!xpath.empty() && !text.empty() && text.back() == '\n') text.pop_back();  // xmllint adds one
+  return text;
+}
+
+#define SKIP_WITHOUT_XMLLINT()                                                   \
+  if (!fs::exists(kXmllint)) GTEST_SKIP() << "xmllint is not installed (" << kXmllint << ")"
+
+TEST(XmlValueFormats, DayNumbersMatchTheCalendarAndStopAt2049) {
+  EXPECT_EQ(XmlWriter::FormatDate(0), "1984-01-01");
+  EXPECT_EQ(XmlWriter::FormatDate(1), "1984-01-01");
+  EXPECT_EQ(XmlWriter::FormatDate(60), "1984-02-29");
+  for (std::uint32_t day = 1; day <= 30000; ++day) {
+    const chr::sys_days expected = std::min(kEpoch + chr::days(day - 1), kLast);
+    ASSERT_EQ(XmlWriter::FormatDate(day), IsoDate(expected)) << "day " << day;
+  }
+  EXPECT_EQ(XmlWriter::FormatDate(0xFFFFFFFF), "2049-12-31");
+}
+
+TEST(XmlValueFormats, MinuteStampsAreRightAcrossEveryYearEnd) {
+  // Day D of the count is January 1 plus D - 1 days, day 0 counting as day 1.
+  for (std::uint32_t day = 1; day < 0xFFFFFFFFu / 14400; ++day) {
+    const std::uint32_t tenths = day * 14400 + 23 * 600 + 59 * 10 + 9;
+    const std::string expected = IsoDate(kEpoch + chr::days(day - 1)) + "T23:59:00";
+    ASSERT_EQ(XmlWriter::FormatMinutesDateTime(tenths, 1984), expected) << "day " << day;
+  }
+  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(0, 1984), "1984-01-01T00:00:00");
+  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(366 * 14400, 1984), "1984-12-31T00:00:00");
+  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(367 * 14400 + 600, 1984), "1985-01-01T01:00:00");
+  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(2 * 14400 + 605, 2000), "2000-01-02T01:00:00");
+}
+
+TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
+  auto element = [](auto write) { return ElementOf(write); };
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Duration", 4800); }), "PT8H0M0S");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Duration", 605); }), "PT1H0M0S");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationSecXML("Work", 605); }), "PT1H0M30S");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Work", 0xFFFFFFFF); }), "PT7158278H49M0S");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteTimeXML("FromTime", 4800); }), "08:00:00");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteTimeXML("ToTime", 14400); }), "00:00:00");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDateTime14XML("Start", 1u << 16); }), "1984-01-01T00:00:00");
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDateTime12XML("Start", (367u << 16) | 13790); }),
+            "1985-01-01T22:59:00");
+
+  // No date: nothing at all, and -3.
+  MemoryWriter none;
+  EXPECT_EQ(none.writer.WriteDateTime14XML("Start", xml::kNoDate), -3);
+  EXPECT_EQ(none.writer.WriteDateTime12XML("Start", xml::kNoDate), -3);
+  EXPECT_EQ(none.writer.WriteDateTime12XML("Start", (2u << 16) | 4800), -3);
+  EXPECT_EQ(none.Text(), "");
+}
+
+TEST(XmlValueFormats, WorkingTimeOffsetsOfVersion9) {
+  auto at = [](std::uint16_t day, std::uint32_t work) {
+    return ElementOf([&](XmlWriter& w) { w.WriteDateTime9XML("Start", day, work); });
+  };
+  // 2015-05-08 is a Friday: day number 11451.
+  const std::uint16_t friday = 11451;
+  ASSERT_EQ(XmlWriter::FormatDate(friday), "2015-05-08");
+  EXPECT_EQ(at(friday, 0), "2015-05-08T08:00:00");
+  EXPECT_EQ(at(friday, 2500), "2015-05-08T13:10:00");  // past the lunch hour
+  EXPECT_EQ(at(friday, 100), "2015-05-08T08:10:00");   // hours padded to two digits
+  EXPECT_EQ(at(friday, 4800 + 2390), "2015-05-11T11:59:00");
+  EXPECT_EQ(at(0xFFFF, 4800 * 10), "2049-12-31T08:00:00");
+}
+
+TEST(XmlValueFormats, Numbers) {
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(100), "100");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(2.5), "2.5");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(12.50), "12.5");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(0), "0");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(-0.001), "0");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e20), "0");  // too long a text
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(std::nan("")), "0");
+  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e300), "0");  // infinite in single precision
+  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", 0.125f); }), "0.12");
+  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", INFINITY); }), "0.00");
+}
+
+TEST(XmlLayout, TabsFollowTheNestingAndLinesEndInCrLf) {
+  MemoryWriter out;
+  XmlWriter& w = out.writer;
+  w.Write_hXML("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?", nullptr, nullptr);
+  w.Write_hXML("Project xmlns=\"urn:test\"", nullptr, nullptr);
+  w.WriteIntXML("SaveVersion", 14);
+  w.Write_hXML("OutlineCodes/", nullptr, nullptr);
+  w.Write_hXML("Tasks", nullptr, nullptr);
+  w.Write_hXML("Task", nullptr, nullptr);
+  w.WriteRawXML("Name", "");
+  w.Write_hXML(nullptr, nullptr, "Task");
+  w.Write_hXML(nullptr, nullptr, "Tasks");
+  w.Write_hXML(nullptr, nullptr, "Project");
+  EXPECT_EQ(out.Text(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+            "<Project xmlns=\"urn:test\">\r\n"
+            "\t<SaveVersion>14</SaveVersion>\r\n"
+            "\t<OutlineCodes/>\r\n"
+            "\t<Tasks>\r\n"
+            "\t\t<Task>\r\n"
+            "\t\t\t<Name></Name>\r\n"
+            "\t\t</Task>\r\n"
+            "\t</Tasks>\r\n"
+            "</Project>\r\n");
+}
+
+// A document with one element per value, each read back through xmllint.
+class XmlHostileValues : public ::testing::Test {
+ protected:
+  void SetUp() override { SKIP_WITHOUT_XMLLINT(); }
+
+  // Writes the value under tag into a document, checks the document, and
+  // gives back the element's text as an XML reader sees it.
+  std::string RoundTrip(const char* tag, const std::function<void(XmlWriter&)>& write) {
+    MemoryWriter out;
+    out.writer.Write_hXML("?xml version=\"1.0\" encoding=\"UTF-8\"?", nullptr, nullptr);
+    out.writer.Write_hXML("Project", nullptr, nullptr);
+    write(out.writer);
+    out.writer.Write_hXML(nullptr, nullptr, "Project");
+    EXPECT_TRUE(Xmllint(out.Text())) << out.Text();
+    return Xmllint(out.Text(), std::string("string(/Project/") + tag + ")").value_or("<ill-formed>");
+  }
+  std::string Value(const char* tag, const char* value) {
+    return RoundTrip(tag, [&](XmlWriter& w) { w.Write_hXML(tag, value, tag); });
+  }
+};
+
+TEST_F(XmlHostileValues, MarkupGoesIntoCDataOrIsEscaped) {
+  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.Write_hXML("Group", "a<b", "Group"); }), "<![CDATA[a<b]]>");
+  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.Write_hXML("Name", "a&amp;b", "Name"); }), "a&amp;b");
+  EXPECT_EQ(Value("Group", "a<b & c>d"), "a<b & c>d");
+  EXPECT_EQ(Value("Group", "x]]>y]]>"), "x]]>y]]>");
+  EXPECT_EQ(Value("Group", "CDATA says a<b & c"), "CDATA says a<b & c");
+  EXPECT_EQ(Value("Group", "<![CDATA[kept as given]]>"), "kept as given");
+  EXPECT_EQ(Value("Group", "<![CDATA[a]]>b]]>"), "<![CDATA[a]]>b]]>");
+  // Names arrive escaped; what their writer missed is escaped here.
+  EXPECT_EQ(Value("Name", "A &amp; B &lt;1&gt; &#233;"), "A & B <1> \xC3\xA9");
+  EXPECT_EQ(Value("Name", "a<b & c &bogus; &#0; &#x110000;"), "a<b & c &bogus; &#0; &#x110000;");
+  EXPECT_EQ(Value("Name", "<![CDATA[x]]>"), "<![CDATA[x]]>");
+}
+
+TEST_F(XmlHostileValues, ForbiddenCharactersBecomeReplacements) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(Value("Group", "a\x01" "b\x1F" "c\td"), "a" + r + "b" + r + "c\td");
+  EXPECT_EQ(Value("Group", "bad \xFF\xC3 utf8 \xED\xA0\x80"), "bad " + r + r + " utf8 " + r + r + r);
+  EXPECT_EQ(Value("Group", "\xEF\xBF\xBE\xEF\xBF\xBF ok \xF0\x9F\x98\x80"), r + r + " ok \xF0\x9F\x98\x80");
+
+  std::u16string name{u'a', 0xD800, u'\n', 0xFFFF, 0xDE00, u'b'};
+  EXPECT_EQ(RoundTrip("Name", [&](XmlWriter& w) { w.WriteNameXML("Name", name); }), "a" + r + "!" + r + r + "b");
+  EXPECT_EQ(name[2], u'!');  // replaced in the caller's own string
+  std::u16string alias = u"x<y\u00E9";
+  EXPECT_EQ(RoundTrip("Alias", [&](XmlWriter& w) { w.WriteNameXML("Alias", alias); }), "x<y\xC3\xA9");
+  EXPECT_EQ(RoundTrip("Name", [](XmlWriter& w) { w.WriteNameXML("Name", {}); }), "UnknownName");
+}
+
+TEST_F(XmlHostileValues, NotesAreTextInCData) {
+  auto notes = [](std::string rtf) {
+    return [rtf](XmlWriter& w) {
+      w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
+    };
+  };
+  EXPECT_EQ(ElementOf(notes("{\\rtf1 Line one\\par Line two\\par}")), "<![CDATA[Line one!Line two]]>");
+  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 caf\\'e9 \\u8364? ]]> <&>\\tab x\\par}")),
+            "caf\xC3\xA9 \xE2\x82\xAC ]]> <&>!x");
+  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 \\u-10179?\\u-8704? lone \\u-10179?}")),
+            "\xF0\x9F\x98\x80 lone \xEF\xBF\xBD");
+
+  MemoryWriter out;
+  const std::string unclosed = "{{\\rtf1 text}";
+  EXPECT_EQ(out.writer.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(unclosed.data()),
+                                                                 unclosed.size())),
+            1);
+  EXPECT_EQ(out.Text(), "");
+}
+
+TEST(XmlOutputFile, IsCreatedBesideTheOutputPathAndNeverOverwritten) {
+  ScratchFolder folder;
+  const fs::path xmlFile = folder / "plan.xml";
+  {
+    XmlWriter writer(W(folder / "plan.mpp"));
+    EXPECT_EQ(writer.OpenResult(), 0);
+    EXPECT_EQ(writer.XmlPath(), W(xmlFile));
+    writer.WriteIntXML("UID", 7);
+    EXPECT_EQ(writer.CloseXMLFile(), 0);
+    EXPECT_EQ(writer.CloseXMLFile(), 0);
+    writer.WriteIntXML("UID", 8);  // after closing: dropped
+  }
+  EXPECT_EQ(ReadBytes(xmlFile), "<UID>7</UID>\r\n");
+
+  XmlWriter again(W(folder / "plan.mpp"));
+  EXPECT_EQ(again.OpenResult(), -5);
+  again.WriteIntXML("UID", 9);
+  EXPECT_EQ(again.CloseXMLFile(), -5);
+  EXPECT_EQ(ReadBytes(xmlFile), "<UID>7</UID>\r\n");
+
+  // A symbolic link in the file's place is not followed.
+  const fs::path target = folder / "target.txt";
+  WriteBytes(target, "keep");
+  fs::create_symlink(target, folder / "link.xml");
+  EXPECT_EQ(XmlWriter(W(folder / "link.mpp")).OpenResult(), -5);
+  EXPECT_EQ(ReadBytes(target), "keep");
+}
+
+TEST(XmlOutputFile, PathsOver250UnitsThrowTwo) {
+  ScratchFolder folder;
+  const std::u16string base = W(folder.Path()) + u"/";
+  const std::u16string longest = base + std::u16string(250 - base.size() - 4, u'p') + u".mpp";
+  ASSERT_EQ(longest.size(), 250u);
+  EXPECT_NO_THROW(XmlWriter{longest});
+  try {
+    XmlWriter writer(longest + u"x");
+    ADD_FAILURE() << "no exception";
+  } catch (int code) {
+    EXPECT_EQ(code, 2);
+  }
+}
+
+TEST(XmlOutputFile, AFailedWriteMakesTheCloseFail) {
+  platform::File full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+  if (!full.IsOpen()) GTEST_SKIP() << "no /dev/full";
+  XmlWriter writer(std::make_unique<xml::BufferedFileSink>(std::move(full)));
+  const std::string big(100000, 'x');
+  writer.WriteRawXML("Notes", big.c_str());
+  EXPECT_EQ(writer.CloseXMLFile(), -5);
+}
+
+TEST(XmlOutputFile, CancellationClosesAndWritesNothing) {
+  unsigned char cancel = 0;
+  theSettings.breakFlag = &cancel;
+  MemoryWriter out;
+  EXPECT_EQ(out.writer.WriteIntXML("UID", 1), 0);
+  cancel = 1;
+  EXPECT_EQ(out.writer.WriteIntXML("UID", 2), -1000);
+  cancel = 0;
+  EXPECT_EQ(out.writer.WriteIntXML("UID", 3), 0);  // closed: dropped
+  EXPECT_EQ(out.Text(), "<UID>1</UID>\r\n");
+  theSettings.breakFlag = nullptr;
+}
+
+TEST(XmlUnknownNames, CountPerKindAndFitTheBuffer) {
+  char16_t buffer[260];
+  XmlWriter::MakeUnknownTaskName(buffer);
+  const std::u16string first(buffer);
+  XmlWriter::MakeUnknownTaskName(buffer);
+  const int n = std::stoi(platform::Utf16ToUtf8(first).substr(19));
+  EXPECT_EQ(first, u"Unknown task name (" + W(std::string_view(std::to_string(n))) + u")");
+  EXPECT_EQ(std::u16string(buffer), u"Unknown task name (" + W(std::string_view(std::to_string(n + 1))) + u")");
+
+  XmlWriter::MakeUnknownWorkWeekName12(buffer);
+  EXPECT_EQ(std::u16string(buffer), u"Unknown workweeks name (1)");
+  char16_t small[8];
+  XmlWriter::MakeUnknownResourceName(small);
+  EXPECT_EQ(std::u16string(small), u"Unknown");
+}
+
+}  // namespace
