@@ -206,3 +206,21 @@ TEST(StgReader, LongSiblingChainsAreWalkedInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StgReader, EntriesWhoseDataWasNeverReadAreNotWritten) {
+  // Named like the root, a stream becomes a root entry whose data is never
+  // read: there is nothing to write for it.
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(FourStreams());
+  image.SetEntryName(*image.FindEntry(u"C"), u"Root Entry");
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_FALSE(run.repaired->OpenStream(platform::kRootElement, u"Root Entry"));
+  EXPECT_EQ(log.Count("[STG]\t!!!Skip. Length = 0"), 1);
+  EXPECT_TRUE(run.repaired->OpenStream(platform::kRootElement, u"D"));
+}
+
+}  // namespace

@@ -158,3 +158,53 @@ TEST(Sat, MiniSatSearchPicksTheBestCandidateForEveryPart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Sat, StartSectorsBeyondTheFileAreReplaced) {
+  salvage::CSat sat;
+  salvage::HeaderInfo header;
+  header.satStart = 11;
+  header.rootsStart = 11;
+  sat.SetFileInfo(10 * 512, header);
+  EXPECT_EQ(header.satStart, 0u);
+  EXPECT_EQ(header.rootsStart, 1u);
+  header.satStart = 10;
+  header.rootsStart = 10;
+  sat.SetFileInfo(10 * 512, header);
+  EXPECT_EQ(header.satStart, 10u);
+  EXPECT_EQ(header.rootsStart, 10u);
+}
+
+TEST(Sat, TheHeaderIsNeverTakenForTheSectorBeforeTheFirstSatSector) {
+  // A header whose own values pass the presector test when its first SAT
+  // sector is sector 0: 108 free list entries, two end marks and a value
+  // equal to its index + 1.
+  fixture::Image image = fixture::Image::Of(TwoStreams());
+  image.SetHeaderFatEntry(0, 0);
+  image.SetHeaderField(platform::cfb::kHdrFirstDifatSector, platform::cfb::kEndOfChain);
+  image.SetHeaderField(platform::cfb::kHdrFirstMiniFatSector, platform::cfb::kEndOfChain);
+  image.SetHeaderField(platform::cfb::kHdrFirstDirSector, 13);
+  fixture::ScratchDir scratch;
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  const auto& list = run.reader->Sat()->SatList();
+  EXPECT_EQ(std::count(list.begin(), list.end(), 0u), 0);
+}
+
+TEST(Sat, MiniChainRunningOntoTheFirstUnmappedMiniSectorEndsThere) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 30; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(150, i)));
+  const auto tree = fixture::Root(streams);
+  fixture::Image image = fixture::Image::Of(tree);
+  ASSERT_EQ(image.MiniFatSectors().size(), 1u);
+  const auto chain = image.StreamChain(u"s5");
+  image.SetMiniFatEntry(chain.back(), 128);  // one past the mini SAT's last entry
+  fixture::ScratchDir scratch;
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
+}  // namespace
