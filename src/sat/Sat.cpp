@@ -810,7 +810,8 @@ int CSat::FollowMiniChain(std::uint32_t start, Chain& chain) {
   chain.chainEnded = false;
   if (start == kEndOfChain || start == kFreeSect) return 0;
   const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
-  std::vector<std::uint8_t> marks(count, 0);
+  std::vector<std::uint8_t>& marks = miniChainMarks_;
+  if (marks.size() != count) marks.assign(count, 0);
   std::uint32_t cur = start;
   for (;;) {
     if (cur > theBounds.maxMiniSector) break;
@@ -827,6 +828,8 @@ int CSat::FollowMiniChain(std::uint32_t start, Chain& chain) {
     chain.sectors.push_back(cur);
     cur = TruncateByBound(miniSatTable_[cur], theBounds.maxMiniSector);
   }
+  for (std::uint32_t s : chain.sectors)
+    if (s < count) marks[s] = 0;
   return 0;
 }
 

@@ -130,6 +130,7 @@ class CSat {
   HeaderInfo* header_ = nullptr;
   // Scratch marks for the chain walks, sized to the table, cleared after each walk.
   std::vector<std::uint8_t> chainMarks_;
+  std::vector<std::uint8_t> miniChainMarks_;
 };
 
 }  // namespace salvage
