@@ -1,0 +1,34 @@
+#include "model/MppGen.h"
+
+#include <utility>
+
+using model::SBkndRscParams;
+using model::SBkndTaskParams;
+
+CMppGen::CMppGen() = default;
+CMppGen::~CMppGen() = default;
+
+SBkndTaskParams& CMppGen::AppendTask(SBkndTaskParams task) { return tasks_.Append(std::move(task)); }
+
+SBkndRscParams& CMppGen::AppendResource(SBkndRscParams resource) {
+  return resources_.Append(std::move(resource));
+}
+
+SBkndTaskParams* CMppGen::FindTask(std::uint32_t uid) { return tasks_.FindRecord(uid); }
+
+SBkndRscParams* CMppGen::FindResource(std::uint32_t uid) { return resources_.FindRecord(uid); }
+
+void CMppGen::RemoveLastTask() { tasks_.RemoveLast(); }
+
+void CMppGen::RemoveLastResource() { resources_.RemoveLast(); }
+
+void CMppGen::NoteTaskDates(const SBkndTaskParams& task) {
+  if (task.ConstraintType != 0 || task.UID == 0 || task.ID == 0 || task.Start == 0) return;
+  if (!model::HasDate(task.Start)) return;
+  const std::uint16_t startDay = model::DayOf(task.Start);
+  if (startDay < projectStartDay) projectStartDay = startDay;
+  if (model::HasDate(task.Finish, true)) {
+    const std::uint16_t finishDay = model::DayOf(task.Finish);
+    if (finishDay > projectFinishDay) projectFinishDay = finishDay;
+  }
+}

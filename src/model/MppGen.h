@@ -1,0 +1,68 @@
+// The project model of one recovered project, held by the generator of the
+// file's version: the readers append and complete records through it, the
+// generators read the lists in order and leave their counts for the report.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/Records.h"
+#include "model/UidIndexedList.h"
+
+class CMppGen {
+ public:
+  CMppGen();
+  virtual ~CMppGen();
+  CMppGen(const CMppGen&) = delete;
+  CMppGen& operator=(const CMppGen&) = delete;
+
+  // Tasks and resources: one record per UID, created by the var-data pass
+  // of their storage and completed by its fixed-data pass.
+  model::SBkndTaskParams& AppendTask(model::SBkndTaskParams task);
+  model::SBkndRscParams& AppendResource(model::SBkndRscParams resource);
+  // The first task or resource with uid, in list order; null when none.
+  model::SBkndTaskParams* FindTask(std::uint32_t uid);
+  model::SBkndRscParams* FindResource(std::uint32_t uid);
+  // Drops the record appended last (a record made only for custom field
+  // values, which never create a task or resource by themselves).
+  void RemoveLastTask();
+  void RemoveLastResource();
+  const std::vector<model::SBkndTaskParams>& Tasks() const { return tasks_.Items(); }
+  const std::vector<model::SBkndRscParams>& Resources() const { return resources_.Items(); }
+  // For the outline pass (renumbering, sorting) and the like.
+  std::vector<model::SBkndTaskParams>& EditTasks() { return tasks_.Edit(); }
+  std::vector<model::SBkndRscParams>& EditResources() { return resources_.Edit(); }
+  model::UidIndexedList<model::SBkndTaskParams>& TaskList() { return tasks_; }
+  model::UidIndexedList<model::SBkndRscParams>& ResourceList() { return resources_; }
+
+  // Moves the project's start and finish days out to a task's dates, if
+  // the task qualifies: no constraint, and UID, ID and Start not 0. Dates
+  // that stand for "no date" move nothing.
+  void NoteTaskDates(const model::SBkndTaskParams& task);
+
+  // Counted by the generators, one per element written; read by the report.
+  std::uint32_t tasksWritten = 0;
+  std::uint32_t resourcesWritten = 0;
+  std::uint32_t assignmentsWritten = 0;
+  std::uint32_t linksWritten = 0;
+
+  std::uint16_t projectStartDay = 0xFFFF;
+  std::uint16_t projectFinishDay = 0;
+
+  // Kept as read, in file order; nothing checks here that the tasks and
+  // resources they name exist.
+  std::vector<model::SBkndAssnParams> assignments;
+  std::vector<model::SBkndConsParams> links;
+  std::vector<model::SAvailabilityParams> availability;
+  std::vector<model::SRateParams> rates;
+  std::vector<model::SCalendar> calendars;
+  std::vector<model::SCalendarException> calendarExceptions;
+  std::vector<model::SWorkWeek> workWeeks;
+  // Task definitions, then resource definitions, in file order.
+  std::vector<model::SCustomFieldDef> customFieldDefs;
+  std::vector<model::SCustomFieldValue> customFieldValues;
+
+ private:
+  model::UidIndexedList<model::SBkndTaskParams> tasks_;
+  model::UidIndexedList<model::SBkndRscParams> resources_;
+};

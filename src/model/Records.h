@@ -1,0 +1,244 @@
+// The records of the project model: what the readers of every file version
+// fill and the generators write out. Records are plain values; copying one
+// copies its notes and custom values too.
+//
+// Identifiers (UIDs, parent and calendar UIDs) are 32-bit throughout: the
+// files store them so, and projects with UIDs beyond 65535 exist.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ByteView.h"
+
+namespace model {
+
+// Day number (1 = 1984-01-01) in the high 16 bits, time of day in tenths
+// of a minute in the low 16 bits.
+using PackedDate = std::uint32_t;
+inline constexpr PackedDate kNoDate = 0xFFFFFFFF;
+inline constexpr PackedDate kNoConstraintDate = 0x0000FFFF;
+inline std::uint16_t DayOf(PackedDate date) { return static_cast<std::uint16_t>(date >> 16); }
+// True for a date a generator writes: neither 0xFFFFFFFF nor, where the
+// field says so, 0.
+inline bool HasDate(PackedDate date, bool zeroIsNone = false) {
+  return date != kNoDate && !(zeroIsNone && date == 0);
+}
+
+// Tenths of a minute since 1984-01-01 00:00 (rates and availability).
+using MinuteStamp = std::uint32_t;
+// The open end of a rate: the last minutes of 2049-12-31.
+inline constexpr MinuteStamp kOpenRateEnd = 0x14B0F2B6;
+
+// Fixed texts hold at most this many UTF-16 units, their terminator
+// included (so 259 units of text).
+inline constexpr std::size_t kFixedTextUnits = 260;
+// Notes hold at most this many bytes, their terminator included.
+inline constexpr std::size_t kMaxNoteBytes = 65535;
+
+// The text of a var-data item: whole UTF-16 units from at most the first
+// 520 bytes, stopping at a zero unit; the last unit the item covers is its
+// terminator and is not kept.
+std::u16string TextFromItem(platform::ByteView item);
+// A note: the zero-terminated byte string at the start of the item, cut to
+// the item and to kMaxNoteBytes - 1 bytes.
+std::string NoteFromItem(platform::ByteView item);
+
+// A custom field value as the version 9 records carry it.
+struct SCustomValue {
+  std::uint16_t key = 0;
+  std::vector<std::uint8_t> data;
+};
+
+struct SBkndTaskParams {
+  std::uint32_t UID = 0;  // 0: the project's own summary row
+  std::uint32_t ID = 0;
+  std::u16string Name;
+  PackedDate Start = 0;
+  std::uint32_t Duration = 0;
+  std::uint32_t PercentComplete = 0;
+  std::uint32_t PercentWorkComplete = 0;
+  PackedDate Finish = 0;
+  std::uint8_t DurationFormat = 7;
+  std::uint32_t Priority = 0;
+  std::uint32_t ParentUID = 0;
+  std::uint16_t OutlineLevel = 0;
+  std::vector<SCustomValue> CustomValues;  // version 9 only
+  std::uint8_t ConstraintType = 0;
+  PackedDate ConstraintDate = kNoConstraintDate;
+  PackedDate Stop = 0;
+  PackedDate Resume = 0;
+  std::optional<std::string> Notes;
+  std::u16string WBS;
+  std::uint16_t Type = 0;
+  PackedDate CreateDate = 0;
+  PackedDate Deadline = 0;
+  std::string OutlineNumber;  // "3.1.2", made by the outline pass
+  std::uint32_t CalendarUID = 0;
+  double WorkRaw = 0.0;
+  std::uint8_t Summary = 0;
+  std::uint32_t Work = 0;
+  double Cost = 0.0;
+  PackedDate ActualStart = 0;
+  PackedDate ActualFinish = 0;
+  std::uint32_t ActualDuration = 0;
+  double ActualCost = 0.0;
+  std::uint32_t ActualWork = 0;
+  std::uint32_t RemainingDuration = 0;
+  double RemainingCost = 0.0;
+  std::uint32_t RemainingWork = 0;
+};
+
+struct SBkndRscParams {
+  std::uint32_t ID = 0;
+  std::u16string Name;
+  std::u16string EmailAddress;
+  std::u16string Group;
+  std::u16string Initials;
+  std::u16string Code;
+  std::u16string MaterialLabel;
+  std::u16string NTAccount;
+  std::vector<SCustomValue> CustomValues;  // version 9 only
+  std::optional<std::string> Notes;
+  std::uint16_t WorkGroup = 0;
+  std::uint8_t Type = 0;  // 0 work, 1 material
+  std::uint16_t BookingType = 0;
+  std::uint32_t UID = 0;
+  std::uint32_t CalendarUID = 0;
+  std::uint8_t IsBudget = 0;
+  std::uint8_t IsCostResource = 0;
+  std::uint8_t IsInactive = 0;
+  std::uint8_t IsGeneric = 0;
+  double StandardRate = 0.0;
+  double OvertimeRate = 0.0;
+  double CostPerUse = 0.0;
+  std::uint16_t StandardRateFormat = 0;
+  std::uint16_t OvertimeRateFormat = 0;
+};
+
+// Stands for "no resource" in an assignment; needs no matching resource.
+inline constexpr std::uint32_t kNoResourceUID = 0xFFFF0001;
+
+struct SBkndAssnParams {
+  std::uint32_t UID = 0;
+  std::uint32_t TaskUID = 0;
+  std::uint32_t ResourceUID = 0;
+  double Units = 0.0;  // hundredths of a percent
+  double Cost = 0.0;
+  std::uint32_t ActualWork = 0;
+  // Version 12 only.
+  PackedDate Start = 0;
+  PackedDate Finish = 0;
+  PackedDate Stop = 0;
+  PackedDate Resume = 0;
+  std::uint32_t StoppedWork = 0;
+  std::uint32_t Work = 0;
+  double WorkVariance = 0.0;
+  // Version 9 only: the raw parts the record was read from; not written.
+  std::vector<std::uint8_t> RawMeta;
+  std::vector<std::uint8_t> RawFixed;
+  std::vector<std::uint8_t> RawVar7;
+  std::vector<std::uint8_t> RawVar9;
+  std::uint32_t RawType126 = 0;
+};
+
+struct SBkndConsParams {
+  std::uint32_t UID = 0;
+  std::int32_t LinkLag = 0;  // tenths of a minute; lags can be negative
+  std::uint32_t PredecessorUID = 0;
+  std::uint32_t SuccessorUID = 0;
+  std::uint16_t Type = 1;  // 0 FF, 1 FS, 2 SF, 3 SS
+  std::uint16_t LagFormat = 0;
+  std::uint16_t CrossProject = 0;
+};
+
+struct SCustomFieldDef {
+  std::u16string Alias;
+  std::uint32_t FieldID = 0;
+  std::uint16_t TextOffset = 0;  // where the alias begins in its block
+};
+
+enum class OwnerKind : std::uint8_t { Resource = 0, Task = 1 };
+
+struct SCustomFieldValue {
+  std::uint32_t OwnerUID = 0;
+  std::uint32_t FieldID = 0;
+  std::vector<std::uint8_t> Data;  // the value bytes as stored
+  OwnerKind Owner = OwnerKind::Task;
+};
+
+struct SRateParams {
+  std::uint32_t ResourceUID = 0;
+  MinuteStamp RatesFrom = 0;
+  MinuteStamp RatesTo = kOpenRateEnd;
+  std::uint16_t RateTable = 0;  // 0..4: tables A..E
+  double StandardRate = 0.0;
+  std::uint16_t StandardRateFormat = 0;
+  double OvertimeRate = 0.0;
+  std::uint16_t OvertimeRateFormat = 0;
+  double CostPerUse = 0.0;
+};
+
+struct SAvailabilityParams {
+  std::uint32_t ResourceUID = 0;
+  MinuteStamp AvailableFrom = 0;
+  MinuteStamp AvailableTo = 0;
+  double AvailableUnits = 0.0;
+};
+
+// Calendars.
+
+struct SWorkingPeriod {
+  std::uint32_t Start = 0;   // tenths of a minute after midnight
+  std::uint32_t End = 0;     // Start + Length
+  std::uint32_t Length = 0;  // tenths of a minute
+  std::uint32_t Extra = 0;   // the file's fourth value, carried as read
+};
+
+struct SWeekDay {
+  std::int16_t DayFlag = 0;  // 1: taken from the base calendar
+  std::uint16_t PeriodCount = 0;
+  std::uint16_t WorkingTotal = 0;  // tenths of a minute
+  std::vector<SWorkingPeriod> Periods;
+};
+
+struct SCalendar {
+  std::uint32_t UID = 0;
+  std::u16string Name;
+  std::uint8_t IsBaseCalendar = 0;
+  std::uint8_t IsBaselineCalendar = 0;
+  std::int32_t BaseCalendarUID = -1;
+  std::int32_t ResourceUID = 0;  // 0 or less: none
+  std::vector<SWeekDay> WeekDays;  // Sunday first; seven when complete
+};
+
+struct SCalendarException {
+  std::uint32_t CalendarUID = 0;
+  PackedDate FromDate = 0;  // at 00:00
+  PackedDate ToDate = 0;    // at 23:59
+  std::uint32_t Value4 = 0;
+  std::uint32_t Value8 = 0;
+  std::uint8_t Flag = 0;
+  std::uint8_t Value76 = 0;
+  std::uint8_t Value77 = 0;
+  std::uint16_t Value78 = 0;
+  SWeekDay Day;
+  std::u16string Name;
+};
+
+struct SWorkWeek {
+  std::uint32_t CalendarUID = 0;
+  PackedDate FromDate = 0;
+  PackedDate ToDate = 0;
+  std::u16string Name;
+  std::vector<SWeekDay> WeekDays;
+};
+
+// Sunday with no periods, Monday to Friday 08:00-12:00 and 13:00-17:00,
+// Saturday with no periods.
+std::vector<SWeekDay> DefaultWorkingWeek();
+
+}  // namespace model

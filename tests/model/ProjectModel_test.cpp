@@ -1,0 +1,251 @@
+// The project model: the value checks, texts and notes taken from var-data
+// items, and the look-ups by UID that the readers rely on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "model/MppGen.h"
+#include "model/Records.h"
+#include "model/Validators.h"
+
+namespace {
+
+using namespace model;
+
+platform::ByteView View(const std::vector<std::uint8_t>& bytes) {
+  return platform::ByteView(bytes.data(), bytes.size());
+}
+
+std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST(Validators, ReplaceValuesOutsideTheirRange) {
+  EXPECT_EQ(ClampDuration(kMaxDuration), kMaxDuration);
+  EXPECT_EQ(ClampDuration(kMaxDuration + 1), 0u);
+  EXPECT_EQ(ClampPercent(100), 100u);
+  EXPECT_EQ(ClampPercent(150), 0u);
+  EXPECT_EQ(ClampPriority(1000), 1000u);
+  EXPECT_EQ(ClampPriority(1001), 0u);
+  EXPECT_EQ(ValidTaskType(2), 2);
+  EXPECT_EQ(ValidTaskType(3), 0);
+  EXPECT_EQ(ValidConstraintType(8), 8);
+  EXPECT_EQ(ValidConstraintType(9), 0);
+  EXPECT_EQ(ValidLinkType(3), 3);
+  EXPECT_EQ(ValidLinkType(7), 1);
+  EXPECT_EQ(ValidRateTable(4), 4);
+  EXPECT_EQ(ValidRateTable(5), 0);
+  EXPECT_EQ(ValidRateFormat(8), 8);
+  EXPECT_EQ(ValidRateFormat(9), 2);
+}
+
+TEST(Validators, DurationFormatsKeepOnlyTheKnownCodes) {
+  for (std::uint32_t format : {3u, 7u, 12u, 21u, 39u, 53u}) EXPECT_EQ(ValidDurationFormat(format), format);
+  for (std::uint32_t format : {0u, 2u, 13u, 20u, 22u, 40u, 54u, 0x10007u})
+    EXPECT_EQ(ValidDurationFormat(format), 7) << format;
+}
+
+TEST(Validators, UnitsAreCappedAndTinyUnitsDropped) {
+  EXPECT_EQ(ClampUnits(25000.0), 10000.0);
+  EXPECT_EQ(ClampUnits(0.5), 0.0);
+  EXPECT_EQ(ClampUnits(1.0), 1.0);
+  EXPECT_EQ(ClampUnits(-5.0), 0.0);
+  EXPECT_EQ(ClampUnits(std::numeric_limits<double>::quiet_NaN()), 0.0);
+  EXPECT_EQ(ClampUnits(std::numeric_limits<double>::infinity()), 10000.0);
+}
+
+TEST(Validators, CostsBeyondTheLimitOrNotNumbersBecomeZero) {
+  EXPECT_EQ(ClampCost(1e9), 1e9);
+  EXPECT_EQ(ClampCost(-250.5), -250.5);
+  EXPECT_EQ(ClampCost(1e9 + 1), 0.0);
+  EXPECT_EQ(ClampCost(-1e12), 0.0);
+  EXPECT_EQ(ClampCost(std::numeric_limits<double>::quiet_NaN()), 0.0);
+  EXPECT_EQ(ClampCost(-std::numeric_limits<double>::infinity()), 0.0);
+}
+
+// Work is stored as a float; damaged records hold anything, and none of it
+// may reach an integer conversion out of range.
+TEST(Validators, WorkFromDamagedFloats) {
+  EXPECT_EQ(WorkFromRaw(48000.0), 480u);
+  EXPECT_EQ(WorkFromRaw(199.9), 1u);  // truncated toward zero
+  EXPECT_EQ(WorkFromRaw(-50.0), 0u);
+  EXPECT_EQ(WorkFromRaw(-1e6), 0u);
+  EXPECT_EQ(WorkFromRaw(100.0 * kMaxDuration), kMaxDuration);
+  EXPECT_EQ(WorkFromRaw(100.0 * (kMaxDuration + 1)), 0u);
+  EXPECT_EQ(WorkFromRaw(1e300), 0u);
+  EXPECT_EQ(WorkFromRaw(std::numeric_limits<double>::quiet_NaN()), 0u);
+  EXPECT_EQ(WorkFromRaw(std::numeric_limits<double>::infinity()), 0u);
+}
+
+TEST(FixedText, TakesTheItemUpToItsTerminator) {
+  EXPECT_EQ(TextFromItem(View(Utf16Bytes(std::u16string(u"Design\0junk", 11)))), u"Design");
+  // The last unit the item covers is the terminator's place, whatever it holds.
+  EXPECT_EQ(TextFromItem(View(Utf16Bytes(u"ABC"))), u"AB");
+  std::vector<std::uint8_t> odd = Utf16Bytes(u"AB");
+  odd.push_back('C');  // half a unit is no unit
+  EXPECT_EQ(TextFromItem(View(odd)), u"A");
+  EXPECT_EQ(TextFromItem(View(std::vector<std::uint8_t>{'A'})), u"");
+  EXPECT_EQ(TextFromItem(platform::ByteView()), u"");
+}
+
+TEST(FixedText, LongItemsKeep259Units) {
+  std::u16string longText(400, u'x');
+  std::u16string kept = TextFromItem(View(Utf16Bytes(longText)));
+  EXPECT_EQ(kept.size(), kFixedTextUnits - 1);
+}
+
+TEST(Notes, StopAtTheTerminatorTheItemAndTheLimit) {
+  std::string withZero("{\\rtf1 note}\0more", 17);
+  std::vector<std::uint8_t> bytes(withZero.begin(), withZero.end());
+  EXPECT_EQ(NoteFromItem(View(bytes)), "{\\rtf1 note}");
+
+  std::vector<std::uint8_t> unterminated{'a', 'b', 'c'};
+  EXPECT_EQ(NoteFromItem(View(unterminated)), "ab");
+
+  std::vector<std::uint8_t> huge(70000, 'n');
+  EXPECT_EQ(NoteFromItem(View(huge)).size(), kMaxNoteBytes - 1);
+}
+
+TEST(Records, StartWithTheirDocumentedDefaults) {
+  SBkndTaskParams task;
+  EXPECT_EQ(task.DurationFormat, 7);
+  EXPECT_EQ(task.ConstraintDate, kNoConstraintDate);
+  EXPECT_FALSE(task.Notes.has_value());
+  SRateParams rate;
+  EXPECT_EQ(rate.RatesTo, kOpenRateEnd);
+
+  std::vector<SWeekDay> week = DefaultWorkingWeek();
+  ASSERT_EQ(week.size(), 7u);
+  EXPECT_TRUE(week[0].Periods.empty());
+  EXPECT_TRUE(week[6].Periods.empty());
+  ASSERT_EQ(week[3].Periods.size(), 2u);
+  EXPECT_EQ(week[3].Periods[1].Start, 7800u);
+  EXPECT_EQ(week[3].Periods[1].End, 10200u);
+  EXPECT_EQ(week[3].WorkingTotal, 4800);
+}
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id) {
+  SBkndTaskParams task;
+  task.UID = uid;
+  task.ID = id;
+  return task;
+}
+
+TEST(ModelLookups, FirstRecordWithTheUidWins) {
+  CMppGen gen;
+  gen.AppendTask(Task(5, 1));
+  gen.AppendTask(Task(7, 2));
+  gen.AppendTask(Task(5, 3));
+  gen.AppendTask(Task(5, 4));
+  ASSERT_NE(gen.FindTask(5), nullptr);
+  EXPECT_EQ(gen.FindTask(5)->ID, 1u);
+  EXPECT_EQ(gen.FindTask(7)->ID, 2u);
+  EXPECT_EQ(gen.FindTask(6), nullptr);
+
+  // The other records with the UID follow in list order.
+  auto& list = gen.TaskList();
+  std::vector<std::uint32_t> ids;
+  for (std::size_t i = list.Find(5); i != list.npos; i = list.Next(i)) ids.push_back(list[i].ID);
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4}));
+}
+
+TEST(ModelLookups, RemovingTheLastRecordKeepsTheIndexRight) {
+  CMppGen gen;
+  gen.AppendTask(Task(5, 1));
+  gen.AppendTask(Task(5, 2));
+  gen.RemoveLastTask();
+  EXPECT_EQ(gen.TaskList().Next(gen.TaskList().Find(5)), gen.TaskList().npos);
+  gen.AppendTask(Task(5, 3));
+  EXPECT_EQ(gen.TaskList()[gen.TaskList().Next(0)].ID, 3u);
+
+  gen.AppendTask(Task(9, 4));
+  gen.RemoveLastTask();
+  EXPECT_EQ(gen.FindTask(9), nullptr);
+  EXPECT_EQ(gen.Tasks().size(), 2u);
+
+  CMppGen empty;
+  empty.RemoveLastResource();  // nothing to remove, nothing breaks
+  EXPECT_TRUE(empty.Resources().empty());
+}
+
+TEST(ModelLookups, EditsAreSeenByLaterLookups) {
+  CMppGen gen;
+  gen.AppendTask(Task(1, 30));
+  gen.AppendTask(Task(2, 10));
+  gen.AppendTask(Task(1, 20));
+  EXPECT_EQ(gen.FindTask(1)->ID, 30u);
+  auto& tasks = gen.EditTasks();
+  std::sort(tasks.begin(), tasks.end(), [](const auto& a, const auto& b) { return a.ID < b.ID; });
+  EXPECT_EQ(gen.FindTask(1)->ID, 20u);  // first in the new order
+  gen.EditTasks()[0].UID = 8;           // the task with ID 10
+  EXPECT_EQ(gen.FindTask(8)->ID, 10u);
+  EXPECT_EQ(gen.FindTask(2), nullptr);
+}
+
+TEST(ModelLookups, ResourcesUseTheirWholeUid) {
+  CMppGen gen;
+  SBkndRscParams resource;
+  resource.UID = 70000;
+  gen.AppendResource(resource);
+  EXPECT_NE(gen.FindResource(70000), nullptr);
+  EXPECT_EQ(gen.FindResource(70000 & 0xFFFF), nullptr);
+}
+
+// A large project is read with one look-up per var-data item; a linear
+// search would make this quadratic (10^10 steps), an index keeps it instant.
+TEST(ModelLookups, HundredThousandTasks) {
+  CMppGen gen;
+  constexpr std::uint32_t kTasks = 100000;
+  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
+    if (!gen.FindTask(uid)) gen.AppendTask(Task(uid, uid));
+    // Three more items for the same task, as name, notes and WBS would be.
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(gen.FindTask(uid)->ID, uid);
+  }
+  EXPECT_EQ(gen.Tasks().size(), kTasks);
+  EXPECT_EQ(gen.FindTask(kTasks / 2)->ID, kTasks / 2);
+}
+
+TEST(ProjectDates, OnlyUnconstrainedTasksWithDatesMoveThem) {
+  CMppGen gen;
+  auto dated = [](std::uint32_t uid, std::uint16_t start, std::uint16_t finish) {
+    SBkndTaskParams task = Task(uid, uid);
+    task.Start = static_cast<PackedDate>(start) << 16 | 4800;
+    task.Finish = static_cast<PackedDate>(finish) << 16 | 10200;
+    return task;
+  };
+  SBkndTaskParams constrained = dated(1, 100, 900);
+  constrained.ConstraintType = 4;
+  gen.NoteTaskDates(constrained);
+  EXPECT_EQ(gen.projectStartDay, 0xFFFF);
+  EXPECT_EQ(gen.projectFinishDay, 0);
+
+  gen.NoteTaskDates(dated(2, 200, 300));
+  gen.NoteTaskDates(dated(3, 150, 250));
+  EXPECT_EQ(gen.projectStartDay, 150);
+  EXPECT_EQ(gen.projectFinishDay, 300);
+
+  SBkndTaskParams noFinish = dated(4, 120, 0);
+  noFinish.Finish = kNoDate;  // would read as day 65535
+  gen.NoteTaskDates(noFinish);
+  EXPECT_EQ(gen.projectStartDay, 120);
+  EXPECT_EQ(gen.projectFinishDay, 300);
+
+  SBkndTaskParams summaryRow = dated(0, 10, 2000);
+  gen.NoteTaskDates(summaryRow);
+  SBkndTaskParams noStart = dated(5, 0, 2000);
+  noStart.Start = kNoDate;
+  gen.NoteTaskDates(noStart);
+  EXPECT_EQ(gen.projectStartDay, 120);
+  EXPECT_EQ(gen.projectFinishDay, 300);
+}
+
+}  // namespace
