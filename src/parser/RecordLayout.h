@@ -1,0 +1,119 @@
+// Where the fields of a fixed-data record lie: a table of field, offset,
+// width and encoding per record kind. A file's records are read through the
+// layout chosen for that file (built from the file's own field map, or the
+// built-in version 14 table), never through offsets written into a reader.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/ByteView.h"
+
+namespace mpp {
+
+// The backend storages that hold fixed-data records.
+enum class RecordKind : std::uint8_t { Task, Resource, Calendar, Assignment, Link };
+inline constexpr std::size_t kRecordKinds = 5;
+
+std::u16string_view StorageName(RecordKind kind);  // "TBkndTask", ...
+// Bytes per FixedMeta item of the storage.
+std::size_t FixedMetaStride(RecordKind kind);
+
+// The fields the readers take from fixed data. Each has the 32-bit field
+// identifier the files' field maps know it by (FieldIdOf).
+enum class Field : std::uint8_t {
+  // Tasks.
+  TaskUID, TaskID, Finish, Stop, Resume, ParentUID, OutlineLevel, Duration, DurationFormat,
+  ActualDuration, RemainingDuration, ConstraintType, ActualStart, ActualFinish, ConstraintDate,
+  Priority, PercentComplete, PercentWorkComplete, TaskType, CreateDate, Start, TaskCalendarUID,
+  Deadline, Work, ActualWork, RemainingWork, Cost, ActualCost, RemainingCost,
+  // Resources. ResourceTypeCode is the 16-bit field whose bit 0 the
+  // version 14 reader has taken as the work-group flag; the files' own maps
+  // give it as the resource type (0 work, 1 material or cost).
+  ResourceUID, ResourceID, StandardRateFormat, OvertimeRateFormat, ResourceTypeCode,
+  ResourceCalendarUID, StandardRate, OvertimeRate, CostPerUse,
+  // Calendars.
+  CalendarUID, BaseCalendarUID, CalendarResourceUID,
+  // Assignments.
+  AssignmentUID, AssignmentTaskUID, AssignmentResourceUID, AssignmentStart, AssignmentFinish,
+  Units, AssignmentWork, AssignmentActualWork, AssignmentCost,
+  // Links.
+  LinkUID, PredecessorUID, SuccessorUID, LinkType, LagFormat, Lag,
+  Count
+};
+
+enum class Encoding : std::uint8_t {
+  U8,
+  U16,
+  U32,
+  I32,   // a signed 32-bit value (link lag)
+  Date,  // a PackedDate, 32 bits
+  F64,
+};
+std::size_t WidthOf(Encoding encoding);
+
+RecordKind KindOf(Field field);
+std::uint32_t FieldIdOf(Field field);
+
+struct FieldSlot {
+  Field field;
+  std::uint32_t offset;
+  Encoding encoding;
+};
+
+struct RecordLayout {
+  enum class Source : std::uint8_t { BuiltIn, FileMap };
+
+  RecordKind kind = RecordKind::Task;
+  Source source = Source::BuiltIn;
+  // Bytes a record must have inside FixedData to be read.
+  std::uint32_t recordSize = 0;
+  // Records start at least this far into FixedData (the start holds the
+  // free-slot area).
+  std::uint32_t minPosition = 0;
+  std::vector<FieldSlot> fields;
+
+  const FieldSlot* Find(Field field) const;
+  // The end of the farthest field.
+  std::uint32_t Extent() const;
+};
+
+// The layouts of version 14 files written by the 2010 application (tasks
+// of 206 bytes, resources of 188, assignments of 110, links of 20,
+// calendars of 12), used when a file's own map cannot be read.
+const RecordLayout& BuiltInLayout14(RecordKind kind);
+
+// One fixed-data record read through a layout. Every read is bounds
+// checked; a field the layout lacks or that lies outside the record gives
+// nothing.
+class RecordView {
+ public:
+  RecordView(platform::ByteView record, const RecordLayout& layout)
+      : record_(record), layout_(&layout) {}
+
+  bool Has(Field field) const;
+  // Integer and date fields, widened (I32 fields as their bit pattern).
+  std::optional<std::uint32_t> Unsigned(Field field) const;
+  std::optional<std::int32_t> Signed(Field field) const;
+  std::optional<double> Float(Field field) const;
+
+  std::uint32_t UnsignedOr(Field field, std::uint32_t fallback) const {
+    return Unsigned(field).value_or(fallback);
+  }
+  double FloatOr(Field field, double fallback) const { return Float(field).value_or(fallback); }
+
+ private:
+  platform::ByteView record_;
+  const RecordLayout* layout_;
+};
+
+// The record at position in FixedData when it may be read with layout:
+// at or beyond the layout's minimum position, and whole inside the stream.
+std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std::uint64_t position,
+                                              const RecordLayout& layout);
+
+}  // namespace mpp

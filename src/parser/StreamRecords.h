@@ -1,0 +1,93 @@
+// The Meta/Data stream pairs of a backend storage, read through bounds
+// checks only: whatever a header or an item claims, nothing is read outside
+// its stream, and every walk ends with the stream.
+//
+//   VarMeta    24-byte header, then 12-byte items: owner UID, position of the
+//              value in Var2Data, property type (all u32)
+//   Var2Data   at each position: u32 length L, then L bytes of value
+//   FixedMeta  16-byte header (magic, u32, count of valid items, FixedData
+//              size), then items of a per-storage stride; u32 at 4 is the
+//              record's position in FixedData, byte 0 its state
+//   FixedData  the records at those positions
+//   Fixed2Meta 16-byte header, then 50-byte rows (resources), one per
+//              FixedMeta item in item order
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "platform/ByteView.h"
+
+namespace mpp {
+
+inline constexpr std::size_t kVarMetaHeader = 24;
+inline constexpr std::size_t kVarMetaItem = 12;
+inline constexpr std::size_t kFixedMetaHeader = 16;
+inline constexpr std::uint32_t kFixedMetaMagic = 0xFADDADBA;
+inline constexpr std::size_t kFixed2MetaHeader = 16;
+inline constexpr std::size_t kFixed2MetaRow = 50;
+
+struct VarMetaItem {
+  std::size_t offset = 0;  // of the item in VarMeta
+  std::uint32_t owner = 0;
+  std::uint32_t position = 0;
+  std::uint32_t type = 0;  // low 16 bits: the field; whole: custom field id
+};
+
+class VarMeta {
+ public:
+  explicit VarMeta(platform::ByteView stream) : stream_(stream) {}
+  // Items that lie whole in the stream.
+  std::size_t Count() const;
+  std::optional<VarMetaItem> Item(std::size_t index) const;
+  std::size_t StreamSize() const { return stream_.size(); }
+
+ private:
+  platform::ByteView stream_;
+};
+
+// The L value bytes at position in Var2Data; nothing when the length field
+// or the value leaves the stream, or L is 0.
+std::optional<platform::ByteView> VarValue(platform::ByteView var2Data, std::uint32_t position);
+
+// What byte 0 of a FixedMeta item says of its record.
+enum class ItemState : std::uint8_t { Live, Deleted, FreeSlot };
+
+struct FixedMetaItem {
+  std::size_t index = 0;   // counted from 0 over all whole items
+  std::size_t offset = 0;  // of the item in FixedMeta
+  platform::ByteView bytes;
+  std::uint32_t position = 0;  // of the record in FixedData
+  std::uint8_t stateByte = 0;
+
+  // 2 marks a deleted record (except in calendars, whose readers ignore
+  // this); 4 and 6 point to free slots at the start of FixedData.
+  ItemState State() const;
+};
+
+class FixedMeta {
+ public:
+  FixedMeta(platform::ByteView stream, std::size_t stride) : stream_(stream), stride_(stride) {}
+
+  bool HasMagic() const { return stream_.u32_at(0) == kFixedMetaMagic; }
+  // Items that lie whole in the stream.
+  std::size_t Count() const;
+  // The items the header declares valid: the count at byte 8 when the
+  // header is intact (its magic is there), never more than Count(); the
+  // items after it are stale copies. With a damaged header, all of them.
+  std::size_t ValidCount() const;
+  std::optional<FixedMetaItem> Item(std::size_t index) const;
+  std::size_t StreamSize() const { return stream_.size(); }
+  std::size_t Stride() const { return stride_; }
+
+ private:
+  platform::ByteView stream_;
+  std::size_t stride_;
+};
+
+// The Fixed2Meta row of the FixedMeta item with the given index (from 0),
+// when it lies whole in the stream.
+std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index);
+
+}  // namespace mpp
