@@ -1,0 +1,206 @@
+#include "parser/MppParser14.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <exception>
+
+#include "LibrarySettings.h"
+#include "Logger.h"
+#include "parser/PropsParser.h"
+#include "parser/StreamLoader.h"
+#include "platform/Text.h"
+
+namespace {
+
+using platform::ElementId;
+
+constexpr std::u16string_view kDataStorage = u"   114";
+
+// The backend storages, in the order they are read: assignments and links
+// need no task or resource to be known, and the custom field definitions
+// of resources and tasks come before their values.
+constexpr std::array<std::u16string_view, 6> kBackendStorages = {
+    u"TBkndAssn", u"TBkndCal", u"TBkndCons", u"TBkndOutlCode", u"TBkndRsc", u"TBkndTask"};
+constexpr std::array<std::u16string_view, 6> kViewStorages = {
+    u"CCommandBar", u"CEdl", u"CFilter", u"CGrouping", u"CMap", u"CReport"};
+
+// Each storage has this much of the overall progress.
+constexpr std::uint32_t kStorageSpan = 16;
+
+std::string Ansi(std::u16string_view text) { return platform::Utf16ToAnsi(text); }
+
+}  // namespace
+
+CMppParser_14::CMppParser_14(std::u16string repairedPath)
+    : path_(std::move(repairedPath)), gen_(std::make_unique<CMppGen>()) {
+  theLog.WriteLine("Starting MppParser..");
+}
+
+CMppParser_14::~CMppParser_14() {
+  reader_.reset();
+  gen_.reset();
+  theLog.WriteLine("MppParser is closed.");
+}
+
+int CMppParser_14::Cancelled() {
+  theLog.WriteLine(mpp::kUserCancelledLine);
+  CloseOutput();
+  return -1000;
+}
+
+void CMppParser_14::FillReport(MwUtils::MwReport&, std::u16string_view) {
+  // The counts of written items come with the generator.
+}
+
+void CMppParser_14::ReadLayouts(ElementId dataStorage) {
+  mpp::LoadedStream props;
+  if (mpp::LoadStream(*reader_, dataStorage, u"Props", props))
+    layouts_ = mpp::FileLayouts::From(mpp::ReadFieldMaps(props.View()));
+  else
+    mpp::LogMissingStream(u"Props");
+  for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
+    const mpp::RecordLayout& layout = layouts_.layouts[k];
+    theLog.WriteFormat("    Record layout of %s: %s, %u bytes, %zu fields",
+                       Ansi(mpp::StorageName(layout.kind)).c_str(),
+                       layout.source == mpp::RecordLayout::Source::FileMap ? "file map" : "built-in",
+                       layout.recordSize, layout.fields.size());
+  }
+}
+
+int CMppParser_14::Parse(StatusFunction status) {
+  try {
+    if (CancelRequested()) return Cancelled();
+    theLog.WriteLine("Trying to open source file...");
+    reader_ = platform::CompoundFileReader::Open(path_);
+    if (!reader_) {
+      theLog.WriteError("Compound File not detected.");
+      return -1;
+    }
+    if (CancelRequested()) return Cancelled();
+    if (status) {
+      status(theSettings.Status(StatusTexts::Done).c_str());
+      status(theSettings.Status(StatusTexts::Pass3).c_str());
+    }
+
+    const std::string dataName = Ansi(kDataStorage);
+    theLog.WriteValue("Opening storage:", dataName.c_str());
+    int result = 0;
+    if (auto data = reader_->OpenStorage(platform::kRootElement, kDataStorage)) {
+      ReadLayouts(*data);
+      result = MainStorageParser(*data, kParseBackend);
+      theLog.WriteValue("Storage closed: ", dataName.c_str());
+      theLog.WriteLine("curStorage->Release()");
+    } else {
+      theLog.WriteErrorValue("Can't open storage: ", dataName.c_str());
+      ReadLayouts(platform::kRootElement);
+      result = MainStorageParser(platform::kRootElement, kParseBackend);
+    }
+    theLog.WriteLine("psl->Release()");
+    if (result == -1000) return result;
+
+    ReportProgress(90, "Saving recovered data...");
+    if (status) {
+      status(theSettings.Status(StatusTexts::Done).c_str());
+      status(theSettings.Status(StatusTexts::Pass4).c_str());
+    }
+
+    if (gen_->Tasks().empty() && gen_->Resources().empty()) {
+      GenerateMainXML();
+      return -3;
+    }
+    const int generated = GenerateMainXML();
+    if (generated == -1000) {
+      theLog.WriteError("User break was thrown in GenerateMainXML()");
+      return Cancelled();
+    }
+    if (generated != 0) {
+      theLog.WriteError("    Function GenerateMainXML() failed!");
+      return -2;
+    }
+    return 0;
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if Parser()");
+    std::exception_ptr error = std::current_exception();
+    bool breakSeen = CancelRequested();
+    try {
+      std::rethrow_exception(error);
+    } catch (int code) {
+      breakSeen = breakSeen || code == mpp::kBreakException;
+    } catch (...) {
+    }
+    if (breakSeen) return Cancelled();
+    // Not the host's cancel: memory ran out or a reader failed. That is a
+    // failed run, not a cancelled one.
+    theLog.WriteError("Parsing ended by an error");
+    CloseOutput();
+    return -2;
+  }
+}
+
+void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
+  switch (step) {
+    case 0: ParseAssignments(storage); break;
+    case 1: ParseCalendars(storage); break;
+    case 2: ParseLinks(storage); break;
+    case 3: break;  // outline codes: opened and closed only
+    case 4:
+      mpp::PropsParser(*reader_, storage, *gen_);
+      ParseResources(storage);
+      break;
+    case 5:
+      mpp::PropsParser(*reader_, storage, *gen_);
+      ParseTasks(storage);
+      break;
+    default: break;
+  }
+}
+
+int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
+  try {
+    if (mode == kVisitViews) {
+      for (std::u16string_view name : kViewStorages) {
+        if (CancelRequested()) return Cancelled();
+        const std::string ansi = Ansi(name);
+        theLog.WriteValue("  Opening storage:", ansi.c_str());
+        if (!reader_->OpenStorage(storage, name)) {
+          theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
+          continue;
+        }
+        theLog.WriteValue("  Storage closed: ", ansi.c_str());
+      }
+      return 0;
+    }
+
+    // Storage i starts at base + i/5 of 80 points, so that the last one
+    // starts at base + 80, and has at most kStorageSpan of its own.
+    const std::uint32_t base = theSettings.progressBase;
+    for (std::size_t i = 0; i < kBackendStorages.size(); ++i) {
+      if (CancelRequested()) return Cancelled();
+      const std::u16string_view name = kBackendStorages[i];
+      const std::string ansi = Ansi(name);
+      theLog.WriteValue("  Opening storage:", ansi.c_str());
+
+      const float offset = static_cast<float>(static_cast<double>(i) / 5.0 * 80.0);
+      std::uint32_t percent = base + static_cast<std::uint32_t>(offset);
+      if (percent > 100) percent = 100;
+      char text[300];
+      std::snprintf(text, sizeof text, "Parse OLE storage: %s", ansi.c_str());
+      ReportProgress(static_cast<std::int32_t>(percent), text);
+      theSettings.progressBase = percent;
+      theSettings.progressSpan = std::min<std::uint32_t>(kStorageSpan, 100 - percent);
+
+      auto child = reader_->OpenStorage(storage, name);
+      if (!child) {
+        theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
+        continue;
+      }
+      RunStep(i, *child);
+      theLog.WriteValue("  Storage closed: ", ansi.c_str());
+    }
+    return 0;
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if MainStorageParser()");
+    throw;
+  }
+}

@@ -1,0 +1,70 @@
+// The reader of version 14 project files: opens the repaired compound file,
+// reads the file's record layouts from its Props stream, and visits the
+// backend storages of the data storage "   114" in a fixed order, each in
+// its own window of the overall progress.
+//
+// The storage readers (assignments, calendars, links, resources, tasks)
+// and the XML generator are still to come: the hooks below are where they
+// go, and do nothing yet. The custom field definitions of the task and
+// resource storages are read already.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ProjectParser.h"
+#include "model/MppGen.h"
+#include "parser/FieldMap.h"
+#include "platform/CompoundFile.h"
+
+class CMppParser_14 : public ProjectParser {
+ public:
+  // Mode of MainStorageParser.
+  static constexpr int kParseBackend = 0;
+  static constexpr int kVisitViews = 1;
+
+  explicit CMppParser_14(std::u16string repairedPath);
+  ~CMppParser_14() override;
+  CMppParser_14(const CMppParser_14&) = delete;
+  CMppParser_14& operator=(const CMppParser_14&) = delete;
+
+  // 0; -1 not a compound file; -2 the generator failed or the parse ran
+  // out of memory; -3 neither a task nor a resource was read; -1000
+  // cancelled.
+  int Parse(StatusFunction status) override;
+  void FillReport(MwUtils::MwReport& report, std::u16string_view output) override;
+
+  // Visits the backend storages of storage (mode kParseBackend) or opens
+  // and closes the view storages (kVisitViews). 0, or -1000 on a break seen
+  // before a storage. Exceptions from the storage readers pass through.
+  int MainStorageParser(platform::ElementId storage, int mode);
+
+  CMppGen& Model() { return *gen_; }
+  const mpp::FileLayouts& Layouts() const { return layouts_; }
+
+ protected:
+  // The storage readers, run in this order by MainStorageParser.
+  virtual void ParseAssignments(platform::ElementId /*storage*/) {}
+  virtual void ParseCalendars(platform::ElementId /*storage*/) {}
+  virtual void ParseLinks(platform::ElementId /*storage*/) {}
+  virtual void ParseResources(platform::ElementId /*storage*/) {}
+  virtual void ParseTasks(platform::ElementId /*storage*/) {}
+  // The generator's part: writing the document (0, -1000, or another
+  // failure) and closing the output file.
+  virtual int GenerateMainXML() { return 0; }
+  virtual void CloseOutput() {}
+
+  const platform::CompoundFileReader& Reader() const { return *reader_; }
+
+ private:
+  int Cancelled();
+  void ReadLayouts(platform::ElementId dataStorage);
+  void RunStep(std::size_t step, platform::ElementId storage);
+
+  std::u16string path_;
+  std::unique_ptr<CMppGen> gen_;
+  std::unique_ptr<platform::CompoundFileReader> reader_;
+  mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
+};
