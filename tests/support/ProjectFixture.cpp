@@ -1,0 +1,240 @@
+#include "support/ProjectFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "parser/StreamRecords.h"
+
+namespace project_fixture {
+
+void Bytes::Reach(std::size_t end) {
+  if (data_.size() < end) data_.resize(end, 0);
+}
+
+Bytes& Bytes::U8(std::size_t offset, std::uint8_t value) {
+  Reach(offset + 1);
+  data_[offset] = value;
+  return *this;
+}
+
+Bytes& Bytes::U16(std::size_t offset, std::uint16_t value) {
+  Reach(offset + 2);
+  for (std::size_t i = 0; i < 2; ++i) data_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return *this;
+}
+
+Bytes& Bytes::U32(std::size_t offset, std::uint32_t value) {
+  Reach(offset + 4);
+  for (std::size_t i = 0; i < 4; ++i) data_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return *this;
+}
+
+Bytes& Bytes::F64(std::size_t offset, double value) {
+  Reach(offset + 8);
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  for (std::size_t i = 0; i < 8; ++i) data_[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  return *this;
+}
+
+Bytes& Bytes::Put(std::size_t offset, const ByteVector& bytes) {
+  Reach(offset + bytes.size());
+  std::copy(bytes.begin(), bytes.end(), data_.begin() + static_cast<std::ptrdiff_t>(offset));
+  return *this;
+}
+
+ByteVector Utf16z(std::u16string_view text) {
+  Bytes out;
+  for (std::size_t i = 0; i < text.size(); ++i) out.U16(2 * i, text[i]);
+  out.U16(2 * text.size(), 0);
+  return out;
+}
+
+ByteVector Bytesz(std::string_view text) {
+  ByteVector out(text.begin(), text.end());
+  out.push_back(0);
+  return out;
+}
+
+VarStreams BuildVarData(const std::vector<VarItem>& items) {
+  Bytes meta(mpp::kVarMetaHeader);
+  meta.U32(0, mpp::kFixedMetaMagic).U32(8, static_cast<std::uint32_t>(items.size()));
+  Bytes data;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t position = data.size();
+    data.U32(position, static_cast<std::uint32_t>(items[i].value.size())).Put(position + 4, items[i].value);
+    const std::size_t at = mpp::kVarMetaHeader + i * mpp::kVarMetaItem;
+    meta.U32(at, items[i].owner).U32(at + 4, static_cast<std::uint32_t>(position)).U32(at + 8, items[i].type);
+  }
+  return {meta, data};
+}
+
+FieldValue Int(mpp::Field field, std::uint64_t value) { return {field, false, value, 0.0}; }
+
+FieldValue Real(mpp::Field field, double value) { return {field, true, 0, value}; }
+
+ByteVector Record(const mpp::RecordLayout& layout, std::initializer_list<FieldValue> values) {
+  Bytes record(layout.recordSize);
+  for (const FieldValue& value : values) {
+    const mpp::FieldSlot* slot = layout.Find(value.field);
+    if (!slot) {
+      ADD_FAILURE() << "the layout has no field " << static_cast<int>(value.field);
+      continue;
+    }
+    switch (slot->encoding) {
+      case mpp::Encoding::U8: record.U8(slot->offset, static_cast<std::uint8_t>(value.integer)); break;
+      case mpp::Encoding::U16: record.U16(slot->offset, static_cast<std::uint16_t>(value.integer)); break;
+      case mpp::Encoding::U32:
+      case mpp::Encoding::I32:
+      case mpp::Encoding::Date: record.U32(slot->offset, static_cast<std::uint32_t>(value.integer)); break;
+      case mpp::Encoding::F64:
+        record.F64(slot->offset, value.isFloat ? value.real : static_cast<double>(value.integer));
+        break;
+    }
+  }
+  return record;
+}
+
+FixedStreams BuildFixedData(mpp::RecordKind kind, const std::vector<FixedItem>& items,
+                            std::size_t firstPosition, std::optional<std::uint32_t> validCount) {
+  const std::size_t stride = mpp::FixedMetaStride(kind);
+  Bytes data(firstPosition);
+  Bytes meta(mpp::kFixedMetaHeader);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const FixedItem& item = items[i];
+    const std::size_t position = data.size();
+    data.Put(position, item.record);
+    const std::size_t at = mpp::kFixedMetaHeader + i * stride;
+    meta.U8(at + stride - 1, 0);  // the whole item exists
+    meta.U8(at, item.state);
+    meta.U32(at + 4, item.position.value_or(static_cast<std::uint32_t>(position)));
+    for (auto [offset, byte] : item.metaBytes) meta.U8(at + offset, byte);
+  }
+  meta.U32(0, mpp::kFixedMetaMagic)
+      .U32(4, 4)
+      .U32(8, validCount.value_or(static_cast<std::uint32_t>(items.size())))
+      .U32(12, static_cast<std::uint32_t>(data.size()));
+  return {meta, data};
+}
+
+ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows) {
+  Bytes out(mpp::kFixed2MetaHeader);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::size_t at = mpp::kFixed2MetaHeader + i * mpp::kFixed2MetaRow;
+    out.U8(at + mpp::kFixed2MetaRow - 1, 0);
+    out.Put(at, rows[i]);
+  }
+  return out;
+}
+
+ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>& aliases) {
+  Bytes out(blockStart);
+  const std::size_t count = aliases.size();
+  std::size_t text = 8 * count + 8;  // aliases start after the table (positions count from P + 4)
+  std::vector<std::size_t> positions;
+  for (const AliasSpec& alias : aliases) {
+    positions.push_back(text);
+    text += 2 * (alias.alias.size() + 1);
+  }
+  out.U32(blockStart, static_cast<std::uint32_t>(text)).U16(blockStart + 8, static_cast<std::uint16_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t entry = blockStart + 12 + 8 * i;
+    out.U32(entry, aliases[i].fieldId).U16(entry + 4, static_cast<std::uint16_t>(positions[i]));
+    out.Put(blockStart + positions[i] + 4, Utf16z(aliases[i].alias));
+  }
+  return out;
+}
+
+ByteVector BuildProps(const std::vector<PropsItemSpec>& items) {
+  Bytes out(mpp::kPropsHeader);
+  for (const PropsItemSpec& item : items) {
+    const std::size_t at = out.size();
+    out.U32(at, static_cast<std::uint32_t>(item.data.size())).U32(at + 4, item.key).U32(at + 8, item.extra);
+    out.Put(at + 12, item.data);
+  }
+  return out;
+}
+
+ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries) {
+  Bytes out;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const mpp::FieldMapEntry& e = entries[i];
+    const std::size_t at = i * mpp::kFieldMapEntry;
+    out.U32(at, e.mask).U32(at + 4, e.offset).U32(at + 8, e.location).U32(at + 12, e.fieldId);
+    out.U32(at + 16, e.flags).U16(at + 20, e.dataType).U16(at + 22, e.size).U32(at + 24, e.bitIndex);
+  }
+  return out;
+}
+
+std::vector<PropsItemSpec> MapItemsFor(const mpp::RecordLayout& layout) {
+  const auto kind = static_cast<std::uint32_t>(layout.kind);
+  std::vector<mpp::FieldMapEntry> entries;
+  // A bit field first, as real maps have them among the fixed fields.
+  entries.push_back({1, 0xFFFF, static_cast<std::uint32_t>(mpp::FieldLocation::Bit), 0x0B40009F, 0, 0x64, 2, 0});
+  for (const mpp::FieldSlot& slot : layout.fields) {
+    mpp::FieldMapEntry e;
+    e.offset = slot.offset;
+    e.location = static_cast<std::uint32_t>(mpp::FieldLocation::Fixed);
+    e.fieldId = mpp::FieldIdOf(slot.field);
+    e.size = static_cast<std::uint16_t>(mpp::WidthOf(slot.encoding));
+    switch (slot.encoding) {
+      case mpp::Encoding::U8:
+      case mpp::Encoding::U16: e.dataType = mpp::kMapU16; break;
+      case mpp::Encoding::U32:
+      case mpp::Encoding::I32: e.dataType = mpp::kMapU32; break;
+      case mpp::Encoding::Date: e.dataType = mpp::kMapDate; break;
+      case mpp::Encoding::F64: e.dataType = mpp::kMapFloat; break;
+    }
+    entries.push_back(e);
+  }
+  Bytes size(4);
+  size.U32(0, layout.recordSize);
+  // Keys in the order of RecordKind: 0x00400001.., 0x03000014..
+  return {{0x00400001 + kind, size, 4}, {0x03000014 + kind, FieldMapBytes(entries), 0}};
+}
+
+fixture::Node BackendStorage::ToNode() const {
+  std::vector<fixture::Node> children = extra;
+  if (var) {
+    children.push_back(fixture::Stream(u"VarMeta", var->meta));
+    children.push_back(fixture::Stream(u"Var2Data", var->data));
+  }
+  if (fixed) {
+    children.push_back(fixture::Stream(u"FixedMeta", fixed->meta));
+    children.push_back(fixture::Stream(u"FixedData", fixed->data));
+  }
+  if (fixed2Meta) children.push_back(fixture::Stream(u"Fixed2Meta", *fixed2Meta));
+  if (props) children.push_back(fixture::Stream(u"props", *props));
+  return fixture::Storage(name, std::move(children));
+}
+
+namespace {
+
+ByteVector CompObj14() {
+  const std::string_view userType = "Microsoft.Project 14.0";
+  Bytes out(28);
+  out.U32(28, static_cast<std::uint32_t>(userType.size() + 1));
+  out.Put(32, Bytesz(userType));
+  out.U32(out.size(), 0);
+  return out;
+}
+
+}  // namespace
+
+fixture::Node ProjectRoot(const ProjectSpec& spec) {
+  std::vector<fixture::Node> backend;
+  for (const BackendStorage& storage : spec.storages) backend.push_back(storage.ToNode());
+  if (spec.props) backend.push_back(fixture::Stream(u"Props", *spec.props));
+  std::vector<fixture::Node> root;
+  root.push_back(fixture::Stream(u"\x01" "CompObj", CompObj14()));
+  if (spec.dataStorage) {
+    root.push_back(fixture::Storage(u"   114", std::move(backend)));
+  } else {
+    for (fixture::Node& node : backend) root.push_back(std::move(node));
+  }
+  return fixture::Root(std::move(root));
+}
+
+ByteVector BuildProject(const ProjectSpec& spec) { return fixture::Build(ProjectRoot(spec)); }
+
+}  // namespace project_fixture

@@ -1,0 +1,142 @@
+// Version 14 project files for tests, built record by record on top of the
+// compound-file fixtures: backend storages with their VarMeta/Var2Data,
+// FixedMeta/FixedData, Fixed2Meta and props streams, and the data
+// storage's Props stream with its record sizes and field maps.
+//
+//   using namespace project_fixture;
+//   const auto& tasks = mpp::BuiltInLayout14(mpp::RecordKind::Task);
+//   BackendStorage taskStorage{u"TBkndTask"};
+//   taskStorage.var = BuildVarData({{1, 14, Utf16z(u"Design")}});
+//   taskStorage.fixed = BuildFixedData(mpp::RecordKind::Task,
+//       {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::TaskID, 1)})}});
+//   ProjectSpec spec;
+//   spec.storages.push_back(taskStorage);
+//   std::vector<std::uint8_t> file = BuildProject(spec);
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/FieldMap.h"
+#include "parser/RecordLayout.h"
+#include "support/CfbFixture.h"
+
+namespace project_fixture {
+
+using ByteVector = std::vector<std::uint8_t>;
+
+// Little-endian writes into a byte vector that grows as needed.
+class Bytes {
+ public:
+  explicit Bytes(std::size_t size = 0) : data_(size, 0) {}
+  Bytes& U8(std::size_t offset, std::uint8_t value);
+  Bytes& U16(std::size_t offset, std::uint16_t value);
+  Bytes& U32(std::size_t offset, std::uint32_t value);
+  Bytes& F64(std::size_t offset, double value);
+  Bytes& Put(std::size_t offset, const ByteVector& bytes);
+  std::size_t size() const { return data_.size(); }
+  const ByteVector& data() const { return data_; }
+  operator ByteVector() const { return data_; }
+
+ private:
+  void Reach(std::size_t end);
+  ByteVector data_;
+};
+
+// UTF-16 text with its terminator, as var data stores texts.
+ByteVector Utf16z(std::u16string_view text);
+// Text bytes with their terminator, as var data stores notes.
+ByteVector Bytesz(std::string_view text);
+
+// One var-data item: the owner's UID, the property type, the value bytes
+// (the builder writes their length before them).
+struct VarItem {
+  std::uint32_t owner = 0;
+  std::uint32_t type = 0;
+  ByteVector value;
+};
+struct VarStreams {
+  ByteVector meta;  // VarMeta
+  ByteVector data;  // Var2Data
+};
+VarStreams BuildVarData(const std::vector<VarItem>& items);
+
+// One field value of a record description.
+struct FieldValue {
+  mpp::Field field;
+  bool isFloat = false;
+  std::uint64_t integer = 0;
+  double real = 0.0;
+};
+FieldValue Int(mpp::Field field, std::uint64_t value);
+FieldValue Real(mpp::Field field, double value);
+// A record of layout.recordSize bytes, zero but for the values given, each
+// written at its place and width in the layout (fields the layout lacks
+// fail the test).
+ByteVector Record(const mpp::RecordLayout& layout, std::initializer_list<FieldValue> values);
+
+// One fixed-data record and its FixedMeta item.
+struct FixedItem {
+  ByteVector record;
+  std::uint8_t state = 0;                 // item byte 0: 2 deleted, 4 or 6 free slot
+  std::optional<std::uint32_t> position;  // where the item points; default: where the record is
+  std::vector<std::pair<std::size_t, std::uint8_t>> metaBytes;  // further item bytes
+};
+struct FixedStreams {
+  ByteVector meta;  // FixedMeta
+  ByteVector data;  // FixedData
+};
+// Records are laid one after the other from firstPosition (48: after the
+// free-slot area); the header declares validCount items (default: all).
+FixedStreams BuildFixedData(mpp::RecordKind kind, const std::vector<FixedItem>& items,
+                            std::size_t firstPosition = 48,
+                            std::optional<std::uint32_t> validCount = std::nullopt);
+// Fixed2Meta with the given 50-byte rows (shorter rows are padded).
+ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows);
+
+// The custom field definitions block of a props stream, at blockStart.
+struct AliasSpec {
+  std::uint32_t fieldId = 0;
+  std::u16string alias;
+};
+ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>& aliases);
+
+// Props items and field maps.
+struct PropsItemSpec {
+  std::uint32_t key = 0;
+  ByteVector data;
+  std::uint32_t extra = 0;
+};
+ByteVector BuildProps(const std::vector<PropsItemSpec>& items);
+ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries);
+// The record size item and the field map item that describe layout, as a
+// file whose records follow it carries them.
+std::vector<PropsItemSpec> MapItemsFor(const mpp::RecordLayout& layout);
+
+struct BackendStorage {
+  std::u16string name;
+  std::optional<VarStreams> var;
+  std::optional<FixedStreams> fixed;
+  std::optional<ByteVector> fixed2Meta;
+  std::optional<ByteVector> props;  // the storage's own "props" stream
+  std::vector<fixture::Node> extra;
+  fixture::Node ToNode() const;
+};
+
+struct ProjectSpec {
+  std::vector<BackendStorage> storages;
+  std::optional<ByteVector> props;  // "   114/Props"
+  // False: the backend storages sit in the root, as in a file whose data
+  // storage was lost.
+  bool dataStorage = true;
+};
+
+fixture::Node ProjectRoot(const ProjectSpec& spec);
+ByteVector BuildProject(const ProjectSpec& spec);
+
+}  // namespace project_fixture
