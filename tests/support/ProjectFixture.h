@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "parser/FieldMap.h"
@@ -82,6 +83,9 @@ ByteVector Record(const mpp::RecordLayout& layout, std::initializer_list<FieldVa
 
 // One fixed-data record and its FixedMeta item.
 struct FixedItem {
+  FixedItem(ByteVector recordBytes, std::uint8_t itemState = 0,
+            std::optional<std::uint32_t> itemPosition = std::nullopt)
+      : record(std::move(recordBytes)), state(itemState), position(itemPosition) {}
   ByteVector record;
   std::uint8_t state = 0;                 // item byte 0: 2 deleted, 4 or 6 free slot
   std::optional<std::uint32_t> position;  // where the item points; default: where the record is
@@ -108,6 +112,8 @@ ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>
 
 // Props items and field maps.
 struct PropsItemSpec {
+  PropsItemSpec(std::uint32_t itemKey, ByteVector itemData, std::uint32_t itemExtra = 0)
+      : key(itemKey), data(std::move(itemData)), extra(itemExtra) {}
   std::uint32_t key = 0;
   ByteVector data;
   std::uint32_t extra = 0;
@@ -119,6 +125,7 @@ ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries);
 std::vector<PropsItemSpec> MapItemsFor(const mpp::RecordLayout& layout);
 
 struct BackendStorage {
+  explicit BackendStorage(std::u16string storageName) : name(std::move(storageName)) {}
   std::u16string name;
   std::optional<VarStreams> var;
   std::optional<FixedStreams> fixed;
