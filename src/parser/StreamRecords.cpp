@@ -39,8 +39,8 @@ std::optional<platform::ByteView> VarValue(platform::ByteView var2Data, std::uin
 ItemState FixedMetaItem::State() const {
   switch (stateByte) {
     case 2: return ItemState::Deleted;
-    case 4:
-    case 6: return ItemState::FreeSlot;
+    case 4: return ItemState::Blank;
+    case 6: return ItemState::DeletedBlank;
     default: return ItemState::Live;
   }
 }

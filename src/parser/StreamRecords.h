@@ -52,7 +52,16 @@ class VarMeta {
 std::optional<platform::ByteView> VarValue(platform::ByteView var2Data, std::uint32_t position);
 
 // What byte 0 of a FixedMeta item says of its record.
-enum class ItemState : std::uint8_t { Live, Deleted, FreeSlot };
+//   Live          a record of the storage's layout
+//   Deleted       (2) a deleted record, except in calendars, whose readers
+//                 ignore the mark
+//   Blank         (4) no record, only a 16-byte slot: inside the free-slot
+//                 area at the start of FixedData it is a free slot; beyond
+//                 it, a blank row (a task without data) whose slot starts
+//                 with its UID
+//   DeletedBlank  (6) a free slot, or a blank row that was deleted
+enum class ItemState : std::uint8_t { Live, Deleted, Blank, DeletedBlank };
+inline constexpr std::size_t kBlankSlotSize = 16;
 
 struct FixedMetaItem {
   std::size_t index = 0;   // counted from 0 over all whole items
@@ -61,8 +70,6 @@ struct FixedMetaItem {
   std::uint32_t position = 0;  // of the record in FixedData
   std::uint8_t stateByte = 0;
 
-  // 2 marks a deleted record (except in calendars, whose readers ignore
-  // this); 4 and 6 point to free slots at the start of FixedData.
   ItemState State() const;
 };
 

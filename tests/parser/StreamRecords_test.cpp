@@ -99,9 +99,9 @@ TEST(FixedMetaStream, ItemsCarryTheirStateAndPosition) {
   EXPECT_EQ(meta.Item(0)->position, 48u);
   EXPECT_EQ(meta.Item(1)->State(), ItemState::Deleted);
   EXPECT_EQ(meta.Item(1)->position, 68u);
-  EXPECT_EQ(meta.Item(2)->State(), ItemState::FreeSlot);
+  EXPECT_EQ(meta.Item(2)->State(), ItemState::Blank);
   EXPECT_EQ(meta.Item(2)->position, 16u);
-  EXPECT_EQ(meta.Item(3)->State(), ItemState::FreeSlot);
+  EXPECT_EQ(meta.Item(3)->State(), ItemState::DeletedBlank);
   EXPECT_EQ(meta.Item(3)->offset, 16u + 3 * 10);
 }
 
