@@ -17,7 +17,7 @@ namespace {
 
 using foundation_test::HasLine;
 using project_fixture::BackendStorage;
-using project_fixture::ProjectSpec;
+using project_fixture::ProjectDescription;
 
 // A parser whose storage readers note what they were given.
 class RecordingParser : public CMppParser_14 {
@@ -74,9 +74,9 @@ class ParserTest : public ::testing::Test {
     return percents;
   }
 
-  std::u16string Write(const ProjectSpec& spec) {
+  std::u16string Write(const ProjectDescription& project) {
     const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(spec)));
+    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
     return platform::Utf8ToUtf16(path);
   }
 
@@ -85,11 +85,11 @@ class ParserTest : public ::testing::Test {
     return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
   }
 
-  static ProjectSpec AllStorages() {
-    ProjectSpec spec;
+  static ProjectDescription AllStorages() {
+    ProjectDescription project;
     for (auto name : {u"TBkndTask", u"TBkndRsc", u"TBkndOutlCode", u"TBkndCons", u"TBkndCal", u"TBkndAssn"})
-      spec.storages.emplace_back(name);
-    return spec;
+      project.storages.emplace_back(name);
+    return project;
   }
 
   fixture::ScratchDir scratch;
@@ -152,9 +152,9 @@ TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
 }
 
 TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
-  ProjectSpec spec;
-  spec.storages.emplace_back(u"TBkndTask");
-  RecordingParser parser(Write(spec));
+  ProjectDescription project;
+  project.storages.emplace_back(u"TBkndTask");
+  RecordingParser parser(Write(project));
   EXPECT_EQ(parser.Parse(nullptr), -3);
   EXPECT_EQ(parser.calls, (std::vector<std::string>{"tasks:TBkndTask", "generate"}));
   const auto log = Log();
@@ -163,9 +163,9 @@ TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
 }
 
 TEST_F(ParserTest, WithoutTheDataStorageTheRootIsParsed) {
-  ProjectSpec spec = AllStorages();
-  spec.dataStorage = false;
-  RecordingParser parser(Write(spec));
+  ProjectDescription project = AllStorages();
+  project.dataStorage = false;
+  RecordingParser parser(Write(project));
   parser.addTask = true;
   EXPECT_EQ(parser.Parse(nullptr), 0);
   EXPECT_EQ(parser.calls.size(), 6u);
@@ -176,12 +176,12 @@ TEST_F(ParserTest, WithoutTheDataStorageTheRootIsParsed) {
 }
 
 TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
-  ProjectSpec spec = AllStorages();
+  ProjectDescription project = AllStorages();
   mpp::RecordLayout moved = mpp::BuiltInLayout14(mpp::RecordKind::Link);
   moved.fields[0].offset = 16;  // the UID where the lag was
   moved.fields.pop_back();
-  spec.props = project_fixture::BuildProps(project_fixture::MapItemsFor(moved));
-  RecordingParser parser(Write(spec));
+  project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(moved));
+  RecordingParser parser(Write(project));
   parser.Parse(nullptr);
   const mpp::RecordLayout& links = parser.Layouts().Of(mpp::RecordKind::Link);
   EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
@@ -254,10 +254,10 @@ TEST_F(ParserTest, ExceptionsFromTheStorageReaders) {
 }
 
 TEST_F(ParserTest, ViewStoragesAreOnlyOpenedAndClosed) {
-  ProjectSpec spec;
-  spec.storages.emplace_back(u"CEdl");
-  spec.storages.emplace_back(u"CV_iew");
-  RecordingParser parser(Write(spec));
+  ProjectDescription project;
+  project.storages.emplace_back(u"CEdl");
+  project.storages.emplace_back(u"CV_iew");
+  RecordingParser parser(Write(project));
   parser.Parse(nullptr);  // opens the file
   EXPECT_EQ(parser.MainStorageParser(platform::kRootElement, CMppParser_14::kVisitViews), 0);
   const auto log = Log();

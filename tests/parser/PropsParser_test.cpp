@@ -88,7 +88,7 @@ TEST(CustomFieldBlock, BlockPlaceDependsOnTheStorage) {
 }
 
 TEST(CustomFieldBlock, PropsParserAppendsTaskThenResourceDefinitions) {
-  project_fixture::ProjectSpec spec;
+  project_fixture::ProjectDescription project;
   project_fixture::BackendStorage tasks{u"TBkndTask"};
   tasks.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400033, u"Owner"}});
   project_fixture::BackendStorage resources{u"TBkndRsc"};
@@ -96,8 +96,8 @@ TEST(CustomFieldBlock, PropsParserAppendsTaskThenResourceDefinitions) {
   project_fixture::BackendStorage calendars{u"TBkndCal"};
   calendars.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400033, u"Ignored"}});
   project_fixture::BackendStorage links{u"TBkndCons"};  // no props stream
-  spec.storages = {tasks, resources, calendars, links};
-  auto reader = platform::CompoundFileReader::FromBytes(project_fixture::BuildProject(spec));
+  project.storages = {tasks, resources, calendars, links};
+  auto reader = platform::CompoundFileReader::FromBytes(project_fixture::BuildProject(project));
   ASSERT_TRUE(reader);
   auto data = reader->OpenStorage(platform::kRootElement, u"   114");
   ASSERT_TRUE(data);

@@ -127,12 +127,12 @@ ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows) {
   return out;
 }
 
-ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>& aliases) {
+ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasEntry>& aliases) {
   Bytes out(blockStart);
   const std::size_t count = aliases.size();
   std::size_t text = 8 * count + 8;  // aliases start after the table (positions count from P + 4)
   std::vector<std::size_t> positions;
-  for (const AliasSpec& alias : aliases) {
+  for (const AliasEntry& alias : aliases) {
     positions.push_back(text);
     text += 2 * (alias.alias.size() + 1);
   }
@@ -145,9 +145,9 @@ ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>
   return out;
 }
 
-ByteVector BuildProps(const std::vector<PropsItemSpec>& items) {
+ByteVector BuildProps(const std::vector<PropsEntry>& items) {
   Bytes out(mpp::kPropsHeader);
-  for (const PropsItemSpec& item : items) {
+  for (const PropsEntry& item : items) {
     const std::size_t at = out.size();
     out.U32(at, static_cast<std::uint32_t>(item.data.size())).U32(at + 4, item.key).U32(at + 8, item.extra);
     out.Put(at + 12, item.data);
@@ -166,7 +166,7 @@ ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries) {
   return out;
 }
 
-std::vector<PropsItemSpec> MapItemsFor(const mpp::RecordLayout& layout) {
+std::vector<PropsEntry> MapItemsFor(const mpp::RecordLayout& layout) {
   const auto kind = static_cast<std::uint32_t>(layout.kind);
   std::vector<mpp::FieldMapEntry> entries;
   // A bit field first, as real maps have them among the fixed fields.
@@ -208,26 +208,12 @@ fixture::Node BackendStorage::ToNode() const {
   return fixture::Storage(name, std::move(children));
 }
 
-namespace {
-
-ByteVector CompObj14() {
-  const std::string_view userType = "Microsoft.Project 14.0";
-  Bytes out(28);
-  out.U32(28, static_cast<std::uint32_t>(userType.size() + 1));
-  out.Put(32, Bytesz(userType));
-  out.U32(out.size(), 0);
-  return out;
-}
-
-}  // namespace
-
-fixture::Node ProjectRoot(const ProjectSpec& spec) {
+fixture::Node ProjectRoot(const ProjectDescription& project) {
   std::vector<fixture::Node> backend;
-  for (const BackendStorage& storage : spec.storages) backend.push_back(storage.ToNode());
-  if (spec.props) backend.push_back(fixture::Stream(u"Props", *spec.props));
+  for (const BackendStorage& storage : project.storages) backend.push_back(storage.ToNode());
+  if (project.props) backend.push_back(fixture::Stream(u"Props", *project.props));
   std::vector<fixture::Node> root;
-  root.push_back(fixture::Stream(u"\x01" "CompObj", CompObj14()));
-  if (spec.dataStorage) {
+  if (project.dataStorage) {
     root.push_back(fixture::Storage(u"   114", std::move(backend)));
   } else {
     for (fixture::Node& node : backend) root.push_back(std::move(node));
@@ -235,6 +221,6 @@ fixture::Node ProjectRoot(const ProjectSpec& spec) {
   return fixture::Root(std::move(root));
 }
 
-ByteVector BuildProject(const ProjectSpec& spec) { return fixture::Build(ProjectRoot(spec)); }
+ByteVector BuildProject(const ProjectDescription& project) { return fixture::Build(ProjectRoot(project)); }
 
 }  // namespace project_fixture

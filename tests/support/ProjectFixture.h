@@ -9,9 +9,9 @@
 //   taskStorage.var = BuildVarData({{1, 14, Utf16z(u"Design")}});
 //   taskStorage.fixed = BuildFixedData(mpp::RecordKind::Task,
 //       {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::TaskID, 1)})}});
-//   ProjectSpec spec;
-//   spec.storages.push_back(taskStorage);
-//   std::vector<std::uint8_t> file = BuildProject(spec);
+//   ProjectDescription project;
+//   project.storages.push_back(taskStorage);
+//   std::vector<std::uint8_t> file = BuildProject(project);
 #pragma once
 
 #include <cstddef>
@@ -104,25 +104,25 @@ FixedStreams BuildFixedData(mpp::RecordKind kind, const std::vector<FixedItem>& 
 ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows);
 
 // The custom field definitions block of a props stream, at blockStart.
-struct AliasSpec {
+struct AliasEntry {
   std::uint32_t fieldId = 0;
   std::u16string alias;
 };
-ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasSpec>& aliases);
+ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasEntry>& aliases);
 
 // Props items and field maps.
-struct PropsItemSpec {
-  PropsItemSpec(std::uint32_t itemKey, ByteVector itemData, std::uint32_t itemExtra = 0)
+struct PropsEntry {
+  PropsEntry(std::uint32_t itemKey, ByteVector itemData, std::uint32_t itemExtra = 0)
       : key(itemKey), data(std::move(itemData)), extra(itemExtra) {}
   std::uint32_t key = 0;
   ByteVector data;
   std::uint32_t extra = 0;
 };
-ByteVector BuildProps(const std::vector<PropsItemSpec>& items);
+ByteVector BuildProps(const std::vector<PropsEntry>& items);
 ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries);
 // The record size item and the field map item that describe layout, as a
 // file whose records follow it carries them.
-std::vector<PropsItemSpec> MapItemsFor(const mpp::RecordLayout& layout);
+std::vector<PropsEntry> MapItemsFor(const mpp::RecordLayout& layout);
 
 struct BackendStorage {
   explicit BackendStorage(std::u16string storageName) : name(std::move(storageName)) {}
@@ -135,7 +135,7 @@ struct BackendStorage {
   fixture::Node ToNode() const;
 };
 
-struct ProjectSpec {
+struct ProjectDescription {
   std::vector<BackendStorage> storages;
   std::optional<ByteVector> props;  // "   114/Props"
   // False: the backend storages sit in the root, as in a file whose data
@@ -143,7 +143,7 @@ struct ProjectSpec {
   bool dataStorage = true;
 };
 
-fixture::Node ProjectRoot(const ProjectSpec& spec);
-ByteVector BuildProject(const ProjectSpec& spec);
+fixture::Node ProjectRoot(const ProjectDescription& project);
+ByteVector BuildProject(const ProjectDescription& project);
 
 }  // namespace project_fixture
