@@ -167,7 +167,11 @@ std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view 
 
   for (int suffix = 1; suffix <= kMaxOutputSuffix; ++suffix) {
     std::u16string candidate = stem;
-    if (suffix > 1) candidate += u"(" + platform::Utf8ToUtf16(std::to_string(suffix)) + u")";
+    if (suffix > 1) {
+      candidate += u'(';
+      candidate += platform::Utf8ToUtf16(std::to_string(suffix));
+      candidate += u')';
+    }
     candidate += ext;
     if (candidate.size() > kMaxComposedPath) return kPathTooLong;
     platform::FileError error;

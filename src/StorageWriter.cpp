@@ -51,8 +51,12 @@ std::u16string TempName(int attempt) {
   std::snprintf(name, sizeof name, "tmp_%d_%d_%d_%d_%d_%d%d_%d", static_cast<int>(platform::ProcessId()), t.year,
                 t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
   std::string text = name;
-  if (attempt > 0) text += "_" + std::to_string(attempt);
-  return platform::Utf8ToUtf16(text + ".tmp.stg");
+  if (attempt > 0) {
+    text += '_';
+    text += std::to_string(attempt);
+  }
+  text += ".tmp.stg";
+  return platform::Utf8ToUtf16(text);
 }
 
 }  // namespace
