@@ -7,8 +7,10 @@
 
 #include "LibrarySettings.h"
 #include "Logger.h"
+#include "gen/XMLGen.h"
 #include "parser/PropsParser.h"
 #include "parser/StreamLoader.h"
+#include "parser/TaskStorageParser.h"
 #include "platform/Text.h"
 
 namespace {
@@ -37,6 +39,19 @@ CMppParser_14::CMppParser_14(std::u16string repairedPath)
   theLog.WriteLine("Starting MppParser..");
 }
 
+CMppParser_14::CMppParser_14(std::u16string repairedPath, std::unique_ptr<CXMLGen> generator)
+    : path_(std::move(repairedPath)) {
+  theLog.WriteLine("Starting MppParser..");
+  xml_ = generator.get();
+  gen_ = generator ? std::move(generator) : std::make_unique<CMppGen>();
+}
+
+int CMppParser_14::GenerateMainXML() { return xml_ ? xml_->GenerateMainXML() : 0; }
+
+void CMppParser_14::CloseOutput() {
+  if (xml_) xml_->CloseOutput();
+}
+
 CMppParser_14::~CMppParser_14() {
   reader_.reset();
   gen_.reset();
@@ -49,8 +64,21 @@ int CMppParser_14::Cancelled() {
   return -1000;
 }
 
-void CMppParser_14::FillReport(MwUtils::MwReport&, std::u16string_view) {
-  // The counts of written items come with the generator.
+void CMppParser_14::FillReport(MwUtils::MwReport& report, std::u16string_view) {
+  const std::pair<const char16_t*, std::uint32_t> rows[] = {
+      {u"Tasks", gen_->tasksWritten},
+      {u"Constraints", gen_->linksWritten},
+      {u"Resources", gen_->resourcesWritten},
+      {u"Assignments", gen_->assignmentsWritten},
+  };
+  for (const auto& [name, count] : rows) {
+    if (count == 0) continue;
+    const std::u16string value = platform::AnsiToUtf16(std::to_string(count));
+    report.AddItem(name, value.c_str());
+  }
+  // Tasks written make a good recovery; without them the level stays as
+  // the last run left it.
+  if (gen_->tasksWritten != 0) report.SetLevel(3);
 }
 
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
@@ -136,6 +164,10 @@ int CMppParser_14::Parse(StatusFunction status) {
     CloseOutput();
     return -2;
   }
+}
+
+void CMppParser_14::ParseTasks(ElementId storage) {
+  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

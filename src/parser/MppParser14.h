@@ -3,10 +3,10 @@
 // backend storages of the data storage "   114" in a fixed order, each in
 // its own window of the overall progress.
 //
-// The storage readers (assignments, calendars, links, resources, tasks)
-// and the XML generator are still to come: the hooks below are where they
-// go, and do nothing yet. The custom field definitions of the task and
-// resource storages are read already.
+// The storage readers (assignments, calendars, links, resources) and the
+// XML generator are still to come: the hooks below are where they go, and
+// do nothing yet. The custom field definitions of the task and resource
+// storages and the tasks are read already.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,8 @@
 #include "parser/FieldMap.h"
 #include "platform/CompoundFile.h"
 
+class CXMLGen;
+
 class CMppParser_14 : public ProjectParser {
  public:
   // Mode of MainStorageParser.
@@ -26,6 +28,7 @@ class CMppParser_14 : public ProjectParser {
   static constexpr int kVisitViews = 1;
 
   explicit CMppParser_14(std::u16string repairedPath);
+  CMppParser_14(std::u16string repairedPath, std::unique_ptr<CXMLGen> generator);
   ~CMppParser_14() override;
   CMppParser_14(const CMppParser_14&) = delete;
   CMppParser_14& operator=(const CMppParser_14&) = delete;
@@ -50,11 +53,11 @@ class CMppParser_14 : public ProjectParser {
   virtual void ParseCalendars(platform::ElementId /*storage*/) {}
   virtual void ParseLinks(platform::ElementId /*storage*/) {}
   virtual void ParseResources(platform::ElementId /*storage*/) {}
-  virtual void ParseTasks(platform::ElementId /*storage*/) {}
+  virtual void ParseTasks(platform::ElementId storage);
   // The generator's part: writing the document (0, -1000, or another
   // failure) and closing the output file.
-  virtual int GenerateMainXML() { return 0; }
-  virtual void CloseOutput() {}
+  virtual int GenerateMainXML();
+  virtual void CloseOutput();
 
   const platform::CompoundFileReader& Reader() const { return *reader_; }
 
@@ -65,6 +68,7 @@ class CMppParser_14 : public ProjectParser {
 
   std::u16string path_;
   std::unique_ptr<CMppGen> gen_;
+  CXMLGen* xml_ = nullptr;  // gen_ itself, when it writes XML
   std::unique_ptr<platform::CompoundFileReader> reader_;
   mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
 };

@@ -1,0 +1,191 @@
+#include "parser/CustomFields.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "Date.h"
+#include "platform/Text.h"
+#include "xml/XmlWriter.h"
+
+namespace mpp {
+
+namespace {
+
+using K = CustomFieldKind;
+
+struct Catalogue {
+  std::vector<CustomFieldInfo> task;
+  std::vector<CustomFieldInfo> resource;
+  std::unordered_map<std::uint32_t, const CustomFieldInfo*> byId;
+};
+
+// Fields first .. last of a family, numbered from first number, with
+// consecutive identifiers from id (step apart).
+void Run(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
+         int firstNumber, int lastNumber, std::uint32_t id, std::uint32_t step = 1) {
+  for (int n = firstNumber; n <= lastNumber; ++n, id += step)
+    table.push_back({id, std::string(family) + std::to_string(n), kind, resource});
+}
+
+// Fields whose identifiers follow no run.
+void List(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
+          int firstNumber, std::initializer_list<std::uint32_t> ids) {
+  int n = firstNumber;
+  for (std::uint32_t id : ids) table.push_back({id, std::string(family) + std::to_string(n++), kind, resource});
+}
+
+Catalogue Build() {
+  Catalogue c;
+  auto& t = c.task;
+  Run(t, false, "Cost", K::Cost, 1, 3, 0x0B40006A);
+  Run(t, false, "Cost", K::Cost, 4, 10, 0x0B400102);
+  Run(t, false, "Date", K::Date, 1, 10, 0x0B400109);
+  Run(t, false, "Duration", K::Duration, 1, 3, 0x0B400067);
+  Run(t, false, "Duration", K::Duration, 4, 10, 0x0B400113);
+  List(t, false, "Finish", K::Finish, 1,
+       {0x0B400035, 0x0B400038, 0x0B40003B, 0x0B40003E, 0x0B400041, 0x0B40011B, 0x0B40011D, 0x0B40011F,
+        0x0B400121, 0x0B400123});
+  Run(t, false, "Flag", K::Flag, 1, 10, 0x0B400048);
+  Run(t, false, "Flag", K::Flag, 11, 20, 0x0B400124);
+  Run(t, false, "Number", K::Number, 1, 5, 0x0B400057);
+  Run(t, false, "Number", K::Number, 6, 20, 0x0B40012E);
+  Run(t, false, "Outline Code", K::OutlineCode, 1, 10, 0x0B4001A0, 2);
+  List(t, false, "Start", K::Start, 1,
+       {0x0B400034, 0x0B400037, 0x0B40003A, 0x0B40003D, 0x0B400040, 0x0B40011A, 0x0B40011C, 0x0B40011E,
+        0x0B400120, 0x0B400122});
+  List(t, false, "Text", K::Text, 1, {0x0B400033, 0x0B400036, 0x0B400039, 0x0B40003C, 0x0B40003F});
+  Run(t, false, "Text", K::Text, 6, 10, 0x0B400042);
+  Run(t, false, "Text", K::Text, 11, 30, 0x0B40013D);
+
+  auto& r = c.resource;
+  List(r, true, "Text", K::Text, 1, {0x0C400008, 0x0C400009});
+  Run(r, true, "Text", K::Text, 3, 5, 0x0C40001E);
+  Run(r, true, "Text", K::Text, 6, 10, 0x0C400061);
+  Run(r, true, "Text", K::Text, 11, 30, 0x0C4000E1);
+  Run(r, true, "Start", K::Start, 1, 5, 0x0C400066);
+  Run(r, true, "Start", K::Start, 6, 10, 0x0C4000DC);
+  Run(r, true, "Finish", K::Finish, 1, 5, 0x0C40006B);
+  Run(r, true, "Finish", K::Finish, 6, 10, 0x0C4000BE);
+  Run(r, true, "Number", K::Number, 1, 5, 0x0C400070);
+  Run(r, true, "Number", K::Number, 6, 20, 0x0C4000CD);
+  Run(r, true, "Duration", K::Duration, 1, 3, 0x0C400075);
+  Run(r, true, "Duration", K::Duration, 4, 10, 0x0C4000B7);
+  Run(r, true, "Cost", K::Cost, 1, 3, 0x0C40007B);
+  Run(r, true, "Cost", K::Cost, 4, 10, 0x0C4000A6);
+  Run(r, true, "Flag", K::Flag, 1, 9, 0x0C40007F);
+  List(r, true, "Flag", K::Flag, 10, {0x0C40007E});
+  Run(r, true, "Date", K::Date, 1, 10, 0x0C4000AD);
+  // Resource flags 11 to 20 hold flags like the others.
+  Run(r, true, "Flag", K::Flag, 11, 20, 0x0C4000C3);
+  Run(r, true, "Outline Code", K::OutlineCode, 1, 10, 0x0C400116, 2);
+
+  // Task fields first: the first entry with an identifier wins.
+  for (const auto* table : {&c.task, &c.resource})
+    for (const CustomFieldInfo& info : *table) c.byId.try_emplace(info.fieldId, &info);
+  return c;
+}
+
+const Catalogue& TheCatalogue() {
+  static const Catalogue catalogue = Build();
+  return catalogue;
+}
+
+constexpr std::uint32_t kTenthsPerDay = 24 * 600;
+
+std::uint32_t UnsignedOfLength(platform::ByteView value) {
+  if (value.size() == 1) return value.u8_at(0).value_or(0);
+  if (value.size() == 2 || value.size() == 3) return value.u16_at(0).value_or(0);
+  return value.u32_at(0).value_or(0);
+}
+
+std::optional<std::u16string> DateText(platform::ByteView value) {
+  const std::uint32_t packed = value.size() == 2 ? value.u16_at(0).value_or(0)
+                               : value.size() >= 4 ? value.u32_at(0).value_or(0)
+                                                   : 0;
+  if (packed == 0xFFFFFFFF) return std::nullopt;
+  // A time of day past midnight moves into the following days, so that the
+  // text stays a valid date-time.
+  std::uint32_t day = packed >> 16;
+  std::uint32_t tenths = packed & 0xFFFF;
+  day += tenths / kTenthsPerDay;
+  tenths %= kTenthsPerDay;
+  char text[64];
+  std::snprintf(text, sizeof text, "%sT%02u:%02u:00", CDate::FromDayNumber(day).ToText().c_str(),
+                tenths / 600, (tenths / 10) % 60);
+  return platform::AnsiToUtf16(text);
+}
+
+}  // namespace
+
+const CustomFieldInfo* FindCustomField(std::uint32_t fieldId) {
+  const auto& byId = TheCatalogue().byId;
+  auto it = byId.find(fieldId);
+  return it == byId.end() ? nullptr : it->second;
+}
+
+std::size_t CustomFieldCount(bool resource) {
+  return resource ? TheCatalogue().resource.size() : TheCatalogue().task.size();
+}
+
+bool GetCustomFieldType(std::uint32_t fieldId, std::uint16_t& type) {
+  const CustomFieldInfo* info = FindCustomField(fieldId);
+  if (!info) return false;
+  type = static_cast<std::uint16_t>(info->kind);
+  return true;
+}
+
+bool GetCustomFieldName(std::uint32_t fieldId, std::u16string& name) {
+  const CustomFieldInfo* info = FindCustomField(fieldId);
+  if (!info) return false;
+  name = platform::AnsiToUtf16(info->name);
+  return true;
+}
+
+std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std::uint32_t fieldId) {
+  const CustomFieldInfo* info = FindCustomField(fieldId);
+  if (!info || value.empty()) return std::nullopt;
+  switch (info->kind) {
+    case K::Text:
+    case K::OutlineCode: {
+      std::u16string text;
+      for (std::size_t at = 0; at + 2 <= value.size(); at += 2) {
+        const char16_t unit = static_cast<char16_t>(value.u16_at(at).value_or(0));
+        if (unit == 0) break;
+        text.push_back(unit);
+      }
+      return text;
+    }
+    case K::Start:
+    case K::Finish:
+    case K::Date:
+      return DateText(value);
+    case K::Number:
+    case K::Cost: {
+      double number = 0.0;
+      if (value.size() == 4) {
+        float f = 0.0f;
+        value.CopyTo(0, 4, &f);
+        number = f;
+      } else if (value.size() >= 8) {
+        value.CopyTo(0, 8, &number);
+      }
+      return platform::AnsiToUtf16(xml::XmlWriter::FormatTrimmedFloat(number));
+    }
+    case K::Duration: {
+      const std::uint32_t tenths = value.size() == 2 ? value.u16_at(0).value_or(0)
+                                   : value.size() >= 4 ? value.u32_at(0).value_or(0)
+                                                       : 0;
+      char text[64];
+      std::snprintf(text, sizeof text, "PT%uH%uM0S", tenths / 600, (tenths / 10) % 60);
+      return platform::AnsiToUtf16(text);
+    }
+    case K::Flag:
+      return platform::AnsiToUtf16(std::to_string(UnsignedOfLength(value)));
+  }
+  return std::nullopt;
+}
+
+}  // namespace mpp

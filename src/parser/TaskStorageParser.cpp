@@ -1,0 +1,293 @@
+#include "parser/TaskStorageParser.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "LibrarySettings.h"
+#include "Logger.h"
+#include "model/Validators.h"
+#include "parser/CustomFields.h"
+#include "parser/StreamRecords.h"
+
+namespace mpp {
+
+namespace {
+
+using model::SBkndTaskParams;
+
+constexpr const char* kStorage = "TBkndTask";
+
+bool IsTaskText(std::uint16_t type) {
+  return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
+}
+
+// The task of uid, appended when the list has none.
+SBkndTaskParams& TaskOf(CMppGen& gen, std::uint32_t uid, bool* created = nullptr) {
+  if (SBkndTaskParams* task = gen.FindTask(uid)) return *task;
+  if (created) *created = true;
+  SBkndTaskParams task;
+  task.UID = uid;
+  return gen.AppendTask(std::move(task));
+}
+
+void Fill(SBkndTaskParams& task, const RecordView& record) {
+  using F = Field;
+  auto date = [&](F field, model::PackedDate& out) {
+    if (auto value = record.Unsigned(field)) out = *value;
+  };
+  task.ID = record.UnsignedOr(F::TaskID, task.ID);
+  date(F::Finish, task.Finish);
+  date(F::Stop, task.Stop);
+  date(F::Resume, task.Resume);
+  task.ParentUID = record.UnsignedOr(F::ParentUID, task.ParentUID);
+  task.OutlineLevel = static_cast<std::uint16_t>(record.UnsignedOr(F::OutlineLevel, task.OutlineLevel));
+  task.Duration = model::ClampDuration(record.UnsignedOr(F::Duration, 0));
+  task.DurationFormat = model::ValidDurationFormat(record.UnsignedOr(F::DurationFormat, task.DurationFormat));
+  task.ActualDuration = model::ClampDuration(record.UnsignedOr(F::ActualDuration, 0));
+  task.RemainingDuration = model::ClampDuration(record.UnsignedOr(F::RemainingDuration, 0));
+  task.ConstraintType = model::ValidConstraintType(record.UnsignedOr(F::ConstraintType, 0));
+  date(F::ActualStart, task.ActualStart);
+  date(F::ActualFinish, task.ActualFinish);
+  date(F::ConstraintDate, task.ConstraintDate);
+  task.Priority = model::ClampPriority(record.UnsignedOr(F::Priority, task.Priority));
+  task.PercentComplete = model::ClampPercent(record.UnsignedOr(F::PercentComplete, 0));
+  task.PercentWorkComplete = model::ClampPercent(record.UnsignedOr(F::PercentWorkComplete, 0));
+  task.Type = model::ValidTaskType(record.UnsignedOr(F::TaskType, 0));
+  date(F::CreateDate, task.CreateDate);
+  date(F::Start, task.Start);
+  task.CalendarUID = record.UnsignedOr(F::TaskCalendarUID, task.CalendarUID);
+  date(F::Deadline, task.Deadline);
+  task.WorkRaw = record.FloatOr(F::Work, 0.0);
+  task.Work = model::WorkFromRaw(task.WorkRaw);
+  task.ActualWork = model::WorkFromRaw(record.FloatOr(F::ActualWork, 0.0));
+  task.RemainingWork = model::WorkFromRaw(record.FloatOr(F::RemainingWork, 0.0));
+  task.Cost = model::ClampCost(record.FloatOr(F::Cost, 0.0));
+  task.ActualCost = model::ClampCost(record.FloatOr(F::ActualCost, 0.0));
+  task.RemainingCost = model::ClampCost(record.FloatOr(F::RemainingCost, 0.0));
+  task.Summary = 0;
+}
+
+}  // namespace
+
+TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
+                              StreamProgress* progress) {
+  TaskVarCounts counts;
+  // Custom values are kept for the fields the file defines and for every
+  // task field of the catalogue (most used fields have no alias).
+  std::unordered_set<std::uint32_t> defined;
+  for (const model::SCustomFieldDef& def : gen.customFieldDefs) defined.insert(def.FieldID);
+
+  const VarMeta meta(varMeta);
+  const std::size_t count = meta.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    PollBreak();
+    auto item = meta.Item(i);
+    if (!item) break;
+    ++counts.items;
+    if (progress) progress->At(item->offset);
+    auto value = VarValue(var2Data, item->position);
+    if (!value) {
+      ++counts.skipped;
+      continue;
+    }
+    const auto type = static_cast<std::uint16_t>(item->type & 0xFFFF);
+    if (IsTaskText(type)) {
+      SBkndTaskParams& task = TaskOf(gen, item->owner);
+      if (type == kTaskNameType) task.Name = model::TextFromItem(*value);
+      else if (type == kTaskNotesType) task.Notes = model::NoteFromItem(*value);
+      else task.WBS = model::TextFromItem(*value);
+      ++counts.texts;
+      continue;
+    }
+    const CustomFieldInfo* info = FindCustomField(item->type);
+    if (defined.count(item->type) || (info && !info->resource)) {
+      // Values alone make no task: the value waits for its owner.
+      model::SCustomFieldValue custom;
+      custom.OwnerUID = item->owner;
+      custom.FieldID = item->type;
+      custom.Data.resize(value->size());
+      value->CopyTo(0, value->size(), custom.Data.data());
+      custom.Owner = model::OwnerKind::Task;
+      gen.customFieldValues.push_back(std::move(custom));
+      ++counts.customValues;
+      continue;
+    }
+    ++counts.other;
+  }
+  if (progress) progress->Finish();
+  return counts;
+}
+
+TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                  const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
+  TaskFixedCounts counts;
+  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Task));
+  const std::size_t valid = meta.ValidCount();
+  // Tasks already completed by a record, by list position: the first
+  // record of a UID wins, later copies are left out.
+  std::vector<bool> filled(gen.Tasks().size(), false);
+  auto markFilled = [&](std::size_t index) {
+    if (index >= filled.size()) filled.resize(index + 1, false);
+    const bool was = filled[index];
+    filled[index] = true;
+    return was;
+  };
+
+  for (std::size_t i = 0; i < valid; ++i) {
+    PollBreak();
+    auto item = meta.Item(i);
+    if (!item) break;
+    ++counts.items;
+    if (progress) progress->At(item->offset);
+    switch (item->State()) {
+      case ItemState::Deleted:
+      case ItemState::DeletedBlank:
+        ++counts.deleted;
+        continue;
+      case ItemState::Blank: {
+        // Inside the free-slot area it is a free slot; beyond it, a task
+        // that has no data yet.
+        if (item->position < layout.minPosition || !fixedData.Has(item->position, kBlankSlotSize)) continue;
+        const std::uint32_t uid = fixedData.u32_at(item->position + kBlankSlotUid).value_or(0);
+        bool created = false;
+        SBkndTaskParams& task = TaskOf(gen, uid, &created);
+        if (created) {
+          // A row without data has no dates either.
+          task.Start = model::kNoDate;
+          task.Finish = model::kNoDate;
+        }
+        counts.created += created;
+        ++counts.blankRows;
+        continue;
+      }
+      case ItemState::Live: break;
+    }
+    auto bytes = FixedRecord(fixedData, item->position, layout);
+    const std::optional<RecordView> record =
+        bytes ? std::optional<RecordView>(RecordView(*bytes, layout)) : std::nullopt;
+    const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
+    if (!uid) {
+      ++counts.unreadable;
+      continue;
+    }
+    bool created = false;
+    SBkndTaskParams& task = TaskOf(gen, *uid, &created);
+    counts.created += created;
+    const std::size_t index = gen.TaskList().Find(*uid);
+    if (markFilled(index)) {
+      ++counts.duplicates;
+      continue;
+    }
+    Fill(task, *record);
+    ++counts.records;
+    gen.NoteTaskDates(task);
+  }
+  if (progress) progress->Finish();
+  return counts;
+}
+
+void OutlineNumberParser(CMppGen& gen) {
+  std::vector<SBkndTaskParams>& tasks = gen.EditTasks();
+  const std::size_t n = tasks.size();
+
+  // The children of each parent UID, in list order. A task is never its
+  // own child, and the summary row (UID 0) is nobody's.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> children;
+  for (std::size_t i = 0; i < n; ++i) {
+    const SBkndTaskParams& t = tasks[i];
+    if (t.ParentUID != 0 && t.UID != 0 && t.ParentUID != t.UID) children[t.ParentUID].push_back(i);
+  }
+
+  std::uint32_t nextId = 0;
+  std::uint32_t topLevel = 1;
+  // Each parent UID has its children numbered once, under its first task
+  // reached: duplicate UIDs and loops in the outline cannot number a task
+  // twice or walk without end.
+  std::unordered_set<std::uint32_t> expanded;
+  struct Frame {
+    std::size_t parent;
+    std::size_t next = 0;  // the next child, as an index into its list
+    std::size_t depth;
+  };
+  std::vector<Frame> stack;
+
+  auto openChildren = [&](std::size_t parent, std::size_t depth) {
+    if (depth > kMaxOutlineDepth) return;
+    if (!expanded.insert(tasks[parent].UID).second) return;
+    if (children.count(tasks[parent].UID)) stack.push_back({parent, 0, depth});
+  };
+
+  for (std::size_t i = 0; i < n; ++i) {
+    PollBreak();
+    SBkndTaskParams& task = tasks[i];
+    if (task.ParentUID == 0) {
+      task.ID = nextId++;
+      if (task.UID == 0) continue;
+      task.OutlineNumber = std::to_string(topLevel++);
+      openChildren(i, 1);
+      while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const std::vector<std::size_t>& list = children.at(tasks[frame.parent].UID);
+        if (frame.next >= list.size()) {
+          stack.pop_back();
+          continue;
+        }
+        const std::size_t child = list[frame.next++];
+        SBkndTaskParams& parent = tasks[frame.parent];
+        SBkndTaskParams& t = tasks[child];
+        t.OutlineNumber = parent.OutlineNumber + "." + std::to_string(frame.next);
+        parent.Summary = 1;
+        t.ID = nextId++;
+        openChildren(child, frame.depth + 1);  // may move frame
+      }
+    } else if (task.UID == 0) {
+      task.ID = nextId++;
+    }
+  }
+
+  std::stable_sort(tasks.begin(), tasks.end(),
+                   [](const SBkndTaskParams& a, const SBkndTaskParams& b) { return a.ID < b.ID; });
+}
+
+void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, CMppGen& gen) {
+  try {
+    {
+      LoadedStream var2Data, varMeta;
+      const bool haveData = LoadStream(reader, storage, u"Var2Data", var2Data);
+      if (!haveData) LogMissingStream(u"Var2Data");
+      const bool haveMeta = haveData && LoadStream(reader, storage, u"VarMeta", varMeta);
+      if (haveData && !haveMeta) LogMissingStream(u"VarMeta");
+      if (haveData && haveMeta) {
+        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+        const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
+        theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
+                           c.items, c.texts, c.customValues, c.skipped);
+      }
+    }
+    {
+      LoadedStream fixedData, fixedMeta;
+      const bool haveData = LoadStream(reader, storage, u"FixedData", fixedData);
+      if (!haveData) LogMissingStream(u"FixedData");
+      const bool haveMeta = haveData && LoadStream(reader, storage, u"FixedMeta", fixedMeta);
+      if (haveData && !haveMeta) LogMissingStream(u"FixedMeta");
+      if (haveData && haveMeta) {
+        StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
+        theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
+                           "%zu duplicates, %zu tasks without var data",
+                           c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
+      }
+    }
+    OutlineNumberParser(gen);
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if TaskStorageParser()");
+    throw;
+  }
+}
+
+}  // namespace mpp
