@@ -1,0 +1,241 @@
+#include "gen/XMLGen14.h"
+
+#include <string>
+
+#include "LibrarySettings.h"
+#include "Logger.h"
+#include "gen/CustomFieldTable.h"
+#include "gen/ElementRun.h"
+
+namespace {
+
+using gen::ElementRun;
+
+constexpr const char* kCancelledLine = "User Exception in FileRecover. The process was canceled by user";
+// Raised when a break is noticed where no result can carry it.
+constexpr int kBreakException = 1;
+
+template <typename Body>
+std::int32_t Guarded(const char* breakLine, Body body) {
+  try {
+    return body();
+  } catch (int) {
+    theLog.WriteLine(breakLine);
+    throw;
+  }
+}
+
+}  // namespace
+
+CXMLGen14::~CXMLGen14() = default;
+
+void CXMLGen14::BuildIndexes() {
+  if (indexed_) return;
+  indexed_ = true;
+  IndexLinks();
+  for (const model::SBkndTaskParams& task : Tasks()) taskUids_.insert(task.UID);
+  for (const model::SCalendar& calendar : calendars) calendarUids_.insert(calendar.UID);
+  for (std::size_t i = 0; i < customFieldValues.size(); ++i) {
+    const model::SCustomFieldValue& value = customFieldValues[i];
+    (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);
+  }
+}
+
+std::int32_t CXMLGen14::GenerateMainXML() {
+  return Guarded("User break was thrown if GenerateMainXML()", [this]() -> std::int32_t {
+    if (CancelRequested()) return Cancel();
+    if (const std::int32_t failed = CheckOutput()) return failed;
+    BuildIndexes();
+    if (WriteDocumentStart("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?") == kCancelled ||
+        WriteHeader("14") == kCancelled || writer_->Write_hXML("OutlineCodes/", nullptr, nullptr) == kCancelled ||
+        writer_->Write_hXML("WBSMasks/", nullptr, nullptr) == kCancelled)
+      return kCancelled;
+    if (!RunSection("GenerateAttributeListXML() start.", "GenerateAttributeListXML() finish. ",
+                    [this] { return GenerateAttributeListXML(); }) ||
+        !RunSection("GenerateCalendarXML() start.", "GenerateCalendarXML() finish. ",
+                    [this] { return GenerateCalendarXML(); }) ||
+        !RunSection("GenerateTasksXML() start.", "GenerateTasksXML() finish. ", [this] { return GenerateTasksXML(); }) ||
+        !RunSection("GenerateResourcesXML() start.", "GenerateResourcesXML() finish.",
+                    [this] { return GenerateResourcesXML(); }) ||
+        !RunSection("GenerateAssignments() start.", "GenerateAssignments() finish.",
+                    [this] { return GenerateAssignments(); }))
+      return kCancelled;
+    return FinishDocument();
+  });
+}
+
+std::int32_t CXMLGen14::GenerateCalendarXML() {
+  const std::int32_t result = writer_->Write_hXML("Calendars/", nullptr, nullptr);
+  return result == kCancelled ? result : kNothingWritten;
+}
+
+std::int32_t CXMLGen14::GenerateTasksXML() {
+  return Guarded("User break was thrown if GenerateTasksXML()", [this]() -> std::int32_t {
+    BuildIndexes();
+    if (Tasks().empty()) {
+      const std::int32_t result = writer_->Write_hXML("Tasks/", nullptr, nullptr);
+      return result == kCancelled ? result : kNothingWritten;
+    }
+    if (writer_->Write_hXML("Tasks", nullptr, nullptr) == kCancelled) return kCancelled;
+    for (const model::SBkndTaskParams& task : Tasks()) {
+      if (CancelRequested()) return Cancel();
+      // A row with neither a name nor notes is an unused slot.
+      if (task.Name.empty() && !task.Notes) continue;
+      ++tasksWritten;
+      if (WriteTask(task) == kCancelled) return kCancelled;
+    }
+    return writer_->Write_hXML(nullptr, nullptr, "Tasks");
+  });
+}
+
+std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
+  xml::XmlWriter& w = *writer_;
+  ElementRun run(w);
+  auto date = [&](const char* tag, model::PackedDate value) {
+    run.Do([&] { return w.WriteDateTime14XML(tag, value); });
+  };
+  auto duration = [&](const char* tag, std::uint32_t tenths) {
+    run.Do([&] { return w.WriteDurationSecXML(tag, tenths); });
+  };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatTrimmedFloat(value)); };
+
+  run.Open("Task");
+  run.Raw("UID", task.UID);
+  run.Raw("ID", task.ID);
+  if (task.Name.empty()) {
+    std::u16string invented(model::kFixedTextUnits, u'\0');
+    xml::XmlWriter::MakeUnknownTaskName(std::span<char16_t>(invented.data(), invented.size()));
+    invented.resize(std::u16string_view(invented.c_str()).size());
+    run.Do([&] { return WriteName("Name", invented); });
+  } else {
+    run.Do([&] { return WriteName("Name", EscapeName(task.Name)); });
+  }
+  run.Raw("Active", "1");
+  run.Raw("Manual", "1");
+  run.Raw("Type", task.Type);
+  run.Raw("IsNull", "0");
+  date("CreateDate", task.CreateDate);
+  if (!task.WBS.empty() && task.WBS[0] != 0xFFFF)
+    run.Do([&] { return WriteName("WBS", task.WBS); });
+  else if (task.WBS.empty() && !task.OutlineNumber.empty())
+    run.Raw("WBS", task.OutlineNumber);
+  else
+    run.Raw("WBS", "0");
+  run.Raw("OutlineNumber", task.OutlineNumber.empty() ? std::string("0") : task.OutlineNumber);
+  run.Raw("OutlineLevel", task.OutlineLevel);
+  run.Raw("Priority", task.Priority);
+  date("Start", task.Start);
+  date("Finish", task.Finish);
+  duration("Duration", task.Duration);
+  date("ManualStart", task.Start);
+  date("ManualFinish", task.Finish);
+  duration("ManualDuration", task.Duration);
+  run.Raw("DurationFormat", task.DurationFormat);
+  duration("Work", task.Work);
+  date("Stop", task.Stop);
+  date("Resume", task.Resume);
+  run.Raw("Summary", task.Summary);
+  run.Raw("PercentComplete", task.PercentComplete);
+  run.Raw("PercentWorkComplete", task.PercentWorkComplete);
+  money("Cost", task.Cost);
+  date("ActualStart", task.ActualStart);
+  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
+  duration("ActualDuration", task.ActualDuration);
+  money("ActualCost", task.ActualCost);
+  duration("ActualWork", task.ActualWork);
+  run.Raw("ActualOvertimeCost", "0");
+  run.Raw("ActualOvertimeWork", "PT0H0M0S");
+  duration("RemainingDuration", task.RemainingDuration);
+  money("RemainingCost", task.RemainingCost);
+  duration("RemainingWork", task.RemainingWork);
+  run.Raw("RemainingOvertimeCost", "0");
+  run.Raw("RemainingOvertimeWork", "PT0H0M0S");
+  if (task.ConstraintType != 0) {
+    run.Raw("ConstraintType", task.ConstraintType);
+    date("ConstraintDate", task.ConstraintDate);
+  } else {
+    run.Raw("ConstraintType", "0");
+  }
+  if (calendarUids_.contains(task.CalendarUID))
+    run.Raw("CalendarUID", static_cast<std::int16_t>(task.CalendarUID));
+  else
+    run.Raw("CalendarUID", "-1");
+  date("Deadline", task.Deadline);
+  if (task.Notes && !task.Notes->empty())
+    run.Do([&] {
+      return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),
+                                                         task.Notes->size()));
+    });
+  run.Do([&] { return GenerateLinks(task.UID); });
+  run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
+  run.Close("Task");
+  return run.Cancelled() ? kCancelled : 0;
+}
+
+std::int32_t CXMLGen14::GenerateLinks(std::uint32_t taskUid) {
+  BuildIndexes();
+  if (links.empty()) return kNothingWritten;
+  auto found = linksBySuccessor_.find(taskUid);
+  if (found == linksBySuccessor_.end()) return 0;
+  for (std::size_t index : found->second) {
+    if (CancelRequested()) return Cancel();
+    const model::SBkndConsParams& link = links[index];
+    if (!taskUids_.contains(link.PredecessorUID)) continue;
+    ElementRun run(*writer_);
+    run.Open("PredecessorLink");
+    run.Raw("PredecessorUID", link.PredecessorUID);
+    run.Raw("Type", link.Type);
+    run.Raw("CrossProject", link.CrossProject);
+    run.Raw("LinkLag", link.LinkLag);
+    run.Raw("LagFormat", link.LagFormat);
+    run.Close("PredecessorLink");
+    if (run.Cancelled()) return kCancelled;
+    ++linksWritten;
+  }
+  return 0;
+}
+
+std::int32_t CXMLGen14::GenerateAttributeListXML() {
+  if (customFieldDefs.empty()) {
+    const std::int32_t result = writer_->Write_hXML("ExtendedAttributes/", nullptr, nullptr);
+    return result == kCancelled ? result : kNothingWritten;
+  }
+  if (CancelRequested()) throw kBreakException;
+  if (writer_->Write_hXML("ExtendedAttributes", nullptr, nullptr) == kCancelled) return kCancelled;
+  for (const model::SCustomFieldDef& definition : customFieldDefs) {
+    if (CancelRequested()) return Cancel();
+    const gen::CustomFieldInfo* field = gen::FindCustomField(definition.FieldID);
+    if (!field) continue;
+    ElementRun run(*writer_);
+    run.Open("ExtendedAttribute");
+    run.Raw("FieldID", definition.FieldID);
+    run.Raw("FieldName", field->name);
+    run.Do([&] { return WriteName("Alias", definition.Alias); });
+    run.Raw("Guid", "00000000-0000-0000-0000-000000000000");
+    run.Close("ExtendedAttribute");
+    if (run.Cancelled()) return kCancelled;
+  }
+  return writer_->Write_hXML(nullptr, nullptr, "ExtendedAttributes");
+}
+
+std::int32_t CXMLGen14::GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner) {
+  BuildIndexes();
+  if (customFieldValues.empty()) return kNothingWritten;
+  const auto& index = owner == model::OwnerKind::Task ? taskValues_ : resourceValues_;
+  auto found = index.find(ownerUid);
+  if (found == index.end()) return 0;
+  for (std::size_t i : found->second) {
+    if (CancelRequested()) return Cancel();
+    const model::SCustomFieldValue& value = customFieldValues[i];
+    std::optional<std::u16string> text = gen::CustomValueText(value.Data, value.FieldID);
+    if (!text) continue;
+    ElementRun run(*writer_);
+    run.Open("ExtendedAttribute");
+    run.Raw("UID", ownerUid);
+    run.Raw("FieldID", value.FieldID);
+    run.Do([&] { return WriteName("Value", *text); });
+    run.Close("ExtendedAttribute");
+    if (run.Cancelled()) return kCancelled;
+  }
+  return 0;
+}

@@ -1,0 +1,42 @@
+// The generator of version 14 files. Its reader has already rebuilt IDs,
+// outline numbers and summary flags from the parent links, so tasks go out
+// in model order with no outline repair; the document also carries the
+// custom field definitions and each task's custom field values.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "gen/XMLGen.h"
+
+class CXMLGen14 : public CXMLGen {
+ public:
+  using CXMLGen::CXMLGen;
+  ~CXMLGen14() override;
+
+  std::int32_t GenerateMainXML() override;
+  std::int32_t GenerateTasksXML() override;
+  std::int32_t GenerateCalendarXML() override;
+
+  // The links into one task whose predecessor is a task of the model.
+  std::int32_t GenerateLinks(std::uint32_t taskUid);
+  // The custom field definitions of the project.
+  std::int32_t GenerateAttributeListXML();
+  // The custom field values of one task (OwnerKind::Task) or resource.
+  std::int32_t GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner);
+
+ private:
+  std::int32_t WriteTask(const model::SBkndTaskParams& task);
+  // Look-ups over the model, built once per document.
+  void BuildIndexes();
+
+  std::unordered_set<std::uint32_t> taskUids_;
+  std::unordered_set<std::uint32_t> calendarUids_;
+  // Value indexes by owner UID, in model order, one map per owner kind.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;
+  bool indexed_ = false;
+};

@@ -1,0 +1,234 @@
+// The version 14 document: section order and header, tasks in model order
+// with invented names, links, custom fields and hostile texts, checked by
+// an independent XML reader; cancellation and an output that cannot be
+// created.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "LibrarySettings.h"
+#include "gen/GenTestSupport.h"
+#include "gen/XMLGen14.h"
+#include "platform/Text.h"
+#include "support/CfbFixture.h"
+
+namespace {
+
+using namespace gen_test;
+using model::SBkndTaskParams;
+
+constexpr std::uint32_t kNumber1 = 0x0B400057;
+constexpr std::uint32_t kText1 = 0x0B400033;
+constexpr std::uint32_t kDuration1 = 0x0B400067;
+constexpr std::uint32_t kResourceFlag11 = 0x0C4000C3;
+
+std::vector<std::uint8_t> Bytes(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+std::vector<std::uint8_t> Utf16(std::u16string_view text) {
+  return Bytes(text.data(), text.size() * 2);
+}
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id, std::u16string name, std::uint16_t level,
+                     std::string outline) {
+  SBkndTaskParams task;
+  task.UID = uid;
+  task.ID = id;
+  task.Name = std::move(name);
+  task.OutlineLevel = level;
+  task.OutlineNumber = std::move(outline);
+  task.Start = 0x2000'12C0;  // 2006-06-05, 08:00
+  task.Finish = 0x2001'0960;
+  return task;
+}
+
+std::string TaskField(const std::string& xml, int uid, const std::string& field) {
+  return XPath(xml, "string(//" + E("Task") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + E(field) + ")");
+}
+
+std::string CountOf(const std::string& xml, const std::string& path) {
+  return XPath(xml, "count(" + path + ")");
+}
+
+class Gen14Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+    theSettings.breakFlag = &cancel;
+  }
+  void TearDown() override { theSettings.breakFlag = nullptr; }
+  unsigned char cancel = 0;
+};
+
+// A project with something of everything, some of it hostile.
+void FillProject(CXMLGen14& gen) {
+  gen.AppendTask(Task(0, 0, u"Project", 0, ""));
+  SBkndTaskParams first = Task(1, 1, u"R&D <beta>, part 2", 1, "1");
+  first.WBS.assign(1, u'1');
+  first.Notes = "{\\rtf1\\ansi Check ]]> & <tags>\\par}";
+  first.ActualFinish = 0;
+  first.CalendarUID = 5;
+  first.ConstraintType = 4;
+  first.ConstraintDate = 0x2002'0000;
+  gen.AppendTask(first);
+  SBkndTaskParams noted = Task(2, 2, u"", 2, "1.1");
+  noted.Notes = "{\\rtf1 only a note\\par}";
+  gen.AppendTask(noted);
+  gen.AppendTask(Task(3, 3, u"", 2, "1.2"));  // neither name nor notes
+  std::u16string hostileName = u"a]]>b\x01" u"c&amp;";
+  hostileName.push_back(char16_t(0xD800));  // a lone surrogate
+  SBkndTaskParams hostile = Task(4, 4, hostileName, 2, "1.3");
+  hostile.WBS = std::u16string(1, char16_t(0xFFFF));
+  hostile.CalendarUID = 9;
+  hostile.ActualFinish = 0x2003'0000;
+  gen.AppendTask(hostile);
+
+  model::SCalendar calendar;
+  calendar.UID = 5;
+  gen.calendars.push_back(calendar);
+  gen.links.push_back({.UID = 1, .LinkLag = -4800, .PredecessorUID = 1, .SuccessorUID = 4, .Type = 3});
+  gen.links.push_back({.UID = 2, .PredecessorUID = 99, .SuccessorUID = 4});
+
+  gen.customFieldDefs.push_back({.Alias = u"Budget<x>", .FieldID = kNumber1});
+  gen.customFieldDefs.push_back({.Alias = u"Nothing", .FieldID = 0x0B4FFFFF});
+  gen.customFieldDefs.push_back({.Alias = u"Owner", .FieldID = kText1});
+  const double budget = 2.5;
+  gen.customFieldValues.push_back({.OwnerUID = 1, .FieldID = kNumber1, .Data = Bytes(&budget, sizeof budget)});
+  gen.customFieldValues.push_back({.OwnerUID = 1, .FieldID = kText1, .Data = Utf16(u"Ann & Bob")});
+  gen.customFieldValues.push_back({.OwnerUID = 4, .FieldID = 0x0B4FFFFF, .Data = Utf16(u"lost")});
+  const std::uint32_t sixtyHours = 36000;
+  gen.customFieldValues.push_back({.OwnerUID = 4, .FieldID = kDuration1, .Data = Bytes(&sixtyHours, 4)});
+  const std::uint8_t flag = 1;
+  gen.customFieldValues.push_back(
+      {.OwnerUID = 4, .FieldID = kResourceFlag11, .Data = Bytes(&flag, 1), .Owner = model::OwnerKind::Resource});
+}
+
+TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
+  MemoryGen<CXMLGen14> memory;
+  FillProject(*memory.gen);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+
+  // The slot with neither name nor notes is left out; the others count.
+  EXPECT_EQ(CountOf(xml, "//" + E("Task")), "4");
+  EXPECT_EQ(memory.gen->tasksWritten, 4u);
+  EXPECT_EQ(TaskField(xml, 3, "ID"), "");
+
+  EXPECT_EQ(TaskField(xml, 1, "Name"), "R&D <beta>; part 2");
+  EXPECT_EQ(TaskField(xml, 2, "Name").rfind("Unknown task name (", 0), 0u);
+  EXPECT_EQ(TaskField(xml, 4, "Name"), "a]]>b!c&amp;\xEF\xBF\xBD");
+  EXPECT_EQ(TaskField(xml, 1, "Notes"), "Check ]]> & <tags>");
+  EXPECT_EQ(TaskField(xml, 2, "Notes"), "only a note");
+
+  EXPECT_EQ(TaskField(xml, 1, "WBS"), "1");
+  EXPECT_EQ(TaskField(xml, 2, "WBS"), "1.1");  // none stored: the outline number
+  EXPECT_EQ(TaskField(xml, 4, "WBS"), "0");
+  EXPECT_EQ(TaskField(xml, 0, "OutlineNumber"), "0");
+  EXPECT_EQ(TaskField(xml, 4, "OutlineNumber"), "1.3");
+  EXPECT_EQ(TaskField(xml, 4, "OutlineLevel"), "2");
+
+  EXPECT_EQ(TaskField(xml, 1, "CalendarUID"), "5");
+  EXPECT_EQ(TaskField(xml, 4, "CalendarUID"), "-1");  // no such calendar
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ActualFinish")), "0");
+  EXPECT_EQ(TaskField(xml, 4, "ActualFinish"), "2006-06-08T00:00:00");
+  EXPECT_EQ(TaskField(xml, 1, "ConstraintType"), "4");
+  EXPECT_NE(TaskField(xml, 1, "ConstraintDate"), "");
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ConstraintDate")), "0");
+  EXPECT_EQ(TaskField(xml, 1, "Start"), "2006-06-05T08:00:00");
+  EXPECT_EQ(TaskField(xml, 1, "ManualStart"), TaskField(xml, 1, "Start"));
+
+  // Links: only the one whose predecessor exists.
+  const std::string links = "//" + E("Task") + "[" + E("UID") + "=4]/" + E("PredecessorLink");
+  EXPECT_EQ(CountOf(xml, links), "1");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("PredecessorUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("Type") + ")"), "3");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("LinkLag") + ")"), "-4800");
+  EXPECT_EQ(memory.gen->linksWritten, 1u);
+
+  // Definitions of known fields only, under the project.
+  const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
+  EXPECT_EQ(CountOf(xml, defs), "2");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("FieldName") + ")"), "Number1");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("Alias") + ")"), "Budget<x>");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[2]/" + E("FieldID") + ")"), std::to_string(kText1));
+
+  // Values: the task's own, of known fields, as text.
+  const std::string values = "//" + E("Task") + "[" + E("UID") + "=%d]/" + E("ExtendedAttribute");
+  auto value = [&](int uid, int n) {
+    char path[512];
+    std::snprintf(path, sizeof path, values.c_str(), uid);
+    return XPath(xml, "string(" + std::string(path) + "[" + std::to_string(n) + "]/" + E("Value") + ")");
+  };
+  EXPECT_EQ(value(1, 1), "2.5");
+  EXPECT_EQ(value(1, 2), "Ann & Bob");
+  EXPECT_EQ(value(4, 1), "PT60H0M0S");
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ExtendedAttribute")), "1");
+}
+
+TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
+  MemoryGen<CXMLGen14> memory;
+  EXPECT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n", 0), 0u);
+
+  const char* inOrder[] = {"<Project xmlns=", "<SaveVersion>14</SaveVersion>", "<Name>Project.xml</Name>",
+                           "<Author>Kestrelworks</Author>", "<StartDate>2049-12-31</StartDate>",
+                           "<FinishDate>1984-01-01</FinishDate>", "<CurrencyCode>USD</CurrencyCode>",
+                           "<CalendarUID>1</CalendarUID>", "<ProjectExternallyEdited>0</ProjectExternallyEdited>",
+                           "<OutlineCodes/>", "<WBSMasks/>", "<ExtendedAttributes/>", "<Calendars/>", "<Tasks/>",
+                           "<Resources/>", "<Assignments/>", "</Project>"};
+  std::size_t at = 0;
+  for (const char* part : inOrder) {
+    const std::size_t found = xml.find(part, at);
+    ASSERT_NE(found, std::string::npos) << part << " missing or out of order";
+    at = found;
+  }
+  EXPECT_EQ(CountOf(xml, "/" + E("Project") + "/*"), "56");  // 49 header elements, 2 empty lists, 5 sections
+  EXPECT_EQ(memory.gen->tasksWritten, 0u);
+}
+
+TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
+  MemoryGen<CXMLGen14> memory;
+  FillProject(*memory.gen);
+  cancel = 1;
+  EXPECT_EQ(memory.gen->GenerateMainXML(), CXMLGen::kCancelled);
+  EXPECT_EQ(memory.Text(), "");
+}
+
+TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
+  fixture::ScratchDir scratch;
+  {
+    CXMLGen14 gen(platform::Utf8ToUtf16(scratch.File("missing/plan.mpp")));
+    gen.AppendTask(Task(1, 1, u"A", 1, "1"));
+    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
+  }
+  // An existing file is never overwritten, and the run is no success.
+  fixture::WriteFile(scratch.File("plan.xml"), std::vector<std::uint8_t>{'k', 'e', 'e', 'p'});
+  {
+    CXMLGen14 gen(platform::Utf8ToUtf16(scratch.File("plan.mpp")));
+    gen.AppendTask(Task(1, 1, u"A", 1, "1"));
+    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
+  }
+  std::ifstream kept(scratch.File("plan.xml"));
+  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "keep");
+}
+
+TEST_F(Gen14Test, DocumentOnDiskIsWellFormed) {
+  fixture::ScratchDir scratch;
+  {
+    CXMLGen14 gen(platform::Utf8ToUtf16(scratch.File("plan.mpp")));
+    gen.Writer().SetLineLogging(false);
+    FillProject(gen);
+    EXPECT_EQ(gen.GenerateMainXML(), 0);
+  }
+  EXPECT_EQ(WellFormedFile(scratch.File("plan.xml")), "");
+}
+
+}  // namespace
