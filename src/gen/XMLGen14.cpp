@@ -4,8 +4,8 @@
 
 #include "LibrarySettings.h"
 #include "Logger.h"
-#include "gen/CustomFieldTable.h"
 #include "gen/ElementRun.h"
+#include "parser/CustomFields.h"
 
 namespace {
 
@@ -204,7 +204,7 @@ std::int32_t CXMLGen14::GenerateAttributeListXML() {
   if (writer_->Write_hXML("ExtendedAttributes", nullptr, nullptr) == kCancelled) return kCancelled;
   for (const model::SCustomFieldDef& definition : customFieldDefs) {
     if (CancelRequested()) return Cancel();
-    const gen::CustomFieldInfo* field = gen::FindCustomField(definition.FieldID);
+    const mpp::CustomFieldInfo* field = mpp::FindCustomField(definition.FieldID);
     if (!field) continue;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
@@ -227,7 +227,8 @@ std::int32_t CXMLGen14::GenerateExtendedAttribute(std::uint32_t ownerUid, model:
   for (std::size_t i : found->second) {
     if (CancelRequested()) return Cancel();
     const model::SCustomFieldValue& value = customFieldValues[i];
-    std::optional<std::u16string> text = gen::CustomValueText(value.Data, value.FieldID);
+    std::optional<std::u16string> text =
+        mpp::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);
     if (!text) continue;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
