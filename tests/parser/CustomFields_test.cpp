@@ -1,0 +1,90 @@
+// The custom field catalogue and the texts of stored custom values.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <set>
+#include <vector>
+
+#include "parser/CustomFields.h"
+
+namespace {
+
+using namespace mpp;
+using Bytes = std::vector<std::uint8_t>;
+
+platform::ByteView View(const Bytes& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+template <typename T>
+Bytes Of(T value) {
+  Bytes bytes(sizeof value);
+  std::memcpy(bytes.data(), &value, sizeof value);
+  return bytes;
+}
+
+std::u16string Text(const Bytes& value, std::uint32_t field) {
+  return CustomFieldValueText(View(value), field).value_or(u"<none>");
+}
+
+TEST(CustomFieldCatalogue, NamesKindsAndIdentifiers) {
+  EXPECT_EQ(CustomFieldCount(false), 130u);
+  EXPECT_EQ(CustomFieldCount(true), 130u);
+  struct Case {
+    std::uint32_t id;
+    const char16_t* name;
+    CustomFieldKind kind;
+  };
+  for (const Case& c : {Case{0x0B40006A, u"Cost1", CustomFieldKind::Cost},
+                        Case{0x0B400108, u"Cost10", CustomFieldKind::Cost},
+                        Case{0x0B400123, u"Finish10", CustomFieldKind::Finish},
+                        Case{0x0B40012D, u"Flag20", CustomFieldKind::Flag},
+                        Case{0x0B4001B2, u"Outline Code10", CustomFieldKind::OutlineCode},
+                        Case{0x0B40003F, u"Text5", CustomFieldKind::Text},
+                        Case{0x0B400150, u"Text30", CustomFieldKind::Text},
+                        Case{0x0C400009, u"Text2", CustomFieldKind::Text},
+                        Case{0x0C40007E, u"Flag10", CustomFieldKind::Flag},
+                        Case{0x0C400087, u"Flag9", CustomFieldKind::Flag},
+                        Case{0x0C4000C3, u"Flag11", CustomFieldKind::Flag},
+                        Case{0x0C400128, u"Outline Code10", CustomFieldKind::OutlineCode}}) {
+    std::u16string name;
+    std::uint16_t type = 0;
+    ASSERT_TRUE(GetCustomFieldName(c.id, name)) << std::hex << c.id;
+    ASSERT_TRUE(GetCustomFieldType(c.id, type));
+    EXPECT_EQ(name, c.name) << std::hex << c.id;
+    EXPECT_EQ(type, static_cast<std::uint16_t>(c.kind)) << std::hex << c.id;
+  }
+  std::u16string name = u"kept";
+  std::uint16_t type = 99;
+  EXPECT_FALSE(GetCustomFieldName(0x0B40000E, name));  // the task name is no custom field
+  EXPECT_FALSE(GetCustomFieldType(0, type));
+  EXPECT_EQ(name, u"kept");
+  EXPECT_EQ(type, 99);
+}
+
+TEST(CustomFieldValueText, OneTextPerKind) {
+  EXPECT_EQ(Text(Of(2.5), 0x0B400057), u"2.5");             // Number1, double
+  EXPECT_EQ(Text(Of(1.25f), 0x0B400057), u"1.25");          // float
+  EXPECT_EQ(Text(Of(123400.0), 0x0B40006A), u"123400");     // Cost1
+  EXPECT_EQ(Text(Of(36000u), 0x0B400067), u"PT60H0M0S");    // Duration1
+  EXPECT_EQ(Text(Of(std::uint16_t{930}), 0x0B400067), u"PT1H33M0S");
+  EXPECT_EQ(Text(Of(std::uint8_t{1}), 0x0B400048), u"1");   // Flag1
+  EXPECT_EQ(Text(Of(0x10000u), 0x0B400048), u"65536");
+  EXPECT_EQ(Text(Of(std::uint16_t{1}), 0x0C4000C3), u"1");  // resource Flag11 is a flag too
+  EXPECT_EQ(Text(Of((9000u << 16) | 4800u), 0x0B400109), u"2008-08-21T08:00:00");  // Date1
+  Bytes text = {'A', 0, 'b', 0, 0, 0, 'x', 0, 'y'};
+  EXPECT_EQ(Text(text, 0x0B400033), u"Ab");                 // up to the terminator
+  EXPECT_EQ(Text({'A', 0, 'b'}, 0x0B4001A0), u"A");         // an odd byte is dropped
+}
+
+TEST(CustomFieldValueText, DamagedValuesGiveValidTextsOrNone) {
+  // A time of day past midnight moves into the next day.
+  EXPECT_EQ(Text(Of((9000u << 16) | 15000u), 0x0B400034), u"2008-08-22T01:00:00");
+  EXPECT_EQ(Text(Of(0xFFFFFFFFu), 0x0B400034), u"<none>");  // no date
+  EXPECT_EQ(Text(Bytes{}, 0x0B400057), u"<none>");          // empty
+  EXPECT_EQ(Text(Of(1.0), 0x0B400099), u"<none>");          // unknown field
+  EXPECT_EQ(Text(Bytes{1, 2, 3}, 0x0B400057), u"0");        // neither float nor double
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(Text(Of(nan), 0x0B400057), u"0");
+}
+
+}  // namespace
