@@ -267,6 +267,28 @@ TEST(TaskFixedData, OnlyUnconstrainedNumberedTasksMoveTheProjectDates) {
   EXPECT_EQ(gen.projectFinishDay, 400);
 }
 
+TEST(TaskFixedData, LargeProjectsStayLinear) {
+  // 100,000 named tasks, their records, and a second copy of each record:
+  // every look-up goes through the UID index.
+  constexpr std::uint32_t kTasks = 100000;
+  std::vector<VarItem> names;
+  std::vector<FixedItem> records;
+  names.reserve(kTasks);
+  records.reserve(2 * kTasks);
+  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
+    names.push_back({uid, kTaskNameType, Utf16z(u"t")});
+    records.emplace_back(TaskRecord(uid, uid > 1 ? 1 : 0, uid));
+  }
+  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) records.emplace_back(TaskRecord(uid));
+  CMppGen gen;
+  ReadVar(names, gen);
+  const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, records), gen);
+  EXPECT_EQ(gen.Tasks().size(), kTasks);
+  EXPECT_EQ(counts.records, kTasks);
+  EXPECT_EQ(counts.duplicates, kTasks);
+  EXPECT_EQ(gen.FindTask(kTasks)->ParentUID, 1u);
+}
+
 // --- outline ----------------------------------------------------------
 
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t parent, std::uint32_t id = 0) {
