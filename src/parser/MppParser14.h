@@ -3,10 +3,11 @@
 // backend storages of the data storage "   114" in a fixed order, each in
 // its own window of the overall progress.
 //
-// The storage readers (assignments, calendars, links, resources) and the
-// XML generator are still to come: the hooks below are where they go, and
-// do nothing yet. The custom field definitions of the task and resource
-// storages and the tasks are read already.
+// The storage readers of assignments, calendars, links and resources are
+// still to come: the hooks below are where they go, and do nothing yet.
+// The custom field definitions of the task and resource storages and the
+// tasks are read already. A parser made with a generator writes the
+// document through it; one made without writes nothing.
 #pragma once
 
 #include <cstdint>

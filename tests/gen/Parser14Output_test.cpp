@@ -1,0 +1,185 @@
+// The version 14 parser with its generator: the report rows and level, a
+// failed output as a failed run, and whole runs through the pipeline on a
+// fixture project and on the sample corpus.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "FileRecover.h"
+#include "FoundationTestSupport.h"
+#include "LibrarySettings.h"
+#include "MwReport.h"
+#include "gen/GenTestSupport.h"
+#include "gen/XMLGen14.h"
+#include "mdwdll.h"
+#include "parser/MppParser14.h"
+#include "parser/RecordLayout.h"
+#include "parser/TaskStorageParser.h"
+#include "platform/Text.h"
+#include "support/CfbFixture.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace gen_test;
+using foundation_test::ReadBytes;
+using foundation_test::W;
+using project_fixture::ProjectDescription;
+
+// Tasks and links put into the model by hand where the task reader would.
+class HandFilledParser : public CMppParser_14 {
+ public:
+  HandFilledParser(std::u16string path, std::unique_ptr<CXMLGen> gen, int tasks, int links)
+      : CMppParser_14(std::move(path), std::move(gen)), tasks_(tasks), links_(links) {}
+
+ protected:
+  void ParseTasks(platform::ElementId) override {
+    for (int i = 1; i <= tasks_; ++i) {
+      model::SBkndTaskParams task;
+      task.UID = static_cast<std::uint32_t>(i);
+      task.ID = task.UID;
+      task.Name = u"Task " + platform::AnsiToUtf16(std::to_string(i));
+      Model().AppendTask(task);
+    }
+    for (int i = 0; i < links_; ++i)
+      Model().links.push_back({.UID = static_cast<std::uint32_t>(i + 1), .PredecessorUID = 1, .SuccessorUID = 2});
+  }
+
+ private:
+  int tasks_, links_;
+};
+
+class Parser14OutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+    const std::string path = scratch.File("repaired.mpp");
+    ProjectDescription project;
+    project.storages.emplace_back(u"TBkndTask");
+    ASSERT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
+    repaired = platform::Utf8ToUtf16(path);
+  }
+
+  // A parser writing into memory; the text stays readable through sink.
+  std::unique_ptr<HandFilledParser> Parser(int tasks, int links) {
+    auto owned = std::make_unique<xml::StringSink>();
+    sink = owned.get();
+    auto gen = std::make_unique<CXMLGen14>(std::move(owned));
+    gen->Writer().SetLineLogging(false);
+    return std::make_unique<HandFilledParser>(repaired, std::move(gen), tasks, links);
+  }
+
+  static std::vector<std::string> Rows(const MwUtils::MwReport& report) {
+    std::vector<std::string> rows;
+    for (const auto& item : report.Items()) rows.push_back(U8(item.name) + "=" + U8(item.value));
+    return rows;
+  }
+  static std::string U8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
+
+  fixture::ScratchDir scratch;
+  std::u16string repaired;
+  xml::StringSink* sink = nullptr;
+};
+
+TEST_F(Parser14OutputTest, ReportCountsWhatWasWrittenAndRunsAccumulate) {
+  MwUtils::MwReport report;
+  {
+    auto parser = Parser(3, 2);
+    ASSERT_EQ(parser->Parse(nullptr), 0);
+    EXPECT_EQ(WellFormed(sink->Text()), "");
+    parser->FillReport(report, u"");
+  }
+  EXPECT_EQ(Rows(report), (std::vector<std::string>{"Tasks=3", "Constraints=2"}));
+  EXPECT_EQ(report.Level(), 3);
+
+  // A run that writes no task adds no row and leaves the level alone.
+  report.SetLevel(2);
+  {
+    auto parser = Parser(0, 0);
+    EXPECT_EQ(parser->Parse(nullptr), -3);
+    parser->FillReport(report, u"");
+  }
+  EXPECT_EQ(report.Level(), 2);
+  {
+    auto parser = Parser(1, 0);
+    ASSERT_EQ(parser->Parse(nullptr), 0);
+    parser->FillReport(report, u"");
+  }
+  EXPECT_EQ(Rows(report), (std::vector<std::string>{"Tasks=3", "Constraints=2", "Tasks=1"}));
+  EXPECT_EQ(report.Level(), 3);
+}
+
+TEST_F(Parser14OutputTest, OutputThatCannotBeCreatedFailsTheRun) {
+  auto gen = std::make_unique<CXMLGen14>(platform::Utf8ToUtf16(scratch.File("no/such/folder/plan.mpp")));
+  HandFilledParser parser(repaired, std::move(gen), 2, 0);
+  EXPECT_EQ(parser.Parse(nullptr), -2);
+}
+
+// Whole runs through the pipeline.
+class Recover14Test : public foundation_test::HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+  }
+};
+
+TEST_F(Recover14Test, FixtureProjectEndsInAWellFormedDocument) {
+  using namespace project_fixture;
+  const mpp::RecordLayout& layout = mpp::BuiltInLayout14(mpp::RecordKind::Task);
+  BackendStorage tasks{u"TBkndTask"};
+  tasks.var = BuildVarData({{1, mpp::kTaskNameType, Utf16z(u"Design & <build>")},
+                            {2, mpp::kTaskNameType, Utf16z(u"Test, ship")}});
+  tasks.fixed = BuildFixedData(mpp::RecordKind::Task,
+                               {{Record(layout, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::TaskID, 1)})},
+                                {Record(layout, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::TaskID, 2),
+                                                 Int(mpp::Field::ParentUID, 1)})}});
+  ProjectDescription project;
+  project.storages.push_back(tasks);
+  const fs::path input = in / "plan.mpp";
+  ASSERT_TRUE(fixture::WriteFile(input.string(), BuildProject(project)));
+
+  Initialise();
+  SetOutputFormat(u"*.xml");
+  ASSERT_EQ(Recover(input, out), MDW_OK);
+  const fs::path xml = out / "plan.xml";
+  ASSERT_TRUE(fs::exists(xml)) << testing::PrintToString(foundation_test::Entries(out));
+  EXPECT_EQ(WellFormedFile(xml.string()), "");
+  const std::string text = ReadBytes(xml).value_or("");
+  EXPECT_NE(text.find("<Name>Design &amp; &lt;build&gt;</Name>"), std::string::npos);
+  EXPECT_NE(text.find("<Name>Test; ship</Name>"), std::string::npos);
+  EXPECT_NE(text.find("</Project>"), std::string::npos);
+}
+
+TEST_F(Recover14Test, CorpusFilesEndInWellFormedDocuments) {
+  const fs::path corpus = fs::path(MDW_SOURCE_DIR "/../shared/corpus/mpp");
+  if (!fs::exists(corpus)) GTEST_SKIP() << "no sample corpus at " << corpus;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(corpus))
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+
+  Initialise();
+  std::size_t written = 0;
+  std::vector<std::string> broken;
+  for (const fs::path& file : files) {
+    auto reader = platform::CompoundFileReader::Open(W(file));
+    if (!reader || !reader->OpenStorage(platform::kRootElement, u"   114")) continue;
+    const fs::path target = out / (file.stem().string() + ".xml");
+    const std::int32_t result = Recover(file, target);
+    if (!fs::exists(target)) {
+      if (result == MDW_OK) broken.push_back(file.filename().string() + ": success without a document");
+      continue;
+    }
+    ++written;
+    const std::string complaint = WellFormedFile(target.string());
+    if (!complaint.empty()) broken.push_back(file.filename().string() + ": " + complaint);
+  }
+  EXPECT_GT(written, 0u);
+  EXPECT_TRUE(broken.empty()) << broken.size() << " broken, first: " << broken.front();
+  std::printf("version 14 samples written: %zu\n", written);
+}
+
+}  // namespace
