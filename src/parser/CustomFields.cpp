@@ -172,6 +172,8 @@ std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std
       } else if (value.size() >= 8) {
         value.CopyTo(0, 8, &number);
       }
+      // Money is stored in hundredths of the currency.
+      if (info->kind == K::Cost) number /= 100.0;
       return platform::AnsiToUtf16(xml::XmlWriter::FormatTrimmedFloat(number));
     }
     case K::Duration: {

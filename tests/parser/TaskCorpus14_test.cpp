@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Date.h"
+#include "parser/CustomFields.h"
 #include "parser/MppParser14.h"
 #include "platform/CompoundFile.h"
 #include "platform/Text.h"
@@ -203,6 +204,29 @@ std::string RefText(const Json* value) {
   return value && value->type == Json::Type::String ? value->text : std::string("null");
 }
 
+// A custom value as the reference gives it (texts, numbers, minutes,
+// booleans) against the text this system writes.
+bool SameCustom(const std::string& field, const Json& expected,
+                const std::map<std::pair<std::uint32_t, std::string>, std::string>& customs, std::uint32_t uid) {
+  auto found = customs.find({uid, field});
+  if (found == customs.end()) {
+    // Flags that are off and empty values need not be stored.
+    return (expected.type == Json::Type::Bool && !expected.boolean) || expected.type == Json::Type::Null;
+  }
+  const std::string& ours = found->second;
+  switch (expected.type) {
+    case Json::Type::String: return ours == expected.text;
+    case Json::Type::Bool: return ours == (expected.boolean ? "1" : "0");
+    case Json::Type::Number: {
+      unsigned hours = 0, minutes = 0;
+      if (std::sscanf(ours.c_str(), "PT%uH%uM0S", &hours, &minutes) == 2)
+        return std::fabs(hours * 60.0 + minutes - expected.number) < 0.5;
+      return std::fabs(std::atof(ours.c_str()) - expected.number) < 0.005 * std::max(1.0, std::fabs(expected.number));
+    }
+    default: return false;
+  }
+}
+
 struct Agreement {
   std::size_t agreed = 0;
   std::size_t compared = 0;
@@ -237,6 +261,14 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
     std::unordered_map<std::uint32_t, const model::SBkndTaskParams*> ours;
     for (const auto& task : parser.Model().Tasks()) ours.try_emplace(task.UID, &task);
 
+    // The text of each stored custom value, by owner and field name.
+    std::map<std::pair<std::uint32_t, std::string>, std::string> customs;
+    for (const auto& value : parser.Model().customFieldValues) {
+      const mpp::CustomFieldInfo* info = mpp::FindCustomField(value.FieldID);
+      auto text = mpp::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);
+      if (info && !info->resource && text) customs[{value.OwnerUID, info->name}] = platform::Utf16ToUtf8(*text);
+    }
+
     std::size_t missing = 0;
     for (const Json& ref : refTasks->items) {
       const Json* uid = ref.Get("uid");
@@ -257,6 +289,9 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
       if (const Json* duration = ref.Get("duration_min"); duration && duration->type == Json::Type::Number)
         fields["duration"].Add(std::fabs(task.Duration / 10.0 - duration->number) < 0.5);
       const bool refNotes = RefText(ref.Get("notes")) != "null" && !RefText(ref.Get("notes")).empty();
+      if (const Json* custom = ref.Get("custom"))
+        for (const auto& [field, expected] : custom->members)
+          fields["custom values"].Add(SameCustom(field, expected, customs, task.UID));
       fields["notes present"].Add(refNotes == (task.Notes.has_value() && !task.Notes->empty()));
     }
     fields["task count"].Add(parser.Model().Tasks().size() == refTasks->items.size());
@@ -268,12 +303,14 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
     std::printf("  %-14s %6zu of %6zu agree (%.1f%%)\n", field.c_str(), a.agreed, a.compared, a.Percent());
 
   ASSERT_GT(filesCompared, 0u);
-  // Every field agrees on every task today; the floors sit a little below,
-  // so that a regression shows while a new sample with an odd task or two
-  // does not fail the run.
+  // Every field but the custom values agrees on every task today (outline
+  // code values are references into the outline code storage, which is not
+  // read yet: 20 of 224 values). The floors sit a little below, so that a
+  // regression shows while a new sample with an odd task or two does not
+  // fail the run.
   const std::map<std::string, double> floors = {
       {"uid", 98}, {"name", 98}, {"outline level", 98}, {"start", 97},
-      {"finish", 97}, {"duration", 98}, {"notes present", 98}, {"task count", 95}};
+      {"finish", 97}, {"duration", 98}, {"custom values", 88}, {"notes present", 98}, {"task count", 95}};
   for (const auto& [field, floor] : floors) EXPECT_GE(fields[field].Percent(), floor) << field;
 }
 
