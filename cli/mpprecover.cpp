@@ -283,6 +283,9 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
 
+  // A file OUTPUT that is already there is never overwritten by the library;
+  // remember it so that it is not reported as this run's output.
+  const bool outputExisted = !IsFolder(options.output) && ::access(options.output.c_str(), F_OK) == 0;
   auto started = std::chrono::steady_clock::now();
   int32_t result = FileRecover(Wide(options.input).c_str(), Wide(options.output).c_str());
   // The library clears the byte when a run starts: a Ctrl-C that came
@@ -297,6 +300,10 @@ int main(int argc, char** argv) {
   char16_t pathBuffer[4096];
   std::string output;
   if (GetLastOutputPath(pathBuffer, 4096) > 0) output = platform::Utf16ToUtf8(pathBuffer);
+  // The XML document written by this run: on success, and also when nothing
+  // was recovered but the generator still wrote its (empty) document.
+  const bool wrote = !output.empty() && ::access(output.c_str(), F_OK) == 0 &&
+                     !(outputExisted && output == options.output);
   std::vector<ReportRow> rows;
   int level = ReadReport(rows);
   bool kept = !options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0;
@@ -304,7 +311,7 @@ int main(int argc, char** argv) {
   if (options.json) {
     std::string json = "{\"result\":" + std::to_string(result) +
                        ",\"meaning\":" + JsonString(outcome.meaning) +
-                       ",\"output\":" + (result == MDW_OK ? JsonString(output) : "null") +
+                       ",\"output\":" + (wrote ? JsonString(output) : "null") +
                        ",\"repaired\":" + (kept ? JsonString(options.keepRepaired) : "null") +
                        ",\"report\":{\"level\":" + std::to_string(level) + ",\"rows\":[";
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -317,7 +324,8 @@ int main(int argc, char** argv) {
     if (result == MDW_OK)
       std::fprintf(stderr, "mpprecover: recovered into %s\n", output.c_str());
     else
-      std::fprintf(stderr, "mpprecover: %s (code %d)\n", outcome.meaning, result);
+      std::fprintf(stderr, "mpprecover: %s (code %d)%s%s\n", outcome.meaning, result,
+                   wrote ? "; document written to " : "", wrote ? output.c_str() : "");
     for (const ReportRow& row : rows) std::fprintf(stderr, "  %-12s %s\n", row.name.c_str(), row.value.c_str());
     if (!rows.empty()) std::fprintf(stderr, "  recovery level %d of 3\n", level);
     if (!options.keepRepaired.empty() && !kept)
