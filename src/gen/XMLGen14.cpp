@@ -156,8 +156,10 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
   } else {
     run.Raw("ConstraintType", "0");
   }
+  // The UID as it is: cut to 16 bits, calendars beyond 32767 would turn
+  // into negative numbers that name no calendar.
   if (calendarUids_.contains(task.CalendarUID))
-    run.Raw("CalendarUID", static_cast<std::int16_t>(task.CalendarUID));
+    run.Raw("CalendarUID", task.CalendarUID);
   else
     run.Raw("CalendarUID", "-1");
   date("Deadline", task.Deadline);

@@ -90,6 +90,11 @@ void FillProject(CXMLGen14& gen) {
   model::SCalendar calendar;
   calendar.UID = 5;
   gen.calendars.push_back(calendar);
+  calendar.UID = 40000;
+  gen.calendars.push_back(calendar);
+  SBkndTaskParams late = Task(5, 5, u"Late", 1, "2");
+  late.CalendarUID = 40000;
+  gen.AppendTask(late);
   gen.links.push_back({.UID = 1, .LinkLag = -4800, .PredecessorUID = 1, .SuccessorUID = 4, .Type = 3});
   gen.links.push_back({.UID = 2, .PredecessorUID = 99, .SuccessorUID = 4});
 
@@ -115,8 +120,8 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
   ASSERT_EQ(WellFormed(xml), "") << xml;
 
   // The slot with neither name nor notes is left out; the others count.
-  EXPECT_EQ(CountOf(xml, "//" + E("Task")), "4");
-  EXPECT_EQ(memory.gen->tasksWritten, 4u);
+  EXPECT_EQ(CountOf(xml, "//" + E("Task")), "5");
+  EXPECT_EQ(memory.gen->tasksWritten, 5u);
   EXPECT_EQ(TaskField(xml, 3, "ID"), "");
 
   EXPECT_EQ(TaskField(xml, 1, "Name"), "R&D <beta>; part 2");
@@ -134,6 +139,7 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
 
   EXPECT_EQ(TaskField(xml, 1, "CalendarUID"), "5");
   EXPECT_EQ(TaskField(xml, 4, "CalendarUID"), "-1");  // no such calendar
+  EXPECT_EQ(TaskField(xml, 5, "CalendarUID"), "40000");
   EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ActualFinish")), "0");
   EXPECT_EQ(TaskField(xml, 4, "ActualFinish"), "2006-06-08T00:00:00");
   EXPECT_EQ(TaskField(xml, 1, "ConstraintType"), "4");
