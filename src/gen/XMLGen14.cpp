@@ -198,25 +198,38 @@ std::int32_t CXMLGen14::GenerateLinks(std::uint32_t taskUid) {
 }
 
 std::int32_t CXMLGen14::GenerateAttributeListXML() {
-  if (customFieldDefs.empty()) {
+  // Fields that hold values but were given no alias get a definition too:
+  // without one, a reader cannot tell which field a value belongs to.
+  std::vector<std::uint32_t> undefined;
+  {
+    std::unordered_set<std::uint32_t> seen;
+    for (const model::SCustomFieldDef& definition : customFieldDefs) seen.insert(definition.FieldID);
+    for (const model::SCustomFieldValue& value : customFieldValues)
+      if (seen.insert(value.FieldID).second && mpp::FindCustomField(value.FieldID)) undefined.push_back(value.FieldID);
+  }
+  if (customFieldDefs.empty() && undefined.empty()) {
     const std::int32_t result = writer_->Write_hXML("ExtendedAttributes/", nullptr, nullptr);
     return result == kCancelled ? result : kNothingWritten;
   }
   if (CancelRequested()) throw kBreakException;
   if (writer_->Write_hXML("ExtendedAttributes", nullptr, nullptr) == kCancelled) return kCancelled;
-  for (const model::SCustomFieldDef& definition : customFieldDefs) {
+  auto define = [this](std::uint32_t fieldId, const std::u16string* alias) -> std::int32_t {
     if (CancelRequested()) return Cancel();
-    const mpp::CustomFieldInfo* field = mpp::FindCustomField(definition.FieldID);
-    if (!field) continue;
+    const mpp::CustomFieldInfo* field = mpp::FindCustomField(fieldId);
+    if (!field) return 0;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
-    run.Raw("FieldID", definition.FieldID);
+    run.Raw("FieldID", fieldId);
     run.Raw("FieldName", field->name);
-    run.Do([&] { return WriteName("Alias", definition.Alias); });
+    if (alias) run.Do([&] { return WriteName("Alias", *alias); });
     run.Raw("Guid", "00000000-0000-0000-0000-000000000000");
     run.Close("ExtendedAttribute");
-    if (run.Cancelled()) return kCancelled;
-  }
+    return run.Cancelled() ? kCancelled : 0;
+  };
+  for (const model::SCustomFieldDef& definition : customFieldDefs)
+    if (define(definition.FieldID, &definition.Alias) == kCancelled) return kCancelled;
+  for (std::uint32_t fieldId : undefined)
+    if (define(fieldId, nullptr) == kCancelled) return kCancelled;
   return writer_->Write_hXML(nullptr, nullptr, "ExtendedAttributes");
 }
 

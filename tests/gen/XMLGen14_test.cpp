@@ -158,7 +158,12 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
 
   // Definitions of known fields only, under the project.
   const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
-  EXPECT_EQ(CountOf(xml, defs), "2");
+  // Then the fields holding values without an alias, so that every value
+  // can be told apart; unknown fields are never defined.
+  EXPECT_EQ(CountOf(xml, defs), "4");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[3]/" + E("FieldName") + ")"), "Duration1");
+  EXPECT_EQ(CountOf(xml, defs + "[3]/" + E("Alias")), "0");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[4]/" + E("FieldID") + ")"), std::to_string(kResourceFlag11));
   EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("FieldName") + ")"), "Number1");
   EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("Alias") + ")"), "Budget<x>");
   EXPECT_EQ(XPath(xml, "string(" + defs + "[2]/" + E("FieldID") + ")"), std::to_string(kText1));
