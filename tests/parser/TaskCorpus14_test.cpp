@@ -75,30 +75,13 @@ class JsonReader {
         case 'f': out.push_back('\f'); break;
         case 'u': {
           if (at_ + 4 > s_.size()) return false;
-          unsigned unit = std::stoul(s_.substr(at_, 4), nullptr, 16);
+          std::u16string units(1, static_cast<char16_t>(std::stoul(s_.substr(at_, 4), nullptr, 16)));
           at_ += 4;
-          if (unit >= 0xD800 && unit < 0xDC00 && at_ + 6 <= s_.size() && s_[at_] == '\\') {
-            const unsigned low = std::stoul(s_.substr(at_ + 2, 4), nullptr, 16);
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          if (units[0] >= 0xD800 && units[0] < 0xDC00 && at_ + 6 <= s_.size() && s_[at_] == '\\') {
+            units.push_back(static_cast<char16_t>(std::stoul(s_.substr(at_ + 2, 4), nullptr, 16)));
             at_ += 6;
           }
-          std::u32string one(1, static_cast<char32_t>(unit));
-          for (char32_t cp : one) {
-            if (cp < 0x80) out.push_back(static_cast<char>(cp));
-            else if (cp < 0x800) {
-              out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-              out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            } else if (cp < 0x10000) {
-              out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-              out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-              out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            } else {
-              out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-              out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-              out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-              out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-            }
-          }
+          out += platform::Utf16ToUtf8(units);
           break;
         }
         default: out.push_back(c);
