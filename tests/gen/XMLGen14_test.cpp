@@ -231,15 +231,30 @@ TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
   EXPECT_EQ(text, "keep");
 }
 
-TEST_F(Gen14Test, DocumentOnDiskIsWellFormed) {
-  fixture::ScratchDir scratch;
-  {
-    CXMLGen14 gen(platform::Utf8ToUtf16(scratch.File("plan.mpp")));
-    gen.Writer().SetLineLogging(false);
-    FillProject(gen);
-    EXPECT_EQ(gen.GenerateMainXML(), 0);
+// Asks the run to stop as soon as the tasks section opens.
+class StopAtTasks : public xml::StringSink {
+ public:
+  explicit StopAtTasks(unsigned char& cancel) : cancel_(cancel) {}
+  void Write(std::string_view bytes) override {
+    StringSink::Write(bytes);
+    if (bytes.find("<Tasks>") != std::string_view::npos) cancel_ = 1;
   }
-  EXPECT_EQ(WellFormedFile(scratch.File("plan.xml")), "");
+
+ private:
+  unsigned char& cancel_;
+};
+
+TEST_F(Gen14Test, CancelledAmongTheTasksLeavesTheRestUnwritten) {
+  auto owned = std::make_unique<StopAtTasks>(cancel);
+  const StopAtTasks* sink = owned.get();
+  CXMLGen14 gen(std::move(owned));
+  FillProject(gen);
+  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
+  const std::string& xml = sink->Text();
+  EXPECT_NE(xml.find("<Tasks>"), std::string::npos);
+  for (const char* absent : {"<Task>", "<Resources", "<Assignments", "</Project>"})
+    EXPECT_EQ(xml.find(absent), std::string::npos) << absent;
+  EXPECT_EQ(gen.tasksWritten, 0u);
 }
 
 }  // namespace
