@@ -13,8 +13,8 @@
 
 namespace {
 
-// The CompObj stream of a file saved by the scheduling application: a
-// 28-byte header, then the user type, the clipboard format and the prog id.
+// The CompObj stream: a 28-byte header, then the user type (which version
+// detection reads), the clipboard format and the program id.
 std::vector<std::uint8_t> CompObj() {
   std::vector<std::uint8_t> bytes = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A, 0x00, 0x00,
                                      0xFF, 0xFF, 0xFF, 0xFF};
@@ -26,8 +26,8 @@ std::vector<std::uint8_t> CompObj() {
     bytes.push_back(0);
   };
   text("Microsoft.Project 14.0");
-  text("MSProject.MPP9");
-  text("MSProject.MPP9");
+  text("");  // no clipboard format
+  text("");  // no program id
   bytes.resize(bytes.size() + 16, 0);
   return bytes;
 }

@@ -60,7 +60,7 @@ FixedItem BlankRow(std::uint32_t uid) { return FixedItem(Bytes(kBlankSlotSize).U
 TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
   CMppGen gen;
   ReadVar({{5, kTaskNameType, Utf16z(u"Design")},
-           {2, kTaskNotesType, project_fixture::Bytesz("{\\rtf1 see spec}")},
+           {2, kTaskNotesType, project_fixture::Bytesz("{\\rtf1 see plan}")},
            {5, kTaskWbsType, Utf16z(u"1.2")},
            {5, kTaskNameType, Utf16z(u"Design review")},  // a later name replaces
            {70000, kTaskNameType, Utf16z(u"Far")},
@@ -71,7 +71,7 @@ TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
   EXPECT_EQ(gen.Tasks()[0].Name, u"Design review");
   EXPECT_EQ(gen.Tasks()[0].WBS, u"1.2");
   EXPECT_EQ(gen.Tasks()[1].UID, 2u);
-  EXPECT_EQ(gen.Tasks()[1].Notes, "{\\rtf1 see spec}");
+  EXPECT_EQ(gen.Tasks()[1].Notes, "{\\rtf1 see plan}");
   EXPECT_TRUE(gen.Tasks()[1].Name.empty());
   // UIDs beyond 16 bits are kept whole and found again.
   EXPECT_EQ(gen.Tasks()[2].UID, 70000u);
