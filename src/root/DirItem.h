@@ -9,6 +9,7 @@
 
 #include "sat/Buffer.h"
 #include "sat/CompoundLayout.h"
+#include "sat/ImageView.h"
 
 namespace salvage {
 
@@ -50,8 +51,7 @@ class DirItem {
 
  private:
   std::uint32_t U32(std::uint32_t offset) const {
-    return entry_[offset] | (entry_[offset + 1] << 8) | (entry_[offset + 2] << 16) |
-           (static_cast<std::uint32_t>(entry_[offset + 3]) << 24);
+    return LoadU32(entry_.data() + offset);  // offsets are the entry's named fields
   }
   Entry entry_;
 };

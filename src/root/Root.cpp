@@ -20,7 +20,7 @@ constexpr const char* kNameLabel = "name      :";
 constexpr std::u16string_view kRootEntryName = u"Root Entry";
 
 std::uint32_t U32Of(const DirItem::Entry& e, std::uint32_t offset) {
-  return e[offset] | (e[offset + 1] << 8) | (e[offset + 2] << 16) | (static_cast<std::uint32_t>(e[offset + 3]) << 24);
+  return LoadU32(e.data() + offset);
 }
 
 std::int32_t S32Of(const DirItem::Entry& e, std::uint32_t offset) {
@@ -55,7 +55,7 @@ std::string FileTimeText(std::uint64_t t) {
 
 std::string GuidText(const std::array<std::uint8_t, kDirClassIdSize>& id) {
   auto u16 = [&](int at) { return static_cast<unsigned>(id[at] | (id[at + 1] << 8)); };
-  const unsigned data1 = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<unsigned>(id[3]) << 24);
+  const unsigned data1 = LoadU32(id.data());
   char text[64];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", data1, u16(4), u16(6), id[8],
                 id[9], id[10], id[11], id[12], id[13], id[14], id[15]);

@@ -58,10 +58,7 @@ class ImageView {
     return static_cast<std::uint16_t>(U8(offset) | (U8(offset + 1) << 8));
   }
   std::uint32_t U32(std::uint64_t offset) const {
-    if (Contains(offset, 4)) {
-      const std::uint8_t* p = data_ + offset;
-      return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    }
+    if (Contains(offset, 4)) return LoadU32(data_ + offset);
     return U16(offset) | (static_cast<std::uint32_t>(U16(offset + 2)) << 16);
   }
   std::uint64_t U64(std::uint64_t offset) const {
