@@ -29,6 +29,7 @@ folder of INPUT.
 
 Options:
   --log FILE            append the diagnostics log to FILE (none by default)
+  --log-detail          also log every XML element written (a large log)
   --work-dir DIR        folder for intermediate files (default: $TMPDIR or /tmp)
   --keep-repaired FILE  keep the repaired compound file as FILE (must not exist)
   --json                print the outcome as one JSON object on stdout
@@ -80,7 +81,7 @@ Outcome Describe(int32_t result) {
 
 struct Options {
   std::string input, output, log, workDir, keepRepaired;
-  bool json = false, quiet = false;
+  bool json = false, quiet = false, logDetail = false;
 };
 
 // The host's cancel byte; the signal handler sets it.
@@ -212,6 +213,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
       options.quiet = true;
     } else if (arg == "--log") {
       if (!value(options.log)) return Usage("--log needs a file");
+    } else if (arg == "--log-detail") {
+      options.logDetail = true;
     } else if (arg == "--work-dir") {
       if (!value(options.workDir)) return Usage("--work-dir needs a folder");
     } else if (arg == "--keep-repaired") {
@@ -276,6 +279,7 @@ int main(int argc, char** argv) {
   SetLogPath(Wide(options.log).c_str());
   SetOutputFormat(u"*.xml");
   SetKeepRepairedPath(Wide(options.keepRepaired).c_str());
+  SetXmlDetailLog(options.logDetail ? 1 : 0);
   SetBreakFlag(&g_cancel);
 
   struct sigaction action {};

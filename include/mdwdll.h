@@ -78,5 +78,9 @@ MDW_API void SetKeepRepairedPath(const char16_t* path);
 /* Copies the path of the XML file of the last run (zero-terminated, cut to
  * capacity) into buffer and returns its length, or 0 if no run composed one. */
 MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity);
+/* Whether the log gets the per-element lines of the XML writer (the tag,
+ * value and close tag of every element written): nonzero on, the default;
+ * 0 off. They make a log many times the size of the document. */
+MDW_API void SetXmlDetailLog(unsigned char on);
 
 #endif /* MDWDLL_H */

@@ -15,8 +15,13 @@ code=$?
 set -e
 echo "== exit code $code (see 'mpprecover --help' for the codes)"
 echo "== the end of the diagnostics log ($out/recovery.log):"
-tail -n 25 "$out/recovery.log"
+tail -n 12 "$out/recovery.log"
 ls -l "$out"
-# A recovery that ran to its end (0) or found nothing to recover (3) is a
-# clean ending; anything else is not.
-[ "$code" -eq 0 ] || [ "$code" -eq 3 ]
+if [ -f "$out/sample.xml" ]; then
+  echo "== the recovered outline ($out/sample.xml):"
+  # Outline number and name of every task, indented by level.
+  awk -F'[<>]' '/<Task>/{n="";o="";l=0} /<Name>/{n=$3} /<OutlineNumber>/{o=$3}
+                /<OutlineLevel>/{l=$3} /<\/Task>/{printf "%*s%s %s\n", 2*l, "", o, n}' "$out/sample.xml"
+  echo "== notes: $(grep -c '<Notes>' "$out/sample.xml"), custom field values: $(grep -c '<Value>' "$out/sample.xml")"
+fi
+[ "$code" -eq 0 ]

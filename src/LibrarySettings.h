@@ -36,6 +36,8 @@ struct LibrarySettings {
   // the XML path of the last run.
   std::u16string keepRepairedPath;
   std::u16string lastOutputPath;
+  // The XML writer's per-element log lines.
+  bool xmlDetailLog = true;
 
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };

@@ -75,7 +75,7 @@ std::string ForLog(const char* text) {
 
 }  // namespace
 
-XmlWriter::XmlWriter(std::u16string_view outputPath) {
+XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.xmlDetailLog) {
   if (outputPath.size() > kMaxOutputPath) {
     theLog.WriteError("        Document storage patch too very long!");
     throw 2;

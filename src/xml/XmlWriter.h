@@ -58,7 +58,8 @@ class XmlWriter {
   // 0 while the file opened and every write so far succeeded, else kOpenFailed.
   std::int32_t Status() const;
   const std::u16string& XmlPath() const { return xmlPath_; }
-  // Per-line log lines of Write_hXML (on by default).
+  // Per-line log lines of Write_hXML (a file's writer takes the host's
+  // setting, a sink's writer starts with them on).
   void SetLineLogging(bool on) { lineLogging_ = on; }
 
   // One line: "<open>" value "</close>", each part optional. An open tag

@@ -106,4 +106,40 @@ TEST_F(CliTest, LogGoesToTheNamedFileAndStatusToStderr) {
         << entry.path();
 }
 
+static std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The README's example: the bundled damaged sample comes back whole.
+TEST_F(CliTest, BundledSampleRecoversEveryTaskNoteAndOwner) {
+  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
+  CliRun run = Cli("-q " + sample + " " + dir_.string());
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string xml = Slurp(dir_ / "sample.xml");
+  EXPECT_EQ(Count(xml, "<Task>"), 21u);
+  EXPECT_EQ(Count(xml, "<Notes>"), 5u);
+  EXPECT_EQ(Count(xml, "<FieldID>188743731</FieldID>"), 8u);  // the definition and seven values
+  EXPECT_NE(xml.find("<Alias>Owner</Alias>"), std::string::npos);
+  EXPECT_NE(xml.find("<Name>Hand back the keys</Name>"), std::string::npos);
+  EXPECT_NE(xml.find("<Notes><![CDATA[Bring ID & two payslips; deposit < 3 months' rent.]]></Notes>"),
+            std::string::npos);
+  EXPECT_NE(xml.find("<OutlineNumber>2.2.3</OutlineNumber>"), std::string::npos);
+}
+
+// The XML writer's per-element lines make a log many times the document;
+// they are left out unless asked for.
+TEST_F(CliTest, ElementLinesReachTheLogOnlyWithLogDetail) {
+  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
+  const std::string quiet = (dir_ / "quiet.log").string(), detailed = (dir_ / "detailed.log").string();
+  ASSERT_EQ(Cli("-q --log " + quiet + " " + sample + " " + (dir_ / "a.xml").string()).exitCode, 0);
+  ASSERT_EQ(Cli("-q --log-detail --log " + detailed + " " + sample + " " + (dir_ / "b.xml").string()).exitCode, 0);
+  const std::string withoutLines = Slurp(quiet), withLines = Slurp(detailed);
+  EXPECT_EQ(Count(withoutLines, "Write_hXML() start."), 0u);
+  EXPECT_NE(withoutLines.find("Output file closed"), std::string::npos);
+  EXPECT_GT(Count(withLines, "Write_hXML() start."), 500u);
+  EXPECT_NE(withLines.find("value = \"Hand back the keys\""), std::string::npos);
+}
+
 }  // namespace

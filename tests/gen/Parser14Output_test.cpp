@@ -20,6 +20,7 @@
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
 #include "support/ProjectFixture.h"
+#include "support/SampleProjects.h"
 
 namespace {
 
@@ -151,6 +152,23 @@ TEST_F(Recover14Test, FixtureProjectEndsInAWellFormedDocument) {
   EXPECT_NE(text.find("<Name>Design &amp; &lt;build&gt;</Name>"), std::string::npos);
   EXPECT_NE(text.find("<Name>Test; ship</Name>"), std::string::npos);
   EXPECT_NE(text.find("</Project>"), std::string::npos);
+}
+
+// The benchmarks' input: every synthetic task comes back, in outline.
+TEST_F(Recover14Test, SyntheticProjectRecoversEveryTask) {
+  const fs::path input = in / "big.mpp";
+  ASSERT_TRUE(fixture::WriteFile(input.string(),
+                                 project_fixture::BuildProjectFile(project_fixture::SyntheticProject(1500))));
+  Initialise();
+  SetOutputFormat(u"*.xml");
+  ASSERT_EQ(Recover(input, out), MDW_OK);
+  const std::string text = ReadBytes(out / "big.xml").value_or("");
+  EXPECT_EQ(WellFormedFile((out / "big.xml").string()), "");
+  std::size_t tasks = 0;
+  for (std::size_t at = text.find("<Task>"); at != std::string::npos; at = text.find("<Task>", at + 1)) ++tasks;
+  EXPECT_EQ(tasks, 1500u);
+  EXPECT_NE(text.find("<Name>Task 1500</Name>"), std::string::npos);
+  EXPECT_NE(text.find("<OutlineNumber>137.3</OutlineNumber>"), std::string::npos);  // task 1500
 }
 
 TEST_F(Recover14Test, CorpusFilesEndInWellFormedDocuments) {

@@ -1,0 +1,111 @@
+// The whole run (salvage, rebuilt container, parse, XML) on synthetic
+// version 14 projects of 1,000, 10,000 and 60,000 tasks, through the
+// library's exports as a host calls them, with the XML writer's detail log
+// lines off. Prints, per size, the median time of five runs, the peak
+// memory of one run (in a child process, so that nothing else counts)
+// against input plus output, and how time grows from one size to the next.
+//
+//   build/bench/whole_run_bench [TASKS...]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mdwdll.h"
+#include "platform/Text.h"
+#include "support/SampleProjects.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int result = 0;
+  double seconds = 0;
+  std::uintmax_t outputBytes = 0;
+};
+
+Outcome RunOnce(const fs::path& input, const fs::path& folder) {
+  const fs::path output = folder / (input.stem().string() + ".xml");
+  fs::remove(output);
+  const std::u16string in = platform::Utf8ToUtf16(input.string());
+  const std::u16string out = platform::Utf8ToUtf16(output.string());
+  const auto start = std::chrono::steady_clock::now();
+  Outcome outcome;
+  outcome.result = FileRecover(in.c_str(), out.c_str());
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::error_code error;
+  outcome.outputBytes = fs::file_size(output, error);
+  if (error) outcome.outputBytes = 0;
+  fs::remove(output);
+  return outcome;
+}
+
+// Peak resident memory of one run, in MB.
+double PeakMegabytes(const fs::path& input, const fs::path& folder) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(RunOnce(input, folder).result == MDW_OK ? 0 : 1);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  return usage.ru_maxrss / 1024.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::size_t> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
+  if (sizes.empty()) sizes = {1000, 10000, 60000};
+
+  char pattern[] = "/tmp/mdw-whole-run-XXXXXX";
+  if (!::mkdtemp(pattern)) return 1;
+  const fs::path scratch = pattern;
+  const std::u16string work = platform::Utf8ToUtf16(scratch.string());
+  DllInitialize(work.c_str(), nullptr, nullptr);
+  SetLogPath(u"");  // no log
+  SetOutputFormat(u"*.xml");
+  SetXmlDetailLog(0);
+
+  std::printf("%8s %10s %10s %8s %9s %9s %13s %8s\n", "tasks", "input_KB", "output_KB", "result",
+              "median_s", "peak_MB", "peak/(in+out)", "growth");
+  double previous = 0;
+  std::size_t previousSize = 0;
+  for (std::size_t tasks : sizes) {
+    const fs::path input = scratch / ("plan-" + std::to_string(tasks) + ".mpp");
+    {
+      const auto bytes = project_fixture::BuildProjectFile(project_fixture::SyntheticProject(tasks));
+      std::FILE* file = std::fopen(input.c_str(), "wb");
+      if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
+        return 1;
+    }
+    std::vector<double> times;
+    Outcome last;
+    for (int run = 0; run < 5; ++run) {
+      last = RunOnce(input, scratch);
+      times.push_back(last.seconds);
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2];
+    const double inputMb = fs::file_size(input) / 1048576.0;
+    const double outputMb = last.outputBytes / 1048576.0;
+    const double peak = PeakMegabytes(input, scratch);
+    char growth[32] = "";
+    if (previous > 0)
+      std::snprintf(growth, sizeof growth, "%.2fx/%zux", median / previous, tasks / std::max<std::size_t>(previousSize, 1));
+    std::printf("%8zu %10.0f %10.0f %8d %9.3f %9.1f %13.2f %8s\n", tasks, inputMb * 1024, outputMb * 1024,
+                last.result, median, peak, peak / (inputMb + outputMb), growth);
+    previous = median;
+    previousSize = tasks;
+    fs::remove(input);
+  }
+  fs::remove_all(scratch);
+  return 0;
+}

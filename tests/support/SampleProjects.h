@@ -1,0 +1,30 @@
+// Whole version 14 projects built with the project fixtures: the small plan
+// bundled as examples/sample.mpp, and plain synthetic plans of any size for
+// the benchmarks.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "support/ProjectFixture.h"
+
+namespace project_fixture {
+
+// A CompObj stream naming userType as the application that saved the file.
+fixture::Node CompObjStream(std::string_view userType);
+
+// The file of project with the CompObj stream of the application that
+// writes version 14 files.
+ByteVector BuildProjectFile(const ProjectDescription& project);
+
+// A house-move plan of 21 tasks: four phases with their tasks and a
+// closing milestone, five notes, and a custom text field named "Owner" set on
+// seven tasks.
+ProjectDescription SampleProject();
+
+// taskCount tasks (at most 65,535): summary tasks of ten subtasks each, the
+// subtasks of a summary side by side and a day long, every seventh task
+// with a note, every fifth with an owner. Deterministic.
+ProjectDescription SyntheticProject(std::size_t taskCount);
+
+}  // namespace project_fixture
