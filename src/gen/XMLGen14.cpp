@@ -79,8 +79,6 @@ std::int32_t CXMLGen14::GenerateTasksXML() {
     if (writer_->Write_hXML("Tasks", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndTaskParams& task : Tasks()) {
       if (CancelRequested()) return Cancel();
-      // A row with neither a name nor notes is an unused slot.
-      if (task.Name.empty() && !task.Notes) continue;
       ++tasksWritten;
       if (WriteTask(task) == kCancelled) return kCancelled;
     }
