@@ -10,7 +10,6 @@
 #include "FoundationTestSupport.h"
 #include "LibrarySettings.h"
 #include "Logger.h"
-#include "model/Validators.h"
 #include "parser/AssnStorageParser.h"
 #include "parser/MppParser14.h"
 #include "parser/StreamRecords.h"
@@ -77,20 +76,6 @@ TEST(AssnFixedData, RecordsKeepTheirValuesWhateverTheyName) {
   EXPECT_EQ(gen.assignments[1].TaskUID, 99u);
   EXPECT_EQ(gen.assignments[2].Units, 200000.0);
   EXPECT_EQ(gen.assignments[3].Units, 12500.0);
-}
-
-TEST(AssnFixedData, DamagedValuesAreReplaced) {
-  CMppGen gen;
-  std::vector<FixedItem> items;
-  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 1, .units = std::numeric_limits<double>::quiet_NaN(),
-                                                       .cost = 5e12}));
-  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 2, .units = 0.5, .work = model::kMaxDuration + 1}));
-  ReadAssignments(project_fixture::BuildFixedData(RecordKind::Assignment, items), gen);
-  ASSERT_EQ(gen.assignments.size(), 2u);
-  EXPECT_EQ(gen.assignments[0].Units, 0.0);
-  EXPECT_EQ(gen.assignments[0].Cost, 0.0);
-  EXPECT_EQ(gen.assignments[1].Units, 0.0);
-  EXPECT_EQ(gen.assignments[1].Work, 0u);
 }
 
 TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
@@ -165,27 +150,6 @@ TEST(ConsFixedData, TypesLagsAndDuplicates) {
   EXPECT_EQ(gen.links[1].LinkLag, -2400);
   EXPECT_EQ(gen.links[2].Type, 0);
   EXPECT_EQ(gen.links[2].LinkLag, 120000);
-}
-
-TEST(ConsFixedData, ReadsThroughTheFilesOwnMap) {
-  // The later applications' link layout: the lag at 14, its format at 18.
-  RecordLayout later = Links();
-  later.source = RecordLayout::Source::FileMap;
-  for (FieldSlot& slot : later.fields) {
-    if (slot.field == Field::Lag) slot.offset = 14;
-    if (slot.field == Field::LagFormat) slot.offset = 18;
-  }
-  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(project_fixture::MapItemsFor(later))));
-  const RecordLayout chosen = ChooseLayout(RecordKind::Link, maps);
-  ASSERT_EQ(chosen.source, RecordLayout::Source::FileMap);
-  CMppGen gen;
-  ReadLinks(project_fixture::BuildFixedData(RecordKind::Link,
-                                            {LinkRecord(later, {.uid = 1, .predecessor = 1, .successor = 2,
-                                                                .lag = -600, .lagFormat = 5})}),
-            gen, chosen);
-  ASSERT_EQ(gen.links.size(), 1u);
-  EXPECT_EQ(gen.links[0].LinkLag, -600);
-  EXPECT_EQ(gen.links[0].LagFormat, 5);
 }
 
 // --- the storages -------------------------------------------------------
