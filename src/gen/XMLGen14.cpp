@@ -33,7 +33,8 @@ void CXMLGen14::BuildIndexes() {
   if (indexed_) return;
   indexed_ = true;
   IndexLinks();
-  for (const model::SBkndTaskParams& task : Tasks()) taskUids_.insert(task.UID);
+  for (const model::SBkndTaskParams& task : Tasks())
+    if (IsWritten(task)) taskUids_.insert(task.UID);
   for (const model::SCalendar& calendar : calendars) calendarUids_.insert(calendar.UID);
   for (std::size_t i = 0; i < customFieldValues.size(); ++i) {
     const model::SCustomFieldValue& value = customFieldValues[i];
@@ -79,8 +80,7 @@ std::int32_t CXMLGen14::GenerateTasksXML() {
     if (writer_->Write_hXML("Tasks", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndTaskParams& task : Tasks()) {
       if (CancelRequested()) return Cancel();
-      // A row with neither a name nor notes is an unused slot.
-      if (task.Name.empty() && !task.Notes) continue;
+      if (!IsWritten(task)) continue;
       ++tasksWritten;
       if (WriteTask(task) == kCancelled) return kCancelled;
     }

@@ -30,6 +30,10 @@ class CXMLGen14 : public CXMLGen {
   // The custom field values of one task (OwnerKind::Task) or resource.
   std::int32_t GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner);
 
+  // A row with neither a name nor notes is an unused slot and is not
+  // written; links and assignments must not name it either.
+  static bool IsWritten(const model::SBkndTaskParams& task) { return !task.Name.empty() || task.Notes.has_value(); }
+
  private:
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
   // Look-ups over the model, built once per document.
@@ -46,7 +50,7 @@ class CXMLGen14 : public CXMLGen {
   std::uint64_t timephasedWritten_ = 0;
   bool timephasedCapLogged_ = false;
 
-  std::unordered_set<std::uint32_t> taskUids_;
+  std::unordered_set<std::uint32_t> taskUids_;  // of the tasks written
   std::unordered_set<std::uint32_t> calendarUids_;
   // Value indexes by owner UID, in model order, one map per owner kind.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;

@@ -86,7 +86,7 @@ std::int32_t CXMLGen14::GenerateAssignments() {
       if (CancelRequested()) return Cancel();
       if (assignment.TaskUID == 0 && assignment.ResourceUID == 0) continue;
       const model::SBkndTaskParams* task = FindTask(assignment.TaskUID);
-      if (!task) continue;
+      if (!task || !IsWritten(*task)) continue;
       if (assignment.ResourceUID != model::kNoResourceUID && !FindResource(assignment.ResourceUID)) continue;
       ++assignmentsWritten;
       if (WriteAssignment(assignment, *task) == kCancelled) return kCancelled;

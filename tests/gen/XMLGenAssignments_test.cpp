@@ -272,16 +272,20 @@ TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
       mpp::RecordKind::Task,
       {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::Start, At(kMonday, 4800)),
                        Int(mpp::Field::Duration, 4800)})},
-       {Record(tasks, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::Start, At(kMonday + 1, 4800))})}});
+       {Record(tasks, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::Start, At(kMonday + 1, 4800))})},
+       {Record(tasks, {Int(mpp::Field::TaskUID, 3)})}});  // a row without a name: not written
   const mpp::RecordLayout& links = mpp::BuiltInLayout14(mpp::RecordKind::Link);
   ProjectDescription project;
   project.storages.push_back(taskStorage);
   project.storages.push_back(LinkStorage({LinkRecord(links, {.uid = 1, .predecessor = 1, .successor = 2, .lag = -600}),
                                           FixedItem(LinkRecord(links, {.uid = 2, .predecessor = 2, .successor = 1}), 2),
-                                          LinkRecord(links, {.uid = 3, .predecessor = 8, .successor = 1})}));
+                                          LinkRecord(links, {.uid = 3, .predecessor = 8, .successor = 1}),
+                                          LinkRecord(links, {.uid = 4, .predecessor = 3, .successor = 2})}));
   project.storages.push_back(AssignmentStorage(
       {AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
-                        {.uid = 1, .task = 1, .resource = model::kNoResourceUID, .work = 4800})}));
+                        {.uid = 1, .task = 1, .resource = model::kNoResourceUID, .work = 4800}),
+       AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
+                        {.uid = 2, .task = 3, .resource = model::kNoResourceUID, .work = 4800})}));
   const std::string path = scratch.File("plan.mpp");
   ASSERT_TRUE(fixture::WriteFile(path, BuildProject(project)));
 
@@ -291,12 +295,13 @@ TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const std::string& xml = sink->Text();
   ASSERT_EQ(WellFormed(xml), "") << xml;
-  // The deleted link is gone, the one from a missing task not written.
+  // The deleted link is gone; nothing names a task missing from the document.
   EXPECT_EQ(Count(xml, "//" + E("PredecessorLink")), "1");
   const std::string link = "//" + E("Task") + "[" + E("UID") + "=2]/" + E("PredecessorLink");
   EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("PredecessorUID") + ")"), "1");
   EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("LinkLag") + ")"), "-600");
   EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("Type") + ")"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "1");
   EXPECT_EQ(Assignment(xml, 1, E("Work")), "PT8H0M0S");
   EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "-65535");
   EXPECT_EQ(parser.Model().linksWritten, 1u);
