@@ -30,6 +30,10 @@ class CXMLGen14 : public CXMLGen {
   // The custom field values of one task (OwnerKind::Task) or resource.
   std::int32_t GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner);
 
+  // The most timephased elements the document gets (kMaxTimephasedElements
+  // unless set); the assignments after it go without theirs.
+  void LimitTimephased(std::uint64_t elements) { timephasedLimit_ = elements; }
+
   // A row with neither a name nor notes is an unused slot and is not
   // written; links and assignments must not name it either.
   static bool IsWritten(const model::SBkndTaskParams& task) { return !task.Name.empty() || task.Notes.has_value(); }
@@ -46,7 +50,7 @@ class CXMLGen14 : public CXMLGen {
   const gen::WorkWeek& WeekOf(std::uint32_t calendarUid);
 
   std::unordered_map<std::uint32_t, gen::WorkWeek> weeks_;
-  // Timephased elements written into this document, against kMaxTimephasedElements.
+  std::uint64_t timephasedLimit_ = gen::kMaxTimephasedElements;
   std::uint64_t timephasedWritten_ = 0;
   bool timephasedCapLogged_ = false;
 

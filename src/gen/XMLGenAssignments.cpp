@@ -165,7 +165,7 @@ const gen::WorkWeek& CXMLGen14::WeekOf(std::uint32_t calendarUid) {
 std::int32_t CXMLGen14::WriteTimephased(int type, std::uint32_t uid, std::uint32_t work, model::PackedDate start,
                                         std::uint32_t endTime, const gen::WorkWeek& week) {
   if (work == 0) return kNothingWritten;
-  if (timephasedWritten_ >= gen::kMaxTimephasedElements) {
+  if (timephasedWritten_ >= timephasedLimit_) {
     if (!timephasedCapLogged_)
       theLog.WriteFormat("        %llu timephased elements written: the remaining assignments go without theirs",
                          static_cast<unsigned long long>(timephasedWritten_));
@@ -195,7 +195,7 @@ std::int32_t CXMLGen14::WriteTimephased(int type, std::uint32_t uid, std::uint32
     cancelled = run.Cancelled();
     return !cancelled;
   };
-  const std::uint64_t budget = gen::kMaxTimephasedElements - timephasedWritten_;
+  const std::uint64_t budget = timephasedLimit_ - timephasedWritten_;
   const auto maxDays = static_cast<std::uint32_t>(std::min<std::uint64_t>(gen::kMaxTimephasedDays, budget - 1));
   const gen::Distribution result = gen::DistributeWork(week, work, start, endTime, emit, maxDays);
   timephasedWritten_ += result.elements;

@@ -198,6 +198,25 @@ TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
   EXPECT_TRUE(foundation_test::HasLineContaining(Log(), "Timephased work of assignment 1 cut after 5000 days"));
 }
 
+TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  gen.LimitTimephased(3);
+  gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));  // two days each
+  gen.AppendResource(Resource(2));
+  for (std::uint32_t uid = 1; uid <= 3; ++uid) gen.assignments.push_back(Assn(uid, 1, 2));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "3");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=1]/" + E("TimephasedData")), "2");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=2]/" + E("TimephasedData")), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=3]/" + E("TimephasedData")), "0");
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "Timephased work of assignment 2 cut after 0 days"));
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "3 timephased elements written"));
+}
+
 TEST_F(AssignmentsTest, ManyAssignmentsAreWrittenInLinearTime) {
   // 30,000 tasks, resources and assignments: every look-up is indexed.
   constexpr std::uint32_t kCount = 30000;
