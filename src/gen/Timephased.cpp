@@ -99,6 +99,11 @@ Distribution DistributeWork(const WorkWeek& week, std::uint32_t work, model::Pac
 
   std::uint32_t day = model::DayOf(start);
   std::uint32_t left = work;
+  if (day > kLastDayNumber) {
+    result.outcome = Distribution::Outcome::Cut;
+    result.workLeft = left;
+    return result;
+  }
   // The first day, from the start time on. A start outside the working
   // time begins with the day's next period; a day that takes nothing gets
   // no element.

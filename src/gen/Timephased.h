@@ -89,7 +89,8 @@ struct Distribution {
 // Spreads work (tenths of a minute) from start over week. emit gets each
 // element and returns false to stop the walk (Outcome::Stopped). Zero work
 // gives Outcome::NoWork and no element; a walk that reaches maxDays or the
-// last day number with work left ends with Outcome::Cut.
+// last day number with work left ends with Outcome::Cut, and so does one
+// that would start past the last day number (without an element).
 Distribution DistributeWork(const WorkWeek& week, std::uint32_t work, model::PackedDate start,
                             std::uint32_t endTime, const std::function<bool(const TimephasedElement&)>& emit,
                             std::uint32_t maxDays = kMaxTimephasedDays);

@@ -1,6 +1,8 @@
 // The Assignments section: the version 9 form of the base generator and the
 // version 14 form with its timephased work.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <unordered_set>
 
@@ -19,6 +21,13 @@ constexpr int kRemainingWork = 1;
 constexpr int kCompletedWork = 2;
 // Unit of the timephased values written by version 14.
 constexpr int kTimephasedUnit = 2;
+
+// A stored double as single precision; values a float cannot hold (or
+// not numbers at all) as 0.
+float Single(double value) {
+  return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max() ? static_cast<float>(value)
+                                                                                       : 0.0f;
+}
 
 std::int32_t EmptySection(xml::XmlWriter& writer) {
   const std::int32_t result = writer.Write_hXML("Assignments/", nullptr, nullptr);
@@ -128,14 +137,14 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   duration("ActualWork", assignment.ActualWork);
   money("Cost", assignment.Cost);
   date("Finish", own(assignment.Finish, task.Finish));
-  run.Do([&] { return w.WriteFloatXML("WorkVariance", static_cast<float>(task.WorkRaw)); });
+  run.Do([&] { return w.WriteFloatXML("WorkVariance", Single(task.WorkRaw)); });
   money("RemainingCost", task.RemainingCost);
   run.Raw("RemainingOvertimeCost", "0");
   run.Raw("RemainingOvertimeWork", "PT0H0M0S");
   date("Start", own(assignment.Start, task.Start));
   date("Stop", task.Stop);
   date("Resume", task.Resume);
-  money("Units", static_cast<float>(assignment.Units / 10000.0));
+  money("Units", Single(assignment.Units / 10000.0));
   duration("Work", assignment.Work);
   if (run.Cancelled()) return kCancelled;
 
@@ -164,7 +173,8 @@ const gen::WorkWeek& CXMLGen14::WeekOf(std::uint32_t calendarUid) {
 
 std::int32_t CXMLGen14::WriteTimephased(int type, std::uint32_t uid, std::uint32_t work, model::PackedDate start,
                                         std::uint32_t endTime, const gen::WorkWeek& week) {
-  if (work == 0) return kNothingWritten;
+  // No work, or no date to start from: no series.
+  if (work == 0 || !model::HasDate(start)) return kNothingWritten;
   if (timephasedWritten_ >= timephasedLimit_) {
     if (!timephasedCapLogged_)
       theLog.WriteFormat("        %llu timephased elements written: the remaining assignments go without theirs",

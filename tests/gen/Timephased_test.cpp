@@ -155,6 +155,9 @@ TEST(Timephased, TheWalkIsBounded) {
   Spreading end = Spread(Standard(), 48000, At(gen::kLastDayNumber - 2, 4800), 10200);
   EXPECT_EQ(end.result.outcome, Distribution::Outcome::Cut);
   EXPECT_EQ(model::DayOf(end.elements.back().start), gen::kLastDayNumber);
+  Spreading beyond = Spread(Standard(), 4800, At(0xFFFF, 4800), 10200);
+  EXPECT_EQ(beyond.result.outcome, Distribution::Outcome::Cut);
+  EXPECT_TRUE(beyond.elements.empty());
 
   // A caller that stops the walk.
   int calls = 0;

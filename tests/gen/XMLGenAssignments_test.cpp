@@ -198,6 +198,28 @@ TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
   EXPECT_TRUE(foundation_test::HasLineContaining(Log(), "Timephased work of assignment 1 cut after 5000 days"));
 }
 
+TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
+  task.WorkRaw = 1e300;  // no float holds it
+  task.Stop = At(kMonday, 7200);
+  task.Resume = model::kNoDate;  // stopped, resumed never
+  task.ActualDuration = 2400;
+  task.RemainingDuration = 2400;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2));
+  gen.assignments.push_back(Assn(1, 1, 2, model::kMaxUnits));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Assignment(xml, 1, E("WorkVariance")), "0.00");
+  EXPECT_EQ(Assignment(xml, 1, E("Units")), "10000");
+  // The completed work only: the remaining work has no date to start from.
+  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), "1");
+  EXPECT_EQ(XPath(xml, "string(//" + E("TimephasedData") + "/" + E("Type") + ")"), "2");
+}
+
 TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
   MemoryGen<CXMLGen14> memory;
   CXMLGen14& gen = *memory.gen;
