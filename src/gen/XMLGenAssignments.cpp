@@ -61,8 +61,9 @@ std::int32_t CXMLGen::GenerateAssignments() {
     for (; task != TaskList().npos && !run.Cancelled(); task = TaskList().Next(task)) {
       const model::SBkndTaskParams& t = Tasks()[task];
       run.Do([&] { return w.WriteDurationXML("RemainingWork", t.Duration); });
+      const std::uint32_t completed = t.Duration / 100 * t.PercentComplete;
       if (t.PercentComplete != 0)
-        run.Do([&] { return GenerateTimephasedData(model::DayOf(t.Start), t.Duration / 100 * t.PercentComplete, t.UID); });
+        run.Do([&] { return GenerateTimephasedData(model::DayOf(t.Start), completed, t.UID); });
     }
     run.Close("Assignment");
     if (run.Cancelled()) return kCancelled;
@@ -150,13 +151,15 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
 
   const model::SBkndRscParams* resource = FindResource(assignment.ResourceUID);
   const gen::WorkWeek& week = WeekOf(resource ? resource->CalendarUID : 1);
+  // The end times are the low halves (times of day) of the dates.
+  auto series = [&](int type, std::uint32_t work, model::PackedDate from, model::PackedDate to) {
+    run.Do([&] { return WriteTimephased(type, assignment.UID, work, from, to & 0xFFFF, week); });
+  };
   if (task.Stop == task.Resume) {
-    run.Do([&] { return WriteTimephased(kRemainingWork, assignment.UID, task.Duration, task.Start, task.Resume & 0xFFFF, week); });
+    series(kRemainingWork, task.Duration, task.Start, task.Resume);
   } else {
-    run.Do([&] { return WriteTimephased(kCompletedWork, assignment.UID, task.ActualDuration, task.Start, task.Stop & 0xFFFF, week); });
-    run.Do([&] {
-      return WriteTimephased(kRemainingWork, assignment.UID, task.RemainingDuration, task.Resume, task.Finish & 0xFFFF, week);
-    });
+    series(kCompletedWork, task.ActualDuration, task.Start, task.Stop);
+    series(kRemainingWork, task.RemainingDuration, task.Resume, task.Finish);
   }
   run.Close("Assignment");
   return run.Cancelled() ? kCancelled : 0;

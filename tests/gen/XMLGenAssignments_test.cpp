@@ -113,7 +113,8 @@ TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
   const std::size_t first = xml.find("<Assignment>");
   const char* inOrder[] = {"<UID>10</UID>", "<TaskUID>1</TaskUID>", "<ResourceUID>2</ResourceUID>",
                            "<PercentWorkComplete>25</PercentWorkComplete>", "<ActualCost>3.5</ActualCost>",
-                           "<ActualOvertimeCost>0</ActualOvertimeCost>", "<ActualOvertimeWork>PT0H0M0S</ActualOvertimeWork>",
+                           "<ActualOvertimeCost>0</ActualOvertimeCost>",
+                           "<ActualOvertimeWork>PT0H0M0S</ActualOvertimeWork>",
                            "<ActualWork>PT2H0M0S</ActualWork>", "<Cost>12.5</Cost>",
                            "<Finish>2008-08-19T17:00:00</Finish>", "<WorkVariance>960000.00</WorkVariance>",
                            "<RemainingCost>0</RemainingCost>", "<RemainingOvertimeCost>0</RemainingOvertimeCost>",

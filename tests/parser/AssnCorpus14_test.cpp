@@ -140,7 +140,8 @@ TEST(AssnCorpus14, AssignmentsAndLinksAgreeWithTheReference) {
       }
     }
     extraLinks += links.Left();
-    if (missing) notes.push_back(file.filename().string() + ": " + std::to_string(missing) + " reference items missing");
+    if (missing)
+      notes.push_back(file.filename().string() + ": " + std::to_string(missing) + " reference items missing");
   }
 
   for (const std::string& line : notes) std::printf("  %s\n", line.c_str());

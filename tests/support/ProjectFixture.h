@@ -130,10 +130,10 @@ struct AssignmentValues {
   std::uint32_t uid = 0;
   std::uint32_t task = 0;
   std::uint32_t resource = 0;
-  double units = 10000;         // hundredths of a percent
-  std::uint32_t work = 0;       // tenths of a minute
+  double units = 10000;          // hundredths of a percent
+  std::uint32_t work = 0;        // tenths of a minute
   std::uint32_t actualWork = 0;  // tenths of a minute
-  double cost = 0;              // currency
+  double cost = 0;               // currency
   std::uint32_t start = 0xFFFFFFFF;
   std::uint32_t finish = 0xFFFFFFFF;
 };
