@@ -403,8 +403,3 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
 }
 
 std::int32_t CXMLGen::GenerateCalendarXML() { return 0; }
-
-std::int32_t CXMLGen::GenerateAssignments() {
-  const std::int32_t result = writer_->Write_hXML("Assignments/", nullptr, nullptr);
-  return result == kCancelled ? result : kNothingWritten;
-}

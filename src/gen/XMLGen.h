@@ -39,6 +39,10 @@ class CXMLGen : public CMppGen {
   virtual std::int32_t GenerateResourcesXML();
   virtual std::int32_t GenerateCalendarXML();
   virtual std::int32_t GenerateAssignments();
+  // Version 9: one element of completed work for a task, from 08:00 of
+  // its start day.
+  virtual std::int32_t GenerateTimephasedData(std::uint16_t startDay, std::uint32_t completedWork,
+                                              std::uint32_t taskUid);
   // The links into one task whose predecessor exists with a start and a
   // finish.
   virtual std::int32_t GeneratePredecessorLink(std::uint32_t taskUid, std::uint32_t outlineLevel);

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gen/Timephased.h"
 #include "gen/XMLGen.h"
 
 class CXMLGen14 : public CXMLGen {
@@ -20,6 +21,7 @@ class CXMLGen14 : public CXMLGen {
   std::int32_t GenerateMainXML() override;
   std::int32_t GenerateTasksXML() override;
   std::int32_t GenerateCalendarXML() override;
+  std::int32_t GenerateAssignments() override;
 
   // The links into one task whose predecessor is a task of the model.
   std::int32_t GenerateLinks(std::uint32_t taskUid);
@@ -28,12 +30,27 @@ class CXMLGen14 : public CXMLGen {
   // The custom field values of one task (OwnerKind::Task) or resource.
   std::int32_t GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner);
 
+  // The most timephased elements the document gets (kMaxTimephasedElements
+  // unless set); the assignments after it go without theirs.
+  void LimitTimephased(std::uint64_t elements) { timephasedLimit_ = elements; }
+
  private:
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
   // Look-ups over the model, built once per document.
   void BuildIndexes();
+  std::int32_t WriteAssignment(const model::SBkndAssnParams& assignment, const model::SBkndTaskParams& task);
+  // One series of timephased data (type 1 remaining, 2 completed work).
+  std::int32_t WriteTimephased(int type, std::uint32_t uid, std::uint32_t work, model::PackedDate start,
+                               std::uint32_t endTime, const gen::WorkWeek& week);
+  // The working week of a calendar UID, made once per UID.
+  const gen::WorkWeek& WeekOf(std::uint32_t calendarUid);
 
-  std::unordered_set<std::uint32_t> taskUids_;
+  std::unordered_map<std::uint32_t, gen::WorkWeek> weeks_;
+  std::uint64_t timephasedLimit_ = gen::kMaxTimephasedElements;
+  std::uint64_t timephasedWritten_ = 0;
+  bool timephasedCapLogged_ = false;
+
+  std::unordered_set<std::uint32_t> taskUids_;  // of the tasks written
   std::unordered_set<std::uint32_t> calendarUids_;
   // Value indexes by owner UID, in model order, one map per owner kind.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;

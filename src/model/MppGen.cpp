@@ -32,3 +32,25 @@ void CMppGen::NoteTaskDates(const SBkndTaskParams& task) {
     if (finishDay > projectFinishDay) projectFinishDay = finishDay;
   }
 }
+
+const model::SCalendar* CMppGen::CalendarByUid(std::uint32_t uid) const {
+  // The list is a plain vector that its readers append to. A shorter list
+  // or an entry whose UID no longer matches makes the index start over.
+  auto lookUp = [&]() -> const model::SCalendar* {
+    if (calendarsIndexed_ > calendars.size()) {
+      calendarIndex_.clear();
+      calendarsIndexed_ = 0;
+    }
+    for (; calendarsIndexed_ < calendars.size(); ++calendarsIndexed_)
+      calendarIndex_.try_emplace(calendars[calendarsIndexed_].UID, calendarsIndexed_);
+    auto found = calendarIndex_.find(uid);
+    return found == calendarIndex_.end() ? nullptr : &calendars[found->second];
+  };
+  const model::SCalendar* calendar = lookUp();
+  if (calendar && calendar->UID != uid) {
+    calendarIndex_.clear();
+    calendarsIndexed_ = 0;
+    calendar = lookUp();
+  }
+  return calendar;
+}

@@ -3,7 +3,9 @@
 // generators read the lists in order and leave their counts for the report.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "model/Records.h"
@@ -35,6 +37,10 @@ class CMppGen {
   model::UidIndexedList<model::SBkndTaskParams>& TaskList() { return tasks_; }
   model::UidIndexedList<model::SBkndRscParams>& ResourceList() { return resources_; }
 
+  // The first calendar with uid, in list order; null when none. Calendars
+  // appended since the last call are indexed on the way.
+  const model::SCalendar* CalendarByUid(std::uint32_t uid) const;
+
   // Moves the project's start and finish days out to a task's dates, if
   // the task qualifies: no constraint, and UID, ID and Start not 0. Dates
   // that stand for "no date" move nothing.
@@ -65,4 +71,6 @@ class CMppGen {
  private:
   model::UidIndexedList<model::SBkndTaskParams> tasks_;
   model::UidIndexedList<model::SBkndRscParams> resources_;
+  mutable std::unordered_map<std::uint32_t, std::size_t> calendarIndex_;
+  mutable std::size_t calendarsIndexed_ = 0;
 };

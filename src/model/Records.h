@@ -129,7 +129,8 @@ struct SBkndAssnParams {
   double Units = 0.0;  // hundredths of a percent
   double Cost = 0.0;
   std::uint32_t ActualWork = 0;
-  // Version 12 only.
+  // Start, Finish and Work: versions 12 and 14 (the assignment's own,
+  // which need not be its task's); the rest version 12 only.
   PackedDate Start = 0;
   PackedDate Finish = 0;
   PackedDate Stop = 0;

@@ -13,8 +13,10 @@ namespace model {
 // taken for damage.
 inline constexpr std::uint32_t kMaxDuration = 14245200;
 inline constexpr double kMaxCost = 1000000000.0;
-// Assignment units are hundredths of a percent: 10000 is 100 %.
-inline constexpr double kMaxUnits = 10000.0;
+// Assignment units are hundredths of a percent: 10000 is 100 %. Units
+// beyond 100 % are common (two people in one resource, 20 tons of a
+// material); only beyond a million percent are they taken for damage.
+inline constexpr double kMaxUnits = 100000000.0;
 
 std::uint32_t ClampDuration(std::uint32_t tenthsOfMinute);
 // A work or duration stored as a float in hundredths of a tenth of a minute:
@@ -23,7 +25,7 @@ std::uint32_t ClampDuration(std::uint32_t tenthsOfMinute);
 std::uint32_t WorkFromRaw(double stored);
 std::uint32_t ClampPercent(std::uint32_t percent);
 std::uint32_t ClampPriority(std::uint32_t priority);
-// 1..10000 kept; above gives 10000; below 1 (and NaN) gives 0.
+// 1..kMaxUnits kept; above gives kMaxUnits; below 1 (and NaN) gives 0.
 double ClampUnits(double units);
 // Magnitudes up to 1e9 kept; anything else (NaN and infinities included)
 // gives 0.

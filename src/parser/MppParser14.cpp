@@ -8,6 +8,7 @@
 #include "LibrarySettings.h"
 #include "Logger.h"
 #include "gen/XMLGen.h"
+#include "parser/AssnStorageParser.h"
 #include "parser/PropsParser.h"
 #include "parser/StreamLoader.h"
 #include "parser/TaskStorageParser.h"
@@ -168,6 +169,14 @@ int CMppParser_14::Parse(StatusFunction status) {
 
 void CMppParser_14::ParseTasks(ElementId storage) {
   mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_);
+}
+
+void CMppParser_14::ParseAssignments(ElementId storage) {
+  mpp::AssnStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), *gen_);
+}
+
+void CMppParser_14::ParseLinks(ElementId storage) {
+  mpp::ConsStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Link), *gen_);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

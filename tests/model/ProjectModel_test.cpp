@@ -55,12 +55,15 @@ TEST(Validators, DurationFormatsKeepOnlyTheKnownCodes) {
 }
 
 TEST(Validators, UnitsAreCappedAndTinyUnitsDropped) {
-  EXPECT_EQ(ClampUnits(25000.0), 10000.0);
+  // 125 % and 20 units of a material are real values.
+  EXPECT_EQ(ClampUnits(12500.0), 12500.0);
+  EXPECT_EQ(ClampUnits(200000.0), 200000.0);
+  EXPECT_EQ(ClampUnits(5e12), kMaxUnits);
   EXPECT_EQ(ClampUnits(0.5), 0.0);
   EXPECT_EQ(ClampUnits(1.0), 1.0);
   EXPECT_EQ(ClampUnits(-5.0), 0.0);
   EXPECT_EQ(ClampUnits(std::numeric_limits<double>::quiet_NaN()), 0.0);
-  EXPECT_EQ(ClampUnits(std::numeric_limits<double>::infinity()), 10000.0);
+  EXPECT_EQ(ClampUnits(std::numeric_limits<double>::infinity()), kMaxUnits);
 }
 
 TEST(Validators, CostsBeyondTheLimitOrNotNumbersBecomeZero) {

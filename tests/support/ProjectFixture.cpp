@@ -193,6 +193,34 @@ std::vector<PropsEntry> MapItemsFor(const mpp::RecordLayout& layout) {
   return {{0x00400001 + kind, size, 4}, {0x03000014 + kind, FieldMapBytes(entries), 0}};
 }
 
+ByteVector AssignmentRecord(const mpp::RecordLayout& layout, const AssignmentValues& v) {
+  using F = mpp::Field;
+  return Record(layout, {Int(F::AssignmentUID, v.uid), Int(F::AssignmentTaskUID, v.task),
+                         Int(F::AssignmentResourceUID, v.resource), Real(F::Units, v.units),
+                         Real(F::AssignmentWork, v.work * 100.0), Real(F::AssignmentActualWork, v.actualWork * 100.0),
+                         Real(F::AssignmentCost, v.cost * 100.0), Int(F::AssignmentStart, v.start),
+                         Int(F::AssignmentFinish, v.finish)});
+}
+
+ByteVector LinkRecord(const mpp::RecordLayout& layout, const LinkValues& v) {
+  using F = mpp::Field;
+  return Record(layout, {Int(F::LinkUID, v.uid), Int(F::PredecessorUID, v.predecessor), Int(F::SuccessorUID, v.successor),
+                         Int(F::LinkType, v.type), Int(F::Lag, static_cast<std::uint32_t>(v.lag)),
+                         Int(F::LagFormat, v.lagFormat)});
+}
+
+BackendStorage AssignmentStorage(const std::vector<FixedItem>& items, std::optional<std::uint32_t> validCount) {
+  BackendStorage storage{u"TBkndAssn"};
+  storage.fixed = BuildFixedData(mpp::RecordKind::Assignment, items, 48, validCount);
+  return storage;
+}
+
+BackendStorage LinkStorage(const std::vector<FixedItem>& items, std::optional<std::uint32_t> validCount) {
+  BackendStorage storage{u"TBkndCons"};
+  storage.fixed = BuildFixedData(mpp::RecordKind::Link, items, 48, validCount);
+  return storage;
+}
+
 fixture::Node BackendStorage::ToNode() const {
   std::vector<fixture::Node> children = extra;
   if (var) {

@@ -124,6 +124,30 @@ ByteVector FieldMapBytes(const std::vector<mpp::FieldMapEntry>& entries);
 // file whose records follow it carries them.
 std::vector<PropsEntry> MapItemsFor(const mpp::RecordLayout& layout);
 
+// Assignment and link records as the file stores them: work in hundredths
+// of a tenth of a minute, money in hundredths of the currency unit.
+struct AssignmentValues {
+  std::uint32_t uid = 0;
+  std::uint32_t task = 0;
+  std::uint32_t resource = 0;
+  double units = 10000;          // hundredths of a percent
+  std::uint32_t work = 0;        // tenths of a minute
+  std::uint32_t actualWork = 0;  // tenths of a minute
+  double cost = 0;               // currency
+  std::uint32_t start = 0xFFFFFFFF;
+  std::uint32_t finish = 0xFFFFFFFF;
+};
+ByteVector AssignmentRecord(const mpp::RecordLayout& layout, const AssignmentValues& values);
+struct LinkValues {
+  std::uint32_t uid = 0;
+  std::uint32_t predecessor = 0;
+  std::uint32_t successor = 0;
+  std::uint32_t type = 1;
+  std::int32_t lag = 0;  // tenths of a minute
+  std::uint32_t lagFormat = 7;
+};
+ByteVector LinkRecord(const mpp::RecordLayout& layout, const LinkValues& values);
+
 struct BackendStorage {
   explicit BackendStorage(std::u16string storageName) : name(std::move(storageName)) {}
   std::u16string name;
@@ -134,6 +158,12 @@ struct BackendStorage {
   std::vector<fixture::Node> extra;
   fixture::Node ToNode() const;
 };
+
+// "TBkndAssn" and "TBkndCons" with the given FixedMeta items.
+BackendStorage AssignmentStorage(const std::vector<FixedItem>& items,
+                                 std::optional<std::uint32_t> validCount = std::nullopt);
+BackendStorage LinkStorage(const std::vector<FixedItem>& items,
+                           std::optional<std::uint32_t> validCount = std::nullopt);
 
 struct ProjectDescription {
   std::vector<BackendStorage> storages;

@@ -1,0 +1,354 @@
+// The Assignments section and the links of the version 14 document, and the
+// version 9 form: which assignments are written, their children in order,
+// the timephased work over the resource's calendar, its bound,
+// cancellation, and a fixture file read and written end to end.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "LibrarySettings.h"
+#include "Logger.h"
+#include "gen/GenTestSupport.h"
+#include "gen/XMLGen14.h"
+#include "model/Validators.h"
+#include "parser/MppParser14.h"
+#include "parser/TaskStorageParser.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace gen_test;
+using model::SBkndAssnParams;
+using model::SBkndTaskParams;
+
+constexpr std::uint32_t kMonday = 8997;  // 2008-08-18
+constexpr model::PackedDate At(std::uint32_t day, std::uint32_t tenths) { return (day << 16) | tenths; }
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t duration, model::PackedDate start) {
+  SBkndTaskParams task;
+  task.UID = uid;
+  task.ID = uid;
+  task.Name = u"T" + std::u16string(1, static_cast<char16_t>(u'0' + uid % 10));
+  task.Duration = duration;
+  task.Start = start;
+  task.Finish = At(model::DayOf(start) + 1, 10200);
+  task.PercentComplete = 25;
+  return task;
+}
+
+model::SBkndRscParams Resource(std::uint32_t uid, std::uint32_t calendar = 0) {
+  model::SBkndRscParams resource;
+  resource.UID = uid;
+  resource.ID = uid;
+  resource.CalendarUID = calendar;
+  return resource;
+}
+
+SBkndAssnParams Assn(std::uint32_t uid, std::uint32_t task, std::uint32_t resource, double units = 10000) {
+  SBkndAssnParams assignment;
+  assignment.UID = uid;
+  assignment.TaskUID = task;
+  assignment.ResourceUID = resource;
+  assignment.Units = units;
+  return assignment;
+}
+
+std::string Assignment(const std::string& xml, int uid, const std::string& path) {
+  return XPath(xml, "string(//" + E("Assignment") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + path + ")");
+}
+
+std::string Count(const std::string& xml, const std::string& path) { return XPath(xml, "count(" + path + ")"); }
+
+class AssignmentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
+    theLog.Enable();
+    theSettings.breakFlag = &cancel;
+  }
+  void TearDown() override {
+    theSettings.breakFlag = nullptr;
+    theLog.CloseFile();
+  }
+  std::vector<std::string> Log() {
+    theLog.CloseFile();
+    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
+    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
+  }
+
+  fixture::ScratchDir scratch;
+  unsigned char cancel = 0;
+};
+
+TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  SBkndTaskParams task = Task(1, 9600, At(kMonday, 4800));
+  task.ActualCost = 3.5;
+  task.WorkRaw = 960000;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2));
+  SBkndAssnParams half = Assn(10, 1, 2, 5000);
+  half.Cost = 12.5;
+  half.ActualWork = 1200;
+  half.Start = At(kMonday + 1, 4800);
+  half.Finish = At(kMonday + 1, 10200);
+  half.Work = 4800;
+  gen.assignments.push_back(half);
+  gen.assignments.push_back(Assn(11, 1, model::kNoResourceUID));
+  gen.assignments.push_back(Assn(12, 99, 2));  // no such task
+  gen.assignments.push_back(Assn(13, 1, 77));  // no such resource
+  gen.assignments.push_back(Assn(14, 0, 0));   // an empty record
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(gen.assignmentsWritten, 2u);
+
+  // The children in their order.
+  const std::size_t first = xml.find("<Assignment>");
+  const char* inOrder[] = {"<UID>10</UID>", "<TaskUID>1</TaskUID>", "<ResourceUID>2</ResourceUID>",
+                           "<PercentWorkComplete>25</PercentWorkComplete>", "<ActualCost>3.5</ActualCost>",
+                           "<ActualOvertimeCost>0</ActualOvertimeCost>",
+                           "<ActualOvertimeWork>PT0H0M0S</ActualOvertimeWork>",
+                           "<ActualWork>PT2H0M0S</ActualWork>", "<Cost>12.5</Cost>",
+                           "<Finish>2008-08-19T17:00:00</Finish>", "<WorkVariance>960000.00</WorkVariance>",
+                           "<RemainingCost>0</RemainingCost>", "<RemainingOvertimeCost>0</RemainingOvertimeCost>",
+                           "<RemainingOvertimeWork>PT0H0M0S</RemainingOvertimeWork>",
+                           "<Start>2008-08-19T08:00:00</Start>", "<Stop>1984-01-01T00:00:00</Stop>",
+                           "<Resume>1984-01-01T00:00:00</Resume>", "<Units>0.5</Units>", "<Work>PT8H0M0S</Work>",
+                           "<TimephasedData>", "</Assignment>"};
+  std::size_t at = first;
+  for (const char* part : inOrder) {
+    const std::size_t found = xml.find(part, at);
+    ASSERT_NE(found, std::string::npos) << part << " missing or out of order";
+    at = found;
+  }
+  // No resource reads -65535; the task's dates stand in for missing ones.
+  EXPECT_EQ(Assignment(xml, 11, E("ResourceUID")), "-65535");
+  EXPECT_EQ(Assignment(xml, 11, E("Start")), "2008-08-18T08:00:00");
+  EXPECT_EQ(Assignment(xml, 11, E("Units")), "1");
+
+  // Stop equal to resume: one series of the task's duration, over the
+  // default week (resource 2 names no calendar), Monday and Tuesday.
+  const std::string series = "//" + E("Assignment") + "[" + E("UID") + "=10]/" + E("TimephasedData");
+  EXPECT_EQ(Count(xml, series), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Start") + ")"), "2008-08-19T08:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-19T17:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Value") + ")"), "PT8H0M0S");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Type") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Unit") + ")"), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("UID") + ")"), "10");
+}
+
+TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  // Stopped on Monday after 4 hours, resumed on Wednesday.
+  SBkndTaskParams task = Task(1, 7200, At(kMonday, 4800));
+  task.Stop = At(kMonday, 7200);
+  task.Resume = At(kMonday + 2, 4800);
+  task.Finish = At(kMonday + 2, 7200);
+  task.ActualDuration = 2400;
+  task.RemainingDuration = 2400;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2, 30));
+  // Calendar 30: mornings only, every day of the week.
+  model::SCalendar mornings;
+  mornings.UID = 30;
+  mornings.WeekDays.resize(7);
+  for (model::SWeekDay& day : mornings.WeekDays) {
+    day.PeriodCount = 1;
+    day.WorkingTotal = 2400;
+    day.Periods = {{4800, 7200, 2400, 0}};
+  }
+  gen.calendars.push_back(mornings);
+  gen.assignments.push_back(Assn(5, 1, 2));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  const std::string series = "//" + E("TimephasedData");
+  ASSERT_EQ(Count(xml, series), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Type") + ")"), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Finish") + ")"), "2008-08-18T12:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Type") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Start") + ")"), "2008-08-20T08:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-20T12:00:00");
+}
+
+TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  gen.AppendTask(Task(1, model::kMaxDuration, At(kMonday, 4800)));
+  gen.AppendResource(Resource(2, 40));
+  // One tenth of a minute of work a week.
+  model::SCalendar thin;
+  thin.UID = 40;
+  thin.WeekDays.resize(7);
+  thin.WeekDays[3].Periods = {{4800, 4801, 1, 0}};
+  gen.calendars.push_back(thin);
+  gen.assignments.push_back(Assn(1, 1, 2));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "");
+  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), std::to_string(gen::kMaxTimephasedDays));
+  EXPECT_TRUE(foundation_test::HasLineContaining(Log(), "Timephased work of assignment 1 cut after 5000 days"));
+}
+
+TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
+  task.WorkRaw = 1e300;  // no float holds it
+  task.Stop = At(kMonday, 7200);
+  task.Resume = model::kNoDate;  // stopped, resumed never
+  task.ActualDuration = 2400;
+  task.RemainingDuration = 2400;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2));
+  gen.assignments.push_back(Assn(1, 1, 2, model::kMaxUnits));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Assignment(xml, 1, E("WorkVariance")), "0.00");
+  EXPECT_EQ(Assignment(xml, 1, E("Units")), "10000");
+  // The completed work only: the remaining work has no date to start from.
+  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), "1");
+  EXPECT_EQ(XPath(xml, "string(//" + E("TimephasedData") + "/" + E("Type") + ")"), "2");
+}
+
+TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  gen.LimitTimephased(3);
+  gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));  // two days each
+  gen.AppendResource(Resource(2));
+  for (std::uint32_t uid = 1; uid <= 3; ++uid) gen.assignments.push_back(Assn(uid, 1, 2));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "3");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=1]/" + E("TimephasedData")), "2");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=2]/" + E("TimephasedData")), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=3]/" + E("TimephasedData")), "0");
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "Timephased work of assignment 2 cut after 0 days"));
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "3 timephased elements written"));
+}
+
+TEST_F(AssignmentsTest, ManyAssignmentsAreWrittenInLinearTime) {
+  // 30,000 tasks, resources and assignments: every look-up is indexed.
+  constexpr std::uint32_t kCount = 30000;
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  for (std::uint32_t uid = 1; uid <= kCount; ++uid) {
+    gen.AppendTask(Task(uid, 0, At(kMonday, 4800)));
+    gen.AppendResource(Resource(uid, uid));
+    gen.assignments.push_back(Assn(uid, kCount + 1 - uid, uid));
+  }
+  ASSERT_EQ(gen.GenerateAssignments(), 0);
+  EXPECT_EQ(gen.assignmentsWritten, kCount);
+}
+
+// Asks the run to stop once the first assignment is written.
+class StopAfterFirstAssignment : public xml::StringSink {
+ public:
+  explicit StopAfterFirstAssignment(unsigned char& cancel) : cancel_(cancel) {}
+  void Write(std::string_view bytes) override {
+    StringSink::Write(bytes);
+    if (bytes.find("</Assignment>") != std::string_view::npos) cancel_ = 1;
+  }
+
+ private:
+  unsigned char& cancel_;
+};
+
+TEST_F(AssignmentsTest, CancelledAmongTheAssignments) {
+  auto owned = std::make_unique<StopAfterFirstAssignment>(cancel);
+  const StopAfterFirstAssignment* sink = owned.get();
+  CXMLGen14 gen(std::move(owned));
+  gen.Writer().SetLineLogging(false);
+  gen.AppendTask(Task(1, 4800, At(kMonday, 4800)));
+  gen.AppendResource(Resource(2));
+  gen.assignments.push_back(Assn(1, 1, 2));
+  gen.assignments.push_back(Assn(2, 1, 2));
+  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
+  const std::string& xml = sink->Text();
+  EXPECT_EQ(xml.find("<UID>2</UID>", xml.find("</Assignment>")), std::string::npos);
+  EXPECT_EQ(xml.find("</Project>"), std::string::npos);
+  EXPECT_EQ(gen.assignmentsWritten, 1u);
+}
+
+TEST_F(AssignmentsTest, Version9WritesCompletedWorkPerTask) {
+  MemoryGen<CXMLGen> memory;
+  CXMLGen& gen = *memory.gen;
+  SBkndTaskParams task = Task(4, 4800, At(kMonday, 0));
+  task.PercentComplete = 50;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(3));
+  gen.assignments.push_back(Assn(70, 4, 3));
+  gen.assignments.push_back(Assn(90, 4, 3));
+  gen.assignments.push_back(Assn(91, 4, model::kNoResourceUID));  // needs a resource
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(Assignment(xml, 2, E("TaskUID")), "4");  // numbered from 1 whatever was stored
+  EXPECT_EQ(Assignment(xml, 1, E("RemainingWork")), "PT8H0M0S");
+  EXPECT_EQ(Assignment(xml, 1, E("TimephasedData") + "/" + E("Value")), "PT4H0M0S");
+  EXPECT_EQ(Assignment(xml, 1, E("TimephasedData") + "/" + E("Start")), "2008-08-18T08:00:00");
+  // Four working hours from 08:00: the date writer skips the lunch hour.
+  EXPECT_EQ(Assignment(xml, 1, E("TimephasedData") + "/" + E("Finish")), "2008-08-18T13:00:00");
+}
+
+TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
+  using namespace project_fixture;
+  const mpp::RecordLayout& tasks = mpp::BuiltInLayout14(mpp::RecordKind::Task);
+  BackendStorage taskStorage{u"TBkndTask"};
+  taskStorage.var = BuildVarData({{1, mpp::kTaskNameType, Utf16z(u"Dig")}, {2, mpp::kTaskNameType, Utf16z(u"Pour")}});
+  taskStorage.fixed = BuildFixedData(
+      mpp::RecordKind::Task,
+      {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::Start, At(kMonday, 4800)),
+                       Int(mpp::Field::Duration, 4800)})},
+       {Record(tasks, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::Start, At(kMonday + 1, 4800))})},
+       {Record(tasks, {Int(mpp::Field::TaskUID, 3)})}});  // a blank row: written under an invented name
+  const mpp::RecordLayout& links = mpp::BuiltInLayout14(mpp::RecordKind::Link);
+  ProjectDescription project;
+  project.storages.push_back(taskStorage);
+  project.storages.push_back(LinkStorage({LinkRecord(links, {.uid = 1, .predecessor = 1, .successor = 2, .lag = -600}),
+                                          FixedItem(LinkRecord(links, {.uid = 2, .predecessor = 2, .successor = 1}), 2),
+                                          LinkRecord(links, {.uid = 3, .predecessor = 8, .successor = 1}),
+                                          LinkRecord(links, {.uid = 4, .predecessor = 3, .successor = 2})}));
+  project.storages.push_back(AssignmentStorage(
+      {AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
+                        {.uid = 1, .task = 1, .resource = model::kNoResourceUID, .work = 4800}),
+       AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
+                        {.uid = 2, .task = 3, .resource = model::kNoResourceUID, .work = 4800})}));
+  const std::string path = scratch.File("plan.mpp");
+  ASSERT_TRUE(fixture::WriteFile(path, BuildProject(project)));
+
+  MemoryGen<CXMLGen14> memory;
+  xml::StringSink* sink = memory.sink;
+  CMppParser_14 parser(platform::Utf8ToUtf16(path), std::move(memory.gen));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  const std::string& xml = sink->Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  // The deleted link is gone, and so is the one from a task the file does
+  // not hold; the blank row keeps its link and its assignment.
+  EXPECT_EQ(Count(xml, "//" + E("PredecessorLink")), "2");
+  const std::string link = "//" + E("Task") + "[" + E("UID") + "=2]/" + E("PredecessorLink");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("PredecessorUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("LinkLag") + ")"), "-600");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("Type") + ")"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(Assignment(xml, 1, E("Work")), "PT8H0M0S");
+  EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "-65535");
+  EXPECT_EQ(parser.Model().linksWritten, 2u);
+  EXPECT_EQ(parser.Model().assignmentsWritten, 2u);
+}
+
+}  // namespace
