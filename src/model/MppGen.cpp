@@ -3,6 +3,7 @@
 #include <utility>
 
 using model::SBkndRscParams;
+using model::SCalendar;
 using model::SBkndTaskParams;
 
 CMppGen::CMppGen() = default;
@@ -31,4 +32,29 @@ void CMppGen::NoteTaskDates(const SBkndTaskParams& task) {
     const std::uint16_t finishDay = model::DayOf(task.Finish);
     if (finishDay > projectFinishDay) projectFinishDay = finishDay;
   }
+}
+
+const SCalendar* CMppGen::CalendarByUid(std::uint32_t uid) const {
+  // The list only grows while it is read; a shorter list was replaced.
+  if (calendarsIndexed_ > calendars.size()) {
+    calendarIndex_.clear();
+    calendarsIndexed_ = 0;
+  }
+  for (; calendarsIndexed_ < calendars.size(); ++calendarsIndexed_)
+    calendarIndex_.try_emplace(calendars[calendarsIndexed_].UID, calendarsIndexed_);
+  auto found = calendarIndex_.find(uid);
+  return found == calendarIndex_.end() ? nullptr : &calendars[found->second];
+}
+
+SCalendar* CMppGen::FindCalendar(std::uint32_t uid) { return const_cast<SCalendar*>(CalendarByUid(uid)); }
+
+SCalendar& CMppGen::AppendCalendar(SCalendar calendar) {
+  calendars.push_back(std::move(calendar));
+  return calendars.back();
+}
+
+const std::vector<model::SWeekDay>& CMppGen::WorkingWeekOf(std::uint32_t calendarUid) const {
+  static const std::vector<model::SWeekDay> kDefaultWeek = model::DefaultWorkingWeek();
+  const SCalendar* calendar = CalendarByUid(calendarUid);
+  return calendar && calendar->WeekDays.size() == 7 ? calendar->WeekDays : kDefaultWeek;
 }

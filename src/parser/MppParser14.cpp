@@ -8,7 +8,9 @@
 #include "LibrarySettings.h"
 #include "Logger.h"
 #include "gen/XMLGen.h"
+#include "parser/CalendarParser.h"
 #include "parser/PropsParser.h"
+#include "parser/RscStorageParser.h"
 #include "parser/StreamLoader.h"
 #include "parser/TaskStorageParser.h"
 #include "platform/Text.h"
@@ -168,6 +170,14 @@ int CMppParser_14::Parse(StatusFunction status) {
 
 void CMppParser_14::ParseTasks(ElementId storage) {
   mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_);
+}
+
+void CMppParser_14::ParseCalendars(ElementId storage) {
+  mpp::CalendarParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Calendar), *gen_);
+}
+
+void CMppParser_14::ParseResources(ElementId storage) {
+  mpp::RscStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Resource), *gen_);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

@@ -3,10 +3,9 @@
 // backend storages of the data storage "   114" in a fixed order, each in
 // its own window of the overall progress.
 //
-// The storage readers of assignments, calendars, links and resources are
-// still to come: the hooks below are where they go, and do nothing yet.
-// The custom field definitions of the task and resource storages and the
-// tasks are read already. A parser made with a generator writes the
+// The storage readers of assignments and links are still to come: the
+// hooks below are where they go, and do nothing yet. Calendars, resources
+// (with the custom field definitions of their storage) and tasks are read. A parser made with a generator writes the
 // document through it; one made without writes nothing.
 #pragma once
 
@@ -51,9 +50,9 @@ class CMppParser_14 : public ProjectParser {
  protected:
   // The storage readers, run in this order by MainStorageParser.
   virtual void ParseAssignments(platform::ElementId /*storage*/) {}
-  virtual void ParseCalendars(platform::ElementId /*storage*/) {}
+  virtual void ParseCalendars(platform::ElementId storage);
   virtual void ParseLinks(platform::ElementId /*storage*/) {}
-  virtual void ParseResources(platform::ElementId /*storage*/) {}
+  virtual void ParseResources(platform::ElementId storage);
   virtual void ParseTasks(platform::ElementId storage);
   // The generator's part: writing the document (0, -1000, or another
   // failure) and closing the output file.
