@@ -19,7 +19,14 @@ class CXMLGen14 : public CXMLGen {
 
   std::int32_t GenerateMainXML() override;
   std::int32_t GenerateTasksXML() override;
+  std::int32_t GenerateResourcesXML() override;
   std::int32_t GenerateCalendarXML() override;
+
+  // The availability periods and the rate tables of one resource: an empty
+  // container when the model has such records but none of this resource,
+  // nothing (kNothingWritten) when the model has none at all.
+  std::int32_t GenerateAvailabilityPeriod(std::uint32_t resourceUid);
+  std::int32_t GenerateRates(std::uint32_t resourceUid);
 
   // The links into one task whose predecessor is a task of the model.
   std::int32_t GenerateLinks(std::uint32_t taskUid);
@@ -30,8 +37,12 @@ class CXMLGen14 : public CXMLGen {
 
  private:
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
+  std::int32_t WriteResource(const model::SBkndRscParams& resource);
+  std::int32_t WriteCalendar(const model::SCalendar& calendar);
   // Look-ups over the model, built once per document.
   void BuildIndexes();
+  // Availability and rates by resource UID, in model order.
+  void IndexResourceData();
 
   std::unordered_set<std::uint32_t> taskUids_;
   std::unordered_set<std::uint32_t> calendarUids_;
@@ -39,4 +50,6 @@ class CXMLGen14 : public CXMLGen {
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;
   bool indexed_ = false;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> availabilityByResource_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> ratesByResource_;
 };
