@@ -35,15 +35,20 @@ void CMppGen::NoteTaskDates(const SBkndTaskParams& task) {
 }
 
 const SCalendar* CMppGen::CalendarByUid(std::uint32_t uid) const {
-  // The list only grows while it is read; a shorter list was replaced.
-  if (calendarsIndexed_ > calendars.size()) {
-    calendarIndex_.clear();
-    calendarsIndexed_ = 0;
+  // Appends are indexed as they come; a list that was rebuilt behind the
+  // index (shorter, or a position holding another UID) is indexed afresh.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt == 1 || calendarsIndexed_ > calendars.size()) {
+      calendarIndex_.clear();
+      calendarsIndexed_ = 0;
+    }
+    for (; calendarsIndexed_ < calendars.size(); ++calendarsIndexed_)
+      calendarIndex_.try_emplace(calendars[calendarsIndexed_].UID, calendarsIndexed_);
+    auto found = calendarIndex_.find(uid);
+    if (found == calendarIndex_.end()) return nullptr;
+    if (found->second < calendars.size() && calendars[found->second].UID == uid) return &calendars[found->second];
   }
-  for (; calendarsIndexed_ < calendars.size(); ++calendarsIndexed_)
-    calendarIndex_.try_emplace(calendars[calendarsIndexed_].UID, calendarsIndexed_);
-  auto found = calendarIndex_.find(uid);
-  return found == calendarIndex_.end() ? nullptr : &calendars[found->second];
+  return nullptr;
 }
 
 SCalendar* CMppGen::FindCalendar(std::uint32_t uid) { return const_cast<SCalendar*>(CalendarByUid(uid)); }

@@ -176,30 +176,6 @@ TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
   EXPECT_EQ(CountOf(xml, "//" + E("ExtendedAttribute")), "0");
 }
 
-// Asks the run to stop as soon as the resources section opens.
-class StopAtResources : public xml::StringSink {
- public:
-  explicit StopAtResources(unsigned char& cancel) : cancel_(cancel) {}
-  void Write(std::string_view bytes) override {
-    StringSink::Write(bytes);
-    if (bytes.find("<Resources>") != std::string_view::npos) cancel_ = 1;
-  }
-
- private:
-  unsigned char& cancel_;
-};
-
-TEST_F(ResourceXmlTest, CancelledAmongTheResourcesLeavesTheRestUnwritten) {
-  auto owned = std::make_unique<StopAtResources>(cancel);
-  const StopAtResources* sink = owned.get();
-  CXMLGen14 gen(std::move(owned));
-  FillResources(gen);
-  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
-  for (const char* absent : {"<Resource>", "<Assignments", "</Project>"})
-    EXPECT_EQ(sink->Text().find(absent), std::string::npos) << absent;
-  EXPECT_EQ(gen.resourcesWritten, 0u);
-}
-
 TEST_F(ResourceXmlTest, TheBaseGeneratorsResources) {
   MemoryGen<CXMLGen> memory;
   SBkndRscParams material = Resource(1, u"Steel, cut");

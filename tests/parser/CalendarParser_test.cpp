@@ -1,16 +1,13 @@
 // The version 14 calendar reader over fixture streams: names and week data,
 // exceptions and work weeks, the fixed records, the default and inherited
-// days, and what damaged week data and streams leave.
+// days, and what damaged week data leaves. The storage as a whole is read
+// in RscCalStorage_test.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "FoundationTestSupport.h"
-#include "LibrarySettings.h"
-#include "Logger.h"
 #include "parser/CalendarParser.h"
-#include "parser/MppParser14.h"
 #include "parser/StreamRecords.h"
 #include "support/ProjectFixture.h"
 
@@ -145,7 +142,6 @@ TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatW
 
   // A count far beyond the records there are.
   value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}});
-  Bytes(value.size()).Put(0, value);
   Bytes lying(value.size());
   lying.Put(0, value).U32(420, 0xFFFFFFFF);
   gen.calendarExceptions.clear();
@@ -255,84 +251,6 @@ TEST(CalendarModel, LookUpByUidAndTheWorkingWeekOfAnyUid) {
   gen.AppendCalendar(late);
   EXPECT_EQ(gen.CalendarByUid(77), &gen.calendars.back());
   EXPECT_EQ(gen.WorkingWeekOf(77).size(), 7u);  // no week of its own: the default
-}
-
-// --- the storage ------------------------------------------------------------
-
-class CalendarStorageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const project_fixture::ProjectDescription& project) {
-    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  std::vector<std::string> Log() {
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-  int written = 0;
-};
-
-TEST_F(CalendarStorageTest, TheParserReadsTheCalendarStorage) {
-  project_fixture::BackendStorage storage{u"TBkndCal"};
-  storage.var = project_fixture::BuildVarData({{1, kCalendarNameType, Utf16z(u"Standard")}});
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Calendar, {CalendarItem(1, kNone, kNone)}, 64);
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  CMppParser_14 parser(Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), -3);  // calendars alone are no recovery
-  ASSERT_EQ(parser.Model().calendars.size(), 1u);
-  EXPECT_EQ(WeekHours(parser.Model().calendars[0]), kStandard);
-}
-
-TEST_F(CalendarStorageTest, MissingStreamsLeaveWhatTheOtherStreamsGive) {
-  project_fixture::BackendStorage storage{u"TBkndCal"};
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Calendar, {CalendarItem(3, kNone, kNone)}, 64);
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  {
-    CMppParser_14 parser(Write(project));
-    parser.Parse(nullptr);
-    ASSERT_EQ(parser.Model().calendars.size(), 1u);
-    EXPECT_EQ(parser.Model().calendars[0].UID, 3u);
-  }
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Can not open stream: [Var2Data]"));
-}
-
-TEST_F(CalendarStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
-  project_fixture::BackendStorage storage{u"TBkndCal"};
-  storage.var = project_fixture::BuildVarData({{1, kCalendarNameType, Utf16z(u"Standard")}});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  auto reader = platform::CompoundFileReader::Open(Write(project));
-  ASSERT_TRUE(reader);
-  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
-  ASSERT_TRUE(data);
-  auto calendars = reader->OpenStorage(*data, u"TBkndCal");
-  ASSERT_TRUE(calendars);
-  CMppGen gen;
-  cancel = 1;
-  int thrown = 0;
-  try {
-    CalendarParser(*reader, *calendars, Calendars(), gen);
-  } catch (int code) {
-    thrown = code;
-  }
-  EXPECT_EQ(thrown, kBreakException);
-  theLog.CloseFile();
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if CalendarParser()"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The version 14 resource reader over fixture streams built record by
 // record: what the var and fixed passes take, the rate tables and
-// availability periods, and what they leave out of damaged streams.
+// availability periods, and what they leave out of damaged streams. The
+// storage as a whole is read in RscCalStorage_test.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,11 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "FoundationTestSupport.h"
-#include "LibrarySettings.h"
-#include "Logger.h"
-#include "parser/MppParser14.h"
-#include "parser/PropsParser.h"
 #include "parser/RscStorageParser.h"
 #include "parser/StreamRecords.h"
 #include "support/ProjectFixture.h"
@@ -312,101 +308,6 @@ TEST(RscFixedData, RowsOutsideFixed2MetaLeaveTheFlagsAtZero) {
   for (const auto& r : gen.Resources()) EXPECT_EQ(r.IsBudget + r.IsCostResource + r.IsGeneric + r.IsInactive, 0);
   ReadFixed(fixed, gen);  // no Fixed2Meta at all
   EXPECT_EQ(gen.Resources()[0].IsBudget, 0);
-}
-
-// --- the storage ------------------------------------------------------------
-
-class RscStorageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const project_fixture::ProjectDescription& project) {
-    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  std::vector<std::string> Log() {
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-  int written = 0;
-};
-
-TEST_F(RscStorageTest, TheParserReadsTheResourceStorageWithItsAliases) {
-  project_fixture::BackendStorage storage{u"TBkndRsc"};
-  storage.props = project_fixture::CustomFieldProps(kResourcePropsBlock, {{0x0C4003F0, u"Site"}});
-  storage.var = project_fixture::BuildVarData({{5, kRscNameType, Utf16z(u"Ann")},
-                                               {5, 0x0C4003F0, Utf16z(u"North")},
-                                               {5, kRscAvailabilityType,
-                                                project_fixture::AvailabilityValue({{kDay, 10000, 0xFF}, {2 * kDay, 0, 0xFE}})}});
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Resource, {ResourceRecord(5, 1)});
-  storage.fixed2Meta = project_fixture::BuildFixed2Meta({Row(false, false, true, false)});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  CMppParser_14 parser(Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), 0);  // resources alone are a recovery
-  ASSERT_EQ(parser.Model().Resources().size(), 1u);
-  EXPECT_EQ(parser.Model().Resources()[0].ID, 1u);
-  EXPECT_EQ(parser.Model().Resources()[0].IsGeneric, 1);
-  EXPECT_EQ(parser.Model().availability.size(), 1u);
-  ASSERT_EQ(parser.Model().customFieldValues.size(), 1u);  // defined by the file alone
-}
-
-TEST_F(RscStorageTest, MissingStreamsLeaveWhatTheOtherStreamsGive) {
-  project_fixture::BackendStorage storage{u"TBkndRsc"};
-  storage.var = project_fixture::BuildVarData({{5, kRscNameType, Utf16z(u"Ann")}});
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Resource, {ResourceRecord(5, 3)});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  {
-    CMppParser_14 parser(Write(project));
-    parser.Parse(nullptr);
-    ASSERT_EQ(parser.Model().Resources().size(), 1u);
-    EXPECT_EQ(parser.Model().Resources()[0].ID, 3u);  // read without Fixed2Meta
-  }
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Can not open stream: [Fixed2Meta]"));
-
-  storage.var.reset();
-  project.storages = {storage};
-  {
-    CMppParser_14 parser(Write(project));
-    EXPECT_EQ(parser.Parse(nullptr), -3);  // fixed data alone makes no resource
-  }
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Can not open stream: [Var2Data]"));
-}
-
-TEST_F(RscStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
-  project_fixture::BackendStorage storage{u"TBkndRsc"};
-  storage.var = project_fixture::BuildVarData({{1, kRscFirstRateType, project_fixture::RateTableValue({{0, 1.0}})}});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  auto reader = platform::CompoundFileReader::Open(Write(project));
-  ASSERT_TRUE(reader);
-  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
-  ASSERT_TRUE(data);
-  auto resources = reader->OpenStorage(*data, u"TBkndRsc");
-  ASSERT_TRUE(resources);
-  CMppGen gen;
-  cancel = 1;
-  int thrown = 0;
-  try {
-    RscStorageParser(*reader, *resources, Resources(), gen);
-  } catch (int code) {
-    thrown = code;
-  }
-  EXPECT_EQ(thrown, kBreakException);
-  theLog.CloseFile();
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if RscStorageParser()"));
 }
 
 }  // namespace
