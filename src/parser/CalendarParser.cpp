@@ -197,6 +197,11 @@ CalendarFixedCounts ReadCalendarFixedData(platform::ByteView fixedMeta, platform
     if (!item) break;
     ++counts.items;
     if (progress) progress->At(item->offset);
+    // Byte 0 = 2 marks no deleted calendar; 4 and 6 are free slots.
+    if (item->State() == ItemState::Blank || item->State() == ItemState::DeletedBlank) {
+      ++counts.freeSlots;
+      continue;
+    }
     auto bytes = FixedRecord(fixedData, item->position, layout);
     const std::optional<RecordView> record =
         bytes ? std::optional<RecordView>(RecordView(*bytes, layout)) : std::nullopt;
@@ -268,8 +273,9 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const CalendarFixedCounts c =
             ReadCalendarFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
-        theLog.WriteFormat("        Calendar fixed data: %zu records, %zu unreadable, %zu calendars without var data",
-                           c.records, c.unreadable, c.created);
+        theLog.WriteFormat("        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
+                           "%zu calendars without var data",
+                           c.records, c.freeSlots, c.unreadable, c.created);
       }
     }
     ApplyDefaultWeeks(gen);

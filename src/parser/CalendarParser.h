@@ -124,6 +124,7 @@ struct CalendarVarCounts {
 struct CalendarFixedCounts {
   std::size_t items = 0;
   std::size_t records = 0;
+  std::size_t freeSlots = 0;   // items of the free-slot area
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
   std::size_t created = 0;     // calendars without var data
 };

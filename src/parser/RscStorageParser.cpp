@@ -223,8 +223,12 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     if (!item) break;
     ++counts.items;
     if (progress) progress->At(item->offset);
-    if (item->State() != ItemState::Live) {
+    if (item->State() == ItemState::Deleted) {
       ++counts.deleted;
+      continue;
+    }
+    if (item->State() != ItemState::Live) {
+      ++counts.freeSlots;
       continue;
     }
     auto bytes = FixedRecord(fixedData, item->position, layout);
@@ -303,9 +307,9 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
     const RscFixedCounts c =
         ReadResourceFixedData(fixedMeta.View(), fixedData.View(),
                               haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout, gen, &progress);
-    theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu unreadable, %zu without var data, "
-                       "%zu duplicates",
-                       c.records, c.deleted, c.unreadable, c.unknown, c.duplicates);
+    theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
+                       "%zu without var data, %zu duplicates",
+                       c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
   } catch (...) {
     theLog.WriteLine("User break was thrown if RscStorageParser()");
     throw;

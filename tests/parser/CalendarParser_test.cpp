@@ -218,11 +218,12 @@ TEST(CalendarPhases, DeletionMarksDoNotApplyAndStaleItemsAreLeftOut) {
   ReadCalendarVarData(View(v.meta), View(v.data), gen);
   auto f = project_fixture::BuildFixedData(
       RecordKind::Calendar,
-      {CalendarItem(1, kNone, kNone, 2), CalendarItem(2, 1, 7), FixedItem(Record(Calendars(), {}), 0, 40),
-       CalendarItem(3, 1, 8)},
-      64, 3);
+      {FixedItem(Bytes(16), 4, 16), CalendarItem(1, kNone, kNone, 2), CalendarItem(2, 1, 7),
+       FixedItem(Record(Calendars(), {}), 0, 40), CalendarItem(3, 1, 8)},
+      64, 4);
   const CalendarFixedCounts counts = ReadCalendarFixedData(View(f.meta), View(f.data), Calendars(), gen);
   EXPECT_EQ(counts.records, 2u);
+  EXPECT_EQ(counts.freeSlots, 1u);
   EXPECT_EQ(counts.unreadable, 1u);  // before the records
   EXPECT_EQ(counts.created, 1u);
   EXPECT_EQ(gen.CalendarByUid(1)->IsBaseCalendar, 1);  // read despite its mark

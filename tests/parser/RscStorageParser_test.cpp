@@ -286,7 +286,8 @@ TEST(RscFixedData, DeletedStaleUnknownAndUnreadableRecordsAreLeftOut) {
   auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items, 48, 7);
   const RscFixedCounts counts = ReadFixed(fixed, gen);
   EXPECT_EQ(counts.items, 7u);
-  EXPECT_EQ(counts.deleted, 2u);
+  EXPECT_EQ(counts.deleted, 1u);
+  EXPECT_EQ(counts.freeSlots, 1u);
   EXPECT_EQ(counts.records, 1u);
   EXPECT_EQ(counts.duplicates, 1u);
   EXPECT_EQ(counts.unknown, 1u);
