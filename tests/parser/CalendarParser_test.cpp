@@ -16,7 +16,7 @@ namespace {
 using namespace mpp;
 using project_fixture::ByteVector;
 using project_fixture::Bytes;
-using project_fixture::DaySpec;
+using project_fixture::DayDescription;
 using project_fixture::FixedItem;
 using project_fixture::FromBaseDay;
 using project_fixture::Int;
@@ -50,7 +50,7 @@ void Read(const std::vector<VarItem>& var, const std::vector<FixedItem>& fixed, 
   InheritBaseDays(gen);
 }
 
-std::vector<DaySpec> Week(DaySpec weekday, DaySpec weekend) {
+std::vector<DayDescription> Week(DayDescription weekday, DayDescription weekend) {
   return {weekend, weekday, weekday, weekday, weekday, weekday, weekend};
 }
 
@@ -82,7 +82,7 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
   CMppGen gen;
   model::SCalendar calendar;
   calendar.UID = 4;
-  project_fixture::WorkWeekSpec summer{Week(WorkingDay({{7, 15}}), NonWorkingDay()), 300, 400, u"Summer"};
+  project_fixture::WorkWeekDescription summer{Week(WorkingDay({{7, 15}}), NonWorkingDay()), 300, 400, u"Summer"};
   const ByteVector value = project_fixture::WeekDataValue(
       Week(WorkingDay({{0, 5}, {7, 11}, {13, 21.5}}), NonWorkingDay()),
       {{100, 102, NonWorkingDay(), u"Christmas"}, {200, 200, WorkingDay({{9, 10}}), u"New Year"}, {250, 250, {}, u""}},
@@ -117,9 +117,9 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
 }
 
 TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag) {
-  DaySpec crowded = WorkingDay({{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
+  DayDescription crowded = WorkingDay({{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
   crowded.count = 38560;  // more periods than a record holds
-  DaySpec midnight = WorkingDay({{23, 24}});
+  DayDescription midnight = WorkingDay({{23, 24}});
   const ByteVector value = project_fixture::WeekDataValue({FromBaseDay(), crowded, midnight, {}, {}, {}, {}});
   CMppGen gen;
   model::SCalendar calendar;
@@ -131,7 +131,7 @@ TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag
 }
 
 TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatWasRead) {
-  const std::vector<DaySpec> week = Week(WorkingDay(), NonWorkingDay());
+  const std::vector<DayDescription> week = Week(WorkingDay(), NonWorkingDay());
   CMppGen gen;
   model::SCalendar calendar;
   // A name that runs past the value.
@@ -168,9 +168,9 @@ TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatW
 
 TEST(CalendarPhases, BaseCalendarsTakeTheDefaultWeekWhereTheirDataSaysSo) {
   CMppGen gen;
-  DaySpec nightMonday = WorkingDay({{23, 24}});
+  DayDescription nightMonday = WorkingDay({{23, 24}});
   Read({{1, kCalendarNameType, Utf16z(u"Standard")},
-        {1, kCalendarWeekType, project_fixture::WeekDataValue(std::vector<DaySpec>(7, FromBaseDay()))},
+        {1, kCalendarWeekType, project_fixture::WeekDataValue(std::vector<DayDescription>(7, FromBaseDay()))},
         {6, kCalendarNameType, Utf16z(u"Night Shift")},
         {6, kCalendarWeekType,
          project_fixture::WeekDataValue({FromBaseDay(), nightMonday, {}, FromBaseDay(), {}, {}, WorkingDay({{0, 3}})})},

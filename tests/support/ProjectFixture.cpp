@@ -161,8 +161,8 @@ ByteVector AvailabilityValue(const std::vector<AvailabilityItem>& items) {
   return out;
 }
 
-DaySpec FromBaseDay() {
-  DaySpec day;
+DayDescription FromBaseDay() {
+  DayDescription day;
   day.flag = 1;
   // What such records hold besides the flag is noise.
   day.count = 101;
@@ -171,10 +171,10 @@ DaySpec FromBaseDay() {
   return day;
 }
 
-DaySpec NonWorkingDay() { return DaySpec{}; }
+DayDescription NonWorkingDay() { return DayDescription{}; }
 
-DaySpec WorkingDay(std::vector<std::pair<double, double>> hours) {
-  DaySpec day;
+DayDescription WorkingDay(std::vector<std::pair<double, double>> hours) {
+  DayDescription day;
   std::uint32_t running = 0;
   for (auto [from, to] : hours) {
     const auto start = static_cast<std::uint16_t>(from * 600);
@@ -185,7 +185,7 @@ DaySpec WorkingDay(std::vector<std::pair<double, double>> hours) {
   return day;
 }
 
-ByteVector DayRecordBytes(const DaySpec& day) {
+ByteVector DayRecordBytes(const DayDescription& day) {
   Bytes out(60);
   std::uint32_t total = 0;
   for (const DayPeriod& p : day.periods) total += p.length;
@@ -200,14 +200,14 @@ ByteVector DayRecordBytes(const DaySpec& day) {
   return out;
 }
 
-ByteVector WeekDataValue(const std::vector<DaySpec>& days, const std::vector<ExceptionSpec>& exceptions,
-                         const std::vector<WorkWeekSpec>& workWeeks) {
+ByteVector WeekDataValue(const std::vector<DayDescription>& days, const std::vector<ExceptionDescription>& exceptions,
+                         const std::vector<WorkWeekDescription>& workWeeks) {
   Bytes out;
   for (std::size_t d = 0; d < days.size(); ++d) out.Put(60 * d, DayRecordBytes(days[d]));
   std::size_t at = out.size();
   out.U32(at, static_cast<std::uint32_t>(exceptions.size()));
   at += 4;
-  for (const ExceptionSpec& e : exceptions) {
+  for (const ExceptionDescription& e : exceptions) {
     const ByteVector name = e.name.empty() ? ByteVector() : Utf16z(e.name);
     out.U16(at, e.firstDay).U16(at + 2, e.lastDay).U32(at + 4, 1);
     out.Put(at + 12, DayRecordBytes(e.day));
@@ -222,7 +222,7 @@ ByteVector WeekDataValue(const std::vector<DaySpec>& days, const std::vector<Exc
   }
   out.U32(at, static_cast<std::uint32_t>(workWeeks.size()));
   at += 4;
-  for (const WorkWeekSpec& w : workWeeks) {
+  for (const WorkWeekDescription& w : workWeeks) {
     const ByteVector name = Utf16z(w.name);
     for (std::size_t d = 0; d < w.days.size(); ++d) out.Put(at + 60 * d, DayRecordBytes(w.days[d]));
     out.U16(at + 420, w.fromDay).U16(at + 422, w.toDay);

@@ -131,37 +131,37 @@ struct DayPeriod {
   std::uint16_t length = 0;
   std::uint32_t extra = 0;
 };
-struct DaySpec {
+struct DayDescription {
   std::int16_t flag = 0;  // 1: from the base calendar (or the default week)
   std::vector<DayPeriod> periods;
   std::optional<std::uint16_t> count;  // default: the number of periods
   std::optional<std::uint16_t> total;  // default: the periods' lengths
 };
-DaySpec FromBaseDay();
-DaySpec NonWorkingDay();
+DayDescription FromBaseDay();
+DayDescription NonWorkingDay();
 // Periods given as pairs of hours, 8-12 and 13-17 by default.
-DaySpec WorkingDay(std::vector<std::pair<double, double>> hours = {{8, 12}, {13, 17}});
+DayDescription WorkingDay(std::vector<std::pair<double, double>> hours = {{8, 12}, {13, 17}});
 // One 60-byte day record.
-ByteVector DayRecordBytes(const DaySpec& day);
-struct ExceptionSpec {
-  ExceptionSpec(std::uint16_t first, std::uint16_t last, DaySpec hours, std::u16string text,
+ByteVector DayRecordBytes(const DayDescription& day);
+struct ExceptionDescription {
+  ExceptionDescription(std::uint16_t first, std::uint16_t last, DayDescription hours, std::u16string text,
                 std::optional<std::uint32_t> length = std::nullopt)
       : firstDay(first), lastDay(last), day(std::move(hours)), name(std::move(text)), nameLength(length) {}
   std::uint16_t firstDay = 0;
   std::uint16_t lastDay = 0;
-  DaySpec day;
+  DayDescription day;
   std::u16string name;  // written with its terminator
   std::optional<std::uint32_t> nameLength;  // default: the name's bytes
 };
-struct WorkWeekSpec {
-  std::vector<DaySpec> days;  // seven
+struct WorkWeekDescription {
+  std::vector<DayDescription> days;  // seven
   std::uint16_t fromDay = 0;
   std::uint16_t toDay = 0;
   std::u16string name;
 };
 // Seven day records (Sunday first), the exceptions and the work weeks.
-ByteVector WeekDataValue(const std::vector<DaySpec>& days, const std::vector<ExceptionSpec>& exceptions = {},
-                         const std::vector<WorkWeekSpec>& workWeeks = {});
+ByteVector WeekDataValue(const std::vector<DayDescription>& days, const std::vector<ExceptionDescription>& exceptions = {},
+                         const std::vector<WorkWeekDescription>& workWeeks = {});
 
 // The custom field definitions block of a props stream, at blockStart.
 struct AliasEntry {
