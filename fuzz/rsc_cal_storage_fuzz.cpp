@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const auto var = mpp::ReadCalendarVarData(parts[0], parts[1], gen);
-  const auto fixed = mpp::ReadCalendarFixedData(parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Calendar), gen);
+  const auto fixed =
+      mpp::ReadCalendarFixedData(parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Calendar), gen);
   mpp::ApplyDefaultWeeks(gen);
   mpp::InheritBaseDays(gen);
   if (gen.calendars.size() > var.items + fixed.items) std::abort();

@@ -150,7 +150,8 @@ TEST(RscCalCorpus14, ResourcesAndCalendarsAgreeWithTheReference) {
         auto found = resources.find(static_cast<std::uint32_t>(*uid));
         fields["resource uid"].Add(found != resources.end());
         if (found == resources.end()) {
-          notes.push_back(file.filename().string() + ": resource " + std::to_string(static_cast<long>(*uid)) + " missing");
+          notes.push_back(file.filename().string() + ": resource " + std::to_string(static_cast<long>(*uid)) +
+                          " missing");
           continue;
         }
         const model::SBkndRscParams& r = *found->second;

@@ -137,7 +137,8 @@ TEST(RscVarData, ValuesOutsideVar2DataAreSkipped) {
 TEST(RateTables, EntriesRunToTheNextOfTheirOwnTable) {
   CMppGen gen;
   const std::uint32_t d1 = 100 * kDay, d2 = 200 * kDay;
-  ReadVar({{1, kRscFirstRateType, project_fixture::RateTableValue({{0, 10.0, 2, 15.0, 2, 250.0}, {d1, 12.0, 9, 18.0, 3}})},
+  ReadVar({{1, kRscFirstRateType,
+            project_fixture::RateTableValue({{0, 10.0, 2, 15.0, 2, 250.0}, {d1, 12.0, 9, 18.0, 3}})},
            {1, kRscFirstRateType + 1, project_fixture::RateTableValue({{0, 50.0}})},
            {2, kRscFirstRateType, project_fixture::RateTableValue({{0, 20.0}, {d2, 22.0}})}},
           gen);
@@ -246,8 +247,9 @@ TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
   // The item bits that do not tell the type on real files change nothing.
   fixed.meta[kFixedMetaHeader + 9] = 0x82;
   const RscFixedCounts counts =
-      ReadFixed(fixed, gen, project_fixture::BuildFixed2Meta({Row(true, false, false, true), Row(false, false, true, false),
-                                                              Row(false, true, false, false)}));
+      ReadFixed(fixed, gen,
+                project_fixture::BuildFixed2Meta(
+                    {Row(true, false, false, true), Row(false, false, true, false), Row(false, true, false, false)}));
   EXPECT_EQ(counts.records, 3u);
   const auto& r = gen.Resources();
   EXPECT_EQ(r[0].ID, 4u);

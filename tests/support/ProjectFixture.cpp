@@ -200,7 +200,8 @@ ByteVector DayRecordBytes(const DayDescription& day) {
   return out;
 }
 
-ByteVector WeekDataValue(const std::vector<DayDescription>& days, const std::vector<ExceptionDescription>& exceptions,
+ByteVector WeekDataValue(const std::vector<DayDescription>& days,
+                         const std::vector<ExceptionDescription>& exceptions,
                          const std::vector<WorkWeekDescription>& workWeeks) {
   Bytes out;
   for (std::size_t d = 0; d < days.size(); ++d) out.Put(60 * d, DayRecordBytes(days[d]));

@@ -160,7 +160,8 @@ struct WorkWeekDescription {
   std::u16string name;
 };
 // Seven day records (Sunday first), the exceptions and the work weeks.
-ByteVector WeekDataValue(const std::vector<DayDescription>& days, const std::vector<ExceptionDescription>& exceptions = {},
+ByteVector WeekDataValue(const std::vector<DayDescription>& days,
+                         const std::vector<ExceptionDescription>& exceptions = {},
                          const std::vector<WorkWeekDescription>& workWeeks = {});
 
 // The custom field definitions block of a props stream, at blockStart.
