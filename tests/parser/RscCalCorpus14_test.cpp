@@ -66,7 +66,12 @@ Week OurWeek(const std::vector<model::SWeekDay>& days) {
   for (const model::SWeekDay& day : days) {
     std::string text = day.WorkingTotal != 0 ? "1" : "0";
     if (day.WorkingTotal != 0)
-      for (const model::SWorkingPeriod& p : day.Periods) text += " " + Clock(p.Start) + "-" + Clock(p.End);
+      for (const model::SWorkingPeriod& p : day.Periods) {
+        text += ' ';
+        text += Clock(p.Start);
+        text += '-';
+        text += Clock(p.End);
+      }
     week.push_back(text);
   }
   return week;
@@ -89,7 +94,12 @@ Week ReferenceWeek(const Json& calendar, const std::map<long, const Json*>& byUi
         if (on)
           if (const Json* ranges = day.Get("ranges"))
             for (const Json& range : ranges->items)
-              if (range.items.size() == 2) text += " " + range.items[0].text + "-" + range.items[1].text;
+              if (range.items.size() == 2) {
+                text += ' ';
+                text += range.items[0].text;
+                text += '-';
+                text += range.items[1].text;
+              }
         week[d - 1] = text;
         known[d - 1] = true;
       }
