@@ -5,8 +5,9 @@
 //
 // The storage readers of assignments and links are still to come: the
 // hooks below are where they go, and do nothing yet. Calendars, resources
-// (with the custom field definitions of their storage) and tasks are read. A parser made with a generator writes the
-// document through it; one made without writes nothing.
+// (with the custom field definitions of their storage) and tasks are read.
+// A parser made with a generator writes the document through it; one made
+// without writes nothing.
 #pragma once
 
 #include <cstdint>
