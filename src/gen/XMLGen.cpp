@@ -397,9 +397,4 @@ std::int32_t CXMLGen::GeneratePredecessorLink(std::uint32_t taskUid, std::uint32
   return 0;
 }
 
-std::int32_t CXMLGen::GenerateResourcesXML() {
-  const std::int32_t result = writer_->Write_hXML("Resources/", nullptr, nullptr);
-  return result == kCancelled ? result : kNothingWritten;
-}
-
 std::int32_t CXMLGen::GenerateCalendarXML() { return 0; }

@@ -70,6 +70,8 @@ class CXMLGen : public CMppGen {
   // The name of a task as written under "Name": '&', '<' and '>' escaped
   // and ',' turned into ';'.
   static std::u16string EscapeName(std::u16string_view name);
+  // '&', '<' and '>' escaped, commas kept: resource and calendar names.
+  static std::u16string EscapeMarkup(std::u16string_view name);
   std::int32_t WriteName(const char* tag, std::u16string text);
   std::int32_t Cancel();
 

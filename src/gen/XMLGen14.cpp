@@ -64,11 +64,6 @@ std::int32_t CXMLGen14::GenerateMainXML() {
   });
 }
 
-std::int32_t CXMLGen14::GenerateCalendarXML() {
-  const std::int32_t result = writer_->Write_hXML("Calendars/", nullptr, nullptr);
-  return result == kCancelled ? result : kNothingWritten;
-}
-
 std::int32_t CXMLGen14::GenerateTasksXML() {
   return Guarded("User break was thrown if GenerateTasksXML()", [this]() -> std::int32_t {
     BuildIndexes();

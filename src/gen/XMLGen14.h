@@ -20,8 +20,15 @@ class CXMLGen14 : public CXMLGen {
 
   std::int32_t GenerateMainXML() override;
   std::int32_t GenerateTasksXML() override;
+  std::int32_t GenerateResourcesXML() override;
   std::int32_t GenerateCalendarXML() override;
   std::int32_t GenerateAssignments() override;
+
+  // The availability periods and the rate tables of one resource: an empty
+  // container when the model has such records but none of this resource,
+  // nothing (kNothingWritten) when the model has none at all.
+  std::int32_t GenerateAvailabilityPeriod(std::uint32_t resourceUid);
+  std::int32_t GenerateRates(std::uint32_t resourceUid);
 
   // The links into one task whose predecessor is a task of the model.
   std::int32_t GenerateLinks(std::uint32_t taskUid);
@@ -36,6 +43,8 @@ class CXMLGen14 : public CXMLGen {
 
  private:
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
+  std::int32_t WriteResource(const model::SBkndRscParams& resource);
+  std::int32_t WriteCalendar(const model::SCalendar& calendar);
   // Look-ups over the model, built once per document.
   void BuildIndexes();
   std::int32_t WriteAssignment(const model::SBkndAssnParams& assignment, const model::SBkndTaskParams& task);
@@ -44,6 +53,8 @@ class CXMLGen14 : public CXMLGen {
                                std::uint32_t endTime, const gen::WorkWeek& week);
   // The working week of a calendar UID, made once per UID.
   const gen::WorkWeek& WeekOf(std::uint32_t calendarUid);
+  // Availability and rates by resource UID, in model order.
+  void IndexResourceData();
 
   std::unordered_map<std::uint32_t, gen::WorkWeek> weeks_;
   std::uint64_t timephasedLimit_ = gen::kMaxTimephasedElements;
@@ -56,4 +67,6 @@ class CXMLGen14 : public CXMLGen {
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;
   bool indexed_ = false;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> availabilityByResource_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> ratesByResource_;
 };

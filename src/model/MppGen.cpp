@@ -3,6 +3,7 @@
 #include <utility>
 
 using model::SBkndRscParams;
+using model::SCalendar;
 using model::SBkndTaskParams;
 
 CMppGen::CMppGen() = default;
@@ -33,24 +34,32 @@ void CMppGen::NoteTaskDates(const SBkndTaskParams& task) {
   }
 }
 
-const model::SCalendar* CMppGen::CalendarByUid(std::uint32_t uid) const {
-  // The list is a plain vector that its readers append to. A shorter list
-  // or an entry whose UID no longer matches makes the index start over.
-  auto lookUp = [&]() -> const model::SCalendar* {
-    if (calendarsIndexed_ > calendars.size()) {
+const SCalendar* CMppGen::CalendarByUid(std::uint32_t uid) const {
+  // Appends are indexed as they come; a list that was rebuilt behind the
+  // index (shorter, or a position holding another UID) is indexed afresh.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt == 1 || calendarsIndexed_ > calendars.size()) {
       calendarIndex_.clear();
       calendarsIndexed_ = 0;
     }
     for (; calendarsIndexed_ < calendars.size(); ++calendarsIndexed_)
       calendarIndex_.try_emplace(calendars[calendarsIndexed_].UID, calendarsIndexed_);
     auto found = calendarIndex_.find(uid);
-    return found == calendarIndex_.end() ? nullptr : &calendars[found->second];
-  };
-  const model::SCalendar* calendar = lookUp();
-  if (calendar && calendar->UID != uid) {
-    calendarIndex_.clear();
-    calendarsIndexed_ = 0;
-    calendar = lookUp();
+    if (found == calendarIndex_.end()) return nullptr;
+    if (found->second < calendars.size() && calendars[found->second].UID == uid) return &calendars[found->second];
   }
-  return calendar;
+  return nullptr;
+}
+
+SCalendar* CMppGen::FindCalendar(std::uint32_t uid) { return const_cast<SCalendar*>(CalendarByUid(uid)); }
+
+SCalendar& CMppGen::AppendCalendar(SCalendar calendar) {
+  calendars.push_back(std::move(calendar));
+  return calendars.back();
+}
+
+const std::vector<model::SWeekDay>& CMppGen::WorkingWeekOf(std::uint32_t calendarUid) const {
+  static const std::vector<model::SWeekDay> kDefaultWeek = model::DefaultWorkingWeek();
+  const SCalendar* calendar = CalendarByUid(calendarUid);
+  return calendar && calendar->WeekDays.size() == 7 ? calendar->WeekDays : kDefaultWeek;
 }

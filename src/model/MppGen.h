@@ -37,10 +37,6 @@ class CMppGen {
   model::UidIndexedList<model::SBkndTaskParams>& TaskList() { return tasks_; }
   model::UidIndexedList<model::SBkndRscParams>& ResourceList() { return resources_; }
 
-  // The first calendar with uid, in list order; null when none. Calendars
-  // appended since the last call are indexed on the way.
-  const model::SCalendar* CalendarByUid(std::uint32_t uid) const;
-
   // Moves the project's start and finish days out to a task's dates, if
   // the task qualifies: no constraint, and UID, ID and Start not 0. Dates
   // that stand for "no date" move nothing.
@@ -64,6 +60,17 @@ class CMppGen {
   std::vector<model::SCalendar> calendars;
   std::vector<model::SCalendarException> calendarExceptions;
   std::vector<model::SWorkWeek> workWeeks;
+  // Calendars: the first calendar with uid, in list order, or null. The
+  // look-up goes through an index that follows appends to `calendars`
+  // (records must keep their UIDs once appended).
+  const model::SCalendar* CalendarByUid(std::uint32_t uid) const;
+  model::SCalendar* FindCalendar(std::uint32_t uid);
+  model::SCalendar& AppendCalendar(model::SCalendar calendar);
+  // The working week of a calendar, Sunday first: its seven week days, or
+  // the default working week (model::DefaultWorkingWeek) when no calendar
+  // has that UID or its week is not complete.
+  const std::vector<model::SWeekDay>& WorkingWeekOf(std::uint32_t calendarUid) const;
+
   // Task definitions, then resource definitions, in file order.
   std::vector<model::SCustomFieldDef> customFieldDefs;
   std::vector<model::SCustomFieldValue> customFieldValues;
@@ -71,6 +78,7 @@ class CMppGen {
  private:
   model::UidIndexedList<model::SBkndTaskParams> tasks_;
   model::UidIndexedList<model::SBkndRscParams> resources_;
+  // Position of the first calendar of each UID, for the calendars indexed.
   mutable std::unordered_map<std::uint32_t, std::size_t> calendarIndex_;
   mutable std::size_t calendarsIndexed_ = 0;
 };

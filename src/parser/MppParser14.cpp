@@ -9,7 +9,9 @@
 #include "Logger.h"
 #include "gen/XMLGen.h"
 #include "parser/AssnStorageParser.h"
+#include "parser/CalendarParser.h"
 #include "parser/PropsParser.h"
+#include "parser/RscStorageParser.h"
 #include "parser/StreamLoader.h"
 #include "parser/TaskStorageParser.h"
 #include "platform/Text.h"
@@ -177,6 +179,14 @@ void CMppParser_14::ParseAssignments(ElementId storage) {
 
 void CMppParser_14::ParseLinks(ElementId storage) {
   mpp::ConsStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Link), *gen_);
+}
+
+void CMppParser_14::ParseCalendars(ElementId storage) {
+  mpp::CalendarParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Calendar), *gen_);
+}
+
+void CMppParser_14::ParseResources(ElementId storage) {
+  mpp::RscStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Resource), *gen_);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

@@ -3,11 +3,10 @@
 // backend storages of the data storage "   114" in a fixed order, each in
 // its own window of the overall progress.
 //
-// The storage readers of calendars and resources are still to come: the
-// hooks below are where they go, and do nothing yet. Assignments, links,
-// the custom field definitions of the task and resource storages and the
-// tasks are read already. A parser made with a generator writes the
-// document through it; one made without writes nothing.
+// Every storage reader is here: assignments, calendars, links, resources
+// (with the custom field definitions of their storage) and tasks. A parser
+// made with a generator writes the document through it; one made without
+// writes nothing.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +50,9 @@ class CMppParser_14 : public ProjectParser {
  protected:
   // The storage readers, run in this order by MainStorageParser.
   virtual void ParseAssignments(platform::ElementId storage);
-  virtual void ParseCalendars(platform::ElementId /*storage*/) {}
+  virtual void ParseCalendars(platform::ElementId storage);
   virtual void ParseLinks(platform::ElementId storage);
-  virtual void ParseResources(platform::ElementId /*storage*/) {}
+  virtual void ParseResources(platform::ElementId storage);
   virtual void ParseTasks(platform::ElementId storage);
   // The generator's part: writing the document (0, -1000, or another
   // failure) and closing the output file.

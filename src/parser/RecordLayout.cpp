@@ -271,4 +271,8 @@ std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std:
   return fixedData.Sub(static_cast<std::size_t>(position), layout.recordSize);
 }
 
+bool FlagSet(platform::ByteView bytes, FlagBit bit) {
+  return (bytes.u8_at(bit.offset).value_or(0) & bit.mask) != 0;
+}
+
 }  // namespace mpp

@@ -116,4 +116,31 @@ class RecordView {
 std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std::uint64_t position,
                                               const RecordLayout& layout);
 
+// A one-bit flag kept beside a fixed record: in its FixedMeta item, or in
+// its Fixed2Meta row.
+struct FlagBit {
+  std::uint32_t offset;  // byte of the item or row
+  std::uint8_t mask;
+};
+// False when the byte lies outside bytes.
+bool FlagSet(platform::ByteView bytes, FlagBit bit);
+
+// Resources, in the Fixed2Meta row (version 14 of the 2010 application).
+// The cost bit marks cost resources; the FixedMeta item's own byte 9 bits
+// do not tell the resource type on real files.
+struct ResourceRowFlags {
+  FlagBit budget{8, 0x20};
+  FlagBit cost{8, 0x10};
+  FlagBit generic{35, 0x08};
+  FlagBit inactive{48, 0x80};
+};
+inline constexpr ResourceRowFlags kResourceRowFlags{};
+
+// Calendars, in the FixedMeta item.
+struct CalendarItemFlags {
+  FlagBit base{8, 0x08};
+  FlagBit baseline{8, 0x10};
+};
+inline constexpr CalendarItemFlags kCalendarItemFlags{};
+
 }  // namespace mpp

@@ -127,6 +127,114 @@ ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows) {
   return out;
 }
 
+namespace {
+
+// Where the items of a structured value start in the value (16 in the block
+// that begins with the value's length word), and what follows the last.
+constexpr std::size_t kBlockItemsInValue = 12;
+constexpr std::size_t kBlockTail = 4;
+
+}  // namespace
+
+ByteVector RateTableValue(const std::vector<RateItem>& items) {
+  Bytes out(kBlockItemsInValue);
+  out.U16(0, static_cast<std::uint16_t>(items.size())).U16(2, 4).U16(4, 16);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t at = kBlockItemsInValue + 44 * i;
+    const RateItem& r = items[i];
+    out.U32(at, r.from).F64(at + 4, r.standardRate).U16(at + 12, r.standardFormat);
+    out.F64(at + 20, r.overtimeRate).U16(at + 28, r.overtimeFormat).F64(at + 36, r.costPerUse);
+  }
+  out.U32(out.size() + kBlockTail - 4, 0x14B12AF7);
+  return out;
+}
+
+ByteVector AvailabilityValue(const std::vector<AvailabilityItem>& items) {
+  Bytes out(kBlockItemsInValue);
+  out.U16(0, static_cast<std::uint16_t>(items.size())).U16(2, 4).U16(4, 16).U16(6, 32);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t at = kBlockItemsInValue + 20 * i;
+    out.U32(at, items[i].date).F64(at + 4, items[i].units).U8(at + 12, items[i].marker);
+    out.U8(at + 13, 0x52).U8(at + 14, 0x12).U8(at + 19, 0);
+  }
+  out.U32(out.size() + kBlockTail - 4, 0);
+  return out;
+}
+
+DayDescription FromBaseDay() {
+  DayDescription day;
+  day.flag = 1;
+  // What such records hold besides the flag is noise.
+  day.count = 101;
+  day.total = 67;
+  day.periods = {{10, 7, 0}, {100, 200, 0}};
+  return day;
+}
+
+DayDescription NonWorkingDay() { return DayDescription{}; }
+
+DayDescription WorkingDay(std::vector<std::pair<double, double>> hours) {
+  DayDescription day;
+  std::uint32_t running = 0;
+  for (auto [from, to] : hours) {
+    const auto start = static_cast<std::uint16_t>(from * 600);
+    const auto length = static_cast<std::uint16_t>((to - from) * 600);
+    running += length;
+    day.periods.push_back({start, length, running});
+  }
+  return day;
+}
+
+ByteVector DayRecordBytes(const DayDescription& day) {
+  Bytes out(60);
+  std::uint32_t total = 0;
+  for (const DayPeriod& p : day.periods) total += p.length;
+  out.U16(0, static_cast<std::uint16_t>(day.flag))
+      .U16(2, day.count.value_or(static_cast<std::uint16_t>(day.periods.size())))
+      .U16(4, day.total.value_or(static_cast<std::uint16_t>(total)));
+  for (std::size_t i = 0; i < day.periods.size() && i < 5; ++i) {
+    out.U16(8 + 2 * i, day.periods[i].start);
+    out.U32(20 + 4 * i, day.periods[i].length);
+    out.U32(40 + 4 * i, day.periods[i].extra);
+  }
+  return out;
+}
+
+ByteVector WeekDataValue(const std::vector<DayDescription>& days,
+                         const std::vector<ExceptionDescription>& exceptions,
+                         const std::vector<WorkWeekDescription>& workWeeks) {
+  Bytes out;
+  for (std::size_t d = 0; d < days.size(); ++d) out.Put(60 * d, DayRecordBytes(days[d]));
+  std::size_t at = out.size();
+  out.U32(at, static_cast<std::uint32_t>(exceptions.size()));
+  at += 4;
+  for (const ExceptionDescription& e : exceptions) {
+    const ByteVector name = e.name.empty() ? ByteVector() : Utf16z(e.name);
+    out.U16(at, e.firstDay).U16(at + 2, e.lastDay).U32(at + 4, 1);
+    out.Put(at + 12, DayRecordBytes(e.day));
+    out.U32(at + 88, e.nameLength.value_or(static_cast<std::uint32_t>(name.size())));
+    out.Put(at + 92, name);
+    at += 92 + name.size();
+    // Padding to four bytes, not always zero in the files.
+    if (at % 4 != 0) {
+      out.U16(at, 0x2D);
+      at += 2;
+    }
+  }
+  out.U32(at, static_cast<std::uint32_t>(workWeeks.size()));
+  at += 4;
+  for (const WorkWeekDescription& w : workWeeks) {
+    const ByteVector name = Utf16z(w.name);
+    for (std::size_t d = 0; d < w.days.size(); ++d) out.Put(at + 60 * d, DayRecordBytes(w.days[d]));
+    out.U16(at + 420, w.fromDay).U16(at + 422, w.toDay);
+    out.U16(at + 432, static_cast<std::uint16_t>(name.size()));
+    out.Put(at + 436, name);
+    at += 438 + name.size();
+    out.U8(at - 1, 0);
+  }
+  return out;
+}
+
 ByteVector CustomFieldProps(std::size_t blockStart, const std::vector<AliasEntry>& aliases) {
   Bytes out(blockStart);
   const std::size_t count = aliases.size();

@@ -103,6 +103,67 @@ FixedStreams BuildFixedData(mpp::RecordKind kind, const std::vector<FixedItem>& 
 // Fixed2Meta with the given 50-byte rows (shorter rows are padded).
 ByteVector BuildFixed2Meta(const std::vector<ByteVector>& rows);
 
+// Structured var-data values of resources and calendars, as VarItem::value
+// wants them. BuildVarData writes the length word before a value; the
+// readers count the places of rate and availability items from that word,
+// so an item at place p of the block lies at p - 4 in the value.
+struct RateItem {
+  std::uint32_t from = 0;  // tenths of a minute since 1984
+  double standardRate = 0.0;
+  std::uint16_t standardFormat = 2;
+  double overtimeRate = 0.0;
+  std::uint16_t overtimeFormat = 2;
+  double costPerUse = 0.0;  // hundredths of the currency
+};
+// A rate table value: a 12-byte head, the items, and the 4 bytes that
+// follow them in the files (outside the block length).
+ByteVector RateTableValue(const std::vector<RateItem>& items);
+struct AvailabilityItem {
+  std::uint32_t date = 0;
+  double units = 0.0;  // hundredths of a percent
+  std::uint8_t marker = 0xFF;
+};
+ByteVector AvailabilityValue(const std::vector<AvailabilityItem>& items);
+
+// Calendar week data.
+struct DayPeriod {
+  std::uint16_t start = 0;  // tenths of a minute after midnight
+  std::uint16_t length = 0;
+  std::uint32_t extra = 0;
+};
+struct DayDescription {
+  std::int16_t flag = 0;  // 1: from the base calendar (or the default week)
+  std::vector<DayPeriod> periods;
+  std::optional<std::uint16_t> count;  // default: the number of periods
+  std::optional<std::uint16_t> total;  // default: the periods' lengths
+};
+DayDescription FromBaseDay();
+DayDescription NonWorkingDay();
+// Periods given as pairs of hours, 8-12 and 13-17 by default.
+DayDescription WorkingDay(std::vector<std::pair<double, double>> hours = {{8, 12}, {13, 17}});
+// One 60-byte day record.
+ByteVector DayRecordBytes(const DayDescription& day);
+struct ExceptionDescription {
+  ExceptionDescription(std::uint16_t first, std::uint16_t last, DayDescription hours, std::u16string text,
+                std::optional<std::uint32_t> length = std::nullopt)
+      : firstDay(first), lastDay(last), day(std::move(hours)), name(std::move(text)), nameLength(length) {}
+  std::uint16_t firstDay = 0;
+  std::uint16_t lastDay = 0;
+  DayDescription day;
+  std::u16string name;  // written with its terminator
+  std::optional<std::uint32_t> nameLength;  // default: the name's bytes
+};
+struct WorkWeekDescription {
+  std::vector<DayDescription> days;  // seven
+  std::uint16_t fromDay = 0;
+  std::uint16_t toDay = 0;
+  std::u16string name;
+};
+// Seven day records (Sunday first), the exceptions and the work weeks.
+ByteVector WeekDataValue(const std::vector<DayDescription>& days,
+                         const std::vector<ExceptionDescription>& exceptions = {},
+                         const std::vector<WorkWeekDescription>& workWeeks = {});
+
 // The custom field definitions block of a props stream, at blockStart.
 struct AliasEntry {
   std::uint32_t fieldId = 0;
