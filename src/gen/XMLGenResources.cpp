@@ -124,8 +124,10 @@ std::int32_t CXMLGen14::GenerateResourcesXML() {
     if (writer_->Write_hXML("Resources", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndRscParams& resource : Resources()) {
       if (CancelRequested()) return Cancel();
-      // A row with neither a name nor notes is an unused slot.
-      if (resource.Name.empty() && !resource.Notes) continue;
+      // A row with neither a name nor notes nor a fixed record is an unused
+      // slot; one with a record is a resource whose name was lost (or the
+      // project's own nameless resource 0) and gets an invented name.
+      if (resource.Name.empty() && !resource.Notes && !resource.HasFixedRecord) continue;
       ++resourcesWritten;
       if (WriteResource(resource) == kCancelled) return kCancelled;
     }

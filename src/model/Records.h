@@ -117,6 +117,9 @@ struct SBkndRscParams {
   double CostPerUse = 0.0;
   std::uint16_t StandardRateFormat = 0;
   std::uint16_t OvertimeRateFormat = 0;
+  // The file holds a fixed record for it: a real resource even when its
+  // name was lost.
+  bool HasFixedRecord = false;
 };
 
 // Stands for "no resource" in an assignment; needs no matching resource.

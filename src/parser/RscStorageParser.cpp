@@ -239,10 +239,14 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
       ++counts.unreadable;
       continue;
     }
-    const std::size_t index = gen.ResourceList().Find(*uid);
+    std::size_t index = gen.ResourceList().Find(*uid);
     if (index == model::UidIndexedList<SBkndRscParams>::npos) {
+      // Its var data is gone (or it never had a name, as the project's own
+      // resource 0): the record alone still makes the resource, so that its
+      // rates and assignments are not lost with its name.
       ++counts.unknown;
-      continue;
+      ResourceOf(gen, *uid);
+      index = gen.ResourceList().Find(*uid);
     }
     if (index >= filled.size()) filled.resize(index + 1, false);
     if (filled[index]) {
@@ -253,6 +257,7 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     ++counts.records;
 
     SBkndRscParams& resource = gen.ResourceList().At(index);
+    resource.HasFixedRecord = true;
     resource.ID = record->UnsignedOr(F::ResourceID, resource.ID);
     resource.StandardRateFormat =
         static_cast<std::uint16_t>(record->UnsignedOr(F::StandardRateFormat, resource.StandardRateFormat));

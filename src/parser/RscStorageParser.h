@@ -98,7 +98,7 @@ struct RscFixedCounts {
   std::size_t deleted = 0;
   std::size_t freeSlots = 0;  // items of the free-slot area
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
-  std::size_t unknown = 0;     // records of a UID no var data named
+  std::size_t unknown = 0;     // records of a UID no var data named (made resources)
   std::size_t duplicates = 0;  // a second record for a resource already filled
 };
 

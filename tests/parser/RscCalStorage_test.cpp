@@ -126,8 +126,12 @@ TEST_F(RscCalStorageTest, MissingStreamsLeaveWhatTheOtherStreamsGive) {
 
   resources.var.reset();
   project.storages = {resources};
+  // Without its var data the resource has lost its name, not itself.
   CMppParser_14 parser(Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), -3);  // fixed data alone makes no resource
+  EXPECT_EQ(parser.Parse(nullptr), 0);
+  ASSERT_EQ(parser.Model().Resources().size(), 1u);
+  EXPECT_EQ(parser.Model().Resources()[0].ID, 1u);
+  EXPECT_TRUE(parser.Model().Resources()[0].Name.empty());
 }
 
 TEST_F(RscCalStorageTest, ABreakInsideEitherWalkIsLoggedAndPassedOn) {

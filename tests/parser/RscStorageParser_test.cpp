@@ -271,7 +271,7 @@ TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
   EXPECT_EQ(r[2].IsCostResource, 1);
 }
 
-TEST(RscFixedData, DeletedStaleUnknownAndUnreadableRecordsAreLeftOut) {
+TEST(RscFixedData, DeletedStaleAndUnreadableRecordsAreLeftOutAndNamelessOnesKept) {
   CMppGen gen;
   ReadVar({{1, kRscNameType, Utf16z(u"One")}, {2, kRscNameType, Utf16z(u"Two")}, {3, kRscNameType, Utf16z(u"Three")}},
           gen);
@@ -280,7 +280,7 @@ TEST(RscFixedData, DeletedStaleUnknownAndUnreadableRecordsAreLeftOut) {
       FixedItem(Bytes(16).U32(0, 2), 4, 16),               // a free slot
       FixedItem(ResourceRecord(2, 22)),
       FixedItem(ResourceRecord(2, 99)),                    // a second record for 2
-      FixedItem(ResourceRecord(8, 88)),                    // no var data: no resource
+      FixedItem(ResourceRecord(8, 88)),                    // no var data: a resource all the same
       FixedItem(ResourceRecord(3, 33), 0, 40),             // before the records
       FixedItem(ResourceRecord(3, 34), 0, 0xFFFFFF00),     // outside FixedData
       FixedItem(ResourceRecord(1, 12)),                    // stale: after the valid count
@@ -290,14 +290,18 @@ TEST(RscFixedData, DeletedStaleUnknownAndUnreadableRecordsAreLeftOut) {
   EXPECT_EQ(counts.items, 7u);
   EXPECT_EQ(counts.deleted, 1u);
   EXPECT_EQ(counts.freeSlots, 1u);
-  EXPECT_EQ(counts.records, 1u);
+  EXPECT_EQ(counts.records, 2u);
   EXPECT_EQ(counts.duplicates, 1u);
   EXPECT_EQ(counts.unknown, 1u);
   EXPECT_EQ(counts.unreadable, 2u);
-  ASSERT_EQ(gen.Resources().size(), 3u);
+  ASSERT_EQ(gen.Resources().size(), 4u);
   EXPECT_EQ(gen.Resources()[0].ID, 0u);
   EXPECT_EQ(gen.Resources()[1].ID, 22u);
   EXPECT_EQ(gen.Resources()[2].ID, 0u);
+  EXPECT_FALSE(gen.Resources()[2].HasFixedRecord);
+  EXPECT_EQ(gen.Resources()[3].UID, 8u);
+  EXPECT_EQ(gen.Resources()[3].ID, 88u);
+  EXPECT_TRUE(gen.Resources()[3].HasFixedRecord);
 }
 
 TEST(RscFixedData, RowsOutsideFixed2MetaLeaveTheFlagsAtZero) {
