@@ -30,6 +30,10 @@ double ClampUnits(double units);
 // Magnitudes up to 1e9 kept; anything else (NaN and infinities included)
 // gives 0.
 double ClampCost(double cost);
+// Money as the files store it (hundredths of the currency unit) in
+// currency units, clamped as ClampCost.
+inline constexpr double kStoredMoneyScale = 100.0;
+inline double CostFromStored(double stored) { return ClampCost(stored / kStoredMoneyScale); }
 
 std::uint16_t ValidTaskType(std::uint32_t type);            // 0, 1, 2; else 0
 std::uint8_t ValidDurationFormat(std::uint32_t format);     // 3..12, 21, 39, 53; else 7

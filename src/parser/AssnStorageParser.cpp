@@ -13,9 +13,6 @@ namespace {
 using model::SBkndAssnParams;
 using model::SBkndConsParams;
 
-// Money is stored in hundredths of the currency unit.
-constexpr double kStoredCostScale = 100.0;
-
 // Walks the valid items of a FixedMeta stream and hands each live record,
 // whole inside FixedData, to take.
 template <typename Take>
@@ -62,7 +59,7 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
   assignment.Units = model::ClampUnits(record.FloatOr(F::Units, 0.0));
   assignment.Work = model::WorkFromRaw(record.FloatOr(F::AssignmentWork, 0.0));
   assignment.ActualWork = model::WorkFromRaw(record.FloatOr(F::AssignmentActualWork, 0.0));
-  assignment.Cost = model::ClampCost(record.FloatOr(F::AssignmentCost, 0.0) / kStoredCostScale);
+  assignment.Cost = model::CostFromStored(record.FloatOr(F::AssignmentCost, 0.0));
   assignment.Start = record.UnsignedOr(F::AssignmentStart, model::kNoDate);
   assignment.Finish = record.UnsignedOr(F::AssignmentFinish, model::kNoDate);
   assignment.Stop = 0;

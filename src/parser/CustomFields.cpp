@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Date.h"
+#include "model/Validators.h"
 #include "platform/Text.h"
 #include "xml/XmlWriter.h"
 
@@ -172,8 +173,7 @@ std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std
       } else if (value.size() >= 8) {
         value.CopyTo(0, 8, &number);
       }
-      // Money is stored in hundredths of the currency.
-      if (info->kind == K::Cost) number /= 100.0;
+      if (info->kind == K::Cost) number /= model::kStoredMoneyScale;
       return platform::AnsiToUtf16(xml::XmlWriter::FormatTrimmedFloat(number));
     }
     case K::Duration: {

@@ -109,7 +109,7 @@ std::size_t RateParser(platform::ByteView block, std::uint32_t resourceUid, std:
       rate.StandardRateFormat = model::ValidRateFormat(item->u16_at(kRateItem.standardFormat).value_or(2));
       rate.OvertimeRate = Money(*item, kRateItem.overtimeRate);
       rate.OvertimeRateFormat = model::ValidRateFormat(item->u16_at(kRateItem.overtimeFormat).value_or(2));
-      rate.CostPerUse = Money(*item, kRateItem.costPerUse, kCostPerUseScale);
+      rate.CostPerUse = Money(*item, kRateItem.costPerUse, model::kStoredMoneyScale);
       // An entry runs until the next one of its own table starts; entries
       // of another resource or table are not touched.
       if (previous) previous->RatesTo = rate.RatesFrom;
@@ -266,7 +266,7 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     resource.CalendarUID = record->UnsignedOr(F::ResourceCalendarUID, resource.CalendarUID);
     resource.StandardRate = model::ClampCost(record->FloatOr(F::StandardRate, 0.0));
     resource.OvertimeRate = model::ClampCost(record->FloatOr(F::OvertimeRate, 0.0));
-    resource.CostPerUse = model::ClampCost(record->FloatOr(F::CostPerUse, 0.0) / kCostPerUseScale);
+    resource.CostPerUse = model::CostFromStored(record->FloatOr(F::CostPerUse, 0.0));
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
     resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;

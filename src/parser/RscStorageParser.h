@@ -79,8 +79,6 @@ inline constexpr AvailabilityItemLayout kAvailabilityItem{};
 inline constexpr std::uint8_t kAvailabilityOpens = 0xFF;
 inline constexpr std::uint8_t kAvailabilityCloses = 0xFE;
 
-// Costs per use are stored in hundredths of the currency unit.
-inline constexpr double kCostPerUseScale = 100.0;
 
 struct RscVarCounts {
   std::size_t items = 0;

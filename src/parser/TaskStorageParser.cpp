@@ -65,9 +65,9 @@ void Fill(SBkndTaskParams& task, const RecordView& record) {
   task.Work = model::WorkFromRaw(task.WorkRaw);
   task.ActualWork = model::WorkFromRaw(record.FloatOr(F::ActualWork, 0.0));
   task.RemainingWork = model::WorkFromRaw(record.FloatOr(F::RemainingWork, 0.0));
-  task.Cost = model::ClampCost(record.FloatOr(F::Cost, 0.0));
-  task.ActualCost = model::ClampCost(record.FloatOr(F::ActualCost, 0.0));
-  task.RemainingCost = model::ClampCost(record.FloatOr(F::RemainingCost, 0.0));
+  task.Cost = model::CostFromStored(record.FloatOr(F::Cost, 0.0));
+  task.ActualCost = model::CostFromStored(record.FloatOr(F::ActualCost, 0.0));
+  task.RemainingCost = model::CostFromStored(record.FloatOr(F::RemainingCost, 0.0));
   task.Summary = 0;
 }
 

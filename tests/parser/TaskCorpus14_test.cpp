@@ -98,6 +98,8 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
       fields["finish"].Add(DateText(task.Finish) == RefText(ref.Get("finish")));
       if (const Json* duration = ref.Get("duration_min"); duration && duration->type == Json::Type::Number)
         fields["duration"].Add(std::fabs(task.Duration / 10.0 - duration->number) < 0.5);
+      if (const Json* cost = ref.Get("cost"); cost && cost->type == Json::Type::Number)
+        fields["cost"].Add(std::fabs(task.Cost - cost->number) < 0.005);
       if (const Json* percent = ref.Get("percent_complete"); percent && percent->type == Json::Type::Number)
         fields["percent complete"].Add(task.PercentComplete == static_cast<std::uint32_t>(percent->number));
       const bool refNotes = RefText(ref.Get("notes")) != "null" && !RefText(ref.Get("notes")).empty();
@@ -123,7 +125,7 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
   const std::map<std::string, double> floors = {
       {"uid", 98}, {"name", 98}, {"outline level", 98}, {"start", 97},
       {"finish", 97}, {"duration", 98}, {"custom values", 88}, {"notes present", 98}, {"task count", 95},
-      {"percent complete", 97}};
+      {"percent complete", 97}, {"cost", 97}};
   for (const auto& [field, floor] : floors) EXPECT_GE(fields[field].Percent(), floor) << field;
 }
 

@@ -159,7 +159,7 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(t.Work, 14400u);
   EXPECT_EQ(t.ActualWork, 0u);
   EXPECT_EQ(t.RemainingWork, 0u);
-  EXPECT_DOUBLE_EQ(t.Cost, 12345.0);
+  EXPECT_DOUBLE_EQ(t.Cost, 123.45);  // stored in hundredths
   EXPECT_EQ(t.Type, 2);
   EXPECT_EQ(gen.projectStartDay, 9000);
   EXPECT_EQ(gen.projectFinishDay, 9004);
