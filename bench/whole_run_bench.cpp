@@ -1,11 +1,13 @@
 // The whole run (salvage, rebuilt container, parse, XML) on synthetic
-// version 14 projects of 1,000, 10,000 and 60,000 tasks, through the
-// library's exports as a host calls them, with the XML writer's detail log
-// lines off. Prints, per size, the median time of five runs, the peak
-// memory of one run (in a child process, so that nothing else counts)
-// against input plus output, and how time grows from one size to the next.
+// version 14 projects of 1,000, 10,000 and 60,000 tasks, and of 60,000
+// tasks with 3,000 resources, 60,000 assignments (timephased data
+// included) and 60,000 links, through the library's exports as a host calls
+// them, with the XML writer's detail log lines off. Prints, per project, the
+// median time of five runs, the peak memory of one run (in a child process,
+// so that nothing else counts) against input plus output, and how time
+// grows from one task count to the next.
 //
-//   build/bench/whole_run_bench [TASKS...]
+//   build/bench/whole_run_bench [TASKS[:RESOURCES:ASSIGNMENTS:LINKS]...]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,9 +63,13 @@ double PeakMegabytes(const fs::path& input, const fs::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::size_t> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
-  if (sizes.empty()) sizes = {1000, 10000, 60000};
+  std::vector<project_fixture::SyntheticSizes> sizes;
+  for (int i = 1; i < argc; ++i) {
+    project_fixture::SyntheticSizes size;
+    std::sscanf(argv[i], "%zu:%zu:%zu:%zu", &size.tasks, &size.resources, &size.assignments, &size.links);
+    sizes.push_back(size);
+  }
+  if (sizes.empty()) sizes = {{1000}, {10000}, {60000}, {60000, 3000, 60000, 60000}};
 
   char pattern[] = "/tmp/mdw-whole-run-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
@@ -74,14 +80,16 @@ int main(int argc, char** argv) {
   SetOutputFormat(u"*.xml");
   SetXmlDetailLog(0);
 
-  std::printf("%8s %10s %10s %8s %9s %9s %13s %8s\n", "tasks", "input_KB", "output_KB", "result",
-              "median_s", "peak_MB", "peak/(in+out)", "growth");
+  std::printf("%26s %10s %10s %7s %9s %9s %13s %12s\n", "tasks:rsc:assn:links", "input_KB", "output_KB",
+              "result", "median_s", "peak_MB", "peak/(in+out)", "growth");
   double previous = 0;
-  std::size_t previousSize = 0;
-  for (std::size_t tasks : sizes) {
-    const fs::path input = scratch / ("plan-" + std::to_string(tasks) + ".mpp");
+  project_fixture::SyntheticSizes previousSize;
+  for (const project_fixture::SyntheticSizes& size : sizes) {
+    char label[64];
+    std::snprintf(label, sizeof label, "%zu:%zu:%zu:%zu", size.tasks, size.resources, size.assignments, size.links);
+    const fs::path input = scratch / ("plan-" + std::string(label) + ".mpp");
     {
-      const auto bytes = project_fixture::BuildProjectFile(project_fixture::SyntheticProject(tasks));
+      const auto bytes = project_fixture::BuildProjectFile(project_fixture::SyntheticProject(size));
       std::FILE* file = std::fopen(input.c_str(), "wb");
       if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
         return 1;
@@ -97,13 +105,16 @@ int main(int argc, char** argv) {
     const double inputMb = fs::file_size(input) / 1048576.0;
     const double outputMb = last.outputBytes / 1048576.0;
     const double peak = PeakMegabytes(input, scratch);
+    // Growth in time against growth in tasks, between projects of the same shape.
     char growth[32] = "";
-    if (previous > 0)
-      std::snprintf(growth, sizeof growth, "%.2fx/%zux", median / previous, tasks / std::max<std::size_t>(previousSize, 1));
-    std::printf("%8zu %10.0f %10.0f %8d %9.3f %9.1f %13.2f %8s\n", tasks, inputMb * 1024, outputMb * 1024,
+    const bool sameShape = previous > 0 && previousSize.tasks > 0 && size.resources == previousSize.resources &&
+                           size.assignments == previousSize.assignments && size.links == previousSize.links;
+    if (sameShape)
+      std::snprintf(growth, sizeof growth, "%.2fx/%zux", median / previous, size.tasks / previousSize.tasks);
+    std::printf("%26s %10.0f %10.0f %7d %9.3f %9.1f %13.2f %12s\n", label, inputMb * 1024, outputMb * 1024,
                 last.result, median, peak, peak / (inputMb + outputMb), growth);
     previous = median;
-    previousSize = tasks;
+    previousSize = size;
     fs::remove(input);
   }
   fs::remove_all(scratch);

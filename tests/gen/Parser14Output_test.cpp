@@ -154,19 +154,28 @@ TEST_F(Recover14Test, FixtureProjectEndsInAWellFormedDocument) {
   EXPECT_NE(text.find("</Project>"), std::string::npos);
 }
 
-// The benchmarks' input: every synthetic task comes back, in outline.
-TEST_F(Recover14Test, SyntheticProjectRecoversEveryTask) {
+// The benchmarks' input: every synthetic task, resource, assignment and
+// link comes back, the tasks in outline.
+TEST_F(Recover14Test, SyntheticProjectRecoversEverything) {
   const fs::path input = in / "big.mpp";
+  const project_fixture::SyntheticSizes sizes{.tasks = 1500, .resources = 40, .assignments = 600, .links = 300};
   ASSERT_TRUE(fixture::WriteFile(input.string(),
-                                 project_fixture::BuildProjectFile(project_fixture::SyntheticProject(1500))));
+                                 project_fixture::BuildProjectFile(project_fixture::SyntheticProject(sizes))));
   Initialise();
   SetOutputFormat(u"*.xml");
   ASSERT_EQ(Recover(input, out), MDW_OK);
   const std::string text = ReadBytes(out / "big.xml").value_or("");
   EXPECT_EQ(WellFormedFile((out / "big.xml").string()), "");
-  std::size_t tasks = 0;
-  for (std::size_t at = text.find("<Task>"); at != std::string::npos; at = text.find("<Task>", at + 1)) ++tasks;
-  EXPECT_EQ(tasks, 1500u);
+  auto count = [&text](const std::string& tag) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<Task>"), 1500u);
+  EXPECT_EQ(count("<Resource>"), 40u);
+  EXPECT_EQ(count("<Assignment>"), 600u);
+  EXPECT_EQ(count("<PredecessorLink>"), 300u);
+  EXPECT_EQ(count("<Calendar>"), 1u);  // the standard calendar
   EXPECT_NE(text.find("<Name>Task 1500</Name>"), std::string::npos);
   EXPECT_NE(text.find("<OutlineNumber>137.3</OutlineNumber>"), std::string::npos);  // task 1500
 }

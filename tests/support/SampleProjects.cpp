@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "parser/CalendarParser.h"
 #include "parser/PropsParser.h"
+#include "parser/RscStorageParser.h"
 #include "parser/TaskStorageParser.h"
 
 namespace project_fixture {
@@ -197,8 +199,8 @@ ProjectDescription SampleProject() {
   return PlanToProject(rows, DayNumber(2026, 3, 2), false);
 }
 
-ProjectDescription SyntheticProject(std::size_t taskCount) {
-  taskCount = std::min<std::size_t>(taskCount, 65535);
+ProjectDescription SyntheticProject(const SyntheticSizes& sizes) {
+  const std::size_t taskCount = std::min<std::size_t>(sizes.tasks, 65535);
   std::vector<PlanRow> rows;
   rows.reserve(taskCount);
   for (std::size_t i = 0; i < taskCount; ++i) {
@@ -211,7 +213,62 @@ ProjectDescription SyntheticProject(std::size_t taskCount) {
     rows.push_back(Leaf(u"Task " + suffix, 2, 1, 0, i % 5 == 1 ? u"Team A" : u"",
                         i % 7 == 3 ? "Check with the team before starting task " + number + "." : ""));
   }
-  return PlanToProject(rows, DayNumber(2026, 1, 5), true);
+  ProjectDescription project = PlanToProject(rows, DayNumber(2026, 1, 5), true);
+
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  BackendStorage calendars{u"TBkndCal"};
+  calendars.var = BuildVarData({{1, mpp::kCalendarNameType, Utf16z(u"Standard")}});
+  FixedItem standard(Record(mpp::BuiltInLayout14(mpp::RecordKind::Calendar),
+                            {Int(Field::CalendarUID, 1), Int(Field::BaseCalendarUID, kNone),
+                             Int(Field::CalendarResourceUID, kNone)}));
+  standard.metaBytes = {{8, 0x4F}};  // a base calendar
+  calendars.fixed = BuildFixedData(mpp::RecordKind::Calendar, {standard}, 64);
+  project.storages.push_back(std::move(calendars));
+
+  if (sizes.resources) {
+    const mpp::RecordLayout& layout = mpp::BuiltInLayout14(mpp::RecordKind::Resource);
+    std::vector<VarItem> var;
+    std::vector<FixedItem> fixed;
+    for (std::uint32_t uid = 1; uid <= sizes.resources; ++uid) {
+      const std::string number = std::to_string(uid);
+      var.push_back({uid, mpp::kRscNameType, Utf16z(u"Resource " + std::u16string(number.begin(), number.end()))});
+      fixed.emplace_back(Record(layout, {Int(Field::ResourceUID, uid), Int(Field::ResourceID, uid),
+                                         Int(Field::ResourceCalendarUID, 1),
+                                         Real(Field::StandardRate, 50.0 + uid % 7)}));
+    }
+    BackendStorage resources{u"TBkndRsc"};
+    resources.var = BuildVarData(var);
+    resources.fixed = BuildFixedData(mpp::RecordKind::Resource, fixed);
+    project.storages.push_back(std::move(resources));
+  }
+
+  // The subtasks (UIDs) with the day each starts on.
+  std::vector<std::uint32_t> leaves;
+  for (std::size_t i = 0; i < taskCount; ++i)
+    if (i % 11 != 0) leaves.push_back(static_cast<std::uint32_t>(i + 1));
+  if (sizes.assignments && sizes.resources && !leaves.empty()) {
+    const mpp::RecordLayout& layout = mpp::BuiltInLayout14(mpp::RecordKind::Assignment);
+    std::vector<FixedItem> items;
+    for (std::uint32_t uid = 1; uid <= sizes.assignments; ++uid) {
+      AssignmentValues values;
+      values.uid = uid;
+      values.task = leaves[(uid - 1) % leaves.size()];
+      values.resource = static_cast<std::uint32_t>((uid - 1) % sizes.resources + 1);
+      values.work = kWorkingDay;
+      items.emplace_back(AssignmentRecord(layout, values));
+    }
+    project.storages.push_back(AssignmentStorage(items));
+  }
+  if (sizes.links && leaves.size() > 1) {
+    const mpp::RecordLayout& layout = mpp::BuiltInLayout14(mpp::RecordKind::Link);
+    std::vector<FixedItem> items;
+    for (std::uint32_t uid = 1; uid <= sizes.links; ++uid) {
+      const std::size_t from = (uid - 1) % (leaves.size() - 1);
+      items.emplace_back(LinkRecord(layout, {.uid = uid, .predecessor = leaves[from], .successor = leaves[from + 1]}));
+    }
+    project.storages.push_back(LinkStorage(items));
+  }
+  return project;
 }
 
 }  // namespace project_fixture

@@ -22,9 +22,19 @@ ByteVector BuildProjectFile(const ProjectDescription& project);
 // seven tasks.
 ProjectDescription SampleProject();
 
-// taskCount tasks (at most 65,535): summary tasks of ten subtasks each, the
-// subtasks of a summary side by side and a day long, every seventh task
-// with a note, every fifth with an owner. Deterministic.
-ProjectDescription SyntheticProject(std::size_t taskCount);
+// A plan of any size (at most 65,535 tasks): summary tasks of ten subtasks
+// each, the subtasks of a summary side by side and a day long, every
+// seventh task with a note, every fifth with an owner; the standard
+// calendar; resources with a rate; assignments of a day's work each, the
+// subtasks taken in turn and the resources in turn; finish-to-start links
+// between neighbouring subtasks, in turn. Deterministic.
+struct SyntheticSizes {
+  std::size_t tasks = 0;
+  std::size_t resources = 0;
+  std::size_t assignments = 0;
+  std::size_t links = 0;
+};
+ProjectDescription SyntheticProject(const SyntheticSizes& sizes);
+inline ProjectDescription SyntheticProject(std::size_t taskCount) { return SyntheticProject({.tasks = taskCount}); }
 
 }  // namespace project_fixture
