@@ -87,14 +87,7 @@ void ReadStorage(const platform::CompoundFileReader& reader, platform::ElementId
                  const char* breakLine, Read read) {
   try {
     LoadedStream fixedData, fixedMeta;
-    if (!LoadStream(reader, storage, u"FixedData", fixedData)) {
-      LogMissingStream(u"FixedData");
-      return;
-    }
-    if (!LoadStream(reader, storage, u"FixedMeta", fixedMeta)) {
-      LogMissingStream(u"FixedMeta");
-      return;
-    }
+    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
     StreamProgress progress(storageName, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
     read(fixedMeta.View(), fixedData.View(), &progress);
   } catch (...) {

@@ -156,33 +156,21 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, CMppGen& gen) {
 CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
                                       StreamProgress* progress) {
   CalendarVarCounts counts;
-  const VarMeta meta(varMeta);
-  const std::size_t count = meta.Count();
-  for (std::size_t i = 0; i < count; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    auto value = VarValue(var2Data, item->position);
-    if (!value) {
-      ++counts.skipped;
-      continue;
-    }
-    SCalendar& calendar = CalendarOf(gen, item->owner);
-    switch (item->type & 0xFFFF) {
-      case kCalendarNameType:
-        calendar.Name = model::TextFromItem(*value);
-        ++counts.names;
-        break;
-      case kCalendarWeekType:
-        ++counts.weeks;
-        if (ReadWeekData(*value, calendar, gen) != 0) ++counts.malformed;
-        break;
-      default: break;
-    }
-  }
-  if (progress) progress->Finish();
+  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 SCalendar& calendar = CalendarOf(gen, item.owner);
+                 switch (item.type & 0xFFFF) {
+                   case kCalendarNameType:
+                     calendar.Name = model::TextFromItem(value);
+                     ++counts.names;
+                     break;
+                   case kCalendarWeekType:
+                     ++counts.weeks;
+                     if (ReadWeekData(value, calendar, gen) != 0) ++counts.malformed;
+                     break;
+                   default: break;
+                 }
+               });
   return counts;
 }
 
@@ -252,11 +240,7 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
   try {
     {
       LoadedStream var2Data, varMeta;
-      const bool haveData = LoadStream(reader, storage, u"Var2Data", var2Data);
-      if (!haveData) LogMissingStream(u"Var2Data");
-      const bool haveMeta = haveData && LoadStream(reader, storage, u"VarMeta", varMeta);
-      if (haveData && !haveMeta) LogMissingStream(u"VarMeta");
-      if (haveData && haveMeta) {
+      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const CalendarVarCounts c = ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",
@@ -265,11 +249,7 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
     }
     {
       LoadedStream fixedData, fixedMeta;
-      const bool haveData = LoadStream(reader, storage, u"FixedData", fixedData);
-      if (!haveData) LogMissingStream(u"FixedData");
-      const bool haveMeta = haveData && LoadStream(reader, storage, u"FixedMeta", fixedMeta);
-      if (haveData && !haveMeta) LogMissingStream(u"FixedMeta");
-      if (haveData && haveMeta) {
+      if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const CalendarFixedCounts c =
             ReadCalendarFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);

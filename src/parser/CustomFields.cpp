@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Date.h"
+#include "model/MppGen.h"
 #include "model/Validators.h"
 #include "platform/Text.h"
 #include "xml/XmlWriter.h"
@@ -188,6 +189,24 @@ std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std
       return platform::AnsiToUtf16(std::to_string(UnsignedOfLength(value)));
   }
   return std::nullopt;
+}
+
+CustomValueKeeper::CustomValueKeeper(CMppGen& gen, model::OwnerKind kind) : gen_(gen), kind_(kind) {
+  for (const model::SCustomFieldDef& def : gen.customFieldDefs) defined_.insert(def.FieldID);
+}
+
+bool CustomValueKeeper::Keep(std::uint32_t owner, std::uint32_t fieldId, platform::ByteView value) const {
+  const CustomFieldInfo* info = FindCustomField(fieldId);
+  const bool ownKind = info && info->resource == (kind_ == model::OwnerKind::Resource);
+  if (!defined_.count(fieldId) && !ownKind) return false;
+  model::SCustomFieldValue custom;
+  custom.OwnerUID = owner;
+  custom.FieldID = fieldId;
+  custom.Data.resize(value.size());
+  value.CopyTo(0, value.size(), custom.Data.data());
+  custom.Owner = kind_;
+  gen_.customFieldValues.push_back(std::move(custom));
+  return true;
 }
 
 }  // namespace mpp

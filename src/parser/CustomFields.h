@@ -7,8 +7,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
+#include "model/Records.h"
 #include "platform/ByteView.h"
+
+class CMppGen;
 
 namespace mpp {
 
@@ -52,5 +56,21 @@ bool GetCustomFieldName(std::uint32_t fieldId, std::u16string& name);
 //   duration             "PT<h>H<m>M0S" of tenths of a minute
 //   flag                 the value (u8, u16 or u32 by length) in decimal
 std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std::uint32_t fieldId);
+
+// Keeps the var-data values of custom fields of one kind of owner: those of
+// the fields the file defines and of every catalogue field of that kind
+// (most used fields have no alias).
+class CustomValueKeeper {
+ public:
+  CustomValueKeeper(CMppGen& gen, model::OwnerKind kind);
+  // Appends the value to the model's custom values and returns true when
+  // fieldId is such a field; false (nothing kept) otherwise.
+  bool Keep(std::uint32_t owner, std::uint32_t fieldId, platform::ByteView value) const;
+
+ private:
+  CMppGen& gen_;
+  model::OwnerKind kind_;
+  std::unordered_set<std::uint32_t> defined_;
+};
 
 }  // namespace mpp

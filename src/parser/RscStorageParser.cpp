@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -166,45 +165,22 @@ std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t re
 RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
                                  StreamProgress* progress) {
   RscVarCounts counts;
-  std::unordered_set<std::uint32_t> defined;
-  for (const model::SCustomFieldDef& def : gen.customFieldDefs) defined.insert(def.FieldID);
-
-  const VarMeta meta(varMeta);
-  const std::size_t count = meta.Count();
-  for (std::size_t i = 0; i < count; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    auto value = VarValue(var2Data, item->position);
-    if (!value) {
-      ++counts.skipped;
-      continue;
-    }
-    const auto type = static_cast<std::uint16_t>(item->type & 0xFFFF);
-    if (IsResourceField(type)) {
-      // The value with its length word, for the structured values.
-      auto block = var2Data.Sub(item->position, 4 + value->size());
-      TakeField(ResourceOf(gen, item->owner), type, *value, block.value_or(platform::ByteView()), gen, counts);
-      continue;
-    }
-    const CustomFieldInfo* info = FindCustomField(item->type);
-    if (defined.count(item->type) || (info && info->resource)) {
-      // Values alone make no resource: the value waits for its owner.
-      model::SCustomFieldValue custom;
-      custom.OwnerUID = item->owner;
-      custom.FieldID = item->type;
-      custom.Data.resize(value->size());
-      value->CopyTo(0, value->size(), custom.Data.data());
-      custom.Owner = model::OwnerKind::Resource;
-      gen.customFieldValues.push_back(std::move(custom));
-      ++counts.customValues;
-      continue;
-    }
-    ++counts.other;
-  }
-  if (progress) progress->Finish();
+  const CustomValueKeeper custom(gen, model::OwnerKind::Resource);
+  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
+                 if (IsResourceField(type)) {
+                   // The value with its length word, for the structured values.
+                   auto block = var2Data.Sub(item.position, 4 + value.size());
+                   TakeField(ResourceOf(gen, item.owner), type, value, block.value_or(platform::ByteView()), gen,
+                             counts);
+                 } else if (custom.Keep(item.owner, item.type, value)) {
+                   // Values alone make no resource: the value waits for its owner.
+                   ++counts.customValues;
+                 } else {
+                   ++counts.other;
+                 }
+               });
   return counts;
 }
 
@@ -288,11 +264,7 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
   try {
     {
       LoadedStream var2Data, varMeta;
-      const bool haveData = LoadStream(reader, storage, u"Var2Data", var2Data);
-      if (!haveData) LogMissingStream(u"Var2Data");
-      const bool haveMeta = haveData && LoadStream(reader, storage, u"VarMeta", varMeta);
-      if (haveData && !haveMeta) LogMissingStream(u"VarMeta");
-      if (haveData && haveMeta) {
+      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const RscVarCounts c = ReadResourceVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "
@@ -301,11 +273,7 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
       }
     }
     LoadedStream fixedData, fixedMeta, fixed2Meta;
-    const bool haveData = LoadStream(reader, storage, u"FixedData", fixedData);
-    if (!haveData) LogMissingStream(u"FixedData");
-    const bool haveMeta = haveData && LoadStream(reader, storage, u"FixedMeta", fixedMeta);
-    if (haveData && !haveMeta) LogMissingStream(u"FixedMeta");
-    if (!haveData || !haveMeta) return;
+    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
     const bool haveRows = LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
     if (!haveRows) LogMissingStream(u"Fixed2Meta");
     StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);

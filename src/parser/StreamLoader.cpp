@@ -34,6 +34,20 @@ void LogMissingStream(std::u16string_view name) {
   theLog.WriteValue("    Can not open stream:", platform::Utf16ToAnsi(name).c_str());
 }
 
+bool LoadStreamPair(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
+                    LoadedStream& meta) {
+  if (!LoadStream(reader, storage, dataName, data)) {
+    LogMissingStream(dataName);
+    return false;
+  }
+  if (!LoadStream(reader, storage, metaName, meta)) {
+    LogMissingStream(metaName);
+    return false;
+  }
+  return true;
+}
+
 void PollBreak() {
   if (CancelRequested()) throw kBreakException;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parser/StreamRecords.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 
@@ -38,6 +39,12 @@ struct LoadedStream {
 bool LoadStream(const platform::CompoundFileReader& reader, platform::ElementId storage,
                 std::u16string_view name, LoadedStream& out);
 void LogMissingStream(std::u16string_view name);
+// Loads a data stream and, when it is there, its meta stream (Var2Data and
+// VarMeta, FixedData and FixedMeta), logging the one missing. True when
+// both are loaded.
+bool LoadStreamPair(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
+                    LoadedStream& meta);
 
 // Throws kBreakException when the host has asked the run to stop.
 void PollBreak();
@@ -59,5 +66,30 @@ class StreamProgress {
   std::size_t metaSize_;
   std::size_t headerSize_;
 };
+
+// Walks the items of a VarMeta stream, polling the break and reporting
+// progress: take(item, value) gets each item whose value lies inside
+// Var2Data. Counts every item in items and those without a value in
+// skipped.
+template <typename Take>
+void WalkVarItems(platform::ByteView varMeta, platform::ByteView var2Data, StreamProgress* progress,
+                  std::size_t& items, std::size_t& skipped, Take take) {
+  const VarMeta meta(varMeta);
+  const std::size_t count = meta.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    PollBreak();
+    auto item = meta.Item(i);
+    if (!item) break;
+    ++items;
+    if (progress) progress->At(item->offset);
+    auto value = VarValue(var2Data, item->position);
+    if (!value) {
+      ++skipped;
+      continue;
+    }
+    take(*item, *value);
+  }
+  if (progress) progress->Finish();
+}
 
 }  // namespace mpp

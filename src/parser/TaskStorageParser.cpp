@@ -76,49 +76,23 @@ void Fill(SBkndTaskParams& task, const RecordView& record) {
 TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
                               StreamProgress* progress) {
   TaskVarCounts counts;
-  // Custom values are kept for the fields the file defines and for every
-  // task field of the catalogue (most used fields have no alias).
-  std::unordered_set<std::uint32_t> defined;
-  for (const model::SCustomFieldDef& def : gen.customFieldDefs) defined.insert(def.FieldID);
-
-  const VarMeta meta(varMeta);
-  const std::size_t count = meta.Count();
-  for (std::size_t i = 0; i < count; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    auto value = VarValue(var2Data, item->position);
-    if (!value) {
-      ++counts.skipped;
-      continue;
-    }
-    const auto type = static_cast<std::uint16_t>(item->type & 0xFFFF);
-    if (IsTaskText(type)) {
-      SBkndTaskParams& task = TaskOf(gen, item->owner);
-      if (type == kTaskNameType) task.Name = model::TextFromItem(*value);
-      else if (type == kTaskNotesType) task.Notes = model::NoteFromItem(*value);
-      else task.WBS = model::TextFromItem(*value);
-      ++counts.texts;
-      continue;
-    }
-    const CustomFieldInfo* info = FindCustomField(item->type);
-    if (defined.count(item->type) || (info && !info->resource)) {
-      // Values alone make no task: the value waits for its owner.
-      model::SCustomFieldValue custom;
-      custom.OwnerUID = item->owner;
-      custom.FieldID = item->type;
-      custom.Data.resize(value->size());
-      value->CopyTo(0, value->size(), custom.Data.data());
-      custom.Owner = model::OwnerKind::Task;
-      gen.customFieldValues.push_back(std::move(custom));
-      ++counts.customValues;
-      continue;
-    }
-    ++counts.other;
-  }
-  if (progress) progress->Finish();
+  const CustomValueKeeper custom(gen, model::OwnerKind::Task);
+  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
+                 if (IsTaskText(type)) {
+                   SBkndTaskParams& task = TaskOf(gen, item.owner);
+                   if (type == kTaskNameType) task.Name = model::TextFromItem(value);
+                   else if (type == kTaskNotesType) task.Notes = model::NoteFromItem(value);
+                   else task.WBS = model::TextFromItem(value);
+                   ++counts.texts;
+                 } else if (custom.Keep(item.owner, item.type, value)) {
+                   // Values alone make no task: the value waits for its owner.
+                   ++counts.customValues;
+                 } else {
+                   ++counts.other;
+                 }
+               });
   return counts;
 }
 
@@ -258,11 +232,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
   try {
     {
       LoadedStream var2Data, varMeta;
-      const bool haveData = LoadStream(reader, storage, u"Var2Data", var2Data);
-      if (!haveData) LogMissingStream(u"Var2Data");
-      const bool haveMeta = haveData && LoadStream(reader, storage, u"VarMeta", varMeta);
-      if (haveData && !haveMeta) LogMissingStream(u"VarMeta");
-      if (haveData && haveMeta) {
+      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
@@ -271,11 +241,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
     }
     {
       LoadedStream fixedData, fixedMeta;
-      const bool haveData = LoadStream(reader, storage, u"FixedData", fixedData);
-      if (!haveData) LogMissingStream(u"FixedData");
-      const bool haveMeta = haveData && LoadStream(reader, storage, u"FixedMeta", fixedMeta);
-      if (haveData && !haveMeta) LogMissingStream(u"FixedMeta");
-      if (haveData && haveMeta) {
+      if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
         theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
