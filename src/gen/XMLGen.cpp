@@ -212,17 +212,9 @@ std::int32_t CXMLGen::GenerateMainXML() {
 }
 
 std::u16string CXMLGen::EscapeName(std::u16string_view name) {
-  std::u16string escaped;
-  escaped.reserve(name.size());
-  for (char16_t c : name) {
-    switch (c) {
-      case u'&': escaped += u"&amp;"; break;
-      case u'<': escaped += u"&lt;"; break;
-      case u'>': escaped += u"&gt;"; break;
-      case u',': escaped += u';'; break;
-      default: escaped += c; break;
-    }
-  }
+  // Task names also have their commas turned into semicolons.
+  std::u16string escaped = EscapeMarkup(name);
+  std::replace(escaped.begin(), escaped.end(), u',', u';');
   return escaped;
 }
 
