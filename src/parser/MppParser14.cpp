@@ -10,6 +10,7 @@
 #include "gen/XMLGen.h"
 #include "parser/AssnStorageParser.h"
 #include "parser/CalendarParser.h"
+#include "parser/KnownLayouts.h"
 #include "parser/PropsParser.h"
 #include "parser/RscStorageParser.h"
 #include "parser/StreamLoader.h"
@@ -85,17 +86,35 @@ void CMppParser_14::FillReport(MwUtils::MwReport& report, std::u16string_view) {
 }
 
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
+  mpp::FieldMaps maps;
   mpp::LoadedStream props;
   if (mpp::LoadStream(*reader_, dataStorage, u"Props", props))
-    layouts_ = mpp::FileLayouts::From(mpp::ReadFieldMaps(props.View()));
+    maps = mpp::ReadFieldMaps(props.View());
   else
     mpp::LogMissingStream(u"Props");
+  const mpp::LayoutHints hints{14, mpp::ApplicationVersion(*reader_)};
   for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
-    const mpp::RecordLayout& layout = layouts_.layouts[k];
-    theLog.WriteFormat("    Record layout of %s: %s, %u bytes, %zu fields",
+    const auto kind = static_cast<mpp::RecordKind>(k);
+    // The records themselves judge the map and the known layouts.
+    std::vector<std::uint8_t> meta, data;
+    if (auto storage = reader_->OpenStorage(dataStorage, mpp::StorageName(kind))) {
+      auto metaStream = reader_->OpenStream(*storage, u"FixedMeta");
+      auto dataStream = reader_->OpenStream(*storage, u"FixedData");
+      if (!metaStream || !dataStream || !reader_->ReadStream(*metaStream, meta) ||
+          !reader_->ReadStream(*dataStream, data)) {
+        meta.clear();
+        data.clear();
+      }
+    }
+    std::string why;
+    const mpp::RecordLayout& layout = layouts_.layouts[k] = mpp::ChooseRecordLayout(
+        kind, mpp::LayoutFromMap(kind, maps), hints, platform::ByteView(meta.data(), meta.size()),
+        platform::ByteView(data.data(), data.size()), &why);
+    const std::string name = mpp::KnownLayoutName(layout).value_or("its own");
+    theLog.WriteFormat("    Record layout of %s: %s %s, %u bytes, %zu fields; %s",
                        Ansi(mpp::StorageName(layout.kind)).c_str(),
-                       layout.source == mpp::RecordLayout::Source::FileMap ? "file map" : "built-in",
-                       layout.recordSize, layout.fields.size());
+                       layout.source == mpp::RecordLayout::Source::FileMap ? "file map," : "known layout",
+                       name.c_str(), layout.recordSize, layout.fields.size(), why.c_str());
   }
 }
 

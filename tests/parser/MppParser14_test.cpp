@@ -187,7 +187,10 @@ TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
   EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
   EXPECT_EQ(links.Find(mpp::Field::LinkUID)->offset, 16u);
   EXPECT_EQ(parser.Layouts().Of(mpp::RecordKind::Task).source, mpp::RecordLayout::Source::BuiltIn);
-  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndCons: file map, 20 bytes, 5 fields"));
+  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndCons: file map, its own, 20 bytes, 5 fields; the file's map, "
+                             "no records to judge by"));
+  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndTask: known layout T206, 206 bytes, 29 fields; no map and no "
+                             "records to judge by: expected layout T206"));
 }
 
 TEST_F(ParserTest, ResultsOfTheGenerator) {
