@@ -176,17 +176,36 @@ int CRoot::RootLikeness(std::uint64_t offset) const {
   return score;
 }
 
+bool CRoot::DirectoryEntriesAfter(std::uint64_t offset) const {
+  int good = 0;
+  for (std::uint32_t i = 1; i < kDirEntriesPerSector; ++i)
+    good += DefineBalls(EntryAt(offset + i * kDirEntrySize)) >= kEntryMinBalls;
+  return good >= 2;
+}
+
 // --- the directory ------------------------------------------------------------
 
 std::uint32_t CRoot::FindRoot() {
   theLog.WriteLine("Start CRoot::FindRoot()");
   const std::uint32_t rootsStart = theHeader.rootsStart;
   std::uint64_t pos = (std::uint64_t{rootsStart} + 1) * kSectorSize;
-  int best = std::int64_t{rootsStart} <= theBounds.maxSector ? RootLikeness(pos) : 0;
+  const bool headerInRange = std::int64_t{rootsStart} <= theBounds.maxSector;
+  int best = headerInRange ? RootLikeness(pos) : 0;
+  // A root entry whose name and type were garbled scores low, but when the
+  // rest of the header's first directory sector holds directory entries,
+  // that sector is the directory: only a candidate that is plainly a root
+  // entry elsewhere may replace it, not any sector that scores a little
+  // better by chance.
+  const bool headerHoldsEntries = headerInRange && best < kRootSearchThreshold && DirectoryEntriesAfter(pos);
+  if (headerHoldsEntries) {
+    theLog.WriteLine("The header's first directory sector holds directory entries: its first entry is the root");
+    best = std::max(best, 1);
+  }
   if (best < kRootSearchThreshold) {
     for (std::uint64_t offset = 0; static_cast<std::int64_t>(offset) < imageSize_ - kSectorSize;
          offset += kSectorSize) {
       const int score = RootLikeness(offset);
+      if (headerHoldsEntries && score < kRootSearchThreshold) continue;
       if (score > best) {
         best = score;
         pos = offset;

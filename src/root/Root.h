@@ -45,6 +45,9 @@ class CRoot {
   // (26 or more: an entry), and like the Root Entry (at most 100).
   int DefineBalls(const DirItem::Entry& entry) const;
   int RootLikeness(std::uint64_t offset) const;
+  // Whether at least two of the other entries of the directory sector at
+  // offset (that of its first entry) look like directory entries.
+  bool DirectoryEntriesAfter(std::uint64_t offset) const;
   static void CorrectName(DirItem& item);
 
  private:

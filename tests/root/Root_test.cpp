@@ -84,6 +84,21 @@ TEST(Root, RootEntryFoundByItsLooksWhenTheHeaderIsWrong) {
   EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
 }
 
+// The header is right but the root entry's name and type are garbled: the
+// header's directory sector, full of entries, is kept rather than some
+// data sector that scores a little better.
+TEST(Root, GarbledRootEntryInTheHeadersDirectorySectorIsKept) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  image.ScrambleEntryName(0, 7);
+  image.SetEntryType(0, 0x5A);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("The header's first directory sector holds directory entries: its first entry is the root"));
+  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+}
+
 TEST(Root, BrokenDirectoryChainIsRebuiltFromAScan) {
   fixture::ScratchDir scratch;
   fixture::Image image = fixture::Image::Of(Project());
