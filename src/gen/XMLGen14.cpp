@@ -11,7 +11,6 @@ namespace {
 
 using gen::ElementRun;
 
-constexpr const char* kCancelledLine = "User Exception in FileRecover. The process was canceled by user";
 // Raised when a break is noticed where no result can carry it.
 constexpr int kBreakException = 1;
 
