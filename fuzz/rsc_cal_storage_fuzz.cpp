@@ -30,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CMppGen gen;
   if (input.u8_at(0).value_or(0) & 1) {
     const auto var = mpp::ReadResourceVarData(parts[0], parts[1], gen);
-    mpp::ReadResourceFixedData(parts[2], parts[3], parts[4], mpp::BuiltInLayout14(mpp::RecordKind::Resource), gen);
-    if (gen.Resources().size() > var.items) std::abort();
+    const auto fixed = mpp::ReadResourceFixedData(parts[2], parts[3], parts[4],
+                                                  mpp::BuiltInLayout14(mpp::RecordKind::Resource), gen);
+    if (gen.Resources().size() > var.items + fixed.items) std::abort();
     for (const auto& rate : gen.rates)
       if (rate.RateTable > 4 || rate.StandardRateFormat > 8 || rate.OvertimeRateFormat > 8) std::abort();
     return 0;
