@@ -21,6 +21,15 @@
 
 class CXMLGen;
 
+// What sets the file versions apart in the driver: the storages read and
+// the wording of a few log lines. The storage readers are shared.
+struct FileFormat {
+  int version = 14;
+  std::u16string_view dataStorage = u"   114";
+  std::u16string_view viewStorage;  // read in kVisitViews mode when not empty
+  const char* storageClosed = "Storage closed: ";
+};
+
 class CMppParser_14 : public ProjectParser {
  public:
   // Mode of MainStorageParser.
@@ -48,6 +57,9 @@ class CMppParser_14 : public ProjectParser {
   const mpp::FileLayouts& Layouts() const { return layouts_; }
 
  protected:
+  CMppParser_14(FileFormat format, std::u16string repairedPath, std::unique_ptr<CXMLGen> generator);
+  const FileFormat& Format() const { return format_; }
+
   // The storage readers, run in this order by MainStorageParser.
   virtual void ParseAssignments(platform::ElementId storage);
   virtual void ParseCalendars(platform::ElementId storage);
@@ -63,9 +75,12 @@ class CMppParser_14 : public ProjectParser {
 
  private:
   int Cancelled();
+  // Versions 9 and 12: the end of Parse once both storages are read.
+  int FinishOlder(StatusFunction status);
   void ReadLayouts(platform::ElementId dataStorage);
   void RunStep(std::size_t step, platform::ElementId storage);
 
+  FileFormat format_;
   std::u16string path_;
   std::unique_ptr<CMppGen> gen_;
   CXMLGen* xml_ = nullptr;  // gen_ itself, when it writes XML
