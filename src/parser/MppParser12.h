@@ -10,12 +10,7 @@
 
 class CMppParser_12 : public CMppParser_14 {
  public:
-  static FileFormat Format12() {
-    return FileFormat{12, u"   112", u"   212", "Storage closed: "};
-  }
-
-  explicit CMppParser_12(std::u16string repairedPath)
-      : CMppParser_14(Format12(), std::move(repairedPath), nullptr) {}
-  CMppParser_12(std::u16string repairedPath, std::unique_ptr<CXMLGen> generator)
-      : CMppParser_14(Format12(), std::move(repairedPath), std::move(generator)) {}
+  explicit CMppParser_12(std::u16string repairedPath);
+  CMppParser_12(std::u16string repairedPath, std::unique_ptr<CXMLGen> generator);
+  ~CMppParser_12() override;
 };
