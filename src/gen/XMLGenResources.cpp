@@ -82,7 +82,8 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
       if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
     };
     run.Open("Resource");
-    run.Raw("UID", resource.ID);
+    // Assignments name their resource by UID, which need not be its ID.
+    run.Raw("UID", resource.UID);
     run.Raw("ID", resource.ID);
     run.Do([&] { return WriteName("Name", EscapeMarkup(resource.Name)); });
     if (HasNotes(resource)) run.Do([&] { return w.WriteNotesXML("Notes", NotesView(*resource.Notes)); });

@@ -96,10 +96,11 @@ void CMppParser_14::FillReport(MwUtils::MwReport& report, std::u16string_view) {
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
   mpp::LoadedStream props;
   if (mpp::LoadStream(*reader_, dataStorage, u"Props", props)) {
-    const mpp::FieldMaps maps = mpp::ReadFieldMaps(props.View());
-    layouts_ = mpp::LayoutsForVersion(format_.version, &maps);
+    maps_ = mpp::ReadFieldMaps(props.View());
+    layouts_ = mpp::LayoutsForVersion(format_.version, &*maps_);
   } else {
     mpp::LogMissingStream(u"Props");
+    maps_.reset();
     layouts_ = mpp::LayoutsForVersion(format_.version, nullptr);
   }
   for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
@@ -241,11 +242,12 @@ void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
     case 2: ParseLinks(storage); break;
     case 3: break;  // outline codes: opened and closed only
     case 4:
-      mpp::PropsParser(*reader_, storage, *gen_);
+      // Versions 9 and 12 keep no custom field definitions.
+      if (format_.version == 14) mpp::PropsParser(*reader_, storage, *gen_);
       ParseResources(storage);
       break;
     case 5:
-      mpp::PropsParser(*reader_, storage, *gen_);
+      if (format_.version == 14) mpp::PropsParser(*reader_, storage, *gen_);
       ParseTasks(storage);
       break;
     default: break;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,8 @@ class CMppParser_14 : public ProjectParser {
  protected:
   CMppParser_14(FileFormat format, std::u16string repairedPath, std::unique_ptr<CXMLGen> generator);
   const FileFormat& Format() const { return format_; }
+  // The field maps of the data storage's Props; null when it had none.
+  const mpp::FieldMaps* Maps() const { return maps_ ? &*maps_ : nullptr; }
 
   // The storage readers, run in this order by MainStorageParser.
   virtual void ParseAssignments(platform::ElementId storage);
@@ -86,4 +89,5 @@ class CMppParser_14 : public ProjectParser {
   CXMLGen* xml_ = nullptr;  // gen_ itself, when it writes XML
   std::unique_ptr<platform::CompoundFileReader> reader_;
   mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
+  std::optional<mpp::FieldMaps> maps_;
 };

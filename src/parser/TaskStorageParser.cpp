@@ -12,6 +12,7 @@
 #include "model/Validators.h"
 #include "parser/CustomFields.h"
 #include "parser/StreamRecords.h"
+#include "parser/VarItems.h"
 
 namespace mpp {
 
@@ -228,11 +229,11 @@ void OutlineNumberParser(CMppGen& gen) {
 }
 
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, CMppGen& gen) {
+                       const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",

@@ -26,6 +26,8 @@
 
 namespace mpp {
 
+struct VarItemFormat;
+
 // Low 16 bits of the VarMeta type of the task texts.
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
@@ -68,6 +70,7 @@ void OutlineNumberParser(CMppGen& gen);
 // of streams leaves its pass out (logged); the other pass and the outline
 // pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, CMppGen& gen);
+                       const RecordLayout& layout, CMppGen& gen,
+               const VarItemFormat* varFormat = nullptr);
 
 }  // namespace mpp

@@ -17,6 +17,7 @@
 #include "LibrarySettings.h"
 #include "Logger.h"
 #include "parser/MppParser12.h"
+#include "parser/MppParser9.h"
 #include "support/CorpusReference.h"
 
 namespace {
@@ -27,6 +28,7 @@ using namespace corpus_reference;
 std::unique_ptr<CMppParser_14> ParserFor(const std::string& format, const fs::path& file) {
   const std::u16string path = platform::Utf8ToUtf16(file.string());
   if (format == "MPP12") return std::make_unique<CMppParser_12>(path);
+  if (format == "MPP9") return std::make_unique<CMppParser>(path);
   return nullptr;
 }
 
