@@ -112,7 +112,11 @@ FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::Byte
 FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
   return WalkRecords(fixedMeta, fixedData, layout, progress,
-                     [&](const RecordView& record) { gen.links.push_back(LinkFrom(record)); });
+                     [&](const RecordView& record) {
+                       // A task cannot follow itself: such a link is damage.
+                       model::SBkndConsParams link = LinkFrom(record);
+                       if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
+                     });
 }
 
 void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,

@@ -216,7 +216,9 @@ int CMppParser_14::FinishOlder(StatusFunction status) {
 }
 
 void CMppParser_14::ParseTasks(ElementId storage) {
-  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_);
+  // Versions 9 and 12 replace values out of range by the defaults.
+  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_, nullptr,
+                         format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9);
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {

@@ -22,7 +22,8 @@ CMppParser::~CMppParser() = default;
 
 void CMppParser::ParseTasks(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
-  mpp::TaskStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format);
+  mpp::TaskStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format,
+                         mpp::kTaskValueRules9);
 }
 
 void CMppParser::ParseResources(platform::ElementId storage) {

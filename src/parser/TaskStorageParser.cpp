@@ -35,7 +35,10 @@ SBkndTaskParams& TaskOf(CMppGen& gen, std::uint32_t uid, bool* created = nullptr
   return gen.AppendTask(std::move(task));
 }
 
-void Fill(SBkndTaskParams& task, const RecordView& record) {
+void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules& rules) {
+  auto inRange = [](std::uint32_t value, std::uint32_t most, std::uint32_t otherwise) {
+    return value <= most ? value : otherwise;
+  };
   using F = Field;
   auto date = [&](F field, model::PackedDate& out) {
     if (auto value = record.Unsigned(field)) out = *value;
@@ -54,8 +57,8 @@ void Fill(SBkndTaskParams& task, const RecordView& record) {
   date(F::ActualStart, task.ActualStart);
   date(F::ActualFinish, task.ActualFinish);
   date(F::ConstraintDate, task.ConstraintDate);
-  task.Priority = model::ClampPriority(record.UnsignedOr(F::Priority, task.Priority));
-  task.PercentComplete = model::ClampPercent(record.UnsignedOr(F::PercentComplete, 0));
+  task.Priority = inRange(record.UnsignedOr(F::Priority, task.Priority), 1000, rules.priorityOutOfRange);
+  task.PercentComplete = inRange(record.UnsignedOr(F::PercentComplete, 0), 100, rules.percentOutOfRange);
   task.PercentWorkComplete = model::ClampPercent(record.UnsignedOr(F::PercentWorkComplete, 0));
   task.Type = model::ValidTaskType(record.UnsignedOr(F::TaskType, 0));
   date(F::CreateDate, task.CreateDate);
@@ -98,7 +101,8 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
 }
 
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                  const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
+                                  const RecordLayout& layout, CMppGen& gen, StreamProgress* progress,
+                                  const TaskValueRules& rules) {
   TaskFixedCounts counts;
   const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Task));
   const std::size_t valid = meta.ValidCount();
@@ -157,7 +161,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
       ++counts.duplicates;
       continue;
     }
-    Fill(task, *record);
+    Fill(task, *record, rules);
     ++counts.records;
     gen.NoteTaskDates(task);
   }
@@ -229,7 +233,8 @@ void OutlineNumberParser(CMppGen& gen) {
 }
 
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat) {
+                       const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat,
+                       const TaskValueRules& rules) {
   try {
     {
       LoadedStream var2Data, varMeta;
@@ -244,7 +249,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
       LoadedStream fixedData, fixedMeta;
       if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
-        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
+        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules);
         theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
                            "%zu duplicates, %zu tasks without var data",
                            c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);

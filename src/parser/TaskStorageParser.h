@@ -37,6 +37,16 @@ inline constexpr std::size_t kBlankSlotUid = 0;
 // Children deeper than this below a top-level task get no outline number.
 inline constexpr std::size_t kMaxOutlineDepth = 255;
 
+// What a value out of its range is replaced by. Version 14 gives 0;
+// versions 9 and 12 give the application's defaults, a priority of 500 and
+// a percent complete of 50.
+struct TaskValueRules {
+  std::uint32_t priorityOutOfRange = 0;
+  std::uint32_t percentOutOfRange = 0;
+};
+inline constexpr TaskValueRules kTaskValueRules14{};
+inline constexpr TaskValueRules kTaskValueRules9{500, 50};
+
 struct TaskVarCounts {
   std::size_t items = 0;
   std::size_t skipped = 0;  // value outside Var2Data or empty
@@ -62,7 +72,8 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
 // Throws kBreakException on a break.
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, CMppGen& gen,
-                                  StreamProgress* progress = nullptr);
+                                  StreamProgress* progress = nullptr,
+                                  const TaskValueRules& rules = kTaskValueRules14);
 // The outline pass. Throws kBreakException on a break.
 void OutlineNumberParser(CMppGen& gen);
 
@@ -71,6 +82,7 @@ void OutlineNumberParser(CMppGen& gen);
 // pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, CMppGen& gen,
-               const VarItemFormat* varFormat = nullptr);
+               const VarItemFormat* varFormat = nullptr,
+                       const TaskValueRules& rules = kTaskValueRules14);
 
 }  // namespace mpp
