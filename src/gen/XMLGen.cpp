@@ -340,15 +340,15 @@ std::int32_t CXMLGen::WritePlaceholder(std::uint32_t uid, std::uint32_t id, cons
 std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ++tasksWritten;
   xml::XmlWriter& w = *writer_;
-  const std::uint16_t startDay = model::DayOf(task.Start);
-  const std::uint16_t finishDay = model::DayOf(task.Finish);
+  // Start and finish keep their time of day: a bare date is no date-time
+  // and puts every task at midnight.
   ElementRun run(w);
   run.Open("Task");
   run.Raw("UID", task.UID);
   run.Raw("ID", task.ID);
   run.Do([&] { return WriteName("Name", EscapeName(task.Name)); });
-  run.Do([&] { return w.WriteDateXML("CreateDate", startDay); });
-  run.Do([&] { return w.WriteDateXML("Start", startDay); });
+  run.Do([&] { return w.WriteDateTime12XML("CreateDate", task.Start); });
+  run.Do([&] { return w.WriteDateTime12XML("Start", task.Start); });
   run.Raw("CalendarUID", "-1");
   run.Raw("IsNull", "0");
   run.Raw("Type", task.Type);
@@ -356,7 +356,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   run.Raw("Manual", "1");
   run.Do([&] { return w.WriteDurationXML("Duration", task.Duration); });
   run.Raw("DurationFormat", task.DurationFormat == 12 ? 7u : task.DurationFormat);
-  run.Do([&] { return w.WriteDateXML("Finish", finishDay); });
+  run.Do([&] { return w.WriteDateTime12XML("Finish", task.Finish); });
   run.Raw("FixedCost", "0");
   run.Raw("FixedCostAccrual", "3");
   run.Raw("ConstraintType", "0");
