@@ -381,8 +381,12 @@ std::int32_t CXMLGen::GeneratePredecessorLink(std::uint32_t taskUid, std::uint32
     if (!linkTargets_.contains(link.PredecessorUID)) continue;
     if (w.Write_hXML("PredecessorLink", nullptr, nullptr) == kCancelled ||
         w.WriteRawXML("PredecessorUID", std::to_string(link.PredecessorUID).c_str()) == kCancelled ||
-        w.WriteRawXML("Type", "1") == kCancelled || w.WriteRawXML("LinkLag", "0") == kCancelled ||
-        w.WriteRawXML("LagFormat", "7") == kCancelled || w.Write_hXML(nullptr, nullptr, "PredecessorLink") == kCancelled)
+        // The link's own type and lag: writing every link as finish-to-
+        // start without lag would move the successors.
+        w.WriteRawXML("Type", std::to_string(link.Type).c_str()) == kCancelled ||
+        w.WriteRawXML("LinkLag", std::to_string(link.LinkLag).c_str()) == kCancelled ||
+        w.WriteRawXML("LagFormat", std::to_string(link.LagFormat).c_str()) == kCancelled ||
+        w.Write_hXML(nullptr, nullptr, "PredecessorLink") == kCancelled)
       return kCancelled;
     ++linksWritten;
   }

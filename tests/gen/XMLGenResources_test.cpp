@@ -179,7 +179,7 @@ TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
 TEST_F(ResourceXmlTest, TheBaseGeneratorsResources) {
   MemoryGen<CXMLGen> memory;
   SBkndRscParams material = Resource(1, u"Steel, cut");
-  material.Type = 8;
+  material.Type = 1;  // material
   material.StandardRate = 12.75;
   material.OvertimeRate = -3.5;
   material.CostPerUse = 12.75;
