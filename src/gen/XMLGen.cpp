@@ -359,7 +359,10 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   run.Do([&] { return w.WriteDateTime12XML("Finish", task.Finish); });
   run.Raw("FixedCost", "0");
   run.Raw("FixedCostAccrual", "3");
-  run.Raw("ConstraintType", "0");
+  // A constraint the task has holds it in place; "as soon as possible"
+  // instead would move it.
+  run.Raw("ConstraintType", task.ConstraintType);
+  if (task.ConstraintType != 0) run.Do([&] { return w.WriteDateTime12XML("ConstraintDate", task.ConstraintDate); });
   run.Raw("Priority", task.Priority);
   run.Raw("OutlineNumber", task.ParentUID);
   run.Raw("OutlineLevel", task.OutlineLevel);

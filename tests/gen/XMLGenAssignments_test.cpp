@@ -288,7 +288,10 @@ TEST_F(AssignmentsTest, CancelledAmongTheAssignments) {
 TEST_F(AssignmentsTest, Version9MatchesResourcesByUid) {
   MemoryGen<CXMLGen> memory;
   CXMLGen& gen = *memory.gen;
-  gen.AppendTask(Task(4, 4800, At(kMonday, 5100)));
+  SBkndTaskParams constrained = Task(4, 4800, At(kMonday, 5100));
+  constrained.ConstraintType = 4;  // start no earlier than
+  constrained.ConstraintDate = At(kMonday, 5100);
+  gen.AppendTask(constrained);
   model::SBkndRscParams first = Resource(2), second = Resource(3);
   first.ID = 1;
   second.ID = 2;
@@ -301,8 +304,11 @@ TEST_F(AssignmentsTest, Version9MatchesResourcesByUid) {
   EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "3");
   EXPECT_EQ(Count(xml, "//" + E("Resource") + "[" + E("UID") + "=3]"), "1");
   EXPECT_EQ(Count(xml, "//" + E("Resource") + "[" + E("UID") + "=3][" + E("ID") + "=2]"), "1");
-  // The task's start keeps its time of day.
+  // The task's start keeps its time of day, and its constraint stays.
   EXPECT_EQ(Count(xml, "//" + E("Task") + "[" + E("Start") + "='2008-08-18T08:30:00']"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Task") + "[" + E("ConstraintType") + "=4][" + E("ConstraintDate") +
+                           "='2008-08-18T08:30:00']"),
+            "1");
 }
 
 TEST_F(AssignmentsTest, Version9WritesCompletedWorkPerTask) {
