@@ -132,6 +132,12 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
         // that has no data yet.
         if (item->position < layout.minPosition || !fixedData.Has(item->position, kBlankSlotSize)) continue;
         const std::uint32_t uid = fixedData.u32_at(item->position + kBlankSlotUid).value_or(0);
+        // A slot numbered 0xFFFFnnnn is a free slot whatever its place:
+        // version 9 files keep more free slots than three before the rows.
+        if ((uid & kFreeSlotMask) == kFreeSlotMask) {
+          ++counts.freeSlots;
+          continue;
+        }
         bool created = false;
         SBkndTaskParams& task = TaskOf(gen, uid, &created);
         if (created) {

@@ -34,6 +34,9 @@ inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
 // A blank row's slot starts with the UID of its task (u32).
 inline constexpr std::size_t kBlankSlotUid = 0;
+// Free slots start with their number in the low and 0xFFFF in the high
+// half.
+inline constexpr std::uint32_t kFreeSlotMask = 0xFFFF0000;
 // Children deeper than this below a top-level task get no outline number.
 inline constexpr std::size_t kMaxOutlineDepth = 255;
 
@@ -59,6 +62,7 @@ struct TaskFixedCounts {
   std::size_t items = 0;  // the valid items walked
   std::size_t records = 0;  // live records read into a task
   std::size_t blankRows = 0;
+  std::size_t freeSlots = 0;  // blank items beyond the free-slot area that are free slots
   std::size_t deleted = 0;
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
   std::size_t duplicates = 0;  // a second record for a UID already filled

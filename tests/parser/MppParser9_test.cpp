@@ -54,9 +54,12 @@ ProjectDescription Project9(bool withMap) {
   std::vector<VarItem> taskItems = {{1, taskName, Utf16z(u"Design")}, {2, taskName, Utf16z(u"Build")}};
   if (withMap) taskItems.push_back({2, 0x0E, Utf16z(u"north wing")});
   task.var = BuildVarData9(taskItems);
+  // A file with a fourth free slot, numbered as free slots are: it makes
+  // no task.
   task.fixed = BuildFixedData(
       RecordKind::Task,
-      {{Record(tasks, {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::OutlineLevel, 1),
+      {{Bytes(8).U16(0, 3).U16(2, 0xFFFF), 4},
+       {Record(tasks, {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::OutlineLevel, 1),
                        Int(Field::Start, kStart), Int(Field::Priority, 1200),
                        Int(Field::PercentComplete, 120)})},
        {Record(tasks, {Int(Field::TaskUID, 2), Int(Field::TaskID, 2), Int(Field::OutlineLevel, 1)})}},
