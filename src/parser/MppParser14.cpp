@@ -16,7 +16,9 @@
 #include "parser/RscStorageParser.h"
 #include "parser/StreamLoader.h"
 #include "parser/TaskStorageParser.h"
+#include "parser/VarItems.h"
 #include "parser/VersionLayouts.h"
+#include "parser/ViewStorageParser.h"
 #include "platform/Text.h"
 
 namespace {
@@ -261,14 +263,21 @@ int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
     if (mode == kVisitViews) {
       const std::span<const std::u16string_view> views =
           format_.version == 14 ? std::span<const std::u16string_view>(kViewStorages) : kOlderViewStorages;
+      std::optional<mpp::VarItemFormat> narrow;
+      if (format_.version == 9) narrow = mpp::ViewItemFormat9();
       for (std::u16string_view name : views) {
         if (CancelRequested()) return Cancelled();
         const std::string ansi = Ansi(name);
         theLog.WriteValue("  Opening storage:", ansi.c_str());
-        if (!reader_->OpenStorage(storage, name)) {
+        auto view = reader_->OpenStorage(storage, name);
+        if (!view) {
           theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
           continue;
         }
+        // Versions 9 and 12 read the edit list and the views.
+        const mpp::VarItemFormat* items = narrow ? &*narrow : nullptr;
+        if (format_.version != 14 && name == u"CEdl") mpp::EdlParser(*reader_, *view, *gen_, items);
+        if (format_.version != 14 && name == u"CV_iew") mpp::ViewParser(*reader_, *view, *gen_, items);
         theLog.WriteValue("  Storage closed: ", ansi.c_str());
       }
       if (format_.version != 14) theLog.WriteLine("    Function MainStorageParser() close.");

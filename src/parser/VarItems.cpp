@@ -58,6 +58,12 @@ VarItemFormat VarItemFormat9(RecordKind kind, const FieldMaps* maps) {
   return format;
 }
 
+VarItemFormat ViewItemFormat9() {
+  VarItemFormat format;
+  format.fieldIds.emplace(1, 1);
+  return format;
+}
+
 std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemFormat& format) {
   std::vector<std::uint8_t> out;
   if (stream.size() < kVarMetaHeader || format.itemSize == 0) return out;

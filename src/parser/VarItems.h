@@ -43,6 +43,10 @@ struct VarItemFormat {
 // applications up to 2003.
 VarItemFormat VarItemFormat9(RecordKind kind, const FieldMaps* maps);
 
+// The version 9 format of the view storages' items, whose only code read
+// is 1.
+VarItemFormat ViewItemFormat9();
+
 // The items of stream (header kept) in the 12-byte form: owner, position,
 // field id. Items that do not lie whole in the stream are dropped, as the
 // version 14 walk drops them.

@@ -12,6 +12,7 @@
 #include "parser/MppParser12.h"
 #include "parser/TaskStorageParser.h"
 #include "parser/VersionLayouts.h"
+#include "parser/ViewStorageParser.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -173,6 +174,43 @@ TEST_F(Parser12Storages, MissingStoragesAreLookedForInTheRoot) {
   const auto log = Log();
   EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   112]"));
   EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   212]"));
+}
+
+// The view storage's edit list and view timescales are kept: a view
+// value of type 0x2066 has its timescale bytes two further on, a second
+// value of a UID replaces the first, and a short value is passed over.
+TEST_F(Parser12Storages, ViewStoragesKeepTheEditListAndTimescales) {
+  auto viewValue = [](std::uint32_t type, std::uint8_t major) {
+    Bytes value(720);
+    value.U32(0, type);
+    const std::size_t d = type == mpp::kShiftedViewType ? 2 : 0;
+    value.U8(694 + d, major).U8(704 + d, 3).U8(702 + d, 9);
+    return ByteVector(value);
+  };
+  const VarStreams views = BuildVarData({{5, 1, viewValue(0x2066, 1)},
+                                         {5, 1, viewValue(0x10, 2)},
+                                         {6, 1, ByteVector(40, 1)},
+                                         {0, 1, viewValue(0x10, 4)}});
+  const VarStreams edits = BuildVarData({{8, 1, Bytesz("entry")}, {9, 2, Bytesz("other")}});
+  ProjectDescription project = Project12(PropsState::Absent);
+  project.views = {fixture::Storage(u"CV_iew", {fixture::Stream(u"VarMeta", views.meta),
+                                                fixture::Stream(u"Var2Data", views.data)}),
+                   fixture::Storage(u"CEdl", {fixture::Stream(u"VarMeta", edits.meta),
+                                              fixture::Stream(u"Var2Data", edits.data)})};
+  CMppParser_12 parser(Write(project));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  const CMppGen& model = parser.Model();
+  ASSERT_EQ(model.viewTimescales.size(), 1u);
+  EXPECT_EQ(model.viewTimescales[0].UID, 5u);
+  EXPECT_EQ(model.viewTimescales[0].MajorUnits, 2);
+  EXPECT_EQ(model.viewTimescales[0].MinorUnits, 3);
+  EXPECT_EQ(model.viewTimescales[0].MajorLabel, 9);
+  ASSERT_EQ(model.editList.size(), 1u);
+  EXPECT_EQ(model.editList[0].UID, 8u);
+  EXPECT_EQ(model.editList[0].Data.size(), 6u);
+  const auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(log, "        Record already exists, set new parameters"));
+  EXPECT_TRUE(foundation_test::HasLine(log, "        Uncorrect data size = 40"));
 }
 
 TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {
