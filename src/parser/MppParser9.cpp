@@ -1,6 +1,7 @@
 #include "parser/MppParser9.h"
 
 #include "gen/XMLGen.h"
+#include "parser/AssnStorageParser.h"
 #include "parser/CalendarParser.h"
 #include "parser/RscStorageParser.h"
 #include "parser/TaskStorageParser.h"
@@ -29,6 +30,12 @@ void CMppParser::ParseTasks(platform::ElementId storage) {
 void CMppParser::ParseResources(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Resource, Maps());
   mpp::RscStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Resource), Model(), &format);
+}
+
+// The records, then the var values merged into them by UID.
+void CMppParser::ParseAssignments(platform::ElementId storage) {
+  mpp::AssnStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model());
+  mpp::AssnVarParser9(Reader(), storage, Model());
 }
 
 void CMppParser::ParseCalendars(platform::ElementId storage) {

@@ -12,6 +12,7 @@ class CMppParser : public CMppParser_14 {
   ~CMppParser() override;
 
  protected:
+  void ParseAssignments(platform::ElementId storage) override;
   void ParseCalendars(platform::ElementId storage) override;
   void ParseResources(platform::ElementId storage) override;
   void ParseTasks(platform::ElementId storage) override;

@@ -9,6 +9,7 @@
 #include "FoundationTestSupport.h"
 #include "LibrarySettings.h"
 #include "Logger.h"
+#include "parser/AssnStorageParser.h"
 #include "parser/MppParser9.h"
 #include "parser/VarItems.h"
 #include "parser/VersionLayouts.h"
@@ -151,6 +152,31 @@ TEST(VarItems9, WidensItemsIntoTheTwelveByteForm) {
   EXPECT_EQ(items.Item(1)->type, 0u);
   EXPECT_EQ(mpp::VarValue(View(var.data), items.Item(1)->position)->size(), 4u);  // "B" and its end
   EXPECT_TRUE(mpp::WidenVarMeta(View(ByteVector(10, 0)), format).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Values of the assignment of their UID: a u32 of type 126, raw values of
+// their one legal length, a new assignment for an unknown UID.
+TEST(AssnVarData9, MergesValuesIntoTheAssignmentOfTheirUid) {
+  CMppGen gen;
+  model::SBkndAssnParams read;
+  read.UID = 1;
+  read.TaskUID = 4;
+  gen.assignments.push_back(read);
+  const VarStreams var = BuildVarData({{1, mpp::kAssnValueType126, Bytes(4).U32(0, 77)},
+                                       {1, mpp::kAssnRawType7, ByteVector(10, 1)},
+                                       {2, mpp::kAssnRawType9, ByteVector(76, 2)},
+                                       {1, 3, ByteVector(4, 3)}});
+  EXPECT_EQ(mpp::ReadAssnVarData9(View(var.meta), View(var.data), gen), 2u);
+  ASSERT_EQ(gen.assignments.size(), 2u);
+  EXPECT_EQ(gen.assignments[0].RawType126, 77u);
+  EXPECT_EQ(gen.assignments[0].TaskUID, 4u);
+  EXPECT_TRUE(gen.assignments[0].RawVar7.empty());
+  EXPECT_EQ(gen.assignments[1].UID, 2u);
+  EXPECT_EQ(gen.assignments[1].RawVar9.size(), 76u);
 }
 
 }  // namespace
