@@ -1,5 +1,8 @@
 #include "parser/VarItems.h"
 
+#include <span>
+#include <unordered_set>
+
 #include "parser/StreamRecords.h"
 
 namespace mpp {
@@ -49,12 +52,18 @@ VarItemFormat VarItemFormat9(RecordKind kind, const FieldMaps* maps) {
       }
     }
   }
-  if (!format.fieldIds.empty()) return format;
+  // The usual codes stand in for the fields a (damaged) map does not
+  // give, where the map uses the code for nothing else.
+  std::unordered_set<std::uint32_t> given;
+  for (const auto& [code, field] : format.fieldIds) given.insert(field);
   std::span<const CodeField> codes;
   if (kind == RecordKind::Task) codes = kTaskCodes;
   else if (kind == RecordKind::Resource) codes = kResourceCodes;
   else if (kind == RecordKind::Calendar) codes = kCalendarCodes;
-  for (const CodeField& c : codes) format.fieldIds.emplace(c.code, Prefix(kind) | c.field);
+  for (const CodeField& c : codes) {
+    const std::uint32_t field = Prefix(kind) | c.field;
+    if (!given.contains(field)) format.fieldIds.try_emplace(c.code, field);
+  }
   return format;
 }
 

@@ -38,9 +38,9 @@ struct VarItemFormat {
   std::unordered_map<std::uint32_t, std::uint32_t> fieldIds;
 };
 
-// The version 9 format of the var items of kind: codes from the file's map
-// when it lists var fields of that kind, else the usual codes of the
-// applications up to 2003.
+// The version 9 format of the var items of kind: codes from the file's map,
+// and the usual codes of the applications up to 2003 for the fields the
+// map does not give (all of them without a map).
 VarItemFormat VarItemFormat9(RecordKind kind, const FieldMaps* maps);
 
 // The version 9 format of the view storages' items, whose only code read

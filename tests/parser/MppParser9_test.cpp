@@ -154,6 +154,19 @@ TEST(VarItems9, WidensItemsIntoTheTwelveByteForm) {
   EXPECT_TRUE(mpp::WidenVarMeta(View(ByteVector(10, 0)), format).empty());
 }
 
+// A map's codes win; the usual codes fill in the fields it lacks, unless
+// the map uses the code for another field.
+TEST(VarItems9, TheMapsCodesWinAndTheUsualOnesFillIn) {
+  mpp::FieldMaps maps;
+  maps.kinds[static_cast<std::size_t>(RecordKind::Resource)].entries =
+      std::vector<mpp::FieldMapEntry>{VarEntry(0x0C400001, 3), VarEntry(0x0C400002, 5)};
+  const mpp::VarItemFormat format = mpp::VarItemFormat9(RecordKind::Resource, &maps);
+  EXPECT_EQ(format.fieldIds.at(3), 0x0C400001u);  // name, not the usual initials
+  EXPECT_EQ(format.fieldIds.at(5), 0x0C400002u);  // initials, not the usual code
+  EXPECT_EQ(format.fieldIds.count(1), 0u);        // the name has its code
+  EXPECT_EQ(format.fieldIds.at(124), 0x0C400014u);  // notes: the usual code
+}
+
 }  // namespace
 
 namespace {
