@@ -18,6 +18,7 @@
 #include "Logger.h"
 #include "parser/MppParser12.h"
 #include "parser/MppParser9.h"
+#include "support/CfbFixture.h"
 #include "support/CorpusReference.h"
 
 namespace {
@@ -145,6 +146,57 @@ TEST_F(CorpusOlder, ModelsAgreeWithTheReference) {
         EXPECT_GE(found->second.Percent(), least) << format << " " << field;
       }
     }
+}
+
+// The same files without the Props stream of their data storage: read
+// through the built-in layouts. Those are the layouts of the files written
+// by the applications up to 2007; files converted down by later
+// applications carry other layouts and are only printed.
+TEST_F(CorpusOlder, WithoutPropsTheBuiltInLayoutsRecoverTheOlderApplicationsFiles) {
+  const fs::path corpus = CorpusDir();
+  if (!fs::exists(corpus / "mpp")) GTEST_SKIP() << "no sample corpus at " << corpus;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(corpus / "mpp"))
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+
+  fixture::ScratchDir scratch;
+  std::map<std::string, Figures> byApplication;
+  for (const fs::path& file : files) {
+    auto ref = LoadJson(corpus / "reference" / (file.stem().string() + ".json"));
+    if (!ref || !ref->Get("read_ok") || !ref->Get("read_ok")->boolean) continue;
+    const std::string format = RefText(ref->Get("file_type"));
+    if (format != "MPP12" && format != "MPP9") continue;
+    auto reader = platform::CompoundFileReader::Open(platform::Utf8ToUtf16(file.string()));
+    if (!reader) continue;
+    fixture::Node root = fixture::ReadBack(*reader);
+    const std::u16string data = format == "MPP12" ? u"   112" : u"   19";
+    for (fixture::Node& storage : root.children)
+      if (storage.name == data)
+        std::erase_if(storage.children, [](const fixture::Node& n) { return n.name == u"Props"; });
+    const std::string path = scratch.File(file.stem().string() + ".mpp");
+    ASSERT_TRUE(fixture::WriteFile(path, fixture::Build(root)));
+    auto parser = ParserFor(format, path);
+    const int result = parser->Parse(nullptr);
+    Figures& figures = byApplication[format + " " + RefText(ref->Get("application"))];
+    ++figures.files;
+    figures.failed += result != 0;
+    Compare(*ref, parser->Model(), figures);
+  }
+  if (byApplication.empty()) GTEST_SKIP() << "no version 12 or 9 samples in " << corpus;
+  for (const auto& [group, figures] : byApplication) {
+    std::printf("%s without Props: %zu files, %zu failed\n", group.c_str(), figures.files, figures.failed);
+    for (const auto& [field, agreement] : figures.fields)
+      std::printf("  %-18s %6.1f%%  (%zu/%zu)\n", field.c_str(), agreement.Percent(), agreement.agreed,
+                  agreement.compared);
+    if (group.find("Microsoft Project") == std::string::npos) continue;  // the 2000-2007 applications
+    for (const char* field : {"task recall", "task name", "task start", "resource recall", "assignment recall"}) {
+      auto found = figures.fields.find(field);
+      if (found != figures.fields.end()) {
+        EXPECT_GE(found->second.Percent(), 98.0) << group << " " << field;
+      }
+    }
+  }
 }
 
 }  // namespace
