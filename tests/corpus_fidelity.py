@@ -11,7 +11,8 @@ the group must reach, e.g. {"2010": {"fidelity": 45, "tasks": 98}}. The
 version 14 files make two groups, "2010" for the files of the 2010
 application and "later" for the others; the version 12 and 9 files make
 the groups "MPP12" and "MPP9", and are also scored (without floors) by the
-application that wrote them ("MPP12 Microsoft Project 12.0", ...).
+application that wrote them (the format followed by the application text
+of the reference).
 Exit 77 (skipped) when the corpus or the tools are absent.
 """
 import json
