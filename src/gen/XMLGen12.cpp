@@ -16,7 +16,8 @@ std::int32_t CXMLGen12::GenerateMainXML() {
     theLog.WriteLine("GenerateAttributeListXML() finish. ");
     if (!RunSection("GenerateCalendarXML() start.", "GenerateCalendarXML() finish. ",
                     [this] { return GenerateCalendarXML(); }) ||
-        !RunSection("GenerateTasksXML() start.", "GenerateTasksXML() finish. ", [this] { return GenerateTasksXML(); }) ||
+        !RunSection("GenerateTasksXML() start.", "GenerateTasksXML() finish. ",
+                    [this] { return GenerateTasksXML(); }) ||
         !RunSection("GenerateResourcesXML() start.", "GenerateResourcesXML() finish.",
                     [this] { return GenerateResourcesXML(); }) ||
         !RunSection(nullptr, "GenerateAssignments() finish.", [this] { return GenerateAssignments(); }))

@@ -195,9 +195,8 @@ TEST_F(Recover14Test, CorpusFilesEndInWellFormedDocuments) {
     auto reader = platform::CompoundFileReader::Open(W(file));
     if (!reader) continue;
     // Versions 14, 12 and 9.
-    if (!reader->OpenStorage(platform::kRootElement, u"   114") &&
-        !reader->OpenStorage(platform::kRootElement, u"   112") && !reader->OpenStorage(platform::kRootElement, u"   19"))
-      continue;
+    auto has = [&reader](std::u16string_view name) { return reader->OpenStorage(platform::kRootElement, name); };
+    if (!has(u"   114") && !has(u"   112") && !has(u"   19")) continue;
     const fs::path target = out / (file.stem().string() + ".xml");
     const std::int32_t result = Recover(file, target);
     if (!fs::exists(target)) {
