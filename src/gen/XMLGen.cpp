@@ -340,15 +340,15 @@ std::int32_t CXMLGen::WritePlaceholder(std::uint32_t uid, std::uint32_t id, cons
 std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ++tasksWritten;
   xml::XmlWriter& w = *writer_;
-  const std::uint16_t startDay = model::DayOf(task.Start);
-  const std::uint16_t finishDay = model::DayOf(task.Finish);
+  // Start and finish keep their time of day: a bare date is no date-time
+  // and puts every task at midnight.
   ElementRun run(w);
   run.Open("Task");
   run.Raw("UID", task.UID);
   run.Raw("ID", task.ID);
   run.Do([&] { return WriteName("Name", EscapeName(task.Name)); });
-  run.Do([&] { return w.WriteDateXML("CreateDate", startDay); });
-  run.Do([&] { return w.WriteDateXML("Start", startDay); });
+  run.Do([&] { return w.WriteDateTime12XML("CreateDate", task.Start); });
+  run.Do([&] { return w.WriteDateTime12XML("Start", task.Start); });
   run.Raw("CalendarUID", "-1");
   run.Raw("IsNull", "0");
   run.Raw("Type", task.Type);
@@ -356,10 +356,13 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   run.Raw("Manual", "1");
   run.Do([&] { return w.WriteDurationXML("Duration", task.Duration); });
   run.Raw("DurationFormat", task.DurationFormat == 12 ? 7u : task.DurationFormat);
-  run.Do([&] { return w.WriteDateXML("Finish", finishDay); });
+  run.Do([&] { return w.WriteDateTime12XML("Finish", task.Finish); });
   run.Raw("FixedCost", "0");
   run.Raw("FixedCostAccrual", "3");
-  run.Raw("ConstraintType", "0");
+  // A constraint the task has holds it in place; "as soon as possible"
+  // instead would move it.
+  run.Raw("ConstraintType", task.ConstraintType);
+  if (task.ConstraintType != 0) run.Do([&] { return w.WriteDateTime12XML("ConstraintDate", task.ConstraintDate); });
   run.Raw("Priority", task.Priority);
   run.Raw("OutlineNumber", task.ParentUID);
   run.Raw("OutlineLevel", task.OutlineLevel);
@@ -381,8 +384,12 @@ std::int32_t CXMLGen::GeneratePredecessorLink(std::uint32_t taskUid, std::uint32
     if (!linkTargets_.contains(link.PredecessorUID)) continue;
     if (w.Write_hXML("PredecessorLink", nullptr, nullptr) == kCancelled ||
         w.WriteRawXML("PredecessorUID", std::to_string(link.PredecessorUID).c_str()) == kCancelled ||
-        w.WriteRawXML("Type", "1") == kCancelled || w.WriteRawXML("LinkLag", "0") == kCancelled ||
-        w.WriteRawXML("LagFormat", "7") == kCancelled || w.Write_hXML(nullptr, nullptr, "PredecessorLink") == kCancelled)
+        // The link's own type and lag: writing every link as finish-to-
+        // start without lag would move the successors.
+        w.WriteRawXML("Type", std::to_string(link.Type).c_str()) == kCancelled ||
+        w.WriteRawXML("LinkLag", std::to_string(link.LinkLag).c_str()) == kCancelled ||
+        w.WriteRawXML("LagFormat", std::to_string(link.LagFormat).c_str()) == kCancelled ||
+        w.Write_hXML(nullptr, nullptr, "PredecessorLink") == kCancelled)
       return kCancelled;
     ++linksWritten;
   }

@@ -40,9 +40,10 @@ std::int32_t EmptySection(xml::XmlWriter& writer) {
 
 std::int32_t CXMLGen::GenerateAssignments() {
   if (assignments.empty()) return EmptySection(*writer_);
-  // Version 9 assignments name their resource by its ID.
-  std::unordered_set<std::uint32_t> resourceIds;
-  for (const model::SBkndRscParams& resource : Resources()) resourceIds.insert(resource.ID);
+  // Assignments name their resource by UID (IDs and UIDs differ once
+  // resources have been deleted or moved); "no resource" needs none.
+  std::unordered_set<std::uint32_t> resourceUids;
+  for (const model::SBkndRscParams& resource : Resources()) resourceUids.insert(resource.UID);
 
   xml::XmlWriter& w = *writer_;
   if (w.Write_hXML("Assignments", nullptr, nullptr) == kCancelled) return kCancelled;
@@ -51,13 +52,18 @@ std::int32_t CXMLGen::GenerateAssignments() {
     if (CancelRequested()) return Cancel();
     if (assignment.TaskUID == 0 && assignment.ResourceUID == 0) continue;
     std::size_t task = TaskList().Find(assignment.TaskUID);
-    if (task == TaskList().npos || !resourceIds.contains(assignment.ResourceUID)) continue;
+    if (task == TaskList().npos) continue;
+    const bool unassigned = assignment.ResourceUID == model::kNoResourceUID;
+    if (!unassigned && !resourceUids.contains(assignment.ResourceUID)) continue;
     ++assignmentsWritten;
     ElementRun run(w);
     run.Open("Assignment");
     run.Raw("UID", ++written);
     run.Raw("TaskUID", assignment.TaskUID);
-    run.Raw("ResourceUID", assignment.ResourceUID);
+    if (unassigned)
+      run.Raw("ResourceUID", "-65535");
+    else
+      run.Raw("ResourceUID", assignment.ResourceUID);
     for (; task != TaskList().npos && !run.Cancelled(); task = TaskList().Next(task)) {
       const model::SBkndTaskParams& t = Tasks()[task];
       run.Do([&] { return w.WriteDurationXML("RemainingWork", t.Duration); });

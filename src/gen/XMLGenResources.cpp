@@ -18,8 +18,6 @@ using gen::ElementRun;
 constexpr int kMaterialResource = 0;
 constexpr int kWorkResource = 1;
 constexpr int kCostResource = 2;
-// The base generator's model code of a material resource.
-constexpr std::uint8_t kMaterialCode9 = 8;
 
 platform::ByteView NotesView(const std::string& notes) {
   return platform::ByteView(reinterpret_cast<const std::uint8_t*>(notes.data()), notes.size());
@@ -82,11 +80,14 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
       if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
     };
     run.Open("Resource");
-    run.Raw("UID", resource.ID);
+    // Assignments name their resource by UID, which need not be its ID.
+    run.Raw("UID", resource.UID);
     run.Raw("ID", resource.ID);
     run.Do([&] { return WriteName("Name", EscapeMarkup(resource.Name)); });
     if (HasNotes(resource)) run.Do([&] { return w.WriteNotesXML("Notes", NotesView(*resource.Notes)); });
-    run.Raw("Type", resource.Type == kMaterialCode9 ? "0" : "1");
+    // The reader takes the type from the record's type field in every
+    // version (0 work, 1 material).
+    run.Raw("Type", XmlType(resource));
     text("Initials", resource.Initials);
     text("Group", resource.Group);
     text("Code", resource.Code);

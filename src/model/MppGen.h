@@ -60,6 +60,8 @@ class CMppGen {
   std::vector<model::SCalendar> calendars;
   std::vector<model::SCalendarException> calendarExceptions;
   std::vector<model::SWorkWeek> workWeeks;
+  std::vector<model::SEditListItem> editList;
+  std::vector<model::SViewTimescale> viewTimescales;
   // Calendars: the first calendar with uid, in list order, or null. The
   // look-up goes through an index that follows appends to `calendars`
   // (records must keep their UIDs once appended).

@@ -241,6 +241,21 @@ struct SWorkWeek {
   std::vector<SWeekDay> WeekDays;
 };
 
+// Versions 9 and 12, from the view storage; kept, not written.
+// An entry of the edit list ("CEdl"): its value bytes as stored.
+struct SEditListItem {
+  std::uint32_t UID = 0;
+  std::uint32_t Kind = 1;
+  std::vector<std::uint8_t> Data;
+};
+// The timescale of a view ("CV_iew").
+struct SViewTimescale {
+  std::uint32_t UID = 0;
+  std::uint32_t ViewType = 0;  // the value's first u32
+  std::uint8_t MajorUnits = 0, MajorLabel = 0, MajorCount = 0;
+  std::uint8_t MinorUnits = 0, MinorLabel = 0, MinorCount = 0;
+};
+
 // Sunday with no periods, Monday to Friday 08:00-12:00 and 13:00-17:00,
 // Saturday with no periods.
 std::vector<SWeekDay> DefaultWorkingWeek();

@@ -1,10 +1,12 @@
 #include "parser/AssnStorageParser.h"
 
+#include <unordered_map>
 #include <utility>
 
 #include "Logger.h"
 #include "model/Validators.h"
 #include "parser/StreamRecords.h"
+#include "parser/VarItems.h"
 
 namespace mpp {
 
@@ -112,7 +114,60 @@ FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::Byte
 FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
   return WalkRecords(fixedMeta, fixedData, layout, progress,
-                     [&](const RecordView& record) { gen.links.push_back(LinkFrom(record)); });
+                     [&](const RecordView& record) {
+                       // A task cannot follow itself: such a link is damage.
+                       model::SBkndConsParams link = LinkFrom(record);
+                       if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
+                     });
+}
+
+std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen) {
+  std::unordered_map<std::uint32_t, std::size_t> byUid;
+  for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
+  std::size_t items = 0, skipped = 0, kept = 0;
+  WalkVarItems(varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+    const std::uint32_t type = item.type;
+    const bool fits = (type == kAssnRawType7 && value.size() == 68) || (type == kAssnRawType9 && value.size() == 76) ||
+                      (type == kAssnValueType126 && value.size() == 4);
+    if (type != kAssnRawType7 && type != kAssnRawType9 && type != kAssnValueType126) return;
+    if (!fits) {
+      theLog.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
+      return;
+    }
+    auto [at, added] = byUid.try_emplace(item.owner, gen.assignments.size());
+    if (added) {
+      theLog.WriteLine("        No similar record, add new record");
+      SBkndAssnParams assignment;
+      assignment.UID = item.owner;
+      gen.assignments.push_back(std::move(assignment));
+    } else {
+      theLog.WriteLine("        Record already exists, set new parameters");
+    }
+    SBkndAssnParams& assignment = gen.assignments[at->second];
+    if (type == kAssnValueType126) {
+      assignment.RawType126 = *value.u32_at(0);
+    } else {
+      std::vector<std::uint8_t>& raw = type == kAssnRawType7 ? assignment.RawVar7 : assignment.RawVar9;
+      raw.resize(value.size());
+      value.CopyTo(0, value.size(), raw.data());
+    }
+    ++kept;
+  });
+  return kept;
+}
+
+void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, CMppGen& gen) {
+  try {
+    VarItemFormat format;
+    for (std::uint8_t code : {kAssnRawType7, kAssnRawType9, kAssnValueType126}) format.fieldIds.emplace(code, code);
+    LoadedStream var2Data, varMeta;
+    if (!LoadVarStreams(reader, storage, var2Data, varMeta, &format)) return;
+    theLog.WriteFormat("        Assignment var data: %zu values kept",
+                       ReadAssnVarData9(varMeta.View(), var2Data.View(), gen));
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if AssnStorageParser()");
+    throw;
+  }
 }
 
 void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,

@@ -35,6 +35,18 @@ FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::Byte
 FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, CMppGen& gen, StreamProgress* progress = nullptr);
 
+// Version 9 also keeps three var-data values of an assignment, merged into
+// the assignment of their UID (one is made when none has it): type 7 only
+// with 68 bytes and type 9 only with 76 (both kept raw), type 126 a u32.
+// A value of another length is logged and left out. Returns the values
+// kept. Throws kBreakException on a break.
+inline constexpr std::uint8_t kAssnRawType7 = 7;
+inline constexpr std::uint8_t kAssnRawType9 = 9;
+inline constexpr std::uint8_t kAssnValueType126 = 126;
+std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen);
+// Loads the var streams of the storage (8-byte items) and reads them.
+void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, CMppGen& gen);
+
 // Load FixedData and FixedMeta of the storage and read them. A missing
 // stream is logged and ends the reader; logs and rethrows a break or an
 // allocation failure.

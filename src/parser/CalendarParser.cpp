@@ -7,6 +7,7 @@
 
 #include "Logger.h"
 #include "parser/StreamRecords.h"
+#include "parser/VarItems.h"
 
 namespace mpp {
 
@@ -236,11 +237,11 @@ void InheritBaseDays(CMppGen& gen) {
 }
 
 void CalendarParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    const RecordLayout& layout, CMppGen& gen) {
+                    const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const CalendarVarCounts c = ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",

@@ -52,6 +52,8 @@
 
 namespace mpp {
 
+struct VarItemFormat;
+
 inline constexpr std::uint16_t kCalendarNameType = 1;
 inline constexpr std::uint16_t kCalendarWeekType = 8;
 
@@ -148,6 +150,7 @@ void InheritBaseDays(CMppGen& gen);
 // The version 14 reader: all four phases. A missing pair of streams leaves
 // its phase out (logged). Logs and rethrows a break or allocation failure.
 void CalendarParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    const RecordLayout& layout, CMppGen& gen);
+                    const RecordLayout& layout, CMppGen& gen,
+               const VarItemFormat* varFormat = nullptr);
 
 }  // namespace mpp

@@ -224,6 +224,22 @@ std::vector<NamedLayout> KnownLayouts(RecordKind kind) {
   return {};
 }
 
+const RecordLayout& BuiltInLayout12(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::Task: return kT264;
+    case RecordKind::Resource: return BuiltInLayout14(kind);
+    case RecordKind::Calendar: return BuiltInLayout14(kind);
+    case RecordKind::Assignment: return kA142;
+    case RecordKind::Link: return BuiltInLayout14(kind);
+  }
+  return kT264;
+}
+
+std::uint32_t FreeSlotArea(int format, RecordKind kind) {
+  const std::uint32_t area = BuiltInLayout14(kind).minPosition;
+  return format == 9 ? area / 2 : area;
+}
+
 std::optional<std::string> KnownLayoutName(const RecordLayout& layout) {
   for (const NamedLayout& known : KnownLayouts(layout.kind)) {
     const auto& a = known.layout->fields;
@@ -292,11 +308,17 @@ RecordLayout ChooseRecordLayout(RecordKind kind, const std::optional<RecordLayou
   constexpr double kMapDoubtful = 0.5;
   constexpr double kKnownConvincing = 0.9;
 
+  // Every candidate reads its records from where the format puts them.
+  const std::uint32_t firstRecord = FreeSlotArea(hints.format, kind);
+  auto placed = [firstRecord](RecordLayout layout) {
+    layout.minPosition = firstRecord;
+    return layout;
+  };
   const std::vector<NamedLayout> candidates = Expected(kind, hints);
   const NamedLayout* best = nullptr;
   std::optional<double> bestScore;
   for (const NamedLayout& candidate : candidates) {
-    const auto score = Plausibility(*candidate.layout, fixedMeta, fixedData);
+    const auto score = Plausibility(placed(*candidate.layout), fixedMeta, fixedData);
     if (score && (!bestScore || *score > *bestScore)) {
       best = &candidate;
       bestScore = score;
@@ -306,21 +328,22 @@ RecordLayout ChooseRecordLayout(RecordKind kind, const std::optional<RecordLayou
     if (why) *why = std::move(line);
   };
   if (fromMap) {
-    const auto mapScore = Plausibility(*fromMap, fixedMeta, fixedData);
+    RecordLayout own = placed(*fromMap);
+    const auto mapScore = Plausibility(own, fixedMeta, fixedData);
     if (mapScore && *mapScore <= kMapDoubtful && bestScore && *bestScore >= kKnownConvincing) {
       say("the file's map gives " + Soundness(mapScore) + ", known layout " + best->name + " " +
           Soundness(bestScore) + ": taking " + best->name);
-      return *best->layout;
+      return placed(*best->layout);
     }
     say("the file's map, " + Soundness(mapScore));
-    return *fromMap;
+    return own;
   }
   if (!best) {
     say(std::string("no map and no records to judge by: expected layout ") + candidates.front().name);
-    return *candidates.front().layout;
+    return placed(*candidates.front().layout);
   }
   say(std::string("no usable map: known layout ") + best->name + ", " + Soundness(bestScore));
-  return *best->layout;
+  return placed(*best->layout);
 }
 
 }  // namespace mpp

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,14 @@ struct NamedLayout {
 };
 // The known layouts of kind.
 std::vector<NamedLayout> KnownLayouts(RecordKind kind);
+// Versions 9 and 12 as written by the applications up to 2010: tasks of
+// 264 bytes (T264), resources of 188, assignments of 142, links of 20 and
+// calendars of 12.
+const RecordLayout& BuiltInLayout12(RecordKind kind);
+// Where the records of kind start in FixedData in a file of format: after
+// the free-slot area, three slots before tasks and resources, four before
+// calendars, of 16 bytes in versions 12 and 14 and of 8 in version 9.
+std::uint32_t FreeSlotArea(int format, RecordKind kind);
 // The name of a known layout with layout's fields ("T202"), or nothing.
 std::optional<std::string> KnownLayoutName(const RecordLayout& layout);
 
@@ -54,7 +63,8 @@ inline constexpr std::size_t kPlausibilitySample = 256;
 std::optional<double> Plausibility(const RecordLayout& layout, platform::ByteView fixedMeta,
                                    platform::ByteView fixedData);
 
-// The layout to read kind with. The file's own map wins unless its records
+// The layout to read kind with, its records starting after the free-slot
+// area of the hints' format. The file's own map wins unless its records
 // plainly read as garbage while a known layout reads them soundly; without
 // a usable map the most plausible known layout is taken, ties going to the
 // one the hints expect. Without records to judge by: the map's layout,

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <exception>
+#include <span>
 
 #include "LibrarySettings.h"
 #include "Logger.h"
@@ -11,17 +12,18 @@
 #include "parser/AssnStorageParser.h"
 #include "parser/CalendarParser.h"
 #include "parser/KnownLayouts.h"
+#include "parser/ProjectProps.h"
 #include "parser/PropsParser.h"
 #include "parser/RscStorageParser.h"
 #include "parser/StreamLoader.h"
 #include "parser/TaskStorageParser.h"
+#include "parser/VarItems.h"
+#include "parser/ViewStorageParser.h"
 #include "platform/Text.h"
 
 namespace {
 
 using platform::ElementId;
-
-constexpr std::u16string_view kDataStorage = u"   114";
 
 // The backend storages, in the order they are read: assignments and links
 // need no task or resource to be known, and the custom field definitions
@@ -30,6 +32,11 @@ constexpr std::array<std::u16string_view, 6> kBackendStorages = {
     u"TBkndAssn", u"TBkndCal", u"TBkndCons", u"TBkndOutlCode", u"TBkndRsc", u"TBkndTask"};
 constexpr std::array<std::u16string_view, 6> kViewStorages = {
     u"CCommandBar", u"CEdl", u"CFilter", u"CGrouping", u"CMap", u"CReport"};
+// The view storages of versions 9 and 12; "CEdl" and "CV_iew" hold the
+// edit list and the views, neither of which reaches the document.
+constexpr std::array<std::u16string_view, 10> kOlderViewStorages = {
+    u"CCommandBar", u"CEdl", u"CFilter", u"CGrouping", u"CMap",
+    u"CReport",     u"CTable", u"CToolbar", u"CV_iew", u"CWindow"};
 
 // Each storage has this much of the overall progress.
 constexpr std::uint32_t kStorageSpan = 16;
@@ -44,7 +51,10 @@ CMppParser_14::CMppParser_14(std::u16string repairedPath)
 }
 
 CMppParser_14::CMppParser_14(std::u16string repairedPath, std::unique_ptr<CXMLGen> generator)
-    : path_(std::move(repairedPath)) {
+    : CMppParser_14(FileFormat{}, std::move(repairedPath), std::move(generator)) {}
+
+CMppParser_14::CMppParser_14(FileFormat format, std::u16string repairedPath, std::unique_ptr<CXMLGen> generator)
+    : format_(format), path_(std::move(repairedPath)) {
   theLog.WriteLine("Starting MppParser..");
   xml_ = generator.get();
   gen_ = generator ? std::move(generator) : std::make_unique<CMppGen>();
@@ -86,13 +96,14 @@ void CMppParser_14::FillReport(MwUtils::MwReport& report, std::u16string_view) {
 }
 
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
-  mpp::FieldMaps maps;
   mpp::LoadedStream props;
-  if (mpp::LoadStream(*reader_, dataStorage, u"Props", props))
-    maps = mpp::ReadFieldMaps(props.View());
-  else
+  if (mpp::LoadStream(*reader_, dataStorage, u"Props", props)) {
+    maps_ = mpp::ReadFieldMaps(props.View());
+  } else {
     mpp::LogMissingStream(u"Props");
-  const mpp::LayoutHints hints{14, mpp::ApplicationVersion(*reader_)};
+    maps_.reset();
+  }
+  const mpp::LayoutHints hints{format_.version, mpp::ApplicationVersion(*reader_)};
   for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
     const auto kind = static_cast<mpp::RecordKind>(k);
     // The records themselves judge the map and the known layouts.
@@ -108,7 +119,8 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
     }
     std::string why;
     const mpp::RecordLayout& layout = layouts_.layouts[k] = mpp::ChooseRecordLayout(
-        kind, mpp::LayoutFromMap(kind, maps), hints, platform::ByteView(meta.data(), meta.size()),
+        kind, maps_ ? mpp::LayoutFromMap(kind, *maps_) : std::nullopt, hints,
+        platform::ByteView(meta.data(), meta.size()),
         platform::ByteView(data.data(), data.size()), &why);
     const std::string name = mpp::KnownLayoutName(layout).value_or("its own");
     theLog.WriteFormat("    Record layout of %s: %s %s, %u bytes, %zu fields; %s",
@@ -133,21 +145,31 @@ int CMppParser_14::Parse(StatusFunction status) {
       status(theSettings.Status(StatusTexts::Pass3).c_str());
     }
 
-    const std::string dataName = Ansi(kDataStorage);
-    theLog.WriteValue("Opening storage:", dataName.c_str());
-    int result = 0;
-    if (auto data = reader_->OpenStorage(platform::kRootElement, kDataStorage)) {
-      ReadLayouts(*data);
-      result = MainStorageParser(*data, kParseBackend);
-      theLog.WriteValue("Storage closed: ", dataName.c_str());
-      theLog.WriteLine("curStorage->Release()");
-    } else {
-      theLog.WriteErrorValue("Can't open storage: ", dataName.c_str());
-      ReadLayouts(platform::kRootElement);
-      result = MainStorageParser(platform::kRootElement, kParseBackend);
+    // The data storage, then (versions 9 and 12) the view storage; a
+    // storage that cannot be opened is looked for in the root instead.
+    const std::pair<std::u16string_view, int> storages[] = {{format_.dataStorage, kParseBackend},
+                                                            {format_.viewStorage, kVisitViews}};
+    for (const auto& [name, mode] : storages) {
+      if (name.empty()) continue;
+      const std::string ansi = Ansi(name);
+      theLog.WriteValue("Opening storage:", ansi.c_str());
+      ElementId where = platform::kRootElement;
+      auto opened = reader_->OpenStorage(platform::kRootElement, name);
+      if (opened) {
+        where = *opened;
+      } else {
+        theLog.WriteErrorValue("Can't open storage: ", ansi.c_str());
+      }
+      if (mode == kParseBackend) ReadLayouts(where);
+      const int result = MainStorageParser(where, mode);
+      if (opened) {
+        theLog.WriteValue(format_.storageClosed, ansi.c_str());
+        theLog.WriteLine("curStorage->Release()");
+      }
+      if (result == -1000) return result;
     }
     theLog.WriteLine("psl->Release()");
-    if (result == -1000) return result;
+    if (format_.version != 14) return FinishOlder(status);
 
     ReportProgress(90, "Saving recovered data...");
     if (status) {
@@ -188,8 +210,33 @@ int CMppParser_14::Parse(StatusFunction status) {
   }
 }
 
+int CMppParser_14::FinishOlder(StatusFunction status) {
+  if (status) {
+    status(theSettings.Status(StatusTexts::Done).c_str());
+    status(theSettings.Status(StatusTexts::Pass4).c_str());
+  }
+  if (gen_->Tasks().empty() && gen_->Resources().empty()) {
+    theLog.WriteLine("    Task and Resource object can't be found!");
+    GenerateMainXML();
+    return -3;
+  }
+  const int generated = GenerateMainXML();
+  if (generated == -1000) {
+    theLog.WriteLine("    User break was thrown in saving data");
+    return -1000;
+  }
+  if (generated != 0) {
+    theLog.WriteLine("    Function GenerateMainXML() failed!");
+    return -2;
+  }
+  theLog.WriteLine("    Function Parser() close.");
+  return 0;
+}
+
 void CMppParser_14::ParseTasks(ElementId storage) {
-  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_);
+  // Versions 9 and 12 replace values out of range by the defaults.
+  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_, nullptr,
+                         format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9);
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {
@@ -215,11 +262,12 @@ void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
     case 2: ParseLinks(storage); break;
     case 3: break;  // outline codes: opened and closed only
     case 4:
-      mpp::PropsParser(*reader_, storage, *gen_);
+      // Versions 9 and 12 keep no custom field definitions.
+      if (format_.version == 14) mpp::PropsParser(*reader_, storage, *gen_);
       ParseResources(storage);
       break;
     case 5:
-      mpp::PropsParser(*reader_, storage, *gen_);
+      if (format_.version == 14) mpp::PropsParser(*reader_, storage, *gen_);
       ParseTasks(storage);
       break;
     default: break;
@@ -229,18 +277,30 @@ void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
 int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
   try {
     if (mode == kVisitViews) {
-      for (std::u16string_view name : kViewStorages) {
+      const std::span<const std::u16string_view> views =
+          format_.version == 14 ? std::span<const std::u16string_view>(kViewStorages) : kOlderViewStorages;
+      std::optional<mpp::VarItemFormat> narrow;
+      if (format_.version == 9) narrow = mpp::ViewItemFormat9();
+      for (std::u16string_view name : views) {
         if (CancelRequested()) return Cancelled();
         const std::string ansi = Ansi(name);
         theLog.WriteValue("  Opening storage:", ansi.c_str());
-        if (!reader_->OpenStorage(storage, name)) {
+        auto view = reader_->OpenStorage(storage, name);
+        if (!view) {
           theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
           continue;
         }
+        // Versions 9 and 12 read the edit list and the views.
+        const mpp::VarItemFormat* items = narrow ? &*narrow : nullptr;
+        if (format_.version != 14 && name == u"CEdl") mpp::EdlParser(*reader_, *view, *gen_, items);
+        if (format_.version != 14 && name == u"CV_iew") mpp::ViewParser(*reader_, *view, *gen_, items);
         theLog.WriteValue("  Storage closed: ", ansi.c_str());
       }
+      if (format_.version != 14) theLog.WriteLine("    Function MainStorageParser() close.");
       return 0;
     }
+
+    if (format_.version != 14) mpp::ScanProjectProps(*reader_, storage, format_.version);
 
     // Storage i starts at base + i/5 of 80 points, so that the last one
     // starts at base + 80, and has at most kStorageSpan of its own.
@@ -268,6 +328,7 @@ int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
       RunStep(i, *child);
       theLog.WriteValue("  Storage closed: ", ansi.c_str());
     }
+    if (format_.version != 14) theLog.WriteLine("    Function MainStorageParser() close.");
     return 0;
   } catch (...) {
     theLog.WriteLine("User break was thrown if MainStorageParser()");

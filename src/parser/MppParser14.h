@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,15 @@
 #include "platform/CompoundFile.h"
 
 class CXMLGen;
+
+// What sets the file versions apart in the driver: the storages read and
+// the wording of a few log lines. The storage readers are shared.
+struct FileFormat {
+  int version = 14;
+  std::u16string_view dataStorage = u"   114";
+  std::u16string_view viewStorage;  // read in kVisitViews mode when not empty
+  const char* storageClosed = "Storage closed: ";
+};
 
 class CMppParser_14 : public ProjectParser {
  public:
@@ -48,6 +58,11 @@ class CMppParser_14 : public ProjectParser {
   const mpp::FileLayouts& Layouts() const { return layouts_; }
 
  protected:
+  CMppParser_14(FileFormat format, std::u16string repairedPath, std::unique_ptr<CXMLGen> generator);
+  const FileFormat& Format() const { return format_; }
+  // The field maps of the data storage's Props; null when it had none.
+  const mpp::FieldMaps* Maps() const { return maps_ ? &*maps_ : nullptr; }
+
   // The storage readers, run in this order by MainStorageParser.
   virtual void ParseAssignments(platform::ElementId storage);
   virtual void ParseCalendars(platform::ElementId storage);
@@ -63,12 +78,16 @@ class CMppParser_14 : public ProjectParser {
 
  private:
   int Cancelled();
+  // Versions 9 and 12: the end of Parse once both storages are read.
+  int FinishOlder(StatusFunction status);
   void ReadLayouts(platform::ElementId dataStorage);
   void RunStep(std::size_t step, platform::ElementId storage);
 
+  FileFormat format_;
   std::u16string path_;
   std::unique_ptr<CMppGen> gen_;
   CXMLGen* xml_ = nullptr;  // gen_ itself, when it writes XML
   std::unique_ptr<platform::CompoundFileReader> reader_;
   mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
+  std::optional<mpp::FieldMaps> maps_;
 };

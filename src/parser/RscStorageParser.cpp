@@ -9,6 +9,7 @@
 #include "model/Validators.h"
 #include "parser/CustomFields.h"
 #include "parser/StreamRecords.h"
+#include "parser/VarItems.h"
 
 namespace mpp {
 
@@ -260,11 +261,11 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
 }
 
 void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                      const RecordLayout& layout, CMppGen& gen) {
+                      const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const RscVarCounts c = ReadResourceVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "

@@ -42,6 +42,8 @@
 
 namespace mpp {
 
+struct VarItemFormat;
+
 // Low 16 bits of the VarMeta type of the resource fields.
 inline constexpr std::uint16_t kRscNameType = 1;
 inline constexpr std::uint16_t kRscInitialsType = 2;
@@ -124,6 +126,7 @@ std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t re
 // leaves its pass out (logged). Logs and rethrows a break or allocation
 // failure.
 void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                      const RecordLayout& layout, CMppGen& gen);
+                      const RecordLayout& layout, CMppGen& gen,
+               const VarItemFormat* varFormat = nullptr);
 
 }  // namespace mpp

@@ -12,6 +12,7 @@
 #include "model/Validators.h"
 #include "parser/CustomFields.h"
 #include "parser/StreamRecords.h"
+#include "parser/VarItems.h"
 
 namespace mpp {
 
@@ -34,7 +35,10 @@ SBkndTaskParams& TaskOf(CMppGen& gen, std::uint32_t uid, bool* created = nullptr
   return gen.AppendTask(std::move(task));
 }
 
-void Fill(SBkndTaskParams& task, const RecordView& record) {
+void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules& rules) {
+  auto inRange = [](std::uint32_t value, std::uint32_t most, std::uint32_t otherwise) {
+    return value <= most ? value : otherwise;
+  };
   using F = Field;
   auto date = [&](F field, model::PackedDate& out) {
     if (auto value = record.Unsigned(field)) out = *value;
@@ -53,8 +57,8 @@ void Fill(SBkndTaskParams& task, const RecordView& record) {
   date(F::ActualStart, task.ActualStart);
   date(F::ActualFinish, task.ActualFinish);
   date(F::ConstraintDate, task.ConstraintDate);
-  task.Priority = model::ClampPriority(record.UnsignedOr(F::Priority, task.Priority));
-  task.PercentComplete = model::ClampPercent(record.UnsignedOr(F::PercentComplete, 0));
+  task.Priority = inRange(record.UnsignedOr(F::Priority, task.Priority), 1000, rules.priorityOutOfRange);
+  task.PercentComplete = inRange(record.UnsignedOr(F::PercentComplete, 0), 100, rules.percentOutOfRange);
   task.PercentWorkComplete = model::ClampPercent(record.UnsignedOr(F::PercentWorkComplete, 0));
   task.Type = model::ValidTaskType(record.UnsignedOr(F::TaskType, 0));
   date(F::CreateDate, task.CreateDate);
@@ -97,7 +101,8 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
 }
 
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                  const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
+                                  const RecordLayout& layout, CMppGen& gen, StreamProgress* progress,
+                                  const TaskValueRules& rules) {
   TaskFixedCounts counts;
   const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Task));
   const std::size_t valid = meta.ValidCount();
@@ -127,6 +132,12 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
         // that has no data yet.
         if (item->position < layout.minPosition || !fixedData.Has(item->position, kBlankSlotSize)) continue;
         const std::uint32_t uid = fixedData.u32_at(item->position + kBlankSlotUid).value_or(0);
+        // A slot numbered 0xFFFFnnnn is a free slot whatever its place:
+        // version 9 files keep more free slots than three before the rows.
+        if ((uid & kFreeSlotMask) == kFreeSlotMask) {
+          ++counts.freeSlots;
+          continue;
+        }
         bool created = false;
         SBkndTaskParams& task = TaskOf(gen, uid, &created);
         if (created) {
@@ -156,7 +167,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
       ++counts.duplicates;
       continue;
     }
-    Fill(task, *record);
+    Fill(task, *record, rules);
     ++counts.records;
     gen.NoteTaskDates(task);
   }
@@ -228,11 +239,12 @@ void OutlineNumberParser(CMppGen& gen) {
 }
 
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, CMppGen& gen) {
+                       const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat,
+                       const TaskValueRules& rules) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) {
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
@@ -243,7 +255,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
       LoadedStream fixedData, fixedMeta;
       if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
-        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
+        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules);
         theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
                            "%zu duplicates, %zu tasks without var data",
                            c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);

@@ -26,14 +26,29 @@
 
 namespace mpp {
 
+struct VarItemFormat;
+
 // Low 16 bits of the VarMeta type of the task texts.
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
 // A blank row's slot starts with the UID of its task (u32).
 inline constexpr std::size_t kBlankSlotUid = 0;
+// Free slots start with their number in the low and 0xFFFF in the high
+// half.
+inline constexpr std::uint32_t kFreeSlotMask = 0xFFFF0000;
 // Children deeper than this below a top-level task get no outline number.
 inline constexpr std::size_t kMaxOutlineDepth = 255;
+
+// What a value out of its range is replaced by. Version 14 gives 0;
+// versions 9 and 12 give the application's defaults, a priority of 500 and
+// a percent complete of 50.
+struct TaskValueRules {
+  std::uint32_t priorityOutOfRange = 0;
+  std::uint32_t percentOutOfRange = 0;
+};
+inline constexpr TaskValueRules kTaskValueRules14{};
+inline constexpr TaskValueRules kTaskValueRules9{500, 50};
 
 struct TaskVarCounts {
   std::size_t items = 0;
@@ -47,6 +62,7 @@ struct TaskFixedCounts {
   std::size_t items = 0;  // the valid items walked
   std::size_t records = 0;  // live records read into a task
   std::size_t blankRows = 0;
+  std::size_t freeSlots = 0;  // blank items beyond the free-slot area that are free slots
   std::size_t deleted = 0;
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
   std::size_t duplicates = 0;  // a second record for a UID already filled
@@ -60,7 +76,8 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
 // Throws kBreakException on a break.
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, CMppGen& gen,
-                                  StreamProgress* progress = nullptr);
+                                  StreamProgress* progress = nullptr,
+                                  const TaskValueRules& rules = kTaskValueRules14);
 // The outline pass. Throws kBreakException on a break.
 void OutlineNumberParser(CMppGen& gen);
 
@@ -68,6 +85,8 @@ void OutlineNumberParser(CMppGen& gen);
 // of streams leaves its pass out (logged); the other pass and the outline
 // pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
 void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, CMppGen& gen);
+                       const RecordLayout& layout, CMppGen& gen,
+               const VarItemFormat* varFormat = nullptr,
+                       const TaskValueRules& rules = kTaskValueRules14);
 
 }  // namespace mpp

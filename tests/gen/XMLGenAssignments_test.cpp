@@ -283,6 +283,34 @@ TEST_F(AssignmentsTest, CancelledAmongTheAssignments) {
   EXPECT_EQ(gen.assignmentsWritten, 1u);
 }
 
+// Resources whose IDs are not their UIDs (rows deleted or moved): the
+// assignment names the resource by UID and the document writes the same.
+TEST_F(AssignmentsTest, Version9MatchesResourcesByUid) {
+  MemoryGen<CXMLGen> memory;
+  CXMLGen& gen = *memory.gen;
+  SBkndTaskParams constrained = Task(4, 4800, At(kMonday, 5100));
+  constrained.ConstraintType = 4;  // start no earlier than
+  constrained.ConstraintDate = At(kMonday, 5100);
+  gen.AppendTask(constrained);
+  model::SBkndRscParams first = Resource(2), second = Resource(3);
+  first.ID = 1;
+  second.ID = 2;
+  gen.AppendResource(first);
+  gen.AppendResource(second);
+  gen.assignments.push_back(Assn(70, 4, 3));
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "3");
+  EXPECT_EQ(Count(xml, "//" + E("Resource") + "[" + E("UID") + "=3]"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Resource") + "[" + E("UID") + "=3][" + E("ID") + "=2]"), "1");
+  // The task's start keeps its time of day, and its constraint stays.
+  EXPECT_EQ(Count(xml, "//" + E("Task") + "[" + E("Start") + "='2008-08-18T08:30:00']"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Task") + "[" + E("ConstraintType") + "=4][" + E("ConstraintDate") +
+                           "='2008-08-18T08:30:00']"),
+            "1");
+}
+
 TEST_F(AssignmentsTest, Version9WritesCompletedWorkPerTask) {
   MemoryGen<CXMLGen> memory;
   CXMLGen& gen = *memory.gen;
@@ -292,11 +320,13 @@ TEST_F(AssignmentsTest, Version9WritesCompletedWorkPerTask) {
   gen.AppendResource(Resource(3));
   gen.assignments.push_back(Assn(70, 4, 3));
   gen.assignments.push_back(Assn(90, 4, 3));
-  gen.assignments.push_back(Assn(91, 4, model::kNoResourceUID));  // needs a resource
+  gen.assignments.push_back(Assn(91, 4, model::kNoResourceUID));
+  gen.assignments.push_back(Assn(92, 4, 77));  // no such resource
   ASSERT_EQ(gen.GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
   ASSERT_EQ(WellFormed(xml), "") << xml;
-  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "3");
+  EXPECT_EQ(Assignment(xml, 3, E("ResourceUID")), "-65535");
   EXPECT_EQ(Assignment(xml, 2, E("TaskUID")), "4");  // numbered from 1 whatever was stored
   EXPECT_EQ(Assignment(xml, 1, E("RemainingWork")), "PT8H0M0S");
   EXPECT_EQ(Assignment(xml, 1, E("TimephasedData") + "/" + E("Value")), "PT4H0M0S");

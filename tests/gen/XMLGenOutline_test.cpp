@@ -160,7 +160,8 @@ TEST_F(OutlineTest, PercentBeyondAHundredIsClampedAndLinksNeedDatedPredecessors)
   first.PercentComplete = 250;
   SBkndTaskParams undated = Task(2, 2, 1);
   undated.Start = 0;
-  memory.gen->links.push_back({.UID = 1, .PredecessorUID = 1, .SuccessorUID = 3});
+  memory.gen->links.push_back(
+      {.UID = 1, .LinkLag = -4800, .PredecessorUID = 1, .SuccessorUID = 3, .Type = 3, .LagFormat = 7});
   memory.gen->links.push_back({.UID = 2, .PredecessorUID = 2, .SuccessorUID = 3});
   memory.gen->links.push_back({.UID = 3, .PredecessorUID = 7, .SuccessorUID = 3});
   const std::string xml = Tasks({first, undated, Task(3, 3, 1)});
@@ -169,6 +170,9 @@ TEST_F(OutlineTest, PercentBeyondAHundredIsClampedAndLinksNeedDatedPredecessors)
   EXPECT_EQ(XPath(xml, "count(//" + E("PredecessorLink") + ")"), "1");
   EXPECT_EQ(XPath(xml, "string(//" + E("Task") + "[3]/" + E("PredecessorLink") + "/" + E("PredecessorUID") + ")"),
             "1");
+  // The link keeps its type and lag.
+  EXPECT_EQ(XPath(xml, "string(//" + E("PredecessorLink") + "/" + E("Type") + ")"), "3");
+  EXPECT_EQ(XPath(xml, "string(//" + E("PredecessorLink") + "/" + E("LinkLag") + ")"), "-4800");
   EXPECT_EQ(memory.gen->linksWritten, 1u);
 }
 

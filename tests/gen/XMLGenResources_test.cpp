@@ -179,7 +179,7 @@ TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
 TEST_F(ResourceXmlTest, TheBaseGeneratorsResources) {
   MemoryGen<CXMLGen> memory;
   SBkndRscParams material = Resource(1, u"Steel, cut");
-  material.Type = 8;
+  material.Type = 1;  // material
   material.StandardRate = 12.75;
   material.OvertimeRate = -3.5;
   material.CostPerUse = 12.75;
@@ -190,17 +190,17 @@ TEST_F(ResourceXmlTest, TheBaseGeneratorsResources) {
   ASSERT_EQ(memory.gen->GenerateResourcesXML(), 0);
   const std::string xml = "<Project>" + memory.Text() + "</Project>";
   ASSERT_EQ(WellFormed(xml), "") << xml;
-  // The identifier of both is the row number.
-  EXPECT_EQ(Field(xml, "Resource", 101, E("ID")), "101");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("Name")), "Steel, cut");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("Type")), "0");
-  EXPECT_EQ(Field(xml, "Resource", 102, E("Type")), "1");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("StandardRate")), "12");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("OvertimeRate")), "-3");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("StandardRateFormat")), "2");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("CostPerUse")), "12.75");
-  EXPECT_EQ(Field(xml, "Resource", 101, E("CalendarUID")), "3000000000");
-  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=102]/" + E("Initials")), "0");
+  // The UID is the resource's own (assignments name it), the ID its row.
+  EXPECT_EQ(Field(xml, "Resource", 1, E("ID")), "101");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("Name")), "Steel, cut");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("Type")), "0");
+  EXPECT_EQ(Field(xml, "Resource", 2, E("Type")), "1");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("StandardRate")), "12");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("OvertimeRate")), "-3");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("StandardRateFormat")), "2");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("CostPerUse")), "12.75");
+  EXPECT_EQ(Field(xml, "Resource", 1, E("CalendarUID")), "3000000000");
+  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=2]/" + E("Initials")), "0");
   EXPECT_EQ(memory.gen->resourcesWritten, 2u);
 
   MemoryGen<CXMLGen> empty;

@@ -69,6 +69,22 @@ VarStreams BuildVarData(const std::vector<VarItem>& items) {
   return {meta, data};
 }
 
+VarStreams BuildVarData9(const std::vector<VarItem>& items) {
+  constexpr std::size_t kItem = 8;
+  Bytes meta(mpp::kVarMetaHeader);
+  meta.U32(0, mpp::kFixedMetaMagic).U32(8, static_cast<std::uint32_t>(items.size()));
+  Bytes data;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t position = data.size();
+    data.U32(position, static_cast<std::uint32_t>(items[i].value.size())).Put(position + 4, items[i].value);
+    const std::size_t at = mpp::kVarMetaHeader + i * kItem;
+    meta.U16(at, static_cast<std::uint16_t>(items[i].owner))
+        .U8(at + 3, static_cast<std::uint8_t>(items[i].type))
+        .U32(at + 4, static_cast<std::uint32_t>(position));
+  }
+  return {meta, data};
+}
+
 FieldValue Int(mpp::Field field, std::uint64_t value) { return {field, false, value, 0.0}; }
 
 FieldValue Real(mpp::Field field, double value) { return {field, true, 0, value}; }
@@ -350,10 +366,11 @@ fixture::Node ProjectRoot(const ProjectDescription& project) {
   if (project.props) backend.push_back(fixture::Stream(u"Props", *project.props));
   std::vector<fixture::Node> root;
   if (project.dataStorage) {
-    root.push_back(fixture::Storage(u"   114", std::move(backend)));
+    root.push_back(fixture::Storage(project.dataStorageName, std::move(backend)));
   } else {
     for (fixture::Node& node : backend) root.push_back(std::move(node));
   }
+  if (!project.viewStorageName.empty()) root.push_back(fixture::Storage(project.viewStorageName, project.views));
   return fixture::Root(std::move(root));
 }
 

@@ -66,6 +66,9 @@ struct VarStreams {
   ByteVector data;  // Var2Data
 };
 VarStreams BuildVarData(const std::vector<VarItem>& items);
+// Version 9 var data: 8-byte items of a 16-bit owner UID, the type in byte
+// 3 and the value's position at 4.
+VarStreams BuildVarData9(const std::vector<VarItem>& items);
 
 // One field value of a record description.
 struct FieldValue {
@@ -232,6 +235,12 @@ struct ProjectDescription {
   // False: the backend storages sit in the root, as in a file whose data
   // storage was lost.
   bool dataStorage = true;
+  // "   112" or "   19" for version 12 and 9 files.
+  std::u16string dataStorageName = u"   114";
+  // Version 12 and 9 files: the view storage ("   212", "   29") and the
+  // storages in it.
+  std::u16string viewStorageName;
+  std::vector<fixture::Node> views;
 };
 
 fixture::Node ProjectRoot(const ProjectDescription& project);
