@@ -13,6 +13,7 @@
 #include "parser/TaskStorageParser.h"
 #include "parser/KnownLayouts.h"
 #include "parser/ViewStorageParser.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -82,31 +83,7 @@ ProjectDescription Project12(PropsState props) {
   return project;
 }
 
-class Parser12Test : public ::testing::TestWithParam<PropsState> {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const ProjectDescription& project) {
-    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  std::vector<std::string> Log() {
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-  int written = 0;
-};
+class Parser12Test : public project_fixture::ParserFixture<::testing::TestWithParam<PropsState>> {};
 
 // Whatever Props says (nothing, zeros, half a map, its own map or the
 // version 14 map of a converted file), the same project comes back.

@@ -13,6 +13,7 @@
 #include "parser/MppParser9.h"
 #include "parser/VarItems.h"
 #include "parser/KnownLayouts.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -86,25 +87,7 @@ ProjectDescription Project9(bool withMap) {
   return project;
 }
 
-class Parser9Test : public ::testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const ProjectDescription& project) {
-    const std::string path = scratch.File("repaired.mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-};
+class Parser9Test : public project_fixture::ParserFixture<::testing::TestWithParam<bool>> {};
 
 TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
   const bool withMap = GetParam();

@@ -13,6 +13,7 @@
 #include "parser/MppParser14.h"
 #include "parser/PropsParser.h"
 #include "parser/RscStorageParser.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -61,31 +62,7 @@ BackendStorage Calendars() {
   return storage;
 }
 
-class RscCalStorageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const ProjectDescription& project) {
-    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  std::vector<std::string> Log() {
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-  int written = 0;
-};
+class RscCalStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
 
 TEST_F(RscCalStorageTest, TheParserReadsBothStoragesIntoTheModel) {
   ProjectDescription project;

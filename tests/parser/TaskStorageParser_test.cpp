@@ -17,6 +17,7 @@
 #include "parser/PropsParser.h"
 #include "parser/StreamRecords.h"
 #include "parser/TaskStorageParser.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -373,31 +374,7 @@ TEST(OutlineNumbers, LargeProjectsStayLinear) {
 
 // --- the storage, through the version 14 driver -----------------------
 
-class TaskStorageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::u16string Write(const project_fixture::ProjectDescription& project) {
-    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
-    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
-    return platform::Utf8ToUtf16(path);
-  }
-  std::vector<std::string> Log() {
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
-  int written = 0;
-};
+class TaskStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
 
 TEST_F(TaskStorageTest, ReadsTheTaskStorageWithItsAliases) {
   project_fixture::BackendStorage storage{u"TBkndTask"};
