@@ -16,6 +16,6 @@ std::unique_ptr<ProjectParser> CreateProjectParser(int version, std::u16string_v
   if (version == 12)
     return std::make_unique<CMppParser_12>(std::u16string(repairedPath), std::make_unique<CXMLGen12>(output));
   if (version == 9)
-    return std::make_unique<CMppParser>(std::u16string(repairedPath), std::make_unique<CXMLGen>(output));
+    return std::make_unique<CMppParser>(std::u16string(repairedPath), std::make_unique<CXMLGen12>(output, "9"));
   return nullptr;
 }

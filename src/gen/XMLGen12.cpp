@@ -8,7 +8,7 @@ std::int32_t CXMLGen12::GenerateMainXML() {
     if (CancelRequested()) return Cancel();
     if (const std::int32_t failed = CheckOutput()) return failed;
     if (WriteDocumentStart("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?") == kCancelled ||
-        WriteHeader("12") == kCancelled || writer_->Write_hXML("OutlineCodes/", nullptr, nullptr) == kCancelled ||
+        WriteHeader(saveVersion_) == kCancelled || writer_->Write_hXML("OutlineCodes/", nullptr, nullptr) == kCancelled ||
         writer_->Write_hXML("WBSMasks/", nullptr, nullptr) == kCancelled)
       return kCancelled;
     // No definitions: the section is announced in the log only.

@@ -1,12 +1,24 @@
-// The generator of version 12 files: the version 14 document with its save
-// version, and without the custom field definitions, which the version 12
-// reader does not take.
+// The generator of version 12 and version 9 files: the version 14 document
+// with the file's save version, and without the custom field definitions,
+// which the older readers do not take. Their readers rebuild the outline
+// from the parent links as the version 14 reader does, so the document
+// carries everything they read: calendars, percent complete, work and
+// units included.
 #pragma once
+
+#include <memory>
+#include <string_view>
 
 #include "gen/XMLGen14.h"
 
 class CXMLGen12 : public CXMLGen14 {
  public:
-  using CXMLGen14::CXMLGen14;
+  explicit CXMLGen12(std::u16string_view outputPath, const char* saveVersion = "12")
+      : CXMLGen14(outputPath), saveVersion_(saveVersion) {}
+  explicit CXMLGen12(std::unique_ptr<xml::XmlSink> sink, const char* saveVersion = "12")
+      : CXMLGen14(std::move(sink)), saveVersion_(saveVersion) {}
   std::int32_t GenerateMainXML() override;
+
+ private:
+  const char* saveVersion_;
 };

@@ -14,6 +14,8 @@
 #include "parser/VarItems.h"
 #include "parser/KnownLayouts.h"
 #include "support/ParserFixture.h"
+#include "ProjectParser.h"
+#include "gen/GenTestSupport.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -88,6 +90,7 @@ ProjectDescription Project9(bool withMap) {
 }
 
 class Parser9Test : public project_fixture::ParserFixture<::testing::TestWithParam<bool>> {};
+class Parser9Document : public project_fixture::ParserFixture<> {};
 
 TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
   const bool withMap = GetParam();
@@ -119,6 +122,21 @@ TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Maps, Parser9Test, ::testing::Bool());
+
+// The pipeline's version 9 reader writes everything it read, in the file's
+// save version: the task's percent complete, its link, the resource.
+TEST_F(Parser9Document, CarriesWhatWasReadInTheFilesSaveVersion) {
+  const std::string output = scratch.File("plan.xml");
+  auto parser = CreateProjectParser(9, u"", Write(Project9(false)), platform::Utf8ToUtf16(output));
+  ASSERT_TRUE(parser);
+  ASSERT_EQ(parser->Parse(nullptr), 0);
+  const std::string xml = foundation_test::ReadBytes(output).value_or("");
+  EXPECT_EQ(gen_test::WellFormed(xml), "");
+  EXPECT_NE(xml.find("<SaveVersion>9</SaveVersion>"), std::string::npos);
+  EXPECT_NE(xml.find("<PercentComplete>50</PercentComplete>"), std::string::npos);
+  EXPECT_NE(xml.find("<PredecessorUID>1</PredecessorUID>"), std::string::npos);
+  EXPECT_NE(xml.find("<Name>Ann</Name>"), std::string::npos);
+}
 
 // Widening keeps owner, position and the field of a known code; an unknown
 // code reads as no field, and a cut item is not made up.
