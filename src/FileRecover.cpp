@@ -92,7 +92,11 @@ std::int32_t Parse(std::u16string_view input, const std::u16string& repairedPath
                    std::u16string_view output, bool& parsed) {
   try {
     int version = DetectFileVersion(repairedPath);
-    if (version == 0) return kNothingRecovered;
+    if (version == 0) {
+      // Version 8 files and other containers end here.
+      theLog.WriteLine("The file holds no project data of version 9, 12 or 14: nothing to recover");
+      return kNothingRecovered;
+    }
     if (CancelRequested()) {
       theLog.WriteLine(kUserCancelled);
       return kCancelled;

@@ -14,6 +14,8 @@
 #include "FoundationTestSupport.h"
 #include "LibrarySettings.h"
 #include "mdwdll.h"
+#include "support/CfbFixture.h"
+#include "support/SampleProjects.h"
 
 namespace {
 
@@ -92,6 +94,19 @@ TEST_F(FileRecoverTest, TextFileEndsInTheSalvage) {
     EXPECT_TRUE(HasLine(lines, line)) << line;
   EXPECT_TRUE(HasLineWhere(lines, IsSalvageFailedLine));
   EXPECT_FALSE(HasLine(lines, "Parse OLE data is successful"));
+}
+
+// A container without the data storage of any version read (a version 8
+// file has none of them) ends cleanly after the salvage, saying why.
+TEST_F(FileRecoverTest, AFileOfAnotherVersionEndsWithNothingRecovered) {
+  const std::filesystem::path input = in / "old.mpp";
+  ASSERT_TRUE(fixture::WriteFile(
+      input.string(), fixture::Build(fixture::Root({project_fixture::CompObjStream("Microsoft Project 8.0"),
+                                                    fixture::Storage(u"   18", {fixture::Stream(u"Props", "x")})}))));
+  Initialise();
+  EXPECT_EQ(Recover(input, out), MDW_ERR_NOTHING);
+  EXPECT_TRUE(HasLine(LogLines(), "The file holds no project data of version 9, 12 or 14: nothing to recover"));
+  EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
 TEST_F(FileRecoverTest, GarbageNeverRecoversAndNeverCrashes) {
