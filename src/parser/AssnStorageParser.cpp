@@ -22,33 +22,26 @@ FixedRecordCounts WalkRecords(platform::ByteView fixedMeta, platform::ByteView f
                               StreamProgress* progress, Take take) {
   FixedRecordCounts counts;
   const FixedMeta meta(fixedMeta, FixedMetaStride(layout.kind));
-  const std::size_t valid = meta.ValidCount();
-  counts.stale = meta.Count() - valid;
-  for (std::size_t i = 0; i < valid; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    switch (item->State()) {
+  counts.stale = meta.Count() - meta.ValidCount();
+  WalkFixedItems(fixedMeta, layout.kind, progress, counts.items, [&](const FixedMetaItem& item) {
+    switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
         ++counts.deleted;
-        continue;
+        return;
       case ItemState::Blank:
         ++counts.blank;
-        continue;
+        return;
       case ItemState::Live: break;
     }
-    auto bytes = FixedRecord(fixedData, item->position, layout);
-    if (!bytes) {
+    const auto record = RecordAt(fixedData, item.position, layout);
+    if (!record) {
       ++counts.unreadable;
-      continue;
+      return;
     }
-    take(RecordView(*bytes, layout));
+    take(*record);
     ++counts.records;
-  }
-  if (progress) progress->Finish();
+  });
   return counts;
 }
 

@@ -178,39 +178,29 @@ CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::Byte
 CalendarFixedCounts ReadCalendarFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, CMppGen& gen, StreamProgress* progress) {
   CalendarFixedCounts counts;
-  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Calendar));
-  const std::size_t valid = meta.ValidCount();
-  for (std::size_t i = 0; i < valid; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
+  WalkFixedItems(fixedMeta, RecordKind::Calendar, progress, counts.items, [&](const FixedMetaItem& item) {
     // Byte 0 = 2 marks no deleted calendar; 4 and 6 are free slots.
-    if (item->State() == ItemState::Blank || item->State() == ItemState::DeletedBlank) {
+    if (item.State() == ItemState::Blank || item.State() == ItemState::DeletedBlank) {
       ++counts.freeSlots;
-      continue;
+      return;
     }
-    auto bytes = FixedRecord(fixedData, item->position, layout);
-    const std::optional<RecordView> record =
-        bytes ? std::optional<RecordView>(RecordView(*bytes, layout)) : std::nullopt;
+    const auto record = RecordAt(fixedData, item.position, layout);
     const auto uid = record ? record->Unsigned(Field::CalendarUID) : std::nullopt;
     if (!uid) {
       ++counts.unreadable;
-      continue;
+      return;
     }
     bool created = false;
     SCalendar& calendar = CalendarOf(gen, *uid, &created);
     counts.created += created;
     ++counts.records;
-    calendar.IsBaseCalendar = FlagSet(item->bytes, kCalendarItemFlags.base);
-    calendar.IsBaselineCalendar = FlagSet(item->bytes, kCalendarItemFlags.baseline);
+    calendar.IsBaseCalendar = FlagSet(item.bytes, kCalendarItemFlags.base);
+    calendar.IsBaselineCalendar = FlagSet(item.bytes, kCalendarItemFlags.baseline);
     // Both are signed: 0xFFFFFFFF stands for none.
     calendar.BaseCalendarUID =
         std::bit_cast<std::int32_t>(record->UnsignedOr(Field::BaseCalendarUID, 0xFFFFFFFF));
     calendar.ResourceUID = std::bit_cast<std::int32_t>(record->UnsignedOr(Field::CalendarResourceUID, 0));
-  }
-  if (progress) progress->Finish();
+  });
   return counts;
 }
 

@@ -290,12 +290,11 @@ std::optional<double> Plausibility(const RecordLayout& layout, platform::ByteVie
   std::size_t sampled = 0, sound = 0;
   for (std::size_t i = 0; i < live.size() && sampled < kPlausibilitySample; i += step) {
     ++sampled;
-    auto bytes = FixedRecord(fixedData, live[i], layout);
-    if (!bytes) continue;
-    const RecordView record(*bytes, layout);
-    const auto uid = record.Unsigned(UidField(layout.kind));
+    const auto record = RecordAt(fixedData, live[i], layout);
+    if (!record) continue;
+    const auto uid = record->Unsigned(UidField(layout.kind));
     if (!PlausibleUid(uid) || !uids.insert(*uid).second) continue;
-    if (Sound(record, layout.kind)) ++sound;
+    if (Sound(*record, layout.kind)) ++sound;
   }
   return static_cast<double>(sound) / static_cast<double>(sampled);
 }

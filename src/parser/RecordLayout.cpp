@@ -271,6 +271,11 @@ std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std:
   return fixedData.Sub(static_cast<std::size_t>(position), layout.recordSize);
 }
 
+std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout) {
+  if (auto bytes = FixedRecord(fixedData, position, layout)) return RecordView(*bytes, layout);
+  return std::nullopt;
+}
+
 bool FlagSet(platform::ByteView bytes, FlagBit bit) {
   return (bytes.u8_at(bit.offset).value_or(0) & bit.mask) != 0;
 }

@@ -116,6 +116,9 @@ class RecordView {
 std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std::uint64_t position,
                                               const RecordLayout& layout);
 
+// The record at position read through layout, when FixedRecord gives it.
+std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout);
+
 // A one-bit flag kept beside a fixed record: in its FixedMeta item, or in
 // its Fixed2Meta row.
 struct FlagBit {

@@ -190,31 +190,22 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
                                      CMppGen& gen, StreamProgress* progress) {
   using F = Field;
   RscFixedCounts counts;
-  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Resource));
-  const std::size_t valid = meta.ValidCount();
   std::vector<bool> filled(gen.Resources().size(), false);
 
-  for (std::size_t i = 0; i < valid; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    if (item->State() == ItemState::Deleted) {
+  WalkFixedItems(fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
+    if (item.State() == ItemState::Deleted) {
       ++counts.deleted;
-      continue;
+      return;
     }
-    if (item->State() != ItemState::Live) {
+    if (item.State() != ItemState::Live) {
       ++counts.freeSlots;
-      continue;
+      return;
     }
-    auto bytes = FixedRecord(fixedData, item->position, layout);
-    const std::optional<RecordView> record =
-        bytes ? std::optional<RecordView>(RecordView(*bytes, layout)) : std::nullopt;
+    const auto record = RecordAt(fixedData, item.position, layout);
     const auto uid = record ? record->Unsigned(F::ResourceUID) : std::nullopt;
     if (!uid) {
       ++counts.unreadable;
-      continue;
+      return;
     }
     std::size_t index = gen.ResourceList().Find(*uid);
     if (index == model::UidIndexedList<SBkndRscParams>::npos) {
@@ -228,7 +219,7 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     if (index >= filled.size()) filled.resize(index + 1, false);
     if (filled[index]) {
       ++counts.duplicates;
-      continue;
+      return;
     }
     filled[index] = true;
     ++counts.records;
@@ -248,15 +239,14 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     // row's cost bit tells those apart).
     resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
     if (fixed2Meta) {
-      if (auto row = Fixed2MetaRow(*fixed2Meta, item->index)) {
+      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {
         resource.IsBudget = FlagSet(*row, kResourceRowFlags.budget);
         resource.IsCostResource = FlagSet(*row, kResourceRowFlags.cost);
         resource.IsGeneric = FlagSet(*row, kResourceRowFlags.generic);
         resource.IsInactive = FlagSet(*row, kResourceRowFlags.inactive);
       }
     }
-  }
-  if (progress) progress->Finish();
+  });
   return counts;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parser/RecordLayout.h"
 #include "parser/StreamRecords.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
@@ -88,6 +89,25 @@ void WalkVarItems(platform::ByteView varMeta, platform::ByteView var2Data, Strea
       continue;
     }
     take(*item, *value);
+  }
+  if (progress) progress->Finish();
+}
+
+// Walks the items of a FixedMeta stream of kind that its header declares
+// valid, polling the break and reporting progress: visit(item) gets each
+// whole item, whatever its state. Counts every item in items.
+template <typename Visit>
+void WalkFixedItems(platform::ByteView fixedMeta, RecordKind kind, StreamProgress* progress, std::size_t& items,
+                    Visit visit) {
+  const FixedMeta meta(fixedMeta, FixedMetaStride(kind));
+  const std::size_t valid = meta.ValidCount();
+  for (std::size_t i = 0; i < valid; ++i) {
+    PollBreak();
+    auto item = meta.Item(i);
+    if (!item) break;
+    ++items;
+    if (progress) progress->At(item->offset);
+    visit(*item);
   }
   if (progress) progress->Finish();
 }

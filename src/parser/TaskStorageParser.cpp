@@ -104,8 +104,6 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
                                   const RecordLayout& layout, CMppGen& gen, StreamProgress* progress,
                                   const TaskValueRules& rules) {
   TaskFixedCounts counts;
-  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Task));
-  const std::size_t valid = meta.ValidCount();
   // Tasks already completed by a record, by list position: the first
   // record of a UID wins, later copies are left out.
   std::vector<bool> filled(gen.Tasks().size(), false);
@@ -116,27 +114,22 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
     return was;
   };
 
-  for (std::size_t i = 0; i < valid; ++i) {
-    PollBreak();
-    auto item = meta.Item(i);
-    if (!item) break;
-    ++counts.items;
-    if (progress) progress->At(item->offset);
-    switch (item->State()) {
+  WalkFixedItems(fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
+    switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
         ++counts.deleted;
-        continue;
+        return;
       case ItemState::Blank: {
         // Inside the free-slot area it is a free slot; beyond it, a task
         // that has no data yet.
-        if (item->position < layout.minPosition || !fixedData.Has(item->position, kBlankSlotSize)) continue;
-        const std::uint32_t uid = fixedData.u32_at(item->position + kBlankSlotUid).value_or(0);
+        if (item.position < layout.minPosition || !fixedData.Has(item.position, kBlankSlotSize)) return;
+        const std::uint32_t uid = fixedData.u32_at(item.position + kBlankSlotUid).value_or(0);
         // A slot numbered 0xFFFFnnnn is a free slot whatever its place:
         // version 9 files keep more free slots than three before the rows.
         if ((uid & kFreeSlotMask) == kFreeSlotMask) {
           ++counts.freeSlots;
-          continue;
+          return;
         }
         bool created = false;
         SBkndTaskParams& task = TaskOf(gen, uid, &created);
@@ -147,17 +140,15 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
         }
         counts.created += created;
         ++counts.blankRows;
-        continue;
+        return;
       }
       case ItemState::Live: break;
     }
-    auto bytes = FixedRecord(fixedData, item->position, layout);
-    const std::optional<RecordView> record =
-        bytes ? std::optional<RecordView>(RecordView(*bytes, layout)) : std::nullopt;
+    const auto record = RecordAt(fixedData, item.position, layout);
     const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
     if (!uid) {
       ++counts.unreadable;
-      continue;
+      return;
     }
     bool created = false;
     SBkndTaskParams& task = TaskOf(gen, *uid, &created);
@@ -165,13 +156,12 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
     const std::size_t index = gen.TaskList().Find(*uid);
     if (markFilled(index)) {
       ++counts.duplicates;
-      continue;
+      return;
     }
     Fill(task, *record, rules);
     ++counts.records;
     gen.NoteTaskDates(task);
-  }
-  if (progress) progress->Finish();
+  });
   return counts;
 }
 
