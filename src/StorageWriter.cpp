@@ -162,6 +162,9 @@ bool CStgReader::LogElement(std::int32_t index, const DirItem& item) {
 // siblings and child, which frame then describes.
 bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame) {
   if (index == lastParsed_) return false;
+  // Each item is written once, whatever way the tree leads back to it.
+  if (index >= 0 && static_cast<std::size_t>(index) < visited_.size() && visited_[static_cast<std::size_t>(index)])
+    return false;
   lastParsed_ = index;
   ++theRecurseLevel;
   theLog.WriteLine("[STG]\tCStgReader::ParseDir()");
@@ -189,7 +192,12 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
       theLog.WriteFormat("[STG]\tError while setting date-time of RootEntry, res = 0x%x", kStorageFailure);
     writer_->SetClass(storage, item->ClassId());
     elParsed_[0] = 1;
+    visited_[0] = 1;
     if (child < 0) return false;
+    if (visited_[static_cast<std::size_t>(child)]) {
+      theLog.WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", "Root Entry", child);
+      return false;
+    }
     index = child;
     if (child > 0) {
       item = root_->GetEntry(static_cast<std::uint32_t>(child));

@@ -163,6 +163,23 @@ TEST(StgReader, SiblingCyclesAreCutAndOrphansWrittenAtTheTop) {
   EXPECT_EQ(salvage_test::MissingFrom(FourStreams(), *run.repaired), std::vector<std::string>{});
 }
 
+TEST(StgReader, SiblingsLeadingBackToTheRootEntryEndTheWalk) {
+  // Root -> A, and A's siblings lead back to the Root Entry (directly, and
+  // through B): the Root Entry hands its place to its child once only.
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(FourStreams());
+  const std::uint32_t a = *image.FindEntry(u"A"), b = *image.FindEntry(u"B");
+  image.SetEntryLinks(0, fixture::kKeep, fixture::kKeep, a);
+  image.SetEntryLinks(a, 0, b, kNone);
+  image.SetEntryLinks(b, kNone, 0, kNone);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("[STG]\tRoot directory A cycle detected. skipping prev_el 0."));
+  EXPECT_TRUE(log.Has("[STG]\tRoot directory B cycle detected. skipping next_el 0."));
+  EXPECT_EQ(salvage_test::MissingFrom(FourStreams(), *run.repaired), std::vector<std::string>{});
+}
+
 TEST(StgReader, OddEntriesAreWrittenAsStreamsOrNotAtAll) {
   fixture::ScratchDir scratch;
   fixture::Image image = fixture::Image::Of(FourStreams());
