@@ -75,6 +75,23 @@ int CStgReader::Init(std::u16string_view path) {
   return 0;
 }
 
+// The chains the directory accounts for (its own, the big streams' and the
+// mini stream's) rule those out as the mini SAT; what remains may replace a
+// mini SAT that the header led astray.
+void CStgReader::MendMiniSat() {
+  std::vector<std::uint32_t> starts = root_->RootChain().sectors;
+  starts.push_back(theHeader.rootsStart);
+  const salvage::DirItem* rootItem = nullptr;
+  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
+    const salvage::DirItem* item = root_->GetEntry(n);
+    if (!item) continue;
+    if (item->Type() == salvage::kTypeRoot && !rootItem) rootItem = item;
+    if (item->Type() == salvage::kTypeRoot || item->Size() >= salvage::kMiniStreamCutoff) starts.push_back(item->Start());
+  }
+  if (!rootItem && root_->EntryCount() > 0) rootItem = root_->GetEntry(0);
+  if (rootItem) sat_->MendMiniSat(starts, rootItem->Size());
+}
+
 int CStgReader::ParseData() {
   theLog.WriteLine("[STG]\tinside CStgReader::ParseData()");
   if (!initialised_) return -1;
@@ -125,6 +142,7 @@ int CStgReader::ParseData() {
     theLog.WriteErrorNumber("[STG]\tRoot read error ", code);
     return -2;
   }
+  MendMiniSat();
   code = root_->ReadFilesData();
   if (CancelRequested()) return -1000;
   if (code != 0) {

@@ -48,6 +48,7 @@ class CStgReader {
   bool LogElement(std::int32_t index, const salvage::DirItem& item);
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
+  void MendMiniSat();
 
   bool initialised_ = false;
   salvage::Bytes image_;  // the file followed by 512 zero bytes

@@ -8,6 +8,7 @@
 #include "LibrarySettings.h"
 #include "Logger.h"
 #include "sat/CompoundLayout.h"
+#include "sat/SatMarks.h"
 
 namespace salvage {
 namespace {
@@ -625,6 +626,7 @@ std::uint32_t CSat::FindSat() {
     std::erase_if(candidateOffsets_, [&](std::uint32_t offset) { return taken.count(offset) != 0; });
   }
   theLog.WriteLine("End Search SAT Parts");
+  MendSatByMarks();
 
   const std::uint32_t result = SectorOfOffset(working);
   if (satList_.empty()) {
@@ -649,6 +651,40 @@ std::uint32_t CSat::FindSat() {
   theStats.satSectorsDefined = static_cast<std::uint32_t>(defined);
   theLog.WriteLine("Finish CSat::FindSat()");
   return result;
+}
+
+// The table's own marks against the list found so far. Where they give the
+// whole table (every part found, every marked sector one of the parts) and
+// the list disagrees with them, the list is theirs: the header's list was
+// damaged or lost. Otherwise they only fill the parts the list lacks.
+void CSat::MendSatByMarks() {
+  if (theBounds.maxSector < 0) return;
+  const SatMarks marks = FindSatByMarks(image_, static_cast<std::uint32_t>(theBounds.maxSector));
+  std::vector<std::uint32_t> offsets;
+  for (std::uint32_t sector : marks.parts) offsets.push_back(sector == kNoPart ? 0 : OffsetOfSector(sector));
+  if (offsets.empty()) return;
+  if (marks.Whole()) {
+    if (satList_ == offsets) return;
+    theLog.WriteFormat("SAT rebuilt from the marks of its own %i sectors", static_cast<int>(offsets.size()));
+    satList_.clear();
+    satListCount_.clear();
+    for (std::uint32_t offset : offsets) AppendSat(offset);
+    return;
+  }
+  int filled = 0;
+  for (std::size_t k = 0; k < offsets.size(); ++k) {
+    if (offsets[k] == 0 || SatListHas(offsets[k])) continue;
+    if (k < satList_.size()) {
+      if (satList_[k] != 0) continue;
+      satList_[k] = offsets[k];
+      ++satListCount_[offsets[k]];
+    } else {
+      while (satList_.size() < k) AppendSat(0);
+      AppendSat(offsets[k]);
+    }
+    ++filled;
+  }
+  if (filled > 0) theLog.WriteFormat("%i missing SAT sectors found by the marks of the others", filled);
 }
 
 // --- the tables -------------------------------------------------------------
@@ -752,6 +788,67 @@ std::uint32_t CSat::FindMiniSat() {
   theStats.miniSatSectorsDefined = defined;
   theLog.WriteLine("Finish CSat::FindSat()");
   return miniSatList_.front();
+}
+
+bool CSat::MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint64_t miniStreamBytes) {
+  const std::uint64_t partBytes = std::uint64_t{kMiniSectorSize} * kEntriesPerSector;
+  const std::uint64_t needParts = (miniStreamBytes + partBytes - 1) / partBytes;
+  const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  const auto count = static_cast<std::uint32_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(satTable_.size()), std::max<std::int64_t>(0, MaxSector())));
+  if (needParts == 0 || count == 0) return false;
+  auto link = [&](std::uint32_t s) -> std::optional<std::uint32_t> {
+    const std::uint32_t e = satTable_[s];
+    return e < count ? std::optional<std::uint32_t>(e) : std::nullopt;
+  };
+  std::vector<std::uint8_t> pointed(count, 0);
+  for (std::uint32_t s = 0; s < count; ++s)
+    if (auto next = link(s)) pointed[*next] = 1;
+  const std::unordered_set<std::uint32_t> others(otherStarts.begin(), otherStarts.end());
+
+  // Each sector is walked once: a chain that runs into another is no mini SAT.
+  std::vector<std::uint8_t> walked(count, 0);
+  std::vector<std::uint32_t> found;
+  int candidates = 0;
+  for (std::uint32_t head = 0; head < count && candidates < 2; ++head) {
+    if (pointed[head] || others.count(head) || walked[head]) continue;
+    const std::uint32_t entry = satTable_[head];
+    if (entry != kEndOfChain && !link(head)) continue;
+    std::vector<std::uint32_t> chain;
+    bool ended = false;
+    for (std::uint32_t s = head;;) {
+      if (walked[s]) break;
+      walked[s] = 1;
+      chain.push_back(s);
+      if (satTable_[s] == kEndOfChain) {
+        ended = true;
+        break;
+      }
+      auto next = link(s);
+      if (!next) break;
+      s = *next;
+    }
+    if (!ended || chain.size() < needParts) continue;
+    // The first part scores as a mini SAT; every part holds nothing but
+    // links within the mini stream, ends of chains and free entries (a last
+    // part may be nearly all free, and scores little).
+    bool likeMiniSat = ScoreSatPart(OffsetOfSector(chain[0]), 0, true).likeSatPoints >= 50;
+    for (std::size_t k = 0; k < chain.size() && likeMiniSat; ++k)
+      for (std::uint32_t i = 0; i < kEntriesPerSector && likeMiniSat; ++i) {
+        const std::uint32_t v = image_.U32(std::uint64_t{OffsetOfSector(chain[k])} + 4 * i);
+        likeMiniSat = v == kFreeSect || v == kEndOfChain || v < miniSectors;
+      }
+    if (!likeMiniSat) continue;
+    ++candidates;
+    found = std::move(chain);
+  }
+  if (candidates != 1 || found == miniSatList_) return false;
+  theLog.WriteFormat("miniSAT taken from the chain that no entry names: sector %i, %i sectors",
+                     static_cast<int>(found.front()), static_cast<int>(found.size()));
+  miniSatList_ = std::move(found);
+  theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+  theStats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
+  return ReadMiniSat() == 0;
 }
 
 int CSat::ReadMiniSat() {

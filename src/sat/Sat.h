@@ -62,6 +62,12 @@ class CSat {
   // mini stream, 0xFFFFFFFF when none was found.
   std::uint32_t FindMiniSat();
   int ReadMiniSat();
+  // Once the directory is known: the mini SAT is the one chain of the table
+  // that starts nowhere else (otherStarts: the directory's and the big
+  // streams' first sectors). When exactly one such chain reads as a mini SAT
+  // for a mini stream of miniStreamBytes and differs from the one found
+  // from the header, it takes its place. True when it did.
+  bool MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint64_t miniStreamBytes);
 
   int FollowChain(std::uint32_t start, Chain& chain);
   int FollowMiniChain(std::uint32_t start, Chain& chain);
@@ -101,6 +107,7 @@ class CSat {
   void CollectCandidates();
   void IndexCandidates();
   std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
+  void MendSatByMarks();
   std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
   // The first 32-bit value of sector n (zero when it lies outside the image).
   std::uint32_t FirstValueOf(std::uint32_t n) const;
