@@ -2,6 +2,8 @@
 // the search for missing mini SAT parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "salvage/SalvageRun.h"
 #include "sat/Sat.h"
 
@@ -110,6 +112,65 @@ TEST(Sat, DifWalkEndsAtABrokenLinkToTheNextDifSector) {
   for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
   EXPECT_EQ(run.reader->Sat()->SatList(), expected);
   EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+}
+
+// Without the header there is no list of SAT sectors and no DIF: the table
+// is found from its own marks, its last part (nearly all SAT sectors, hardly
+// a link) by the mark it carries for itself.
+TEST(Sat, WithoutTheHeaderTheTableIsFoundFromItsOwnMarks) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  const auto fat = image.FatSectors();
+  std::fill(image.bytes().begin(), image.bytes().begin() + 512, 0);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+  EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+}
+
+// A table whose parts do not all mark one another is not taken whole: a
+// zeroed part leaves the header's list as it was.
+TEST(Sat, MarksOfAnIncompleteTableLeaveTheHeadersListAlone) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  const auto fat = image.FatSectors();
+  image.ZeroFatSector(fat.size() - 1);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  EXPECT_EQ(log.Count("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"), 0);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+}
+
+// A header whose mini SAT start leads elsewhere (to the directory, or out of
+// the file): the mini SAT is the one chain of the table no entry names.
+TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
+  const fixture::Node tree = fixture::Root(streams);
+  for (std::uint32_t wrong : {fixture::Image::Of(tree).DirectorySectors().at(0), 0x00ABCDEFu}) {
+    SCOPED_TRACE(wrong);
+    fixture::Image image = fixture::Image::Of(tree);
+    const auto miniFat = image.MiniFatSectors();
+    ASSERT_EQ(miniFat.size(), 4u);
+    image.SetHeaderField(platform::cfb::kHdrFirstMiniFatSector, wrong);
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("miniSAT taken from the chain that no entry names: sector " + std::to_string(miniFat[0]) +
+                        ", 4 sectors"));
+    EXPECT_EQ(run.reader->Sat()->MiniSatList(), miniFat);
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+  }
 }
 
 // The search for the mini SAT parts that its chain did not give: each part k
