@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,7 @@ class CStgReader {
   int ParseDir(std::int32_t index, platform::ElementId storage);
   bool EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame);
   bool LogElement(std::int32_t index, const salvage::DirItem& item);
+  void NoteLost(std::int32_t index, platform::ElementId parent);
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
@@ -58,5 +60,8 @@ class CStgReader {
   std::int32_t lastParsed_ = -10;
   std::vector<std::uint8_t> elParsed_;  // per item, while WriteData runs: 1 once handled
   std::vector<std::uint8_t> visited_;   // the walk's cycle guard
+  // The storages whose children lead to a lost entry: what the lost entries
+  // were part of, and so where what hung below them belongs.
+  std::set<platform::ElementId> lostParents_;
   platform::CompoundFileWriter* writer_ = nullptr;
 };

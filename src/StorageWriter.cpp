@@ -143,10 +143,19 @@ void CStgReader::WriteSummary() {
 
 // Every item: item 0, normally the Root Entry, writes the whole reachable
 // tree; every item still unwritten afterwards is an orphan and goes, with
-// its own siblings and children, directly into the root storage.
+// its own siblings and children, directly into the root storage. When the
+// tree leads to lost entries (a directory sector that held nothing) within
+// one storage only, the orphans are what hung below them: they go there.
 int CStgReader::ParseRootElements(platform::ElementId storage) {
-  for (std::uint32_t i = 0; i < elParsed_.size(); ++i)
-    if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), storage);
+  lostParents_.clear();
+  platform::ElementId orphans = storage;
+  for (std::uint32_t i = 0; i < elParsed_.size(); ++i) {
+    if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), orphans);
+    if (i == 0 && lostParents_.size() == 1 && *lostParents_.begin() != storage) {
+      orphans = *lostParents_.begin();
+      theLog.WriteLine("[STG]\tEntries below lost entries are written into the storage that held them");
+    }
+  }
   return 1;
 }
 
@@ -261,6 +270,11 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   return true;
 }
 
+void CStgReader::NoteLost(std::int32_t index, platform::ElementId parent) {
+  const DirItem* item = index < 0 ? nullptr : root_->GetEntry(static_cast<std::uint32_t>(index));
+  if (item && item->lost) lostParents_.insert(parent);
+}
+
 // Writes item index and everything reachable from it through its siblings
 // and children. The walk keeps its own stack: the depth of the tree is the
 // file's to decide, not the program stack's.
@@ -291,6 +305,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
                                 : "[STG]\tRoot directory %s cycle detected. skipping next_el %i.",
                            name.c_str(), sibling);
       } else {
+        NoteLost(sibling, f.storage);
         descend = EnterDir(sibling, f.storage, sub);
       }
     } else if (f.phase == 2) {
@@ -304,6 +319,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
       } else if (visited_[static_cast<std::size_t>(child)]) {
         theLog.WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", name.c_str(), child);
       } else {
+        NoteLost(child, f.created);
         descend = EnterDir(child, f.created, sub);
       }
     } else {

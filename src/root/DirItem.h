@@ -46,6 +46,8 @@ class DirItem {
   // 1 when created and whenever a data buffer is allocated; 0 when a stream
   // read through the mini SAT got no buffer.
   bool readFlag = true;
+  // The place of an entry whose directory sector held nothing readable.
+  bool lost = false;
 
   void FreeData() { Bytes().swap(data); }
 

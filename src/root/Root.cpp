@@ -330,10 +330,37 @@ int CRoot::ReadRoot() {
     manual = true;
   }
 
+  // Entries are named by their index in the directory: a sector of a whole
+  // chain whose entries are all gone (zeroed, overwritten) keeps its place
+  // as empty entries when directory sectors follow it, so that the links of
+  // every other entry still lead where they did.
+  auto goodEntries = [&](std::uint32_t sector) {
+    int good = 0;
+    for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
+      if (std::int64_t{sector} * kSectorSize + i * kDirEntrySize + 576 >= imageSize_) break;
+      good += DefineBalls(EntryAt((std::uint64_t{sector} + 1) * kSectorSize + i * kDirEntrySize)) >= kEntryMinBalls;
+    }
+    return good;
+  };
+  std::size_t lastGood = 0;
+  if (!manual)
+    for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n)
+      if (goodEntries(rootChain_.sectors[n]) >= 2) lastGood = n;
+
   std::vector<std::uint32_t> goodSectors;
   bool miniStreamSet = false;
   for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n) {
     const std::uint32_t sector = rootChain_.sectors[n];
+    if (!manual && n < lastGood && goodEntries(sector) < 2) {
+      theLog.WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
+                         static_cast<int>(sector), static_cast<int>(kDirEntriesPerSector));
+      for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
+        items_.push_back(std::make_unique<DirItem>(DirItem::Entry{}));
+        items_.back()->lost = true;
+      }
+      goodSectors.push_back(sector);
+      continue;
+    }
     std::vector<std::unique_ptr<DirItem>> found;
     int good = 0;
     for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {

@@ -112,6 +112,31 @@ TEST(Root, BrokenDirectoryChainIsRebuiltFromAScan) {
   EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
 }
 
+// A directory sector zeroed inside a sound chain: only its own four entries
+// are lost, every other entry keeps its index and so its place in the tree.
+TEST(Root, AZeroedDirectorySectorLosesOnlyItsOwnEntries) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  ASSERT_GE(image.DirectorySectors().size(), 4u);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 14; ++i) {
+    const std::string name = "Stream" + std::to_string(i);
+    const std::uint32_t entry = *image.FindEntry(platform::Utf8ToUtf16("   1/" + name));
+    if (entry / 4 == 2) expected.push_back("missing /   1/" + name);
+  }
+  ASSERT_EQ(expected.size(), 4u);
+  image.ZeroDirectorySector(2);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("Directory sector " + std::to_string(image.DirectorySectors().at(2)) +
+                      " holds no entries: its 4 places are kept empty"));
+  auto missing = MissingFrom(Project(), *run.repaired);
+  std::sort(missing.begin(), missing.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(missing, expected);
+}
+
 TEST(Root, DirectoryScoresSeparateEntriesFromOtherBytes) {
   fixture::ScratchDir scratch;
   fixture::Image image = fixture::Image::Of(Project());
