@@ -79,17 +79,21 @@ int CStgReader::Init(std::u16string_view path) {
 // mini stream's) rule those out as the mini SAT; what remains may replace a
 // mini SAT that the header led astray.
 void CStgReader::MendMiniSat() {
-  std::vector<std::uint32_t> starts = root_->RootChain().sectors;
-  starts.push_back(theHeader.rootsStart);
+  std::vector<salvage::CSat::KnownChain> known;
+  for (std::uint32_t sector : root_->RootChain().sectors) known.push_back({sector, 1});
+  known.push_back({theHeader.rootsStart, 1});
   const salvage::DirItem* rootItem = nullptr;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
     if (!item) continue;
     if (item->Type() == salvage::kTypeRoot && !rootItem) rootItem = item;
-    if (item->Type() == salvage::kTypeRoot || item->Size() >= salvage::kMiniStreamCutoff) starts.push_back(item->Start());
+    if (item->Type() == salvage::kTypeRoot || item->Size() >= salvage::kMiniStreamCutoff)
+      known.push_back({item->Start(), (item->Size() + salvage::kSectorSize - 1) / salvage::kSectorSize});
   }
   if (!rootItem && root_->EntryCount() > 0) rootItem = root_->GetEntry(0);
-  if (rootItem) sat_->MendMiniSat(starts, rootItem->Size());
+  if (!rootItem) return;
+  sat_->MendMiniSat(known, rootItem->Size());
+  sat_->MendLostMiniParts(rootItem->Size());
 }
 
 int CStgReader::ParseData() {

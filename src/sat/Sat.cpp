@@ -694,6 +694,21 @@ void DropRepeatedParts(std::vector<std::uint32_t>& parts) {
   std::erase_if(parts, [&](std::uint32_t offset) { return offset != 0 && !seen.insert(offset).second; });
 }
 
+// In a table, a sector is linked to at most once: many links to sector 0
+// are a zeroed part; many values that are neither sectors the table maps
+// nor reserved are an overwritten one. (Links past the end of a cut file
+// are still the table's own.)
+bool CSat::IsLostPart(const std::uint32_t* part) const {
+  const std::uint64_t mapped = std::uint64_t{kEntriesPerSector} * satList_.size();
+  int zeros = 0, foreign = 0;
+  for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
+    const std::uint32_t v = part[e];
+    if (v == 0) ++zeros;
+    else if (!IsReservedSect(v) && v != kDifSect && v >= mapped) ++foreign;
+  }
+  return zeros >= 16 || foreign >= 64;
+}
+
 int CSat::ReadSat() {
   theLog.WriteLine("S: CSat::ReadSat()");
   std::vector<std::uint32_t> unique = satList_;
@@ -715,6 +730,28 @@ int CSat::ReadSat() {
     }
   }
 
+  // A part that is lost (missing, zeroed or overwritten) links each of its
+  // sectors to the next: most streams lie in one run, and a stream takes
+  // no more sectors from its chain than its size needs. SAT sectors keep
+  // their mark.
+  const std::unordered_set<std::uint32_t> satSectors = [&] {
+    std::unordered_set<std::uint32_t> set;
+    for (std::uint32_t offset : satList_)
+      if (offset != 0) set.insert(SectorOfOffset(offset));
+    return set;
+  }();
+  int lost = 0;
+  for (std::size_t i = 0; i < satList_.size(); ++i) {
+    std::uint32_t* part = satTable_.data() + i * kEntriesPerSector;
+    if (satList_[i] != 0 && !IsLostPart(part)) continue;
+    ++lost;
+    for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
+      const auto sector = static_cast<std::uint32_t>(i * kEntriesPerSector + e);
+      part[e] = satSectors.count(sector) ? kSatSect : sector + 1;
+    }
+  }
+  if (lost > 0) theLog.WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
+
   // Entries that point outside the file continue the run before them.
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
@@ -730,6 +767,8 @@ int CSat::ReadSat() {
 
 std::uint32_t CSat::FindMiniSat() {
   HeaderInfo& h = *header_;
+  headerMiniSatStart_ = h.miniSatStart;
+  headerChainAccepted_ = false;
   if (h.miniSatStart == kEndOfChain) return 0;
   theLog.WriteLine("Start CSat::FindMiniSat()");
   miniSatList_.clear();
@@ -752,6 +791,7 @@ std::uint32_t CSat::FindMiniSat() {
     }
     miniSatList_.push_back(sector);
   }
+  headerChainAccepted_ = allAccepted;
   if (allAccepted) {
     theLog.WriteFormat("All %i miniSAT sectors defined", static_cast<int>(miniSatList_.size()));
     theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
@@ -790,7 +830,7 @@ std::uint32_t CSat::FindMiniSat() {
   return miniSatList_.front();
 }
 
-bool CSat::MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint64_t miniStreamBytes) {
+bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes) {
   const std::uint64_t partBytes = std::uint64_t{kMiniSectorSize} * kEntriesPerSector;
   const std::uint64_t needParts = (miniStreamBytes + partBytes - 1) / partBytes;
   const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
@@ -804,14 +844,34 @@ bool CSat::MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint6
   std::vector<std::uint8_t> pointed(count, 0);
   for (std::uint32_t s = 0; s < count; ++s)
     if (auto next = link(s)) pointed[*next] = 1;
-  const std::unordered_set<std::uint32_t> others(otherStarts.begin(), otherStarts.end());
+  // The sectors the directory accounts for: each known chain as far as its
+  // size reaches.
+  std::vector<std::uint8_t> owned(count, 0);
+  for (const KnownChain& chain : known) {
+    std::uint32_t s = chain.start;
+    for (std::uint32_t n = 0; n < chain.sectors && s < count && !owned[s]; ++n) {
+      owned[s] = 1;
+      auto next = link(s);
+      if (!next) break;
+      s = *next;
+    }
+  }
+  // A header whose mini SAT chain may well be right keeps it: read as a mini
+  // SAT throughout, long enough, and starting where a chain can start, on
+  // no sector the directory accounts for. (A chain cut short by a damaged
+  // SAT part leaves tails that look like heads, and a damaged part may link
+  // anywhere.)
+  const std::uint32_t start = headerMiniSatStart_;
+  if (headerChainAccepted_ && miniSatList_.size() >= needParts && start < count && !owned[start] &&
+      (satTable_[start] == kEndOfChain || link(start)))
+    return false;
 
   // Each sector is walked once: a chain that runs into another is no mini SAT.
   std::vector<std::uint8_t> walked(count, 0);
   std::vector<std::uint32_t> found;
   int candidates = 0;
   for (std::uint32_t head = 0; head < count && candidates < 2; ++head) {
-    if (pointed[head] || others.count(head) || walked[head]) continue;
+    if (pointed[head] || owned[head] || walked[head]) continue;
     const std::uint32_t entry = satTable_[head];
     if (entry != kEndOfChain && !link(head)) continue;
     std::vector<std::uint32_t> chain;
@@ -832,7 +892,7 @@ bool CSat::MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint6
     // The first part scores as a mini SAT; every part holds nothing but
     // links within the mini stream, ends of chains and free entries (a last
     // part may be nearly all free, and scores little).
-    bool likeMiniSat = ScoreSatPart(OffsetOfSector(chain[0]), 0, true).likeSatPoints >= 50;
+    bool likeMiniSat = ScoreSatPart(OffsetOfSector(head), 0, true).likeSatPoints >= 50;
     for (std::size_t k = 0; k < chain.size() && likeMiniSat; ++k)
       for (std::uint32_t i = 0; i < kEntriesPerSector && likeMiniSat; ++i) {
         const std::uint32_t v = image_.U32(std::uint64_t{OffsetOfSector(chain[k])} + 4 * i);
@@ -849,6 +909,28 @@ bool CSat::MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint6
   theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
   theStats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
   return ReadMiniSat() == 0;
+}
+
+int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
+  const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  int lost = 0;
+  for (std::size_t k = 0; k * kEntriesPerSector < miniSatTable_.size(); ++k) {
+    std::uint32_t* part = miniSatTable_.data() + k * kEntriesPerSector;
+    int zeros = 0, foreign = 0;
+    for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+      if (part[i] == 0) ++zeros;
+      else if (part[i] != kEndOfChain && part[i] != kFreeSect && part[i] >= miniSectors) ++foreign;
+    }
+    if (zeros < 16 && foreign < 64) continue;
+    ++lost;
+    for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+      const std::uint32_t v = part[i];
+      if (v == 0 || (v != kEndOfChain && v != kFreeSect && v >= miniSectors))
+        part[i] = static_cast<std::uint32_t>(k * kEntriesPerSector + i + 1);
+    }
+  }
+  if (lost > 0) theLog.WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
+  return lost;
 }
 
 int CSat::ReadMiniSat() {

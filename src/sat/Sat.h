@@ -63,11 +63,20 @@ class CSat {
   std::uint32_t FindMiniSat();
   int ReadMiniSat();
   // Once the directory is known: the mini SAT is the one chain of the table
-  // that starts nowhere else (otherStarts: the directory's and the big
-  // streams' first sectors). When exactly one such chain reads as a mini SAT
-  // for a mini stream of miniStreamBytes and differs from the one found
-  // from the header, it takes its place. True when it did.
-  bool MendMiniSat(const std::vector<std::uint32_t>& otherStarts, std::uint64_t miniStreamBytes);
+  // that the directory does not account for (known: the directory's
+  // sectors, the big streams' and the mini stream's chains). Unless the
+  // header's mini SAT chain may well be right, when exactly one such chain reads as a mini SAT for a mini
+  // stream of miniStreamBytes, it takes the place of the mini SAT found so
+  // far. True when it did.
+  struct KnownChain {
+    std::uint32_t start;
+    std::uint32_t sectors;  // as many as the size needs
+  };
+  bool MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
+  // A mini SAT part that is zeroed or overwritten (many links to mini
+  // sector 0, or beyond the mini stream) has those links taken as runs:
+  // each mini sector linked to the next. Returns the parts mended.
+  int MendLostMiniParts(std::uint64_t miniStreamBytes);
 
   int FollowChain(std::uint32_t start, Chain& chain);
   int FollowMiniChain(std::uint32_t start, Chain& chain);
@@ -108,6 +117,7 @@ class CSat {
   void IndexCandidates();
   std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
   void MendSatByMarks();
+  bool IsLostPart(const std::uint32_t* part) const;
   std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
   // The first 32-bit value of sector n (zero when it lies outside the image).
   std::uint32_t FirstValueOf(std::uint32_t n) const;
@@ -132,6 +142,8 @@ class CSat {
   std::unordered_map<std::uint32_t, std::uint32_t> candidateByFirstValue_;
   std::int64_t fileSize_ = 0;
   std::uint32_t miniStreamStart_ = 0;
+  std::uint32_t headerMiniSatStart_ = 0xFFFFFFFE;  // as the header gave it (none: end of chain)
+  bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
   std::vector<std::uint32_t> satTable_;
   std::vector<std::uint32_t> miniSatList_;
   HeaderInfo* header_ = nullptr;

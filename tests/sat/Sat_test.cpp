@@ -156,7 +156,11 @@ TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
     streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
   streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
   const fixture::Node tree = fixture::Root(streams);
-  for (std::uint32_t wrong : {fixture::Image::Of(tree).DirectorySectors().at(0), 0x00ABCDEFu}) {
+  const fixture::Image intact = fixture::Image::Of(tree);
+  // The directory, a sector beyond the file, the mini SAT's second sector,
+  // a sector inside a stream.
+  for (std::uint32_t wrong : {intact.DirectorySectors().at(0), 0x00ABCDEFu, intact.MiniFatSectors().at(1),
+                              intact.StreamChain(u"big").at(3)}) {
     SCOPED_TRACE(wrong);
     fixture::Image image = fixture::Image::Of(tree);
     const auto miniFat = image.MiniFatSectors();
@@ -169,6 +173,45 @@ TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
     EXPECT_TRUE(log.Has("miniSAT taken from the chain that no entry names: sector " + std::to_string(miniFat[0]) +
                         ", 4 sectors"));
     EXPECT_EQ(run.reader->Sat()->MiniSatList(), miniFat);
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+  }
+}
+
+// A SAT part zeroed or overwritten links each of its sectors to the next:
+// the stream that runs through it comes back whole.
+TEST(Sat, ALostSatPartIsTakenAsARunOfSectors) {
+  for (bool zeroed : {true, false}) {
+    SCOPED_TRACE(zeroed ? "zeroed" : "overwritten");
+    fixture::ScratchDir scratch;
+    fixture::Image image = fixture::Image::Of(LargeFile());
+    if (zeroed) image.ZeroFatSector(40);
+    else image.ScrambleFatSector(40, 7);
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("1 lost SAT sectors taken as runs of sectors"));
+    EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+  }
+}
+
+// A mini SAT part zeroed or overwritten: the links it lost are taken as
+// runs, and the small streams stored one after the other come back.
+TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  const fixture::Node tree = fixture::Root(streams);
+  for (bool zeroed : {true, false}) {
+    SCOPED_TRACE(zeroed ? "zeroed" : "overwritten");
+    fixture::Image image = fixture::Image::Of(tree);
+    const std::uint32_t part = image.MiniFatSectors().at(1);
+    if (zeroed) image.ZeroSector(part);
+    else image.ScrambleSector(part, 5);
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("1 damaged miniSAT sectors: their lost links taken as runs of sectors"));
     EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
   }
 }
