@@ -911,10 +911,49 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
   return ReadMiniSat() == 0;
 }
 
+// The sector that reads best as each part of a mini SAT for miniSectors
+// mini sectors: every value a link within the mini stream, an end of chain
+// or free, and the links that run from one mini sector to the next (entry i
+// of part k holding 128k + i + 1) placing it. Sectors already in a table
+// are left out.
+std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uint64_t miniSectors) const {
+  constexpr int kMinVotes = 4;
+  std::unordered_set<std::uint32_t> taken(miniSatList_.begin(), miniSatList_.end());
+  for (std::uint32_t offset : satList_)
+    if (offset != 0) taken.insert(SectorOfOffset(offset));
+  std::unordered_map<std::uint32_t, std::pair<int, std::uint32_t>> best;  // part -> (votes, sector)
+  const std::int64_t sectors = std::max<std::int64_t>(0, MaxSector());
+  for (std::int64_t s = 0; s < sectors; ++s) {
+    const auto sector = static_cast<std::uint32_t>(s);
+    const std::uint8_t* bytes = image_.Span(OffsetOfSector(sector), kSectorSize);
+    if (!bytes || taken.count(sector)) continue;
+    std::unordered_map<std::uint32_t, int> votes;
+    bool valid = true;
+    for (std::uint32_t i = 0; i < kEntriesPerSector && valid; ++i) {
+      const std::uint32_t v = LoadU32(bytes + 4 * i);
+      if (v == kEndOfChain || v == kFreeSect) continue;
+      valid = v < miniSectors;
+      if (valid && v >= i + 1 && (v - 1 - i) % kEntriesPerSector == 0) ++votes[(v - 1 - i) / kEntriesPerSector];
+    }
+    if (!valid) continue;
+    for (const auto& [k, n] : votes) {
+      auto& b = best[k];
+      if (n >= kMinVotes && n > b.first) b = {n, sector};
+    }
+  }
+  std::unordered_map<std::uint32_t, std::uint32_t> parts;
+  for (const auto& [k, b] : best)
+    if (b.first > 0) parts[k] = b.second;
+  return parts;
+}
+
 int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
   const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  const std::uint64_t needParts = (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector;
+  std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
   int lost = 0;
-  for (std::size_t k = 0; k * kEntriesPerSector < miniSatTable_.size(); ++k) {
+  // Parts past those the mini stream needs map nothing that is read.
+  for (std::size_t k = 0; k < needParts && k * kEntriesPerSector < miniSatTable_.size(); ++k) {
     std::uint32_t* part = miniSatTable_.data() + k * kEntriesPerSector;
     int zeros = 0, foreign = 0;
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
@@ -923,6 +962,18 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     }
     if (zeros < 16 && foreign < 64) continue;
     ++lost;
+    // Another sector that reads as this part takes its place; failing that,
+    // the links it lost are taken as runs.
+    if (!byVotes) byVotes = MiniPartsByVotes(miniSectors);
+    if (auto it = byVotes->find(static_cast<std::uint32_t>(k)); it != byVotes->end()) {
+      theLog.WriteFormat("miniSAT part %i found in sector %i", static_cast<int>(k), static_cast<int>(it->second));
+      miniSatList_[k] = it->second;
+      std::uint32_t values[kEntriesPerSector];
+      LoadPart(image_, OffsetOfSector(it->second), values);
+      std::copy(values, values + kEntriesPerSector, part);
+      byVotes->erase(it);
+      continue;
+    }
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
       const std::uint32_t v = part[i];
       if (v == 0 || (v != kEndOfChain && v != kFreeSect && v >= miniSectors))

@@ -118,6 +118,7 @@ class CSat {
   std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
   void MendSatByMarks();
   bool IsLostPart(const std::uint32_t* part) const;
+  std::unordered_map<std::uint32_t, std::uint32_t> MiniPartsByVotes(std::uint64_t miniSectors) const;
   std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
   // The first 32-bit value of sector n (zero when it lies outside the image).
   std::uint32_t FirstValueOf(std::uint32_t n) const;

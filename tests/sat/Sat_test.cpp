@@ -216,6 +216,26 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
   }
 }
 
+// The mini SAT chain runs astray after its first sector (into a stream):
+// the parts it lost are found again among the sectors that read as them.
+TEST(Sat, MiniSatPartsLostFromTheChainAreFoundByTheirLinks) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
+  const fixture::Node tree = fixture::Root(streams);
+  fixture::Image image = fixture::Image::Of(tree);
+  const auto miniFat = image.MiniFatSectors();
+  ASSERT_EQ(miniFat.size(), 4u);
+  image.SetFatEntry(miniFat[0], image.StreamChain(u"big").at(10));
+  fixture::ScratchDir scratch;
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("miniSAT part 1 found in sector " + std::to_string(miniFat[1])));
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
 // The search for the mini SAT parts that its chain did not give: each part k
 // takes the first candidate (not yet a part) with the most points, above 50
 // after the first part.
