@@ -148,14 +148,20 @@ TEST(Sat, MarksOfAnIncompleteTableLeaveTheHeadersListAlone) {
   EXPECT_EQ(run.reader->Sat()->SatList(), expected);
 }
 
-// A header whose mini SAT start leads elsewhere (to the directory, or out of
-// the file): the mini SAT is the one chain of the table no entry names.
-TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
+// 200 small streams, in a mini stream whose table takes four sectors; with
+// a big stream after them, if asked.
+fixture::Node SmallStreams(bool withBig) {
   std::vector<fixture::Node> streams;
   for (int i = 0; i < 200; ++i)
     streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
-  streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
-  const fixture::Node tree = fixture::Root(streams);
+  if (withBig) streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
+  return fixture::Root(streams);
+}
+
+// A header whose mini SAT start leads elsewhere (to the directory, or out of
+// the file): the mini SAT is the one chain of the table no entry names.
+TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
+  const fixture::Node tree = SmallStreams(true);
   const fixture::Image intact = fixture::Image::Of(tree);
   // The directory, a sector beyond the file, the mini SAT's second sector,
   // a sector inside a stream.
@@ -197,10 +203,7 @@ TEST(Sat, ALostSatPartIsTakenAsARunOfSectors) {
 // A mini SAT part zeroed or overwritten: the links it lost are taken as
 // runs, and the small streams stored one after the other come back.
 TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
-  std::vector<fixture::Node> streams;
-  for (int i = 0; i < 200; ++i)
-    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
-  const fixture::Node tree = fixture::Root(streams);
+  const fixture::Node tree = SmallStreams(false);
   for (bool zeroed : {true, false}) {
     SCOPED_TRACE(zeroed ? "zeroed" : "overwritten");
     fixture::Image image = fixture::Image::Of(tree);
@@ -219,11 +222,7 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
 // The mini SAT chain runs astray after its first sector (into a stream):
 // the parts it lost are found again among the sectors that read as them.
 TEST(Sat, MiniSatPartsLostFromTheChainAreFoundByTheirLinks) {
-  std::vector<fixture::Node> streams;
-  for (int i = 0; i < 200; ++i)
-    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
-  streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
-  const fixture::Node tree = fixture::Root(streams);
+  const fixture::Node tree = SmallStreams(true);
   fixture::Image image = fixture::Image::Of(tree);
   const auto miniFat = image.MiniFatSectors();
   ASSERT_EQ(miniFat.size(), 4u);
