@@ -1,6 +1,7 @@
 #include "sat/SatMarks.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 #include <unordered_map>
 
@@ -28,20 +29,27 @@ const std::uint8_t* SectorBytes(const ImageView& image, std::uint32_t sector) {
 // The part a table-like sector belongs to: entry i of part k that links to
 // the next sector holds 128k + i + 1, so each such value votes for k.
 void Place(const std::uint8_t* bytes, std::uint32_t parts, Candidate& c) {
-  std::unordered_map<std::uint32_t, int> votes;
+  std::array<std::uint32_t, kEntriesPerSector> votes;
+  std::size_t n = 0;
   for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
     const std::uint32_t v = LoadU32(bytes + 4 * i);
     if (v >= kDifSect || v < i + 1 || (v - 1 - i) % kEntriesPerSector != 0) continue;
     const std::uint32_t k = (v - 1 - i) / kEntriesPerSector;
-    if (k < parts) ++votes[k];
+    if (k < parts) votes[n++] = k;
   }
+  // The part most values vote for (the lowest on a tie).
+  std::sort(votes.begin(), votes.begin() + static_cast<std::ptrdiff_t>(n));
   c.part = kNoPart;
   c.votes = 0;
-  for (const auto& [k, n] : votes)
-    if (n > c.votes || (n == c.votes && k < c.part)) {
-      c.part = k;
-      c.votes = n;
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i;
+    while (j < n && votes[j] == votes[i]) ++j;
+    if (static_cast<int>(j - i) > c.votes) {
+      c.part = votes[i];
+      c.votes = static_cast<int>(j - i);
     }
+    i = j;
+  }
   if (c.votes >= kMinVotes) return;
   // Too few links to tell (the last part of a table is often nearly all
   // free, or all SAT sectors): a part that marks itself as a SAT sector
