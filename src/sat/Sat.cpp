@@ -654,9 +654,10 @@ std::uint32_t CSat::FindSat() {
 }
 
 // The table's own marks against the list found so far. Where they give the
-// whole table (every part found, every marked sector one of the parts) and
-// the list disagrees with them, the list is theirs: the header's list was
-// damaged or lost. Otherwise they only fill the parts the list lacks.
+// whole table (every part found, every marked sector one of the parts,
+// every link mapped) and the list disagrees with them, the list is theirs:
+// the header's list was damaged or lost. Otherwise they only fill the parts
+// the list lacks.
 void CSat::MendSatByMarks() {
   if (theBounds.maxSector < 0) return;
   const SatMarks marks = FindSatByMarks(image_, static_cast<std::uint32_t>(theBounds.maxSector));
