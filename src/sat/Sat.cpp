@@ -26,6 +26,12 @@ constexpr bool IsReservedSect(std::uint32_t v) {
 
 std::int64_t MaxSector() { return theBounds.maxSector; }
 
+// What a mini SAT may hold: links within a mini stream of miniSectors, ends
+// of chains and free entries.
+constexpr bool IsMiniTableValue(std::uint32_t v, std::uint64_t miniSectors) {
+  return v == kEndOfChain || v == kFreeSect || v < miniSectors;
+}
+
 // The 128 sector numbers of the sector at offset; zeros where the image ends.
 void LoadPart(const ImageView& image, std::uint64_t offset, std::uint32_t (&part)[kEntriesPerSector]) {
   for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) part[i] = image.U32(offset + 4 * i);
@@ -897,7 +903,7 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
     for (std::size_t k = 0; k < chain.size() && likeMiniSat; ++k)
       for (std::uint32_t i = 0; i < kEntriesPerSector && likeMiniSat; ++i) {
         const std::uint32_t v = image_.U32(std::uint64_t{OffsetOfSector(chain[k])} + 4 * i);
-        likeMiniSat = v == kFreeSect || v == kEndOfChain || v < miniSectors;
+        likeMiniSat = IsMiniTableValue(v, miniSectors);
       }
     if (!likeMiniSat) continue;
     ++candidates;
@@ -928,19 +934,14 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
     const auto sector = static_cast<std::uint32_t>(s);
     const std::uint8_t* bytes = image_.Span(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;
-    std::unordered_map<std::uint32_t, int> votes;
     bool valid = true;
-    for (std::uint32_t i = 0; i < kEntriesPerSector && valid; ++i) {
-      const std::uint32_t v = LoadU32(bytes + 4 * i);
-      if (v == kEndOfChain || v == kFreeSect) continue;
-      valid = v < miniSectors;
-      if (valid && v >= i + 1 && (v - 1 - i) % kEntriesPerSector == 0) ++votes[(v - 1 - i) / kEntriesPerSector];
-    }
+    for (std::uint32_t i = 0; i < kEntriesPerSector && valid; ++i)
+      valid = IsMiniTableValue(LoadU32(bytes + 4 * i), miniSectors);
     if (!valid) continue;
-    for (const auto& [k, n] : votes) {
-      auto& b = best[k];
-      if (n >= kMinVotes && n > b.first) b = {n, sector};
-    }
+    const PartVote vote = MostVotedPart(bytes, (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector);
+    if (vote.votes < kMinVotes) continue;
+    auto& b = best[vote.part];
+    if (vote.votes > b.first) b = {vote.votes, sector};
   }
   std::unordered_map<std::uint32_t, std::uint32_t> parts;
   for (const auto& [k, b] : best)
@@ -959,7 +960,7 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     int zeros = 0, foreign = 0;
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
       if (part[i] == 0) ++zeros;
-      else if (part[i] != kEndOfChain && part[i] != kFreeSect && part[i] >= miniSectors) ++foreign;
+      else if (!IsMiniTableValue(part[i], miniSectors)) ++foreign;
     }
     if (zeros < 16 && foreign < 64) continue;
     ++lost;
@@ -977,7 +978,7 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     }
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
       const std::uint32_t v = part[i];
-      if (v == 0 || (v != kEndOfChain && v != kFreeSect && v >= miniSectors))
+      if (v == 0 || !IsMiniTableValue(v, miniSectors))
         part[i] = static_cast<std::uint32_t>(k * kEntriesPerSector + i + 1);
     }
   }

@@ -26,30 +26,11 @@ const std::uint8_t* SectorBytes(const ImageView& image, std::uint32_t sector) {
   return image.Span((std::uint64_t{sector} + 1) * kSectorSize, kSectorSize);
 }
 
-// The part a table-like sector belongs to: entry i of part k that links to
-// the next sector holds 128k + i + 1, so each such value votes for k.
+// The part a table-like sector belongs to, by its links.
 void Place(const std::uint8_t* bytes, std::uint32_t parts, Candidate& c) {
-  std::array<std::uint32_t, kEntriesPerSector> votes;
-  std::size_t n = 0;
-  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-    const std::uint32_t v = LoadU32(bytes + 4 * i);
-    if (v >= kDifSect || v < i + 1 || (v - 1 - i) % kEntriesPerSector != 0) continue;
-    const std::uint32_t k = (v - 1 - i) / kEntriesPerSector;
-    if (k < parts) votes[n++] = k;
-  }
-  // The part most values vote for (the lowest on a tie).
-  std::sort(votes.begin(), votes.begin() + static_cast<std::ptrdiff_t>(n));
-  c.part = kNoPart;
-  c.votes = 0;
-  for (std::size_t i = 0; i < n;) {
-    std::size_t j = i;
-    while (j < n && votes[j] == votes[i]) ++j;
-    if (static_cast<int>(j - i) > c.votes) {
-      c.part = votes[i];
-      c.votes = static_cast<int>(j - i);
-    }
-    i = j;
-  }
+  const PartVote vote = MostVotedPart(bytes, parts);
+  c.part = vote.part;
+  c.votes = vote.votes;
   if (c.votes >= kMinVotes) return;
   // Too few links to tell (the last part of a table is often nearly all
   // free, or all SAT sectors): a part that marks itself as a SAT sector
@@ -61,6 +42,26 @@ void Place(const std::uint8_t* bytes, std::uint32_t parts, Candidate& c) {
 }
 
 }  // namespace
+
+PartVote MostVotedPart(const std::uint8_t* sector, std::uint64_t parts) {
+  std::array<std::uint32_t, kEntriesPerSector> votes;
+  std::size_t n = 0;
+  for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
+    const std::uint32_t v = LoadU32(sector + 4 * i);
+    if (v >= kDifSect || v < i + 1 || (v - 1 - i) % kEntriesPerSector != 0) continue;
+    const std::uint32_t k = (v - 1 - i) / kEntriesPerSector;
+    if (k < parts) votes[n++] = k;
+  }
+  std::sort(votes.begin(), votes.begin() + static_cast<std::ptrdiff_t>(n));
+  PartVote best;
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i;
+    while (j < n && votes[j] == votes[i]) ++j;
+    if (static_cast<int>(j - i) > best.votes) best = {votes[i], static_cast<int>(j - i)};
+    i = j;
+  }
+  return best;
+}
 
 bool SatMarks::Whole() const {
   if (parts.empty() || std::find(parts.begin(), parts.end(), kNoPart) != parts.end() || !linksMapped) return false;

@@ -28,6 +28,16 @@ struct SatMarks {
   bool Whole() const;
 };
 
+// The part of a table (below parts) that the 128 values of a sector place
+// it in: entry i of part k that links to the next sector holds
+// 128k + i + 1, so each such value votes for k. The part with the most
+// votes, the lowest on a tie; kNoPart and no votes when none.
+struct PartVote {
+  std::uint32_t part = kNoPart;
+  int votes = 0;
+};
+PartVote MostVotedPart(const std::uint8_t* sector, std::uint64_t parts);
+
 // sectors: the number of whole 512-byte sectors after the header.
 SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors);
 
