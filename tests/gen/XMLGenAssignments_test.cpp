@@ -16,6 +16,7 @@
 #include "model/Validators.h"
 #include "parser/MppParser14.h"
 #include "parser/TaskStorageParser.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -62,26 +63,12 @@ std::string Assignment(const std::string& xml, int uid, const std::string& path)
 
 std::string Count(const std::string& xml, const std::string& path) { return XPath(xml, "count(" + path + ")"); }
 
-class AssignmentsTest : public ::testing::Test {
+class AssignmentsTest : public project_fixture::ParserFixture<> {
  protected:
   void SetUp() override {
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
+    ParserFixture::SetUp();
   }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
-  std::vector<std::string> Log() {
-    theLog.CloseFile();
-    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
-    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
-  }
-
-  fixture::ScratchDir scratch;
-  unsigned char cancel = 0;
 };
 
 TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {

@@ -66,25 +66,21 @@ void Compare(const Json& ref, const CMppGen& model, Figures& figures) {
     for (const Json& r : list->items)
       if (auto uid = RefNumber(r.Get("uid")); uid && *uid != 0)
         f["resource recall"].Add(resources.count(static_cast<std::uint32_t>(*uid)) != 0);
-  std::set<std::pair<std::uint32_t, std::uint32_t>> assignments;
+  // Each reference pair (first, second UID) in list found among ours.
+  using Pairs = std::set<std::pair<std::uint32_t, std::uint32_t>>;
+  auto recall = [&](const char* list, const char* first, const char* second, const Pairs& ours, const char* figure) {
+    if (const Json* items = ref.Get(list))
+      for (const Json& item : items->items) {
+        auto a = RefNumber(item.Get(first));
+        auto b = RefNumber(item.Get(second));
+        if (a && b) f[figure].Add(ours.count({static_cast<std::uint32_t>(*a), static_cast<std::uint32_t>(*b)}) != 0);
+      }
+  };
+  Pairs assignments, links;
   for (const auto& a : model.assignments) assignments.insert({a.TaskUID, a.ResourceUID});
-  if (const Json* list = ref.Get("assignments"))
-    for (const Json& a : list->items) {
-      auto task = RefNumber(a.Get("task_uid"));
-      auto resource = RefNumber(a.Get("resource_uid"));
-      if (task && resource)
-        f["assignment recall"].Add(
-            assignments.count({static_cast<std::uint32_t>(*task), static_cast<std::uint32_t>(*resource)}) != 0);
-    }
-  std::set<std::pair<std::uint32_t, std::uint32_t>> links;
   for (const auto& l : model.links) links.insert({l.PredecessorUID, l.SuccessorUID});
-  if (const Json* list = ref.Get("links"))
-    for (const Json& l : list->items) {
-      auto p = RefNumber(l.Get("predecessor_uid"));
-      auto s = RefNumber(l.Get("successor_uid"));
-      if (p && s)
-        f["link recall"].Add(links.count({static_cast<std::uint32_t>(*p), static_cast<std::uint32_t>(*s)}) != 0);
-    }
+  recall("assignments", "task_uid", "resource_uid", assignments, "assignment recall");
+  recall("links", "predecessor_uid", "successor_uid", links, "link recall");
 }
 
 class CorpusOlder : public ::testing::Test {
