@@ -48,6 +48,7 @@ class CMppGen {
   std::uint32_t assignmentsWritten = 0;
   std::uint32_t linksWritten = 0;
 
+  model::SProjectProps props;
   std::uint16_t projectStartDay = 0xFFFF;
   std::uint16_t projectFinishDay = 0;
 

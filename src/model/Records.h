@@ -256,6 +256,25 @@ struct SViewTimescale {
   std::uint8_t MinorUnits = 0, MinorLabel = 0, MinorCount = 0;
 };
 
+// The project's own properties: the document summary streams at the root
+// and the "Props" stream of the data storage. Each is empty when the file
+// does not hold it or it could not be read; the generator then falls back.
+struct SProjectProps {
+  std::u16string Title, Subject, Author, Manager, Company, Category, Keywords, Comments;
+  std::optional<PackedDate> CreationDate, LastSaved;  // summary streams, UTC
+  std::u16string CurrencySymbol, CurrencyCode;
+  std::optional<std::uint16_t> CurrencyDigits;
+  std::optional<std::uint16_t> CurrencySymbolPosition;  // 0 before, 1 after, 2/3 the same with a space
+  std::optional<std::uint16_t> DefaultStartTime, DefaultFinishTime;  // tenths of a minute after midnight
+  std::optional<std::uint32_t> MinutesPerDay, MinutesPerWeek;
+  std::optional<std::uint16_t> DaysPerMonth;
+  std::u16string CalendarName;  // the project calendar, by name
+  std::optional<std::uint16_t> WeekStartDay;  // 0 = Sunday
+  std::optional<std::uint16_t> FiscalYearStart;  // month, 1 = January
+  std::optional<bool> ScheduleFromStart;
+  std::optional<PackedDate> StatusDate, StartDate, FinishDate;
+};
+
 // Sunday with no periods, Monday to Friday 08:00-12:00 and 13:00-17:00,
 // Saturday with no periods.
 std::vector<SWeekDay> DefaultWorkingWeek();
