@@ -83,4 +83,11 @@ MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity);
  * 0 off. They make a log many times the size of the document. */
 MDW_API void SetXmlDetailLog(unsigned char on);
 
+/* Non-zero: every task is written manually scheduled, with the dates the
+ * file stores, so that a scheduler importing the document keeps them as
+ * they are. Zero (the default): each task keeps its own mode, and a
+ * scheduler reschedules the automatic ones from their links, constraints
+ * and calendars. */
+MDW_API void SetFreezeDates(unsigned char on);
+
 #endif /* MDWDLL_H */

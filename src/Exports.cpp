@@ -65,6 +65,10 @@ MDW_API void SetXmlDetailLog(unsigned char on) {
   theSettings.xmlDetailLog = on != 0;
 }
 
+MDW_API void SetFreezeDates(unsigned char on) {
+  theSettings.freezeDates = on != 0;
+}
+
 MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity) {
   const std::u16string& path = theSettings.lastOutputPath;
   if (path.empty() || !buffer || capacity <= 0) return 0;

@@ -38,6 +38,8 @@ struct LibrarySettings {
   std::u16string lastOutputPath;
   // The XML writer's per-element log lines.
   bool xmlDetailLog = true;
+  // Every task written manually scheduled, its dates as stored.
+  bool freezeDates = false;
 
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };

@@ -25,57 +25,6 @@ struct HeaderElement {
   const char* value;
 };
 
-constexpr HeaderElement kHeader[] = {
-    {"Name", "Project.xml"},
-    {"Title", "Project"},
-    {"Company", "Microsoft"},
-    {"Author", "Kestrelworks"},
-    {"CreationDate", kToday},
-    {"LastSaved", kToday},
-    {"ScheduleFromStart", "1"},
-    {"StartDate", kStart},
-    {"FinishDate", kFinish},
-    {"MinutesPerDay", "480"},
-    {"MinutesPerWeek", "2400"},
-    {"DaysPerMonth", "20"},
-    {"CurrentDate", kToday},
-    {"FYStartDate", "1"},
-    {"CriticalSlackLimit", "0"},
-    {"CurrencyDigits", "2"},
-    {"CurrencySymbol", "$"},
-    {"CurrencyCode", "USD"},
-    {"CalendarUID", "1"},
-    {"DefaultTaskType", "0"},
-    {"DefaultFixedCostAccrual", "3"},
-    {"DefaultStandardRate", "0"},
-    {"DefaultOvertimeRate", "0"},
-    {"DurationFormat", "7"},
-    {"WorkFormat", "2"},
-    {"EditableActualCosts", "0"},
-    {"HonorConstraints", "0"},
-    {"InsertedProjectsLikeSummary", "1"},
-    {"MultipleCriticalPaths", "0"},
-    {"NewTasksEffortDriven", "0"},
-    {"NewTasksEstimated", "1"},
-    {"SplitsInProgressTasks", "1"},
-    {"SpreadActualCost", "0"},
-    {"SpreadPercentComplete", "0"},
-    {"TaskUpdatesResource", "1"},
-    {"FiscalYearStart", "0"},
-    {"WeekStartDay", "1"},
-    {"MoveCompletedEndsBack", "0"},
-    {"MoveRemainingStartsBack", "0"},
-    {"MoveRemainingStartsForward", "0"},
-    {"MoveCompletedEndsForward", "0"},
-    {"BaselineForEarnedValue", "0"},
-    {"AutoAddNewResourcesAndTasks", "1"},
-    {"MicrosoftProjectServerURL", "1"},
-    {"Autolink", "0"},
-    {"NewTaskStartDate", "0"},
-    {"DefaultTaskEVMethod", "0"},
-    {"ProjectExternallyEdited", "0"},
-};
-
 // Version 9 files: every date is the project's start, there is no finish
 // and no currency, and a few defaults differ.
 constexpr HeaderElement kHeader9[] = {
@@ -173,10 +122,7 @@ std::int32_t CXMLGen::WriteDocumentStart(const char* declaration) {
   return writer_->Write_hXML(kProjectTag, nullptr, nullptr);
 }
 
-std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
-  if (writer_->WriteRawXML("SaveVersion", saveVersion) == kCancelled) return kCancelled;
-  return WriteHeaderElements(*writer_, kHeader, projectStartDay, projectFinishDay);
-}
+
 
 bool CXMLGen::RunSection(const char* startLine, const char* finishLine,
                          const std::function<std::int32_t()>& section) {

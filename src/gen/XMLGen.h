@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/MppGen.h"
@@ -59,6 +61,14 @@ class CXMLGen : public CMppGen {
   std::int32_t WriteDocumentStart(const char* declaration);
   // The header elements of versions 12 and 14.
   std::int32_t WriteHeader(const char* saveVersion);
+  // The project's start and finish: its own properties, else the span of
+  // its dated tasks; nothing when neither gives a start before its finish.
+  std::optional<std::pair<model::PackedDate, model::PackedDate>> ProjectSpan() const;
+  // The project calendar: the one the properties name, else the base
+  // calendar "Standard", the first base calendar, the first calendar; the
+  // stand-in calendar's UID when there is none.
+  std::uint32_t ProjectCalendarUID() const;
+  static constexpr std::uint32_t kStandInCalendarUID = 1;
   // Runs one section between its two log lines (no start line when null);
   // false when it was cancelled.
   bool RunSection(const char* startLine, const char* finishLine, const std::function<std::int32_t()>& section);

@@ -11,6 +11,15 @@ namespace {
 
 using gen::ElementRun;
 
+// The duration formats a lag may be written in (elapsed ones included);
+// any other reads as days, the application's default.
+std::uint16_t XmlLagFormat(std::uint16_t format) {
+  constexpr std::uint16_t kDays = 7;
+  const bool known = (format >= 3 && format <= 12) || format == 19 || format == 20 ||
+                     (format >= 35 && format <= 44) || (format >= 51 && format <= 53);
+  return known ? format : kDays;
+}
+
 // Raised when a break is noticed where no result can carry it.
 constexpr int kBreakException = 1;
 
@@ -86,27 +95,44 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
   auto date = [&](const char* tag, model::PackedDate value) {
     run.Do([&] { return w.WriteDateTime14XML(tag, value); });
   };
+  // Dates a row without data (or an invented one) does not have.
+  auto ownDate = [&](const char* tag, model::PackedDate value) {
+    if (model::HasDate(value, true)) date(tag, value);
+  };
   auto duration = [&](const char* tag, std::uint32_t tenths) {
     run.Do([&] { return w.WriteDurationSecXML(tag, tenths); });
   };
-  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatTrimmedFloat(value)); };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
+  auto flag = [&](const char* tag, bool value) { run.Raw(tag, value ? "1" : "0"); };
+  // With frozen dates every task is manually scheduled, so that a
+  // scheduler keeps the dates exactly as the file stores them.
+  const bool manual = theSettings.freezeDates || task.Manual;
 
   run.Open("Task");
   run.Raw("UID", task.UID);
   run.Raw("ID", task.ID);
   if (task.Name.empty()) {
-    std::u16string invented(model::kFixedTextUnits, u'\0');
-    xml::XmlWriter::MakeUnknownTaskName(std::span<char16_t>(invented.data(), invented.size()));
-    invented.resize(std::u16string_view(invented.c_str()).size());
-    run.Do([&] { return WriteName("Name", invented); });
+    if (!task.IsNull) {
+      std::u16string invented(model::kFixedTextUnits, u'\0');
+      xml::XmlWriter::MakeUnknownTaskName(std::span<char16_t>(invented.data(), invented.size()));
+      invented.resize(std::u16string_view(invented.c_str()).size());
+      run.Do([&] { return WriteName("Name", invented); });
+    }
   } else {
     run.Do([&] { return WriteName("Name", EscapeName(task.Name)); });
   }
-  run.Raw("Active", "1");
-  run.Raw("Manual", "1");
+  flag("Active", task.Active);
+  flag("Manual", manual);
   run.Raw("Type", task.Type);
-  run.Raw("IsNull", "0");
-  date("CreateDate", task.CreateDate);
+  flag("IsNull", task.IsNull);
+  if (task.IsNull) {
+    // A blank row: the application writes its place in the outline only.
+    run.Raw("OutlineNumber", task.OutlineNumber.empty() ? std::string("0") : task.OutlineNumber);
+    run.Raw("OutlineLevel", task.OutlineLevel);
+    run.Close("Task");
+    return run.Cancelled() ? kCancelled : 0;
+  }
+  ownDate("CreateDate", task.CreateDate);
   if (!task.WBS.empty() && task.WBS[0] != 0xFFFF)
     run.Do([&] { return WriteName("WBS", task.WBS); });
   else if (task.WBS.empty() && !task.OutlineNumber.empty())
@@ -119,42 +145,38 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
   date("Start", task.Start);
   date("Finish", task.Finish);
   duration("Duration", task.Duration);
-  date("ManualStart", task.Start);
-  date("ManualFinish", task.Finish);
-  duration("ManualDuration", task.Duration);
   run.Raw("DurationFormat", task.DurationFormat);
   duration("Work", task.Work);
-  date("Stop", task.Stop);
-  date("Resume", task.Resume);
-  run.Raw("Summary", task.Summary);
+  ownDate("Stop", task.Stop);
+  ownDate("Resume", task.Resume);
+  flag("EffortDriven", task.EffortDriven);
+  flag("Estimated", task.Estimated);
+  flag("Milestone", task.Milestone);
+  flag("Summary", task.Summary != 0 || task.UID == 0);
   run.Raw("PercentComplete", task.PercentComplete);
   run.Raw("PercentWorkComplete", task.PercentWorkComplete);
   money("Cost", task.Cost);
-  date("ActualStart", task.ActualStart);
-  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
+  ownDate("ActualStart", task.ActualStart);
+  ownDate("ActualFinish", task.ActualFinish);
   duration("ActualDuration", task.ActualDuration);
   money("ActualCost", task.ActualCost);
-  duration("ActualWork", task.ActualWork);
   run.Raw("ActualOvertimeCost", "0");
+  duration("ActualWork", task.ActualWork);
   run.Raw("ActualOvertimeWork", "PT0H0M0S");
   duration("RemainingDuration", task.RemainingDuration);
   money("RemainingCost", task.RemainingCost);
   duration("RemainingWork", task.RemainingWork);
   run.Raw("RemainingOvertimeCost", "0");
   run.Raw("RemainingOvertimeWork", "PT0H0M0S");
-  if (task.ConstraintType != 0) {
-    run.Raw("ConstraintType", task.ConstraintType);
-    date("ConstraintDate", task.ConstraintDate);
-  } else {
-    run.Raw("ConstraintType", "0");
-  }
-  // The UID as it is: cut to 16 bits, calendars beyond 32767 would turn
-  // into negative numbers that name no calendar.
+  run.Raw("ConstraintType", task.ConstraintType);
   if (calendarUids_.contains(task.CalendarUID))
     run.Raw("CalendarUID", task.CalendarUID);
   else
     run.Raw("CalendarUID", "-1");
-  date("Deadline", task.Deadline);
+  if (task.ConstraintType != 0 && model::HasDate(task.ConstraintDate, true) &&
+      task.ConstraintDate != model::kNoConstraintDate)
+    date("ConstraintDate", task.ConstraintDate);
+  ownDate("Deadline", task.Deadline);
   if (task.Notes && !task.Notes->empty())
     run.Do([&] {
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),
@@ -162,6 +184,11 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
     });
   run.Do([&] { return GenerateLinks(task.UID); });
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
+  if (manual) {
+    date("ManualStart", task.Start);
+    date("ManualFinish", task.Finish);
+    duration("ManualDuration", task.Duration);
+  }
   run.Close("Task");
   return run.Cancelled() ? kCancelled : 0;
 }
@@ -181,7 +208,7 @@ std::int32_t CXMLGen14::GenerateLinks(std::uint32_t taskUid) {
     run.Raw("Type", link.Type);
     run.Raw("CrossProject", link.CrossProject);
     run.Raw("LinkLag", link.LinkLag);
-    run.Raw("LagFormat", link.LagFormat);
+    run.Raw("LagFormat", XmlLagFormat(link.LagFormat));
     run.Close("PredecessorLink");
     if (run.Cancelled()) return kCancelled;
     ++linksWritten;
@@ -214,7 +241,6 @@ std::int32_t CXMLGen14::GenerateAttributeListXML() {
     run.Raw("FieldID", fieldId);
     run.Raw("FieldName", field->name);
     if (alias) run.Do([&] { return WriteName("Alias", *alias); });
-    run.Raw("Guid", "00000000-0000-0000-0000-000000000000");
     run.Close("ExtendedAttribute");
     return run.Cancelled() ? kCancelled : 0;
   };
@@ -239,7 +265,6 @@ std::int32_t CXMLGen14::GenerateExtendedAttribute(std::uint32_t ownerUid, model:
     if (!text) continue;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
-    run.Raw("UID", ownerUid);
     run.Raw("FieldID", value.FieldID);
     run.Do([&] { return WriteName("Value", *text); });
     run.Close("ExtendedAttribute");

@@ -123,7 +123,7 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   auto duration = [&](const char* tag, std::uint32_t tenths) {
     run.Do([&] { return w.WriteDurationSecXML(tag, tenths); });
   };
-  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatTrimmedFloat(value)); };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
   // The assignment's own dates where its record has them: an assignment
   // may start after its task does (a delay) or end before it.
   auto own = [](model::PackedDate mine, model::PackedDate fallback) {
@@ -137,10 +137,10 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   run.Raw("ResourceUID", static_cast<std::int32_t>(assignment.ResourceUID));
   run.Raw("PercentWorkComplete", task.PercentComplete);
   money("ActualCost", task.ActualCost);
+  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
   run.Raw("ActualOvertimeCost", "0");
   run.Raw("ActualOvertimeWork", "PT0H0M0S");
-  date("ActualStart", task.ActualStart);
-  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
+  if (model::HasDate(task.ActualStart, true)) date("ActualStart", task.ActualStart);
   duration("ActualWork", assignment.ActualWork);
   money("Cost", assignment.Cost);
   date("Finish", own(assignment.Finish, task.Finish));
@@ -148,10 +148,12 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   money("RemainingCost", task.RemainingCost);
   run.Raw("RemainingOvertimeCost", "0");
   run.Raw("RemainingOvertimeWork", "PT0H0M0S");
+  // What is left of the assignment's own work.
+  duration("RemainingWork", assignment.Work > assignment.ActualWork ? assignment.Work - assignment.ActualWork : 0);
   date("Start", own(assignment.Start, task.Start));
-  date("Stop", task.Stop);
-  date("Resume", task.Resume);
-  money("Units", Single(assignment.Units / 10000.0));
+  if (model::HasDate(task.Stop, true)) date("Stop", task.Stop);
+  if (model::HasDate(task.Resume, true)) date("Resume", task.Resume);
+  run.Raw("Units", xml::XmlWriter::FormatDecimal(assignment.Units / 10000.0, 6));
   duration("Work", assignment.Work);
   if (run.Cancelled()) return kCancelled;
 

@@ -27,11 +27,19 @@ std::u16string ResourceCalendarName(std::u16string name) {
 std::int32_t CXMLGen14::GenerateCalendarXML() {
   try {
     BuildIndexes();
-    if (calendars.empty()) {
-      const std::int32_t result = writer_->Write_hXML("Calendars/", nullptr, nullptr);
-      return result == kCancelled ? result : kNothingWritten;
-    }
     if (writer_->Write_hXML("Calendars", nullptr, nullptr) == kCancelled) return kCancelled;
+    if (calendars.empty()) {
+      // A document holds at least one calendar, and the project names it:
+      // the standard working week stands in for the lost ones.
+      model::SCalendar standIn;
+      standIn.UID = kStandInCalendarUID;
+      standIn.Name = u"Standard";
+      standIn.IsBaseCalendar = 1;
+      standIn.WeekDays = model::DefaultWorkingWeek();
+      if (WriteCalendar(standIn) == kCancelled) return kCancelled;
+      if (writer_->Write_hXML(nullptr, nullptr, "Calendars") == kCancelled) return kCancelled;
+      return kNothingWritten;
+    }
     for (const model::SCalendar& calendar : calendars) {
       if (CancelRequested()) return Cancel();
       if (WriteCalendar(calendar) == kCancelled) return kCancelled;
@@ -65,8 +73,16 @@ std::int32_t CXMLGen14::WriteCalendar(const model::SCalendar& calendar) {
   if (!named && !calendar.Name.empty()) run.Do([&] { return WriteName("Name", EscapeMarkup(calendar.Name)); });
   run.Raw("IsBaseCalendar", calendar.IsBaseCalendar);
   run.Raw("IsBaselineCalendar", calendar.IsBaselineCalendar);
-  run.Open("WeekDays");
+  // The UID whole, as for tasks and resources.
+  const bool baseFound =
+      calendar.BaseCalendarUID >= 0 && calendarUids_.contains(static_cast<std::uint32_t>(calendar.BaseCalendarUID));
+  if (baseFound)
+    run.Raw("BaseCalendarUID", calendar.BaseCalendarUID);
+  else
+    run.Raw("BaseCalendarUID", "-1");
+  // Without a whole week the calendar takes its base calendar's days.
   if (calendar.WeekDays.size() == kWeekDays) {
+    run.Open("WeekDays");
     for (std::size_t d = 0; d < kWeekDays; ++d) {
       const model::SWeekDay& day = calendar.WeekDays[d];
       const bool working = day.WorkingTotal != 0;
@@ -85,15 +101,8 @@ std::int32_t CXMLGen14::WriteCalendar(const model::SCalendar& calendar) {
       }
       run.Close("WeekDay");
     }
+    run.Close("WeekDays");
   }
-  run.Close("WeekDays");
-  // The UID whole, as for tasks and resources.
-  const bool baseFound =
-      calendar.BaseCalendarUID >= 0 && calendarUids_.contains(static_cast<std::uint32_t>(calendar.BaseCalendarUID));
-  if (baseFound)
-    run.Raw("BaseCalendarUID", calendar.BaseCalendarUID);
-  else
-    run.Raw("BaseCalendarUID", "-1");
   run.Close("Calendar");
   return run.Cancelled() ? kCancelled : 0;
 }

@@ -25,6 +25,14 @@ platform::ByteView NotesView(const std::string& notes) {
 
 bool HasNotes(const model::SBkndRscParams& resource) { return resource.Notes && !resource.Notes->empty(); }
 
+// Rate formats a document may carry (hours, days, weeks... per unit of
+// time); the overtime rate has no per-use form. Others read as per hour.
+std::uint16_t XmlRateFormat(std::uint16_t format, bool overtime) {
+  constexpr std::uint16_t kPerHour = 2, kPerUse = 8;
+  const bool known = (format >= 1 && format <= 5) || format == 7 || (!overtime && format == kPerUse);
+  return known ? format : kPerHour;
+}
+
 int XmlType(const model::SBkndRscParams& resource) {
   if (resource.IsCostResource) return kCostResource;
   return resource.Type != 0 ? kMaterialResource : kWorkResource;
@@ -145,7 +153,8 @@ std::int32_t CXMLGen14::WriteResource(const model::SBkndRscParams& resource) {
   auto text = [&](const char* tag, const std::u16string& value) {
     if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
   };
-  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatTrimmedFloat(value)); };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
+  auto rate = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 4)); };
 
   run.Open("Resource");
   run.Raw("UID", resource.UID);
@@ -158,24 +167,21 @@ std::int32_t CXMLGen14::WriteResource(const model::SBkndRscParams& resource) {
   } else {
     run.Do([&] { return WriteName("Name", EscapeMarkup(resource.Name)); });
   }
-  run.Raw("Type", XmlType(resource));
+  // Cost resources are written as the application writes them: a work
+  // type with the cost mark.
+  run.Raw("Type", resource.IsCostResource ? kWorkResource : XmlType(resource));
   run.Raw("IsNull", "0");
   text("Initials", resource.Initials);
   text("NTAccount", resource.NTAccount);
+  text("MaterialLabel", resource.MaterialLabel);
   text("Code", resource.Code);
   text("Group", resource.Group);
-  text("MaterialLabel", resource.MaterialLabel);
   run.Raw("WorkGroup", resource.WorkGroup);
   text("EmailAddress", resource.EmailAddress);
-  run.Raw("IsGeneric", resource.IsGeneric);
-  run.Raw("IsInactive", resource.IsInactive);
-  if (resource.BookingType != 0) run.Raw("BookingType", resource.BookingType);
-  run.Raw("IsCostResource", resource.IsCostResource);
-  run.Raw("IsBudget", resource.IsBudget);
-  money("StandardRate", resource.StandardRate);
-  run.Raw("StandardRateFormat", resource.StandardRateFormat);
-  money("OvertimeRate", resource.OvertimeRate);
-  run.Raw("OvertimeRateFormat", resource.OvertimeRateFormat);
+  rate("StandardRate", resource.StandardRate);
+  run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
+  rate("OvertimeRate", resource.OvertimeRate);
+  run.Raw("OvertimeRateFormat", XmlRateFormat(resource.OvertimeRateFormat, true));
   money("CostPerUse", resource.CostPerUse);
   // The UID whole, as for tasks: calendars above 32767 stay themselves.
   if (calendarUids_.contains(resource.CalendarUID))
@@ -183,9 +189,14 @@ std::int32_t CXMLGen14::WriteResource(const model::SBkndRscParams& resource) {
   else
     run.Raw("CalendarUID", "-1");
   if (HasNotes(resource)) run.Do([&] { return w.WriteNotesXML("Notes", NotesView(*resource.Notes)); });
+  run.Raw("IsGeneric", resource.IsGeneric);
+  run.Raw("IsInactive", resource.IsInactive);
+  if (resource.BookingType != 0) run.Raw("BookingType", resource.BookingType);
+  run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
+  run.Raw("IsCostResource", resource.IsCostResource);
+  run.Raw("IsBudget", resource.IsBudget);
   run.Do([&] { return GenerateAvailabilityPeriod(resource.UID); });
   run.Do([&] { return GenerateRates(resource.UID); });
-  run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
   run.Close("Resource");
   return run.Cancelled() ? kCancelled : 0;
 }
@@ -229,11 +240,11 @@ std::int32_t CXMLGen14::GenerateRates(std::uint32_t resourceUid) {
         run.Raw("RatesFrom", StampText(rate.RatesFrom));
         run.Raw("RatesTo", StampText(rate.RatesTo));
         run.Raw("RateTable", rate.RateTable);
-        run.Raw("StandardRate", xml::XmlWriter::FormatTrimmedFloat(rate.StandardRate));
-        run.Raw("StandardRateFormat", rate.StandardRateFormat);
-        run.Raw("OvertimeRate", xml::XmlWriter::FormatTrimmedFloat(rate.OvertimeRate));
-        run.Raw("OvertimeRateFormat", rate.OvertimeRateFormat);
-        run.Raw("CostPerUse", xml::XmlWriter::FormatTrimmedFloat(rate.CostPerUse));
+        run.Raw("StandardRate", xml::XmlWriter::FormatDecimal(rate.StandardRate, 4));
+        run.Raw("StandardRateFormat", XmlRateFormat(rate.StandardRateFormat, false));
+        run.Raw("OvertimeRate", xml::XmlWriter::FormatDecimal(rate.OvertimeRate, 4));
+        run.Raw("OvertimeRateFormat", XmlRateFormat(rate.OvertimeRateFormat, true));
+        run.Raw("CostPerUse", xml::XmlWriter::FormatMoney(rate.CostPerUse));
         run.Close("Rate");
         if (run.Cancelled()) return kCancelled;
       }

@@ -90,6 +90,13 @@ struct SBkndTaskParams {
   std::uint32_t RemainingDuration = 0;
   double RemainingCost = 0.0;
   std::uint32_t RemainingWork = 0;
+  // Bits kept beside the record: its FixedMeta item and Fixed2Meta row.
+  bool Milestone = false;
+  bool EffortDriven = false;
+  bool Estimated = false;
+  bool Manual = false;  // manually scheduled (versions 9 and 12 know no such mode)
+  bool Active = true;
+  bool IsNull = false;  // a blank row: the file holds its UID and nothing else
 };
 
 struct SBkndRscParams {

@@ -103,7 +103,8 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
     mpp::LogMissingStream(u"Props");
     maps_.reset();
   }
-  const mpp::LayoutHints hints{format_.version, mpp::ApplicationVersion(*reader_)};
+  application_ = mpp::ApplicationVersion(*reader_);
+  const mpp::LayoutHints hints{format_.version, application_};
   for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
     const auto kind = static_cast<mpp::RecordKind>(k);
     // The records themselves judge the map and the known layouts.
@@ -235,8 +236,14 @@ int CMppParser_14::FinishOlder(StatusFunction status) {
 
 void CMppParser_14::ParseTasks(ElementId storage) {
   // Versions 9 and 12 replace values out of range by the defaults.
-  mpp::TaskStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Task), *gen_, nullptr,
-                         format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9);
+  mpp::TaskValueRules rules = format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9;
+  // The applications after 2010 moved the flag bits; when the file does not
+  // say which application saved it, its task layout does.
+  const mpp::RecordLayout& layout = layouts_.Of(mpp::RecordKind::Task);
+  if (format_.version == 14 &&
+      (application_ > 14 || (application_ == 0 && mpp::KnownLayoutName(layout) == std::optional<std::string>("T202"))))
+    rules.flags = mpp::kTaskFlags14Later;
+  mpp::TaskStorageParser(*reader_, storage, layout, *gen_, nullptr, rules);
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {

@@ -90,4 +90,6 @@ class CMppParser_14 : public ProjectParser {
   std::unique_ptr<platform::CompoundFileReader> reader_;
   mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
   std::optional<mpp::FieldMaps> maps_;
+  // The major version of the application that saved the file (0: unknown).
+  int application_ = 0;
 };

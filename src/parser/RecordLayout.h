@@ -128,6 +128,21 @@ struct FlagBit {
 // False when the byte lies outside bytes.
 bool FlagSet(platform::ByteView bytes, FlagBit bit);
 
+// Tasks: milestone and effort driven in the FixedMeta item; the mode and
+// the active bit in the Fixed2Meta row (version 14 only). Their places
+// moved with the 2013 application.
+struct TaskFlagBits {
+  FlagBit milestone;
+  FlagBit effortDriven;
+  std::optional<FlagBit> manual;
+  std::optional<FlagBit> active;
+};
+inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt};
+inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}};
+inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40}};
+// The duration format field carries the estimated mark.
+inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
+
 // Resources, in the Fixed2Meta row (version 14 of the 2010 application).
 // The cost bit marks cost resources; the FixedMeta item's own byte 9 bits
 // do not tell the resource type on real files.

@@ -66,10 +66,18 @@ std::optional<FixedMetaItem> FixedMeta::Item(std::size_t index) const {
   return item;
 }
 
-std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index) {
-  constexpr std::size_t kMaxRows = (static_cast<std::size_t>(-1) - kFixed2MetaHeader) / kFixed2MetaRow;
-  if (index >= kMaxRows) return std::nullopt;
-  return stream.Sub(kFixed2MetaHeader + index * kFixed2MetaRow, kFixed2MetaRow);
+std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index, std::size_t rowSize) {
+  if (rowSize == 0 || index >= (static_cast<std::size_t>(-1) - kFixed2MetaHeader) / rowSize) return std::nullopt;
+  return stream.Sub(kFixed2MetaHeader + index * rowSize, rowSize);
+}
+
+std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items) {
+  // Rows seen: 86 bytes (version 12) to 96 (the latest applications).
+  constexpr std::size_t kLeast = 50, kMost = 160;
+  if (items == 0 || stream.size() <= kFixed2MetaHeader) return std::nullopt;
+  const std::size_t size = (stream.size() - kFixed2MetaHeader) / items;
+  if (size < kLeast || size > kMost) return std::nullopt;
+  return size;
 }
 
 }  // namespace mpp

@@ -95,6 +95,10 @@ class FixedMeta {
 
 // The Fixed2Meta row of the FixedMeta item with the given index (from 0),
 // when it lies whole in the stream.
-std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index);
+std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index,
+                                                std::size_t rowSize = kFixed2MetaRow);
+// Task rows have no fixed size: they share the stream's body out evenly
+// among the FixedMeta items. Nothing when that gives no plausible row.
+std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items);
 
 }  // namespace mpp

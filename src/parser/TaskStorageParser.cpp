@@ -72,7 +72,16 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   task.Cost = model::CostFromStored(record.FloatOr(F::Cost, 0.0));
   task.ActualCost = model::CostFromStored(record.FloatOr(F::ActualCost, 0.0));
   task.RemainingCost = model::CostFromStored(record.FloatOr(F::RemainingCost, 0.0));
+  task.Estimated = (record.UnsignedOr(F::DurationFormat, 0) & kEstimatedDurationMask) != 0;
   task.Summary = 0;
+}
+
+void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
+               const TaskFlagBits& bits) {
+  task.Milestone = FlagSet(item.bytes, bits.milestone);
+  task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
+  if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
+  if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
 }
 
 }  // namespace
@@ -102,8 +111,15 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
 
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, CMppGen& gen, StreamProgress* progress,
-                                  const TaskValueRules& rules) {
+                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta) {
   TaskFixedCounts counts;
+  std::optional<std::size_t> rowSize;
+  if (fixed2Meta)
+    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)).Count());
+  auto rowOf = [&](std::size_t index) -> std::optional<platform::ByteView> {
+    if (!rowSize) return std::nullopt;
+    return Fixed2MetaRow(*fixed2Meta, index, *rowSize);
+  };
   // Tasks already completed by a record, by list position: the first
   // record of a UID wins, later copies are left out.
   std::vector<bool> filled(gen.Tasks().size(), false);
@@ -137,6 +153,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
           // A row without data has no dates either.
           task.Start = model::kNoDate;
           task.Finish = model::kNoDate;
+          task.IsNull = true;
         }
         counts.created += created;
         ++counts.blankRows;
@@ -159,6 +176,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
       return;
     }
     Fill(task, *record, rules);
+    FillFlags(task, item, rowOf(item.index), rules.flags);
     ++counts.records;
     gen.NoteTaskDates(task);
   });
@@ -242,10 +260,14 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
       }
     }
     {
-      LoadedStream fixedData, fixedMeta;
+      LoadedStream fixedData, fixedMeta, fixed2Meta;
       if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
+        // Only version 14 keeps the mode bits there.
+        const bool haveRows = rules.flags.manual && LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
         StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
-        const TaskFixedCounts c = ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules);
+        const TaskFixedCounts c =
+            ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules,
+                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
         theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
                            "%zu duplicates, %zu tasks without var data",
                            c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);

@@ -43,12 +43,14 @@ inline constexpr std::size_t kMaxOutlineDepth = 255;
 // What a value out of its range is replaced by. Version 14 gives 0;
 // versions 9 and 12 give the application's defaults, a priority of 500 and
 // a percent complete of 50.
+// The flag bits beside the records differ by format and application.
 struct TaskValueRules {
   std::uint32_t priorityOutOfRange = 0;
   std::uint32_t percentOutOfRange = 0;
+  TaskFlagBits flags = kTaskFlags14;
 };
 inline constexpr TaskValueRules kTaskValueRules14{};
-inline constexpr TaskValueRules kTaskValueRules9{500, 50};
+inline constexpr TaskValueRules kTaskValueRules9{500, 50, kTaskFlags9};
 
 struct TaskVarCounts {
   std::size_t items = 0;
@@ -72,12 +74,14 @@ struct TaskFixedCounts {
 // The var pass. progress may be null. Throws kBreakException on a break.
 TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
                               StreamProgress* progress = nullptr);
-// The fixed pass, reading records through layout. progress may be null.
-// Throws kBreakException on a break.
+// The fixed pass, reading records through layout; fixed2Meta, when the
+// storage has one, gives the rows of the mode and active bits. progress
+// may be null. Throws kBreakException on a break.
 TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, CMppGen& gen,
                                   StreamProgress* progress = nullptr,
-                                  const TaskValueRules& rules = kTaskValueRules14);
+                                  const TaskValueRules& rules = kTaskValueRules14,
+                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt);
 // The outline pass. Throws kBreakException on a break.
 void OutlineNumberParser(CMppGen& gen);
 

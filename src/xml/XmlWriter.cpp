@@ -288,6 +288,26 @@ std::string XmlWriter::FormatMinutesDateTime(std::uint32_t tenths, int baseYear)
 
 std::string XmlWriter::FormatDate(std::uint32_t dayNumber) { return CDate::FromDayNumber(dayNumber).ToText(); }
 
+std::string XmlWriter::FormatDateTime(PackedDate value) {
+  return FormatDate(value >> 16) + "T" + TimeOfDayText(value & 0xFFFF);
+}
+
+std::string XmlWriter::FormatTime(std::uint16_t tenths) { return TimeOfDayText(tenths); }
+
+std::string XmlWriter::FormatDecimal(double value, int maxDecimals) {
+  // Beyond this the digits say nothing and "%f" would run long.
+  if (!std::isfinite(value) || std::fabs(value) >= 1e15) return "0";
+  std::string text = Format("%.*f", maxDecimals, value);
+  if (text.find('.') != std::string::npos) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+  }
+  if (text == "-0") text = "0";
+  return text;
+}
+
+std::string XmlWriter::FormatMoney(double currencyUnits) { return FormatDecimal(currencyUnits * 100.0, 2); }
+
 void XmlWriter::MakeUnknownTaskName(std::span<char16_t> buffer) {
   FillName(buffer, "Unknown task name (%d)", unknownTaskNames);
 }

@@ -107,6 +107,15 @@ class XmlWriter {
   static std::string FormatMinutesDateTime(std::uint32_t tenths, int baseYear = 1984);
   // "YYYY-MM-DD" of a day number.
   static std::string FormatDate(std::uint32_t dayNumber);
+  // "YYYY-MM-DDThh:mm:ss" of a packed date; "hh:mm:ss" of a time of day.
+  static std::string FormatDateTime(PackedDate value);
+  static std::string FormatTime(std::uint16_t tenths);
+  // A number with at most maxDecimals decimals, trailing zeros dropped
+  // ("0.125", "12.5", "3"); "0" for non-finite values.
+  static std::string FormatDecimal(double value, int maxDecimals);
+  // Money as documents hold it: in hundredths of the currency unit (1.23
+  // is "123").
+  static std::string FormatMoney(double currencyUnits);
 
   // Names for nameless items: "Unknown task name (n)" and the like, n
   // counting each kind's uses in this process (first use 1). The buffer

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -88,6 +89,24 @@ inline std::string XPath(const std::string& text, const std::string& expression)
   if (!value.empty() && value.back() == '\n') value.pop_back();
   return value;
 }
+
+// The schema's verdict on a document: "" when it is valid, else what
+// xmllint says. Nothing to check against (no shared schema beside the
+// checkout) gives nullopt, and the caller skips.
+inline std::optional<std::string> SchemaErrors(const std::string& text) {
+  const std::string schema = MDW_SOURCE_DIR "/../shared/schema/project-xml.xsd";
+  if (access(schema.c_str(), R_OK) != 0) return std::nullopt;
+  XmlFile file(text);
+  int status = 0;
+  std::string output = Run("xmllint --noout --schema '" + schema + "' '" + file.path() + "' 2>&1", &status);
+  return status == 0 ? std::string() : output;
+}
+#define EXPECT_SCHEMA_VALID(xml)                                                   \
+  do {                                                                             \
+    if (auto errors = gen_test::SchemaErrors(xml)) {                               \
+      EXPECT_EQ(*errors, "") << (xml);                                             \
+    }                                                                              \
+  } while (0)
 
 inline std::string E(const std::string& name) { return "*[local-name()='" + name + "']"; }
 

@@ -147,7 +147,9 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
   EXPECT_NE(TaskField(xml, 1, "ConstraintDate"), "");
   EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ConstraintDate")), "0");
   EXPECT_EQ(TaskField(xml, 1, "Start"), "2006-06-05T08:00:00");
-  EXPECT_EQ(TaskField(xml, 1, "ManualStart"), TaskField(xml, 1, "Start"));
+  // Automatic tasks have no manual dates.
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ManualStart")), "0");
+  EXPECT_SCHEMA_VALID(xml);
 
   // Links: only the one whose predecessor exists.
   const std::string links = "//" + E("Task") + "[" + E("UID") + "=4]/" + E("PredecessorLink");
@@ -189,20 +191,107 @@ TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
   ASSERT_EQ(WellFormed(xml), "") << xml;
   EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n", 0), 0u);
 
-  const char* inOrder[] = {"<Project xmlns=", "<SaveVersion>14</SaveVersion>", "<Name>Project.xml</Name>",
-                           "<Author>Kestrelworks</Author>", "<StartDate>2049-12-31</StartDate>",
-                           "<FinishDate>1984-01-01</FinishDate>", "<CurrencyCode>USD</CurrencyCode>",
-                           "<CalendarUID>1</CalendarUID>", "<ProjectExternallyEdited>0</ProjectExternallyEdited>",
-                           "<OutlineCodes/>", "<WBSMasks/>", "<ExtendedAttributes/>", "<Calendars/>", "<Tasks/>",
-                           "<Resources/>", "<Assignments/>", "</Project>"};
-  std::size_t at = 0;
-  for (const char* part : inOrder) {
-    const std::size_t found = xml.find(part, at);
-    ASSERT_NE(found, std::string::npos) << part << " missing or out of order";
-    at = found;
-  }
-  EXPECT_EQ(CountOf(xml, "/" + E("Project") + "/*"), "56");  // 49 header elements, 2 empty lists, 5 sections
+  EXPECT_SCHEMA_VALID(xml);
+  // Nothing the file did not hold: no author, no dates; the defaults for
+  // the rest, and one calendar, the one the project names.
+  const std::string project = "/" + E("Project") + "/";
+  EXPECT_EQ(CountOf(xml, project + E("Author")), "0");
+  EXPECT_EQ(CountOf(xml, project + E("StartDate")), "0");
+  EXPECT_EQ(CountOf(xml, project + E("CreationDate")), "0");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("CurrencyCode") + ")"), "USD");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("CalendarUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("Calendars") + "/" + E("Calendar") + "/" + E("UID") + ")"), "1");
   EXPECT_EQ(memory.gen->tasksWritten, 0u);
+}
+
+// The header is the file's own; what the file lost falls back to what its
+// tasks say, never to a placeholder or a start after the finish.
+TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
+  struct Case {
+    const char* what;
+    std::optional<model::PackedDate> start, finish;
+    const char* startText;  // "" when no StartDate is written
+  };
+  const Case cases[] = {
+      {"stored", 0x2000'12C0, 0x2010'2A30, "2006-06-05T08:00:00"},
+      {"start after finish: the tasks' span", 0x2010'0000, 0x2000'0000, "2006-06-05T08:00:00"},
+      {"lost: the tasks' span", std::nullopt, std::nullopt, "2006-06-05T08:00:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryGen<CXMLGen14> memory;
+    CXMLGen14& gen = *memory.gen;
+    FillProject(gen);
+    gen.props.Title = u"Move & settle";
+    gen.props.CurrencySymbol = u"\u00A3";
+    gen.props.CurrencyCode = u"GBP";
+    gen.props.MinutesPerDay = 450;
+    gen.props.CalendarName = u"Night";
+    gen.calendars[1].Name = u"Night";
+    gen.props.CreationDate = 0x2000'0000 | 600;
+    gen.props.StartDate = c.start;
+    gen.props.FinishDate = c.finish;
+    ASSERT_EQ(gen.GenerateMainXML(), 0);
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+    auto header = [&](const char* tag) { return XPath(xml, "string(/" + E("Project") + "/" + E(tag) + ")"); };
+    EXPECT_EQ(header("Title"), "Move & settle");
+    EXPECT_EQ(header("CurrencySymbol"), "\xC2\xA3");
+    EXPECT_EQ(header("CurrencyCode"), "GBP");
+    EXPECT_EQ(header("MinutesPerDay"), "450");
+    EXPECT_EQ(header("CalendarUID"), "40000");
+    EXPECT_EQ(header("CreationDate"), "2006-06-05T01:00:00");
+    EXPECT_EQ(header("StartDate"), c.startText);
+    EXPECT_LE(header("StartDate"), header("FinishDate"));
+  }
+}
+
+// Each task as the file has it: its own mode and marks, blank rows as blank
+// rows; with frozen dates every task manual.
+TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
+  for (const bool freeze : {false, true}) {
+    SCOPED_TRACE(freeze ? "frozen dates" : "own modes");
+    theSettings.freezeDates = freeze;
+    MemoryGen<CXMLGen14> memory;
+    CXMLGen14& gen = *memory.gen;
+    gen.AppendTask(Task(0, 0, u"Project", 0, ""));
+    SBkndTaskParams milestone = Task(1, 1, u"Keys handed over", 1, "1");
+    milestone.Milestone = true;
+    milestone.Manual = true;
+    milestone.Cost = 12.34;
+    gen.AppendTask(milestone);
+    SBkndTaskParams automatic = Task(2, 2, u"Pack", 1, "2");
+    automatic.EffortDriven = automatic.Estimated = true;
+    automatic.Active = false;
+    gen.AppendTask(automatic);
+    SBkndTaskParams blank = Task(3, 3, u"", 1, "3");
+    blank.IsNull = true;
+    blank.Start = blank.Finish = model::kNoDate;
+    gen.AppendTask(blank);
+    SBkndTaskParams invented = Task(4, 4, u"", 1, "4");  // a name lost with its record's text
+    gen.AppendTask(invented);
+    ASSERT_EQ(gen.GenerateMainXML(), 0);
+    theSettings.freezeDates = false;
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+
+    EXPECT_EQ(TaskField(xml, 0, "Summary"), "1");
+    EXPECT_EQ(TaskField(xml, 1, "Milestone"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Milestone"), "0");
+    EXPECT_EQ(TaskField(xml, 1, "Manual"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Manual"), freeze ? "1" : "0");
+    EXPECT_EQ(TaskField(xml, 1, "ManualStart"), "2006-06-05T08:00:00");
+    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=2]/" + E("ManualStart")), freeze ? "1" : "0");
+    EXPECT_EQ(TaskField(xml, 2, "EffortDriven"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Estimated"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Active"), "0");
+    EXPECT_EQ(TaskField(xml, 1, "Cost"), "1234");  // hundredths
+    EXPECT_EQ(TaskField(xml, 3, "IsNull"), "1");
+    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=3]/*"), "8");
+    EXPECT_EQ(TaskField(xml, 4, "Name").rfind("Unknown task name (", 0), 0u);
+    for (const char* invented : {"ActualStart", "Deadline", "Stop", "Resume", "CreateDate"})
+      EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E(invented)), "0") << invented;
+  }
 }
 
 TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {

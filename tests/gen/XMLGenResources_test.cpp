@@ -110,12 +110,12 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(4, "Name").rfind("Unknown resource name (", 0), 0u);
   EXPECT_EQ(field(1, "Type"), "1");  // work
   EXPECT_EQ(field(2, "Type"), "0");  // material
-  EXPECT_EQ(field(3, "Type"), "2");  // cost
+  EXPECT_EQ(field(3, "Type"), "1");  // cost: work, with the cost mark
   EXPECT_EQ(field(3, "IsCostResource"), "1");
   EXPECT_EQ(field(1, "StandardRate"), "42.5");
-  EXPECT_EQ(field(1, "StandardRateFormat"), "9");
+  EXPECT_EQ(field(1, "StandardRateFormat"), "2");  // 9 is no format
   EXPECT_EQ(field(1, "OvertimeRateFormat"), "3");
-  EXPECT_EQ(field(1, "CostPerUse"), "12.75");
+  EXPECT_EQ(field(1, "CostPerUse"), "1275");  // hundredths
   EXPECT_EQ(field(1, "CalendarUID"), "40000");  // whole, not cut to 16 bits
   EXPECT_EQ(field(2, "CalendarUID"), "-1");
   EXPECT_EQ(field(1, "BookingType"), "1");
@@ -124,18 +124,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(1, "Notes"), "Works");
   EXPECT_EQ(field(2, "MaterialLabel"), "t");
 
-  // The element order of a resource, as written.
-  const char* inOrder[] = {"<UID>1</UID>", "<ID>", "<Name>", "<Type>", "<IsNull>", "<Initials>", "<Group>",
-                           "<WorkGroup>", "<IsGeneric>", "<IsInactive>", "<BookingType>", "<IsCostResource>",
-                           "<IsBudget>", "<StandardRate>", "<StandardRateFormat>", "<OvertimeRate>",
-                           "<OvertimeRateFormat>", "<CostPerUse>", "<CalendarUID>", "<Notes>",
-                           "<AvailabilityPeriods>", "<Rates>", "<ExtendedAttribute>", "</Resource>"};
-  std::size_t at = xml.find("<Resources>");
-  for (const char* part : inOrder) {
-    const std::size_t found = xml.find(part, at);
-    ASSERT_NE(found, std::string::npos) << part << " missing or out of order";
-    at = found;
-  }
+  EXPECT_SCHEMA_VALID(xml);
 
   const std::string periods = "//" + E("Resource") + "[" + E("UID") + "=1]/" + E("AvailabilityPeriods") + "/" +
                               E("AvailabilityPeriod");
@@ -155,7 +144,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(CountOf(xml, rates), "2");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesFrom") + ")"), "1984-01-01T00:00:00");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesTo") + ")"), "1984-04-09T00:00:00");
-  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("CostPerUse") + ")"), "1.5");
+  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("CostPerUse") + ")"), "150");
   // The open end is the last minute of 2049.
   EXPECT_EQ(XPath(xml, "string(" + rates + "[2]/" + E("RatesTo") + ")"), "2049-12-31T23:59:00");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[2]/" + E("StandardRate") + ")"), "12.25");
@@ -273,9 +262,10 @@ TEST_F(ResourceXmlTest, CalendarsWithTheirWeekDaysNamesAndBaseCalendars) {
   EXPECT_EQ(field(40000, tuesday + "/" + E("FromTime")), "23:00:00");
   EXPECT_EQ(field(40000, tuesday + "/" + E("ToTime")), "00:00:00");  // midnight
 
-  // No name of its own and a nameless resource: no Name; an empty WeekDays.
+  // No name of its own and a nameless resource: no Name; without a whole
+  // week, no WeekDays (its days are its base calendar's).
   EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=3]/" + E("Name")), "0");
-  EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=3]/" + E("WeekDays")), "1");
+  EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=3]/" + E("WeekDays")), "0");
   EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=3]/" + days), "0");
   EXPECT_EQ(field(3, E("BaseCalendarUID")), "-1");
 }

@@ -1,0 +1,137 @@
+// The project element's own children: the file's properties where it holds
+// them, the application's defaults where it does not, in the order of the
+// Project XML schema.
+#include <algorithm>
+#include <string>
+
+#include "Date.h"
+#include "gen/ElementRun.h"
+#include "gen/XMLGen.h"
+
+namespace {
+
+using model::PackedDate;
+
+struct Setting {
+  const char* tag;
+  const char* value;
+};
+// The application's defaults for settings the file's properties do not
+// give, in schema order around the ones they do.
+constexpr Setting kDefaultSettings[] = {
+    {"DefaultTaskType", "0"},          {"DefaultFixedCostAccrual", "3"}, {"DefaultStandardRate", "0"},
+    {"DefaultOvertimeRate", "0"},      {"DurationFormat", "7"},          {"WorkFormat", "2"},
+    {"EditableActualCosts", "0"},      {"HonorConstraints", "0"},        {"InsertedProjectsLikeSummary", "1"},
+    {"MultipleCriticalPaths", "0"},    {"NewTasksEffortDriven", "0"},    {"NewTasksEstimated", "1"},
+    {"SplitsInProgressTasks", "1"},    {"SpreadActualCost", "0"},        {"SpreadPercentComplete", "0"},
+    {"TaskUpdatesResource", "1"},      {"FiscalYearStart", "0"},
+};
+constexpr Setting kDefaultMoveSettings[] = {
+    {"MoveCompletedEndsBack", "0"},   {"MoveRemainingStartsBack", "0"}, {"MoveRemainingStartsForward", "0"},
+    {"MoveCompletedEndsForward", "0"}, {"BaselineForEarnedValue", "0"},  {"AutoAddNewResourcesAndTasks", "1"},
+};
+constexpr Setting kDefaultTailSettings[] = {
+    {"MicrosoftProjectServerURL", "1"}, {"Autolink", "0"},                {"NewTaskStartDate", "0"},
+    {"DefaultTaskEVMethod", "0"},       {"ProjectExternallyEdited", "0"},
+};
+// A working day from 08:00 to 17:00, in tenths of a minute.
+constexpr std::uint16_t kDefaultStartTime = 4800;
+constexpr std::uint16_t kDefaultFinishTime = 10200;
+
+// A start and finish that a document may carry: both set, the start not
+// after the finish.
+bool UsableSpan(const std::optional<PackedDate>& start, const std::optional<PackedDate>& finish) {
+  return start && finish && model::HasDate(*start, true) && model::HasDate(*finish, true) && *start <= *finish;
+}
+
+}  // namespace
+
+std::optional<std::pair<PackedDate, PackedDate>> CXMLGen::ProjectSpan() const {
+  const model::SProjectProps& p = props;
+  if (UsableSpan(p.StartDate, p.FinishDate)) return std::pair(*p.StartDate, *p.FinishDate);
+  // The earliest start and latest finish of the dated tasks.
+  std::optional<PackedDate> start, finish;
+  for (const model::SBkndTaskParams& task : Tasks()) {
+    if (task.IsNull || !model::HasDate(task.Start, true) || !model::HasDate(task.Finish, true)) continue;
+    if (task.Start > task.Finish) continue;
+    start = std::min(start.value_or(task.Start), task.Start);
+    finish = std::max(finish.value_or(task.Finish), task.Finish);
+  }
+  if (UsableSpan(start, finish)) return std::pair(*start, *finish);
+  return std::nullopt;
+}
+
+std::uint32_t CXMLGen::ProjectCalendarUID() const {
+  const model::SCalendar* standard = nullptr;
+  const model::SCalendar* firstBase = nullptr;
+  for (const model::SCalendar& calendar : calendars) {
+    if (!props.CalendarName.empty() && calendar.Name == props.CalendarName) return calendar.UID;
+    if (!calendar.IsBaseCalendar) continue;
+    if (!firstBase) firstBase = &calendar;
+    if (!standard && calendar.Name == u"Standard") standard = &calendar;
+  }
+  if (standard) return standard->UID;
+  if (firstBase) return firstBase->UID;
+  if (!calendars.empty()) return calendars.front().UID;
+  return kStandInCalendarUID;
+}
+
+std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
+  xml::XmlWriter& w = *writer_;
+  gen::ElementRun run(w);
+  const model::SProjectProps& p = props;
+  auto text = [&](const char* tag, const std::u16string& value) {
+    if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
+  };
+  auto number = [&](const char* tag, auto value, auto fallback) {
+    if (value) run.Raw(tag, *value);
+    else run.Raw(tag, fallback);
+  };
+  auto dateTime = [&](const char* tag, const std::optional<PackedDate>& value) {
+    if (value && model::HasDate(*value, true)) run.Raw(tag, xml::XmlWriter::FormatDateTime(*value));
+  };
+  const std::uint16_t startTime = p.DefaultStartTime.value_or(kDefaultStartTime);
+  const std::uint16_t finishTime = p.DefaultFinishTime.value_or(kDefaultFinishTime);
+  const auto span = ProjectSpan();
+
+  run.Raw("SaveVersion", saveVersion);
+  run.Raw("Name", "Project.xml");
+  text("Title", p.Title);
+  text("Subject", p.Subject);
+  text("Category", p.Category);
+  text("Company", p.Company);
+  text("Manager", p.Manager);
+  text("Author", p.Author);
+  dateTime("CreationDate", p.CreationDate);
+  dateTime("LastSaved", p.LastSaved);
+  run.Raw("ScheduleFromStart", p.ScheduleFromStart.value_or(true) ? "1" : "0");
+  if (span) {
+    run.Raw("StartDate", xml::XmlWriter::FormatDateTime(span->first));
+    run.Raw("FinishDate", xml::XmlWriter::FormatDateTime(span->second));
+  }
+  number("FYStartDate", p.FiscalYearStart, "1");
+  run.Raw("CriticalSlackLimit", "0");
+  number("CurrencyDigits", p.CurrencyDigits, "2");
+  if (p.CurrencySymbol.empty()) run.Raw("CurrencySymbol", "$");
+  else text("CurrencySymbol", p.CurrencySymbol);
+  if (p.CurrencyCode.empty()) run.Raw("CurrencyCode", "USD");
+  else text("CurrencyCode", p.CurrencyCode);
+  number("CurrencySymbolPosition", p.CurrencySymbolPosition, "0");
+  run.Raw("CalendarUID", ProjectCalendarUID());
+  run.Raw("DefaultStartTime", xml::XmlWriter::FormatTime(startTime));
+  run.Raw("DefaultFinishTime", xml::XmlWriter::FormatTime(finishTime));
+  number("MinutesPerDay", p.MinutesPerDay, "480");
+  number("MinutesPerWeek", p.MinutesPerWeek, "2400");
+  number("DaysPerMonth", p.DaysPerMonth, "20");
+  for (const auto& [tag, value] : kDefaultSettings) run.Raw(tag, value);
+  number("WeekStartDay", p.WeekStartDay, "1");
+  for (const auto& [tag, value] : kDefaultMoveSettings) run.Raw(tag, value);
+  dateTime("StatusDate", p.StatusDate);
+  // The day the file was last saved, at the start of a working day, as
+  // the application writes it; today when the file does not say.
+  const std::uint16_t currentDay =
+      p.LastSaved && model::HasDate(*p.LastSaved, true) ? model::DayOf(*p.LastSaved) : static_cast<std::uint16_t>(CDate::Today().DayNumber());
+  run.Raw("CurrentDate", xml::XmlWriter::FormatDateTime((static_cast<PackedDate>(currentDay) << 16) | startTime));
+  for (const auto& [tag, value] : kDefaultTailSettings) run.Raw(tag, value);
+  return run.Cancelled() ? kCancelled : 0;
+}
