@@ -12,6 +12,7 @@
 #include "parser/AssnStorageParser.h"
 #include "parser/CalendarParser.h"
 #include "parser/KnownLayouts.h"
+#include "parser/ProjectProperties.h"
 #include "parser/ProjectProps.h"
 #include "parser/PropsParser.h"
 #include "parser/RscStorageParser.h"
@@ -161,7 +162,10 @@ int CMppParser_14::Parse(StatusFunction status) {
       } else {
         theLog.WriteErrorValue("Can't open storage: ", ansi.c_str());
       }
-      if (mode == kParseBackend) ReadLayouts(where);
+      if (mode == kParseBackend) {
+        ReadLayouts(where);
+        mpp::ReadProjectProperties(*reader_, where, gen_->props);
+      }
       const int result = MainStorageParser(where, mode);
       if (opened) {
         theLog.WriteValue(format_.storageClosed, ansi.c_str());
