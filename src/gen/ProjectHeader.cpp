@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Date.h"
+#include "platform/System.h"
 #include "gen/ElementRun.h"
 #include "gen/XMLGen.h"
 
@@ -34,21 +35,40 @@ constexpr Setting kDefaultTailSettings[] = {
     {"MicrosoftProjectServerURL", "1"}, {"Autolink", "0"},                {"NewTaskStartDate", "0"},
     {"DefaultTaskEVMethod", "0"},       {"ProjectExternallyEdited", "0"},
 };
+// Settings the applications since 2010 write, as they write them by
+// default.
+constexpr Setting kDefaultLaterSettings[] = {
+    {"RemoveFileProperties", "0"},
+    {"AdminProject", "0"},
+    {"UpdateManuallyScheduledTasksWhenEditingLinks", "1"},
+    {"KeepTaskOnNearestWorkingTimeWhenMadeAutoScheduled", "0"},
+};
 // A working day from 08:00 to 17:00, in tenths of a minute.
 constexpr std::uint16_t kDefaultStartTime = 4800;
 constexpr std::uint16_t kDefaultFinishTime = 10200;
 
-// A start and finish that a document may carry: both set, the start not
-// after the finish.
-bool UsableSpan(const std::optional<PackedDate>& start, const std::optional<PackedDate>& finish) {
-  return start && finish && model::HasDate(*start, true) && model::HasDate(*finish, true) && *start <= *finish;
+bool Dated(const std::optional<PackedDate>& date) { return date && model::HasDate(*date, true); }
+
+// A moment the file keeps in UTC, in this machine's local time, as the
+// application shows it; unchanged when that leaves the dates a document
+// can hold.
+std::optional<PackedDate> LocalFromUtc(const std::optional<PackedDate>& utc) {
+  if (!Dated(utc)) return utc;
+  constexpr std::int64_t kEpoch1984 = 441763200;  // 1984-01-01 00:00 UTC, in seconds since 1970
+  const std::int64_t day = std::max<std::int64_t>(model::DayOf(*utc), 1);
+  const std::int64_t minutes = (day - 1) * 1440 + (*utc & 0xFFFF) / 10;
+  const std::int64_t local = minutes + platform::LocalOffsetSeconds(kEpoch1984 + minutes * 60) / 60;
+  if (local < 0 || local / 1440 + 1 > 0xFFFF) return utc;
+  return static_cast<PackedDate>(((local / 1440 + 1) << 16) | ((local % 1440) * 10));
 }
 
 }  // namespace
 
 std::optional<std::pair<PackedDate, PackedDate>> CXMLGen::ProjectSpan() const {
   const model::SProjectProps& p = props;
-  if (UsableSpan(p.StartDate, p.FinishDate)) return std::pair(*p.StartDate, *p.FinishDate);
+  // As stored, even a finish before the start: the project's start is a
+  // setting of its own, and tasks constrained before it end earlier.
+  if (Dated(p.StartDate) && Dated(p.FinishDate)) return std::pair(*p.StartDate, *p.FinishDate);
   // The earliest start and latest finish of the dated tasks.
   std::optional<PackedDate> start, finish;
   for (const model::SBkndTaskParams& task : Tasks()) {
@@ -57,8 +77,11 @@ std::optional<std::pair<PackedDate, PackedDate>> CXMLGen::ProjectSpan() const {
     start = std::min(start.value_or(task.Start), task.Start);
     finish = std::max(finish.value_or(task.Finish), task.Finish);
   }
-  if (UsableSpan(start, finish)) return std::pair(*start, *finish);
-  return std::nullopt;
+  if (!start) return std::nullopt;
+  // One of the two kept: the other from the tasks, never across it.
+  if (Dated(p.StartDate) && *p.StartDate <= *finish) start = *p.StartDate;
+  if (Dated(p.FinishDate) && *p.FinishDate >= *start) finish = *p.FinishDate;
+  return std::pair(*start, *finish);
 }
 
 std::uint32_t CXMLGen::ProjectCalendarUID() const {
@@ -102,8 +125,9 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
   text("Company", p.Company);
   text("Manager", p.Manager);
   text("Author", p.Author);
-  dateTime("CreationDate", p.CreationDate);
-  dateTime("LastSaved", p.LastSaved);
+  const auto lastSaved = LocalFromUtc(p.LastSaved);
+  dateTime("CreationDate", LocalFromUtc(p.CreationDate));
+  dateTime("LastSaved", lastSaved);
   run.Raw("ScheduleFromStart", p.ScheduleFromStart.value_or(true) ? "1" : "0");
   if (span) {
     run.Raw("StartDate", xml::XmlWriter::FormatDateTime(span->first));
@@ -130,8 +154,9 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
   // The day the file was last saved, at the start of a working day, as
   // the application writes it; today when the file does not say.
   const std::uint16_t currentDay =
-      p.LastSaved && model::HasDate(*p.LastSaved, true) ? model::DayOf(*p.LastSaved) : static_cast<std::uint16_t>(CDate::Today().DayNumber());
+      Dated(lastSaved) ? model::DayOf(*lastSaved) : static_cast<std::uint16_t>(CDate::Today().DayNumber());
   run.Raw("CurrentDate", xml::XmlWriter::FormatDateTime((static_cast<PackedDate>(currentDay) << 16) | startTime));
   for (const auto& [tag, value] : kDefaultTailSettings) run.Raw(tag, value);
+  for (const auto& [tag, value] : kDefaultLaterSettings) run.Raw(tag, value);
   return run.Cancelled() ? kCancelled : 0;
 }

@@ -182,6 +182,8 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),
                                                          task.Notes->size()));
     });
+  else if (task.UID == 0 && !props.Comments.empty())
+    run.Do([&] { return WriteName("Notes", props.Comments); });  // the project's comments
   run.Do([&] { return GenerateLinks(task.UID); });
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   if (manual) {

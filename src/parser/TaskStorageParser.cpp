@@ -195,7 +195,11 @@ void OutlineNumberParser(CMppGen& gen) {
     if (t.ParentUID != 0 && t.UID != 0 && t.ParentUID != t.UID) children[t.ParentUID].push_back(i);
   }
 
-  std::uint32_t nextId = 0;
+  // The project's own row is row 0 wherever the file keeps it (the 2000
+  // application keeps it last); the others are numbered from 1.
+  const bool haveProjectRow =
+      std::any_of(tasks.begin(), tasks.end(), [](const SBkndTaskParams& t) { return t.UID == 0; });
+  std::uint32_t nextId = haveProjectRow ? 1 : 0;
   std::uint32_t topLevel = 1;
   // Each parent UID has its children numbered once, under its first task
   // reached: duplicate UIDs and loops in the outline cannot number a task
@@ -217,9 +221,12 @@ void OutlineNumberParser(CMppGen& gen) {
   for (std::size_t i = 0; i < n; ++i) {
     PollBreak();
     SBkndTaskParams& task = tasks[i];
+    if (task.UID == 0) {
+      task.ID = 0;
+      continue;
+    }
     if (task.ParentUID == 0) {
       task.ID = nextId++;
-      if (task.UID == 0) continue;
       task.OutlineNumber = std::to_string(topLevel++);
       openChildren(i, 1);
       while (!stack.empty()) {
@@ -237,8 +244,6 @@ void OutlineNumberParser(CMppGen& gen) {
         t.ID = nextId++;
         openChildren(child, frame.depth + 1);  // may move frame
       }
-    } else if (task.UID == 0) {
-      task.ID = nextId++;
     }
   }
 

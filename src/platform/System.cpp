@@ -45,6 +45,13 @@ void Anchor() {}
 
 SystemTime LocalTime() { return Breakdown(true); }
 SystemTime UniversalTime() { return Breakdown(false); }
+
+std::int32_t LocalOffsetSeconds(std::int64_t unixSeconds) {
+  const std::time_t when = static_cast<std::time_t>(unixSeconds);
+  std::tm local{};
+  if (!::localtime_r(&when, &local)) return 0;
+  return static_cast<std::int32_t>(local.tm_gmtoff);
+}
 std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 std::u16string TempFolder() {

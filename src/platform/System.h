@@ -14,6 +14,9 @@ struct SystemTime {
 
 SystemTime LocalTime();
 SystemTime UniversalTime();
+// Seconds east of UTC of this machine's local time at the given instant
+// (seconds since 1970, UTC); 0 when the zone is not known.
+std::int32_t LocalOffsetSeconds(std::int64_t unixSeconds);
 std::uint32_t ProcessId();
 
 // The folder for temporary files, ending in '/': $TMPDIR or /tmp/.

@@ -205,18 +205,27 @@ TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
 }
 
 // The header is the file's own; what the file lost falls back to what its
-// tasks say, never to a placeholder or a start after the finish.
+// tasks say, never to a placeholder.
 TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
   struct Case {
     const char* what;
     std::optional<model::PackedDate> start, finish;
-    const char* startText;  // "" when no StartDate is written
+    const char* startText;
+    const char* finishText;
   };
   const Case cases[] = {
-      {"stored", 0x2000'12C0, 0x2010'2A30, "2006-06-05T08:00:00"},
-      {"start after finish: the tasks' span", 0x2010'0000, 0x2000'0000, "2006-06-05T08:00:00"},
-      {"lost: the tasks' span", std::nullopt, std::nullopt, "2006-06-05T08:00:00"},
+      {"stored", 0x2000'12C0, 0x2010'2A30, "2006-06-05T08:00:00", "2006-06-21T18:00:00"},
+      // The application keeps a project start after tasks constrained
+      // before it, and their earlier finish.
+      {"finish before start, as stored", 0x2010'0000, 0x2000'0000, "2006-06-21T00:00:00", "2006-06-05T00:00:00"},
+      {"lost: the tasks' span", std::nullopt, std::nullopt, "2006-06-05T08:00:00", "2006-06-06T04:00:00"},
+      {"only the start", 0x1FFF'0000, std::nullopt, "2006-06-04T00:00:00", "2006-06-06T04:00:00"},
   };
+  // The file keeps UTC; the document shows local time, here an hour east.
+  const char* zone = std::getenv("TZ");
+  const std::string savedZone = zone ? zone : "";
+  setenv("TZ", "XYZ-1", 1);
+  tzset();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     MemoryGen<CXMLGen14> memory;
@@ -227,6 +236,7 @@ TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
     gen.props.CurrencyCode = u"GBP";
     gen.props.MinutesPerDay = 450;
     gen.props.CalendarName = u"Night";
+    gen.props.Comments = u"Budget agreed";
     gen.calendars[1].Name = u"Night";
     gen.props.CreationDate = 0x2000'0000 | 600;
     gen.props.StartDate = c.start;
@@ -240,10 +250,14 @@ TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
     EXPECT_EQ(header("CurrencyCode"), "GBP");
     EXPECT_EQ(header("MinutesPerDay"), "450");
     EXPECT_EQ(header("CalendarUID"), "40000");
-    EXPECT_EQ(header("CreationDate"), "2006-06-05T01:00:00");
+    EXPECT_EQ(header("CreationDate"), "2006-06-05T02:00:00");
     EXPECT_EQ(header("StartDate"), c.startText);
-    EXPECT_LE(header("StartDate"), header("FinishDate"));
+    EXPECT_EQ(header("FinishDate"), c.finishText);
+    EXPECT_EQ(TaskField(xml, 0, "Notes"), "Budget agreed");
   }
+  if (zone) setenv("TZ", savedZone.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 // Each task as the file has it: its own mode and marks, blank rows as blank

@@ -308,17 +308,18 @@ std::vector<std::pair<std::uint32_t, std::string>> Outline(const CMppGen& gen) {
 
 TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
   CMppGen gen;
-  // List order: C's child before its parent, the summary row in the middle.
+  // List order: C's child before its parent, the summary row in the middle
+  // (files of the 2000 application keep it last): it is row 0 all the same.
   for (auto t : {Task(1, 0), Task(2, 0), Task(31, 3), Task(0, 0), Task(21, 2), Task(3, 0), Task(22, 2)})
     gen.AppendTask(t);
   OutlineNumberParser(gen);
   const std::vector<std::pair<std::uint32_t, std::string>> expected = {
-      {1, "1"}, {2, "2"}, {21, "2.1"}, {22, "2.2"}, {0, ""}, {3, "3"}, {31, "3.1"}};
+      {0, ""}, {1, "1"}, {2, "2"}, {21, "2.1"}, {22, "2.2"}, {3, "3"}, {31, "3.1"}};
   EXPECT_EQ(Outline(gen), expected);
   for (std::size_t i = 0; i < gen.Tasks().size(); ++i) EXPECT_EQ(gen.Tasks()[i].ID, i);
-  EXPECT_EQ(gen.Tasks()[1].Summary, 1);
+  EXPECT_EQ(gen.Tasks()[2].Summary, 1);
   EXPECT_EQ(gen.Tasks()[5].Summary, 1);
-  EXPECT_EQ(gen.Tasks()[0].Summary, 0);
+  EXPECT_EQ(gen.Tasks()[1].Summary, 0);
   EXPECT_EQ(gen.FindTask(22)->UID, 22u);  // the index follows the sort
 }
 
