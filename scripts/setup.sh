@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-olefile libxml2-utils
+  xsltproc planner-data
+
 )
 
 missing=()

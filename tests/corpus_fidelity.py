@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Recovers every sample file of the chosen formats with the command-line
-tool, checks each document with xmllint, scores the documents against the
+tool, checks each document with xmllint (well-formed, and valid against the
+Project XML schema beside the tools), scores the documents against the
 references, by the application that wrote the files, and holds the figures
-to floors.
+to floors; holds the fields of CENSUS_FLOORS to their floor on every format
+and writing application; and, where GNOME Planner's import stylesheet is
+installed, imports every document with it as a second reader.
 
   corpus_fidelity.py CLI CORPUS TOOLS FLOORS.json [FORMAT,...]
 
@@ -22,6 +25,50 @@ import sys
 import tempfile
 
 FORMATS = {"MPP14", "MPP12", "MPP9"}
+# Fields the document carries as the file holds them, per format and
+# writing application (field_census.py's groups).
+CENSUS_FLOORS = {f: 99.0 for f in (
+    "project.start", "project.finish", "project.title", "project.currency_symbol", "project.currency_code",
+    "project.minutes_per_day", "project.calendar_uid", "tasks.manual", "tasks.milestone", "tasks.active",
+    "tasks.estimated", "tasks.effort_driven", "tasks.cost", "tasks.actual_cost", "tasks.remaining_cost",
+    "resources.cost_per_use", "assignments.cost", "assignments.units", "assignments.remaining_work_min")}
+PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"
+PLANNER_DTD = "/usr/share/planner/dtd/mrproject-0.6.dtd"
+
+
+def check_census(tools, xml_dir, ref_dir, failures):
+    run = subprocess.run([sys.executable, os.path.join(tools, "field_census.py"), xml_dir, ref_dir, "--json"],
+                         capture_output=True, check=True)
+    fields = {f["field"]: f for f in json.loads(run.stdout)["fields"]}
+    for name, least in CENSUS_FLOORS.items():
+        field = fields.get(name)
+        if not field:
+            continue
+        worst = min([(g["agree_pct"], group) for group, g in field["groups"].items() if g["n"]] or [(100.0, "")])
+        print(f"  census {name:32} {field['agree_pct']:5.1f}%  (worst group {worst[1]}: {worst[0]:.1f}%)")
+        if worst[0] < least:
+            failures.append(f"census {name}: {worst[0]:.1f}% in {worst[1]}, below {least}")
+
+
+def check_planner(xml, ref, work, failures):
+    """GNOME Planner's import of the document: valid against its DTD, with
+    the project's start and the file's milestones."""
+    out = os.path.join(work, "planner.xml")
+    with open(out, "wb") as f:
+        if subprocess.run(["xsltproc", PLANNER_XSL, xml], stdout=f, stderr=subprocess.DEVNULL).returncode:
+            return f"Planner's import failed"
+    if subprocess.run(["xmllint", "--noout", "--dtdvalid", PLANNER_DTD, out], capture_output=True).returncode:
+        return "Planner's import is not valid against its DTD"
+    import xml.etree.ElementTree as ET
+    root = ET.parse(out).getroot()
+    start = (ref.get("project") or {}).get("start")
+    if start and root.get("project-start", "")[:8] != start[:10].replace("-", ""):
+        return f"Planner reads the project start as {root.get('project-start')}, not {start}"
+    ours = sorted(t.get("name") or "" for t in root.iter("task") if t.get("type") == "milestone")
+    theirs = sorted(t.get("name") or "" for t in ref.get("tasks", []) if t.get("milestone") and t.get("uid") != 0)
+    if ours != theirs:
+        return f"Planner reads {len(ours)} milestones, the file holds {len(theirs)}"
+    return None
 APPLICATION_2010 = "Microsoft.Project 14.0"
 
 
@@ -51,6 +98,10 @@ def main():
             groups[kind].append(stem)
             groups.setdefault(f"{kind} {ref.get('application')}", []).append(stem)
 
+    schema = os.path.join(tools, "..", "schema", "project-xml.xsd")
+    planner = os.path.exists(PLANNER_XSL) and os.path.exists(PLANNER_DTD)
+    if not planner:
+        print("GNOME Planner's import stylesheet is not installed (planner-data): its import is not checked")
     failures = []
     with tempfile.TemporaryDirectory() as work:
         # Every file is recovered once; the groups link to the documents.
@@ -68,11 +119,24 @@ def main():
                 if run.returncode not in (0, 3):
                     failures.append(f"{stem}: exit code {run.returncode}")
                 if os.path.exists(xml):
-                    lint = subprocess.run(["xmllint", "--noout", xml], capture_output=True)
+                    lint = subprocess.run(["xmllint", "--noout"] + (["--schema", schema] if os.path.exists(schema)
+                                                                     else []) + [xml], capture_output=True)
                     if lint.returncode != 0:
-                        failures.append(f"{stem}: malformed document")
+                        failures.append(f"{stem}: malformed or invalid document: "
+                                        + lint.stderr.decode(errors="replace")[:300])
+                    if planner:
+                        with open(os.path.join(corpus, "reference", stem + ".json"), encoding="utf-8") as f:
+                            problem = check_planner(xml, json.load(f), work, failures)
+                        if problem:
+                            failures.append(f"{stem}: {problem}")
                 elif run.returncode == 0:
                     failures.append(f"{stem}: success without a document")
+        ref_all = os.path.join(work, "ref-all")
+        os.makedirs(ref_all)
+        for stem in done:
+            os.symlink(os.path.abspath(os.path.join(corpus, "reference", stem + ".json")),
+                       os.path.join(ref_all, stem + ".json"))
+        check_census(tools, all_xml, ref_all, failures)
         for index, (group, stems) in enumerate(groups.items()):
             if not stems:
                 continue

@@ -152,7 +152,8 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
   flag("EffortDriven", task.EffortDriven);
   flag("Estimated", task.Estimated);
   flag("Milestone", task.Milestone);
-  flag("Summary", task.Summary != 0 || task.UID == 0);
+  // The project's own row sums up every other task, when there is one.
+  flag("Summary", task.Summary != 0 || (task.UID == 0 && Tasks().size() > 1));
   run.Raw("PercentComplete", task.PercentComplete);
   run.Raw("PercentWorkComplete", task.PercentWorkComplete);
   money("Cost", task.Cost);
