@@ -9,7 +9,6 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-olefile libxml2-utils
   xsltproc planner-data
-
 )
 
 missing=()
