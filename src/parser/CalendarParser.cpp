@@ -154,8 +154,28 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, CMppGen& gen) {
   return 0;
 }
 
+int ReadWeekData9(platform::ByteView value, SCalendar& calendar, CMppGen& gen) {
+  const WeekData9Layout& l = kWeekData9;
+  auto week = ReadWeek(value, l.week);
+  if (!week) return -2;
+  calendar.WeekDays = std::move(*week);
+  const std::uint16_t count = value.u16_at(l.exceptionCount).value_or(0);
+  for (std::size_t k = 0; k < count; ++k) {
+    PollBreak();
+    auto block = value.Sub(l.exceptions + k * l.exceptionSize, l.exceptionSize);
+    if (!block) return -2;
+    model::SCalendarException exception;
+    exception.CalendarUID = calendar.UID;
+    exception.FromDate = DateAt(block->u16_at(l.firstDay).value_or(0), 0);
+    exception.ToDate = DateAt(block->u16_at(l.lastDay).value_or(0), kEndOfDay);
+    exception.Day = ReadDayRecord(*block, l.day).value_or(SWeekDay{});
+    gen.calendarExceptions.push_back(std::move(exception));
+  }
+  return 0;
+}
+
 CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
-                                      StreamProgress* progress) {
+                                      StreamProgress* progress, bool version9) {
   CalendarVarCounts counts;
   WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
                [&](const VarMetaItem& item, platform::ByteView value) {
@@ -167,7 +187,8 @@ CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::Byte
                      break;
                    case kCalendarWeekType:
                      ++counts.weeks;
-                     if (ReadWeekData(value, calendar, gen) != 0) ++counts.malformed;
+                     if ((version9 ? ReadWeekData9(value, calendar, gen) : ReadWeekData(value, calendar, gen)) != 0)
+                       ++counts.malformed;
                      break;
                    default: break;
                  }
@@ -233,7 +254,9 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
       LoadedStream var2Data, varMeta;
       if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const CalendarVarCounts c = ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress);
+        // Only version 9 files come with a format for their var items.
+        const CalendarVarCounts c =
+            ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress, varFormat != nullptr);
         theLog.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",
                            c.items, c.names, c.weeks, c.malformed, c.skipped);
       }

@@ -110,10 +110,26 @@ inline constexpr std::int16_t kDayFromBase = 1;
 // flag. Nothing when the record does not lie whole in bytes.
 std::optional<model::SWeekDay> ReadDayRecord(platform::ByteView bytes, std::size_t offset);
 
+// Version 9 week data: a u16 count of exceptions, the week at 4, then the
+// exceptions in blocks of 64 bytes (first and last day, then a day record
+// at 4: its period count at 6, starts at 12, lengths at 24); no names, no
+// recurrences, no work weeks.
+struct WeekData9Layout {
+  std::size_t exceptionCount = 0;
+  std::size_t week = 4;
+  std::size_t exceptions = 424;
+  std::size_t exceptionSize = 64;
+  std::size_t firstDay = 0;
+  std::size_t lastDay = 2;
+  std::size_t day = 4;
+};
+inline constexpr WeekData9Layout kWeekData9{};
+
 // The week data of one calendar into its record (week days) and the
 // model's exceptions and work weeks. 0, or -2 when a malformed exception or
 // work week ended it (what was read before stays).
 int ReadWeekData(platform::ByteView value, model::SCalendar& calendar, CMppGen& gen);
+int ReadWeekData9(platform::ByteView value, model::SCalendar& calendar, CMppGen& gen);
 
 struct CalendarVarCounts {
   std::size_t items = 0;
@@ -131,10 +147,10 @@ struct CalendarFixedCounts {
   std::size_t created = 0;     // calendars without var data
 };
 
-// The var data phase of versions 12 and 14. progress may be null. Throws
-// kBreakException on a break.
+// The var data phase; version9 reads the week data in that version's form.
+// progress may be null. Throws kBreakException on a break.
 CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::ByteView var2Data, CMppGen& gen,
-                                      StreamProgress* progress = nullptr);
+                                      StreamProgress* progress = nullptr, bool version9 = false);
 // The fixed data phase; the deletion mark of other storages' items means
 // nothing here. progress may be null. Throws kBreakException on a break.
 CalendarFixedCounts ReadCalendarFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,

@@ -32,7 +32,7 @@ struct CodeField {
 // Codes of files without a usable map.
 constexpr CodeField kTaskCodes[] = {{11, 14}, {26, 14}, {144, 15}};
 constexpr CodeField kResourceCodes[] = {{1, 1}, {3, 2}, {4, 3}, {5, 10}, {6, 35}, {8, 299}, {9, 311}, {124, 20}};
-constexpr CodeField kCalendarCodes[] = {{1, 1}};
+constexpr CodeField kCalendarCodes[] = {{1, 1}, {3, 8}};
 
 void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));

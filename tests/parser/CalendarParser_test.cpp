@@ -116,6 +116,41 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
   EXPECT_EQ(Hours(gen.workWeeks[0].WeekDays[3]), "07:00-15:00");
 }
 
+// The part of a day record a version 9 exception block holds.
+constexpr std::size_t kExceptionSpan9 = kWeekData9.exceptionSize - kWeekData9.day;
+
+// Version 9 keeps the week four bytes in, behind the exception count, and
+// exceptions without names: read as the later form, a 24-hour calendar
+// came out garbled.
+TEST(CalendarWeekData, Version9WeekAndExceptions) {
+  const ByteVector week = project_fixture::WeekDataValue(
+      Week(WorkingDay({{0, 24}}), WorkingDay({{0, 24}})));  // every day round the clock
+  const ByteVector holiday = project_fixture::WeekDataValue(Week(WorkingDay({{9, 10}}), NonWorkingDay()));
+  ByteVector value(kWeekData9.exceptions + 2 * kWeekData9.exceptionSize, 0);
+  value[kWeekData9.exceptionCount] = 2;
+  std::copy_n(week.begin(), kWeekDaysSize, value.begin() + kWeekData9.week);
+  for (std::size_t k = 0; k < 2; ++k) {
+    const std::size_t at = kWeekData9.exceptions + k * kWeekData9.exceptionSize;
+    value[at + kWeekData9.firstDay] = static_cast<std::uint8_t>(100 + k);
+    value[at + kWeekData9.lastDay] = static_cast<std::uint8_t>(100 + k);
+    // Monday's record of the holiday week: a working hour; Sunday's: none.
+    std::copy_n(holiday.begin() + (k == 0 ? kDayRecord.size : 0), kExceptionSpan9, value.begin() + at + kWeekData9.day);
+  }
+  CMppGen gen;
+  model::SCalendar calendar;
+  calendar.UID = 3;
+  EXPECT_EQ(ReadWeekData9(View(value), calendar, gen), 0);
+  ASSERT_EQ(calendar.WeekDays.size(), 7u);
+  for (const auto& day : calendar.WeekDays) EXPECT_EQ(Hours(day), "00:00-00:00");
+  ASSERT_EQ(gen.calendarExceptions.size(), 2u);
+  EXPECT_EQ(gen.calendarExceptions[0].FromDate, 100u << 16);
+  EXPECT_EQ(Hours(gen.calendarExceptions[0].Day), "09:00-10:00");
+  EXPECT_EQ(Hours(gen.calendarExceptions[1].Day), "-");
+  // A count beyond the value ends the walk.
+  value[kWeekData9.exceptionCount] = 200;
+  EXPECT_EQ(ReadWeekData9(View(value), calendar, gen), -2);
+}
+
 TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag) {
   DayDescription crowded = WorkingDay({{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
   crowded.count = 38560;  // more periods than a record holds
