@@ -111,7 +111,10 @@ std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
   run.Open("Task");
   run.Raw("UID", task.UID);
   run.Raw("ID", task.ID);
-  if (task.Name.empty()) {
+  if (task.Name.empty() && task.UID == 0 && !props.Title.empty()) {
+    // The project's own row is named after the project.
+    run.Do([&] { return WriteName("Name", EscapeName(props.Title)); });
+  } else if (task.Name.empty()) {
     if (!task.IsNull) {
       std::u16string invented(model::kFixedTextUnits, u'\0');
       xml::XmlWriter::MakeUnknownTaskName(std::span<char16_t>(invented.data(), invented.size()));

@@ -71,11 +71,14 @@ std::int32_t CXMLGen14::WriteCalendar(const model::SCalendar& calendar) {
     }
   }
   if (!named && !calendar.Name.empty()) run.Do([&] { return WriteName("Name", EscapeMarkup(calendar.Name)); });
-  run.Raw("IsBaseCalendar", calendar.IsBaseCalendar);
-  run.Raw("IsBaselineCalendar", calendar.IsBaselineCalendar);
   // The UID whole, as for tasks and resources.
   const bool baseFound =
       calendar.BaseCalendarUID >= 0 && calendarUids_.contains(static_cast<std::uint32_t>(calendar.BaseCalendarUID));
+  // A calendar that takes its days from another is no base calendar,
+  // whatever its flag says (the later applications' files set it on their
+  // resource calendars).
+  run.Raw("IsBaseCalendar", calendar.IsBaseCalendar && !baseFound ? 1 : 0);
+  run.Raw("IsBaselineCalendar", calendar.IsBaselineCalendar);
   if (baseFound)
     run.Raw("BaseCalendarUID", calendar.BaseCalendarUID);
   else
