@@ -76,11 +76,32 @@ MDW_API int32_t RecoveryReport(char16_t*** column0, char16_t*** column1,
  * not exist yet); null or empty: the repaired file is removed after a run. */
 MDW_API void SetKeepRepairedPath(const char16_t* path);
 /* Copies the path of the XML file of the last run (zero-terminated, cut to
- * capacity) into buffer and returns its length, or 0 if no run composed one. */
+ * capacity) into buffer and returns its length, or 0 if no run composed one.
+ * After MDW_OK it names the document written (with a composed name, the
+ * first name free when the document was finished: another run writing into
+ * the same folder may have taken the one free at the start); after any
+ * other result there is no document and it returns 0. */
 MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity);
 /* Whether the log gets the per-element lines of the XML writer (the tag,
  * value and close tag of every element written): nonzero on, the default;
  * 0 off. They make a log many times the size of the document. */
 MDW_API void SetXmlDetailLog(unsigned char on);
+
+/* Copies what went wrong in the last run, with the system's reason, into
+ * buffer (zero-terminated, cut to capacity) and returns its length; 0 after
+ * a run that succeeded. Examples: "open /data/plan.mpp: No such file or
+ * directory", "output /out/plan.xml: File exists", "write /out/plan.xml:
+ * No space left on device". Paths are given as the host gave them. */
+MDW_API int32_t GetLastErrorText(char16_t* buffer, int32_t capacity);
+/* Nonzero: an output that names a file may replace an existing file of
+ * that name (atomically: the old file stays whole until the new document
+ * is complete). 0, the default: an existing file is never replaced and the
+ * run fails with MDW_ERR_GENERAL before it starts. Composed names never
+ * replace anything. */
+MDW_API void SetReplaceOutput(unsigned char on);
+/* Removes the temporary files of a run under way (the partial document and
+ * the rebuilt container). Safe to call from a signal handler: a host that
+ * must end at once calls it before _exit so that nothing is left behind. */
+MDW_API void DiscardPendingFiles(void);
 
 #endif /* MDWDLL_H */
