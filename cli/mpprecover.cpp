@@ -127,13 +127,14 @@ struct Options {
 // The host's cancel byte; the signal handler sets it. A second signal
 // removes the run's temporary files and ends the process at once.
 volatile unsigned char g_cancel = 0;
-volatile sig_atomic_t g_signals = 0;
+volatile sig_atomic_t g_signals = 0;  // signals received
 
 void OnInterrupt(int signal) {
-  if (g_signals++ > 0) {
+  if (g_signals > 0) {
     DiscardPendingFiles();
     ::_exit(128 + signal);
   }
+  g_signals = 1;
   g_cancel = 1;
   static const char kNote[] = "\nmpprecover: cancelling (press Ctrl-C again to stop at once)\n";
   ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
@@ -473,8 +474,8 @@ void PrintSummary(const Options& options, const FileResult& file) {
       continue;
     }
     std::string value = row.value;
-    if (value.find(" of ") != std::string::npos) value += " recovered";
-    else value += lost ? " recovered (how many the file held is unknown)" : " recovered";
+    if (value.rfind("0", 0) == 0 && (value.size() == 1 || value[1] == ' ')) value.replace(0, 1, "none");
+    value += " recovered";
     std::fprintf(stderr, "  %-14s %s%s%s\n", (KindOf(row) + ":").c_str(), value.c_str(),
                  lost && row.note != " " ? " - " : "", lost && row.note != " " ? row.note.c_str() : "");
   }

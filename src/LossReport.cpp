@@ -28,6 +28,7 @@ KindLoss FromStorage(const char* kind, const char* storage, const char* one, con
   if (!tally.storageFound) {
     loss.recovered = written;
     loss.lost = true;
+    loss.varDataLost = true;
     AddReason(loss, std::string("the ") + storage + " was lost, so how many the file held is unknown");
     return loss;
   }
@@ -60,9 +61,11 @@ void NoteVarLosses(KindLoss& loss, const char* what, const StorageTally& tally, 
   if (!tally.varRead) {
     if (named <= 0) return;  // nothing to name
     loss.lost = true;
+    loss.varDataLost = true;
     AddReason(loss, std::string("their ") + what + " were lost");
   } else if (tally.varSkipped > 0) {
     loss.lost = true;
+    loss.varDataLost = true;
     AddReason(loss, Plural(static_cast<long long>(tally.varSkipped), "value", "values") + " of their " + what +
                         " unreadable");
   }
@@ -75,13 +78,13 @@ bool LossReport::AnyLoss() const {
 }
 
 int LossReport::Level() const {
-  if (!AnyLoss()) return 3;
   long long tasksHeld = -1, tasks = 0, resources = 0;
   for (const KindLoss& k : kinds) {
     if (std::string(k.kind) == "Tasks") tasksHeld = k.held, tasks = k.recovered;
     if (std::string(k.kind) == "Resources") resources = k.recovered;
   }
   if (tasks == 0 && resources == 0) return 1;
+  if (!AnyLoss()) return 3;
   if (tasksHeld > 0 && tasks * 2 < tasksHeld) return 1;
   return 2;
 }
@@ -129,8 +132,7 @@ LossReport AssessLosses(const CMppGen& gen, std::uint32_t placeholders) {
   long long notes = 0;
   for (const auto& task : gen.Tasks()) notes += task.Notes && !task.Notes->empty();
   for (const auto& resource : gen.Resources()) notes += resource.Notes && !resource.Notes->empty();
-  const auto varLost = [](const KindLoss& k) { return k.reason.find("their names") != std::string::npos || k.reason.find("was lost") != std::string::npos || k.reason.find("were lost") != std::string::npos; };
-  const bool textsLost = varLost(report.kinds[0]) || varLost(report.kinds[1]);
+  const bool textsLost = report.kinds[0].varDataLost || report.kinds[1].varDataLost;
   KindLoss noteLoss{"Notes"};
   noteLoss.recovered = notes;
   if (textsLost) {

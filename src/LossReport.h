@@ -20,13 +20,14 @@ struct KindLoss {
   long long recovered = 0;
   bool lost = false;    // less than the file held, or the count is unknown because data were lost
   std::string reason;   // why, in words; empty when whole
+  bool varDataLost = false;  // names, notes or custom values lost with it
 };
 
 struct LossReport {
   std::vector<KindLoss> kinds;
   bool AnyLoss() const;
-  // 3: nothing lost; 1: little recovered (fewer than half the tasks the
-  // file held, or no task and no resource); 2: otherwise.
+  // 1: little recovered (no task and no resource, or with losses fewer
+  // than half the tasks the file held); 3: nothing lost; 2: otherwise.
   int Level() const;
 };
 

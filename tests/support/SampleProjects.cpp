@@ -196,7 +196,16 @@ ProjectDescription SampleProject() {
       Leaf(u"Housewarming", 2, 1, 0, u"", "Invite the neighbours."),
       Leaf(u"Moved in", 2, 0),
   };
-  return PlanToProject(rows, DayNumber(2026, 3, 2), false);
+  ProjectDescription project = PlanToProject(rows, DayNumber(2026, 3, 2), false);
+  // As the application saves a plan without resources, calendars,
+  // assignments or links: their storages are there, holding nothing, so
+  // that the plan reads as whole.
+  for (std::u16string_view name : {u"TBkndAssn", u"TBkndCal", u"TBkndCons", u"TBkndOutlCode", u"TBkndRsc"}) {
+    const bool present = std::any_of(project.storages.begin(), project.storages.end(),
+                                     [&](const BackendStorage& s) { return s.name == name; });
+    if (!present) project.storages.push_back(BackendStorage{std::u16string(name)});
+  }
+  return project;
 }
 
 ProjectDescription SyntheticProject(const SyntheticSizes& sizes) {
