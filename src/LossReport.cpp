@@ -18,11 +18,27 @@ void AddReason(KindLoss& loss, const std::string& why) {
   loss.reason += why;
 }
 
+KindLoss FromStorageRecords(const char* kind, const char* storage, const char* one, const char* many,
+                            const StorageTally& tally, long long written, long long uncounted);
+
 // A kind read from the fixed records of one storage: held is what its
 // FixedMeta declared, recovered the smaller of what was read and what was
-// written (the generator leaves out what it cannot place).
+// written (the generator leaves out what it cannot place). minimum: records every plan the application saves has (its own resource,
+// its standard calendar); a table with fewer lost them.
 KindLoss FromStorage(const char* kind, const char* storage, const char* one, const char* many,
-                     const StorageTally& tally, long long written, long long uncounted = 0) {
+                     const StorageTally& tally, long long written, long long uncounted = 0, std::size_t minimum = 0) {
+  KindLoss loss = FromStorageRecords(kind, storage, one, many, tally, written, uncounted);
+  if (tally.storageFound && tally.held < minimum) {
+    loss.lost = true;
+    loss.varDataLost = true;
+    AddReason(loss, std::string("the ") + storage + " came back empty, though every plan holds at least " +
+                        Plural(static_cast<long long>(minimum), one, many) + ": its records were lost");
+  }
+  return loss;
+}
+
+KindLoss FromStorageRecords(const char* kind, const char* storage, const char* one, const char* many,
+                            const StorageTally& tally, long long written, long long uncounted) {
   KindLoss loss{kind};
   written = std::max<long long>(0, written - uncounted);
   if (!tally.storageFound) {
@@ -113,7 +129,7 @@ LossReport AssessLosses(const CMppGen& gen, std::uint32_t placeholders) {
   report.kinds.push_back(std::move(tasks));
 
   KindLoss resources = FromStorage("Resources", "resource table", "resource record", "resource records", t.resources,
-                                   gen.resourcesWritten);
+                                   gen.resourcesWritten, 0, 1);
   const bool ownResource = std::any_of(gen.Resources().begin(), gen.Resources().end(),
                                       [](const model::SBkndRscParams& r) { return r.UID == 0; });
   NoteVarLosses(resources, "names, notes and custom values", t.resources, resources.held - (ownResource ? 1 : 0));
@@ -123,7 +139,7 @@ LossReport AssessLosses(const CMppGen& gen, std::uint32_t placeholders) {
                                      t.assignments, gen.assignmentsWritten));
   report.kinds.push_back(FromStorage("Links", "link table", "link record", "link records", t.links, gen.linksWritten));
   KindLoss calendars = FromStorage("Calendars", "calendar table", "calendar record", "calendar records", t.calendars,
-                                   static_cast<long long>(gen.calendars.size()));
+                                   static_cast<long long>(gen.calendars.size()), 0, 1);
   NoteVarLosses(calendars, "names and working weeks", t.calendars, 0);
   report.kinds.push_back(std::move(calendars));
 
