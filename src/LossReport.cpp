@@ -101,7 +101,7 @@ int LossReport::Level() const {
   }
   if (tasks == 0 && resources == 0) return 1;
   if (!AnyLoss()) return 3;
-  if (tasksHeld > 0 && tasks * 2 < tasksHeld) return 1;
+  if (tasks == 0 || (tasksHeld > 0 && tasks * 2 < tasksHeld)) return 1;
   return 2;
 }
 

@@ -26,8 +26,9 @@ struct KindLoss {
 struct LossReport {
   std::vector<KindLoss> kinds;
   bool AnyLoss() const;
-  // 1: little recovered (no task and no resource, or with losses fewer
-  // than half the tasks the file held); 3: nothing lost; 2: otherwise.
+  // 1: little recovered (no task and no resource; or, with losses, no task
+  // or fewer than half the tasks the file held); 3: nothing lost; 2:
+  // otherwise.
   int Level() const;
 };
 

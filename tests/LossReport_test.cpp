@@ -43,6 +43,11 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     model::ReadTally& t = gen.tally;
     for (model::StorageTally* s : {&t.assignments, &t.links, &t.calendars}) s->storageFound = true;
     t.resources.storageFound = c.resourceStorage;
+    // The project's own resource and the standard calendar, as every plan has.
+    if (c.resourceStorage) t.resources.AddFixed(1, 0), t.resources.AddVar(1, 0);
+    gen.resourcesWritten = c.resourceStorage ? 1 : 0;
+    t.calendars.AddFixed(1, 0);
+    gen.calendars.emplace_back();
     t.tasks.storageFound = c.taskStorage;
     if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable);
     if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
@@ -74,6 +79,11 @@ TEST(LossReport, SummaryRowAndPlaceholdersAreNotCounted) {
     s->storageFound = true;
   gen.tally.tasks.AddFixed(3, 0);
   gen.tally.tasks.AddVar(3, 0);
+  gen.tally.resources.AddFixed(1, 0);
+  gen.tally.resources.AddVar(1, 0);
+  gen.resourcesWritten = 1;
+  gen.tally.calendars.AddFixed(1, 0);
+  gen.calendars.emplace_back();
   for (std::uint32_t uid : {0u, 1u, 2u}) {
     model::SBkndTaskParams task;
     task.UID = uid;
