@@ -25,7 +25,7 @@ import subprocess
 import sys
 
 # Exit codes of the command-line tool that end a run cleanly.
-DEFINED_EXIT_CODES = {0, 1, 3, 4, 5, 6}
+DEFINED_EXIT_CODES = {0, 1, 3, 4, 5, 6, 10}
 
 
 def pick_sources(corpus, formats):

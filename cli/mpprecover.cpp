@@ -1,11 +1,18 @@
 // mpprecover: the command-line host of libmdwdll. It drives the library only
 // through its exported C interface, as any other host would.
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,38 +23,57 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: mpprecover [options] INPUT [OUTPUT]
+constexpr const char* kUsage = R"(Usage: mpprecover [options] INPUT... [-o OUTPUT]
+       mpprecover [options] INPUT OUTPUT
 
-Recovers a damaged project file (.mpp, versions 9, 12 and 14) into a
-Project XML document.
+Recovers damaged project files (.mpp, versions 9, 12 and 14) into Project
+XML documents, and says what could not be recovered.
 
-OUTPUT is an existing folder, in which the file name is composed from
-INPUT's name with the extension .xml (plan.xml; plan(2).xml, plan(3).xml...
-when it exists: no file is ever overwritten), or the path of the XML file
-itself (".xml" is added when it has no such extension). Default: the
-folder of INPUT.
+OUTPUT is an existing folder, in which each document's name is composed
+from its input's name with the extension .xml (plan.xml; plan(2).xml,
+plan(3).xml... when it exists: no file is ever overwritten), or, for one
+input, the path of the XML file itself (".xml" is added when it has no such
+extension). Default: the folder of each INPUT. Without -o, a second
+argument is the OUTPUT when it is an existing folder or ends in ".xml";
+otherwise every argument is an input. A document appears under its name
+only when it is complete: a run that fails or is cancelled leaves none.
 
-Options:
-  --log FILE            append the diagnostics log to FILE (none by default)
-  --log-detail          also log every XML element written (a large log)
-  --work-dir DIR        folder for intermediate files (default: $TMPDIR or /tmp)
-  --keep-repaired FILE  keep the repaired compound file as FILE (must not exist)
-  --json                print the outcome as one JSON object on stdout
-  -q, --quiet           no status or progress on stderr
+Options (also as --option=value):
+  -o, --output OUTPUT   the output folder, or the XML file for one input
+  -r, --recursive       take the .mpp files inside folders given as INPUT
+      --force           replace an existing OUTPUT file (never a folder)
+      --log FILE        append the diagnostics log to FILE (none by default)
+      --log-detail      also log every XML element written (a large log)
+      --work-dir DIR    folder for intermediate files (default: $TMPDIR or /tmp)
+      --keep-repaired FILE  keep the repaired compound file as FILE (one input;
+                        FILE must not exist)
+      --json            print the outcome as JSON on stdout: one object per
+                        input, one line each
+  -q, --quiet           print errors only
+  -v, --verbose         also print the status of each pass
   -h, --help            show this text
-  --version             show the versions of the tool and the library
+      --version         show the versions of the tool and the library
 
-Exit codes:
-  0    recovered: the XML document was written
-  1    failure: the input cannot be read, the output cannot be created,
-       or the run failed unexpectedly (library code -2)
+What was recovered: after each file one line says "recovered whole",
+"recovered with losses" or why nothing was; with losses, one line per kind
+of data (tasks, resources, assignments, links, calendars, notes, custom
+values) says how many of those the file held came back, and why the rest
+did not.
+
+Exit codes (with several inputs: 0 when every file was recovered whole,
+else the code of the first failure, else 10 when any file lost data):
+  0    recovered whole: the XML document holds everything the file held
+  10   recovered with losses: the document was written, but data the file
+       held could not be recovered (the summary and --json say what)
+  1    failure: the input cannot be read, the output cannot be created
+       (exists, no such folder, no permission), or the run failed (-2)
   2    usage error
   3    nothing recovered: empty input, unsalvageable container, unknown
-       version, or neither tasks nor resources found (-3)
+       version, or neither tasks nor resources found (-3); no document
   4    the repaired container could not be opened (-1)
-  5    the recovered data could not be written (-5)
+  5    the recovered data could not be written, as on a full disk (-5)
   6    the output path is too long (-31)
-  130  cancelled with Ctrl-C (-1000)
+  130  cancelled with Ctrl-C (-1000); a second Ctrl-C stops at once
 )";
 
 enum ExitCode {
@@ -58,6 +84,7 @@ enum ExitCode {
   kExitContainer = 4,
   kExitWrite = 5,
   kExitPathTooLong = 6,
+  kExitWithLosses = 10,
   kExitCancelled = 130,
 };
 
@@ -70,7 +97,7 @@ Outcome Describe(int32_t result) {
   switch (result) {
     case MDW_OK: return {kExitRecovered, "recovered"};
     case MDW_ERR_OPEN_REPAIRED: return {kExitContainer, "the repaired container could not be opened"};
-    case MDW_ERR_GENERAL: return {kExitFailure, "failure: unreadable input, output not created or run failed"};
+    case MDW_ERR_GENERAL: return {kExitFailure, "failed"};
     case MDW_ERR_NOTHING: return {kExitNothing, "nothing recovered"};
     case MDW_ERR_WRITE: return {kExitWrite, "the recovered data could not be written"};
     case MDW_ERR_PATH_TOO_LONG: return {kExitPathTooLong, "the output path is too long"};
@@ -79,31 +106,52 @@ Outcome Describe(int32_t result) {
   }
 }
 
+// What to do about a failure, in a few words.
+const char* Advice(int32_t result) {
+  switch (result) {
+    case MDW_ERR_NOTHING: return "the file holds no project data that could be read";
+    case MDW_ERR_OPEN_REPAIRED: return "the file's container could not be rebuilt into a readable one";
+    case MDW_ERR_WRITE: return "free some space (or choose another output folder) and run again";
+    case MDW_ERR_PATH_TOO_LONG: return "choose a shorter output folder or name";
+    default: return nullptr;
+  }
+}
+
 struct Options {
-  std::string input, output, log, workDir, keepRepaired;
-  bool json = false, quiet = false, logDetail = false;
+  std::vector<std::string> inputs;
+  std::string output, log, workDir, keepRepaired;
+  bool outputGiven = false;
+  bool json = false, quiet = false, verbose = false, logDetail = false, force = false, recursive = false;
 };
 
-// The host's cancel byte; the signal handler sets it.
-unsigned char g_cancel = 0;
+// The host's cancel byte; the signal handler sets it. A second signal
+// removes the run's temporary files and ends the process at once.
+volatile unsigned char g_cancel = 0;
+volatile sig_atomic_t g_signals = 0;  // signals received
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
+  if (g_signals > 0) {
+    DiscardPendingFiles();
+    ::_exit(128 + signal);
+  }
+  g_signals = 1;
   g_cancel = 1;
   static const char kNote[] = "\nmpprecover: cancelling (press Ctrl-C again to stop at once)\n";
   ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
   (void)ignored;
-  ::signal(SIGINT, SIG_DFL);
 }
 
 // Status and progress on stderr: one redrawn line with a bar on a terminal,
-// plain status lines otherwise.
+// plain status lines otherwise (with -v).
 struct Console {
+  bool verbose = false;
   bool quiet = false;
   bool terminal = false;
   std::string status;
   int percent = 0;
   bool lineOpen = false;
 
+  void Start() { percent = 0; }
   void Draw() {
     constexpr int kWidth = 30;
     int filled = percent * kWidth / 100;
@@ -118,6 +166,8 @@ struct Console {
     if (terminal) {
       if (!done) status = text;
       Draw();
+    } else if (!verbose) {
+      return;
     } else if (done) {
       if (lineOpen) std::fprintf(stderr, " done\n");
       lineOpen = false;
@@ -127,13 +177,17 @@ struct Console {
       lineOpen = true;
     }
   }
+  // The bar only moves forward.
   void Progress(int value) {
-    if (quiet || !terminal || value < 0 || value > 100) return;
+    if (quiet || !terminal || value < 0 || value > 100 || value <= percent) return;
     percent = value;
     Draw();
   }
   void Finish() {
-    if (!quiet && lineOpen) std::fputc('\n', stderr);
+    if (lineOpen) {
+      if (terminal) std::fputs("\r\033[K", stderr);
+      else std::fputc('\n', stderr);
+    }
     lineOpen = false;
   }
 };
@@ -143,18 +197,21 @@ Console g_console;
 void OnStatus(const char16_t* text) { g_console.Status(platform::Utf16ToUtf8(platform::FromWide(text))); }
 void OnProgress(const char16_t*, int32_t percent) { g_console.Progress(percent); }
 
-std::u16string Wide(const std::string& text) { return platform::Utf8ToUtf16(text); }
+// Paths travel as the system's bytes, whatever their encoding.
+std::u16string Wide(const std::string& path) { return platform::PathFromBytes(path); }
+std::string Narrow(const std::u16string& path) { return platform::PathToBytes(path); }
 
 bool IsFolder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool EndsWithXml(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".xml";
+bool EndsWith(const std::string& path, const char* ending) {
+  const std::size_t n = std::strlen(ending);
+  if (path.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(path[path.size() - n + i])) != ending[i]) return false;
+  return true;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -164,9 +221,21 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return path;
+  std::string base = cwd;
+  std::string_view rest = path;
+  while (rest.substr(0, 2) == "./") rest.remove_prefix(2);
+  return base + (base == "/" ? "" : "/") + std::string(rest);
+}
+
+// JSON wants UTF-8: a name that is not UTF-8 shows its odd bytes as U+FFFD.
 std::string JsonString(const std::string& text) {
+  const std::string utf8 = platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (unsigned char c : utf8) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -186,77 +255,284 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "mpprecover: %s\nTry 'mpprecover --help'.\n", problem);
+bool g_jsonUsage = false;
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "mpprecover: %s\nTry 'mpprecover --help'.\n", problem.c_str());
+  if (g_jsonUsage)
+    std::printf("{\"result\":null,\"exit\":%d,\"meaning\":\"usage error\",\"error\":%s}\n", kExitUsage,
+                JsonString(problem).c_str());
   return kExitUsage;
+}
+
+// The .mpp files inside a folder, in name order, and in its subfolders.
+void CollectFolder(const std::string& folder, std::vector<std::string>& into) {
+  std::vector<std::string> names;
+  if (auto* dir = ::opendir(folder.c_str())) {
+    while (auto* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = folder + (folder.back() == '/' ? "" : "/") + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) CollectFolder(path, into);
+    else if (S_ISREG(st.st_mode) && EndsWith(name, ".mpp")) into.push_back(path);
+  }
 }
 
 // Parses the command line; returns -1 to go on, or the exit code.
 int ParseArguments(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--json") g_jsonUsage = true;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
+    std::string arg = argv[i];
+    std::string inlineValue;
+    bool hasInline = false;
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      if (auto eq = arg.find('='); eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+        hasInline = true;
+      }
+    }
     auto value = [&](std::string& into) {
+      if (hasInline) {
+        into = inlineValue;
+        return true;
+      }
       if (i + 1 >= argc) return false;
       into = argv[++i];
       return true;
     };
+    auto flag = [&]() { return !hasInline; };
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitRecovered;
     } else if (arg == "--version") {
       std::printf("mpprecover %s (library interface version %d)\n", MDW_VERSION_TEXT, GetDllVersion());
       return kExitRecovered;
-    } else if (arg == "--json") {
+    } else if (arg == "--json" && flag()) {
       options.json = true;
-    } else if (arg == "-q" || arg == "--quiet") {
+    } else if ((arg == "-q" || arg == "--quiet") && flag()) {
       options.quiet = true;
-    } else if (arg == "--log") {
-      if (!value(options.log)) return Usage("--log needs a file");
-    } else if (arg == "--log-detail") {
+    } else if ((arg == "-v" || arg == "--verbose") && flag()) {
+      options.verbose = true;
+    } else if (arg == "--force" && flag()) {
+      options.force = true;
+    } else if ((arg == "-r" || arg == "--recursive") && flag()) {
+      options.recursive = true;
+    } else if (arg == "--log-detail" && flag()) {
       options.logDetail = true;
+    } else if (arg == "-o" || arg == "--output") {
+      if (!value(options.output) || options.output.empty()) return Usage(arg + " needs a folder or file");
+      options.outputGiven = true;
+    } else if (arg == "--log") {
+      if (!value(options.log) || options.log.empty()) return Usage("--log needs a file");
     } else if (arg == "--work-dir") {
-      if (!value(options.workDir)) return Usage("--work-dir needs a folder");
+      if (!value(options.workDir) || options.workDir.empty()) return Usage("--work-dir needs a folder");
     } else if (arg == "--keep-repaired") {
-      if (!value(options.keepRepaired)) return Usage("--keep-repaired needs a file");
+      if (!value(options.keepRepaired) || options.keepRepaired.empty()) return Usage("--keep-repaired needs a file");
     } else if (arg == "--") {
       for (++i; i < argc; ++i) positional.emplace_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + std::string(arg)).c_str());
+      return Usage(hasInline ? arg + " takes no value" : "unknown option " + arg);
     } else {
       positional.emplace_back(arg);
     }
   }
   if (positional.empty()) return Usage("no input file given");
-  if (positional.size() > 2) return Usage("too many arguments");
-  options.input = positional[0];
-  options.output = positional.size() == 2 ? positional[1] : FolderOf(options.input);
-  if (!IsFolder(options.output)) {
-    if (!options.output.empty() && options.output.back() == '/')
-      return Usage(("no such folder: " + options.output).c_str());
-    if (!EndsWithXml(options.output)) options.output += ".xml";
+  // The older form: INPUT OUTPUT.
+  if (!options.outputGiven && positional.size() == 2 &&
+      (IsFolder(positional[1]) || EndsWith(positional[1], ".xml") || positional[1].back() == '/')) {
+    options.output = positional[1];
+    options.outputGiven = true;
+    positional.pop_back();
   }
-  if (!options.workDir.empty() && !IsFolder(options.workDir))
-    return Usage(("no such folder: " + options.workDir).c_str());
-  if (!options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0)
-    return Usage(("will not overwrite " + options.keepRepaired).c_str());
+  for (const std::string& input : positional) {
+    if (options.recursive && IsFolder(input)) {
+      const std::size_t before = options.inputs.size();
+      CollectFolder(input, options.inputs);
+      if (options.inputs.size() == before) return Usage("no .mpp file in " + input);
+    } else {
+      options.inputs.push_back(input);
+    }
+  }
+  if (options.outputGiven) {
+    if (!IsFolder(options.output)) {
+      if (options.output.back() == '/') return Usage("no such folder: " + options.output);
+      if (options.inputs.size() > 1) return Usage("with several inputs, OUTPUT must be an existing folder");
+      if (!EndsWith(options.output, ".xml")) options.output += ".xml";
+    }
+  }
+  if (!options.workDir.empty() && !IsFolder(options.workDir)) return Usage("no such folder: " + options.workDir);
+  if (!options.keepRepaired.empty()) {
+    if (options.inputs.size() > 1) return Usage("--keep-repaired takes one input");
+    if (::access(options.keepRepaired.c_str(), F_OK) == 0) return Usage("will not overwrite " + options.keepRepaired);
+  }
   return -1;
 }
 
 struct ReportRow {
-  std::string name, value;
+  std::string name, value, status, note;
 };
 
-int ReadReport(std::vector<ReportRow>& rows) {
+// The rows of the report from row `from` on (rows accumulate over the
+// runs of a process) and the level.
+int ReadReport(std::size_t from, std::vector<ReportRow>& rows, std::size_t& total) {
   char16_t **c0 = nullptr, **c1 = nullptr, **c2 = nullptr, **c3 = nullptr;
   RecoveryReport(&c0, &c1, &c2, &c3);
   int level = 1;
+  total = 0;
   if (!c0 || !c2) return level;
   if (c2[0] && c2[0][0]) level = c2[0][0] - u'0';
-  for (int row = 1; c0[row]; ++row)
-    rows.push_back({platform::Utf16ToUtf8(platform::FromWide(c0[row])),
-                    platform::Utf16ToUtf8(platform::FromWide(c1[row]))});
+  auto text = [](char16_t* t) { return platform::Utf16ToUtf8(platform::FromWide(t)); };
+  for (std::size_t row = 1; c0[row]; ++row) {
+    ++total;
+    if (total > from) rows.push_back({text(c0[row]), text(c1[row]), text(c2[row]), text(c3[row])});
+  }
   return level;
+}
+
+struct FileResult {
+  std::string input;
+  int32_t result = MDW_ERR_GENERAL;
+  int exitCode = kExitFailure;
+  std::string output;  // the document written, if any
+  std::string error;
+  int level = 1;
+  bool losses = false;
+  std::vector<ReportRow> rows;
+  long long elapsedMs = 0;
+};
+
+// The output to hand the library for one input.
+std::string OutputFor(const Options& options, const std::string& input) {
+  if (options.outputGiven) return options.output;
+  return FolderOf(input);
+}
+
+FileResult RecoverOne(const Options& options, const std::string& input, std::size_t& reportRows) {
+  FileResult file;
+  file.input = input;
+  g_console.Start();
+  auto started = std::chrono::steady_clock::now();
+  int32_t result = FileRecover(Wide(input).c_str(), Wide(OutputFor(options, input)).c_str());
+  // The library clears the byte when a run starts: a Ctrl-C that came
+  // before that still cancels.
+  if (g_cancel && result != MDW_ERR_CANCELLED && result != MDW_OK) result = MDW_ERR_CANCELLED;
+  file.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - started).count();
+  g_console.Finish();
+  file.result = result;
+
+  char16_t buffer[PATH_MAX + 1];
+  if (result == MDW_OK && GetLastOutputPath(buffer, PATH_MAX + 1) > 0) file.output = Narrow(buffer);
+  if (GetLastErrorText(buffer, PATH_MAX + 1) > 0) file.error = Narrow(buffer);
+  std::size_t total = 0;
+  file.level = ReadReport(reportRows, file.rows, total);
+  reportRows = total;
+  for (const ReportRow& row : file.rows) file.losses = file.losses || row.status == "lost";
+  file.exitCode = Describe(result).exitCode;
+  if (result == MDW_OK && file.losses) file.exitCode = kExitWithLosses;
+  return file;
+}
+
+// "Tasks recovered" -> "tasks".
+std::string KindOf(const ReportRow& row) {
+  std::string kind = row.name.substr(0, row.name.size() - std::strlen(" recovered"));
+  for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return kind;
+}
+
+bool IsLossRow(const ReportRow& row) { return !row.status.empty() && EndsWith(row.name, " recovered"); }
+
+void PrintSummary(const Options& options, const FileResult& file) {
+  if (file.result != MDW_OK) {
+    // Errors are printed even under -q.
+    std::string line = "mpprecover: " + file.input + ": " + Describe(file.result).meaning;
+    if (!file.error.empty()) line = "mpprecover: " + file.error;
+    if (file.result == MDW_ERR_NOTHING && !file.error.empty()) line += " (nothing recovered)";
+    std::fprintf(stderr, "%s\n", line.c_str());
+    if (const char* advice = Advice(file.result)) std::fprintf(stderr, "  %s\n", advice);
+    if (file.result != MDW_ERR_CANCELLED && file.result != MDW_ERR_GENERAL)
+      std::fprintf(stderr, "  no document was written\n");
+    return;
+  }
+  if (options.quiet && !file.losses) return;
+  std::fprintf(stderr, "%s: %s -> %s\n", file.input.c_str(),
+               file.losses ? "recovered with losses" : "recovered whole", file.output.c_str());
+  for (const ReportRow& row : file.rows) {
+    if (!IsLossRow(row)) continue;
+    const bool lost = row.status == "lost";
+    if (!lost && !options.verbose) {
+      continue;
+    }
+    std::string value = row.value;
+    if (value.rfind("0", 0) == 0 && (value.size() == 1 || value[1] == ' ')) value.replace(0, 1, "none");
+    value += " recovered";
+    std::fprintf(stderr, "  %-14s %s%s%s\n", (KindOf(row) + ":").c_str(), value.c_str(),
+                 lost && row.note != " " ? " - " : "", lost && row.note != " " ? row.note.c_str() : "");
+  }
+  if (!file.losses && !options.quiet) {
+    std::string counts;
+    for (const ReportRow& row : file.rows) {
+      if (!IsLossRow(row) || row.value.rfind("0", 0) == 0) continue;
+      std::string n = row.value.substr(0, row.value.find(' '));
+      counts += (counts.empty() ? "" : ", ") + n + " " + KindOf(row);
+    }
+    if (!counts.empty() && !options.verbose) std::fprintf(stderr, "  %s\n", counts.c_str());
+  }
+}
+
+std::string Json(const FileResult& file, const std::string& kept) {
+  std::string json = "{\"input\":" + JsonString(Absolute(file.input)) + ",\"result\":" + std::to_string(file.result) +
+                     ",\"exit\":" + std::to_string(file.exitCode) +
+                     ",\"meaning\":" + JsonString(file.result == MDW_OK
+                                                      ? (file.losses ? "recovered with losses" : "recovered whole")
+                                                      : Describe(file.result).meaning) +
+                     ",\"error\":" + (file.error.empty() ? "null" : JsonString(file.error)) +
+                     ",\"output\":" + (file.output.empty() ? "null" : JsonString(Absolute(file.output))) +
+                     ",\"repaired\":" + (kept.empty() ? "null" : JsonString(Absolute(kept))) +
+                     ",\"report\":{\"level\":" + std::to_string(file.level) + ",\"rows\":[";
+  bool first = true;
+  for (const ReportRow& row : file.rows) {
+    if (IsLossRow(row)) continue;
+    json += (first ? "" : ",") + std::string("{\"name\":") + JsonString(row.name) + ",\"value\":" +
+            JsonString(row.value) + "}";
+    first = false;
+  }
+  json += "]},\"losses\":[";
+  first = true;
+  for (const ReportRow& row : file.rows) {
+    if (!IsLossRow(row)) continue;
+    const auto of = row.value.find(" of ");
+    const std::string recovered = row.value.substr(0, of);
+    const std::string held = of == std::string::npos ? "null" : row.value.substr(of + 4);
+    json += (first ? "" : ",") + std::string("{\"kind\":") + JsonString(KindOf(row)) + ",\"held\":" + held +
+            ",\"recovered\":" + recovered + ",\"lost\":" + (row.status == "lost" ? "true" : "false") +
+            ",\"reason\":" + (row.note == " " ? "null" : JsonString(row.note)) + "}";
+    first = false;
+  }
+  json += "],\"elapsed_ms\":" + std::to_string(file.elapsedMs) + "}";
+  return json;
+}
+
+// A log the library could not open would be ignored: refuse it here, with
+// the reason. A symbolic link in its place is not followed.
+bool CheckLog(const std::string& log) {
+  int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    std::fprintf(stderr, "mpprecover: log %s: %s\n", log.c_str(), std::strerror(errno));
+    return false;
+  }
+  ::close(fd);
+  return true;
 }
 
 }  // namespace
@@ -266,7 +542,15 @@ int main(int argc, char** argv) {
   if (int code = ParseArguments(argc, argv, options); code >= 0) return code;
 
   g_console.quiet = options.quiet;
-  g_console.terminal = ::isatty(STDERR_FILENO);
+  g_console.verbose = options.verbose;
+  g_console.terminal = !options.quiet && ::isatty(STDERR_FILENO);
+
+  if (!options.log.empty() && !CheckLog(options.log)) {
+    if (options.json)
+      std::printf("{\"result\":null,\"exit\":%d,\"meaning\":\"failed\",\"error\":%s}\n", kExitFailure,
+                  JsonString("log " + options.log + ": " + std::strerror(errno)).c_str());
+    return kExitFailure;
+  }
 
   std::string workDir = options.workDir;
   if (workDir.empty()) {
@@ -280,60 +564,40 @@ int main(int argc, char** argv) {
   SetOutputFormat(u"*.xml");
   SetKeepRepairedPath(Wide(options.keepRepaired).c_str());
   SetXmlDetailLog(options.logDetail ? 1 : 0);
-  SetBreakFlag(&g_cancel);
+  SetReplaceOutput(options.force ? 1 : 0);
+  SetBreakFlag(const_cast<unsigned char*>(&g_cancel));
 
   struct sigaction action {};
   action.sa_handler = &OnInterrupt;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
 
-  // A file OUTPUT that is already there is never overwritten by the library;
-  // remember it so that it is not reported as this run's output.
-  const bool outputExisted = !IsFolder(options.output) && ::access(options.output.c_str(), F_OK) == 0;
-  auto started = std::chrono::steady_clock::now();
-  int32_t result = FileRecover(Wide(options.input).c_str(), Wide(options.output).c_str());
-  // The library clears the byte when a run starts: a Ctrl-C that came
-  // before that still cancels.
-  if (g_cancel && result != MDW_ERR_CANCELLED) result = MDW_ERR_CANCELLED;
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - started).count();
-  ::signal(SIGINT, SIG_DFL);
-  g_console.Finish();
-
-  Outcome outcome = Describe(result);
-  char16_t pathBuffer[4096];
-  std::string output;
-  if (GetLastOutputPath(pathBuffer, 4096) > 0) output = platform::Utf16ToUtf8(pathBuffer);
-  // The XML document written by this run: on success, and also when nothing
-  // was recovered but the generator still wrote its (empty) document.
-  const bool wrote = !output.empty() && ::access(output.c_str(), F_OK) == 0 &&
-                     !(outputExisted && output == options.output);
-  std::vector<ReportRow> rows;
-  int level = ReadReport(rows);
-  bool kept = !options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0;
-
-  if (options.json) {
-    std::string json = "{\"result\":" + std::to_string(result) +
-                       ",\"meaning\":" + JsonString(outcome.meaning) +
-                       ",\"output\":" + (wrote ? JsonString(output) : "null") +
-                       ",\"repaired\":" + (kept ? JsonString(options.keepRepaired) : "null") +
-                       ",\"report\":{\"level\":" + std::to_string(level) + ",\"rows\":[";
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      json += (i ? "," : "") + std::string("{\"name\":") + JsonString(rows[i].name) +
-              ",\"value\":" + JsonString(rows[i].value) + "}";
-    json += "]},\"elapsed_ms\":" + std::to_string(elapsed) + "}";
-    std::printf("%s\n", json.c_str());
-  }
-  if (!options.quiet) {
-    if (result == MDW_OK)
-      std::fprintf(stderr, "mpprecover: recovered into %s\n", output.c_str());
-    else
-      std::fprintf(stderr, "mpprecover: %s (code %d)%s%s\n", outcome.meaning, result,
-                   wrote ? "; document written to " : "", wrote ? output.c_str() : "");
-    for (const ReportRow& row : rows) std::fprintf(stderr, "  %-12s %s\n", row.name.c_str(), row.value.c_str());
-    if (!rows.empty()) std::fprintf(stderr, "  recovery level %d of 3\n", level);
-    if (!options.keepRepaired.empty() && !kept)
+  int overall = kExitRecovered;
+  bool failed = false;
+  std::size_t reportRows = 0;
+  for (const std::string& input : options.inputs) {
+    if (g_cancel) break;
+    FileResult file = RecoverOne(options, input, reportRows);
+    std::string kept;
+    if (!options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0) kept = options.keepRepaired;
+    PrintSummary(options, file);
+    if (options.json) {
+      std::printf("%s\n", Json(file, kept).c_str());
+      std::fflush(stdout);
+    }
+    if (!options.keepRepaired.empty() && kept.empty() && !options.quiet)
       std::fprintf(stderr, "mpprecover: no repaired file was kept (the container was not rebuilt)\n");
+    if (file.exitCode == kExitCancelled) {
+      overall = kExitCancelled;
+      break;
+    }
+    if (file.exitCode != kExitRecovered && file.exitCode != kExitWithLosses) {
+      if (!failed) overall = file.exitCode;
+      failed = true;
+    } else if (file.exitCode == kExitWithLosses && !failed) {
+      overall = kExitWithLosses;
+    }
   }
-  return outcome.exitCode;
+  return overall;
 }

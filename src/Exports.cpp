@@ -5,6 +5,7 @@
 #include "LibrarySettings.h"
 #include "MwReport.h"
 #include "mdwdll.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 MDW_API int32_t DllInitialize(const char16_t* workFolder, StatusCallback status,
@@ -77,3 +78,16 @@ MDW_API int32_t GetLastOutputPath(char16_t* buffer, int32_t capacity) {
   buffer[n] = u'\0';
   return static_cast<int32_t>(n);
 }
+
+MDW_API int32_t GetLastErrorText(char16_t* buffer, int32_t capacity) {
+  const std::u16string& text = theSettings.lastError;
+  if (text.empty() || !buffer || capacity <= 0) return 0;
+  std::size_t n = std::min(text.size(), static_cast<std::size_t>(capacity - 1));
+  std::copy_n(text.begin(), n, buffer);
+  buffer[n] = u'\0';
+  return static_cast<int32_t>(n);
+}
+
+MDW_API void SetReplaceOutput(unsigned char on) { theSettings.replaceOutput = on != 0; }
+
+MDW_API void DiscardPendingFiles(void) { platform::DiscardPendingFiles(); }

@@ -17,16 +17,20 @@ enum retcodes : std::int32_t {
   kCancelled = -1000,
 };
 
-// Longest output path a composed name may have, in UTF-16 units.
-constexpr std::size_t kMaxComposedPath = 260;
+// The system's limits: a path of PATH_MAX bytes less its terminating zero,
+// a name of NAME_MAX bytes. Longer output names give kPathTooLong.
+constexpr std::size_t kMaxComposedPath = 4095;
+constexpr std::size_t kMaxNameBytes = 255;
 // "plan(2).xml" ... "plan(999).xml" are tried when "plan.xml" exists.
 constexpr int kMaxOutputSuffix = 999;
 
 std::int32_t RunFileRecover(std::u16string_view input, std::u16string_view output);
 
 // Composes a new output file name in folder from the input's name and the
-// output format. Never takes over an existing file: "(2)", "(3)"... are
-// tried instead. Returns 0, -2 (nothing free, or access denied) or -31.
+// output format: the first of "plan.xml", "plan(2).xml"... that is not
+// taken (a symbolic link counts as taken). Nothing is created: the run puts
+// its finished document under the first name free at that time. Returns 0,
+// -2 (nothing free, or no folder one may write into) or -31.
 std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view input,
                                 std::u16string& composed);
 

@@ -25,6 +25,10 @@ void ClearCancel() {
   if (theSettings.breakFlag) __atomic_store_n(theSettings.breakFlag, 0, __ATOMIC_RELAXED);
 }
 
+void NoteOutputError(int errorNumber) {
+  if (theSettings.outputErrorNumber == 0) theSettings.outputErrorNumber = errorNumber != 0 ? errorNumber : -1;
+}
+
 void SendStatus(const char* text) {
   if (!theSettings.statusSet || !theSettings.statusCallback) return;
   std::u16string wide = platform::AnsiToUtf16(text ? text : "");

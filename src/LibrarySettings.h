@@ -40,6 +40,14 @@ struct LibrarySettings {
   bool xmlDetailLog = true;
   // Every task written manually scheduled, its dates as stored.
   bool freezeDates = false;
+  // Whether a run may replace an existing output file (never a folder).
+  bool replaceOutput = false;
+  // What went wrong in the last run, with the system's reason ("open
+  // plan.mpp: No such file or directory"); empty after a run that succeeded.
+  std::u16string lastError;
+  // The system's error number of the first failed write of the document in
+  // this run (the XML writer notes it); 0 when none failed.
+  int outputErrorNumber = 0;
 
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };
@@ -51,6 +59,9 @@ extern LibrarySettings theSettings;
 bool CancelRequested();
 // Clears the host's cancel byte, if one is registered.
 void ClearCancel();
+
+// Notes the first failed write (or create) of the run's document.
+void NoteOutputError(int errorNumber);
 
 void SendStatus(const char* text);
 void SendProgress(const char* text, std::int32_t percent);

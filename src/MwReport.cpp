@@ -6,8 +6,9 @@ MwUtils::MwReport theReport;
 
 namespace MwUtils {
 
-void MwReport::AddItem(const char16_t* name, const char16_t* value, const char16_t* note) {
-  items_.push_back({name ? name : u"", note ? note : u" ", value ? value : u""});
+void MwReport::AddItem(const char16_t* name, const char16_t* value, const char16_t* note,
+                       const char16_t* status) {
+  items_.push_back({name ? name : u"", note ? note : u" ", value ? value : u"", status ? status : u""});
 }
 
 int MwReport::BuildTable(char16_t*** column0, char16_t*** column1, char16_t*** column2,
@@ -31,7 +32,7 @@ int MwReport::BuildTable(char16_t*** column0, char16_t*** column1, char16_t*** c
   for (std::size_t i = 0; i < items_.size(); ++i) {
     columns_[0][i + 1] = copy(items_[i].name);
     columns_[1][i + 1] = copy(items_[i].value);
-    columns_[2][i + 1] = copy(u"");
+    columns_[2][i + 1] = copy(items_[i].status);
     columns_[3][i + 1] = copy(items_[i].note);
   }
   char16_t*** out[4] = {column0, column1, column2, column3};

@@ -12,6 +12,9 @@ struct ReportItem {
   std::u16string name;
   std::u16string note;
   std::u16string value;
+  // Column 2 of the item's row: empty for the count rows, "whole" or
+  // "lost" for the loss rows.
+  std::u16string status;
 };
 
 class MwReport {
@@ -19,7 +22,8 @@ class MwReport {
   virtual ~MwReport() = default;
 
   // A null note becomes a single blank.
-  void AddItem(const char16_t* name, const char16_t* value, const char16_t* note = nullptr);
+  void AddItem(const char16_t* name, const char16_t* value, const char16_t* note = nullptr,
+               const char16_t* status = nullptr);
   void SetLevel(int level) { recoveryLevel_ = level; }
   int Level() const { return recoveryLevel_; }
   const std::vector<ReportItem>& Items() const { return items_; }

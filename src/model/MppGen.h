@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/ReadTally.h"
 #include "model/Records.h"
 #include "model/UidIndexedList.h"
 
@@ -47,6 +48,10 @@ class CMppGen {
   std::uint32_t resourcesWritten = 0;
   std::uint32_t assignmentsWritten = 0;
   std::uint32_t linksWritten = 0;
+
+  // Added to by the storage readers where they log their counts: what the
+  // file held and what could not be read (the loss report).
+  model::ReadTally tally;
 
   model::SProjectProps props;
   std::uint16_t projectStartDay = 0xFFFF;

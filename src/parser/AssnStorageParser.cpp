@@ -167,7 +167,9 @@ void AssnStorageParser(const platform::CompoundFileReader& reader, platform::Ele
                        const RecordLayout& layout, CMppGen& gen) {
   ReadStorage(reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
-                LogCounts("Assignment fixed data", ReadAssnFixedData(meta, data, layout, gen, progress));
+                const FixedRecordCounts c = ReadAssnFixedData(meta, data, layout, gen, progress);
+                LogCounts("Assignment fixed data", c);
+                gen.tally.assignments.AddFixed(c.records, c.unreadable);
               });
 }
 
@@ -175,7 +177,9 @@ void ConsStorageParser(const platform::CompoundFileReader& reader, platform::Ele
                        const RecordLayout& layout, CMppGen& gen) {
   ReadStorage(reader, storage, "TBkndCons", "User break was thrown if ConsStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
-                LogCounts("Link fixed data", ReadConsFixedData(meta, data, layout, gen, progress));
+                const FixedRecordCounts c = ReadConsFixedData(meta, data, layout, gen, progress);
+                LogCounts("Link fixed data", c);
+                gen.tally.links.AddFixed(c.records, c.unreadable);
               });
 }
 

@@ -259,6 +259,7 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
             ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress, varFormat != nullptr);
         theLog.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",
                            c.items, c.names, c.weeks, c.malformed, c.skipped);
+        gen.tally.calendars.AddVar(c.items, c.skipped);
       }
     }
     {
@@ -270,6 +271,7 @@ void CalendarParser(const platform::CompoundFileReader& reader, platform::Elemen
         theLog.WriteFormat("        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
                            "%zu calendars without var data",
                            c.records, c.freeSlots, c.unreadable, c.created);
+        gen.tally.calendars.AddFixed(c.records, c.unreadable);
       }
     }
     ApplyDefaultWeeks(gen);

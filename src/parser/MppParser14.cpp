@@ -7,6 +7,7 @@
 #include <span>
 
 #include "LibrarySettings.h"
+#include "LossReport.h"
 #include "Logger.h"
 #include "gen/XMLGen.h"
 #include "parser/AssnStorageParser.h"
@@ -91,9 +92,9 @@ void CMppParser_14::FillReport(MwUtils::MwReport& report, std::u16string_view) {
     const std::u16string value = platform::AnsiToUtf16(std::to_string(count));
     report.AddItem(name, value.c_str());
   }
-  // Tasks written make a good recovery; without them the level stays as
-  // the last run left it.
-  if (gen_->tasksWritten != 0) report.SetLevel(3);
+  // The loss report: what the file held beside what was written, and the
+  // level that follows from it.
+  AddLossRows(report, AssessLosses(*gen_, xml_ ? xml_->orphanTaskCounter : 0));
 }
 
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
@@ -267,6 +268,11 @@ void CMppParser_14::ParseResources(ElementId storage) {
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
+  // For the loss report: which backend storages the file still had.
+  model::ReadTally& tally = gen_->tally;
+  model::StorageTally* found[] = {&tally.assignments, &tally.calendars, &tally.links, nullptr, &tally.resources,
+                                  &tally.tasks};
+  if (step < std::size(found) && found[step]) found[step]->storageFound = true;
   switch (step) {
     case 0: ParseAssignments(storage); break;
     case 1: ParseCalendars(storage); break;

@@ -261,6 +261,7 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
         theLog.WriteFormat("        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "
                            "%zu custom values, %zu skipped",
                            c.items, c.fields, c.rates, c.periods, c.customValues, c.skipped);
+        gen.tally.resources.AddVar(c.items, c.skipped);
       }
     }
     LoadedStream fixedData, fixedMeta, fixed2Meta;
@@ -274,6 +275,7 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
     theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
                        "%zu without var data, %zu duplicates",
                        c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
+    gen.tally.resources.AddFixed(c.records, c.unreadable);
   } catch (...) {
     theLog.WriteLine("User break was thrown if RscStorageParser()");
     throw;

@@ -262,6 +262,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
         const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
         theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
                            c.items, c.texts, c.customValues, c.skipped);
+        gen.tally.tasks.AddVar(c.items, c.skipped);
       }
     }
     {
@@ -276,6 +277,7 @@ void TaskStorageParser(const platform::CompoundFileReader& reader, platform::Ele
         theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
                            "%zu duplicates, %zu tasks without var data",
                            c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
+        gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
       }
     }
     OutlineNumberParser(gen);

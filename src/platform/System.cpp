@@ -59,7 +59,7 @@ std::u16string TempFolder() {
   if (const char* env = std::getenv("TMPDIR"); env && *env) dir = env;
   else dir = "/tmp";
   if (dir.back() != '/') dir.push_back('/');
-  return Utf8ToUtf16(dir);
+  return PathFromBytes(dir);
 }
 
 std::u16string NewUuidText() {

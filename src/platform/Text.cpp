@@ -152,3 +152,37 @@ std::string Utf8ToAnsi(std::string_view text) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::u16string PathFromBytes(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t at = i;
+    const char32_t cp = NextUtf8(bytes, i);
+    const auto first = static_cast<unsigned char>(bytes[at]);
+    if (cp == kReplacement && i - at == 1 && first >= 0x80)
+      out.push_back(static_cast<char16_t>(0xDC00 + first));  // not UTF-8: the byte itself
+    else
+      AppendUtf16(out, cp);
+  }
+  return out;
+}
+
+std::string PathToBytes(std::u16string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t i = 0; i < path.size();) {
+    const char16_t unit = path[i];
+    if (unit >= 0xDC80 && unit <= 0xDCFF) {
+      out.push_back(static_cast<char>(unit - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, NextUtf16(path, i));
+    }
+  }
+  return out;
+}
+
+}  // namespace platform

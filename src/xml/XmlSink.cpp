@@ -1,12 +1,16 @@
 #include "xml/XmlSink.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace xml {
 
 BufferedFileSink::BufferedFileSink(platform::File file) : file_(std::move(file)) {
   buffer_.reserve(kBufferSize);
-  if (!file_.IsOpen()) failed_ = true;
+  if (!file_.IsOpen()) {
+    failed_ = true;
+    errorNumber_ = EBADF;
+  }
 }
 
 BufferedFileSink::~BufferedFileSink() { Close(); }
@@ -16,7 +20,7 @@ void BufferedFileSink::Write(std::string_view bytes) {
   if (buffer_.size() + bytes.size() > kBufferSize) {
     if (!Flush()) return;
     if (bytes.size() >= kBufferSize) {
-      if (!file_.WriteAll(bytes.data(), bytes.size())) failed_ = true;
+      Put(bytes.data(), bytes.size());
       return;
     }
   }
@@ -24,9 +28,19 @@ void BufferedFileSink::Write(std::string_view bytes) {
 }
 
 bool BufferedFileSink::Flush() {
-  if (!failed_ && !buffer_.empty() && !file_.WriteAll(buffer_.data(), buffer_.size())) failed_ = true;
+  if (!failed_ && !buffer_.empty()) Put(buffer_.data(), buffer_.size());
   buffer_.clear();
   return !failed_;
+}
+
+bool BufferedFileSink::Put(const char* data, std::size_t size) {
+  if (file_.WriteAll(data, size)) {
+    written_ += size;
+    return true;
+  }
+  failed_ = true;
+  errorNumber_ = platform::LastErrorNumber();
+  return false;
 }
 
 bool BufferedFileSink::Close() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ class XmlSink {
   virtual bool Close() = 0;
   // True while every byte handed over so far has been (or can still be) written.
   virtual bool Healthy() const = 0;
+  // The system's error number of the first failed write; 0 when none.
+  virtual int ErrorNumber() const { return 0; }
+  // Bytes handed on to the destination so far.
+  virtual std::uint64_t BytesWritten() const { return 0; }
 };
 
 // Collects everything in memory.
@@ -51,11 +56,17 @@ class BufferedFileSink : public XmlSink {
   bool Flush() override;
   bool Close() override;
   bool Healthy() const override { return !failed_; }
+  int ErrorNumber() const override { return errorNumber_; }
+  std::uint64_t BytesWritten() const override { return written_; }
 
  private:
+  bool Put(const char* data, std::size_t size);
+
   platform::File file_;
   std::string buffer_;
   bool failed_ = false;
+  int errorNumber_ = 0;
+  std::uint64_t written_ = 0;
 };
 
 }  // namespace xml

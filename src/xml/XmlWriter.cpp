@@ -76,7 +76,7 @@ std::string ForLog(const char* text) {
 }  // namespace
 
 XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.xmlDetailLog) {
-  if (outputPath.size() > kMaxOutputPath) {
+  if (platform::NativePath(outputPath).size() > kMaxOutputPath) {
     theLog.WriteError("        Document storage patch too very long!");
     throw 2;
   }
@@ -102,6 +102,7 @@ std::int32_t XmlWriter::OpenXMLFile(std::u16string_view path) {
   platform::File file = platform::CreateNew(path, &error);
   if (!file.IsOpen()) {
     theLog.WriteFormat("Can't open output file %s", platform::Utf16ToAnsi(path).c_str());
+    NoteOutputError(platform::LastErrorNumber());
     sink_.reset();
     openResult_ = kOpenFailed;
     return openResult_;
@@ -116,7 +117,10 @@ std::int32_t XmlWriter::OpenXMLFile(std::u16string_view path) {
 std::int32_t XmlWriter::CloseXMLFile() {
   theLog.WriteLine("Trying to close XML...");
   if (open_) {
-    if (!sink_->Close()) writeFailed_ = true;
+    if (!sink_->Close()) {
+      writeFailed_ = true;
+      NoteOutputError(sink_->ErrorNumber());
+    }
     open_ = false;
   }
   theLog.WriteLine("Output file closed");

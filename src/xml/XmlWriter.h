@@ -30,8 +30,9 @@ inline constexpr PackedDate kNoDate = 0xFFFFFFFF;
 
 class XmlWriter {
  public:
-  // Longest output path accepted, in UTF-16 units.
-  static constexpr std::size_t kMaxOutputPath = 250;
+  // Longest output path accepted, in bytes of the system's path (PATH_MAX
+  // less its terminating zero).
+  static constexpr std::size_t kMaxOutputPath = 4095;
   // Results beyond 0.
   static constexpr std::int32_t kOpenFailed = -5;
   static constexpr std::int32_t kNothingWritten = -3;
@@ -39,7 +40,9 @@ class XmlWriter {
 
   // Opens the XML file for the output path (its last three characters
   // replaced by "xml"); the result is kept in OpenResult(). Throws the
-  // integer 2 when the output path is longer than kMaxOutputPath.
+  // integer 2 when the output path is longer than kMaxOutputPath. A file
+  // that cannot be created, or a write that fails, is also noted for the
+  // run (NoteOutputError) with the system's reason.
   explicit XmlWriter(std::u16string_view outputPath);
   // Writes into the given sink instead of a file; the open result is 0.
   explicit XmlWriter(std::unique_ptr<XmlSink> sink);

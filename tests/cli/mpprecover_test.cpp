@@ -1,13 +1,21 @@
 // The command-line host, run as a user would run it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -65,7 +73,7 @@ TEST_F(CliTest, HelpAndVersionDocumentTheTool) {
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Cli("").exitCode, 2);
   EXPECT_EQ(Cli("--frobnicate x.mpp").exitCode, 2);
-  EXPECT_EQ(Cli("a.mpp b.xml c").exitCode, 2);
+  EXPECT_EQ(Cli("a.mpp b.mpp -o " + (dir_ / "nofolder/").string()).exitCode, 2);
   EXPECT_EQ(Cli("--log").exitCode, 2);
   std::string input = Write("plan.mpp", "x");
   EXPECT_EQ(Cli(input + " " + (dir_ / "missing/").string()).exitCode, 2);
@@ -84,16 +92,16 @@ TEST_F(CliTest, ResultCodesBecomeDistinctExitCodes) {
 TEST_F(CliTest, JsonCarriesResultReportAndTiming) {
   CliRun run = Cli("--json -q " + Write("empty.mpp", ""));
   EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.err.find("the file is empty"), std::string::npos) << run.err;  // errors even under -q
   for (const char* text : {"\"result\":-3", "\"meaning\":\"nothing recovered\"", "\"output\":null",
-                           "\"report\":{\"level\":1,\"rows\":[]}", "\"elapsed_ms\":"})
+                           "\"report\":{\"level\":1,\"rows\":[]}", "\"losses\":[]", "\"elapsed_ms\":"})
     EXPECT_NE(run.out.find(text), std::string::npos) << text << " in " << run.out;
 }
 
 TEST_F(CliTest, LogGoesToTheNamedFileAndStatusToStderr) {
   std::string input = Write("plan.mpp", std::string(2048, '\x01'));
   std::string log = (dir_ / "run.log").string();
-  CliRun run = Cli("--log " + log + " " + input + " " + dir_.string());
+  CliRun run = Cli("-v --log " + log + " " + input + " " + dir_.string());
   EXPECT_EQ(run.exitCode, 3);
   std::string text = Slurp(log);
   EXPECT_NE(text.find("S: FileRecover()"), std::string::npos);
@@ -140,6 +148,181 @@ TEST_F(CliTest, ElementLinesReachTheLogOnlyWithLogDetail) {
   EXPECT_NE(withoutLines.find("Output file closed"), std::string::npos);
   EXPECT_GT(Count(withLines, "Write_hXML() start."), 500u);
   EXPECT_NE(withLines.find("value = \"Hand back the keys\""), std::string::npos);
+}
+
+// The situations a user meets, one row each: the command, the exit code,
+// what stderr says, and what is left in the output folder afterwards.
+struct Situation {
+  const char* name;
+  std::string (*setup)(const fs::path& dir, const std::string& sample);  // the arguments
+  int exitCode;
+  const char* message;
+  std::vector<std::string> left;  // the names in dir/out afterwards
+};
+
+std::string Q(const fs::path& path) { return "'" + path.string() + "'"; }
+
+const Situation kSituations[] = {
+    {"missing input", [](const fs::path& d, const std::string&) { return Q(d / "absent.mpp") + " -o " + Q(d / "out"); },
+     1, "open ", {}},
+    {"folder as input", [](const fs::path& d, const std::string&) { return Q(d / "out") + " -o " + Q(d / "out"); },
+     1, "Is a directory", {}},
+    {"empty input", [](const fs::path& d, const std::string&) {
+       std::ofstream(d / "empty.mpp");
+       return "-q " + Q(d / "empty.mpp") + " -o " + Q(d / "out");
+     }, 3, "the file is empty", {}},
+    {"not a project file", [](const fs::path& d, const std::string&) {
+       std::ofstream(d / "text.mpp") << std::string(4096, 'a');
+       return Q(d / "text.mpp") + " " + Q(d / "out");
+     }, 3, "no document was written", {}},
+    {"output exists", [](const fs::path& d, const std::string& sample) {
+       std::ofstream(d / "out" / "mine.xml") << "mine";
+       return sample + " -o " + Q(d / "out" / "mine.xml");
+     }, 1, "File exists", {"mine.xml"}},
+    {"output is a symbolic link", [](const fs::path& d, const std::string& sample) {
+       fs::create_symlink(d / "elsewhere.xml", d / "out" / "link.xml");
+       return sample + " --output=" + Q(d / "out" / "link.xml");
+     }, 1, "File exists", {"link.xml"}},
+    {"output folder missing", [](const fs::path& d, const std::string& sample) {
+       return sample + " -o " + Q(d / "out" / "no" / "plan.xml");
+     }, 1, "No such file or directory", {}},
+    {"recovered whole", [](const fs::path& d, const std::string& sample) { return sample + " -o " + Q(d / "out"); },
+     0, "recovered whole", {"sample.xml"}},
+    {"--force replaces", [](const fs::path& d, const std::string& sample) {
+       std::ofstream(d / "out" / "sample.xml") << "old";
+       return "--force " + sample + " -o " + Q(d / "out" / "sample.xml");
+     }, 0, "recovered whole", {"sample.xml"}},
+    {"composed name beside an existing file", [](const fs::path& d, const std::string& sample) {
+       std::ofstream(d / "out" / "sample.xml") << "old";
+       return sample + " " + Q(d / "out");
+     }, 0, "sample(2).xml", {"sample(2).xml", "sample.xml"}},
+    {"several inputs, one fails", [](const fs::path& d, const std::string& sample) {
+       return sample + " " + Q(d / "absent.mpp") + " " + sample + " -o " + Q(d / "out");
+     }, 1, "absent.mpp: No such file", {"sample(2).xml", "sample.xml"}},
+    {"a name that is not UTF-8", [](const fs::path& d, const std::string& sample) {
+       fs::copy_file(sample.substr(1, sample.size() - 2), d / "pl\xE9n.mpp");
+       return Q(d / "pl\xE9n.mpp") + " -o " + Q(d / "out");
+     }, 0, "recovered whole", {"pl\xE9n.xml"}},
+    {"a log that cannot be written", [](const fs::path& d, const std::string& sample) {
+       return "--log=" + Q(d / "no" / "run.log") + " " + sample + " -o " + Q(d / "out");
+     }, 1, "No such file or directory", {}},
+    {"usage error as JSON", [](const fs::path&, const std::string&) { return std::string("--json --frobnicate"); },
+     2, "unknown option", {}},
+};
+
+TEST_F(CliTest, EachSituationHasItsExitCodeMessageAndFiles) {
+  const std::string sample = "'" MDW_SOURCE_DIR "/examples/sample.mpp'";
+  for (const Situation& situation : kSituations) {
+    SCOPED_TRACE(situation.name);
+    fs::remove_all(dir_ / "out");
+    fs::create_directory(dir_ / "out");
+    const CliRun run = Cli(situation.setup(dir_, sample));
+    EXPECT_EQ(run.exitCode, situation.exitCode) << run.err;
+    EXPECT_NE(run.err.find(situation.message), std::string::npos) << run.err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir_ / "out")) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, situation.left);
+    // Every document left is whole, or one that was there before.
+    for (const std::string& name : left) {
+      if (fs::is_symlink(dir_ / "out" / name)) continue;
+      const std::string text = Slurp(dir_ / "out" / name);
+      EXPECT_TRUE(text == "mine" || text == "old" || text.find("</Project>") != std::string::npos) << name;
+    }
+  }
+  EXPECT_NE(Cli("--json --frobnicate").out.find("\"meaning\":\"usage error\""), std::string::npos);
+}
+
+// Runs started together into one folder each get a name of their own and a
+// whole document; none fails, none takes another's name.
+TEST_F(CliTest, TwentyParallelRunsIntoOneFolder) {
+  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
+  fs::create_directory(dir_ / "out");
+  constexpr int kRuns = 20;
+  std::vector<pid_t> children;
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string json = (dir_ / ("run" + std::to_string(i) + ".json")).string();
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int fd = ::open(json.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 2);
+      ::execl(MDW_CLI_PATH, MDW_CLI_PATH, "-q", "--json", sample.c_str(), "-o", (dir_ / "out").c_str(), nullptr);
+      ::_exit(127);
+    }
+    children.push_back(pid);
+  }
+  std::set<std::string> outputs;
+  for (int i = 0; i < kRuns; ++i) {
+    int status = 0;
+    ::waitpid(children[i], &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i;
+    const std::string json = Slurp(dir_ / ("run" + std::to_string(i) + ".json"));
+    const auto at = json.find("\"output\":\"");
+    ASSERT_NE(at, std::string::npos) << json;
+    outputs.insert(json.substr(at + 10, json.find('"', at + 10) - at - 10));
+  }
+  EXPECT_EQ(outputs.size(), static_cast<std::size_t>(kRuns));  // each names its own document
+  std::size_t documents = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
+    ++documents;
+    EXPECT_TRUE(outputs.count(entry.path().string())) << entry.path();
+    EXPECT_EQ(Count(Slurp(entry.path()), "<Task>"), 21u) << entry.path();
+  }
+  EXPECT_EQ(documents, static_cast<std::size_t>(kRuns));  // and no temporary is left
+}
+
+// Ctrl-C at any moment of a run: either the whole document or none, and no
+// temporary file left; a second Ctrl-C stops at once, leaving nothing either.
+TEST_F(CliTest, CtrlCLeavesAWholeDocumentOrNone) {
+  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
+  for (int second : {0, 1}) {
+    for (int delayUs : {0, 500, 2000, 5000, 10000, 20000}) {
+      SCOPED_TRACE("delay " + std::to_string(delayUs) + " us, second Ctrl-C " + std::to_string(second));
+      fs::remove_all(dir_ / "out");
+      fs::create_directory(dir_ / "out");
+      pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::execl(MDW_CLI_PATH, MDW_CLI_PATH, "-q", sample.c_str(), "-o", (dir_ / "out").c_str(), nullptr);
+        ::_exit(127);
+      }
+      ::usleep(delayUs);
+      ::kill(pid, SIGINT);
+      if (second) ::kill(pid, SIGINT);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      // A Ctrl-C before the tool has set up its handler ends it at once.
+      ASSERT_TRUE(WIFEXITED(status) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGINT));
+      const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 130;
+      EXPECT_TRUE(code == 0 || code == 130) << code;
+      std::vector<std::string> left;
+      for (const auto& entry : fs::directory_iterator(dir_ / "out")) left.push_back(entry.path().filename().string());
+      if (code == 0) {
+        ASSERT_EQ(left, std::vector<std::string>{"sample.xml"});
+        EXPECT_NE(Slurp(dir_ / "out" / "sample.xml").find("</Project>"), std::string::npos);
+      } else {
+        EXPECT_TRUE(left.empty()) << left.front();
+      }
+    }
+  }
+}
+
+// A full disk: exit 5 with the system's reason, and nothing left behind.
+TEST_F(CliTest, AFullDiskLeavesNothingAndSaysSo) {
+  const fs::path small = dir_ / "small";
+  fs::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "no small tmpfs can be mounted here (" << std::strerror(errno) << ")";
+  const CliRun run = Cli("'" MDW_SOURCE_DIR "/examples/sample.mpp' -o " + Q(small));
+  EXPECT_EQ(run.exitCode, 5) << run.err;
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_empty(small));
+  ::umount(small.c_str());
 }
 
 }  // namespace

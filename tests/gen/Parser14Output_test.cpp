@@ -72,10 +72,23 @@ class Parser14OutputTest : public ::testing::Test {
     return std::make_unique<HandFilledParser>(repaired, std::move(gen), tasks, links);
   }
 
+  // The count rows (the loss rows carry a status).
   static std::vector<std::string> Rows(const MwUtils::MwReport& report) {
     std::vector<std::string> rows;
-    for (const auto& item : report.Items()) rows.push_back(U8(item.name) + "=" + U8(item.value));
+    for (const auto& item : report.Items())
+      if (item.status.empty()) rows.push_back(U8(item.name) + "=" + U8(item.value));
     return rows;
+  }
+  // As if the file's storages had held just what the model holds.
+  static void HeldWhatWasRead(CMppGen& gen) {
+    model::ReadTally& t = gen.tally;
+    for (model::StorageTally* s : {&t.tasks, &t.resources, &t.assignments, &t.links, &t.calendars})
+      s->storageFound = true;
+    if (!gen.Tasks().empty()) {
+      t.tasks.AddFixed(gen.Tasks().size(), 0);
+      t.tasks.AddVar(gen.Tasks().size(), 0);
+    }
+    if (!gen.links.empty()) t.links.AddFixed(gen.links.size(), 0);
   }
   static std::string U8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
 
@@ -90,26 +103,30 @@ TEST_F(Parser14OutputTest, ReportCountsWhatWasWrittenAndRunsAccumulate) {
     auto parser = Parser(3, 2);
     ASSERT_EQ(parser->Parse(nullptr), 0);
     EXPECT_EQ(WellFormed(sink->Text()), "");
+    HeldWhatWasRead(parser->Model());
     parser->FillReport(report, u"");
   }
   EXPECT_EQ(Rows(report), (std::vector<std::string>{"Tasks=3", "Constraints=2"}));
-  EXPECT_EQ(report.Level(), 3);
+  // No resource and no calendar: every plan holds one of each, so they were lost.
+  EXPECT_EQ(report.Level(), 2);
 
-  // A run that writes no task adds no row and leaves the level alone.
-  report.SetLevel(2);
+  // A run that writes no task adds no count row; nothing recovered is level 1.
   {
     auto parser = Parser(0, 0);
     EXPECT_EQ(parser->Parse(nullptr), -3);
+    HeldWhatWasRead(parser->Model());
     parser->FillReport(report, u"");
   }
-  EXPECT_EQ(report.Level(), 2);
+  EXPECT_EQ(report.Level(), 1);
+  // Storages the file no longer has: recovered with losses.
   {
     auto parser = Parser(1, 0);
     ASSERT_EQ(parser->Parse(nullptr), 0);
     parser->FillReport(report, u"");
   }
   EXPECT_EQ(Rows(report), (std::vector<std::string>{"Tasks=3", "Constraints=2", "Tasks=1"}));
-  EXPECT_EQ(report.Level(), 3);
+  EXPECT_EQ(report.Level(), 2);
+  EXPECT_EQ(U8(report.Items().back().status), "lost");
 }
 
 TEST_F(Parser14OutputTest, OutputThatCannotBeCreatedFailsTheRun) {

@@ -172,6 +172,23 @@ ByteVector BuildProjectFile(const ProjectDescription& project) {
   return fixture::Build(root);
 }
 
+namespace {
+
+// The calendar storage of a plan with the one base calendar "Standard".
+BackendStorage StandardCalendarStorage() {
+  constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  BackendStorage calendars{u"TBkndCal"};
+  calendars.var = BuildVarData({{1, mpp::kCalendarNameType, Utf16z(u"Standard")}});
+  FixedItem standard(Record(mpp::BuiltInLayout14(mpp::RecordKind::Calendar),
+                            {Int(Field::CalendarUID, 1), Int(Field::BaseCalendarUID, kNone),
+                             Int(Field::CalendarResourceUID, kNone)}));
+  standard.metaBytes = {{8, 0x4F}};  // a base calendar
+  calendars.fixed = BuildFixedData(mpp::RecordKind::Calendar, {standard}, 64);
+  return calendars;
+}
+
+}  // namespace
+
 ProjectDescription SampleProject() {
   const std::vector<PlanRow> rows = {
       Summary(u"Find the new home"),
@@ -196,7 +213,22 @@ ProjectDescription SampleProject() {
       Leaf(u"Housewarming", 2, 1, 0, u"", "Invite the neighbours."),
       Leaf(u"Moved in", 2, 0),
   };
-  return PlanToProject(rows, DayNumber(2026, 3, 2), false);
+  ProjectDescription project = PlanToProject(rows, DayNumber(2026, 3, 2), false);
+  // As the application saves a plan without resources, assignments or
+  // links: the standard calendar and the project's own resource (UID 0),
+  // the other storages there but empty, so that the plan reads as whole.
+  project.storages.push_back(StandardCalendarStorage());
+  BackendStorage own{u"TBkndRsc"};
+  own.fixed = BuildFixedData(mpp::RecordKind::Resource,
+                             {FixedItem(Record(mpp::BuiltInLayout14(mpp::RecordKind::Resource),
+                                               {Int(Field::ResourceUID, 0), Int(Field::ResourceID, 0)}))});
+  project.storages.push_back(std::move(own));
+  for (std::u16string_view name : {u"TBkndAssn", u"TBkndCal", u"TBkndCons", u"TBkndOutlCode", u"TBkndRsc"}) {
+    const bool present = std::any_of(project.storages.begin(), project.storages.end(),
+                                     [&](const BackendStorage& s) { return s.name == name; });
+    if (!present) project.storages.push_back(BackendStorage{std::u16string(name)});
+  }
+  return project;
 }
 
 ProjectDescription SyntheticProject(const SyntheticSizes& sizes) {
@@ -215,15 +247,7 @@ ProjectDescription SyntheticProject(const SyntheticSizes& sizes) {
   }
   ProjectDescription project = PlanToProject(rows, DayNumber(2026, 1, 5), true);
 
-  constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  BackendStorage calendars{u"TBkndCal"};
-  calendars.var = BuildVarData({{1, mpp::kCalendarNameType, Utf16z(u"Standard")}});
-  FixedItem standard(Record(mpp::BuiltInLayout14(mpp::RecordKind::Calendar),
-                            {Int(Field::CalendarUID, 1), Int(Field::BaseCalendarUID, kNone),
-                             Int(Field::CalendarResourceUID, kNone)}));
-  standard.metaBytes = {{8, 0x4F}};  // a base calendar
-  calendars.fixed = BuildFixedData(mpp::RecordKind::Calendar, {standard}, 64);
-  project.storages.push_back(std::move(calendars));
+  project.storages.push_back(StandardCalendarStorage());
 
   if (sizes.resources) {
     const mpp::RecordLayout& layout = mpp::BuiltInLayout14(mpp::RecordKind::Resource);

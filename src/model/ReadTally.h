@@ -1,0 +1,43 @@
+// What the file's structure said it held, storage by storage, beside what
+// the readers could read of it: the facts of the loss report. The storage
+// readers add to it where they log their counts; nothing else reads it but
+// the report.
+#pragma once
+
+#include <cstddef>
+
+namespace model {
+
+struct StorageTally {
+  // The storage was there. A storage that holds nothing keeps no streams.
+  bool storageFound = false;
+  // The storage's fixed streams (FixedMeta and FixedData) were there and
+  // walked; false means the storage or its streams were lost.
+  bool fixedRead = false;
+  // Live records its FixedMeta declares (not deleted, not free slots,
+  // blank task rows included) and how many of them could not be read.
+  std::size_t held = 0;
+  std::size_t unreadable = 0;
+  // Its var streams (names, notes, custom values...): read, items walked,
+  // and items whose value lay outside the data.
+  bool varRead = false;
+  std::size_t varItems = 0;
+  std::size_t varSkipped = 0;
+
+  void AddFixed(std::size_t liveRecords, std::size_t unreadableRecords) {
+    fixedRead = true;
+    held += liveRecords + unreadableRecords;
+    unreadable += unreadableRecords;
+  }
+  void AddVar(std::size_t items, std::size_t skipped) {
+    varRead = true;
+    varItems += items;
+    varSkipped += skipped;
+  }
+};
+
+struct ReadTally {
+  StorageTally tasks, resources, assignments, links, calendars;
+};
+
+}  // namespace model
