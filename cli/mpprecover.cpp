@@ -42,6 +42,10 @@ Options (also as --option=value):
   -o, --output OUTPUT   the output folder, or the XML file for one input
   -r, --recursive       take the .mpp files inside folders given as INPUT
       --force           replace an existing OUTPUT file (never a folder)
+      --freeze-dates    write every task manually scheduled, its dates as the
+                        file stores them (default: each task keeps its own
+                        mode, and a scheduler that imports the document
+                        reschedules the automatic ones)
       --log FILE        append the diagnostics log to FILE (none by default)
       --log-detail      also log every XML element written (a large log)
       --work-dir DIR    folder for intermediate files (default: $TMPDIR or /tmp)
@@ -122,6 +126,7 @@ struct Options {
   std::string output, log, workDir, keepRepaired;
   bool outputGiven = false;
   bool json = false, quiet = false, verbose = false, logDetail = false, force = false, recursive = false;
+  bool freezeDates = false;
 };
 
 // The host's cancel byte; the signal handler sets it. A second signal
@@ -329,6 +334,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
       options.recursive = true;
     } else if (arg == "--log-detail" && flag()) {
       options.logDetail = true;
+    } else if (arg == "--freeze-dates" && flag()) {
+      options.freezeDates = true;
     } else if (arg == "-o" || arg == "--output") {
       if (!value(options.output) || options.output.empty()) return Usage(arg + " needs a folder or file");
       options.outputGiven = true;
@@ -564,6 +571,7 @@ int main(int argc, char** argv) {
   SetOutputFormat(u"*.xml");
   SetKeepRepairedPath(Wide(options.keepRepaired).c_str());
   SetXmlDetailLog(options.logDetail ? 1 : 0);
+  SetFreezeDates(options.freezeDates ? 1 : 0);
   SetReplaceOutput(options.force ? 1 : 0);
   SetBreakFlag(const_cast<unsigned char*>(&g_cancel));
 

@@ -150,6 +150,18 @@ TEST_F(CliTest, ElementLinesReachTheLogOnlyWithLogDetail) {
   EXPECT_NE(withLines.find("value = \"Hand back the keys\""), std::string::npos);
 }
 
+// Frozen dates make every task manual; by default each keeps its own mode
+// (the sample's are automatic).
+TEST_F(CliTest, FreezeDatesMakesEveryTaskManual) {
+  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
+  const std::string own = (dir_ / "own.xml").string(), frozen = (dir_ / "frozen.xml").string();
+  ASSERT_EQ(Cli("-q " + sample + " " + own).exitCode, 0);
+  ASSERT_EQ(Cli("-q --freeze-dates " + sample + " " + frozen).exitCode, 0);
+  EXPECT_EQ(Count(Slurp(own), "<Manual>1</Manual>"), 0u);
+  EXPECT_EQ(Count(Slurp(frozen), "<Manual>0</Manual>"), 0u);
+  EXPECT_GT(Count(Slurp(frozen), "<ManualStart>"), 20u);
+}
+
 // The situations a user meets, one row each: the command, the exit code,
 // what stderr says, and what is left in the output folder afterwards.
 struct Situation {
