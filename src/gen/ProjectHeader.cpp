@@ -13,36 +13,6 @@ namespace {
 
 using model::PackedDate;
 
-struct Setting {
-  const char* tag;
-  const char* value;
-};
-// The application's defaults for settings the file's properties do not
-// give, in schema order around the ones they do.
-constexpr Setting kDefaultSettings[] = {
-    {"DefaultTaskType", "0"},          {"DefaultFixedCostAccrual", "3"}, {"DefaultStandardRate", "0"},
-    {"DefaultOvertimeRate", "0"},      {"DurationFormat", "7"},          {"WorkFormat", "2"},
-    {"EditableActualCosts", "0"},      {"HonorConstraints", "0"},        {"InsertedProjectsLikeSummary", "1"},
-    {"MultipleCriticalPaths", "0"},    {"NewTasksEffortDriven", "0"},    {"NewTasksEstimated", "1"},
-    {"SplitsInProgressTasks", "1"},    {"SpreadActualCost", "0"},        {"SpreadPercentComplete", "0"},
-    {"TaskUpdatesResource", "1"},      {"FiscalYearStart", "0"},
-};
-constexpr Setting kDefaultMoveSettings[] = {
-    {"MoveCompletedEndsBack", "0"},   {"MoveRemainingStartsBack", "0"}, {"MoveRemainingStartsForward", "0"},
-    {"MoveCompletedEndsForward", "0"}, {"BaselineForEarnedValue", "0"},  {"AutoAddNewResourcesAndTasks", "1"},
-};
-constexpr Setting kDefaultTailSettings[] = {
-    {"MicrosoftProjectServerURL", "1"}, {"Autolink", "0"},                {"NewTaskStartDate", "0"},
-    {"DefaultTaskEVMethod", "0"},       {"ProjectExternallyEdited", "0"},
-};
-// Settings the applications since 2010 write, as they write them by
-// default.
-constexpr Setting kDefaultLaterSettings[] = {
-    {"RemoveFileProperties", "0"},
-    {"AdminProject", "0"},
-    {"UpdateManuallyScheduledTasksWhenEditingLinks", "1"},
-    {"KeepTaskOnNearestWorkingTimeWhenMadeAutoScheduled", "0"},
-};
 // A working day from 08:00 to 17:00, in tenths of a minute.
 constexpr std::uint16_t kDefaultStartTime = 4800;
 constexpr std::uint16_t kDefaultFinishTime = 10200;
@@ -147,16 +117,50 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
   number("MinutesPerDay", p.MinutesPerDay, "480");
   number("MinutesPerWeek", p.MinutesPerWeek, "2400");
   number("DaysPerMonth", p.DaysPerMonth, "20");
-  for (const auto& [tag, value] : kDefaultSettings) run.Raw(tag, value);
+  auto flag = [&](const char* tag, const std::optional<bool>& value, bool fallback) {
+    run.Raw(tag, value.value_or(fallback) ? "1" : "0");
+  };
+  // The application's defaults where the file's properties say nothing,
+  // in schema order around what they do say.
+  run.Raw("DefaultTaskType", "0");
+  run.Raw("DefaultFixedCostAccrual", "3");
+  run.Raw("DefaultStandardRate", "0");
+  run.Raw("DefaultOvertimeRate", "0");
+  run.Raw("DurationFormat", "7");
+  run.Raw("WorkFormat", "2");
+  run.Raw("EditableActualCosts", "0");
+  run.Raw("HonorConstraints", "0");
+  run.Raw("InsertedProjectsLikeSummary", "1");
+  run.Raw("MultipleCriticalPaths", "0");
+  flag("NewTasksEffortDriven", p.NewTasksEffortDriven, false);
+  run.Raw("NewTasksEstimated", "1");
+  run.Raw("SplitsInProgressTasks", "1");
+  run.Raw("SpreadActualCost", "0");
+  run.Raw("SpreadPercentComplete", "0");
+  run.Raw("TaskUpdatesResource", "1");
+  run.Raw("FiscalYearStart", "0");
   number("WeekStartDay", p.WeekStartDay, "1");
-  for (const auto& [tag, value] : kDefaultMoveSettings) run.Raw(tag, value);
+  run.Raw("MoveCompletedEndsBack", "0");
+  run.Raw("MoveRemainingStartsBack", "0");
+  run.Raw("MoveRemainingStartsForward", "0");
+  run.Raw("MoveCompletedEndsForward", "0");
+  run.Raw("BaselineForEarnedValue", "0");
+  run.Raw("AutoAddNewResourcesAndTasks", "1");
   dateTime("StatusDate", p.StatusDate);
   // The day the file was last saved, at the start of a working day, as
   // the application writes it; today when the file does not say.
   const std::uint16_t currentDay =
       Dated(lastSaved) ? model::DayOf(*lastSaved) : static_cast<std::uint16_t>(CDate::Today().DayNumber());
   run.Raw("CurrentDate", xml::XmlWriter::FormatDateTime((static_cast<PackedDate>(currentDay) << 16) | startTime));
-  for (const auto& [tag, value] : kDefaultTailSettings) run.Raw(tag, value);
-  for (const auto& [tag, value] : kDefaultLaterSettings) run.Raw(tag, value);
+  run.Raw("MicrosoftProjectServerURL", "1");
+  flag("Autolink", p.Autolink, false);
+  run.Raw("NewTaskStartDate", "0");
+  run.Raw("DefaultTaskEVMethod", "0");
+  run.Raw("ProjectExternallyEdited", "0");
+  if (p.ActualsInSync) flag("ActualsInSync", p.ActualsInSync, false);
+  run.Raw("RemoveFileProperties", "0");
+  run.Raw("AdminProject", "0");
+  run.Raw("UpdateManuallyScheduledTasksWhenEditingLinks", "1");
+  run.Raw("KeepTaskOnNearestWorkingTimeWhenMadeAutoScheduled", "0");
   return run.Cancelled() ? kCancelled : 0;
 }

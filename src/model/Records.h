@@ -280,6 +280,8 @@ struct SProjectProps {
   std::optional<std::uint16_t> FiscalYearStart;  // month, 1 = January
   std::optional<bool> ScheduleFromStart;
   std::optional<PackedDate> StatusDate, StartDate, FinishDate;
+  // Scheduling options.
+  std::optional<bool> Autolink, NewTasksEffortDriven, ActualsInSync;
 };
 
 // Sunday with no periods, Monday to Friday 08:00-12:00 and 13:00-17:00,

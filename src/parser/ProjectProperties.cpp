@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "Date.h"
@@ -40,6 +41,12 @@ constexpr std::uint32_t kStatusDate = 0x02400045;
 constexpr std::uint32_t kCategory = 0x02400049;
 constexpr std::uint32_t kDaysPerMonth = 0x0240138F;
 constexpr std::uint32_t kCurrencyCode = 0x024013BB;
+// Options, u16 0 or 1 (linking inserted or moved tasks; effort driven new
+// tasks), and the option word whose bit 4 keeps actuals in sync.
+constexpr std::uint32_t kAutolink = 0x0240001B;
+constexpr std::uint32_t kNewTasksEffortDriven = 0x02400032;
+constexpr std::uint32_t kOptionWord = 0x00400002;
+constexpr std::uint32_t kActualsInSyncBit = 0x10;
 
 // A time of day in tenths of a minute: 24:00 at most.
 constexpr std::uint32_t kTenthsPerDay = 14400;
@@ -68,6 +75,13 @@ bool SetU32(platform::ByteView data, std::optional<std::uint32_t>& out, std::uin
   auto value = data.u32_at(0);
   if (!value || *value < low || *value > high) return false;
   out = *value;
+  return true;
+}
+
+bool SetFlag(platform::ByteView data, std::optional<bool>& out) {
+  std::optional<std::uint16_t> value;
+  if (!SetU16(data, value, 0, 1)) return false;
+  out = *value == 1;
   return true;
 }
 
@@ -114,6 +128,14 @@ bool TakeItem(const PropsItem& item, model::SProjectProps& p) {
     case kCategory: return SetText(d, p.Category, kMaxPropertyUnits);
     case kDaysPerMonth: return SetU16(d, p.DaysPerMonth, 1, 31);
     case kCurrencyCode: return SetText(d, p.CurrencyCode, kMaxPropertyUnits);
+    case kAutolink: return SetFlag(d, p.Autolink);
+    case kNewTasksEffortDriven: return SetFlag(d, p.NewTasksEffortDriven);
+    case kOptionWord: {
+      auto word = d.u32_at(0);
+      if (!word) return false;
+      p.ActualsInSync = (*word & kActualsInSyncBit) != 0;
+      return true;
+    }
     default: return false;
   }
 }
@@ -157,13 +179,11 @@ platform::ByteView ViewOf(const std::vector<std::uint8_t>& bytes) {
 
 std::size_t ReadProjectItems(platform::ByteView propsStream, model::SProjectProps& props) {
   // The first item of each key decides, readable or not.
-  std::vector<std::uint32_t> seen;
+  std::unordered_set<std::uint32_t> seen;
   std::size_t taken = 0;
   for (const PropsItem& item : ReadPropsItems(propsStream)) {
-    if ((item.key & 0xFFFF0000) != (kCompany & 0xFFFF0000)) continue;
-    auto at = std::lower_bound(seen.begin(), seen.end(), item.key);
-    if (at != seen.end() && *at == item.key) continue;
-    seen.insert(at, item.key);
+    if ((item.key & 0xFFFF0000) != (kCompany & 0xFFFF0000) && item.key != kOptionWord) continue;
+    if (!seen.insert(item.key).second) continue;
     taken += TakeItem(item, props);
   }
   return taken;

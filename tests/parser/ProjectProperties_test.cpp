@@ -175,8 +175,12 @@ TEST(ProjectItems, ReadsEachKeyAndRejectsWhatIsOutOfRange) {
   const std::vector<Case> cases = {
       {"a value of each kind",
        project_fixture::BuildProps({{0x02400002, U32(start)}, {0x02400004, U16(0)}, {0x0240000E, Utf16z(u"Std")},
-                                    {0x02400011, U16(3)}, {0x0240001E, U32(2250)}, {0x024013BB, Utf16z(u"GBP")}}),
+                                    {0x02400011, U16(3)}, {0x0240001E, U32(2250)}, {0x024013BB, Utf16z(u"GBP")},
+                                    {0x0240001B, U16(1)}, {0x02400032, U16(0)}, {0x00400002, U32(0xBC)}}),
        [&](const model::SProjectProps& p) {
+         EXPECT_EQ(p.Autolink, true);
+         EXPECT_EQ(p.NewTasksEffortDriven, false);
+         EXPECT_EQ(p.ActualsInSync, true);
          EXPECT_EQ(p.StartDate, start);
          EXPECT_EQ(p.ScheduleFromStart, false);
          EXPECT_EQ(p.CalendarName, u"Std");
@@ -191,10 +195,10 @@ TEST(ProjectItems, ReadsEachKeyAndRejectsWhatIsOutOfRange) {
        [](const model::SProjectProps& p) { EXPECT_FALSE(p.StartDate || p.FinishDate || p.StatusDate); }},
       {"numbers out of range or cut short",
        project_fixture::BuildProps({{0x02400004, U16(2)}, {0x02400025, U16(7)}, {0x0240001D, U32(1441)},
-                                    {0x0240001E, U16(2400)}, {0x0240138F, ByteVector{20}}}),
+                                    {0x0240001E, U16(2400)}, {0x0240138F, ByteVector{20}}, {0x0240001B, U16(2)}}),
        [](const model::SProjectProps& p) {
          EXPECT_FALSE(p.ScheduleFromStart || p.WeekStartDay || p.MinutesPerDay || p.MinutesPerWeek ||
-                      p.DaysPerMonth);
+                      p.DaysPerMonth || p.Autolink);
        }},
       {"a text without terminator; the first item of a key decides",
        project_fixture::BuildProps({{0x02400008, ByteVector{'M', 0, 'o', 0}}, {0x02400008, Utf16z(u"Later")},
