@@ -155,6 +155,7 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
   run.Raw("MicrosoftProjectServerURL", "1");
   flag("Autolink", p.Autolink, false);
   run.Raw("NewTaskStartDate", "0");
+  if (p.NewTasksAreManual) flag("NewTasksAreManual", p.NewTasksAreManual, false);
   run.Raw("DefaultTaskEVMethod", "0");
   run.Raw("ProjectExternallyEdited", "0");
   if (p.ActualsInSync) flag("ActualsInSync", p.ActualsInSync, false);

@@ -281,7 +281,7 @@ struct SProjectProps {
   std::optional<bool> ScheduleFromStart;
   std::optional<PackedDate> StatusDate, StartDate, FinishDate;
   // Scheduling options.
-  std::optional<bool> Autolink, NewTasksEffortDriven, ActualsInSync;
+  std::optional<bool> Autolink, NewTasksEffortDriven, ActualsInSync, NewTasksAreManual;
 };
 
 // Sunday with no periods, Monday to Friday 08:00-12:00 and 13:00-17:00,

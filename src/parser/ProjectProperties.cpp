@@ -45,6 +45,7 @@ constexpr std::uint32_t kCurrencyCode = 0x024013BB;
 // tasks), and the option word whose bit 4 keeps actuals in sync.
 constexpr std::uint32_t kAutolink = 0x0240001B;
 constexpr std::uint32_t kNewTasksEffortDriven = 0x02400032;
+constexpr std::uint32_t kNewTasksAreManual = 0x024013C8;  // the 2010 and later applications
 constexpr std::uint32_t kOptionWord = 0x00400002;
 constexpr std::uint32_t kActualsInSyncBit = 0x10;
 
@@ -130,6 +131,7 @@ bool TakeItem(const PropsItem& item, model::SProjectProps& p) {
     case kCurrencyCode: return SetText(d, p.CurrencyCode, kMaxPropertyUnits);
     case kAutolink: return SetFlag(d, p.Autolink);
     case kNewTasksEffortDriven: return SetFlag(d, p.NewTasksEffortDriven);
+    case kNewTasksAreManual: return SetFlag(d, p.NewTasksAreManual);
     case kOptionWord: {
       auto word = d.u32_at(0);
       if (!word) return false;

@@ -176,11 +176,13 @@ TEST(ProjectItems, ReadsEachKeyAndRejectsWhatIsOutOfRange) {
       {"a value of each kind",
        project_fixture::BuildProps({{0x02400002, U32(start)}, {0x02400004, U16(0)}, {0x0240000E, Utf16z(u"Std")},
                                     {0x02400011, U16(3)}, {0x0240001E, U32(2250)}, {0x024013BB, Utf16z(u"GBP")},
-                                    {0x0240001B, U16(1)}, {0x02400032, U16(0)}, {0x00400002, U32(0xBC)}}),
+                                    {0x0240001B, U16(1)}, {0x02400032, U16(0)}, {0x00400002, U32(0xBC)},
+                                    {0x024013C8, U16(1)}}),
        [&](const model::SProjectProps& p) {
          EXPECT_EQ(p.Autolink, true);
          EXPECT_EQ(p.NewTasksEffortDriven, false);
          EXPECT_EQ(p.ActualsInSync, true);
+         EXPECT_EQ(p.NewTasksAreManual, true);
          EXPECT_EQ(p.StartDate, start);
          EXPECT_EQ(p.ScheduleFromStart, false);
          EXPECT_EQ(p.CalendarName, u"Std");
