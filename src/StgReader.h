@@ -34,7 +34,8 @@ class CStgReader {
   virtual int ParseData();
   // Writes the recovered storages and streams as a new compound file at
   // repairedPath, which must not exist: 0, -4 (the file could not be written
-  // there) or -5 (no temporary compound file could be made).
+  // there), -5 (no temporary compound file could be made) or -1000
+  // (cancelled by the host; nothing is written).
   virtual int WriteData(std::u16string_view repairedPath);
 
   // What the salvage recovered, for inspection.

@@ -241,6 +241,7 @@ void CSat::CollectCandidates() {
   constexpr int kMinTableLike = 90;
   const std::int64_t limit = fileSize_ / kSectorSize - 1;
   for (std::int64_t s = 0; s < limit; ++s) {
+    if (CancelRequested()) break;
     const std::uint8_t* bytes = image_.Span(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
     if (!bytes) break;
     int count = 0;
@@ -289,6 +290,8 @@ class CSat::PartSearch {
     const std::uint32_t bound =
         mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
     for (std::uint32_t i = 0; i < offsets_.size(); ++i) {
+      // A cancelled search is left unfinished; its caller stops.
+      if (CancelRequested()) break;
       std::vector<std::uint32_t> parts;
       for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
         const std::uint32_t v = sat_.image_.U32(std::uint64_t{offsets_[i]} + 4 * e);
@@ -315,8 +318,11 @@ class CSat::PartSearch {
     if (auto it = pointedBy_.find(k); it != pointedBy_.end())
       for (std::uint32_t i : it->second)
         if (alive_[i]) pointing.push_back({i, offsets_[i], sat_.ScoreSatPart(offsets_[i], k, mini_)});
+    // pointing is in index order, as pointedBy_ lists them.
     auto isPointing = [&](std::uint32_t i) {
-      return std::any_of(pointing.begin(), pointing.end(), [i](const Pick& p) { return p.index == i; });
+      auto it = std::lower_bound(pointing.begin(), pointing.end(), i,
+                                 [](const Pick& p, std::uint32_t index) { return p.index < index; });
+      return it != pointing.end() && it->index == i;
     };
     std::optional<Pick> best;
     auto consider = [&](const Pick& p) {
@@ -596,6 +602,7 @@ std::uint32_t CSat::FindSat() {
   }
 
   CollectCandidates();
+  if (CancelRequested()) return kSatSearchCancelled;
 
   std::uint32_t prev = 0;
   if (!WalkHeaderList(prev)) return kSatSearchCancelled;
@@ -620,6 +627,7 @@ std::uint32_t CSat::FindSat() {
     PartSearch search(*this, false, candidateOffsets_);
     std::unordered_set<std::uint32_t> taken;
     for (std::uint32_t k = c; k < theBounds.needSatSectors; ++k) {
+      if (CancelRequested()) return kSatSearchCancelled;
       const std::uint32_t r = FindSatPart(search, k);
       if (r != 0) {
         taken.insert(r);
@@ -633,6 +641,7 @@ std::uint32_t CSat::FindSat() {
   }
   theLog.WriteLine("End Search SAT Parts");
   MendSatByMarks();
+  if (CancelRequested()) return kSatSearchCancelled;
 
   const std::uint32_t result = SectorOfOffset(working);
   if (satList_.empty()) {
@@ -764,11 +773,11 @@ int CSat::ReadSat() {
   const auto size = static_cast<std::uint64_t>(fileSize_);
   for (std::uint32_t& e : satTable_) {
     if (IsReservedSect(e) || e == kDifSect) continue;
-    const bool inRange = std::uint64_t{e * kSectorSize} <= size && std::uint64_t{e} <= size;
+    const bool inRange = std::uint64_t{e} * kSectorSize <= size;
     if (!inRange) e = ++last;
     else last = e;
   }
-  chainMarks_.assign(satTable_.size(), 0);
+  walks_.reset();
   return 0;
 }
 
@@ -811,13 +820,13 @@ std::uint32_t CSat::FindMiniSat() {
   for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= theBounds.maxMiniSector / 128; ++k) {
     theLog.WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
+    if (CancelRequested()) break;
     if (!search) {
       if (!indexed_) IndexCandidates();
       search.emplace(*this, true, candidateOffsets_);
+      const std::unordered_set<std::uint32_t> listed(miniSatList_.begin(), miniSatList_.end());
       for (std::uint32_t i = 0; i < candidateOffsets_.size(); ++i)
-        if (std::find(miniSatList_.begin(), miniSatList_.end(), SectorOfOffset(candidateOffsets_[i])) !=
-            miniSatList_.end())
-          search->Remove(i);
+        if (listed.count(SectorOfOffset(candidateOffsets_[i]))) search->Remove(i);
     }
     const std::uint32_t r = FindMiniSatPart(*search, k, k > 0 ? 50 : 0);
     miniSatList_.push_back(r != 0 ? SectorOfOffset(r) : 0xFFFFFFFF);
@@ -878,6 +887,7 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
   std::vector<std::uint32_t> found;
   int candidates = 0;
   for (std::uint32_t head = 0; head < count && candidates < 2; ++head) {
+    if (CancelRequested()) return false;
     if (pointed[head] || owned[head] || walked[head]) continue;
     const std::uint32_t entry = satTable_[head];
     if (entry != kEndOfChain && !link(head)) continue;
@@ -931,6 +941,7 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
   std::unordered_map<std::uint32_t, std::pair<int, std::uint32_t>> best;  // part -> (votes, sector)
   const std::int64_t sectors = std::max<std::int64_t>(0, MaxSector());
   for (std::int64_t s = 0; s < sectors; ++s) {
+    if (CancelRequested()) break;
     const auto sector = static_cast<std::uint32_t>(s);
     const std::uint8_t* bytes = image_.Span(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;
@@ -983,12 +994,14 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     }
   }
   if (lost > 0) theLog.WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
+  if (lost > 0) ForgetMiniWalks();
   return lost;
 }
 
 int CSat::ReadMiniSat() {
   theLog.WriteLine("inside CSat::ReadMiniSat()");
   miniSatTable_.assign(miniSatList_.size() * kEntriesPerSector, 0xFFFFFFFF);
+  ForgetMiniWalks();
   for (std::size_t i = 0; i < miniSatList_.size(); ++i) {
     if (miniSatList_[i] == 0xFFFFFFFF) continue;
     auto offset = GetOffsBySector(miniSatList_[i]);
@@ -1003,65 +1016,153 @@ int CSat::ReadMiniSat() {
 
 // --- chains -----------------------------------------------------------------
 
-int CSat::FollowChain(std::uint32_t start, Chain& chain) {
-  chain.sectors.clear();
-  chain.chainEnded = false;
+namespace {
+// Why a chain walk ended after its last sector (besides kWalkCycle).
+constexpr std::uint8_t kStopOverBoundary = 1;  // a link beyond the file or the table
+constexpr std::uint8_t kStopEndMark = 2;       // an end-of-chain mark
+constexpr std::uint8_t kStopTableEnd = 3;      // a link to the first sector no table part maps
+constexpr std::uint8_t kStopSpecial = 4;       // a free or table-sector mark
+constexpr std::uint8_t kStopMiniPastTable = 5; // a link to the first mini sector no part maps (taken, then the end)
+}  // namespace
+
+std::uint32_t CSat::ChainNodes() const {
+  const std::int64_t nodes = std::min<std::int64_t>(static_cast<std::int64_t>(satTable_.size()), MaxSector() + 1);
+  return static_cast<std::uint32_t>(std::max<std::int64_t>(0, nodes));
+}
+
+bool CSat::EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const {
   const auto count = static_cast<std::uint32_t>(satTable_.size());
-  if (chainMarks_.size() != count) chainMarks_.assign(count, 0);
-  std::uint32_t cur = start;
-  for (;;) {
-    if (cur > count || std::int64_t{cur} > MaxSector()) {
-      theLog.WriteLine("Trying to read over boundary sector");
-      break;
-    }
-    if (cur == count) {
-      chain.chainEnded = true;
-      break;
-    }
-    if (chainMarks_[cur]) {
-      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
-      break;
-    }
-    chainMarks_[cur] = 1;
-    chain.sectors.push_back(cur);
-    const std::uint32_t entry = satTable_[cur];
-    if (IsLikeSpecial(0xFF, entry) || IsLikeSpecial(0xFD, entry)) break;
-    if (IsLikeSpecial(0xFE, entry)) {
-      theLog.WriteLine("End of chain found");
-      chain.chainEnded = true;
-      break;
-    }
-    cur = TruncateByBound(entry, theBounds.maxSector);
+  if (cur > count || std::int64_t{cur} > MaxSector()) {
+    stop = kStopOverBoundary;
+    return false;
   }
-  for (std::uint32_t s : chain.sectors) chainMarks_[s] = 0;
+  if (cur == count) {
+    stop = kStopTableEnd;
+    return false;
+  }
+  next = cur;
+  return true;
+}
+
+bool CSat::ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const {
+  const std::uint32_t entry = satTable_[sector];
+  if (IsLikeSpecial(0xFF, entry) || IsLikeSpecial(0xFD, entry)) {
+    stop = kStopSpecial;
+    return false;
+  }
+  if (IsLikeSpecial(0xFE, entry)) {
+    stop = kStopEndMark;
+    return false;
+  }
+  return EnterChain(TruncateByBound(entry, theBounds.maxSector), next, stop);
+}
+
+int CSat::FollowChain(std::uint32_t start, Chain& chain, std::size_t limit) {
+  chain.sectors.clear();
+  chain.length = 0;
+  chain.chainEnded = false;
+  std::uint32_t cur = 0;
+  std::uint8_t stop = 0;
+  if (EnterChain(start, cur, stop)) {
+    if (!walks_)
+      walks_ = WalkAllChains(ChainNodes(), [this](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+        return ChainLink(s, n, c);
+      });
+    chain.length = walks_->length[cur];
+    stop = walks_->stop[cur];
+    const std::size_t take = std::min(limit, chain.length);
+    chain.sectors.reserve(take);
+    for (std::size_t n = 0; n < take; ++n) {
+      chain.sectors.push_back(cur);
+      std::uint8_t ignored = 0;
+      if (!ChainLink(cur, cur, ignored)) break;
+    }
+  }
+  switch (stop) {
+    case kStopOverBoundary: theLog.WriteLine("Trying to read over boundary sector"); break;
+    case kWalkCycle: theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search"); break;
+    case kStopEndMark: theLog.WriteLine("End of chain found"); break;
+    default: break;
+  }
+  chain.chainEnded = stop == kStopEndMark || stop == kStopTableEnd;
   return 0;
 }
 
-int CSat::FollowMiniChain(std::uint32_t start, Chain& chain) {
+bool CSat::ExtendChain(Chain& chain) const {
+  if (chain.sectors.empty() || chain.sectors.size() >= chain.length) return false;
+  std::uint32_t next = 0;
+  std::uint8_t ignored = 0;
+  if (!ChainLink(chain.sectors.back(), next, ignored)) return false;
+  chain.sectors.push_back(next);
+  return true;
+}
+
+std::vector<std::uint32_t> CSat::RunsWithin(const std::vector<std::uint32_t>& sectors) {
+  const std::uint32_t nodes = ChainNodes();
+  std::vector<std::uint8_t> member(nodes, 0);
+  for (std::uint32_t s : sectors)
+    if (s < nodes) member[s] = 1;
+  const ChainWalks runs = WalkAllChains(nodes, [&](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+    return member[s] && ChainLink(s, n, c) && member[n];
+  });
+  std::vector<std::uint32_t> result;
+  result.reserve(sectors.size());
+  for (std::uint32_t s : sectors) result.push_back(s < nodes && member[s] ? runs.length[s] : 0);
+  return result;
+}
+
+std::uint32_t CSat::MiniChainNodes() const {
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(miniSatTable_.size(), std::uint64_t{theBounds.maxMiniSector} + 1));
+}
+
+bool CSat::EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const {
+  const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
+  stop = kStopOverBoundary;
+  if (cur > theBounds.maxMiniSector) return false;
+  if (cur >= count) {
+    // No table part maps this mini sector: it ends the chain.
+    if (cur == count) stop = kStopMiniPastTable;
+    return false;
+  }
+  next = cur;
+  return true;
+}
+
+bool CSat::MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const {
+  return EnterMiniChain(TruncateByBound(miniSatTable_[sector], theBounds.maxMiniSector), next, stop);
+}
+
+int CSat::FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit) {
   chain.sectors.clear();
+  chain.length = 0;
   chain.chainEnded = false;
   if (start == kEndOfChain || start == kFreeSect) return 0;
   const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
-  std::vector<std::uint8_t>& marks = miniChainMarks_;
-  if (marks.size() != count) marks.assign(count, 0);
-  std::uint32_t cur = start;
-  for (;;) {
-    if (cur > theBounds.maxMiniSector) break;
-    if (cur >= count) {
-      // No table part maps this mini sector: it ends the chain.
-      if (cur == count) chain.sectors.push_back(cur);
-      break;
+  std::uint32_t cur = 0;
+  std::uint8_t stop = 0;
+  if (EnterMiniChain(start, cur, stop)) {
+    if (!miniWalks_ || miniWalksBound_ != theBounds.maxMiniSector) {
+      miniWalksBound_ = theBounds.maxMiniSector;
+      miniWalks_ = WalkAllChains(MiniChainNodes(), [this](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+        return MiniChainLink(s, n, c);
+      });
     }
-    if (marks[cur]) {
-      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
-      break;
+    chain.length = miniWalks_->length[cur];
+    stop = miniWalks_->stop[cur];
+    const std::size_t take = std::min(limit, chain.length);
+    chain.sectors.reserve(take);
+    for (std::size_t n = 0; n < take; ++n) {
+      chain.sectors.push_back(cur);
+      std::uint8_t ignored = 0;
+      if (!MiniChainLink(cur, cur, ignored)) break;
     }
-    marks[cur] = 1;
-    chain.sectors.push_back(cur);
-    cur = TruncateByBound(miniSatTable_[cur], theBounds.maxMiniSector);
   }
-  for (std::uint32_t s : chain.sectors)
-    if (s < count) marks[s] = 0;
+  if (stop == kStopMiniPastTable) {
+    ++chain.length;
+    if (chain.sectors.size() < limit) chain.sectors.push_back(count);
+  }
+  if (stop == kWalkCycle) theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
   return 0;
 }
 

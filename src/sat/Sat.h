@@ -7,11 +7,14 @@
 // entries form chains.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "sat/ChainWalks.h"
 #include "sat/ImageView.h"
 #include "sat/SalvageState.h"
 
@@ -19,7 +22,8 @@ namespace salvage {
 
 // A chain of sector numbers as the allocation table links them.
 struct Chain {
-  std::vector<std::uint32_t> sectors;
+  std::vector<std::uint32_t> sectors;  // the chain, or as much of it as was asked for
+  std::size_t length = 0;              // the whole chain's length
   bool chainEnded = false;  // the chain reached its end mark (or the end of the table)
 };
 
@@ -78,8 +82,19 @@ class CSat {
   // each mini sector linked to the next. Returns the parts mended.
   int MendLostMiniParts(std::uint64_t miniStreamBytes);
 
-  int FollowChain(std::uint32_t start, Chain& chain);
-  int FollowMiniChain(std::uint32_t start, Chain& chain);
+  // The chain from start, its first limit sectors at most (chain.length
+  // tells the whole chain's length). Every chain of a table is walked once,
+  // on the first call after the table was read; a call then costs only the
+  // sectors it returns.
+  static constexpr std::size_t kWholeChain = std::numeric_limits<std::size_t>::max();
+  int FollowChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  int FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  // Adds the next sector to a chain that FollowChain gave short of its
+  // length; false at its end.
+  bool ExtendChain(Chain& chain) const;
+  // For each of sectors: how many of its chain's leading sectors are among
+  // sectors (0 for one that starts no chain).
+  std::vector<std::uint32_t> RunsWithin(const std::vector<std::uint32_t>& sectors);
   // Builds the mini stream from the chain that starts at start.
   int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
   // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
@@ -108,6 +123,16 @@ class CSat {
   };
   WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
   bool SatMarkTest(std::uint64_t offset) const;
+
+  // One step of a chain: true with next set when sector links on to a
+  // sector of the table, false with the reason the walk ends otherwise.
+  std::uint32_t ChainNodes() const;
+  bool EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  std::uint32_t MiniChainNodes() const;
+  bool EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  void ForgetMiniWalks() { miniWalks_.reset(); }
 
   bool IsNewSatSector(std::uint32_t v) const;
   bool IsDifSector(std::uint32_t sector) const;
@@ -148,9 +173,10 @@ class CSat {
   std::vector<std::uint32_t> satTable_;
   std::vector<std::uint32_t> miniSatList_;
   HeaderInfo* header_ = nullptr;
-  // Scratch marks for the chain walks, sized to the table, cleared after each walk.
-  std::vector<std::uint8_t> chainMarks_;
-  std::vector<std::uint8_t> miniChainMarks_;
+  // Every chain of each table, walked once the table is read.
+  std::optional<ChainWalks> walks_;
+  std::optional<ChainWalks> miniWalks_;
+  std::uint32_t miniWalksBound_ = 0;  // the mini sector bound they were walked with
 };
 
 }  // namespace salvage
