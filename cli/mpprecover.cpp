@@ -87,8 +87,10 @@ struct Options {
 // The host's cancel byte; the signal handler sets it.
 unsigned char g_cancel = 0;
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
   g_cancel = 1;
+  // SIGTERM and SIGHUP cancel the run too, so that it removes its files.
+  if (signal != SIGINT) return;
   static const char kNote[] = "\nmpprecover: cancelling (press Ctrl-C again to stop at once)\n";
   ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
   (void)ignored;
@@ -286,6 +288,8 @@ int main(int argc, char** argv) {
   action.sa_handler = &OnInterrupt;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
 
   // A file OUTPUT that is already there is never overwritten by the library;
   // remember it so that it is not reported as this run's output.
@@ -298,6 +302,8 @@ int main(int argc, char** argv) {
   auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - started).count();
   ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   g_console.Finish();
 
   Outcome outcome = Describe(result);
