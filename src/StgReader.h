@@ -12,6 +12,7 @@
 
 #include "platform/CompoundFile.h"
 #include "sat/Buffer.h"
+#include "sat/Sat.h"
 
 namespace salvage {
 class CSat;
@@ -52,6 +53,10 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  // The chains the directory accounts for: its own sectors, the big
+  // streams' and the mini stream's chains; rootItem: the entry that holds
+  // the mini stream.
+  std::vector<salvage::CSat::KnownChain> KnownChains(const salvage::DirItem*& rootItem) const;
 
   bool initialised_ = false;
   salvage::Bytes image_;  // the file followed by 512 zero bytes

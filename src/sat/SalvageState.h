@@ -22,6 +22,7 @@ struct HeaderInfo {
   std::uint32_t satSectorsCount = 0;
   std::uint32_t satStart = 0;
   std::uint32_t miniSatStart = 0;
+  std::uint32_t miniSatCount = 0;  // as the header gives it; only a hint
   std::uint32_t rootsStart = 0;
   std::uint32_t difStart = 0;
   std::uint32_t difSectorsCount = 0;

@@ -77,6 +77,13 @@ class CSat {
     std::uint32_t sectors;  // as many as the size needs
   };
   bool MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
+  // Where a lost SAT part was taken as runs of sectors: each chain the
+  // directory names takes, from its start, as many sectors as its size
+  // needs, one after the other, up to a sector another chain took (chains
+  // that start where the table is sound go first), and ends there; a run
+  // that no chain took ends before the next sector a chain took. True when
+  // a link changed.
+  bool MendLostRuns(const std::vector<KnownChain>& known);
   // A mini SAT part that is zeroed or overwritten (many links to mini
   // sector 0, or beyond the mini stream) has those links taken as runs:
   // each mini sector linked to the next. Returns the parts mended.
@@ -171,6 +178,7 @@ class CSat {
   std::uint32_t headerMiniSatStart_ = 0xFFFFFFFE;  // as the header gave it (none: end of chain)
   bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
   std::vector<std::uint32_t> satTable_;
+  std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;
   HeaderInfo* header_ = nullptr;
   // Every chain of each table, walked once the table is read.
