@@ -838,7 +838,8 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
     std::uint8_t stop = 0;
     if (!inLost(s) && ChainLink(s, next, stop)) pointed[next] = 1;
   }
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> headsByLength;
+  // Per length: the heads in order, and how many of them are known taken.
+  std::unordered_map<std::uint32_t, std::pair<std::size_t, std::vector<std::uint32_t>>> headsByLength;
   std::vector<std::uint8_t> walked(count, 0);
   for (std::uint32_t s = 0; s < count; ++s) {
     if (CancelRequested()) return false;
@@ -860,12 +861,14 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
       if (inLost(next)) break;
       cur = next;
     }
-    if (ended) headsByLength[length].push_back(s);
+    if (ended) headsByLength[length].second.push_back(s);
   }
   auto takeHead = [&](std::size_t c, std::uint32_t missing) {
     auto it = headsByLength.find(missing);
     if (it == headsByLength.end()) return false;
-    for (std::uint32_t head : it->second) {
+    auto& [skip, heads] = it->second;
+    for (; skip < heads.size(); ++skip) {
+      const std::uint32_t head = heads[skip];
       if (owner[head] != kNobody) continue;
       for (std::uint32_t cur = head;;) {
         if (owner[cur] != kNobody) break;
