@@ -8,6 +8,8 @@
 //
 //   damage_survey ORIGINALS_DIR DAMAGED_DIR [WORK_DIR]
 //
+// With DAMAGE_SURVEY_MISSES set, every stream that could have come back and
+// did not is listed (MISS: damaged file, stream path).
 // DAMAGED_DIR holds manifest.tsv (output, source, kind, seed, ...).
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -142,6 +145,8 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
       outcome.recovered += recoverable.count(path) != 0;
       continue;
     }
+    if (recoverable.count(path) && std::getenv("DAMAGE_SURVEY_MISSES"))
+      std::printf("MISS: %s %s\n", damaged.c_str(), path.c_str());
     auto [lo, hi] = bySize.equal_range(bytes.size());
     for (; lo != hi; ++lo)
       if (*lo->second == bytes) {
@@ -193,6 +198,7 @@ int main(int argc, char** argv) {
       ::close(pipeFds[0]);
       ::alarm(kSecondsPerFile);
       Outcome o = Survey(originals + "/" + sourceName, damaged + "/" + outputName, work);
+      std::fflush(stdout);
       ssize_t n = ::write(pipeFds[1], &o, sizeof o);
       ::_exit(n == sizeof o ? 0 : 1);
     }
