@@ -1,20 +1,28 @@
 // Salvages every damaged file of a batch made by the damage tool and prints,
 // per kind of damage, how many of the original's streams came back
-// byte-identical. Each file runs in a child process with a time limit, so a
+// byte-identical, and how many of those a salvage could give back at all:
+// the streams whose bytes all survive in the damaged file, in pieces of a
+// sector (a mini sector for streams in the mini stream) at sector-aligned
+// places, and the share of those that came back. Each file runs in a child process with a time limit, so a
 // crash or a hang is counted, not fatal to the survey.
 //
 //   damage_survey ORIGINALS_DIR DAMAGED_DIR [WORK_DIR]
 //
+// With DAMAGE_SURVEY_MISSES set, every stream that could have come back and
+// did not is listed (MISS: damaged file, stream path).
 // DAMAGED_DIR holds manifest.tsv (output, source, kind, seed, ...).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -59,13 +67,62 @@ struct Outcome {
   int streams = 0;      // non-empty streams of the original
   int samePlace = 0;    // byte-identical at the same path
   int anywhere = 0;     // byte-identical somewhere in the repaired file
+  int recoverable = 0;  // whose bytes all survive in the damaged file
+  int recovered = 0;    // of those, byte-identical at the same path
 };
+
+// The pieces of the damaged file at every multiple of step, found by their
+// first eight bytes.
+class Pieces {
+ public:
+  Pieces(const std::vector<std::uint8_t>& file, std::size_t step) : file_(file), step_(step) {
+    for (std::size_t at = 0; at + 8 <= file.size(); at += step) byKey_.emplace(Key(file.data() + at), at);
+  }
+  // Whether bytes [data, data + length) stand at one of those places.
+  bool Has(const std::uint8_t* data, std::size_t length) const {
+    if (length < 8) return true;  // too short to tell apart; counted as surviving
+    auto [lo, hi] = byKey_.equal_range(Key(data));
+    for (; lo != hi; ++lo)
+      if (lo->second + length <= file_.size() && std::memcmp(file_.data() + lo->second, data, length) == 0) return true;
+    return false;
+  }
+
+ private:
+  static std::uint64_t Key(const std::uint8_t* p) {
+    std::uint64_t k = 0;
+    std::memcpy(&k, p, 8);
+    return k;
+  }
+  const std::vector<std::uint8_t>& file_;
+  std::size_t step_;
+  std::unordered_multimap<std::uint64_t, std::size_t> byKey_;
+};
+
+// Whether every piece of bytes survives (streams below 4,096 bytes live in
+// 64-byte mini sectors, the others in 512-byte sectors).
+bool Survives(const std::vector<std::uint8_t>& bytes, const Pieces& sectors, const Pieces& miniSectors) {
+  const bool mini = bytes.size() < 4096;
+  const std::size_t piece = mini ? 64 : 512;
+  const Pieces& where = mini ? miniSectors : sectors;
+  for (std::size_t at = 0; at < bytes.size(); at += piece)
+    if (!where.Has(bytes.data() + at, std::min(piece, bytes.size() - at))) return false;
+  return true;
+}
 
 // Runs in the child: salvage, compare, report through the pipe.
 Outcome Survey(const std::string& original, const std::string& damaged, const std::string& work) {
   Outcome outcome;
   Streams expected = ReadStreams(original);
   outcome.streams = static_cast<int>(expected.size());
+  std::set<std::string> recoverable;
+  {
+    std::vector<std::uint8_t> file;
+    platform::ReadWholeFile(platform::Utf8ToUtf16(damaged), file);
+    const Pieces sectors(file, 512), miniSectors(file, 64);
+    for (const auto& [path, bytes] : expected)
+      if (Survives(bytes, sectors, miniSectors)) recoverable.insert(path);
+  }
+  outcome.recoverable = static_cast<int>(recoverable.size());
   theSettings.workFolder = platform::Utf8ToUtf16(work);
   std::string repairedPath = work + "/repaired-" + std::to_string(::getpid()) + ".cfb";
   std::u16string repaired = platform::Utf8ToUtf16(repairedPath);
@@ -85,8 +142,11 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
     if (it != actual.end() && it->second == bytes) {
       ++outcome.samePlace;
       ++outcome.anywhere;
+      outcome.recovered += recoverable.count(path) != 0;
       continue;
     }
+    if (recoverable.count(path) && std::getenv("DAMAGE_SURVEY_MISSES"))
+      std::printf("MISS: %s %s\n", damaged.c_str(), path.c_str());
     auto [lo, hi] = bySize.equal_range(bytes.size());
     for (; lo != hi; ++lo)
       if (*lo->second == bytes) {
@@ -99,7 +159,7 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
 
 struct KindTotals {
   int files = 0, failed = 0, crashed = 0, hung = 0;
-  long streams = 0, samePlace = 0, anywhere = 0;
+  long streams = 0, samePlace = 0, anywhere = 0, recoverable = 0, recovered = 0;
   double slowest = 0;
 };
 
@@ -138,6 +198,7 @@ int main(int argc, char** argv) {
       ::close(pipeFds[0]);
       ::alarm(kSecondsPerFile);
       Outcome o = Survey(originals + "/" + sourceName, damaged + "/" + outputName, work);
+      std::fflush(stdout);
       ssize_t n = ::write(pipeFds[1], &o, sizeof o);
       ::_exit(n == sizeof o ? 0 : 1);
     }
@@ -163,21 +224,27 @@ int main(int argc, char** argv) {
     t.streams += o.streams;
     t.samePlace += o.samePlace;
     t.anywhere += o.anywhere;
+    t.recoverable += o.recoverable;
+    t.recovered += o.recovered;
   }
 
-  std::printf("| damage kind | files | salvage failed | crashed | hung | streams | identical, same place | identical, anywhere | slowest file (s) |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  std::printf("| damage kind | files | salvage failed | crashed | hung | streams | identical, same place | identical, anywhere | recoverable | recoverable given back | slowest file (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
   KindTotals all;
-  for (const auto& [kind, t] : totals) {
+  auto row = [](const char* kind, const KindTotals& t) {
     auto pct = [&](long n) { return t.streams ? 100.0 * n / t.streams : 0.0; };
-    std::printf("| %s | %d | %d | %d | %d | %ld | %.1f %% | %.1f %% | %.2f |\n", kind.c_str(), t.files, t.failed,
-                t.crashed, t.hung, t.streams, pct(t.samePlace), pct(t.anywhere), t.slowest);
+    const double back = t.recoverable ? 100.0 * t.recovered / t.recoverable : 0.0;
+    std::printf("| %s | %d | %d | %d | %d | %ld | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %.2f |\n", kind, t.files,
+                t.failed, t.crashed, t.hung, t.streams, pct(t.samePlace), pct(t.anywhere), pct(t.recoverable), back,
+                t.slowest);
+  };
+  for (const auto& [kind, t] : totals) {
+    row(kind.c_str(), t);
     all.files += t.files, all.failed += t.failed, all.crashed += t.crashed, all.hung += t.hung;
     all.streams += t.streams, all.samePlace += t.samePlace, all.anywhere += t.anywhere;
+    all.recoverable += t.recoverable, all.recovered += t.recovered;
     all.slowest = std::max(all.slowest, t.slowest);
   }
-  auto pct = [&](long n) { return all.streams ? 100.0 * n / all.streams : 0.0; };
-  std::printf("| all | %d | %d | %d | %d | %ld | %.1f %% | %.1f %% | %.2f |\n", all.files, all.failed, all.crashed,
-              all.hung, all.streams, pct(all.samePlace), pct(all.anywhere), all.slowest);
+  row("all", all);
   return all.crashed || all.hung ? 1 : 0;
 }

@@ -141,6 +141,8 @@ void OnInterrupt(int signal) {
   }
   g_signals = 1;
   g_cancel = 1;
+  // SIGTERM and SIGHUP cancel the run too, so that it removes its files.
+  if (signal != SIGINT) return;
   static const char kNote[] = "\nmpprecover: cancelling (press Ctrl-C again to stop at once)\n";
   ssize_t ignored = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
   (void)ignored;
@@ -580,6 +582,7 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
 
   int overall = kExitRecovered;
   bool failed = false;

@@ -308,7 +308,9 @@ std::u16string XmlPathFor(std::u16string_view output) {
 }
 
 std::u16string MakeTempFileName() {
-  std::u16string folder = platform::TempFolder();
+  // The work folder the host chose, else the system's temporary folder.
+  std::u16string folder = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
   std::u16string uuid = platform::NewUuidText();
   if (folder.empty() || uuid.empty()) return {};
   return folder + u"mw-" + uuid + u".tmp";

@@ -34,8 +34,8 @@ std::int32_t RunFileRecover(std::u16string_view input, std::u16string_view outpu
 std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view input,
                                 std::u16string& composed);
 
-// A fresh path in the temporary folder: "mw-" UUID ".tmp"; empty if the
-// machine gives no temporary folder or no UUID.
+// A fresh path in the work folder the host chose (else the temporary
+// folder): "mw-" UUID ".tmp"; empty if there is no folder or no UUID.
 std::u16string MakeTempFileName();
 
 // The XML file a generator writes for an output path: its last three

@@ -78,11 +78,9 @@ int CStgReader::Init(std::u16string_view path) {
 // The chains the directory accounts for (its own, the big streams' and the
 // mini stream's) rule those out as the mini SAT; what remains may replace a
 // mini SAT that the header led astray.
-void CStgReader::MendMiniSat() {
+std::vector<salvage::CSat::KnownChain> CStgReader::KnownChains(const salvage::DirItem*& rootItem) const {
   std::vector<salvage::CSat::KnownChain> known;
-  for (std::uint32_t sector : root_->RootChain().sectors) known.push_back({sector, 1});
-  known.push_back({theHeader.rootsStart, 1});
-  const salvage::DirItem* rootItem = nullptr;
+  rootItem = nullptr;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
     if (!item) continue;
@@ -90,8 +88,26 @@ void CStgReader::MendMiniSat() {
     if (item->Type() == salvage::kTypeRoot || item->Size() >= salvage::kMiniStreamCutoff)
       known.push_back({item->Start(), (item->Size() + salvage::kSectorSize - 1) / salvage::kSectorSize});
   }
+  // The directory's own sectors last: where the table was lost they are
+  // the least certain.
+  for (std::uint32_t sector : root_->RootChain().sectors) known.push_back({sector, 1});
+  known.push_back({theHeader.rootsStart, 1});
   if (!rootItem && root_->EntryCount() > 0) rootItem = root_->GetEntry(0);
+  return known;
+}
+
+void CStgReader::MendMiniSat() {
+  const salvage::DirItem* rootItem = nullptr;
+  const std::vector<salvage::CSat::KnownChain> known = KnownChains(rootItem);
   if (!rootItem) return;
+  // Chains through lost SAT parts follow the directory now that it is
+  // known; the mini SAT and the mini stream, read through them before,
+  // are read again.
+  if (sat_->MendLostRuns(known)) {
+    theHeader.miniSatStart = sat_->FindMiniSat();
+    sat_->ReadMiniSat();
+    sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
+  }
   sat_->MendMiniSat(known, rootItem->Size());
   sat_->MendLostMiniParts(rootItem->Size());
 }
@@ -114,6 +130,7 @@ int CStgReader::ParseData() {
   h.satStart = image.ReadByBound(kHdrSatList, static_cast<std::uint32_t>(theBounds.maxSector));
   h.satSectorsCount = image.ReadByBound(kHdrSatSectorCount, theBounds.needSatSectors);
   h.miniSatStart = image.ReadByBound(kHdrMiniSatStart, kEndOfChain);
+  h.miniSatCount = image.ReadByBound(kHdrMiniSatCount, theBounds.needSatSectors);
   h.rootsStart = image.ReadByBound(kHdrDirStart, static_cast<std::uint32_t>(theBounds.maxSector));
   h.difStart = image.ReadByBound(kHdrDifStart, static_cast<std::uint32_t>(theBounds.maxSector));
   h.difSectorsCount = image.ReadByBound(kHdrDifSectorCount, theBounds.needDifSectors);

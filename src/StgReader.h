@@ -12,6 +12,7 @@
 
 #include "platform/CompoundFile.h"
 #include "sat/Buffer.h"
+#include "sat/Sat.h"
 
 namespace salvage {
 class CSat;
@@ -34,7 +35,8 @@ class CStgReader {
   virtual int ParseData();
   // Writes the recovered storages and streams as a new compound file at
   // repairedPath, which must not exist: 0, -4 (the file could not be written
-  // there) or -5 (no temporary compound file could be made).
+  // there), -5 (no temporary compound file could be made) or -1000
+  // (cancelled by the host; nothing is written).
   virtual int WriteData(std::u16string_view repairedPath);
 
   // What the salvage recovered, for inspection.
@@ -51,6 +53,10 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  // The chains the directory accounts for: its own sectors, the big
+  // streams' and the mini stream's chains; rootItem: the entry that holds
+  // the mini stream.
+  std::vector<salvage::CSat::KnownChain> KnownChains(const salvage::DirItem*& rootItem) const;
 
   bool initialised_ = false;
   salvage::Bytes image_;  // the file followed by 512 zero bytes

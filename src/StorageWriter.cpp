@@ -111,6 +111,12 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
   theLog.WriteFormat("[STG]\tParseRootElements returns %d", walked);
   std::vector<std::uint8_t>().swap(elParsed_);
   std::vector<std::uint8_t>().swap(visited_);
+  // A cancelled walk leaves nothing behind: the writer never commits and
+  // the temporary file goes.
+  if (CancelRequested()) {
+    theLog.WriteLine("[STG]\tThe process was canceled by user");
+    return -1000;
+  }
   const bool committed = writer->Commit();
   writer.reset();
 
@@ -150,6 +156,7 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
   lostParents_.clear();
   platform::ElementId orphans = storage;
   for (std::uint32_t i = 0; i < elParsed_.size(); ++i) {
+    if (CancelRequested()) break;
     if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), orphans);
     if (i == 0 && lostParents_.size() == 1 && *lostParents_.begin() != storage) {
       orphans = *lostParents_.begin();
@@ -285,6 +292,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
   const auto count = static_cast<std::int32_t>(root_->EntryCount());
 
   while (!stack.empty()) {
+    if (CancelRequested()) break;
     WalkFrame& f = stack.back();
     const std::string name = f.item->NarrowName();
     WalkFrame sub;

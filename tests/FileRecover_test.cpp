@@ -342,6 +342,13 @@ TEST_F(FileRecoverOutputName, XmlFileIsTheOutputWithItsLastThreeCharactersReplac
   EXPECT_EQ(XmlPathFor(u"/out/plan"), u"/out/pxml");
 }
 
+TEST_F(FileRecoverOutputName, TemporaryNamesGoToTheHostsWorkFolder) {
+  Initialise();
+  const std::string name = U8(MakeTempFileName());
+  const std::string folder = work.string() + "/mw-";
+  EXPECT_EQ(name.compare(0, folder.size(), folder), 0) << name;
+}
+
 TEST_F(FileRecoverOutputName, TemporaryNamesAreFreshAndUnused) {
   const std::u16string first = MakeTempFileName();
   const std::u16string second = MakeTempFileName();

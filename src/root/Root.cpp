@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "LibrarySettings.h"
 #include "Logger.h"
 #include "platform/Text.h"
 #include "root/FamousNames.h"
@@ -204,6 +205,7 @@ std::uint32_t CRoot::FindRoot() {
   if (best < kRootSearchThreshold) {
     for (std::uint64_t offset = 0; static_cast<std::int64_t>(offset) < imageSize_ - kSectorSize;
          offset += kSectorSize) {
+      if (CancelRequested()) break;
       const int score = RootLikeness(offset);
       if (headerHoldsEntries && score < kRootSearchThreshold) continue;
       if (score > best) {
@@ -270,6 +272,7 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
   std::vector<std::uint32_t> fresh;
   for (std::uint64_t offset = kSectorSize; static_cast<std::int64_t>(offset) < imageSize_ - kSectorSize;
        offset += kSectorSize) {
+    if (CancelRequested()) break;
     int good = 0;
     for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
       const std::uint64_t at = offset + i * kDirEntrySize;
@@ -293,21 +296,19 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
   }
   theLog.WriteFormat("Find %i new sectors", static_cast<int>(fresh.size()));
 
-  // The chain that runs longest through the new sectors, from its start.
-  const std::unordered_set<std::uint32_t> freshSet(fresh.begin(), fresh.end());
+  // The chain that runs longest through the new sectors, from its start
+  // (the first such start): the runs of all of them are found together.
+  const std::vector<std::uint32_t> runs = sat_->RunsWithin(fresh);
   std::size_t bestRun = 0;
-  Chain best;
-  for (std::uint32_t start : fresh) {
-    Chain c;
-    sat_->FollowChain(start, c);
-    std::size_t run = 0;
-    while (run < c.sectors.size() && freshSet.count(c.sectors[run])) ++run;
-    if (run > bestRun) {
-      bestRun = run;
-      best = std::move(c);
+  std::size_t bestStart = 0;
+  for (std::size_t i = 0; i < fresh.size(); ++i) {
+    if (runs[i] > bestRun) {
+      bestRun = runs[i];
+      bestStart = i;
     }
-    if (bestRun >= fresh.size()) break;
   }
+  Chain best;
+  if (bestRun > 0) sat_->FollowChain(fresh[bestStart], best);
   theLog.WriteFormat("Define chain by %i len for new sectors", static_cast<int>(bestRun));
 
   // A sector joins the chain once: a second copy would list its entries twice.
@@ -344,12 +345,13 @@ int CRoot::ReadRoot() {
   };
   std::size_t lastGood = 0;
   if (!manual)
-    for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n)
+    for (std::size_t n = 0; n < rootChain_.sectors.size() && !CancelRequested(); ++n)
       if (goodEntries(rootChain_.sectors[n]) >= 2) lastGood = n;
 
   std::vector<std::uint32_t> goodSectors;
   bool miniStreamSet = false;
   for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n) {
+    if (CancelRequested()) break;
     const std::uint32_t sector = rootChain_.sectors[n];
     if (!manual && n < lastGood && goodEntries(sector) < 2) {
       theLog.WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
@@ -412,7 +414,7 @@ int CRoot::ReadRoot() {
   rootChain_.sectors = std::move(goodSectors);
 
   theLog.WriteLine("Root directory dump");
-  for (std::size_t n = 0; n < items_.size(); ++n) {
+  for (std::size_t n = 0; n < items_.size() && !CancelRequested(); ++n) {
     const DirItem& item = *items_[n];
     theLog.WriteNumber("item #", static_cast<long long>(n));
     theLog.WriteValue(kNameLabel, item.NarrowName().c_str());
@@ -427,10 +429,28 @@ int CRoot::ReadRoot() {
 
 // --- stream data --------------------------------------------------------------
 
-void CRoot::ReadStreamBig(DirItem& item, const Chain& chain) {
+bool CRoot::TakenSectors::Take(std::vector<std::uint8_t>& marks, std::uint32_t sector, std::uint32_t bytes) {
+  if (sector >= marks.size()) return true;  // nothing there to copy twice
+  if (!marks[sector]) {
+    marks[sector] = 1;
+    return true;
+  }
+  if (again + bytes > budget) return false;
+  again += bytes;
+  return true;
+}
+
+void CRoot::CutShared(DirItem& item, std::uint64_t kept) {
+  theLog.WriteFormat("Stream shares its sectors with streams read before it, beyond what the file holds: cut from %i to %i bytes",
+                     static_cast<int>(item.Size()), static_cast<int>(kept));
+  item.SetU32(kDirSize, static_cast<std::uint32_t>(kept));
+  ++theStats.damagedElements;
+}
+
+void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
   try {
     theLog.WriteLine("Read from big SAT");
-    const auto n = static_cast<std::int64_t>(chain.sectors.size());
+    const auto n = static_cast<std::int64_t>(chain.length);
     theLog.WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kSectorSize;
     const auto size = static_cast<std::int32_t>(item.Size());
@@ -441,6 +461,17 @@ void CRoot::ReadStreamBig(DirItem& item, const Chain& chain) {
       item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
       ++theStats.damagedElements;
     }
+    // The sectors the size needs, as far as the chain and the sharing of
+    // sectors allow.
+    const std::uint64_t needed = (std::uint64_t{item.Size()} + kSectorSize - 1) / kSectorSize;
+    std::size_t kept = 0;
+    for (; kept < needed && kept < chain.length; ++kept) {
+      if (kept == chain.sectors.size() && !sat_->ExtendChain(chain)) break;
+      if (!taken_.Take(taken_.sectors, chain.sectors[kept], kSectorSize)) {
+        CutShared(item, std::uint64_t{kept} * kSectorSize);
+        break;
+      }
+    }
     const std::uint64_t wanted = item.Size();
     const std::uint64_t buffer = (wanted + kSectorSize - 1) / kSectorSize * kSectorSize;
     theLog.WriteFormat("Try to allocate data %i bytes for %i", static_cast<int>(buffer), static_cast<int>(wanted));
@@ -450,7 +481,7 @@ void CRoot::ReadStreamBig(DirItem& item, const Chain& chain) {
     theLog.WriteLine("Successful");
     std::uint8_t* out = item.data.data();
     std::uint64_t filled = 0;
-    for (std::size_t k = 0; k < chain.sectors.size(); ++k) {
+    for (std::size_t k = 0; k < chain.sectors.size() && k < kept; ++k) {
       if (k * kSectorSize >= buffer) break;
       std::uint8_t* target = out + k * kSectorSize;
       filled = (k + 1) * kSectorSize;
@@ -479,8 +510,9 @@ void CRoot::ReadStreamMini(DirItem& item) {
     theLog.WriteLine("Read from mini SAT");
     if (static_cast<std::int32_t>(item.Start()) < 0) return;
     Chain chain;
-    sat_->FollowMiniChain(item.Start(), chain);
-    const auto n = static_cast<std::int64_t>(chain.sectors.size());
+    // No more of the chain than the declared size reaches.
+    sat_->FollowMiniChain(item.Start(), chain, item.Size() / kMiniSectorSize + 1);
+    const auto n = static_cast<std::int64_t>(chain.length);
     theLog.WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kMiniSectorSize;
     if (std::int64_t{item.Size()} > capacity) {
@@ -489,6 +521,13 @@ void CRoot::ReadStreamMini(DirItem& item) {
           static_cast<int>(item.Size()), static_cast<int>(capacity));
       item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
       ++theStats.damagedElements;
+    }
+    const std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
+    for (std::size_t k = 0; k < needed && k < chain.sectors.size(); ++k) {
+      if (!taken_.Take(taken_.miniSectors, chain.sectors[k], kMiniSectorSize)) {
+        CutShared(item, std::uint64_t{k} * kMiniSectorSize);
+        break;
+      }
     }
     const std::uint64_t size = item.Size();
     const std::uint64_t buffer = (size + kMiniSectorSize - 1) / kMiniSectorSize * kMiniSectorSize;
@@ -518,8 +557,13 @@ void CRoot::RecoveryChains() {
 int CRoot::ReadFilesData() {
   theLog.WriteLine("S: CRoot::ReadFilesData()");
   theLog.WriteNumber("Count of root entries ", static_cast<long long>(items_.size()));
+  taken_ = TakenSectors{};
+  taken_.sectors.assign(static_cast<std::size_t>(std::max<std::int32_t>(0, theBounds.maxSector) + 1), 0);
+  taken_.miniSectors.assign(std::size_t{sat_->MiniSatTable().size()} + 1, 0);
+  taken_.budget = static_cast<std::uint64_t>(std::max<std::int64_t>(0, imageSize_));
   try {
     for (std::size_t n = 0; n < items_.size(); ++n) {
+      if (CancelRequested()) break;
       DirItem& item = *items_[n];
       if (!item.readFlag || item.Name().empty()) continue;
       theLog.WriteFormat("reading data of [%s] (stream #%u, type %i, length %i, start %i)", item.NarrowName().c_str(),
@@ -530,13 +574,15 @@ int CRoot::ReadFilesData() {
         ReadStreamMini(item);
       } else {
         Chain chain;
-        sat_->FollowChain(item.Start(), chain);
+        sat_->FollowChain(item.Start(), chain, 1);  // ReadStreamBig takes as much of it as it needs
         ReadStreamBig(item, chain);
       }
     }
   } catch (...) {
     theLog.WriteLine("Error while processing stream number");
   }
+  std::vector<std::uint8_t>().swap(taken_.sectors);
+  std::vector<std::uint8_t>().swap(taken_.miniSectors);
   RecoveryChains();
   theStats.rootEntriesFound = static_cast<std::uint32_t>(items_.size());
   theLog.WriteNumber("Count of new root entries ", static_cast<long long>(items_.size()));

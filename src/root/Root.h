@@ -52,8 +52,20 @@ class CRoot {
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);
-  void ReadStreamBig(DirItem& item, const Chain& chain);
+  void ReadStreamBig(DirItem& item, Chain& chain);
   void ReadStreamMini(DirItem& item);
+  // Streams' data are copies of their sectors. A sector that an earlier
+  // stream took is copied again only while such second copies stay within
+  // the file's size in all; past that a stream ends before the first sector
+  // it would share (entries that all name one chain would otherwise hold
+  // its bytes once each, the square of the file's size).
+  struct TakenSectors {
+    std::vector<std::uint8_t> sectors, miniSectors;
+    std::uint64_t again = 0;
+    std::uint64_t budget = 0;
+    bool Take(std::vector<std::uint8_t>& marks, std::uint32_t sector, std::uint32_t bytes);
+  };
+  void CutShared(DirItem& item, std::uint64_t kept);
   void RecoveryChains();
   DirItem::Entry EntryAt(std::uint64_t offset) const;
 
@@ -63,6 +75,7 @@ class CRoot {
   Chain rootChain_;
   CSat* sat_ = nullptr;
   std::vector<std::unique_ptr<DirItem>> items_;
+  TakenSectors taken_;
 };
 
 }  // namespace salvage

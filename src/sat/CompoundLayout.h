@@ -31,6 +31,7 @@ constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 constexpr std::uint32_t kHdrSatSectorCount = 0x2C;
 constexpr std::uint32_t kHdrDirStart = 0x30;
 constexpr std::uint32_t kHdrMiniSatStart = 0x3C;
+constexpr std::uint32_t kHdrMiniSatCount = 0x40;
 constexpr std::uint32_t kHdrDifStart = 0x44;
 constexpr std::uint32_t kHdrDifSectorCount = 0x48;
 constexpr std::uint32_t kHdrSatList = 0x4C;          // 109 sector numbers up to 0x1FF

@@ -13,7 +13,7 @@ struct FileBounds {
   std::int32_t maxSector = 0;          // file size / 512 - 1
   std::uint32_t maxMiniSector = 0;     // ((size / 64) * 2) / 3; reset once the mini stream is known
   std::uint32_t needSatSectors = 0;    // ceil(maxSector / 128)
-  std::uint32_t needDifSectors = 0;    // needSatSectors / 128
+  std::uint32_t needDifSectors = 0;    // DIF sectors needed to list needSatSectors
 
   static FileBounds ForFileSize(std::int64_t size);
 };
@@ -22,6 +22,7 @@ struct HeaderInfo {
   std::uint32_t satSectorsCount = 0;
   std::uint32_t satStart = 0;
   std::uint32_t miniSatStart = 0;
+  std::uint32_t miniSatCount = 0;  // as the header gives it; only a hint
   std::uint32_t rootsStart = 0;
   std::uint32_t difStart = 0;
   std::uint32_t difSectorsCount = 0;

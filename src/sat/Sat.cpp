@@ -26,6 +26,13 @@ constexpr bool IsReservedSect(std::uint32_t v) {
 
 std::int64_t MaxSector() { return theBounds.maxSector; }
 
+// Why a chain walk ended after its last sector (besides kWalkCycle).
+constexpr std::uint8_t kStopOverBoundary = 1;  // a link beyond the file or the table
+constexpr std::uint8_t kStopEndMark = 2;       // an end-of-chain mark
+constexpr std::uint8_t kStopTableEnd = 3;      // a link to the first sector no table part maps
+constexpr std::uint8_t kStopSpecial = 4;       // a free or table-sector mark
+constexpr std::uint8_t kStopMiniPastTable = 5; // a link to the first mini sector no part maps (taken, then the end)
+
 // What a mini SAT may hold: links within a mini stream of miniSectors, ends
 // of chains and free entries.
 constexpr bool IsMiniTableValue(std::uint32_t v, std::uint64_t miniSectors) {
@@ -241,6 +248,7 @@ void CSat::CollectCandidates() {
   constexpr int kMinTableLike = 90;
   const std::int64_t limit = fileSize_ / kSectorSize - 1;
   for (std::int64_t s = 0; s < limit; ++s) {
+    if (CancelRequested()) break;
     const std::uint8_t* bytes = image_.Span(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
     if (!bytes) break;
     int count = 0;
@@ -289,6 +297,8 @@ class CSat::PartSearch {
     const std::uint32_t bound =
         mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
     for (std::uint32_t i = 0; i < offsets_.size(); ++i) {
+      // A cancelled search is left unfinished; its caller stops.
+      if (CancelRequested()) break;
       std::vector<std::uint32_t> parts;
       for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
         const std::uint32_t v = sat_.image_.U32(std::uint64_t{offsets_[i]} + 4 * e);
@@ -315,8 +325,11 @@ class CSat::PartSearch {
     if (auto it = pointedBy_.find(k); it != pointedBy_.end())
       for (std::uint32_t i : it->second)
         if (alive_[i]) pointing.push_back({i, offsets_[i], sat_.ScoreSatPart(offsets_[i], k, mini_)});
+    // pointing is in index order, as pointedBy_ lists them.
     auto isPointing = [&](std::uint32_t i) {
-      return std::any_of(pointing.begin(), pointing.end(), [i](const Pick& p) { return p.index == i; });
+      auto it = std::lower_bound(pointing.begin(), pointing.end(), i,
+                                 [](const Pick& p, std::uint32_t index) { return p.index < index; });
+      return it != pointing.end() && it->index == i;
     };
     std::optional<Pick> best;
     auto consider = [&](const Pick& p) {
@@ -596,6 +609,7 @@ std::uint32_t CSat::FindSat() {
   }
 
   CollectCandidates();
+  if (CancelRequested()) return kSatSearchCancelled;
 
   std::uint32_t prev = 0;
   if (!WalkHeaderList(prev)) return kSatSearchCancelled;
@@ -620,6 +634,7 @@ std::uint32_t CSat::FindSat() {
     PartSearch search(*this, false, candidateOffsets_);
     std::unordered_set<std::uint32_t> taken;
     for (std::uint32_t k = c; k < theBounds.needSatSectors; ++k) {
+      if (CancelRequested()) return kSatSearchCancelled;
       const std::uint32_t r = FindSatPart(search, k);
       if (r != 0) {
         taken.insert(r);
@@ -633,6 +648,7 @@ std::uint32_t CSat::FindSat() {
   }
   theLog.WriteLine("End Search SAT Parts");
   MendSatByMarks();
+  if (CancelRequested()) return kSatSearchCancelled;
 
   const std::uint32_t result = SectorOfOffset(working);
   if (satList_.empty()) {
@@ -748,10 +764,12 @@ int CSat::ReadSat() {
     return set;
   }();
   int lost = 0;
+  lostParts_.assign(satList_.size(), 0);
   for (std::size_t i = 0; i < satList_.size(); ++i) {
     std::uint32_t* part = satTable_.data() + i * kEntriesPerSector;
     if (satList_[i] != 0 && !IsLostPart(part)) continue;
     ++lost;
+    lostParts_[i] = 1;
     for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
       const auto sector = static_cast<std::uint32_t>(i * kEntriesPerSector + e);
       part[e] = satSectors.count(sector) ? kSatSect : sector + 1;
@@ -764,12 +782,180 @@ int CSat::ReadSat() {
   const auto size = static_cast<std::uint64_t>(fileSize_);
   for (std::uint32_t& e : satTable_) {
     if (IsReservedSect(e) || e == kDifSect) continue;
-    const bool inRange = std::uint64_t{e * kSectorSize} <= size && std::uint64_t{e} <= size;
+    const bool inRange = std::uint64_t{e} * kSectorSize <= size;
     if (!inRange) e = ++last;
     else last = e;
   }
-  chainMarks_.assign(satTable_.size(), 0);
+  walks_.reset();
   return 0;
+}
+
+bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
+  if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
+  const std::uint32_t count = ChainNodes();
+  // The mini SAT's chain too, as long as the header says, first; chains
+  // longer than the table are no chains at all.
+  std::vector<KnownChain> known;
+  if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
+    known.push_back({headerMiniSatStart_, header_->miniSatCount});
+  for (const KnownChain& c : knownChains)
+    if (c.sectors <= count) known.push_back(c);
+  auto inLost = [&](std::uint32_t s) { return s < count && lostParts_[s / kEntriesPerSector]; };
+  auto isTableSector = [&](std::uint32_t s) { return satTable_[s] == kSatSect || satTable_[s] == kDifSect; };
+  constexpr std::uint32_t kNobody = 0xFFFFFFFF;
+  std::vector<std::uint32_t> owner(count, kNobody);
+  // The next sector of a lost part that no chain took, from s on: each
+  // taken sector points past itself (with the paths shortened as they are
+  // followed), so that finding one costs next to nothing.
+  std::vector<std::uint32_t> free(std::size_t{count} + 1);
+  for (std::uint32_t s = 0; s < count; ++s) free[s] = inLost(s) && !isTableSector(s) ? s : s + 1;
+  free[count] = count;
+  auto nextFree = [&](std::uint32_t s) {
+    std::uint32_t r = s;
+    while (free[r] != r) r = free[r];
+    while (free[s] != r) {
+      const std::uint32_t up = free[s];
+      free[s] = r;
+      s = up;
+    }
+    return r;
+  };
+  std::vector<std::vector<std::uint32_t>> taken(known.size());
+  auto own = [&](std::size_t c, std::uint32_t s) {
+    owner[s] = static_cast<std::uint32_t>(c);
+    free[s] = s + 1;
+    taken[c].push_back(s);
+  };
+  // Where the table is sound, a sector in use that no sound entry links to
+  // and no entry starts at continues a chain whose link was lost. Each such
+  // head is known by the length of its chain, as far as it ends in the
+  // sound parts: a chain that lacks just that many sectors goes on there.
+  std::vector<std::uint8_t> pointed(count, 0), isStart(count, 0);
+  for (const KnownChain& c : known)
+    if (c.start < count) isStart[c.start] = 1;
+  for (std::uint32_t s = 0; s < count; ++s) {
+    std::uint32_t next = 0;
+    std::uint8_t stop = 0;
+    if (!inLost(s) && ChainLink(s, next, stop)) pointed[next] = 1;
+  }
+  // Per length: the heads in order, and how many of them are known taken.
+  std::unordered_map<std::uint32_t, std::pair<std::size_t, std::vector<std::uint32_t>>> headsByLength;
+  std::vector<std::uint8_t> walked(count, 0);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    if (CancelRequested()) return false;
+    const std::uint32_t v = satTable_[s];
+    if (inLost(s) || pointed[s] || isStart[s] || isTableSector(s) || IsLikeSpecial(0xFF, v)) continue;
+    std::uint32_t length = 0;
+    std::uint32_t cur = s;
+    bool ended = false;
+    for (;;) {
+      if (walked[cur]) break;
+      walked[cur] = 1;
+      ++length;
+      std::uint32_t next = 0;
+      std::uint8_t stop = 0;
+      if (!ChainLink(cur, next, stop)) {
+        ended = stop == kStopEndMark;
+        break;
+      }
+      if (inLost(next)) break;
+      cur = next;
+    }
+    if (ended) headsByLength[length].second.push_back(s);
+  }
+  auto takeHead = [&](std::size_t c, std::uint32_t missing) {
+    auto it = headsByLength.find(missing);
+    if (it == headsByLength.end()) return false;
+    auto& [skip, heads] = it->second;
+    for (; skip < heads.size(); ++skip) {
+      const std::uint32_t head = heads[skip];
+      if (owner[head] != kNobody) continue;
+      for (std::uint32_t cur = head;;) {
+        if (owner[cur] != kNobody) break;
+        own(c, cur);
+        std::uint32_t next = 0;
+        std::uint8_t stop = 0;
+        if (!ChainLink(cur, next, stop)) break;
+        cur = next;
+      }
+      return true;
+    }
+    return false;
+  };
+  // A chain takes the sectors its size needs: through a lost part the run
+  // from its start, elsewhere as the table links them, up to a sector
+  // another chain took. With jump, a chain whose run ends short goes on at
+  // a head (below) or with the next sectors no chain took (the pieces of a
+  // stream were mostly written one after the other).
+  auto take = [&](std::size_t c, bool jump) {
+    if (taken[c].empty()) {
+      const std::uint32_t start = known[c].start;
+      if (start >= count || owner[start] != kNobody || isTableSector(start)) return;
+      own(c, start);
+    }
+    std::uint32_t cur = taken[c].back();
+    while (taken[c].size() < known[c].sectors) {
+      std::uint32_t next = 0;
+      if (inLost(cur)) {
+        next = cur + 1;
+        if (next >= count) break;
+        // Past the lost part the table takes over again.
+        if (!inLost(next)) {
+          if (owner[next] != kNobody || isTableSector(next)) break;
+        } else if (nextFree(next) != next) {
+          // The run is taken: once every chain has its own run, the chain
+          // goes on at a head of its missing length, or else with the next
+          // sectors no chain took.
+          if (!jump) break;
+          if (takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()))) break;
+          next = nextFree(next);
+          if (next >= count) break;
+        }
+      } else {
+        std::uint8_t stop = 0;
+        if (!ChainLink(cur, next, stop) || owner[next] != kNobody || isTableSector(next)) break;
+      }
+      own(c, next);
+      cur = next;
+    }
+  };
+  // The starts are certain: they go first, then the chains that start
+  // where the table is sound, then the others in the order of their starts.
+  std::vector<std::size_t> lostStarts;
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    const std::uint32_t start = known[c].start;
+    if (!inLost(start) || owner[start] != kNobody || isTableSector(start)) continue;
+    own(c, start);
+    lostStarts.push_back(c);
+  }
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    if (CancelRequested()) return false;
+    if (!inLost(known[c].start)) take(c, true);
+  }
+  std::sort(lostStarts.begin(), lostStarts.end(),
+            [&](std::size_t a, std::size_t b) { return known[a].start < known[b].start; });
+  for (std::size_t c : lostStarts) take(c, false);
+  for (std::size_t c : lostStarts) take(c, true);
+
+  int changed = 0;
+  auto link = [&](std::uint32_t s, std::uint32_t value) {
+    if (satTable_[s] == value) return;
+    satTable_[s] = value;
+    ++changed;
+  };
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    const std::vector<std::uint32_t>& chain = taken[c];
+    for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+      if (inLost(chain[i])) link(chain[i], chain[i + 1]);
+    if (!chain.empty() && chain.size() == known[c].sectors && inLost(chain.back())) link(chain.back(), kEndOfChain);
+  }
+  // What no chain took runs on up to the next sector a chain took.
+  for (std::uint32_t s = 0; s + 1 < count; ++s)
+    if (inLost(s) && owner[s] == kNobody && !isTableSector(s) && owner[s + 1] != kNobody) link(s, kEndOfChain);
+  if (changed == 0) return false;
+  theLog.WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
+  walks_.reset();
+  return true;
 }
 
 std::uint32_t CSat::FindMiniSat() {
@@ -811,13 +997,13 @@ std::uint32_t CSat::FindMiniSat() {
   for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= theBounds.maxMiniSector / 128; ++k) {
     theLog.WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
+    if (CancelRequested()) break;
     if (!search) {
       if (!indexed_) IndexCandidates();
       search.emplace(*this, true, candidateOffsets_);
+      const std::unordered_set<std::uint32_t> listed(miniSatList_.begin(), miniSatList_.end());
       for (std::uint32_t i = 0; i < candidateOffsets_.size(); ++i)
-        if (std::find(miniSatList_.begin(), miniSatList_.end(), SectorOfOffset(candidateOffsets_[i])) !=
-            miniSatList_.end())
-          search->Remove(i);
+        if (listed.count(SectorOfOffset(candidateOffsets_[i]))) search->Remove(i);
     }
     const std::uint32_t r = FindMiniSatPart(*search, k, k > 0 ? 50 : 0);
     miniSatList_.push_back(r != 0 ? SectorOfOffset(r) : 0xFFFFFFFF);
@@ -878,6 +1064,7 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
   std::vector<std::uint32_t> found;
   int candidates = 0;
   for (std::uint32_t head = 0; head < count && candidates < 2; ++head) {
+    if (CancelRequested()) return false;
     if (pointed[head] || owned[head] || walked[head]) continue;
     const std::uint32_t entry = satTable_[head];
     if (entry != kEndOfChain && !link(head)) continue;
@@ -931,6 +1118,7 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
   std::unordered_map<std::uint32_t, std::pair<int, std::uint32_t>> best;  // part -> (votes, sector)
   const std::int64_t sectors = std::max<std::int64_t>(0, MaxSector());
   for (std::int64_t s = 0; s < sectors; ++s) {
+    if (CancelRequested()) break;
     const auto sector = static_cast<std::uint32_t>(s);
     const std::uint8_t* bytes = image_.Span(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;
@@ -983,12 +1171,14 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     }
   }
   if (lost > 0) theLog.WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
+  if (lost > 0) ForgetMiniWalks();
   return lost;
 }
 
 int CSat::ReadMiniSat() {
   theLog.WriteLine("inside CSat::ReadMiniSat()");
   miniSatTable_.assign(miniSatList_.size() * kEntriesPerSector, 0xFFFFFFFF);
+  ForgetMiniWalks();
   for (std::size_t i = 0; i < miniSatList_.size(); ++i) {
     if (miniSatList_[i] == 0xFFFFFFFF) continue;
     auto offset = GetOffsBySector(miniSatList_[i]);
@@ -1003,65 +1193,145 @@ int CSat::ReadMiniSat() {
 
 // --- chains -----------------------------------------------------------------
 
-int CSat::FollowChain(std::uint32_t start, Chain& chain) {
-  chain.sectors.clear();
-  chain.chainEnded = false;
+
+std::uint32_t CSat::ChainNodes() const {
+  const std::int64_t nodes = std::min<std::int64_t>(static_cast<std::int64_t>(satTable_.size()), MaxSector() + 1);
+  return static_cast<std::uint32_t>(std::max<std::int64_t>(0, nodes));
+}
+
+bool CSat::EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const {
   const auto count = static_cast<std::uint32_t>(satTable_.size());
-  if (chainMarks_.size() != count) chainMarks_.assign(count, 0);
-  std::uint32_t cur = start;
-  for (;;) {
-    if (cur > count || std::int64_t{cur} > MaxSector()) {
-      theLog.WriteLine("Trying to read over boundary sector");
-      break;
-    }
-    if (cur == count) {
-      chain.chainEnded = true;
-      break;
-    }
-    if (chainMarks_[cur]) {
-      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
-      break;
-    }
-    chainMarks_[cur] = 1;
-    chain.sectors.push_back(cur);
-    const std::uint32_t entry = satTable_[cur];
-    if (IsLikeSpecial(0xFF, entry) || IsLikeSpecial(0xFD, entry)) break;
-    if (IsLikeSpecial(0xFE, entry)) {
-      theLog.WriteLine("End of chain found");
-      chain.chainEnded = true;
-      break;
-    }
-    cur = TruncateByBound(entry, theBounds.maxSector);
+  if (cur > count || std::int64_t{cur} > MaxSector()) {
+    stop = kStopOverBoundary;
+    return false;
   }
-  for (std::uint32_t s : chain.sectors) chainMarks_[s] = 0;
+  if (cur == count) {
+    stop = kStopTableEnd;
+    return false;
+  }
+  next = cur;
+  return true;
+}
+
+bool CSat::ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const {
+  const std::uint32_t entry = satTable_[sector];
+  if (IsLikeSpecial(0xFF, entry) || IsLikeSpecial(0xFD, entry)) {
+    stop = kStopSpecial;
+    return false;
+  }
+  if (IsLikeSpecial(0xFE, entry)) {
+    stop = kStopEndMark;
+    return false;
+  }
+  return EnterChain(TruncateByBound(entry, theBounds.maxSector), next, stop);
+}
+
+int CSat::FollowChain(std::uint32_t start, Chain& chain, std::size_t limit) {
+  chain.sectors.clear();
+  chain.length = 0;
+  chain.chainEnded = false;
+  std::uint32_t cur = 0;
+  std::uint8_t stop = 0;
+  if (EnterChain(start, cur, stop)) {
+    if (!walks_)
+      walks_ = WalkAllChains(ChainNodes(), [this](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+        return ChainLink(s, n, c);
+      });
+    chain.length = walks_->length[cur];
+    stop = walks_->stop[cur];
+    const std::size_t take = std::min(limit, chain.length);
+    chain.sectors.reserve(take);
+    for (std::size_t n = 0; n < take; ++n) {
+      chain.sectors.push_back(cur);
+      std::uint8_t ignored = 0;
+      if (!ChainLink(cur, cur, ignored)) break;
+    }
+  }
+  switch (stop) {
+    case kStopOverBoundary: theLog.WriteLine("Trying to read over boundary sector"); break;
+    case kWalkCycle: theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search"); break;
+    case kStopEndMark: theLog.WriteLine("End of chain found"); break;
+    default: break;
+  }
+  chain.chainEnded = stop == kStopEndMark || stop == kStopTableEnd;
   return 0;
 }
 
-int CSat::FollowMiniChain(std::uint32_t start, Chain& chain) {
+bool CSat::ExtendChain(Chain& chain) const {
+  if (chain.sectors.empty() || chain.sectors.size() >= chain.length) return false;
+  std::uint32_t next = 0;
+  std::uint8_t ignored = 0;
+  if (!ChainLink(chain.sectors.back(), next, ignored)) return false;
+  chain.sectors.push_back(next);
+  return true;
+}
+
+std::vector<std::uint32_t> CSat::RunsWithin(const std::vector<std::uint32_t>& sectors) {
+  const std::uint32_t nodes = ChainNodes();
+  std::vector<std::uint8_t> member(nodes, 0);
+  for (std::uint32_t s : sectors)
+    if (s < nodes) member[s] = 1;
+  const ChainWalks runs = WalkAllChains(nodes, [&](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+    return member[s] && ChainLink(s, n, c) && member[n];
+  });
+  std::vector<std::uint32_t> result;
+  result.reserve(sectors.size());
+  for (std::uint32_t s : sectors) result.push_back(s < nodes && member[s] ? runs.length[s] : 0);
+  return result;
+}
+
+std::uint32_t CSat::MiniChainNodes() const {
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(miniSatTable_.size(), std::uint64_t{theBounds.maxMiniSector} + 1));
+}
+
+bool CSat::EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const {
+  const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
+  stop = kStopOverBoundary;
+  if (cur > theBounds.maxMiniSector) return false;
+  if (cur >= count) {
+    // No table part maps this mini sector: it ends the chain.
+    if (cur == count) stop = kStopMiniPastTable;
+    return false;
+  }
+  next = cur;
+  return true;
+}
+
+bool CSat::MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const {
+  return EnterMiniChain(TruncateByBound(miniSatTable_[sector], theBounds.maxMiniSector), next, stop);
+}
+
+int CSat::FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit) {
   chain.sectors.clear();
+  chain.length = 0;
   chain.chainEnded = false;
   if (start == kEndOfChain || start == kFreeSect) return 0;
   const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
-  std::vector<std::uint8_t>& marks = miniChainMarks_;
-  if (marks.size() != count) marks.assign(count, 0);
-  std::uint32_t cur = start;
-  for (;;) {
-    if (cur > theBounds.maxMiniSector) break;
-    if (cur >= count) {
-      // No table part maps this mini sector: it ends the chain.
-      if (cur == count) chain.sectors.push_back(cur);
-      break;
+  std::uint32_t cur = 0;
+  std::uint8_t stop = 0;
+  if (EnterMiniChain(start, cur, stop)) {
+    if (!miniWalks_ || miniWalksBound_ != theBounds.maxMiniSector) {
+      miniWalksBound_ = theBounds.maxMiniSector;
+      miniWalks_ = WalkAllChains(MiniChainNodes(), [this](std::uint32_t s, std::uint32_t& n, std::uint8_t& c) {
+        return MiniChainLink(s, n, c);
+      });
     }
-    if (marks[cur]) {
-      theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
-      break;
+    chain.length = miniWalks_->length[cur];
+    stop = miniWalks_->stop[cur];
+    const std::size_t take = std::min(limit, chain.length);
+    chain.sectors.reserve(take);
+    for (std::size_t n = 0; n < take; ++n) {
+      chain.sectors.push_back(cur);
+      std::uint8_t ignored = 0;
+      if (!MiniChainLink(cur, cur, ignored)) break;
     }
-    marks[cur] = 1;
-    chain.sectors.push_back(cur);
-    cur = TruncateByBound(miniSatTable_[cur], theBounds.maxMiniSector);
   }
-  for (std::uint32_t s : chain.sectors)
-    if (s < count) marks[s] = 0;
+  if (stop == kStopMiniPastTable) {
+    ++chain.length;
+    if (chain.sectors.size() < limit) chain.sectors.push_back(count);
+  }
+  if (stop == kWalkCycle) theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
   return 0;
 }
 

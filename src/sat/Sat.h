@@ -7,11 +7,14 @@
 // entries form chains.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "sat/ChainWalks.h"
 #include "sat/ImageView.h"
 #include "sat/SalvageState.h"
 
@@ -19,7 +22,8 @@ namespace salvage {
 
 // A chain of sector numbers as the allocation table links them.
 struct Chain {
-  std::vector<std::uint32_t> sectors;
+  std::vector<std::uint32_t> sectors;  // the chain, or as much of it as was asked for
+  std::size_t length = 0;              // the whole chain's length
   bool chainEnded = false;  // the chain reached its end mark (or the end of the table)
 };
 
@@ -73,13 +77,31 @@ class CSat {
     std::uint32_t sectors;  // as many as the size needs
   };
   bool MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
+  // Where a lost SAT part was taken as runs of sectors: each chain the
+  // directory names takes, from its start, as many sectors as its size
+  // needs, one after the other, up to a sector another chain took (chains
+  // that start where the table is sound go first), and ends there; a run
+  // that no chain took ends before the next sector a chain took. True when
+  // a link changed.
+  bool MendLostRuns(const std::vector<KnownChain>& known);
   // A mini SAT part that is zeroed or overwritten (many links to mini
   // sector 0, or beyond the mini stream) has those links taken as runs:
   // each mini sector linked to the next. Returns the parts mended.
   int MendLostMiniParts(std::uint64_t miniStreamBytes);
 
-  int FollowChain(std::uint32_t start, Chain& chain);
-  int FollowMiniChain(std::uint32_t start, Chain& chain);
+  // The chain from start, its first limit sectors at most (chain.length
+  // tells the whole chain's length). Every chain of a table is walked once,
+  // on the first call after the table was read; a call then costs only the
+  // sectors it returns.
+  static constexpr std::size_t kWholeChain = std::numeric_limits<std::size_t>::max();
+  int FollowChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  int FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  // Adds the next sector to a chain that FollowChain gave short of its
+  // length; false at its end.
+  bool ExtendChain(Chain& chain) const;
+  // For each of sectors: how many of its chain's leading sectors are among
+  // sectors (0 for one that starts no chain).
+  std::vector<std::uint32_t> RunsWithin(const std::vector<std::uint32_t>& sectors);
   // Builds the mini stream from the chain that starts at start.
   int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
   // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
@@ -108,6 +130,16 @@ class CSat {
   };
   WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
   bool SatMarkTest(std::uint64_t offset) const;
+
+  // One step of a chain: true with next set when sector links on to a
+  // sector of the table, false with the reason the walk ends otherwise.
+  std::uint32_t ChainNodes() const;
+  bool EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  std::uint32_t MiniChainNodes() const;
+  bool EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  void ForgetMiniWalks() { miniWalks_.reset(); }
 
   bool IsNewSatSector(std::uint32_t v) const;
   bool IsDifSector(std::uint32_t sector) const;
@@ -146,11 +178,13 @@ class CSat {
   std::uint32_t headerMiniSatStart_ = 0xFFFFFFFE;  // as the header gave it (none: end of chain)
   bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
   std::vector<std::uint32_t> satTable_;
+  std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;
   HeaderInfo* header_ = nullptr;
-  // Scratch marks for the chain walks, sized to the table, cleared after each walk.
-  std::vector<std::uint8_t> chainMarks_;
-  std::vector<std::uint8_t> miniChainMarks_;
+  // Every chain of each table, walked once the table is read.
+  std::optional<ChainWalks> walks_;
+  std::optional<ChainWalks> miniWalks_;
+  std::uint32_t miniWalksBound_ = 0;  // the mini sector bound they were walked with
 };
 
 }  // namespace salvage

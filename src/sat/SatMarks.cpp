@@ -5,6 +5,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "LibrarySettings.h"
 #include "sat/CompoundLayout.h"
 
 namespace salvage {
@@ -75,6 +76,7 @@ SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors) {
   std::vector<Candidate> candidates;
   std::unordered_map<std::uint32_t, std::size_t> candidateOf;
   for (std::uint32_t s = 0; s < sectors; ++s) {
+    if (CancelRequested()) return {};
     const std::uint8_t* bytes = SectorBytes(image, s);
     if (!bytes) break;
     int count = 0;
