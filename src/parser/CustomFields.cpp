@@ -174,8 +174,10 @@ std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std
       } else if (value.size() >= 8) {
         value.CopyTo(0, 8, &number);
       }
-      if (info->kind == K::Cost) number /= model::kStoredMoneyScale;
-      return platform::AnsiToUtf16(xml::XmlWriter::FormatTrimmedFloat(number));
+      // Costs are kept in hundredths of the currency, as documents hold
+      // them; numbers at full precision (0.125, not 0.13).
+      if (info->kind == K::Cost) return platform::AnsiToUtf16(xml::XmlWriter::FormatDecimal(number, 2));
+      return platform::AnsiToUtf16(xml::XmlWriter::FormatDecimal(number, 6));
     }
     case K::Duration: {
       const std::uint32_t tenths = value.size() == 2 ? value.u16_at(0).value_or(0)

@@ -64,7 +64,8 @@ TEST(CustomFieldCatalogue, NamesKindsAndIdentifiers) {
 TEST(CustomFieldValueText, OneTextPerKind) {
   EXPECT_EQ(Text(Of(2.5), 0x0B400057), u"2.5");             // Number1, double
   EXPECT_EQ(Text(Of(1.25f), 0x0B400057), u"1.25");          // float
-  EXPECT_EQ(Text(Of(123450.0), 0x0B40006A), u"1234.5");     // Cost1, in hundredths
+  EXPECT_EQ(Text(Of(0.125), 0x0B400057), u"0.125");         // at full precision
+  EXPECT_EQ(Text(Of(123450.0), 0x0B40006A), u"123450");     // Cost1, in hundredths as documents hold it
   EXPECT_EQ(Text(Of(36000u), 0x0B400067), u"PT60H0M0S");    // Duration1
   EXPECT_EQ(Text(Of(std::uint16_t{930}), 0x0B400067), u"PT1H33M0S");
   EXPECT_EQ(Text(Of(std::uint8_t{1}), 0x0B400048), u"1");   // Flag1
