@@ -117,7 +117,7 @@ if ! [ -x "$py" ] || ! "$py" -c 'import setuptools, wheel, pytest' 2>/dev/null |
 else
   # pip builds in the folder it installs from: build a copy.
   cp -r "$src/python" "$scratch/python-src"
-  if "$py" -m pip install --quiet --no-index --no-build-isolation --target "$scratch/site" \
+  if "$py" -m pip install --quiet --no-cache-dir --disable-pip-version-check --no-index --no-build-isolation --target "$scratch/site" \
         "$scratch/python-src" >"$scratch/pip.log" 2>&1; then
     ls "$scratch/site" | grep -q "^mpprecover-$version.dist-info$" || fail "the Python package is not version $version"
     export PYTHONPATH="$scratch/site" PYTHONDONTWRITEBYTECODE=1
