@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Utf.h"
 #include "mdwdll.h"
-#include "platform/Text.h"
 
 namespace {
 
@@ -201,12 +201,12 @@ struct Console {
 
 Console g_console;
 
-void OnStatus(const char16_t* text) { g_console.Status(platform::Utf16ToUtf8(platform::FromWide(text))); }
+void OnStatus(const char16_t* text) { g_console.Status(cli::ToUtf8(text)); }
 void OnProgress(const char16_t*, int32_t percent) { g_console.Progress(percent); }
 
 // Paths travel as the system's bytes, whatever their encoding.
-std::u16string Wide(const std::string& path) { return platform::PathFromBytes(path); }
-std::string Narrow(const std::u16string& path) { return platform::PathToBytes(path); }
+std::u16string Wide(const std::string& path) { return cli::PathFromBytes(path); }
+std::string Narrow(const std::u16string& path) { return cli::PathToBytes(path); }
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -240,7 +240,7 @@ std::string Absolute(const std::string& path) {
 
 // JSON wants UTF-8: a name that is not UTF-8 shows its odd bytes as U+FFFD.
 std::string JsonString(const std::string& text) {
-  const std::string utf8 = platform::Utf16ToUtf8(platform::Utf8ToUtf16(text));
+  const std::string utf8 = cli::SanitizeUtf8(text);
   std::string out = "\"";
   for (unsigned char c : utf8) {
     switch (c) {
@@ -400,7 +400,7 @@ int ReadReport(std::size_t from, std::vector<ReportRow>& rows, std::size_t& tota
   total = 0;
   if (!c0 || !c2) return level;
   if (c2[0] && c2[0][0]) level = c2[0][0] - u'0';
-  auto text = [](char16_t* t) { return platform::Utf16ToUtf8(platform::FromWide(t)); };
+  auto text = [](char16_t* t) { return cli::ToUtf8(t); };
   for (std::size_t row = 1; c0[row]; ++row) {
     ++total;
     if (total > from) rows.push_back({text(c0[row]), text(c1[row]), text(c2[row]), text(c3[row])});

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-olefile libxml2-utils
   xsltproc planner-data
+  python3-pip python3-setuptools python3-wheel python3-pytest groff-base
 )
 
 missing=()
