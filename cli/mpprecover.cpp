@@ -39,8 +39,11 @@ otherwise every argument is an input. A document appears under its name
 only when it is complete: a run that fails or is cancelled leaves none.
 
 Options (also as --option=value):
-  -o, --output OUTPUT   the output folder, or the XML file for one input
+  -o, --output OUTPUT   the output folder, or the XML file for one input; "-"
+                        writes the document of one input to standard output
   -r, --recursive       take the .mpp files inside folders given as INPUT
+  -j, --jobs N          recover up to N files at once, each in a process of
+                        its own (default 1)
       --force           replace an existing OUTPUT file (never a folder)
       --freeze-dates    write every task manually scheduled, its dates as the
                         file stores them (default: each task keeps its own
@@ -121,12 +124,17 @@ const char* Advice(int32_t result) {
   }
 }
 
+// More processes than this only wait for the disk.
+constexpr int kMaxJobs = 64;
+
 struct Options {
   std::vector<std::string> inputs;
   std::string output, log, workDir, keepRepaired;
   bool outputGiven = false;
   bool json = false, quiet = false, verbose = false, logDetail = false, force = false, recursive = false;
   bool freezeDates = false;
+  bool toStdout = false;  // OUTPUT "-"
+  int jobs = 1;
 };
 
 // The host's cancel byte; the signal handler sets it. A second signal
@@ -341,6 +349,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
     } else if (arg == "-o" || arg == "--output") {
       if (!value(options.output) || options.output.empty()) return Usage(arg + " needs a folder or file");
       options.outputGiven = true;
+    } else if (arg == "-j" || arg == "--jobs") {
+      std::string jobs;
+      if (!value(jobs)) return Usage(arg + " needs a number");
+      char* end = nullptr;
+      const long n = std::strtol(jobs.c_str(), &end, 10);
+      if (jobs.empty() || *end != '\0' || n < 1 || n > kMaxJobs)
+        return Usage(arg + " takes a number from 1 to " + std::to_string(kMaxJobs));
+      options.jobs = static_cast<int>(n);
     } else if (arg == "--log") {
       if (!value(options.log) || options.log.empty()) return Usage("--log needs a file");
     } else if (arg == "--work-dir") {
@@ -372,7 +388,11 @@ int ParseArguments(int argc, char** argv, Options& options) {
       options.inputs.push_back(input);
     }
   }
-  if (options.outputGiven) {
+  if (options.outputGiven && options.output == "-") {
+    if (options.inputs.size() != 1) return Usage("standard output takes the document of one input");
+    if (options.json) return Usage("--json and a document on standard output would mix");
+    options.toStdout = true;
+  } else if (options.outputGiven) {
     if (!IsFolder(options.output)) {
       if (options.output.back() == '/') return Usage("no such folder: " + options.output);
       if (options.inputs.size() > 1) return Usage("with several inputs, OUTPUT must be an existing folder");
@@ -420,10 +440,37 @@ struct FileResult {
   long long elapsedMs = 0;
 };
 
-// The output to hand the library for one input.
+// The output to hand the library for one input. For standard output the
+// document goes to the work folder first, under a name of this process.
 std::string OutputFor(const Options& options, const std::string& input) {
+  if (options.toStdout) return options.workDir + "/mdw-stdout-" + std::to_string(::getpid()) + ".xml";
   if (options.outputGiven) return options.output;
   return FolderOf(input);
+}
+
+// Copies the finished document to standard output and removes it; false
+// when a read or write failed.
+bool SendToStdout(const std::string& path) {
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = in >= 0;
+  char buffer[1 << 16];
+  while (ok) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < got;) {
+      const ssize_t put = ::write(STDOUT_FILENO, buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      ok = put > 0;
+      done += put > 0 ? put : 0;
+    }
+  }
+  if (in >= 0) ::close(in);
+  ::unlink(path.c_str());
+  return ok;
 }
 
 FileResult RecoverOne(const Options& options, const std::string& input, std::size_t& reportRows) {
@@ -438,11 +485,18 @@ FileResult RecoverOne(const Options& options, const std::string& input, std::siz
   file.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - started).count();
   g_console.Finish();
-  file.result = result;
 
   char16_t buffer[PATH_MAX + 1];
   if (result == MDW_OK && GetLastOutputPath(buffer, PATH_MAX + 1) > 0) file.output = Narrow(buffer);
-  if (GetLastErrorText(buffer, PATH_MAX + 1) > 0) file.error = Narrow(buffer);
+  if (options.toStdout && !file.output.empty()) {
+    if (!SendToStdout(file.output)) {
+      result = MDW_ERR_WRITE;
+      file.error = std::string("write standard output: ") + std::strerror(errno);
+    }
+    file.output = "-";
+  }
+  file.result = result;
+  if (file.error.empty() && GetLastErrorText(buffer, PATH_MAX + 1) > 0) file.error = Narrow(buffer);
   std::size_t total = 0;
   file.level = ReadReport(reportRows, file.rows, total);
   reportRows = total;
@@ -567,6 +621,7 @@ int main(int argc, char** argv) {
     workDir = tmp && *tmp ? tmp : "/tmp";
   }
   while (workDir.size() > 1 && workDir.back() == '/') workDir.pop_back();
+  options.workDir = workDir;
 
   DllInitialize(Wide(workDir).c_str(), &OnStatus, &OnProgress);
   SetLogPath(Wide(options.log).c_str());
@@ -584,11 +639,23 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGHUP, &action, nullptr);
 
+  // Each file's outcome in turn: the summary (and JSON) printed, then its
+  // exit code folded into the overall one.
   int overall = kExitRecovered;
-  bool failed = false;
+  bool failed = false, stop = false;
+  auto fold = [&](int exitCode) {
+    if (exitCode == kExitCancelled) {
+      overall = kExitCancelled;
+      stop = true;
+    } else if (exitCode != kExitRecovered && exitCode != kExitWithLosses) {
+      if (!failed) overall = exitCode;
+      failed = true;
+    } else if (exitCode == kExitWithLosses && !failed) {
+      overall = kExitWithLosses;
+    }
+  };
   std::size_t reportRows = 0;
-  for (const std::string& input : options.inputs) {
-    if (g_cancel) break;
+  auto recoverAndPrint = [&](const std::string& input) {
     FileResult file = RecoverOne(options, input, reportRows);
     std::string kept;
     if (!options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0) kept = options.keepRepaired;
@@ -599,16 +666,58 @@ int main(int argc, char** argv) {
     }
     if (!options.keepRepaired.empty() && kept.empty() && !options.quiet)
       std::fprintf(stderr, "mpprecover: no repaired file was kept (the container was not rebuilt)\n");
-    if (file.exitCode == kExitCancelled) {
-      overall = kExitCancelled;
+    return file.exitCode;
+  };
+
+  if (options.jobs <= 1 || options.inputs.size() <= 1) {
+    for (const std::string& input : options.inputs) {
+      if (g_cancel || stop) break;
+      fold(recoverAndPrint(input));
+    }
+    return overall;
+  }
+
+  // Several at once: a process per file (the library keeps one run's state
+  // per process), at most jobs of them; a cancel reaches every one.
+  g_console.terminal = false;
+  std::vector<pid_t> running;
+  std::size_t next = 0;
+  bool forwarded = false;
+  while (next < options.inputs.size() || !running.empty()) {
+    if (g_cancel && !forwarded) {
+      for (pid_t child : running) ::kill(child, SIGTERM);
+      forwarded = true;
+    }
+    if (!g_cancel && !stop && next < options.inputs.size() && running.size() < static_cast<std::size_t>(options.jobs)) {
+      std::fflush(stdout);
+      std::fflush(stderr);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const int code = recoverAndPrint(options.inputs[next]);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(code);
+      }
+      if (child < 0) {
+        std::fprintf(stderr, "mpprecover: fork: %s\n", std::strerror(errno));
+        fold(kExitFailure);
+        stop = true;
+        continue;
+      }
+      running.push_back(child);
+      ++next;
+      continue;
+    }
+    if (running.empty()) break;
+    int status = 0;
+    const pid_t done = ::waitpid(-1, &status, 0);
+    if (done < 0) {
+      if (errno == EINTR) continue;
       break;
     }
-    if (file.exitCode != kExitRecovered && file.exitCode != kExitWithLosses) {
-      if (!failed) overall = file.exitCode;
-      failed = true;
-    } else if (file.exitCode == kExitWithLosses && !failed) {
-      overall = kExitWithLosses;
-    }
+    running.erase(std::remove(running.begin(), running.end(), done), running.end());
+    fold(WIFEXITED(status) ? WEXITSTATUS(status) : kExitCancelled);
   }
+  if (g_cancel) overall = kExitCancelled;
   return overall;
 }

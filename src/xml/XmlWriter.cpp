@@ -76,6 +76,12 @@ std::string ForLog(const char* text) {
 }  // namespace
 
 XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.xmlDetailLog) {
+  // Each document numbers its invented names from 1, so that a file gives
+  // the same document whatever was recovered before it in this process.
+  unknownTaskNames = 0;
+  unknownResourceNames = 0;
+  unknownWorkWeekNames = 0;
+  unknownWorkWeekNames12 = 0;
   if (platform::NativePath(outputPath).size() > kMaxOutputPath) {
     theLog.WriteError("        Document storage patch too very long!");
     throw 2;

@@ -150,6 +150,38 @@ TEST_F(CliTest, ElementLinesReachTheLogOnlyWithLogDetail) {
   EXPECT_NE(withLines.find("value = \"Hand back the keys\""), std::string::npos);
 }
 
+// Files recovered side by side give the documents they give one after the
+// other (nothing of one run leaks into the next: invented names are
+// numbered per document); one document can go to standard output.
+TEST_F(CliTest, ParallelRunsAndStandardOutputGiveTheSameDocuments) {
+  const fs::path corpus = MDW_SOURCE_DIR "/../shared/corpus/mpp";
+  std::vector<std::string> inputs;
+  for (const char* name : {"SubprojectA-9.mpp", "ResourceIdAndUniqueId-project2013-mpp14.mpp",
+                           "ResourceIdAndUniqueId-project2010-mpp14.mpp"})
+    if (fs::exists(corpus / name)) inputs.push_back((corpus / name).string());
+  inputs.push_back(MDW_SOURCE_DIR "/examples/sample.mpp");
+  std::string list;
+  for (const std::string& input : inputs) list += " " + input;
+  fs::create_directories(dir_ / "one");
+  fs::create_directories(dir_ / "many");
+  ASSERT_EQ(Cli("-q" + list + " -o " + (dir_ / "one").string()).exitCode, 0);
+  ASSERT_EQ(Cli("-q -j 3" + list + " -o " + (dir_ / "many").string()).exitCode, 0);
+  std::size_t documents = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ / "one")) {
+    ++documents;
+    EXPECT_EQ(Slurp(entry.path()), Slurp(dir_ / "many" / entry.path().filename())) << entry.path().filename();
+  }
+  EXPECT_EQ(documents, inputs.size());
+
+  CliRun piped = Cli("-q --work-dir " + dir_.string() + " " + MDW_SOURCE_DIR "/examples/sample.mpp -o -");
+  EXPECT_EQ(piped.exitCode, 0);
+  EXPECT_EQ(piped.out, Slurp(dir_ / "one" / "sample.xml"));
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().rfind("mdw-stdout", 0), std::string::npos);  // nothing left
+  EXPECT_EQ(Cli("-o - a.mpp b.mpp").exitCode, 2);
+  EXPECT_EQ(Cli("-j 0 a.mpp").exitCode, 2);
+}
+
 // Frozen dates make every task manual; by default each keeps its own mode
 // (the sample's are automatic).
 TEST_F(CliTest, FreezeDatesMakesEveryTaskManual) {
