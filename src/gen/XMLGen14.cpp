@@ -37,9 +37,21 @@ std::int32_t Guarded(const char* breakLine, Body body) {
 
 CXMLGen14::~CXMLGen14() = default;
 
+void CXMLGen14::NoteWritten() {
+  constexpr std::int32_t kFrom = 90, kSpan = 10;
+  if (progressTotal_ == 0) return;
+  ++progressDone_;
+  const auto percent =
+      static_cast<std::int32_t>(kFrom + kSpan * std::min(progressDone_, progressTotal_) / progressTotal_);
+  if (percent <= progressShown_) return;
+  progressShown_ = percent;
+  ReportProgress(percent, "Saving recovered data...");
+}
+
 void CXMLGen14::BuildIndexes() {
   if (indexed_) return;
   indexed_ = true;
+  progressTotal_ = Tasks().size() + Resources().size() + assignments.size();
   IndexLinks();
   for (const model::SBkndTaskParams& task : Tasks()) taskUids_.insert(task.UID);
   for (const model::SCalendar& calendar : calendars) calendarUids_.insert(calendar.UID);
@@ -90,6 +102,7 @@ std::int32_t CXMLGen14::GenerateTasksXML() {
 }
 
 std::int32_t CXMLGen14::WriteTask(const model::SBkndTaskParams& task) {
+  NoteWritten();
   xml::XmlWriter& w = *writer_;
   ElementRun run(w);
   auto date = [&](const char* tag, model::PackedDate value) {

@@ -42,6 +42,13 @@ class CXMLGen14 : public CXMLGen {
   void LimitTimephased(std::uint64_t elements) { timephasedLimit_ = elements; }
 
  private:
+  // The writing pass's share of the progress (90 to 100 %), moved on by
+  // the tasks, resources and assignments written.
+  void NoteWritten();
+  std::size_t progressTotal_ = 0;
+  std::size_t progressDone_ = 0;
+  std::int32_t progressShown_ = 0;
+
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
   std::int32_t WriteResource(const model::SBkndRscParams& resource);
   std::int32_t WriteCalendar(const model::SCalendar& calendar);

@@ -115,6 +115,7 @@ std::int32_t CXMLGen14::GenerateAssignments() {
 }
 
 std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment, const model::SBkndTaskParams& task) {
+  NoteWritten();
   xml::XmlWriter& w = *writer_;
   ElementRun run(w);
   auto date = [&](const char* tag, model::PackedDate value) {

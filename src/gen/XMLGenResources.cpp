@@ -148,6 +148,7 @@ std::int32_t CXMLGen14::GenerateResourcesXML() {
 }
 
 std::int32_t CXMLGen14::WriteResource(const model::SBkndRscParams& resource) {
+  NoteWritten();
   xml::XmlWriter& w = *writer_;
   ElementRun run(w);
   auto text = [&](const char* tag, const std::u16string& value) {
