@@ -55,6 +55,8 @@ void CXMLGen14::BuildIndexes() {
   IndexLinks();
   for (const model::SBkndTaskParams& task : Tasks()) taskUids_.insert(task.UID);
   for (const model::SCalendar& calendar : calendars) calendarUids_.insert(calendar.UID);
+  for (std::size_t i = 0; i < calendarExceptions.size(); ++i)
+    exceptionsByCalendar_[calendarExceptions[i].CalendarUID].push_back(i);
   for (std::size_t i = 0; i < customFieldValues.size(); ++i) {
     const model::SCustomFieldValue& value = customFieldValues[i];
     (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);

@@ -52,6 +52,7 @@ class CXMLGen14 : public CXMLGen {
   std::int32_t WriteTask(const model::SBkndTaskParams& task);
   std::int32_t WriteResource(const model::SBkndRscParams& resource);
   std::int32_t WriteCalendar(const model::SCalendar& calendar);
+  std::int32_t WriteException(const model::SCalendarException& exception);
   // Look-ups over the model, built once per document.
   void BuildIndexes();
   std::int32_t WriteAssignment(const model::SBkndAssnParams& assignment, const model::SBkndTaskParams& task);
@@ -70,6 +71,7 @@ class CXMLGen14 : public CXMLGen {
 
   std::unordered_set<std::uint32_t> taskUids_;  // of the tasks written
   std::unordered_set<std::uint32_t> calendarUids_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> exceptionsByCalendar_;
   // Value indexes by owner UID, in model order, one map per owner kind.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;

@@ -1,7 +1,8 @@
 // The Calendars section of version 14 documents: per calendar its UID, its
 // name (a resource calendar's is its resource's), the base and baseline
-// flags, the seven week days with their working times and its base
-// calendar. Exceptions and work weeks are kept in the model only.
+// flags, its base calendar, the seven week days with their working times
+// and its exceptions (holidays, and the days worked otherwise, plain or
+// recurring). Work weeks are kept in the model only.
 #include <string>
 
 #include "LibrarySettings.h"
@@ -22,7 +23,83 @@ std::u16string ResourceCalendarName(std::u16string name) {
   return name;
 }
 
+// An exception whose rule a document can carry: a known rule, and
+// parameters within what the rule allows.
+bool WritableRule(const model::SCalendarException& e) {
+  switch (e.Recurrence) {
+    case 1: return true;
+    case 7: return e.Value76 != 0;                                     // every n days
+    case 6: return e.Value78 != 0 && (e.Value76 & 0x7F) != 0;         // weekly: n, days
+    case 4: return (e.Value78 & 0xFF) != 0 && e.Value76 >= 1 && e.Value76 <= 31;  // monthly: n, day
+    case 5: return (e.Value78 & 0xFF) != 0 && e.Value76 <= 4 && e.Value77 <= 9;   // monthly: n, position, day
+    case 2: return e.Value76 <= 11 && e.Value77 >= 1 && e.Value77 <= 31;          // yearly: month, day
+    case 3: return e.Value76 <= 11 && e.Value77 <= 4 && (e.Value78 & 0xFF) <= 9;  // yearly: month, position, day
+    default: return false;
+  }
+}
+
+void WriteWorkingTimes(ElementRun& run, xml::XmlWriter& w, const model::SWeekDay& day) {
+  run.Open("WorkingTimes");
+  for (const model::SWorkingPeriod& period : day.Periods) {
+    run.Open("WorkingTime");
+    run.Do([&] { return w.WriteTimeXML("FromTime", static_cast<std::uint16_t>(period.Start)); });
+    run.Do([&] { return w.WriteTimeXML("ToTime", static_cast<std::uint16_t>(period.End)); });
+    run.Close("WorkingTime");
+  }
+  run.Close("WorkingTimes");
+}
+
 }  // namespace
+
+std::int32_t CXMLGen14::WriteException(const model::SCalendarException& e) {
+  xml::XmlWriter& w = *writer_;
+  ElementRun run(w);
+  const std::uint16_t rule = e.Recurrence;
+  // Rules, and ranges of several days, count their occurrences.
+  const bool counted = rule != 1 || e.Occurrences > 1;
+  run.Open("Exception");
+  run.Raw("EnteredByOccurrences", counted ? "1" : "0");
+  run.Open("TimePeriod");
+  run.Do([&] { return w.WriteDateTime14XML("FromDate", e.FromDate); });
+  run.Do([&] { return w.WriteDateTime14XML("ToDate", e.ToDate); });
+  run.Close("TimePeriod");
+  if (counted) run.Raw("Occurrences", e.Occurrences);
+  if (!e.Name.empty()) run.Do([&] { return WriteName("Name", EscapeMarkup(e.Name)); });
+  run.Raw("Type", rule);
+  switch (rule) {
+    case 7:
+      run.Raw("Period", e.Value76);
+      break;
+    case 6:
+      run.Raw("Period", e.Value78);
+      run.Raw("DaysOfWeek", e.Value76 & 0x7F);  // bit 0 Sunday
+      break;
+    case 4:
+      run.Raw("Period", e.Value78 & 0xFF);
+      run.Raw("MonthDay", e.Value76);
+      break;
+    case 5:
+      run.Raw("Period", e.Value78 & 0xFF);
+      run.Raw("MonthItem", e.Value77);
+      run.Raw("MonthPosition", e.Value76);
+      break;
+    case 2:
+      run.Raw("Month", e.Value76);
+      run.Raw("MonthDay", e.Value77);
+      break;
+    case 3:
+      run.Raw("MonthItem", e.Value78 & 0xFF);
+      run.Raw("MonthPosition", e.Value77);
+      run.Raw("Month", e.Value76);
+      break;
+    default: break;
+  }
+  const bool working = !e.Day.Periods.empty();
+  run.Raw("DayWorking", working ? "1" : "0");
+  if (working) WriteWorkingTimes(run, w, e.Day);
+  run.Close("Exception");
+  return run.Cancelled() ? kCancelled : 0;
+}
 
 std::int32_t CXMLGen14::GenerateCalendarXML() {
   try {
@@ -92,19 +169,22 @@ std::int32_t CXMLGen14::WriteCalendar(const model::SCalendar& calendar) {
       run.Open("WeekDay");
       run.Raw("DayType", d + 1);
       run.Raw("DayWorking", working ? 1 : 0);
-      if (working) {
-        run.Open("WorkingTimes");
-        for (const model::SWorkingPeriod& period : day.Periods) {
-          run.Open("WorkingTime");
-          run.Do([&] { return w.WriteTimeXML("FromTime", static_cast<std::uint16_t>(period.Start)); });
-          run.Do([&] { return w.WriteTimeXML("ToTime", static_cast<std::uint16_t>(period.End)); });
-          run.Close("WorkingTime");
-        }
-        run.Close("WorkingTimes");
-      }
+      if (working) WriteWorkingTimes(run, w, day);
       run.Close("WeekDay");
     }
     run.Close("WeekDays");
+  }
+  if (auto found = exceptionsByCalendar_.find(calendar.UID); found != exceptionsByCalendar_.end()) {
+    // A rule the document cannot carry is left out: written as a plain
+    // range it would take every day of the range off.
+    std::vector<std::size_t> writable;
+    for (std::size_t i : found->second)
+      if (WritableRule(calendarExceptions[i])) writable.push_back(i);
+    if (!writable.empty()) {
+      run.Open("Exceptions");
+      for (std::size_t i : writable) run.Do([&] { return WriteException(calendarExceptions[i]); });
+      run.Close("Exceptions");
+    }
   }
   run.Close("Calendar");
   return run.Cancelled() ? kCancelled : 0;

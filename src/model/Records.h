@@ -236,6 +236,11 @@ struct SCalendarException {
   std::uint8_t Value76 = 0;
   std::uint8_t Value77 = 0;
   std::uint16_t Value78 = 0;
+  // The rule: 1 a plain range of days; 7 every n days, 6 weekly, 4 and 5
+  // monthly by day or by position, 2 and 3 yearly likewise (the rule's
+  // parameters are Value76 to Value78); how many times it occurs.
+  std::uint16_t Recurrence = 1;
+  std::uint16_t Occurrences = 0;
   SWeekDay Day;
   std::u16string Name;
 };

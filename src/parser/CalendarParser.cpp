@@ -124,6 +124,8 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, CMppGen& gen) {
     exception.Value76 = record->u8_at(kExceptionRecord.value76).value_or(0);
     exception.Value77 = record->u8_at(kExceptionRecord.value77).value_or(0);
     exception.Value78 = record->u16_at(kExceptionRecord.value78).value_or(0);
+    exception.Recurrence = record->u16_at(kExceptionRecord.recurrence).value_or(1);
+    exception.Occurrences = record->u16_at(kExceptionRecord.occurrences).value_or(0);
     exception.Day = ReadDayRecord(*record, kExceptionRecord.day).value_or(SWeekDay{});
     exception.Name = NameAt(*record, kExceptionRecord.name, nameLength);
     gen.calendarExceptions.push_back(std::move(exception));

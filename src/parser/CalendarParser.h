@@ -74,6 +74,8 @@ struct ExceptionLayout {
   std::size_t firstDay = 0;
   std::size_t lastDay = 2;
   std::size_t value4 = 4;
+  std::size_t occurrences = 4;   // u16
+  std::size_t recurrence = 72;   // u16
   std::size_t value8 = 8;
   std::size_t day = 12;
   std::size_t flag = 14;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -306,6 +307,73 @@ TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
     for (const char* invented : {"ActualStart", "Deadline", "Stop", "Resume", "CreateDate"})
       EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E(invented)), "0") << invented;
   }
+}
+
+// Calendar exceptions as the application writes them: each rule with its
+// own parameters, working days with their hours; a rule the document
+// cannot carry is left out rather than written as a range of days off.
+TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
+  struct Case {
+    const char* name;
+    std::uint16_t rule, occurrences;
+    std::uint8_t v76, v77;
+    std::uint16_t v78;
+    const char* expected;  // the rule's elements, "tag=value ..."; "" when left out
+  };
+  const Case cases[] = {
+      {"Holiday", 1, 1, 0, 0, 0, "Type=1"},
+      {"Every3Days", 7, 4, 3, 0, 0, "Type=7 Period=3 Occurrences=4"},
+      {"Mondays", 6, 3, 0x02, 0, 1, "Type=6 Period=1 DaysOfWeek=2"},
+      {"Monthly1st", 4, 3, 1, 0, 2, "Type=4 Period=2 MonthDay=1"},
+      {"LastMonday", 5, 3, 4, 4, 1, "Type=5 Period=1 MonthItem=4 MonthPosition=4"},
+      {"Feb1", 2, 3, 1, 1, 0, "Type=2 Month=1 MonthDay=1"},
+      {"FirstSunOfMarch", 3, 3, 2, 0, 3, "Type=3 Month=2 MonthPosition=0 MonthItem=3"},
+      {"Damaged", 9, 3, 0, 0, 0, ""},
+      {"NoDays", 6, 3, 0, 0, 1, ""},
+  };
+  MemoryGen<CXMLGen14> memory;
+  CXMLGen14& gen = *memory.gen;
+  FillProject(gen);
+  for (const Case& c : cases) {
+    model::SCalendarException e;
+    e.CalendarUID = 5;
+    e.FromDate = 0x2000'0000;
+    e.ToDate = 0x2010'0000 | 14390;
+    e.Recurrence = c.rule;
+    e.Occurrences = c.occurrences;
+    e.Value76 = c.v76;
+    e.Value77 = c.v77;
+    e.Value78 = c.v78;
+    e.Name = std::u16string(c.name, c.name + std::strlen(c.name));
+    gen.calendarExceptions.push_back(e);
+  }
+  model::SCalendarException worked;
+  worked.CalendarUID = 5;
+  worked.FromDate = worked.ToDate = 0x2005'0000;
+  worked.Day.Periods.push_back({.Start = 5400, .End = 7200});
+  gen.calendarExceptions.push_back(worked);
+  ASSERT_EQ(gen.GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  const std::string exceptions = "//" + E("Calendar") + "[" + E("UID") + "=5]/" + E("Exceptions") + "/" + E("Exception");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string one = exceptions + "[" + E("Name") + "='" + c.name + "']";
+    if (!*c.expected) {
+      EXPECT_EQ(CountOf(xml, one), "0");
+      continue;
+    }
+    std::istringstream pairs(c.expected);
+    for (std::string pair; pairs >> pair;) {
+      const std::size_t eq = pair.find('=');
+      EXPECT_EQ(XPath(xml, "string(" + one + "/" + E(pair.substr(0, eq)) + ")"), pair.substr(eq + 1)) << pair;
+    }
+    EXPECT_EQ(XPath(xml, "string(" + one + "/" + E("DayWorking") + ")"), "0");
+  }
+  const std::string working = exceptions + "[" + E("DayWorking") + "=1]";
+  EXPECT_EQ(XPath(xml, "string(" + working + "//" + E("FromTime") + ")"), "09:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + working + "/" + E("TimePeriod") + "/" + E("FromDate") + ")"),
+            "2006-06-10T00:00:00");
 }
 
 TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
