@@ -31,7 +31,8 @@ CENSUS_FLOORS = {f: 99.0 for f in (
     "project.start", "project.finish", "project.title", "project.currency_symbol", "project.currency_code",
     "project.minutes_per_day", "project.calendar_uid", "tasks.manual", "tasks.milestone", "tasks.active",
     "tasks.estimated", "tasks.effort_driven", "tasks.cost", "tasks.actual_cost", "tasks.remaining_cost",
-    "resources.cost_per_use", "assignments.cost", "assignments.units", "assignments.remaining_work_min",
+    "resources.cost_per_use", "assignments.cost", "assignments.actual_cost", "assignments.remaining_cost",
+    "assignments.units", "assignments.remaining_work_min",
     "calendars.days", "calendars.exceptions", "calendars.exceptions.dates", "calendars.exceptions.recurring")}
 PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"
 PLANNER_DTD = "/usr/share/planner/dtd/mrproject-0.6.dtd"

@@ -137,7 +137,7 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   // Signed, so that "no resource" reads -65535.
   run.Raw("ResourceUID", static_cast<std::int32_t>(assignment.ResourceUID));
   run.Raw("PercentWorkComplete", task.PercentComplete);
-  money("ActualCost", task.ActualCost);
+  money("ActualCost", assignment.ActualCost.value_or(task.ActualCost));
   if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
   run.Raw("ActualOvertimeCost", "0");
   run.Raw("ActualOvertimeWork", "PT0H0M0S");
@@ -146,7 +146,7 @@ std::int32_t CXMLGen14::WriteAssignment(const model::SBkndAssnParams& assignment
   money("Cost", assignment.Cost);
   date("Finish", own(assignment.Finish, task.Finish));
   run.Do([&] { return w.WriteFloatXML("WorkVariance", Single(task.WorkRaw)); });
-  money("RemainingCost", task.RemainingCost);
+  money("RemainingCost", assignment.RemainingCost.value_or(task.RemainingCost));
   run.Raw("RemainingOvertimeCost", "0");
   run.Raw("RemainingOvertimeWork", "PT0H0M0S");
   // What is left of the assignment's own work.

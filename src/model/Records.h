@@ -138,6 +138,9 @@ struct SBkndAssnParams {
   std::uint32_t ResourceUID = 0;
   double Units = 0.0;  // hundredths of a percent
   double Cost = 0.0;
+  // The assignment's own share of its task's actual and remaining cost,
+  // where its record holds them.
+  std::optional<double> ActualCost, RemainingCost;
   std::uint32_t ActualWork = 0;
   // Start, Finish and Work: versions 12 and 14 (the assignment's own,
   // which need not be its task's); the rest version 12 only.

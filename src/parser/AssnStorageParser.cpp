@@ -55,6 +55,8 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
   assignment.Work = model::WorkFromRaw(record.FloatOr(F::AssignmentWork, 0.0));
   assignment.ActualWork = model::WorkFromRaw(record.FloatOr(F::AssignmentActualWork, 0.0));
   assignment.Cost = model::CostFromStored(record.FloatOr(F::AssignmentCost, 0.0));
+  if (auto cost = record.Float(F::AssignmentActualCost)) assignment.ActualCost = model::CostFromStored(*cost);
+  if (auto cost = record.Float(F::AssignmentRemainingCost)) assignment.RemainingCost = model::CostFromStored(*cost);
   assignment.Start = record.UnsignedOr(F::AssignmentStart, model::kNoDate);
   assignment.Finish = record.UnsignedOr(F::AssignmentFinish, model::kNoDate);
   assignment.Stop = 0;

@@ -73,7 +73,8 @@ const RecordLayout kA142{RecordKind::Assignment, Source::BuiltIn, 142, 0, {
     {F::AssignmentResourceUID, 8, E::U32},  {F::AssignmentStart, 12, E::Date},
     {F::AssignmentFinish, 16, E::Date},     {F::Units, 54, E::F64},
     {F::AssignmentWork, 62, E::F64},        {F::AssignmentActualWork, 70, E::F64},
-    {F::AssignmentCost, 102, E::F64},
+    {F::AssignmentCost, 102, E::F64},       {F::AssignmentActualCost, 110, E::F64},
+    {F::AssignmentRemainingCost, 118, E::F64},
 }};
 
 const RecordLayout kA110b{RecordKind::Assignment, Source::BuiltIn, 110, 0, {
@@ -81,7 +82,8 @@ const RecordLayout kA110b{RecordKind::Assignment, Source::BuiltIn, 110, 0, {
     {F::AssignmentResourceUID, 8, E::U32},  {F::AssignmentStart, 52, E::Date},
     {F::AssignmentFinish, 56, E::Date},     {F::Units, 12, E::F64},
     {F::AssignmentWork, 20, E::F64},        {F::AssignmentActualWork, 28, E::F64},
-    {F::AssignmentCost, 68, E::F64},
+    {F::AssignmentCost, 68, E::F64},        {F::AssignmentActualCost, 76, E::F64},
+    {F::AssignmentRemainingCost, 84, E::F64},
 }};
 
 const RecordLayout kL20b{RecordKind::Link, Source::BuiltIn, 20, 0, {

@@ -66,6 +66,8 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::AssignmentWork, RecordKind::Assignment, 0x0F400008},
     {Field::AssignmentActualWork, RecordKind::Assignment, 0x0F40000A},
     {Field::AssignmentCost, RecordKind::Assignment, 0x0F40001A},
+    {Field::AssignmentActualCost, RecordKind::Assignment, 0x0F40001C},
+    {Field::AssignmentRemainingCost, RecordKind::Assignment, 0x0F40001D},
     {Field::LinkUID, RecordKind::Link, 0x0E400000},
     {Field::PredecessorUID, RecordKind::Link, 0x0E400002},
     {Field::SuccessorUID, RecordKind::Link, 0x0E400005},
@@ -146,6 +148,8 @@ const RecordLayout kAssignment14{RecordKind::Assignment, RecordLayout::Source::B
     {F::AssignmentWork, 54, E::F64},
     {F::AssignmentActualWork, 62, E::F64},
     {F::AssignmentCost, 86, E::F64},
+    {F::AssignmentActualCost, 94, E::F64},
+    {F::AssignmentRemainingCost, 102, E::F64},
 }};
 
 const RecordLayout kLink14{RecordKind::Link, RecordLayout::Source::BuiltIn, 20, 0, {

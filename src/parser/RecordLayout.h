@@ -40,7 +40,7 @@ enum class Field : std::uint8_t {
   CalendarUID, BaseCalendarUID, CalendarResourceUID,
   // Assignments.
   AssignmentUID, AssignmentTaskUID, AssignmentResourceUID, AssignmentStart, AssignmentFinish,
-  Units, AssignmentWork, AssignmentActualWork, AssignmentCost,
+  Units, AssignmentWork, AssignmentActualWork, AssignmentCost, AssignmentActualCost, AssignmentRemainingCost,
   // Links.
   LinkUID, PredecessorUID, SuccessorUID, LinkType, LagFormat, Lag,
   Count
