@@ -122,8 +122,6 @@ std::int32_t CXMLGen::WriteDocumentStart(const char* declaration) {
   return writer_->Write_hXML(kProjectTag, nullptr, nullptr);
 }
 
-
-
 bool CXMLGen::RunSection(const char* startLine, const char* finishLine,
                          const std::function<std::int32_t()>& section) {
   if (startLine) theLog.WriteLine(startLine);

@@ -195,11 +195,10 @@ void OutlineNumberParser(CMppGen& gen) {
     if (t.ParentUID != 0 && t.UID != 0 && t.ParentUID != t.UID) children[t.ParentUID].push_back(i);
   }
 
-  // The project's own row is row 0 wherever the file keeps it (the 2000
-  // application keeps it last); the others are numbered from 1.
-  const bool haveProjectRow =
-      std::any_of(tasks.begin(), tasks.end(), [](const SBkndTaskParams& t) { return t.UID == 0; });
-  std::uint32_t nextId = haveProjectRow ? 1 : 0;
+  // Row 0 is the project's own, wherever the file keeps it (the 2000
+  // application keeps it last); the others are numbered from 1, also when
+  // the project's row was lost.
+  std::uint32_t nextId = 1;
   std::uint32_t topLevel = 1;
   // Each parent UID has its children numbered once, under its first task
   // reached: duplicate UIDs and loops in the outline cannot number a task
