@@ -9,7 +9,15 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-olefile libxml2-utils
   xsltproc planner-data
+  libcpp-httplib-dev
 )
+# The page's browser test: Chromium and node (MDW_NO_BROWSER=1 leaves them
+# out; that test then skips, saying so).
+if [ "${MDW_NO_BROWSER:-0}" != 1 ]; then
+  packages+=(chromium)
+  command -v node >/dev/null || packages+=(nodejs)
+  command -v npm >/dev/null || packages+=(npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,4 +30,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser test's driver, from npm as its lock file pins it.
+web="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+if [ "${MDW_NO_BROWSER:-0}" != 1 ] && [ ! -d "$web/node_modules/puppeteer-core" ] && command -v npm >/dev/null; then
+  echo "setup: installing the browser test's driver (npm ci in tests/web)"
+  (cd "$web" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error) ||
+    echo "setup: npm ci failed: the browser test will skip"
 fi
