@@ -1,3 +1,7 @@
+# The project JSON's reader is tested with the unit tests.
+target_sources(mdw_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli/serve/ProjectJson.cpp)
+target_include_directories(mdw_tests PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+
 # The web server's API through HTTP on loopback, and its page in headless
 # Chromium (skipped, saying so, without node, puppeteer-core or Chromium).
 # The page test keeps its screenshots in <build>/test-artefacts/page.
