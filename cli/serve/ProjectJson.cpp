@@ -197,6 +197,20 @@ class Reader {
 
 using Record = std::map<std::string, std::string>;
 
+// The elements of each record that the JSON carries (the rest are skipped
+// as they are read: a large plan's tasks have forty-odd each).
+constexpr std::string_view kTaskFields[] = {"UID", "ID", "Name", "OutlineLevel", "OutlineNumber", "Start", "Finish",
+                                            "Duration", "Milestone", "Summary", "Manual", "Active", "PercentComplete"};
+constexpr std::string_view kResourceFields[] = {"UID", "ID", "Name", "Type", "Initials", "Group"};
+constexpr std::string_view kAssignmentFields[] = {"UID", "TaskUID", "ResourceUID", "Work"};
+
+template <std::size_t N>
+bool Wanted(const std::string_view (&fields)[N], const std::string& name) {
+  for (std::string_view field : fields)
+    if (field == name) return true;
+  return false;
+}
+
 bool IsInteger(const std::string& text) {
   std::size_t i = text.size() > 1 && text[0] == '-' ? 1 : 0;
   if (i >= text.size() || text.size() > 18) return false;
@@ -302,11 +316,11 @@ bool ProjectJsonFromXml(const std::string& xml, std::string& json, std::string& 
     if (path.size() == 2 && path[0] == "Project") {
       header.emplace_back(path[1], text);
     } else if (at(path, {"Project", "Tasks", "Task"}, 1)) {
-      tasks.back().emplace(path[3], text);
+      if (Wanted(kTaskFields, path[3])) tasks.back().emplace(path[3], text);
     } else if (at(path, {"Project", "Resources", "Resource"}, 1)) {
-      resources.back().emplace(path[3], text);
+      if (Wanted(kResourceFields, path[3])) resources.back().emplace(path[3], text);
     } else if (at(path, {"Project", "Assignments", "Assignment"}, 1)) {
-      assignments.back().emplace(path[3], text);
+      if (Wanted(kAssignmentFields, path[3])) assignments.back().emplace(path[3], text);
     } else if (!links.empty() &&
                at(path, {"Project", "Tasks", "Task", "PredecessorLink"}, 1)) {
       links.back().fields.emplace(path[4], text);

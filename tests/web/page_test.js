@@ -110,6 +110,7 @@ async function main() {
         return {
           state: window.mdw.state,
           ms: window.mdw.dropToChartMs,
+          answerMs: window.mdw.dropToAnswerMs,
           answer: window.mdw.answer,
           bars: bars.map(b => ({ uid: b.getAttribute("data-uid"), shape: b.tagName, cls: b.getAttribute("class") })),
           rows: document.querySelectorAll("#rows tr").length,
@@ -148,7 +149,7 @@ async function main() {
                 `${name}: ${l.kind} shown as ${JSON.stringify(shown)}, the CLI says ${JSON.stringify(l)}`);
       }
       const milestones = seen.bars.filter(b => b.shape === "polygon").length;
-      console.log(`${name}: drop to chart ${seen.ms.toFixed(0)} ms; ${tasks.length} tasks, ${uids.length} bars ` +
+      console.log(`${name}: drop to chart ${seen.ms.toFixed(0)} ms (answer after ${seen.answerMs.toFixed(0)} ms); ${tasks.length} tasks, ${uids.length} bars ` +
                   `(${milestones} milestone diamonds), ${seen.links} link arrows; ` +
                   `"${seen.verdict}"; losses: ${seen.losses.filter(l => l.lost).map(l => l.kind).join(", ") || "none"}; ` +
                   `screenshot ${shot}`);
