@@ -116,14 +116,21 @@ bool IsClientId(const std::string& text) {
   return true;
 }
 
-// The name of the document to download: the upload's own name without its
-// folders or control characters, ".mpp" replaced by ".xml".
-std::string DocumentName(std::string name) {
+// The upload's own name as the page shows it: without its folders or
+// control characters.
+std::string UploadName(std::string name) {
   if (auto slash = name.find_last_of("/\\"); slash != std::string::npos) name.erase(0, slash + 1);
   name.erase(std::remove_if(name.begin(), name.end(),
                             [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '"'; }),
              name.end());
   if (name.size() > 200) name.resize(200);
+  return name;
+}
+
+// The name of the document to download: the upload's, ".mpp" replaced by
+// ".xml".
+std::string DocumentName(std::string name) {
+  name = UploadName(name);
   if (name.size() >= 4) {
     std::string tail = name.substr(name.size() - 4);
     for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -347,6 +354,8 @@ class Server {
     const std::string client = req.has_param("client") ? req.get_param_value("client") : "default";
     if (!IsClientId(client)) return Answer(res, 400, "a bad client id");
     const std::string name = DocumentName(req.get_param_value("name"));
+    std::string uploadName = UploadName(req.get_param_value("name"));
+    if (uploadName.empty()) uploadName = "the upload";
     const std::uint64_t declared =
         req.has_header("Content-Length") ? req.get_header_value<std::uint64_t>("Content-Length") : 0;
     {
@@ -365,7 +374,7 @@ class Server {
     }
     std::string folder;
     std::string answer;
-    int status = Run(client, name, declared, reader, res, folder, answer);
+    int status = Run(client, uploadName, name, declared, reader, res, folder, answer);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       --running_;
@@ -387,7 +396,7 @@ class Server {
 
   // Receives the upload into a folder of its own and recovers it; returns
   // the HTTP status, with the JSON answer (or the error's message).
-  int Run(const std::string& client, const std::string& name, std::uint64_t declared,
+  int Run(const std::string& client, const std::string& uploadName, const std::string& name, std::uint64_t declared,
           const httplib::ContentReader& reader, httplib::Response& res, std::string& folder, std::string& answer) {
     if (declared > maxBytes_) {
       reader([](const char*, std::size_t) { return true; });  // the library skips what is over its limit
@@ -469,6 +478,14 @@ class Server {
       return 500;
     }
     ::unlink(result.c_str());
+    // The page sees the file's own name, not where the server kept it.
+    auto inner = [](const std::string& text) {
+      const std::string quoted = JsonQuote(text);
+      return quoted.substr(1, quoted.size() - 2);
+    };
+    json = Replace(json, inner(upload), inner(uploadName));
+    json = Replace(json, inner(document), inner(name));
+    json = Replace(json, inner(folder), "(the server's work folder)");
     while (!json.empty() && (json.back() == '\n' || json.back() == '}')) {
       const bool brace = json.back() == '}';
       json.pop_back();

@@ -81,6 +81,10 @@ async function main() {
   const damageDir = fs.mkdtempSync(path.join(os.tmpdir(), "mdw-page-damaged-"));
   const damaged = damagedFile(damageDir);
   if (damaged) files.push(damaged);
+  // A file that holds no plan at all: the page says so and draws nothing.
+  const garbage = path.join(damageDir, "not-a-plan.mpp");
+  fs.writeFileSync(garbage, Buffer.from(Array.from({ length: 30000 }, (_, i) => (i * 7919) % 251)));
+  files.push(garbage);
   const { server, url } = await startServer(workDir);
   const browser = await puppeteer.launch({
     executablePath: chromium,
@@ -119,12 +123,19 @@ async function main() {
             kind: li.dataset.kind, recovered: +li.dataset.recovered,
             held: li.dataset.held === "" ? null : +li.dataset.held, lost: li.dataset.lost === "true" })),
           verdict: document.getElementById("verdict-title").textContent,
+          verdictClass: document.getElementById("verdict").className,
         };
       });
       const shot = path.join(shotDir, "page-" + name.replace(/[^A-Za-z0-9_.-]/g, "_") + ".png");
       await page.screenshot({ path: shot, fullPage: true });
       check(seen.state === "shown", `${name}: the page shows no plan (${seen.state})`);
       if (seen.state !== "shown") continue;
+      if (seen.answer.result !== 0) {
+        check(seen.verdictClass.includes("failed") && seen.bars.length === 0 && seen.answer.download === null,
+              `${name}: a failed recovery shown as "${seen.verdict}" with ${seen.bars.length} bars`);
+        console.log(`${name}: "${seen.verdict}" (result ${seen.answer.result}) after ${seen.ms.toFixed(0)} ms; screenshot ${shot}`);
+        continue;
+      }
       const tasks = seen.answer.project.tasks;
       const dated = tasks.filter(t => t.start && t.finish);
       const uids = seen.bars.map(b => b.uid);

@@ -126,6 +126,8 @@ def test_uploads(server, folder):
             check(answer is not None and "error" in answer, "%s: no JSON error" % name)
             continue
         check(answer["exit"] == want_exit, "%s: exit %s, expected %s" % (name, answer["exit"], want_exit))
+        check(server.work not in json.dumps(answer) and answer["input"] == os.path.basename(name),
+              "%s: the answer shows where the server keeps files: %s" % (name, answer["input"]))
         check((answer["download"] is not None) == want_document, "%s: download %s" % (name, answer["download"]))
         check(answer["name"].endswith(".xml") and "/" not in answer["name"], "%s: document name %r" % (name, answer["name"]))
         if not want_document:
