@@ -701,6 +701,13 @@ int Main(int argc, char** argv) {
   http.set_write_timeout(30);
   http.set_keep_alive_timeout(5);
   http.set_keep_alive_max_count(100);
+  // The listening socket is this server's alone: no SO_REUSEPORT, under
+  // which a second server on the same port would share its requests.
+  http.set_socket_options([](int sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::fcntl(sock, F_SETFD, FD_CLOEXEC);
+  });
 
   int bound = port == 0 ? http.bind_to_any_port("127.0.0.1")
                         : (http.bind_to_port("127.0.0.1", static_cast<int>(port)) ? static_cast<int>(port) : -1);

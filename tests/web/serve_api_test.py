@@ -173,6 +173,11 @@ def test_refusals(server):
     for what, method, path, token, host, want in cases:
         status, data, response = server.request(method, path, token=token, host=host)
         check(status == want, "%s: HTTP %s, expected %s" % (what, status, want))
+    # A second server on the same port does not start (nor share its requests).
+    with tempfile.TemporaryDirectory() as work:
+        second = subprocess.run([CLI, "serve", "--port", str(server.port), "--work-dir", work],
+                                capture_output=True, text=True, timeout=30)
+        check(second.returncode == 1 and not os.listdir(work), "a second server on the port: exit %s" % second.returncode)
     status, page, response = server.request("GET", "/")
     policy = response.getheader("Content-Security-Policy") or ""
     check("default-src 'none'" in policy and b"http://" not in page.replace(b"http://www.w3.org/2000/svg", b""),
