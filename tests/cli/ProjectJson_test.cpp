@@ -11,7 +11,7 @@ namespace {
 
 std::string Doc(const std::string& inside) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-         "<Project xmlns=\"http://schemas.microsoft.com/project\">" + inside + "</Project>\n";
+         "<Project xmlns=\"urn:example:plan\">" + inside + "</Project>\n";
 }
 
 TEST(ProjectJson, ReadsWhatTheDocumentHolds) {

@@ -20,7 +20,6 @@ import time
 import xml.etree.ElementTree as ET
 
 CLI, SAMPLE, SHARED = sys.argv[1], sys.argv[2], sys.argv[3]
-NS = "{http://schemas.microsoft.com/project}"
 failures = []
 
 
@@ -78,6 +77,7 @@ def cli_json(path):
 def tasks_from_xml(xml):
     """The document's tasks, read by an independent reader."""
     root = ET.fromstring(xml)
+    NS = root.tag[:root.tag.index("}") + 1] if root.tag.startswith("{") else ""  # the document's own namespace
     tasks = []
     for t in root.iter(NS + "Task"):
         get = lambda name: (t.find(NS + name).text or "") if t.find(NS + name) is not None else None
