@@ -20,11 +20,16 @@
 
 #include "Utf.h"
 #include "mdwdll.h"
+#include "serve/ProjectJson.h"
+#ifdef MDW_SERVE
+#include "serve/Serve.h"
+#endif
 
 namespace {
 
 constexpr const char* kUsage = R"(Usage: mpprecover [options] INPUT... [-o OUTPUT]
        mpprecover [options] INPUT OUTPUT
+       mpprecover serve [--port N] [--max-size MB] [--work-dir DIR]
 
 Recovers damaged project files (.mpp, versions 9, 12 and 14) into Project
 XML documents, and says what could not be recovered.
@@ -56,6 +61,13 @@ Options (also as --option=value):
                         FILE must not exist)
       --json            print the outcome as JSON on stdout: one object per
                         input, one line each
+      --json-project FILE  write the outcome of one input as JSON to FILE, with
+                        the recovered project read back from its document
+                        ("project": header, tasks, resources, assignments,
+                        links; null without a document); FILE must not exist
+                        unless --force
+      --progress-fd N   write "PERCENT STATUS" lines to file descriptor N as
+                        the run goes (for programs that drive this one)
   -q, --quiet           print errors only
   -v, --verbose         also print the status of each pass
   -h, --help            show this text
@@ -66,6 +78,15 @@ What was recovered: after each file one line says "recovered whole",
 of data (tasks, resources, assignments, links, calendars, notes, custom
 values) says how many of those the file held came back, and why the rest
 did not.
+
+A page in the browser: "mpprecover serve" starts a small web server on
+127.0.0.1 (only) and prints the address to open, with a secret token that
+every request must carry. Drop a damaged file on the page to see the plan
+it recovers as an outline and a Gantt chart, what was lost, and download
+the document. One recovery at a time per page; uploads larger than
+--max-size MB (default 256) are refused; uploads and documents are kept
+only in a private folder under the work folder and removed when done.
+"mpprecover serve --help" says more.
 
 Exit codes (with several inputs: 0 when every file was recovered whole,
 else the code of the first failure, else 10 when any file lost data):
@@ -129,7 +150,8 @@ constexpr int kMaxJobs = 64;
 
 struct Options {
   std::vector<std::string> inputs;
-  std::string output, log, workDir, keepRepaired;
+  std::string output, log, workDir, keepRepaired, jsonProject;
+  int progressFd = -1;
   bool outputGiven = false;
   bool json = false, quiet = false, verbose = false, logDetail = false, force = false, recursive = false;
   bool freezeDates = false;
@@ -209,8 +231,34 @@ struct Console {
 
 Console g_console;
 
-void OnStatus(const char16_t* text) { g_console.Status(cli::ToUtf8(text)); }
-void OnProgress(const char16_t*, int32_t percent) { g_console.Progress(percent); }
+// "PERCENT STATUS" lines for a program that drives this one; the percent
+// only moves forward.
+int g_progressFd = -1;
+int g_progressPercent = 0;
+std::string g_progressStatus;
+
+void WriteProgress() {
+  if (g_progressFd < 0) return;
+  std::string line = std::to_string(g_progressPercent) + " " + g_progressStatus;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  line += '\n';
+  if (::write(g_progressFd, line.data(), line.size()) < 0) g_progressFd = -1;  // the reader went away
+}
+
+void OnStatus(const char16_t* text) {
+  const std::string status = cli::ToUtf8(text);
+  g_console.Status(status);
+  if (status != "done" && status != "App/Resources/DllStrings/mdw/Done") g_progressStatus = status.substr(0, 200);
+  WriteProgress();
+}
+void OnProgress(const char16_t*, int32_t percent) {
+  g_console.Progress(percent);
+  if (percent > g_progressPercent && percent <= 100) {
+    g_progressPercent = percent;
+    WriteProgress();
+  }
+}
 
 // Paths travel as the system's bytes, whatever their encoding.
 std::u16string Wide(const std::string& path) { return cli::PathFromBytes(path); }
@@ -363,6 +411,15 @@ int ParseArguments(int argc, char** argv, Options& options) {
       if (!value(options.workDir) || options.workDir.empty()) return Usage("--work-dir needs a folder");
     } else if (arg == "--keep-repaired") {
       if (!value(options.keepRepaired) || options.keepRepaired.empty()) return Usage("--keep-repaired needs a file");
+    } else if (arg == "--json-project") {
+      if (!value(options.jsonProject) || options.jsonProject.empty()) return Usage("--json-project needs a file");
+    } else if (arg == "--progress-fd") {
+      std::string fd;
+      if (!value(fd) || fd.empty() || fd.size() > 6 || fd.find_first_not_of("0123456789") != std::string::npos)
+        return Usage("--progress-fd needs a file descriptor number");
+      options.progressFd = std::atoi(fd.c_str());
+      if (::fcntl(options.progressFd, F_GETFD) < 0 || options.progressFd <= STDERR_FILENO)
+        return Usage("--progress-fd " + fd + " is not an open file descriptor");
     } else if (arg == "--") {
       for (++i; i < argc; ++i) positional.emplace_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -403,6 +460,11 @@ int ParseArguments(int argc, char** argv, Options& options) {
   if (!options.keepRepaired.empty()) {
     if (options.inputs.size() > 1) return Usage("--keep-repaired takes one input");
     if (::access(options.keepRepaired.c_str(), F_OK) == 0) return Usage("will not overwrite " + options.keepRepaired);
+  }
+  if (!options.jsonProject.empty()) {
+    if (options.inputs.size() > 1) return Usage("--json-project takes one input");
+    if (!options.force && ::access(options.jsonProject.c_str(), F_OK) == 0)
+      return Usage("will not overwrite " + options.jsonProject + " (use --force)");
   }
   return -1;
 }
@@ -586,6 +648,35 @@ std::string Json(const FileResult& file, const std::string& kept) {
   return json;
 }
 
+// Writes --json-project FILE: the outcome with the project read back from
+// the document, under a temporary name first so that FILE is whole.
+bool WriteJsonProject(const Options& options, const FileResult& file, const std::string& kept) {
+  std::string project = "null", error;
+  if (!file.output.empty() && !serve::ProjectJsonFromFile(file.output, project, error)) {
+    std::fprintf(stderr, "mpprecover: %s: %s\n", file.output.c_str(), error.c_str());
+    project = "null";
+  }
+  std::string json = Json(file, kept);
+  json.pop_back();
+  json += ",\"project\":" + project + "}\n";
+  const std::string temporary = options.jsonProject + ".part" + std::to_string(::getpid());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  for (std::size_t done = 0; ok && done < json.size();) {
+    const ssize_t n = ::write(fd, json.data() + done, json.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (ok && options.force) ok = ::rename(temporary.c_str(), options.jsonProject.c_str()) == 0;
+  else if (ok) ok = ::link(temporary.c_str(), options.jsonProject.c_str()) == 0;  // never over a file
+  const int saved = errno;
+  if (fd >= 0) ::unlink(temporary.c_str());
+  if (!ok) std::fprintf(stderr, "mpprecover: %s: %s\n", options.jsonProject.c_str(), std::strerror(saved));
+  return ok;
+}
+
 // A log the library could not open would be ignored: refuse it here, with
 // the reason. A symbolic link in its place is not followed.
 bool CheckLog(const std::string& log) {
@@ -601,12 +692,22 @@ bool CheckLog(const std::string& log) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "serve") {
+#ifdef MDW_SERVE
+    return serve::Main(argc - 1, argv + 1);
+#else
+    std::fprintf(stderr, "mpprecover: this build has no web server (it was built without cpp-httplib)\n");
+    return kExitUsage;
+#endif
+  }
   Options options;
   if (int code = ParseArguments(argc, argv, options); code >= 0) return code;
 
   g_console.quiet = options.quiet;
   g_console.verbose = options.verbose;
   g_console.terminal = !options.quiet && ::isatty(STDERR_FILENO);
+  g_progressFd = options.progressFd;
+  if (g_progressFd >= 0) ::signal(SIGPIPE, SIG_IGN);  // a reader that goes away ends the lines, not the run
 
   if (!options.log.empty() && !CheckLog(options.log)) {
     if (options.json)
@@ -655,7 +756,7 @@ int main(int argc, char** argv) {
     }
   };
   std::size_t reportRows = 0;
-  auto recoverAndPrint = [&](const std::string& input) {
+  auto recoverAndPrint = [&](const std::string& input) -> int {
     FileResult file = RecoverOne(options, input, reportRows);
     std::string kept;
     if (!options.keepRepaired.empty() && ::access(options.keepRepaired.c_str(), F_OK) == 0) kept = options.keepRepaired;
@@ -664,8 +765,10 @@ int main(int argc, char** argv) {
       std::printf("%s\n", Json(file, kept).c_str());
       std::fflush(stdout);
     }
+    const bool projectWritten = options.jsonProject.empty() || WriteJsonProject(options, file, kept);
     if (!options.keepRepaired.empty() && kept.empty() && !options.quiet)
       std::fprintf(stderr, "mpprecover: no repaired file was kept (the container was not rebuilt)\n");
+    if (!projectWritten && (file.exitCode == kExitRecovered || file.exitCode == kExitWithLosses)) return kExitFailure;
     return file.exitCode;
   };
 
