@@ -3,7 +3,7 @@
 #   bash scripts/run-example.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+MDW_NO_BROWSER=1 bash scripts/setup.sh  # the example needs no browser
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMDW_BUILD_TESTS=OFF >/dev/null
 ninja -C "$build" mpprecover
