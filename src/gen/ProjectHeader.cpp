@@ -81,7 +81,7 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
     else run.Raw(tag, fallback);
   };
   auto dateTime = [&](const char* tag, const std::optional<PackedDate>& value) {
-    if (value && model::HasDate(*value, true)) run.Raw(tag, xml::XmlWriter::FormatDateTime(*value));
+    if (Dated(value)) run.Raw(tag, xml::XmlWriter::FormatDateTime(*value));
   };
   const std::uint16_t startTime = p.DefaultStartTime.value_or(kDefaultStartTime);
   const std::uint16_t finishTime = p.DefaultFinishTime.value_or(kDefaultFinishTime);
