@@ -33,7 +33,8 @@ CENSUS_FLOORS = {f: 99.0 for f in (
     "tasks.estimated", "tasks.effort_driven", "tasks.cost", "tasks.actual_cost", "tasks.remaining_cost",
     "resources.cost_per_use", "assignments.cost", "assignments.actual_cost", "assignments.remaining_cost",
     "assignments.units", "assignments.remaining_work_min",
-    "calendars.days", "calendars.exceptions", "calendars.exceptions.dates", "calendars.exceptions.recurring")}
+    "calendars.days", "calendars.exceptions", "calendars.exceptions.dates", "calendars.exceptions.recurring",
+    "tasks.custom.Flag", "resources.custom.Flag")}
 PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"
 PLANNER_DTD = "/usr/share/planner/dtd/mrproject-0.6.dtd"
 

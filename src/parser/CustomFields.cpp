@@ -16,6 +16,10 @@ namespace mpp {
 
 namespace {
 
+// Where the flags' field ids start (Flag10 of resources stands alone).
+constexpr std::uint32_t kTaskFlag1 = 0x0B400048, kTaskFlag11 = 0x0B400124;
+constexpr std::uint32_t kResourceFlag1 = 0x0C40007F, kResourceFlag10 = 0x0C40007E, kResourceFlag11 = 0x0C4000C3;
+
 using K = CustomFieldKind;
 
 struct Catalogue {
@@ -50,8 +54,8 @@ Catalogue Build() {
   List(t, false, "Finish", K::Finish, 1,
        {0x0B400035, 0x0B400038, 0x0B40003B, 0x0B40003E, 0x0B400041, 0x0B40011B, 0x0B40011D, 0x0B40011F,
         0x0B400121, 0x0B400123});
-  Run(t, false, "Flag", K::Flag, 1, 10, 0x0B400048);
-  Run(t, false, "Flag", K::Flag, 11, 20, 0x0B400124);
+  Run(t, false, "Flag", K::Flag, 1, 10, kTaskFlag1);
+  Run(t, false, "Flag", K::Flag, 11, 20, kTaskFlag11);
   Run(t, false, "Number", K::Number, 1, 5, 0x0B400057);
   Run(t, false, "Number", K::Number, 6, 20, 0x0B40012E);
   Run(t, false, "Outline Code", K::OutlineCode, 1, 10, 0x0B4001A0, 2);
@@ -77,11 +81,11 @@ Catalogue Build() {
   Run(r, true, "Duration", K::Duration, 4, 10, 0x0C4000B7);
   Run(r, true, "Cost", K::Cost, 1, 3, 0x0C40007B);
   Run(r, true, "Cost", K::Cost, 4, 10, 0x0C4000A6);
-  Run(r, true, "Flag", K::Flag, 1, 9, 0x0C40007F);
-  List(r, true, "Flag", K::Flag, 10, {0x0C40007E});
+  Run(r, true, "Flag", K::Flag, 1, 9, kResourceFlag1);
+  List(r, true, "Flag", K::Flag, 10, {kResourceFlag10});
   Run(r, true, "Date", K::Date, 1, 10, 0x0C4000AD);
   // Resource flags 11 to 20 hold flags like the others.
-  Run(r, true, "Flag", K::Flag, 11, 20, 0x0C4000C3);
+  Run(r, true, "Flag", K::Flag, 11, 20, kResourceFlag11);
   Run(r, true, "Outline Code", K::OutlineCode, 1, 10, 0x0C400116, 2);
 
   // Task fields first: the first entry with an identifier wins.
@@ -193,6 +197,13 @@ std::optional<std::u16string> CustomFieldValueText(platform::ByteView value, std
   return std::nullopt;
 }
 
+std::uint32_t FlagFieldId(bool resource, unsigned flag) {
+  if (flag < 1 || flag > 20) return 0;
+  if (!resource) return flag <= 10 ? kTaskFlag1 + (flag - 1) : kTaskFlag11 + (flag - 11);
+  if (flag == 10) return kResourceFlag10;
+  return flag < 10 ? kResourceFlag1 + (flag - 1) : kResourceFlag11 + (flag - 11);
+}
+
 CustomValueKeeper::CustomValueKeeper(CMppGen& gen, model::OwnerKind kind) : gen_(gen), kind_(kind) {
   for (const model::SCustomFieldDef& def : gen.customFieldDefs) defined_.insert(def.FieldID);
 }
@@ -209,6 +220,26 @@ bool CustomValueKeeper::Keep(std::uint32_t owner, std::uint32_t fieldId, platfor
   custom.Owner = kind_;
   gen_.customFieldValues.push_back(std::move(custom));
   return true;
+}
+
+FlagValueKeeper::FlagValueKeeper(CMppGen& gen, model::OwnerKind kind) : gen_(gen), kind_(kind) {
+  for (const model::SCustomFieldValue& value : gen.customFieldValues)
+    if (value.Owner == kind) kept_.insert(static_cast<std::uint64_t>(value.OwnerUID) << 32 | value.FieldID);
+}
+
+std::size_t FlagValueKeeper::Keep(std::uint32_t owner, platform::ByteView item, const CustomFlagBits& bits) {
+  std::size_t kept = 0;
+  for (const FlagRun& run : bits.runs) {
+    for (unsigned k = 0; k < run.count; ++k) {
+      const unsigned bit = run.firstBit + k;
+      if (!FlagSet(item, {bit / 8, static_cast<std::uint8_t>(1u << (bit % 8))})) continue;
+      const std::uint32_t field = FlagFieldId(kind_ == model::OwnerKind::Resource, run.firstFlag + k);
+      if (field == 0 || !kept_.insert(static_cast<std::uint64_t>(owner) << 32 | field).second) continue;
+      gen_.customFieldValues.push_back({.OwnerUID = owner, .FieldID = field, .Data = {1}, .Owner = kind_});
+      ++kept;
+    }
+  }
+  return kept;
 }
 
 }  // namespace mpp

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "model/Records.h"
+#include "parser/RecordLayout.h"
 #include "platform/ByteView.h"
 
 class CMppGen;
@@ -38,6 +39,8 @@ struct CustomFieldInfo {
 // The catalogue entry of fieldId (task fields first, then resource fields),
 // or null for an identifier that is no custom field. Constant time.
 const CustomFieldInfo* FindCustomField(std::uint32_t fieldId);
+// The field id of Flag1..Flag20 of tasks or resources; 0 for other numbers.
+std::uint32_t FlagFieldId(bool resource, unsigned flag);
 // Entries per table: 130 task fields, 130 resource fields.
 std::size_t CustomFieldCount(bool resource);
 
@@ -71,6 +74,22 @@ class CustomValueKeeper {
   CMppGen& gen_;
   model::OwnerKind kind_;
   std::unordered_set<std::uint32_t> defined_;
+};
+
+// The custom flags of the records of one storage, kept as values "1" of
+// their owners for every flag set in a record's FixedMeta item (a flag
+// that is off is no value, as in var data). A flag the var data gave the
+// owner already is not kept twice.
+class FlagValueKeeper {
+ public:
+  FlagValueKeeper(CMppGen& gen, model::OwnerKind kind);
+  // The number of values kept.
+  std::size_t Keep(std::uint32_t owner, platform::ByteView item, const CustomFlagBits& bits);
+
+ private:
+  CMppGen& gen_;
+  model::OwnerKind kind_;
+  std::unordered_set<std::uint64_t> kept_;  // owner << 32 | field id
 };
 
 }  // namespace mpp

@@ -239,15 +239,21 @@ int CMppParser_14::FinishOlder(StatusFunction status) {
   return 0;
 }
 
+bool CMppParser_14::LaterApplication(mpp::RecordKind kind) const {
+  // The applications after 2010 moved the flag bits of version 14 files;
+  // when a file does not say which application saved it, the layout its
+  // records read with does.
+  if (format_.version != 14) return false;
+  if (application_ != 0) return application_ > 14;
+  const auto name = mpp::KnownLayoutName(layouts_.Of(kind));
+  return name == std::optional<std::string>("T202") || name == std::optional<std::string>("R172b");
+}
+
 void CMppParser_14::ParseTasks(ElementId storage) {
   // Versions 9 and 12 replace values out of range by the defaults.
   mpp::TaskValueRules rules = format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9;
-  // The applications after 2010 moved the flag bits; when the file does not
-  // say which application saved it, its task layout does.
   const mpp::RecordLayout& layout = layouts_.Of(mpp::RecordKind::Task);
-  if (format_.version == 14 &&
-      (application_ > 14 || (application_ == 0 && mpp::KnownLayoutName(layout) == std::optional<std::string>("T202"))))
-    rules.flags = mpp::kTaskFlags14Later;
+  if (LaterApplication(mpp::RecordKind::Task)) rules.flags = mpp::kTaskFlags14Later;
   mpp::TaskStorageParser(*reader_, storage, layout, *gen_, nullptr, rules);
 }
 
@@ -264,7 +270,9 @@ void CMppParser_14::ParseCalendars(ElementId storage) {
 }
 
 void CMppParser_14::ParseResources(ElementId storage) {
-  mpp::RscStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Resource), *gen_);
+  mpp::RscStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Resource), *gen_, nullptr,
+                        LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceCustomFlags14Later
+                                                                     : mpp::kResourceCustomFlags9);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

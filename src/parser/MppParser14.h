@@ -78,6 +78,8 @@ class CMppParser_14 : public ProjectParser {
 
  private:
   int Cancelled();
+  // Version 14 written by an application after 2010 (flag bits moved).
+  bool LaterApplication(mpp::RecordKind kind) const;
   // Versions 9 and 12: the end of Parse once both storages are read.
   int FinishOlder(StatusFunction status);
   void ReadLayouts(platform::ElementId dataStorage);

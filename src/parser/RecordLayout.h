@@ -128,6 +128,24 @@ struct FlagBit {
 // False when the byte lies outside bytes.
 bool FlagSet(platform::ByteView bytes, FlagBit bit);
 
+// The custom flags Flag1..Flag20 of a record, as bits of its FixedMeta
+// item: runs of consecutive bits (counted from bit 0 of byte 0), each run
+// holding the flags from firstFlag on.
+struct FlagRun {
+  std::uint16_t firstBit = 0;
+  std::uint8_t firstFlag = 0;
+  std::uint8_t count = 0;
+};
+struct CustomFlagBits {
+  std::array<FlagRun, 3> runs{};
+};
+inline constexpr CustomFlagBits kTaskCustomFlags9{{{{301, 1, 20}}}};      // and version 12
+inline constexpr CustomFlagBits kTaskCustomFlags14{{{{286, 1, 20}}}};     // the 2010 application
+inline constexpr CustomFlagBits kTaskCustomFlags14Later{{{{193, 1, 10}, {265, 11, 10}}}};
+// Resources keep Flag10 before Flag1.
+inline constexpr CustomFlagBits kResourceCustomFlags9{{{{229, 10, 1}, {230, 1, 9}, {239, 11, 10}}}};  // 9, 12, 14 of 2010
+inline constexpr CustomFlagBits kResourceCustomFlags14Later{{{{158, 10, 1}, {159, 1, 9}, {199, 11, 10}}}};
+
 // Tasks: milestone and effort driven in the FixedMeta item; the mode and
 // the active bit in the Fixed2Meta row (version 14 only). Their places
 // moved with the 2013 application.
@@ -136,10 +154,12 @@ struct TaskFlagBits {
   FlagBit effortDriven;
   std::optional<FlagBit> manual;
   std::optional<FlagBit> active;
+  CustomFlagBits custom;
 };
-inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt};
-inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}};
-inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40}};
+inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt, kTaskCustomFlags9};
+inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}, kTaskCustomFlags14};
+inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40},
+                                                kTaskCustomFlags14Later};
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
 

@@ -187,9 +187,10 @@ RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView 
 
 RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
-                                     CMppGen& gen, StreamProgress* progress) {
+                                     CMppGen& gen, StreamProgress* progress, const CustomFlagBits& customFlags) {
   using F = Field;
   RscFixedCounts counts;
+  FlagValueKeeper flags(gen, model::OwnerKind::Resource);
   std::vector<bool> filled(gen.Resources().size(), false);
 
   WalkFixedItems(fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
@@ -238,6 +239,7 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
     resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
+    flags.Keep(resource.UID, item.bytes, customFlags);
     if (fixed2Meta) {
       if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {
         resource.IsBudget = FlagSet(*row, kResourceRowFlags.budget);
@@ -251,7 +253,8 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
 }
 
 void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                      const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat) {
+                      const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat,
+                      const CustomFlagBits& customFlags) {
   try {
     {
       LoadedStream var2Data, varMeta;
@@ -271,7 +274,8 @@ void RscStorageParser(const platform::CompoundFileReader& reader, platform::Elem
     StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
     const RscFixedCounts c =
         ReadResourceFixedData(fixedMeta.View(), fixedData.View(),
-                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout, gen, &progress);
+                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout, gen, &progress,
+                              customFlags);
     theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
                        "%zu without var data, %zu duplicates",
                        c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);

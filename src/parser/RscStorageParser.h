@@ -110,7 +110,8 @@ RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView 
 // be null. Throws kBreakException on a break.
 RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
-                                     CMppGen& gen, StreamProgress* progress = nullptr);
+                                     CMppGen& gen, StreamProgress* progress = nullptr,
+                                     const CustomFlagBits& customFlags = kResourceCustomFlags9);
 
 // One rate table of a resource: an entry per item, each running to the
 // next item's start and the last one to the open end. Returns the entries
@@ -126,7 +127,7 @@ std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t re
 // leaves its pass out (logged). Logs and rethrows a break or allocation
 // failure.
 void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                      const RecordLayout& layout, CMppGen& gen,
-               const VarItemFormat* varFormat = nullptr);
+                      const RecordLayout& layout, CMppGen& gen, const VarItemFormat* varFormat = nullptr,
+                      const CustomFlagBits& customFlags = kResourceCustomFlags9);
 
 }  // namespace mpp

@@ -77,7 +77,8 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
 }
 
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
-               const TaskFlagBits& bits) {
+               const TaskFlagBits& bits, FlagValueKeeper& customFlags) {
+  customFlags.Keep(task.UID, item.bytes, bits.custom);
   task.Milestone = FlagSet(item.bytes, bits.milestone);
   task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
@@ -116,6 +117,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
   std::optional<std::size_t> rowSize;
   if (fixed2Meta)
     rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)).Count());
+  FlagValueKeeper customFlags(gen, model::OwnerKind::Task);
   auto rowOf = [&](std::size_t index) -> std::optional<platform::ByteView> {
     if (!rowSize) return std::nullopt;
     return Fixed2MetaRow(*fixed2Meta, index, *rowSize);
@@ -176,7 +178,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
       return;
     }
     Fill(task, *record, rules);
-    FillFlags(task, item, rowOf(item.index), rules.flags);
+    FillFlags(task, item, rowOf(item.index), rules.flags, customFlags);
     ++counts.records;
     gen.NoteTaskDates(task);
   });

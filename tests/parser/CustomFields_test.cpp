@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "model/MppGen.h"
 #include "parser/CustomFields.h"
 
 namespace {
@@ -86,6 +87,50 @@ TEST(CustomFieldValueText, DamagedValuesGiveValidTextsOrNone) {
   EXPECT_EQ(Text(Bytes{1, 2, 3}, 0x0B400057), u"0");        // neither float nor double
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(Text(Of(nan), 0x0B400057), u"0");
+}
+
+// The custom flags of a record are bits of its FixedMeta item, at places
+// that differ by owner, format and application.
+TEST(CustomFlags, EachFlagFromItsOwnBit) {
+  struct Case {
+    const char* what;
+    const CustomFlagBits& bits;
+    model::OwnerKind owner;
+    unsigned bit;  // counted from bit 0 of byte 0
+    std::uint32_t field;
+  };
+  const Case cases[] = {
+      {"task Flag1, versions 9 and 12", kTaskCustomFlags9, model::OwnerKind::Task, 301, 0x0B400048},
+      {"task Flag20, versions 9 and 12", kTaskCustomFlags9, model::OwnerKind::Task, 320, FlagFieldId(false, 20)},
+      {"task Flag1, 2010", kTaskCustomFlags14, model::OwnerKind::Task, 286, 0x0B400048},
+      {"task Flag10, later", kTaskCustomFlags14Later, model::OwnerKind::Task, 202, FlagFieldId(false, 10)},
+      {"task Flag11, later", kTaskCustomFlags14Later, model::OwnerKind::Task, 265, 0x0B400124},
+      {"resource Flag10 before Flag1", kResourceCustomFlags9, model::OwnerKind::Resource, 229, 0x0C40007E},
+      {"resource Flag1", kResourceCustomFlags9, model::OwnerKind::Resource, 230, 0x0C40007F},
+      {"resource Flag11, later", kResourceCustomFlags14Later, model::OwnerKind::Resource, 199, 0x0C4000C3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CMppGen gen;
+    Bytes item(47, 0);
+    item[c.bit / 8] |= static_cast<std::uint8_t>(1u << (c.bit % 8));
+    FlagValueKeeper keeper(gen, c.owner);
+    EXPECT_EQ(keeper.Keep(7, View(item), c.bits), 1u);
+    ASSERT_EQ(gen.customFieldValues.size(), 1u);
+    EXPECT_EQ(gen.customFieldValues[0].FieldID, c.field);
+    EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 7u);
+    EXPECT_EQ(CustomFieldValueText(View(gen.customFieldValues[0].Data), c.field), u"1");
+  }
+}
+
+TEST(CustomFlags, NoneTwiceAndNoneOutsideTheItem) {
+  CMppGen gen;
+  gen.customFieldValues.push_back({.OwnerUID = 7, .FieldID = 0x0B400048, .Data = {1}});  // from var data
+  Bytes item(47, 0xFF);
+  FlagValueKeeper keeper(gen, model::OwnerKind::Task);
+  EXPECT_EQ(keeper.Keep(7, View(item), kTaskCustomFlags9), 19u);  // Flag1 was there already
+  EXPECT_EQ(keeper.Keep(7, View(item), kTaskCustomFlags9), 0u);
+  EXPECT_EQ(keeper.Keep(8, View(Bytes(38, 0xFF)), kTaskCustomFlags9), 3u);  // a short item: Flag1..3 only
 }
 
 }  // namespace
