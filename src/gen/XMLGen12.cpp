@@ -11,10 +11,12 @@ std::int32_t CXMLGen12::GenerateMainXML() {
         WriteHeader(saveVersion_) == kCancelled || writer_->Write_hXML("OutlineCodes/", nullptr, nullptr) == kCancelled ||
         writer_->Write_hXML("WBSMasks/", nullptr, nullptr) == kCancelled)
       return kCancelled;
-    // No definitions: the section is announced in the log only.
-    theLog.WriteLine("GenerateAttributeListXML() start.");
-    theLog.WriteLine("GenerateAttributeListXML() finish. ");
-    if (!RunSection("GenerateCalendarXML() start.", "GenerateCalendarXML() finish. ",
+    // The definitions of the fields that hold values, so that a reader can
+    // tell them apart (older files keep no aliases where this reader finds
+    // them).
+    if (!RunSection("GenerateAttributeListXML() start.", "GenerateAttributeListXML() finish. ",
+                    [this] { return GenerateAttributeListXML(); }) ||
+        !RunSection("GenerateCalendarXML() start.", "GenerateCalendarXML() finish. ",
                     [this] { return GenerateCalendarXML(); }) ||
         !RunSection("GenerateTasksXML() start.", "GenerateTasksXML() finish. ",
                     [this] { return GenerateTasksXML(); }) ||

@@ -1,6 +1,5 @@
 // The generator of version 12 and version 9 files: the version 14 document
-// with the file's save version, and without the custom field definitions,
-// which the older readers do not take. Their readers rebuild the outline
+// with the file's save version. Their readers rebuild the outline
 // from the parent links as the version 14 reader does, so the document
 // carries everything they read: calendars, percent complete, work and
 // units included.

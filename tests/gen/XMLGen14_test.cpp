@@ -11,6 +11,7 @@
 
 #include "LibrarySettings.h"
 #include "gen/GenTestSupport.h"
+#include "gen/XMLGen12.h"
 #include "gen/XMLGen14.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
@@ -374,6 +375,20 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
   EXPECT_EQ(XPath(xml, "string(" + working + "//" + E("FromTime") + ")"), "09:00:00");
   EXPECT_EQ(XPath(xml, "string(" + working + "/" + E("TimePeriod") + "/" + E("FromDate") + ")"),
             "2006-06-10T00:00:00");
+}
+
+// Documents of versions 12 and 9 define the fields their values belong
+// to, as version 14 documents do.
+TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
+  MemoryGen<CXMLGen12> memory;
+  FillProject(*memory.gen);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  EXPECT_EQ(XPath(xml, "string(/" + E("Project") + "/" + E("SaveVersion") + ")"), "12");
+  const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
+  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kText1) + "]"), "1");
+  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kNumber1) + "]"), "1");
 }
 
 TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
