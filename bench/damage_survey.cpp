@@ -28,8 +28,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "LibrarySettings.h"
-#include "StgReader.h"
+#include "base/LibrarySettings.h"
+#include "salvage/StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
 #include "platform/Text.h"

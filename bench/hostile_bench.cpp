@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "LibrarySettings.h"
-#include "StgReader.h"
+#include "base/LibrarySettings.h"
+#include "salvage/StgReader.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"

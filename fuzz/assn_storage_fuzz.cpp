@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "gen/XMLGen14.h"
-#include "parser/AssnStorageParser.h"
-#include "parser/RecordLayout.h"
+#include "generate/XMLGen14.h"
+#include "parse/AssnStorageParser.h"
+#include "parse/RecordLayout.h"
 #include "platform/ByteView.h"
 #include "xml/XmlSink.h"
 

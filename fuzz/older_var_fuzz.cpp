@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "model/MppGen.h"
-#include "parser/AssnStorageParser.h"
-#include "parser/FieldMap.h"
-#include "parser/TaskStorageParser.h"
-#include "parser/VarItems.h"
-#include "parser/ViewStorageParser.h"
+#include "model/Project.h"
+#include "parse/AssnStorageParser.h"
+#include "parse/FieldMap.h"
+#include "parse/TaskStorageParser.h"
+#include "parse/VarItems.h"
+#include "parse/ViewStorageParser.h"
 #include "platform/ByteView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t items = mpp::VarMeta(wideView).Count();
   if (items > meta.size() / mpp::kVarMetaItem9) std::abort();
 
-  CMppGen gen;
+  model::Project gen;
   mpp::ReadTaskVarData(wideView, values, gen);
   mpp::ReadEditList(wideView, values, gen);
   mpp::ReadViewTimescales(wideView, values, gen);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "model/Records.h"
-#include "parser/ProjectProperties.h"
+#include "parse/ProjectProperties.h"
 #include "platform/ByteView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

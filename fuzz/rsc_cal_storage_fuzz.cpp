@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "model/MppGen.h"
-#include "parser/CalendarParser.h"
-#include "parser/RecordLayout.h"
-#include "parser/RscStorageParser.h"
+#include "model/Project.h"
+#include "parse/CalendarParser.h"
+#include "parse/RecordLayout.h"
+#include "parse/RscStorageParser.h"
 #include "platform/ByteView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   parts[4] = *input.Sub(at, size - at);
 
-  CMppGen gen;
+  model::Project gen;
   if (input.u8_at(0).value_or(0) & 1) {
     const auto var = mpp::ReadResourceVarData(parts[0], parts[1], gen);
     const auto fixed = mpp::ReadResourceFixedData(parts[2], parts[3], parts[4],

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "LibrarySettings.h"
-#include "StgReader.h"
+#include "base/LibrarySettings.h"
+#include "salvage/StgReader.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "platform/Text.h"

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "model/MppGen.h"
-#include "parser/CustomFields.h"
-#include "parser/RecordLayout.h"
-#include "parser/StreamRecords.h"
-#include "parser/TaskStorageParser.h"
+#include "model/Project.h"
+#include "parse/CustomFields.h"
+#include "parse/RecordLayout.h"
+#include "parse/StreamRecords.h"
+#include "parse/TaskStorageParser.h"
 #include "platform/ByteView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   parts[3] = *input.Sub(at, size - at);
 
-  CMppGen gen;
+  model::Project gen;
   gen.customFieldDefs.push_back({u"alias", input.u32_at(0).value_or(0), 0});
   const auto var = mpp::ReadTaskVarData(parts[0], parts[1], gen);
   const auto fixed =

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "LibrarySettings.h"
+#include "base/LibrarySettings.h"
 #include "mdwdll.h"
 #include "platform/Text.h"
 

@@ -29,17 +29,8 @@ class UidIndexedList {
 
   Record& Append(Record record) {
     Refresh();
-    const std::size_t index = items_.size();
-    const std::uint32_t uid = record.UID;
     items_.push_back(std::move(record));
-    next_.push_back(npos);
-    prev_.push_back(npos);
-    auto [it, inserted] = chains_.try_emplace(uid, Chain{index, index});
-    if (!inserted) {
-      next_[it->second.last] = index;
-      prev_[index] = it->second.last;
-      it->second.last = index;
-    }
+    Link(items_.size() - 1);
     return items_.back();
   }
 
@@ -62,17 +53,21 @@ class UidIndexedList {
   }
 
   // The position of the first record with uid, or npos.
-  std::size_t Find(std::uint32_t uid) {
+  std::size_t Find(std::uint32_t uid) const {
     Refresh();
     auto it = chains_.find(uid);
     return it == chains_.end() ? npos : it->second.first;
   }
   // The position of the next record with the same UID as the one at index.
-  std::size_t Next(std::size_t index) {
+  std::size_t Next(std::size_t index) const {
     Refresh();
     return index < next_.size() ? next_[index] : npos;
   }
   Record* FindRecord(std::uint32_t uid) {
+    const std::size_t index = Find(uid);
+    return index == npos ? nullptr : &items_[index];
+  }
+  const Record* FindRecord(std::uint32_t uid) const {
     const std::size_t index = Find(uid);
     return index == npos ? nullptr : &items_[index];
   }
@@ -98,20 +93,35 @@ class UidIndexedList {
     std::size_t last;
   };
 
-  void Refresh() {
+  // Chains the record at index after the records of its UID before it.
+  void Link(std::size_t index) const {
+    next_.push_back(npos);
+    prev_.push_back(npos);
+    auto [it, inserted] = chains_.try_emplace(items_[index].UID, Chain{index, index});
+    if (!inserted) {
+      next_[it->second.last] = index;
+      prev_[index] = it->second.last;
+      it->second.last = index;
+    }
+  }
+
+  // The index of records changed through Edit, made anew (the records stay
+  // where they are).
+  void Refresh() const {
     if (!stale_) return;
     stale_ = false;
-    std::vector<Record> items = std::move(items_);
-    Clear();
-    items_.reserve(items.size());
-    for (Record& record : items) Append(std::move(record));
+    next_.clear();
+    prev_.clear();
+    chains_.clear();
+    for (std::size_t i = 0; i < items_.size(); ++i) Link(i);
   }
 
   std::vector<Record> items_;
-  std::vector<std::size_t> next_;
-  std::vector<std::size_t> prev_;
-  std::unordered_map<std::uint32_t, Chain> chains_;
-  bool stale_ = false;
+  // The index: mutable, as it is made anew on the first look-up after Edit.
+  mutable std::vector<std::size_t> next_;
+  mutable std::vector<std::size_t> prev_;
+  mutable std::unordered_map<std::uint32_t, Chain> chains_;
+  mutable bool stale_ = false;
 };
 
 }  // namespace model

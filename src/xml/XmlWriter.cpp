@@ -8,10 +8,9 @@
 #include <optional>
 #include <utility>
 
-#include "Date.h"
-#include "FileRecover.h"
-#include "LibrarySettings.h"
-#include "Logger.h"
+#include "base/Date.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "xml/RtfNotes.h"
@@ -86,7 +85,7 @@ XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.
     theLog.WriteError("        Document storage patch too very long!");
     throw 2;
   }
-  openResult_ = OpenXMLFile(XmlPathFor(outputPath));
+  openResult_ = OpenXMLFile(outputPath);
 }
 
 XmlWriter::XmlWriter(std::unique_ptr<XmlSink> sink) : sink_(std::move(sink)) {
@@ -200,10 +199,6 @@ std::int32_t XmlWriter::WriteLine(const char* openTag, const char* value, const 
 
 std::int32_t XmlWriter::WriteElement(const char* tag, const std::string& value) {
   return WriteLine(tag, value.c_str(), tag, ValueForm::Auto);
-}
-
-std::int32_t XmlWriter::WriteIntXML(const char* tag, std::int32_t value) {
-  return WriteElement(tag, std::to_string(value));
 }
 
 std::int32_t XmlWriter::WriteShortXML(const char* tag, std::int16_t value) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "platform/ByteView.h"
 #include "xml/XmlSink.h"
 
@@ -36,10 +37,9 @@ class XmlWriter {
   // Results beyond 0.
   static constexpr std::int32_t kOpenFailed = -5;
   static constexpr std::int32_t kNothingWritten = -3;
-  static constexpr std::int32_t kCancelled = -1000;
+  static constexpr std::int32_t kCancelled = ::kCancelled;
 
-  // Opens the XML file for the output path (its last three characters
-  // replaced by "xml"); the result is kept in OpenResult(). Throws the
+  // Opens the XML file at outputPath; the result is kept in OpenResult(). Throws the
   // integer 2 when the output path is longer than kMaxOutputPath. A file
   // that cannot be created, or a write that fails, is also noted for the
   // run (NoteOutputError) with the system's reason.
@@ -72,7 +72,6 @@ class XmlWriter {
   std::int32_t Write_hXML(const char* openTag, const char* value, const char* closeTag);
 
   // Complete elements; each returns 0 or kCancelled unless stated.
-  std::int32_t WriteIntXML(const char* tag, std::int32_t value);
   std::int32_t WriteShortXML(const char* tag, std::int16_t value);
   std::int32_t WriteFloatXML(const char* tag, float value);
   std::int32_t WriteRawXML(const char* tag, const char* text);

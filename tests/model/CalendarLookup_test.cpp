@@ -1,7 +1,7 @@
 // Calendars looked up by UID while readers keep appending to the list.
 #include <gtest/gtest.h>
 
-#include "model/MppGen.h"
+#include "model/Project.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ model::SCalendar Calendar(std::uint32_t uid, std::u16string name) {
 }
 
 TEST(CalendarLookup, FirstOfAUidWinsAndLaterChangesAreFollowed) {
-  CMppGen gen;
+  model::Project gen;
   EXPECT_EQ(gen.CalendarByUid(1), nullptr);
   gen.calendars.push_back(Calendar(1, u"Standard"));
   gen.calendars.push_back(Calendar(1, u"Copy"));

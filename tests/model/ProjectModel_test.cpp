@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/MppGen.h"
+#include "model/Project.h"
 #include "model/Records.h"
 #include "model/Validators.h"
 
@@ -144,7 +144,7 @@ SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id) {
 }
 
 TEST(ModelLookups, FirstRecordWithTheUidWins) {
-  CMppGen gen;
+  model::Project gen;
   gen.AppendTask(Task(5, 1));
   gen.AppendTask(Task(7, 2));
   gen.AppendTask(Task(5, 3));
@@ -162,7 +162,7 @@ TEST(ModelLookups, FirstRecordWithTheUidWins) {
 }
 
 TEST(ModelLookups, RemovingTheLastRecordKeepsTheIndexRight) {
-  CMppGen gen;
+  model::Project gen;
   gen.AppendTask(Task(5, 1));
   gen.AppendTask(Task(5, 2));
   gen.RemoveLastTask();
@@ -175,13 +175,13 @@ TEST(ModelLookups, RemovingTheLastRecordKeepsTheIndexRight) {
   EXPECT_EQ(gen.FindTask(9), nullptr);
   EXPECT_EQ(gen.Tasks().size(), 2u);
 
-  CMppGen empty;
+  model::Project empty;
   empty.RemoveLastResource();  // nothing to remove, nothing breaks
   EXPECT_TRUE(empty.Resources().empty());
 }
 
 TEST(ModelLookups, EditsAreSeenByLaterLookups) {
-  CMppGen gen;
+  model::Project gen;
   gen.AppendTask(Task(1, 30));
   gen.AppendTask(Task(2, 10));
   gen.AppendTask(Task(1, 20));
@@ -195,7 +195,7 @@ TEST(ModelLookups, EditsAreSeenByLaterLookups) {
 }
 
 TEST(ModelLookups, ResourcesUseTheirWholeUid) {
-  CMppGen gen;
+  model::Project gen;
   SBkndRscParams resource;
   resource.UID = 70000;
   gen.AppendResource(resource);
@@ -206,7 +206,7 @@ TEST(ModelLookups, ResourcesUseTheirWholeUid) {
 // A large project is read with one look-up per var-data item; a linear
 // search would make this quadratic (10^10 steps), an index keeps it instant.
 TEST(ModelLookups, HundredThousandTasks) {
-  CMppGen gen;
+  model::Project gen;
   constexpr std::uint32_t kTasks = 100000;
   for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
     if (!gen.FindTask(uid)) gen.AppendTask(Task(uid, uid));
@@ -218,7 +218,7 @@ TEST(ModelLookups, HundredThousandTasks) {
 }
 
 TEST(ProjectDates, OnlyUnconstrainedTasksWithDatesMoveThem) {
-  CMppGen gen;
+  model::Project gen;
   auto dated = [](std::uint32_t uid, std::uint16_t start, std::uint16_t finish) {
     SBkndTaskParams task = Task(uid, uid);
     task.Start = static_cast<PackedDate>(start) << 16 | 4800;

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <random>
 
-#include "LibrarySettings.h"
-#include "root/Root.h"
+#include "base/LibrarySettings.h"
+#include "salvage/Root.h"
 #include "salvage/SalvageRun.h"
-#include "sat/ChainWalks.h"
-#include "sat/Sat.h"
+#include "salvage/ChainWalks.h"
+#include "salvage/Sat.h"
 #include "support/HostileFiles.h"
 
 namespace {

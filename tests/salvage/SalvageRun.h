@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "LibrarySettings.h"
-#include "Logger.h"
-#include "StgReader.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "salvage/StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
 #include "platform/Text.h"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "Date.h"
+#include "base/Date.h"
 #include "model/Records.h"
 #include "platform/CompoundFile.h"
 #include "platform/Text.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
-#include "LibrarySettings.h"
-#include "Logger.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
 #include "support/ProjectFixture.h"

@@ -4,7 +4,7 @@
 
 #include <bit>
 
-#include "parser/StreamRecords.h"
+#include "parse/StreamRecords.h"
 
 namespace project_fixture {
 

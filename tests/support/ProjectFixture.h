@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "parser/FieldMap.h"
-#include "parser/RecordLayout.h"
+#include "parse/FieldMap.h"
+#include "parse/RecordLayout.h"
 #include "support/CfbFixture.h"
 
 namespace project_fixture {

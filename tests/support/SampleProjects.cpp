@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "parser/CalendarParser.h"
-#include "parser/PropsParser.h"
-#include "parser/RscStorageParser.h"
-#include "parser/TaskStorageParser.h"
+#include "parse/CalendarParser.h"
+#include "parse/PropsParser.h"
+#include "parse/RscStorageParser.h"
+#include "parse/TaskStorageParser.h"
 
 namespace project_fixture {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
-#include "LibrarySettings.h"
+#include "base/LibrarySettings.h"
 #include "xml/XmlWriter.h"
 
 namespace {
@@ -157,7 +157,7 @@ TEST(XmlLayout, TabsFollowTheNestingAndLinesEndInCrLf) {
   XmlWriter& w = out.writer;
   w.Write_hXML("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?", nullptr, nullptr);
   w.Write_hXML("Project xmlns=\"urn:test\"", nullptr, nullptr);
-  w.WriteIntXML("SaveVersion", 14);
+  w.WriteRawXML("SaveVersion", "14");
   w.Write_hXML("OutlineCodes/", nullptr, nullptr);
   w.Write_hXML("Tasks", nullptr, nullptr);
   w.Write_hXML("Task", nullptr, nullptr);
@@ -247,23 +247,23 @@ TEST_F(XmlHostileValues, NotesAreTextInCData) {
   EXPECT_EQ(out.Text(), "");
 }
 
-TEST(XmlOutputFile, IsCreatedBesideTheOutputPathAndNeverOverwritten) {
+TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   ScratchFolder folder;
   const fs::path xmlFile = folder / "plan.xml";
   {
-    XmlWriter writer(W(folder / "plan.mpp"));
+    XmlWriter writer(W(xmlFile));
     EXPECT_EQ(writer.OpenResult(), 0);
     EXPECT_EQ(writer.XmlPath(), W(xmlFile));
-    writer.WriteIntXML("UID", 7);
+    writer.WriteRawXML("UID", "7");
     EXPECT_EQ(writer.CloseXMLFile(), 0);
     EXPECT_EQ(writer.CloseXMLFile(), 0);
-    writer.WriteIntXML("UID", 8);  // after closing: dropped
+    writer.WriteRawXML("UID", "8");  // after closing: dropped
   }
   EXPECT_EQ(ReadBytes(xmlFile), "<UID>7</UID>\r\n");
 
-  XmlWriter again(W(folder / "plan.mpp"));
+  XmlWriter again(W(xmlFile));
   EXPECT_EQ(again.OpenResult(), -5);
-  again.WriteIntXML("UID", 9);
+  again.WriteRawXML("UID", "9");
   EXPECT_EQ(again.CloseXMLFile(), -5);
   EXPECT_EQ(ReadBytes(xmlFile), "<UID>7</UID>\r\n");
 
@@ -271,7 +271,7 @@ TEST(XmlOutputFile, IsCreatedBesideTheOutputPathAndNeverOverwritten) {
   const fs::path target = folder / "target.txt";
   WriteBytes(target, "keep");
   fs::create_symlink(target, folder / "link.xml");
-  EXPECT_EQ(XmlWriter(W(folder / "link.mpp")).OpenResult(), -5);
+  EXPECT_EQ(XmlWriter(W(folder / "link.xml")).OpenResult(), -5);
   EXPECT_EQ(ReadBytes(target), "keep");
 }
 
@@ -306,11 +306,11 @@ TEST(XmlOutputFile, CancellationClosesAndWritesNothing) {
   unsigned char cancel = 0;
   theSettings.breakFlag = &cancel;
   MemoryWriter out;
-  EXPECT_EQ(out.writer.WriteIntXML("UID", 1), 0);
+  EXPECT_EQ(out.writer.WriteRawXML("UID", "1"), 0);
   cancel = 1;
-  EXPECT_EQ(out.writer.WriteIntXML("UID", 2), -1000);
+  EXPECT_EQ(out.writer.WriteRawXML("UID", "2"), -1000);
   cancel = 0;
-  EXPECT_EQ(out.writer.WriteIntXML("UID", 3), 0);  // closed: dropped
+  EXPECT_EQ(out.writer.WriteRawXML("UID", "3"), 0);  // closed: dropped
   EXPECT_EQ(out.Text(), "<UID>1</UID>\r\n");
   theSettings.breakFlag = nullptr;
 }

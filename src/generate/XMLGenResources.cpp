@@ -1,0 +1,216 @@
+// The Resources section: the base generator's form (versions 9 and 12) and
+// the version 14 form with availability periods, rate tables and custom
+// field values per resource.
+#include <string>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "generate/ElementRun.h"
+#include "generate/XMLGen.h"
+#include "model/Validators.h"
+
+namespace {
+
+using gen::ElementRun;
+
+// Project XML resource types.
+constexpr int kMaterialResource = 0;
+constexpr int kWorkResource = 1;
+constexpr int kCostResource = 2;
+
+platform::ByteView NotesView(const std::string& notes) {
+  return platform::ByteView(reinterpret_cast<const std::uint8_t*>(notes.data()), notes.size());
+}
+
+bool HasNotes(const model::SBkndRscParams& resource) { return resource.Notes && !resource.Notes->empty(); }
+
+// Rate formats a document may carry (hours, days, weeks... per unit of
+// time); the overtime rate has no per-use form. Others read as per hour.
+std::uint16_t XmlRateFormat(std::uint16_t format, bool overtime) {
+  constexpr std::uint16_t kPerHour = 2, kPerUse = 8;
+  const bool known = (format >= 1 && format <= 5) || format == 7 || (!overtime && format == kPerUse);
+  return known ? format : kPerHour;
+}
+
+int XmlType(const model::SBkndRscParams& resource) {
+  if (resource.IsCostResource) return kCostResource;
+  return resource.Type != 0 ? kMaterialResource : kWorkResource;
+}
+
+// One day in tenths of a minute.
+constexpr model::MinuteStamp kStampDay = 14400;
+
+// The text of a rate or availability date. Day 1 of these stamps is
+// 1984-01-01, like the day numbers of packed dates, but the open end
+// (kOpenRateEnd and beyond) counts 1984-01-01 as day 0: it is the last
+// minute of 2049-12-31, one day after what the plain count gives.
+std::string StampText(model::MinuteStamp stamp) {
+  if (stamp >= model::kOpenRateEnd) return xml::XmlWriter::FormatMinutesDateTime(model::kOpenRateEnd + kStampDay);
+  return xml::XmlWriter::FormatMinutesDateTime(stamp);
+}
+
+// The last minute of an availability period: one minute before its stored
+// end, or the open end itself.
+std::string LastMinuteText(model::MinuteStamp end) {
+  if (end >= model::kOpenRateEnd) return StampText(end);
+  return StampText(end >= 10 ? end - 10 : 0);
+}
+
+}  // namespace
+
+std::u16string CXMLGen::EscapeMarkup(std::u16string_view name) {
+  std::u16string escaped;
+  escaped.reserve(name.size());
+  for (char16_t c : name) {
+    switch (c) {
+      case u'&': escaped += u"&amp;"; break;
+      case u'<': escaped += u"&lt;"; break;
+      case u'>': escaped += u"&gt;"; break;
+      default: escaped += c; break;
+    }
+  }
+  return escaped;
+}
+
+void CXMLGen::IndexResourceData() {
+  availabilityByResource_.clear();
+  ratesByResource_.clear();
+  for (std::size_t i = 0; i < project_.availability.size(); ++i)
+    availabilityByResource_[project_.availability[i].ResourceUID].push_back(i);
+  for (std::size_t i = 0; i < project_.rates.size(); ++i) ratesByResource_[project_.rates[i].ResourceUID].push_back(i);
+}
+
+std::int32_t CXMLGen::GenerateResourcesXML() {
+  try {
+    BuildIndexes();
+    IndexResourceData();
+    if (project_.Resources().empty()) {
+      const std::int32_t result = writer_->Write_hXML("Resources/", nullptr, nullptr);
+      return result == kCancelled ? result : kNothingWritten;
+    }
+    if (writer_->Write_hXML("Resources", nullptr, nullptr) == kCancelled) return kCancelled;
+    for (const model::SBkndRscParams& resource : project_.Resources()) {
+      if (CancelRequested()) return Cancel();
+      // A row with neither a name nor notes nor a fixed record is an unused
+      // slot; one with a record is a resource whose name was lost (or the
+      // project's own nameless resource 0) and gets an invented name.
+      if (resource.Name.empty() && !resource.Notes && !resource.HasFixedRecord) continue;
+      ++written_.resources;
+      if (WriteResource(resource) == kCancelled) return kCancelled;
+    }
+    return writer_->Write_hXML(nullptr, nullptr, "Resources");
+  } catch (int) {
+    theLog.WriteLine("User break was thrown if GenerateResourcesXML()");
+    throw;
+  }
+}
+
+std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
+  NoteWritten();
+  xml::XmlWriter& w = *writer_;
+  ElementRun run(w);
+  auto text = [&](const char* tag, const std::u16string& value) {
+    if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
+  };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
+  auto rate = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 4)); };
+
+  run.Open("Resource");
+  run.Raw("UID", resource.UID);
+  run.Raw("ID", resource.ID);
+  if (resource.Name.empty()) {
+    std::u16string invented(model::kFixedTextUnits, u'\0');
+    xml::XmlWriter::MakeUnknownResourceName(std::span<char16_t>(invented.data(), invented.size()));
+    invented.resize(std::u16string_view(invented.c_str()).size());
+    run.Do([&] { return WriteName("Name", invented); });
+  } else {
+    run.Do([&] { return WriteName("Name", EscapeMarkup(resource.Name)); });
+  }
+  // Cost resources are written as the application writes them: a work
+  // type with the cost mark.
+  run.Raw("Type", resource.IsCostResource ? kWorkResource : XmlType(resource));
+  run.Raw("IsNull", "0");
+  text("Initials", resource.Initials);
+  text("NTAccount", resource.NTAccount);
+  text("MaterialLabel", resource.MaterialLabel);
+  text("Code", resource.Code);
+  text("Group", resource.Group);
+  run.Raw("WorkGroup", resource.WorkGroup);
+  text("EmailAddress", resource.EmailAddress);
+  rate("StandardRate", resource.StandardRate);
+  run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
+  rate("OvertimeRate", resource.OvertimeRate);
+  run.Raw("OvertimeRateFormat", XmlRateFormat(resource.OvertimeRateFormat, true));
+  money("CostPerUse", resource.CostPerUse);
+  // The UID whole, as for tasks: calendars above 32767 stay themselves.
+  if (calendarUids_.contains(resource.CalendarUID))
+    run.Raw("CalendarUID", resource.CalendarUID);
+  else
+    run.Raw("CalendarUID", "-1");
+  if (HasNotes(resource)) run.Do([&] { return w.WriteNotesXML("Notes", NotesView(*resource.Notes)); });
+  run.Raw("IsGeneric", resource.IsGeneric);
+  run.Raw("IsInactive", resource.IsInactive);
+  if (resource.BookingType != 0) run.Raw("BookingType", resource.BookingType);
+  run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
+  run.Raw("IsCostResource", resource.IsCostResource);
+  run.Raw("IsBudget", resource.IsBudget);
+  run.Do([&] { return GenerateAvailabilityPeriod(resource.UID); });
+  run.Do([&] { return GenerateRates(resource.UID); });
+  run.Close("Resource");
+  return run.Cancelled() ? kCancelled : 0;
+}
+
+std::int32_t CXMLGen::GenerateAvailabilityPeriod(std::uint32_t resourceUid) {
+  try {
+    if (project_.availability.empty()) return kNothingWritten;
+    if (availabilityByResource_.empty()) IndexResourceData();
+    if (writer_->Write_hXML("AvailabilityPeriods", nullptr, nullptr) == kCancelled) return kCancelled;
+    if (auto found = availabilityByResource_.find(resourceUid); found != availabilityByResource_.end()) {
+      for (std::size_t i : found->second) {
+        if (CancelRequested()) return Cancel();
+        const model::SAvailabilityParams& period = project_.availability[i];
+        ElementRun run(*writer_);
+        run.Open("AvailabilityPeriod");
+        run.Raw("AvailableFrom", StampText(period.AvailableFrom));
+        run.Raw("AvailableTo", LastMinuteText(period.AvailableTo));
+        run.Raw("AvailableUnits", xml::XmlWriter::FormatTrimmedFloat(period.AvailableUnits * 0.0001f));
+        run.Close("AvailabilityPeriod");
+        if (run.Cancelled()) return kCancelled;
+      }
+    }
+    return writer_->Write_hXML(nullptr, nullptr, "AvailabilityPeriods");
+  } catch (int) {
+    theLog.WriteLine("User break was thrown if GenerateAvailabilityPeriod()");
+    throw;
+  }
+}
+
+std::int32_t CXMLGen::GenerateRates(std::uint32_t resourceUid) {
+  try {
+    if (project_.rates.empty()) return kNothingWritten;
+    if (ratesByResource_.empty()) IndexResourceData();
+    if (writer_->Write_hXML("Rates", nullptr, nullptr) == kCancelled) return kCancelled;
+    if (auto found = ratesByResource_.find(resourceUid); found != ratesByResource_.end()) {
+      for (std::size_t i : found->second) {
+        if (CancelRequested()) return Cancel();
+        const model::SRateParams& rate = project_.rates[i];
+        ElementRun run(*writer_);
+        run.Open("Rate");
+        run.Raw("RatesFrom", StampText(rate.RatesFrom));
+        run.Raw("RatesTo", StampText(rate.RatesTo));
+        run.Raw("RateTable", rate.RateTable);
+        run.Raw("StandardRate", xml::XmlWriter::FormatDecimal(rate.StandardRate, 4));
+        run.Raw("StandardRateFormat", XmlRateFormat(rate.StandardRateFormat, false));
+        run.Raw("OvertimeRate", xml::XmlWriter::FormatDecimal(rate.OvertimeRate, 4));
+        run.Raw("OvertimeRateFormat", XmlRateFormat(rate.OvertimeRateFormat, true));
+        run.Raw("CostPerUse", xml::XmlWriter::FormatMoney(rate.CostPerUse));
+        run.Close("Rate");
+        if (run.Cancelled()) return kCancelled;
+      }
+    }
+    return writer_->Write_hXML(nullptr, nullptr, "Rates");
+  } catch (int) {
+    theLog.WriteLine("User break was thrown if GenerateRates()");
+    throw;
+  }
+}

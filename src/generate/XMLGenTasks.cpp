@@ -1,0 +1,293 @@
+#include "generate/XMLGen.h"
+
+#include <string>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "base/Result.h"
+#include "generate/ElementRun.h"
+#include "generate/CustomFieldText.h"
+#include "model/CustomFieldCatalog.h"
+
+namespace {
+
+using gen::ElementRun;
+
+// The duration formats a lag may be written in (elapsed ones included);
+// any other reads as days, the application's default.
+std::uint16_t XmlLagFormat(std::uint16_t format) {
+  constexpr std::uint16_t kDays = 7;
+  const bool known = (format >= 3 && format <= 12) || format == 19 || format == 20 ||
+                     (format >= 35 && format <= 44) || (format >= 51 && format <= 53);
+  return known ? format : kDays;
+}
+
+template <typename Body>
+std::int32_t Guarded(const char* breakLine, Body body) {
+  try {
+    return body();
+  } catch (int) {
+    theLog.WriteLine(breakLine);
+    throw;
+  }
+}
+
+}  // namespace
+
+void CXMLGen::NoteWritten() {
+  constexpr std::int32_t kFrom = 90, kSpan = 10;
+  if (progressTotal_ == 0) return;
+  ++progressDone_;
+  const auto percent =
+      static_cast<std::int32_t>(kFrom + kSpan * std::min(progressDone_, progressTotal_) / progressTotal_);
+  if (percent <= progressShown_) return;
+  progressShown_ = percent;
+  ReportProgress(percent, "Saving recovered data...");
+}
+
+void CXMLGen::BuildIndexes() {
+  if (indexed_) return;
+  indexed_ = true;
+  progressTotal_ = project_.Tasks().size() + project_.Resources().size() + project_.assignments.size();
+  IndexLinks();
+  for (const model::SBkndTaskParams& task : project_.Tasks()) taskUids_.insert(task.UID);
+  for (const model::SCalendar& calendar : project_.calendars) calendarUids_.insert(calendar.UID);
+  for (std::size_t i = 0; i < project_.calendarExceptions.size(); ++i)
+    exceptionsByCalendar_[project_.calendarExceptions[i].CalendarUID].push_back(i);
+  for (std::size_t i = 0; i < project_.customFieldValues.size(); ++i) {
+    const model::SCustomFieldValue& value = project_.customFieldValues[i];
+    (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);
+  }
+}
+
+std::int32_t CXMLGen::GenerateMainXML() {
+  return Guarded("User break was thrown if GenerateMainXML()", [this]() -> std::int32_t {
+    if (CancelRequested()) return Cancel();
+    if (const std::int32_t failed = CheckOutput()) return failed;
+    BuildIndexes();
+    if (WriteDocumentStart("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?") == kCancelled ||
+        WriteHeader(saveVersion_) == kCancelled || writer_->Write_hXML("OutlineCodes/", nullptr, nullptr) == kCancelled ||
+        writer_->Write_hXML("WBSMasks/", nullptr, nullptr) == kCancelled)
+      return kCancelled;
+    if (!RunSection("GenerateAttributeListXML() start.", "GenerateAttributeListXML() finish. ",
+                    [this] { return GenerateAttributeListXML(); }) ||
+        !RunSection("GenerateCalendarXML() start.", "GenerateCalendarXML() finish. ",
+                    [this] { return GenerateCalendarXML(); }) ||
+        !RunSection("GenerateTasksXML() start.", "GenerateTasksXML() finish. ", [this] { return GenerateTasksXML(); }) ||
+        !RunSection("GenerateResourcesXML() start.", "GenerateResourcesXML() finish.",
+                    [this] { return GenerateResourcesXML(); }) ||
+        // The older versions' run has never logged the start of this one.
+        !RunSection(std::string_view(saveVersion_) == "14" ? "GenerateAssignments() start." : nullptr,
+                    "GenerateAssignments() finish.", [this] { return GenerateAssignments(); }))
+      return kCancelled;
+    return FinishDocument();
+  });
+}
+
+std::int32_t CXMLGen::GenerateTasksXML() {
+  return Guarded("User break was thrown if GenerateTasksXML()", [this]() -> std::int32_t {
+    BuildIndexes();
+    if (project_.Tasks().empty()) {
+      const std::int32_t result = writer_->Write_hXML("Tasks/", nullptr, nullptr);
+      return result == kCancelled ? result : kNothingWritten;
+    }
+    if (writer_->Write_hXML("Tasks", nullptr, nullptr) == kCancelled) return kCancelled;
+    for (const model::SBkndTaskParams& task : project_.Tasks()) {
+      if (CancelRequested()) return Cancel();
+      ++written_.tasks;
+      if (WriteTask(task) == kCancelled) return kCancelled;
+    }
+    return writer_->Write_hXML(nullptr, nullptr, "Tasks");
+  });
+}
+
+std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
+  NoteWritten();
+  xml::XmlWriter& w = *writer_;
+  ElementRun run(w);
+  auto date = [&](const char* tag, model::PackedDate value) {
+    run.Do([&] { return w.WriteDateTime14XML(tag, value); });
+  };
+  // Dates a row without data (or an invented one) does not have.
+  auto ownDate = [&](const char* tag, model::PackedDate value) {
+    if (model::HasDate(value, true)) date(tag, value);
+  };
+  auto duration = [&](const char* tag, std::uint32_t tenths) {
+    run.Do([&] { return w.WriteDurationSecXML(tag, tenths); });
+  };
+  auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
+  auto flag = [&](const char* tag, bool value) { run.Raw(tag, value ? "1" : "0"); };
+  // With frozen dates every task is manually scheduled, so that a
+  // scheduler keeps the dates exactly as the file stores them.
+  const bool manual = theSettings.freezeDates || task.Manual;
+
+  run.Open("Task");
+  run.Raw("UID", task.UID);
+  run.Raw("ID", task.ID);
+  if (task.Name.empty() && task.UID == 0 && !project_.props.Title.empty()) {
+    // The project's own row is named after the project.
+    run.Do([&] { return WriteName("Name", EscapeName(project_.props.Title)); });
+  } else if (task.Name.empty()) {
+    if (!task.IsNull) {
+      std::u16string invented(model::kFixedTextUnits, u'\0');
+      xml::XmlWriter::MakeUnknownTaskName(std::span<char16_t>(invented.data(), invented.size()));
+      invented.resize(std::u16string_view(invented.c_str()).size());
+      run.Do([&] { return WriteName("Name", invented); });
+    }
+  } else {
+    run.Do([&] { return WriteName("Name", EscapeName(task.Name)); });
+  }
+  flag("Active", task.Active);
+  flag("Manual", manual);
+  run.Raw("Type", task.Type);
+  flag("IsNull", task.IsNull);
+  if (task.IsNull) {
+    // A blank row: the application writes its place in the outline only.
+    run.Raw("OutlineNumber", task.OutlineNumber.empty() ? std::string("0") : task.OutlineNumber);
+    run.Raw("OutlineLevel", task.OutlineLevel);
+    run.Close("Task");
+    return run.Cancelled() ? kCancelled : 0;
+  }
+  ownDate("CreateDate", task.CreateDate);
+  if (!task.WBS.empty() && task.WBS[0] != 0xFFFF)
+    run.Do([&] { return WriteName("WBS", task.WBS); });
+  else if (task.WBS.empty() && !task.OutlineNumber.empty())
+    run.Raw("WBS", task.OutlineNumber);
+  else
+    run.Raw("WBS", "0");
+  run.Raw("OutlineNumber", task.OutlineNumber.empty() ? std::string("0") : task.OutlineNumber);
+  run.Raw("OutlineLevel", task.OutlineLevel);
+  run.Raw("Priority", task.Priority);
+  date("Start", task.Start);
+  date("Finish", task.Finish);
+  duration("Duration", task.Duration);
+  run.Raw("DurationFormat", task.DurationFormat);
+  duration("Work", task.Work);
+  ownDate("Stop", task.Stop);
+  ownDate("Resume", task.Resume);
+  flag("EffortDriven", task.EffortDriven);
+  flag("Estimated", task.Estimated);
+  flag("Milestone", task.Milestone);
+  // The project's own row sums up every other task, when there is one.
+  flag("Summary", task.Summary != 0 || (task.UID == 0 && project_.Tasks().size() > 1));
+  run.Raw("PercentComplete", task.PercentComplete);
+  run.Raw("PercentWorkComplete", task.PercentWorkComplete);
+  money("Cost", task.Cost);
+  ownDate("ActualStart", task.ActualStart);
+  ownDate("ActualFinish", task.ActualFinish);
+  duration("ActualDuration", task.ActualDuration);
+  money("ActualCost", task.ActualCost);
+  run.Raw("ActualOvertimeCost", "0");
+  duration("ActualWork", task.ActualWork);
+  run.Raw("ActualOvertimeWork", "PT0H0M0S");
+  duration("RemainingDuration", task.RemainingDuration);
+  money("RemainingCost", task.RemainingCost);
+  duration("RemainingWork", task.RemainingWork);
+  run.Raw("RemainingOvertimeCost", "0");
+  run.Raw("RemainingOvertimeWork", "PT0H0M0S");
+  run.Raw("ConstraintType", task.ConstraintType);
+  if (calendarUids_.contains(task.CalendarUID))
+    run.Raw("CalendarUID", task.CalendarUID);
+  else
+    run.Raw("CalendarUID", "-1");
+  if (task.ConstraintType != 0 && model::HasDate(task.ConstraintDate, true) &&
+      task.ConstraintDate != model::kNoConstraintDate)
+    date("ConstraintDate", task.ConstraintDate);
+  ownDate("Deadline", task.Deadline);
+  if (task.Notes && !task.Notes->empty())
+    run.Do([&] {
+      return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),
+                                                         task.Notes->size()));
+    });
+  else if (task.UID == 0 && !project_.props.Comments.empty())
+    run.Do([&] { return WriteName("Notes", project_.props.Comments); });  // the project's comments
+  run.Do([&] { return GenerateLinks(task.UID); });
+  run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
+  if (manual) {
+    date("ManualStart", task.Start);
+    date("ManualFinish", task.Finish);
+    duration("ManualDuration", task.Duration);
+  }
+  run.Close("Task");
+  return run.Cancelled() ? kCancelled : 0;
+}
+
+std::int32_t CXMLGen::GenerateLinks(std::uint32_t taskUid) {
+  BuildIndexes();
+  if (project_.links.empty()) return kNothingWritten;
+  auto found = linksBySuccessor_.find(taskUid);
+  if (found == linksBySuccessor_.end()) return 0;
+  for (std::size_t index : found->second) {
+    if (CancelRequested()) return Cancel();
+    const model::SBkndConsParams& link = project_.links[index];
+    if (!taskUids_.contains(link.PredecessorUID)) continue;
+    ElementRun run(*writer_);
+    run.Open("PredecessorLink");
+    run.Raw("PredecessorUID", link.PredecessorUID);
+    run.Raw("Type", link.Type);
+    run.Raw("CrossProject", link.CrossProject);
+    run.Raw("LinkLag", link.LinkLag);
+    run.Raw("LagFormat", XmlLagFormat(link.LagFormat));
+    run.Close("PredecessorLink");
+    if (run.Cancelled()) return kCancelled;
+    ++written_.links;
+  }
+  return 0;
+}
+
+std::int32_t CXMLGen::GenerateAttributeListXML() {
+  // Fields that hold values but were given no alias get a definition too:
+  // without one, a reader cannot tell which field a value belongs to.
+  std::vector<std::uint32_t> undefined;
+  {
+    std::unordered_set<std::uint32_t> seen;
+    for (const model::SCustomFieldDef& definition : project_.customFieldDefs) seen.insert(definition.FieldID);
+    for (const model::SCustomFieldValue& value : project_.customFieldValues)
+      if (seen.insert(value.FieldID).second && model::FindCustomField(value.FieldID)) undefined.push_back(value.FieldID);
+  }
+  if (project_.customFieldDefs.empty() && undefined.empty()) {
+    const std::int32_t result = writer_->Write_hXML("ExtendedAttributes/", nullptr, nullptr);
+    return result == kCancelled ? result : kNothingWritten;
+  }
+  if (CancelRequested()) throw kBreakException;
+  if (writer_->Write_hXML("ExtendedAttributes", nullptr, nullptr) == kCancelled) return kCancelled;
+  auto define = [this](std::uint32_t fieldId, const std::u16string* alias) -> std::int32_t {
+    if (CancelRequested()) return Cancel();
+    const model::CustomFieldInfo* field = model::FindCustomField(fieldId);
+    if (!field) return 0;
+    ElementRun run(*writer_);
+    run.Open("ExtendedAttribute");
+    run.Raw("FieldID", fieldId);
+    run.Raw("FieldName", field->name);
+    if (alias) run.Do([&] { return WriteName("Alias", *alias); });
+    run.Close("ExtendedAttribute");
+    return run.Cancelled() ? kCancelled : 0;
+  };
+  for (const model::SCustomFieldDef& definition : project_.customFieldDefs)
+    if (define(definition.FieldID, &definition.Alias) == kCancelled) return kCancelled;
+  for (std::uint32_t fieldId : undefined)
+    if (define(fieldId, nullptr) == kCancelled) return kCancelled;
+  return writer_->Write_hXML(nullptr, nullptr, "ExtendedAttributes");
+}
+
+std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner) {
+  BuildIndexes();
+  if (project_.customFieldValues.empty()) return kNothingWritten;
+  const auto& index = owner == model::OwnerKind::Task ? taskValues_ : resourceValues_;
+  auto found = index.find(ownerUid);
+  if (found == index.end()) return 0;
+  for (std::size_t i : found->second) {
+    if (CancelRequested()) return Cancel();
+    const model::SCustomFieldValue& value = project_.customFieldValues[i];
+    std::optional<std::u16string> text =
+        gen::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);
+    if (!text) continue;
+    ElementRun run(*writer_);
+    run.Open("ExtendedAttribute");
+    run.Raw("FieldID", value.FieldID);
+    run.Do([&] { return WriteName("Value", *text); });
+    run.Close("ExtendedAttribute");
+    if (run.Cancelled()) return kCancelled;
+  }
+  return 0;
+}

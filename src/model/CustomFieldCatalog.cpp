@@ -1,0 +1,109 @@
+#include "model/CustomFieldCatalog.h"
+
+#include <initializer_list>
+#include <unordered_map>
+#include <vector>
+
+namespace model {
+
+namespace {
+
+// Where the flags' field ids start (Flag10 of resources stands alone).
+constexpr std::uint32_t kTaskFlag1 = 0x0B400048, kTaskFlag11 = 0x0B400124;
+constexpr std::uint32_t kResourceFlag1 = 0x0C40007F, kResourceFlag10 = 0x0C40007E, kResourceFlag11 = 0x0C4000C3;
+
+using K = CustomFieldKind;
+
+struct Catalogue {
+  std::vector<CustomFieldInfo> task;
+  std::vector<CustomFieldInfo> resource;
+  std::unordered_map<std::uint32_t, const CustomFieldInfo*> byId;
+};
+
+// Fields first .. last of a family, numbered from first number, with
+// consecutive identifiers from id (step apart).
+void Run(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
+         int firstNumber, int lastNumber, std::uint32_t id, std::uint32_t step = 1) {
+  for (int n = firstNumber; n <= lastNumber; ++n, id += step)
+    table.push_back({id, std::string(family) + std::to_string(n), kind, resource});
+}
+
+// Fields whose identifiers follow no run.
+void List(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
+          int firstNumber, std::initializer_list<std::uint32_t> ids) {
+  int n = firstNumber;
+  for (std::uint32_t id : ids) table.push_back({id, std::string(family) + std::to_string(n++), kind, resource});
+}
+
+Catalogue Build() {
+  Catalogue c;
+  auto& t = c.task;
+  Run(t, false, "Cost", K::Cost, 1, 3, 0x0B40006A);
+  Run(t, false, "Cost", K::Cost, 4, 10, 0x0B400102);
+  Run(t, false, "Date", K::Date, 1, 10, 0x0B400109);
+  Run(t, false, "Duration", K::Duration, 1, 3, 0x0B400067);
+  Run(t, false, "Duration", K::Duration, 4, 10, 0x0B400113);
+  List(t, false, "Finish", K::Finish, 1,
+       {0x0B400035, 0x0B400038, 0x0B40003B, 0x0B40003E, 0x0B400041, 0x0B40011B, 0x0B40011D, 0x0B40011F,
+        0x0B400121, 0x0B400123});
+  Run(t, false, "Flag", K::Flag, 1, 10, kTaskFlag1);
+  Run(t, false, "Flag", K::Flag, 11, 20, kTaskFlag11);
+  Run(t, false, "Number", K::Number, 1, 5, 0x0B400057);
+  Run(t, false, "Number", K::Number, 6, 20, 0x0B40012E);
+  Run(t, false, "Outline Code", K::OutlineCode, 1, 10, 0x0B4001A0, 2);
+  List(t, false, "Start", K::Start, 1,
+       {0x0B400034, 0x0B400037, 0x0B40003A, 0x0B40003D, 0x0B400040, 0x0B40011A, 0x0B40011C, 0x0B40011E,
+        0x0B400120, 0x0B400122});
+  List(t, false, "Text", K::Text, 1, {0x0B400033, 0x0B400036, 0x0B400039, 0x0B40003C, 0x0B40003F});
+  Run(t, false, "Text", K::Text, 6, 10, 0x0B400042);
+  Run(t, false, "Text", K::Text, 11, 30, 0x0B40013D);
+
+  auto& r = c.resource;
+  List(r, true, "Text", K::Text, 1, {0x0C400008, 0x0C400009});
+  Run(r, true, "Text", K::Text, 3, 5, 0x0C40001E);
+  Run(r, true, "Text", K::Text, 6, 10, 0x0C400061);
+  Run(r, true, "Text", K::Text, 11, 30, 0x0C4000E1);
+  Run(r, true, "Start", K::Start, 1, 5, 0x0C400066);
+  Run(r, true, "Start", K::Start, 6, 10, 0x0C4000DC);
+  Run(r, true, "Finish", K::Finish, 1, 5, 0x0C40006B);
+  Run(r, true, "Finish", K::Finish, 6, 10, 0x0C4000BE);
+  Run(r, true, "Number", K::Number, 1, 5, 0x0C400070);
+  Run(r, true, "Number", K::Number, 6, 20, 0x0C4000CD);
+  Run(r, true, "Duration", K::Duration, 1, 3, 0x0C400075);
+  Run(r, true, "Duration", K::Duration, 4, 10, 0x0C4000B7);
+  Run(r, true, "Cost", K::Cost, 1, 3, 0x0C40007B);
+  Run(r, true, "Cost", K::Cost, 4, 10, 0x0C4000A6);
+  Run(r, true, "Flag", K::Flag, 1, 9, kResourceFlag1);
+  List(r, true, "Flag", K::Flag, 10, {kResourceFlag10});
+  Run(r, true, "Date", K::Date, 1, 10, 0x0C4000AD);
+  // Resource flags 11 to 20 hold flags like the others.
+  Run(r, true, "Flag", K::Flag, 11, 20, kResourceFlag11);
+  Run(r, true, "Outline Code", K::OutlineCode, 1, 10, 0x0C400116, 2);
+
+  // Task fields first: the first entry with an identifier wins.
+  for (const auto* table : {&c.task, &c.resource})
+    for (const CustomFieldInfo& info : *table) c.byId.try_emplace(info.fieldId, &info);
+  return c;
+}
+
+const Catalogue& TheCatalogue() {
+  static const Catalogue catalogue = Build();
+  return catalogue;
+}
+
+}  // namespace
+
+const CustomFieldInfo* FindCustomField(std::uint32_t fieldId) {
+  const auto& byId = TheCatalogue().byId;
+  auto it = byId.find(fieldId);
+  return it == byId.end() ? nullptr : it->second;
+}
+
+std::uint32_t FlagFieldId(bool resource, unsigned flag) {
+  if (flag < 1 || flag > 20) return 0;
+  if (!resource) return flag <= 10 ? kTaskFlag1 + (flag - 1) : kTaskFlag11 + (flag - 11);
+  if (flag == 10) return kResourceFlag10;
+  return flag < 10 ? kResourceFlag1 + (flag - 1) : kResourceFlag11 + (flag - 11);
+}
+
+}  // namespace model

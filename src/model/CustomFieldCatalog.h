@@ -1,0 +1,36 @@
+// The custom fields of tasks and resources (Text1, Cost3, Flag12, Outline
+// Code4...): the catalogue that gives each 32-bit field identifier its name
+// and kind of value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace model {
+
+enum class CustomFieldKind : std::uint16_t {
+  Text = 1,
+  Start = 2,
+  Finish = 3,
+  Number = 4,
+  Duration = 5,
+  Cost = 6,
+  Flag = 7,
+  Date = 8,
+  OutlineCode = 10,
+};
+
+struct CustomFieldInfo {
+  std::uint32_t fieldId = 0;
+  std::string name;  // "Text1", "Outline Code4"
+  CustomFieldKind kind = CustomFieldKind::Text;
+  bool resource = false;  // a resource field; else a task field
+};
+
+// The catalogue entry of fieldId (task fields first, then resource fields),
+// or null for an identifier that is no custom field. Constant time.
+const CustomFieldInfo* FindCustomField(std::uint32_t fieldId);
+// The field id of Flag1..Flag20 of tasks or resources; 0 for other numbers.
+std::uint32_t FlagFieldId(bool resource, unsigned flag);
+
+}  // namespace model

@@ -1,0 +1,188 @@
+#include "parse/AssnStorageParser.h"
+
+#include <unordered_map>
+#include <utility>
+
+#include "base/Logger.h"
+#include "model/Validators.h"
+#include "parse/StreamRecords.h"
+#include "parse/VarItems.h"
+
+namespace mpp {
+
+namespace {
+
+using model::SBkndAssnParams;
+using model::SBkndConsParams;
+
+// Walks the valid items of a FixedMeta stream and hands each live record,
+// whole inside FixedData, to take.
+template <typename Take>
+FixedRecordCounts WalkRecords(platform::ByteView fixedMeta, platform::ByteView fixedData, const RecordLayout& layout,
+                              StreamProgress* progress, Take take) {
+  FixedRecordCounts counts;
+  const FixedMeta meta(fixedMeta, FixedMetaStride(layout.kind));
+  counts.stale = meta.Count() - meta.ValidCount();
+  WalkFixedItems(fixedMeta, layout.kind, progress, counts.items, [&](const FixedMetaItem& item) {
+    switch (item.State()) {
+      case ItemState::Deleted:
+      case ItemState::DeletedBlank:
+        ++counts.deleted;
+        return;
+      case ItemState::Blank:
+        ++counts.blank;
+        return;
+      case ItemState::Live: break;
+    }
+    const auto record = RecordAt(fixedData, item.position, layout);
+    if (!record) {
+      ++counts.unreadable;
+      return;
+    }
+    take(*record);
+    ++counts.records;
+  });
+  return counts;
+}
+
+SBkndAssnParams AssignmentFrom(const RecordView& record) {
+  using F = Field;
+  SBkndAssnParams assignment;
+  assignment.UID = record.UnsignedOr(F::AssignmentUID, 0);
+  assignment.TaskUID = record.UnsignedOr(F::AssignmentTaskUID, 0);
+  assignment.ResourceUID = record.UnsignedOr(F::AssignmentResourceUID, 0);
+  assignment.Units = model::ClampUnits(record.FloatOr(F::Units, 0.0));
+  assignment.Work = model::WorkFromRaw(record.FloatOr(F::AssignmentWork, 0.0));
+  assignment.ActualWork = model::WorkFromRaw(record.FloatOr(F::AssignmentActualWork, 0.0));
+  assignment.Cost = model::CostFromStored(record.FloatOr(F::AssignmentCost, 0.0));
+  if (auto cost = record.Float(F::AssignmentActualCost)) assignment.ActualCost = model::CostFromStored(*cost);
+  if (auto cost = record.Float(F::AssignmentRemainingCost)) assignment.RemainingCost = model::CostFromStored(*cost);
+  assignment.Start = record.UnsignedOr(F::AssignmentStart, model::kNoDate);
+  assignment.Finish = record.UnsignedOr(F::AssignmentFinish, model::kNoDate);
+  assignment.Stop = 0;
+  assignment.Resume = 0;
+  return assignment;
+}
+
+SBkndConsParams LinkFrom(const RecordView& record) {
+  using F = Field;
+  SBkndConsParams link;
+  link.UID = record.UnsignedOr(F::LinkUID, 0);
+  link.PredecessorUID = record.UnsignedOr(F::PredecessorUID, 0);
+  link.SuccessorUID = record.UnsignedOr(F::SuccessorUID, 0);
+  link.Type = model::ValidLinkType(record.UnsignedOr(F::LinkType, 1));
+  link.LagFormat = static_cast<std::uint16_t>(record.UnsignedOr(F::LagFormat, 0));
+  // The whole stored lag: lags are negative or longer than 16 bits hold.
+  if (auto lag = record.Signed(F::Lag)) link.LinkLag = *lag;
+  link.CrossProject = 0;
+  return link;
+}
+
+// The shared frame of both storage readers.
+template <typename Read>
+void ReadStorage(const platform::CompoundFileReader& reader, platform::ElementId storage, const char* storageName,
+                 const char* breakLine, Read read) {
+  try {
+    LoadedStream fixedData, fixedMeta;
+    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    StreamProgress progress(storageName, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+    read(fixedMeta.View(), fixedData.View(), &progress);
+  } catch (...) {
+    theLog.WriteLine(breakLine);
+    throw;
+  }
+}
+
+void LogCounts(const char* what, const FixedRecordCounts& c) {
+  theLog.WriteFormat("        %s: %zu records, %zu deleted, %zu free slots, %zu unreadable, %zu stale items", what,
+                     c.records, c.deleted, c.blank, c.unreadable, c.stale);
+}
+
+}  // namespace
+
+FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
+  return WalkRecords(fixedMeta, fixedData, layout, progress,
+                     [&](const RecordView& record) { gen.assignments.push_back(AssignmentFrom(record)); });
+}
+
+FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
+  return WalkRecords(fixedMeta, fixedData, layout, progress,
+                     [&](const RecordView& record) {
+                       // A task cannot follow itself: such a link is damage.
+                       model::SBkndConsParams link = LinkFrom(record);
+                       if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
+                     });
+}
+
+std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen) {
+  std::unordered_map<std::uint32_t, std::size_t> byUid;
+  for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
+  std::size_t items = 0, skipped = 0, kept = 0;
+  WalkVarItems(varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+    const std::uint32_t type = item.type;
+    const bool fits = (type == kAssnRawType7 && value.size() == 68) || (type == kAssnRawType9 && value.size() == 76) ||
+                      (type == kAssnValueType126 && value.size() == 4);
+    if (type != kAssnRawType7 && type != kAssnRawType9 && type != kAssnValueType126) return;
+    if (!fits) {
+      theLog.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
+      return;
+    }
+    auto [at, added] = byUid.try_emplace(item.owner, gen.assignments.size());
+    if (added) {
+      theLog.WriteLine("        No similar record, add new record");
+      SBkndAssnParams assignment;
+      assignment.UID = item.owner;
+      gen.assignments.push_back(std::move(assignment));
+    } else {
+      theLog.WriteLine("        Record already exists, set new parameters");
+    }
+    SBkndAssnParams& assignment = gen.assignments[at->second];
+    if (type == kAssnValueType126) {
+      assignment.RawType126 = *value.u32_at(0);
+    } else {
+      std::vector<std::uint8_t>& raw = type == kAssnRawType7 ? assignment.RawVar7 : assignment.RawVar9;
+      raw.resize(value.size());
+      value.CopyTo(0, value.size(), raw.data());
+    }
+    ++kept;
+  });
+  return kept;
+}
+
+void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen) {
+  try {
+    VarItemFormat format;
+    for (std::uint8_t code : {kAssnRawType7, kAssnRawType9, kAssnValueType126}) format.fieldIds.emplace(code, code);
+    LoadedStream var2Data, varMeta;
+    if (!LoadVarStreams(reader, storage, var2Data, varMeta, &format)) return;
+    theLog.WriteFormat("        Assignment var data: %zu values kept",
+                       ReadAssnVarData9(varMeta.View(), var2Data.View(), gen));
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if AssnStorageParser()");
+    throw;
+  }
+}
+
+void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen) {
+  ReadStorage(reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
+              [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
+                const FixedRecordCounts c = ReadAssnFixedData(meta, data, layout, gen, progress);
+                LogCounts("Assignment fixed data", c);
+                gen.tally.assignments.AddFixed(c.records, c.unreadable);
+              });
+}
+
+void ConsStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen) {
+  ReadStorage(reader, storage, "TBkndCons", "User break was thrown if ConsStorageParser()",
+              [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
+                const FixedRecordCounts c = ReadConsFixedData(meta, data, layout, gen, progress);
+                LogCounts("Link fixed data", c);
+                gen.tally.links.AddFixed(c.records, c.unreadable);
+              });
+}
+
+}  // namespace mpp

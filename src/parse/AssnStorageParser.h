@@ -1,0 +1,58 @@
+// The readers of the assignment storage "TBkndAssn" and the link storage
+// "TBkndCons" of version 14 files. Both take only the fixed-data pair of
+// their storage: one record per live FixedMeta item, read through the
+// file's record layout and appended to the model as it is; whether the
+// tasks and resources they name exist is the generator's concern.
+//
+// Items past the header's count of valid items are stale copies, and items
+// marked deleted (state byte 2) are records the application threw away:
+// neither is read.
+#pragma once
+
+#include <cstddef>
+
+#include "model/Project.h"
+#include "parse/RecordLayout.h"
+#include "parse/StreamLoader.h"
+#include "platform/ByteView.h"
+#include "platform/CompoundFile.h"
+
+namespace mpp {
+
+struct FixedRecordCounts {
+  std::size_t items = 0;       // the valid items walked
+  std::size_t records = 0;     // records appended to the model
+  std::size_t deleted = 0;     // items marked deleted
+  std::size_t blank = 0;       // free slots (no record)
+  std::size_t unreadable = 0;  // record outside FixedData or too short
+  std::size_t stale = 0;       // whole items past the header's valid count
+};
+
+// The fixed pass over assignments and links. progress may be null. Throws
+// kBreakException on a break.
+FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr);
+FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr);
+
+// Version 9 also keeps three var-data values of an assignment, merged into
+// the assignment of their UID (one is made when none has it): type 7 only
+// with 68 bytes and type 9 only with 76 (both kept raw), type 126 a u32.
+// A value of another length is logged and left out. Returns the values
+// kept. Throws kBreakException on a break.
+inline constexpr std::uint8_t kAssnRawType7 = 7;
+inline constexpr std::uint8_t kAssnRawType9 = 9;
+inline constexpr std::uint8_t kAssnValueType126 = 126;
+std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen);
+// Loads the var streams of the storage (8-byte items) and reads them.
+void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen);
+
+// Load FixedData and FixedMeta of the storage and read them. A missing
+// stream is logged and ends the reader; logs and rethrows a break or an
+// allocation failure.
+void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen);
+void ConsStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen);
+
+}  // namespace mpp

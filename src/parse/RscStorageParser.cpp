@@ -1,0 +1,289 @@
+#include "parse/RscStorageParser.h"
+
+#include <bit>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "base/Logger.h"
+#include "model/Validators.h"
+#include "parse/CustomFields.h"
+#include "parse/StreamRecords.h"
+#include "parse/VarItems.h"
+
+namespace mpp {
+
+namespace {
+
+using model::SBkndRscParams;
+
+constexpr const char* kStorage = "TBkndRsc";
+
+std::optional<double> F64At(platform::ByteView bytes, std::size_t offset) {
+  if (auto bits = bytes.u64_at(offset)) return std::bit_cast<double>(*bits);
+  return std::nullopt;
+}
+
+// Money as stored, NaN, infinities and absurd values taken for damage.
+double Money(platform::ByteView bytes, std::size_t offset, double scale = 1.0) {
+  return model::ClampCost(F64At(bytes, offset).value_or(0.0) / scale);
+}
+
+// The items of a structured value end with its own length word and with
+// the block, whichever comes first.
+std::size_t BlockEnd(platform::ByteView block) {
+  const std::uint32_t declared = block.u32_at(0).value_or(0);
+  return declared < block.size() ? declared : block.size();
+}
+
+bool IsResourceField(std::uint16_t type) {
+  switch (type) {
+    case kRscNameType:
+    case kRscInitialsType:
+    case kRscGroupType:
+    case kRscCodeType:
+    case kRscNotesType:
+    case kRscEmailType:
+    case kRscAvailabilityType:
+    case kRscMaterialLabelType:
+    case kRscNTAccountType:
+    case kRscBookingType: return true;
+    default: return type >= kRscFirstRateType && type <= kRscLastRateType;
+  }
+}
+
+SBkndRscParams& ResourceOf(model::Project& gen, std::uint32_t uid) {
+  if (SBkndRscParams* resource = gen.FindResource(uid)) return *resource;
+  SBkndRscParams resource;
+  resource.UID = uid;
+  return gen.AppendResource(std::move(resource));
+}
+
+// Takes one field item into its resource; rate and availability values
+// come with their length word (block).
+void TakeField(SBkndRscParams& resource, std::uint16_t type, platform::ByteView value, platform::ByteView block,
+               model::Project& gen, RscVarCounts& counts) {
+  switch (type) {
+    case kRscNameType: resource.Name = model::TextFromItem(value); break;
+    case kRscInitialsType: resource.Initials = model::TextFromItem(value); break;
+    case kRscGroupType: resource.Group = model::TextFromItem(value); break;
+    case kRscCodeType: resource.Code = model::TextFromItem(value); break;
+    case kRscNotesType: resource.Notes = model::NoteFromItem(value); break;
+    case kRscEmailType: resource.EmailAddress = model::TextFromItem(value); break;
+    case kRscMaterialLabelType: resource.MaterialLabel = model::TextFromItem(value); break;
+    case kRscNTAccountType: resource.NTAccount = model::TextFromItem(value); break;
+    case kRscBookingType: {
+      // The first 16 bits, or what there is of them.
+      const std::uint32_t stored = value.size() >= 2 ? value.u16_at(0).value_or(0) : value.u8_at(0).value_or(0);
+      resource.BookingType = stored != 0 ? 1 : 0;
+      break;
+    }
+    case kRscAvailabilityType:
+      counts.periods += AvailabilityPeriodsParser(block, resource.UID, gen);
+      return;
+    default:
+      counts.rates += RateParser(block, resource.UID, type - kRscFirstRateType, gen);
+      return;
+  }
+  ++counts.fields;
+}
+
+}  // namespace
+
+std::size_t RateParser(platform::ByteView block, std::uint32_t resourceUid, std::uint32_t table, model::Project& gen) {
+  try {
+    const std::size_t end = BlockEnd(block);
+    const std::uint16_t rateTable = model::ValidRateTable(table);
+    std::size_t appended = 0;
+    model::SRateParams* previous = nullptr;  // the entry before, of this table
+    for (std::size_t at = kRateItem.first; at <= end && kRateItem.size <= end - at; at += kRateItem.size) {
+      PollBreak();
+      auto item = block.Sub(at, kRateItem.size);
+      if (!item) break;
+      model::SRateParams rate;
+      rate.ResourceUID = resourceUid;
+      rate.RateTable = rateTable;
+      rate.RatesFrom = item->u32_at(kRateItem.from).value_or(0);
+      rate.RatesTo = model::kOpenRateEnd;
+      rate.StandardRate = Money(*item, kRateItem.standardRate);
+      rate.StandardRateFormat = model::ValidRateFormat(item->u16_at(kRateItem.standardFormat).value_or(2));
+      rate.OvertimeRate = Money(*item, kRateItem.overtimeRate);
+      rate.OvertimeRateFormat = model::ValidRateFormat(item->u16_at(kRateItem.overtimeFormat).value_or(2));
+      rate.CostPerUse = Money(*item, kRateItem.costPerUse, model::kStoredMoneyScale);
+      // An entry runs until the next one of its own table starts; entries
+      // of another resource or table are not touched.
+      if (previous) previous->RatesTo = rate.RatesFrom;
+      gen.rates.push_back(rate);
+      previous = &gen.rates.back();
+      ++appended;
+    }
+    return appended;
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if RateParser()");
+    throw;
+  }
+}
+
+std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t resourceUid, model::Project& gen) {
+  try {
+    const std::size_t end = BlockEnd(block);
+    std::size_t appended = 0;
+    std::optional<model::SAvailabilityParams> open;
+    auto close = [&](model::MinuteStamp to) {
+      if (open && open->AvailableFrom != 0 && to != 0) {
+        open->AvailableTo = to;
+        gen.availability.push_back(*open);
+        ++appended;
+      }
+      open.reset();
+    };
+    for (std::size_t at = kAvailabilityItem.first; at <= end && kAvailabilityItem.size <= end - at;
+         at += kAvailabilityItem.size) {
+      PollBreak();
+      auto item = block.Sub(at, kAvailabilityItem.size);
+      if (!item) break;
+      const model::MinuteStamp date = item->u32_at(kAvailabilityItem.date).value_or(0);
+      const std::uint8_t marker = item->u8_at(kAvailabilityItem.marker).value_or(0);
+      if (marker == kAvailabilityOpens) {
+        close(date);
+        model::SAvailabilityParams period;
+        period.ResourceUID = resourceUid;
+        period.AvailableFrom = date;
+        const double units = F64At(*item, kAvailabilityItem.units).value_or(0.0);
+        period.AvailableUnits = std::isfinite(units) ? units : 0.0;
+        open = period;
+      } else if (marker == kAvailabilityCloses) {
+        close(date);
+      }
+    }
+    return appended;
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if AvailabilityPeriodsParser()");
+    throw;
+  }
+}
+
+RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
+                                 StreamProgress* progress) {
+  RscVarCounts counts;
+  const CustomValueKeeper custom(gen, model::OwnerKind::Resource);
+  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
+                 if (IsResourceField(type)) {
+                   // The value with its length word, for the structured values.
+                   auto block = var2Data.Sub(item.position, 4 + value.size());
+                   TakeField(ResourceOf(gen, item.owner), type, value, block.value_or(platform::ByteView()), gen,
+                             counts);
+                 } else if (custom.Keep(item.owner, item.type, value)) {
+                   // Values alone make no resource: the value waits for its owner.
+                   ++counts.customValues;
+                 } else {
+                   ++counts.other;
+                 }
+               });
+  return counts;
+}
+
+RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                     std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
+                                     model::Project& gen, StreamProgress* progress, const CustomFlagBits& customFlags) {
+  using F = Field;
+  RscFixedCounts counts;
+  FlagValueKeeper flags(gen, model::OwnerKind::Resource);
+  std::vector<bool> filled(gen.Resources().size(), false);
+
+  WalkFixedItems(fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
+    if (item.State() == ItemState::Deleted) {
+      ++counts.deleted;
+      return;
+    }
+    if (item.State() != ItemState::Live) {
+      ++counts.freeSlots;
+      return;
+    }
+    const auto record = RecordAt(fixedData, item.position, layout);
+    const auto uid = record ? record->Unsigned(F::ResourceUID) : std::nullopt;
+    if (!uid) {
+      ++counts.unreadable;
+      return;
+    }
+    std::size_t index = gen.ResourceList().Find(*uid);
+    if (index == model::UidIndexedList<SBkndRscParams>::npos) {
+      // Its var data is gone (or it never had a name, as the project's own
+      // resource 0): the record alone still makes the resource, so that its
+      // rates and assignments are not lost with its name.
+      ++counts.unknown;
+      ResourceOf(gen, *uid);
+      index = gen.ResourceList().Find(*uid);
+    }
+    if (index >= filled.size()) filled.resize(index + 1, false);
+    if (filled[index]) {
+      ++counts.duplicates;
+      return;
+    }
+    filled[index] = true;
+    ++counts.records;
+
+    SBkndRscParams& resource = gen.ResourceList().At(index);
+    resource.HasFixedRecord = true;
+    resource.ID = record->UnsignedOr(F::ResourceID, resource.ID);
+    resource.StandardRateFormat =
+        static_cast<std::uint16_t>(record->UnsignedOr(F::StandardRateFormat, resource.StandardRateFormat));
+    resource.OvertimeRateFormat =
+        static_cast<std::uint16_t>(record->UnsignedOr(F::OvertimeRateFormat, resource.OvertimeRateFormat));
+    resource.CalendarUID = record->UnsignedOr(F::ResourceCalendarUID, resource.CalendarUID);
+    resource.StandardRate = model::ClampCost(record->FloatOr(F::StandardRate, 0.0));
+    resource.OvertimeRate = model::ClampCost(record->FloatOr(F::OvertimeRate, 0.0));
+    resource.CostPerUse = model::CostFromStored(record->FloatOr(F::CostPerUse, 0.0));
+    // The type field: 0 for work resources, else material or cost (the
+    // row's cost bit tells those apart).
+    resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
+    flags.Keep(resource.UID, item.bytes, customFlags);
+    if (fixed2Meta) {
+      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {
+        resource.IsBudget = FlagSet(*row, kResourceRowFlags.budget);
+        resource.IsCostResource = FlagSet(*row, kResourceRowFlags.cost);
+        resource.IsGeneric = FlagSet(*row, kResourceRowFlags.generic);
+        resource.IsInactive = FlagSet(*row, kResourceRowFlags.inactive);
+      }
+    }
+  });
+  return counts;
+}
+
+void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                      const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
+                      const CustomFlagBits& customFlags) {
+  try {
+    {
+      LoadedStream var2Data, varMeta;
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
+        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+        const RscVarCounts c = ReadResourceVarData(varMeta.View(), var2Data.View(), gen, &progress);
+        theLog.WriteFormat("        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "
+                           "%zu custom values, %zu skipped",
+                           c.items, c.fields, c.rates, c.periods, c.customValues, c.skipped);
+        gen.tally.resources.AddVar(c.items, c.skipped);
+      }
+    }
+    LoadedStream fixedData, fixedMeta, fixed2Meta;
+    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    const bool haveRows = LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
+    if (!haveRows) LogMissingStream(u"Fixed2Meta");
+    StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+    const RscFixedCounts c =
+        ReadResourceFixedData(fixedMeta.View(), fixedData.View(),
+                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout, gen, &progress,
+                              customFlags);
+    theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
+                       "%zu without var data, %zu duplicates",
+                       c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
+    gen.tally.resources.AddFixed(c.records, c.unreadable);
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if RscStorageParser()");
+    throw;
+  }
+}
+
+}  // namespace mpp

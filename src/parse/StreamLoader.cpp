@@ -1,0 +1,77 @@
+#include "parse/StreamLoader.h"
+
+#include <cstdio>
+#include <new>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "platform/Text.h"
+
+namespace mpp {
+
+bool LoadStream(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                std::u16string_view name, LoadedStream& out) {
+  const std::string ansi = platform::Utf16ToAnsi(name);
+  theLog.WriteValue("    Opening stream: ", ansi.c_str());
+  out.bytes.clear();
+  auto stream = reader.OpenStream(storage, name);
+  if (!stream) return false;
+  auto info = reader.Stat(*stream);
+  if (!info || info->size > kMaxStreamBytes) return false;
+  try {
+    if (!reader.ReadStream(*stream, out.bytes)) {
+      out.bytes.clear();
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    out.bytes.clear();
+    throw kAllocationException;
+  }
+  return true;
+}
+
+void LogMissingStream(std::u16string_view name) {
+  theLog.WriteValue("    Can not open stream:", platform::Utf16ToAnsi(name).c_str());
+}
+
+bool LoadStreamPair(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
+                    LoadedStream& meta) {
+  if (!LoadStream(reader, storage, dataName, data)) {
+    LogMissingStream(dataName);
+    return false;
+  }
+  if (!LoadStream(reader, storage, metaName, meta)) {
+    LogMissingStream(metaName);
+    return false;
+  }
+  return true;
+}
+
+void PollBreak() {
+  if (CancelRequested()) throw kBreakException;
+}
+
+StreamProgress::StreamProgress(std::string storage, std::string part, std::size_t metaSize,
+                               std::size_t headerSize)
+    : storage_(std::move(storage)), part_(std::move(part)), metaSize_(metaSize),
+      headerSize_(headerSize) {}
+
+void StreamProgress::At(std::size_t itemOffset) {
+  double local = 0.0;
+  if (metaSize_ > 0 && itemOffset >= headerSize_)
+    local = static_cast<double>(itemOffset - headerSize_) / static_cast<double>(metaSize_) * 100.0;
+  double overall = theSettings.progressBase + local * theSettings.progressSpan * 0.01;
+  if (overall > 100.0) overall = 100.0;
+  char text[512];
+  std::snprintf(text, sizeof text, "Parse OLE stream: %s:%s... %0.2f%%", storage_.c_str(),
+                part_.c_str(), local);
+  ReportProgress(static_cast<std::int32_t>(overall), text);
+}
+
+void StreamProgress::Finish() {
+  const std::uint32_t next = theSettings.progressBase + theSettings.progressSpan;
+  theSettings.progressBase = next > 100 ? 100 : next;
+}
+
+}  // namespace mpp

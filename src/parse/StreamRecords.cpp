@@ -1,0 +1,83 @@
+#include "parse/StreamRecords.h"
+
+#include <algorithm>
+
+namespace mpp {
+
+namespace {
+
+// Whole items of stride bytes after a header of header bytes.
+std::size_t WholeItems(std::size_t streamSize, std::size_t header, std::size_t stride) {
+  if (stride == 0 || streamSize < header) return 0;
+  return (streamSize - header) / stride;
+}
+
+}  // namespace
+
+std::size_t VarMeta::Count() const { return WholeItems(stream_.size(), kVarMetaHeader, kVarMetaItem); }
+
+std::optional<VarMetaItem> VarMeta::Item(std::size_t index) const {
+  if (index >= Count()) return std::nullopt;
+  VarMetaItem item;
+  item.offset = kVarMetaHeader + index * kVarMetaItem;
+  auto owner = stream_.u32_at(item.offset);
+  auto position = stream_.u32_at(item.offset + 4);
+  auto type = stream_.u32_at(item.offset + 8);
+  if (!owner || !position || !type) return std::nullopt;
+  item.owner = *owner;
+  item.position = *position;
+  item.type = *type;
+  return item;
+}
+
+std::optional<platform::ByteView> VarValue(platform::ByteView var2Data, std::uint32_t position) {
+  auto length = var2Data.u32_at(position);
+  if (!length || *length == 0) return std::nullopt;
+  return var2Data.Sub(static_cast<std::size_t>(position) + 4, *length);
+}
+
+ItemState FixedMetaItem::State() const {
+  switch (stateByte) {
+    case 2: return ItemState::Deleted;
+    case 4: return ItemState::Blank;
+    case 6: return ItemState::DeletedBlank;
+    default: return ItemState::Live;
+  }
+}
+
+std::size_t FixedMeta::Count() const { return WholeItems(stream_.size(), kFixedMetaHeader, stride_); }
+
+std::size_t FixedMeta::ValidCount() const {
+  const std::size_t count = Count();
+  if (!HasMagic()) return count;
+  return std::min<std::size_t>(count, stream_.u32_at(8).value_or(0));
+}
+
+std::optional<FixedMetaItem> FixedMeta::Item(std::size_t index) const {
+  if (index >= Count() || stride_ < 8) return std::nullopt;
+  FixedMetaItem item;
+  item.index = index;
+  item.offset = kFixedMetaHeader + index * stride_;
+  auto bytes = stream_.Sub(item.offset, stride_);
+  if (!bytes) return std::nullopt;
+  item.bytes = *bytes;
+  item.stateByte = bytes->u8_at(0).value_or(0);
+  item.position = bytes->u32_at(4).value_or(0);
+  return item;
+}
+
+std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index, std::size_t rowSize) {
+  if (rowSize == 0 || index >= (static_cast<std::size_t>(-1) - kFixed2MetaHeader) / rowSize) return std::nullopt;
+  return stream.Sub(kFixed2MetaHeader + index * rowSize, rowSize);
+}
+
+std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items) {
+  // Rows seen: 86 bytes (version 12) to 96 (the latest applications).
+  constexpr std::size_t kLeast = 50, kMost = 160;
+  if (items == 0 || stream.size() <= kFixed2MetaHeader) return std::nullopt;
+  const std::size_t size = (stream.size() - kFixed2MetaHeader) / items;
+  if (size < kLeast || size > kMost) return std::nullopt;
+  return size;
+}
+
+}  // namespace mpp

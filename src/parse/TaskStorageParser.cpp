@@ -1,0 +1,291 @@
+#include "parse/TaskStorageParser.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "model/Validators.h"
+#include "parse/CustomFields.h"
+#include "parse/StreamRecords.h"
+#include "parse/VarItems.h"
+
+namespace mpp {
+
+namespace {
+
+using model::SBkndTaskParams;
+
+constexpr const char* kStorage = "TBkndTask";
+
+bool IsTaskText(std::uint16_t type) {
+  return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
+}
+
+// The task of uid, appended when the list has none.
+SBkndTaskParams& TaskOf(model::Project& gen, std::uint32_t uid, bool* created = nullptr) {
+  if (SBkndTaskParams* task = gen.FindTask(uid)) return *task;
+  if (created) *created = true;
+  SBkndTaskParams task;
+  task.UID = uid;
+  return gen.AppendTask(std::move(task));
+}
+
+void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules& rules) {
+  auto inRange = [](std::uint32_t value, std::uint32_t most, std::uint32_t otherwise) {
+    return value <= most ? value : otherwise;
+  };
+  using F = Field;
+  auto date = [&](F field, model::PackedDate& out) {
+    if (auto value = record.Unsigned(field)) out = *value;
+  };
+  task.ID = record.UnsignedOr(F::TaskID, task.ID);
+  date(F::Finish, task.Finish);
+  date(F::Stop, task.Stop);
+  date(F::Resume, task.Resume);
+  task.ParentUID = record.UnsignedOr(F::ParentUID, task.ParentUID);
+  task.OutlineLevel = static_cast<std::uint16_t>(record.UnsignedOr(F::OutlineLevel, task.OutlineLevel));
+  task.Duration = model::ClampDuration(record.UnsignedOr(F::Duration, 0));
+  task.DurationFormat = model::ValidDurationFormat(record.UnsignedOr(F::DurationFormat, task.DurationFormat));
+  task.ActualDuration = model::ClampDuration(record.UnsignedOr(F::ActualDuration, 0));
+  task.RemainingDuration = model::ClampDuration(record.UnsignedOr(F::RemainingDuration, 0));
+  task.ConstraintType = model::ValidConstraintType(record.UnsignedOr(F::ConstraintType, 0));
+  date(F::ActualStart, task.ActualStart);
+  date(F::ActualFinish, task.ActualFinish);
+  date(F::ConstraintDate, task.ConstraintDate);
+  task.Priority = inRange(record.UnsignedOr(F::Priority, task.Priority), 1000, rules.priorityOutOfRange);
+  task.PercentComplete = inRange(record.UnsignedOr(F::PercentComplete, 0), 100, rules.percentOutOfRange);
+  task.PercentWorkComplete = model::ClampPercent(record.UnsignedOr(F::PercentWorkComplete, 0));
+  task.Type = model::ValidTaskType(record.UnsignedOr(F::TaskType, 0));
+  date(F::CreateDate, task.CreateDate);
+  date(F::Start, task.Start);
+  task.CalendarUID = record.UnsignedOr(F::TaskCalendarUID, task.CalendarUID);
+  date(F::Deadline, task.Deadline);
+  task.WorkRaw = record.FloatOr(F::Work, 0.0);
+  task.Work = model::WorkFromRaw(task.WorkRaw);
+  task.ActualWork = model::WorkFromRaw(record.FloatOr(F::ActualWork, 0.0));
+  task.RemainingWork = model::WorkFromRaw(record.FloatOr(F::RemainingWork, 0.0));
+  task.Cost = model::CostFromStored(record.FloatOr(F::Cost, 0.0));
+  task.ActualCost = model::CostFromStored(record.FloatOr(F::ActualCost, 0.0));
+  task.RemainingCost = model::CostFromStored(record.FloatOr(F::RemainingCost, 0.0));
+  task.Estimated = (record.UnsignedOr(F::DurationFormat, 0) & kEstimatedDurationMask) != 0;
+  task.Summary = 0;
+}
+
+void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
+               const TaskFlagBits& bits, FlagValueKeeper& customFlags) {
+  customFlags.Keep(task.UID, item.bytes, bits.custom);
+  task.Milestone = FlagSet(item.bytes, bits.milestone);
+  task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
+  if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
+  if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
+}
+
+}  // namespace
+
+TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
+                              StreamProgress* progress) {
+  TaskVarCounts counts;
+  const CustomValueKeeper custom(gen, model::OwnerKind::Task);
+  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
+                 if (IsTaskText(type)) {
+                   SBkndTaskParams& task = TaskOf(gen, item.owner);
+                   if (type == kTaskNameType) task.Name = model::TextFromItem(value);
+                   else if (type == kTaskNotesType) task.Notes = model::NoteFromItem(value);
+                   else task.WBS = model::TextFromItem(value);
+                   ++counts.texts;
+                 } else if (custom.Keep(item.owner, item.type, value)) {
+                   // Values alone make no task: the value waits for its owner.
+                   ++counts.customValues;
+                 } else {
+                   ++counts.other;
+                 }
+               });
+  return counts;
+}
+
+TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                  const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
+                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta) {
+  TaskFixedCounts counts;
+  std::optional<std::size_t> rowSize;
+  if (fixed2Meta)
+    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)).Count());
+  FlagValueKeeper customFlags(gen, model::OwnerKind::Task);
+  auto rowOf = [&](std::size_t index) -> std::optional<platform::ByteView> {
+    if (!rowSize) return std::nullopt;
+    return Fixed2MetaRow(*fixed2Meta, index, *rowSize);
+  };
+  // Tasks already completed by a record, by list position: the first
+  // record of a UID wins, later copies are left out.
+  std::vector<bool> filled(gen.Tasks().size(), false);
+  auto markFilled = [&](std::size_t index) {
+    if (index >= filled.size()) filled.resize(index + 1, false);
+    const bool was = filled[index];
+    filled[index] = true;
+    return was;
+  };
+
+  WalkFixedItems(fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
+    switch (item.State()) {
+      case ItemState::Deleted:
+      case ItemState::DeletedBlank:
+        ++counts.deleted;
+        return;
+      case ItemState::Blank: {
+        // Inside the free-slot area it is a free slot; beyond it, a task
+        // that has no data yet.
+        if (item.position < layout.minPosition || !fixedData.Has(item.position, kBlankSlotSize)) return;
+        const std::uint32_t uid = fixedData.u32_at(item.position + kBlankSlotUid).value_or(0);
+        // A slot numbered 0xFFFFnnnn is a free slot whatever its place:
+        // version 9 files keep more free slots than three before the rows.
+        if ((uid & kFreeSlotMask) == kFreeSlotMask) {
+          ++counts.freeSlots;
+          return;
+        }
+        bool created = false;
+        SBkndTaskParams& task = TaskOf(gen, uid, &created);
+        if (created) {
+          // A row without data has no dates either.
+          task.Start = model::kNoDate;
+          task.Finish = model::kNoDate;
+          task.IsNull = true;
+        }
+        counts.created += created;
+        ++counts.blankRows;
+        return;
+      }
+      case ItemState::Live: break;
+    }
+    const auto record = RecordAt(fixedData, item.position, layout);
+    const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
+    if (!uid) {
+      ++counts.unreadable;
+      return;
+    }
+    bool created = false;
+    SBkndTaskParams& task = TaskOf(gen, *uid, &created);
+    counts.created += created;
+    const std::size_t index = gen.TaskList().Find(*uid);
+    if (markFilled(index)) {
+      ++counts.duplicates;
+      return;
+    }
+    Fill(task, *record, rules);
+    FillFlags(task, item, rowOf(item.index), rules.flags, customFlags);
+    ++counts.records;
+    gen.NoteTaskDates(task);
+  });
+  return counts;
+}
+
+void OutlineNumberParser(model::Project& gen) {
+  std::vector<SBkndTaskParams>& tasks = gen.EditTasks();
+  const std::size_t n = tasks.size();
+
+  // The children of each parent UID, in list order. A task is never its
+  // own child, and the summary row (UID 0) is nobody's.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> children;
+  for (std::size_t i = 0; i < n; ++i) {
+    const SBkndTaskParams& t = tasks[i];
+    if (t.ParentUID != 0 && t.UID != 0 && t.ParentUID != t.UID) children[t.ParentUID].push_back(i);
+  }
+
+  // Row 0 is the project's own, wherever the file keeps it (the 2000
+  // application keeps it last); the others are numbered from 1, also when
+  // the project's row was lost.
+  std::uint32_t nextId = 1;
+  std::uint32_t topLevel = 1;
+  // Each parent UID has its children numbered once, under its first task
+  // reached: duplicate UIDs and loops in the outline cannot number a task
+  // twice or walk without end.
+  std::unordered_set<std::uint32_t> expanded;
+  struct Frame {
+    std::size_t parent;
+    std::size_t next = 0;  // the next child, as an index into its list
+    std::size_t depth;
+  };
+  std::vector<Frame> stack;
+
+  auto openChildren = [&](std::size_t parent, std::size_t depth) {
+    if (depth > kMaxOutlineDepth) return;
+    if (!expanded.insert(tasks[parent].UID).second) return;
+    if (children.count(tasks[parent].UID)) stack.push_back({parent, 0, depth});
+  };
+
+  for (std::size_t i = 0; i < n; ++i) {
+    PollBreak();
+    SBkndTaskParams& task = tasks[i];
+    if (task.UID == 0) {
+      task.ID = 0;
+      continue;
+    }
+    if (task.ParentUID == 0) {
+      task.ID = nextId++;
+      task.OutlineNumber = std::to_string(topLevel++);
+      openChildren(i, 1);
+      while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const std::vector<std::size_t>& list = children.at(tasks[frame.parent].UID);
+        if (frame.next >= list.size()) {
+          stack.pop_back();
+          continue;
+        }
+        const std::size_t child = list[frame.next++];
+        SBkndTaskParams& parent = tasks[frame.parent];
+        SBkndTaskParams& t = tasks[child];
+        t.OutlineNumber = parent.OutlineNumber + "." + std::to_string(frame.next);
+        parent.Summary = 1;
+        t.ID = nextId++;
+        openChildren(child, frame.depth + 1);  // may move frame
+      }
+    }
+  }
+
+  std::stable_sort(tasks.begin(), tasks.end(),
+                   [](const SBkndTaskParams& a, const SBkndTaskParams& b) { return a.ID < b.ID; });
+}
+
+void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
+                       const TaskValueRules& rules) {
+  try {
+    {
+      LoadedStream var2Data, varMeta;
+      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
+        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+        const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
+        theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
+                           c.items, c.texts, c.customValues, c.skipped);
+        gen.tally.tasks.AddVar(c.items, c.skipped);
+      }
+    }
+    {
+      LoadedStream fixedData, fixedMeta, fixed2Meta;
+      if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
+        // Only version 14 keeps the mode bits there.
+        const bool haveRows = rules.flags.manual && LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
+        StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+        const TaskFixedCounts c =
+            ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules,
+                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
+        theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
+                           "%zu duplicates, %zu tasks without var data",
+                           c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
+        gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
+      }
+    }
+    OutlineNumberParser(gen);
+  } catch (...) {
+    theLog.WriteLine("User break was thrown if TaskStorageParser()");
+    throw;
+  }
+}
+
+}  // namespace mpp

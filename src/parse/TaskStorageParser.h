@@ -1,0 +1,96 @@
+// The reader of the task storage "TBkndTask" of version 14 files, in three
+// passes over the model's task list:
+//
+//   var pass      VarMeta/Var2Data: names (type 14), notes (15) and WBS
+//                 codes (16) make the tasks; items of custom fields become
+//                 custom field values of their task
+//   fixed pass    FixedMeta/FixedData: each live record completes the task
+//                 of its UID through the file's task layout; blank rows
+//                 (tasks without data) and records whose task had no var
+//                 data become tasks of their own
+//   outline pass  IDs in outline order, outline numbers, summary marks; the
+//                 list ends sorted by ID
+//
+// Each pass is linear in its stream (plus hashing); UIDs are looked up in
+// the model's index, first match winning.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "model/Project.h"
+#include "parse/RecordLayout.h"
+#include "parse/StreamLoader.h"
+#include "platform/ByteView.h"
+#include "platform/CompoundFile.h"
+
+namespace mpp {
+
+struct VarItemFormat;
+
+// Low 16 bits of the VarMeta type of the task texts.
+inline constexpr std::uint16_t kTaskNameType = 14;
+inline constexpr std::uint16_t kTaskNotesType = 15;
+inline constexpr std::uint16_t kTaskWbsType = 16;
+// A blank row's slot starts with the UID of its task (u32).
+inline constexpr std::size_t kBlankSlotUid = 0;
+// Free slots start with their number in the low and 0xFFFF in the high
+// half.
+inline constexpr std::uint32_t kFreeSlotMask = 0xFFFF0000;
+// Children deeper than this below a top-level task get no outline number.
+inline constexpr std::size_t kMaxOutlineDepth = 255;
+
+// What a value out of its range is replaced by. Version 14 gives 0;
+// versions 9 and 12 give the application's defaults, a priority of 500 and
+// a percent complete of 50.
+// The flag bits beside the records differ by format and application.
+struct TaskValueRules {
+  std::uint32_t priorityOutOfRange = 0;
+  std::uint32_t percentOutOfRange = 0;
+  TaskFlagBits flags = kTaskFlags14;
+};
+inline constexpr TaskValueRules kTaskValueRules14{};
+inline constexpr TaskValueRules kTaskValueRules9{500, 50, kTaskFlags9};
+
+struct TaskVarCounts {
+  std::size_t items = 0;
+  std::size_t skipped = 0;  // value outside Var2Data or empty
+  std::size_t texts = 0;    // names, notes and WBS codes taken
+  std::size_t customValues = 0;
+  std::size_t other = 0;  // types this reader does not take
+};
+
+struct TaskFixedCounts {
+  std::size_t items = 0;  // the valid items walked
+  std::size_t records = 0;  // live records read into a task
+  std::size_t blankRows = 0;
+  std::size_t freeSlots = 0;  // blank items beyond the free-slot area that are free slots
+  std::size_t deleted = 0;
+  std::size_t unreadable = 0;  // position before the records or record outside FixedData
+  std::size_t duplicates = 0;  // a second record for a UID already filled
+  std::size_t created = 0;     // tasks made by this pass (no var data)
+};
+
+// The var pass. progress may be null. Throws kBreakException on a break.
+TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
+                              StreamProgress* progress = nullptr);
+// The fixed pass, reading records through layout; fixed2Meta, when the
+// storage has one, gives the rows of the mode and active bits. progress
+// may be null. Throws kBreakException on a break.
+TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                  const RecordLayout& layout, model::Project& gen,
+                                  StreamProgress* progress = nullptr,
+                                  const TaskValueRules& rules = kTaskValueRules14,
+                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt);
+// The outline pass. Throws kBreakException on a break.
+void OutlineNumberParser(model::Project& gen);
+
+// Reads the storage's four streams with the three passes. A missing pair
+// of streams leaves its pass out (logged); the other pass and the outline
+// pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
+void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen,
+               const VarItemFormat* varFormat = nullptr,
+                       const TaskValueRules& rules = kTaskValueRules14);
+
+}  // namespace mpp

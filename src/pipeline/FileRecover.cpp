@@ -1,0 +1,449 @@
+#include "pipeline/FileRecover.h"
+
+#include <cerrno>
+#include <memory>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "base/MwReport.h"
+#include "generate/XMLGen.h"
+#include "model/Project.h"
+#include "parse/MppParser12.h"
+#include "parse/MppParser14.h"
+#include "parse/MppParser9.h"
+#include "pipeline/LossReport.h"
+#include "salvage/StgReader.h"
+#include "parse/VersionDetection.h"
+#include "platform/Files.h"
+#include "platform/System.h"
+#include "platform/Text.h"
+
+namespace {
+
+constexpr const char* kSeparator = "==================================================== ";
+constexpr const char* kUserCancelled =
+    "User Exception in FileRecover. The process was canceled by user";
+
+std::string Ansi(std::u16string_view text) { return platform::Utf16ToAnsi(text); }
+
+void OpenRunLog() {
+  theLog.OpenLog(theSettings.logPath);
+  theLog.Enable();
+}
+
+// Slots of the files a stopped process must not leave behind.
+constexpr int kPendingDocument = 0;
+constexpr int kPendingRepaired = 1;
+
+// The run's error for the host: what was done to which file and the
+// system's reason ("open plan.mpp: No such file or directory"); logged too.
+std::int32_t Fail(std::int32_t code, std::u16string_view what, std::u16string_view path, int errorNumber) {
+  std::u16string text(what);
+  if (!path.empty()) {
+    text += u' ';
+    text += path;
+  }
+  if (errorNumber > 0) {
+    text += u": ";
+    text += platform::Utf8ToUtf16(platform::ErrorText(errorNumber));
+  }
+  theSettings.lastError = text;
+  theLog.WriteError(Ansi(text).c_str());
+  return code;
+}
+std::int32_t Fail(std::int32_t code, std::u16string_view text) { return Fail(code, text, {}, 0); }
+
+bool IsDiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT || errorNumber == EFBIG; }
+
+// The folder part of a path ("." when it has none).
+std::u16string FolderOf(std::u16string_view path) {
+  const auto slash = path.find_last_of(u'/');
+  if (slash == std::u16string_view::npos) return u".";
+  if (slash == 0) return u"/";
+  return std::u16string(path.substr(0, slash));
+}
+
+// Paths the system cannot take: longer than its path limit, or with a name
+// longer than its name limit.
+bool TooLongForTheSystem(std::u16string_view path) {
+  const std::string native = platform::NativePath(path);
+  if (native.size() > kMaxComposedPath) return true;
+  const auto slash = native.find_last_of('/');
+  const std::size_t name = slash == std::string::npos ? native.size() : native.size() - slash - 1;
+  return name > kMaxNameBytes;
+}
+
+// Where the document goes: one given name, or names composed in a folder
+// ("plan.xml", "plan(2).xml"...), the first free one taken when the
+// finished document is put in place. The document is written under a
+// temporary name in the same folder, created exclusively, and given its
+// name only when it is complete: no run leaves a partial document under a
+// document's name, and runs writing into one folder at once cannot take
+// each other's names.
+class OutputTarget {
+ public:
+  static OutputTarget Given(std::u16string_view output) {
+    OutputTarget target;
+    target.given_ = XmlPathFor(output);
+    target.folder_ = FolderOf(target.given_);
+    return target;
+  }
+  static OutputTarget Composed(std::u16string_view folder, std::u16string_view input) {
+    OutputTarget target;
+    target.composed_ = true;
+    target.folder_ = std::u16string(folder);
+    ComposeParts(folder, input, target.stem_, target.extension_);
+    return target;
+  }
+
+  bool IsComposed() const { return composed_; }
+  const std::u16string& Folder() const { return folder_; }
+  // The n-th name (from 1); a given name has only the first.
+  std::u16string Name(int n) const { return composed_ ? XmlPathFor(Candidate(n)) : given_; }
+  // The n-th composed name before the generator's "xml" ending.
+  std::u16string Candidate(int n) const {
+    std::u16string name = stem_;
+    if (n > 1) name += u'(' + platform::Utf8ToUtf16(std::to_string(n)) + u')';
+    return name + extension_;
+  }
+  int Names() const { return composed_ ? kMaxOutputSuffix : 1; }
+
+  static void ComposeParts(std::u16string_view folder, std::u16string_view input, std::u16string& stem,
+                           std::u16string& extension) {
+    std::u16string_view name = input;
+    if (auto slash = name.find_last_of(u'/'); slash != std::u16string_view::npos) name = name.substr(slash + 1);
+    std::u16string_view base = name, ext;
+    if (auto dot = name.rfind(u'.'); dot != std::u16string_view::npos) {
+      base = name.substr(0, dot);
+      ext = name.substr(dot);
+    }
+    extension = theSettings.outputFormat != u".*" ? theSettings.outputFormat : std::u16string(ext);
+    stem = std::u16string(folder);
+    if (stem.empty() || stem.back() != u'/') stem.push_back(u'/');
+    stem.append(base);
+  }
+
+ private:
+  bool composed_ = false;
+  std::u16string folder_, given_, stem_, extension_;
+};
+
+// The document's temporary file: removed however the run ends, unless it
+// was put in place.
+class PendingDocument {
+ public:
+  explicit PendingDocument(std::u16string path) : path_(std::move(path)) {
+    platform::SetPendingFile(kPendingDocument, path_);
+  }
+  ~PendingDocument() {
+    platform::SetPendingFile(kPendingDocument, u"");
+    if (!placed_) platform::DeleteFile(path_);
+  }
+  PendingDocument(const PendingDocument&) = delete;
+  PendingDocument& operator=(const PendingDocument&) = delete;
+  const std::u16string& Path() const { return path_; }
+  void MarkPlaced() { placed_ = true; }
+
+ private:
+  std::u16string path_;
+  bool placed_ = false;
+};
+
+// ".mdw-<16 hex digits>.partial.xml" in folder: it ends in "xml", so the
+// generator writes to it as it is.
+std::u16string TemporaryDocumentName(const std::u16string& folder) {
+  std::u16string uuid = platform::NewUuidText();
+  std::u16string hex;
+  for (char16_t c : uuid)
+    if (c != u'-' && hex.size() < 16) hex.push_back(c);
+  if (hex.size() < 16) return {};
+  std::u16string path = folder;
+  if (path.empty() || path.back() != u'/') path.push_back(u'/');
+  return path + u".mdw-" + hex + u".partial.xml";
+}
+
+// Puts the finished document in place: flushed to the disk, then given the
+// first free name (never over an existing file unless the host allows it).
+std::int32_t PlaceDocument(PendingDocument& document, const OutputTarget& target) {
+  if (int error = platform::SyncFile(document.Path()); error != 0)
+    return Fail(IsDiskFull(error) || error == EIO ? kWriteException : kGeneralFailure, u"write",
+                target.Name(1), error);
+  for (int n = 1; n <= target.Names(); ++n) {
+    const std::u16string name = target.Name(n);
+    if (TooLongForTheSystem(name)) return Fail(kPathTooLong, u"output name too long:", name, 0);
+    const bool replace = theSettings.replaceOutput && !target.IsComposed();
+    const int error = replace ? platform::ReplaceFile(document.Path(), name)
+                              : platform::PlaceNewFile(document.Path(), name);
+    if (error == EEXIST && target.IsComposed()) continue;
+    if (error != 0) return Fail(kGeneralFailure, u"create", name, error);
+    document.MarkPlaced();
+    platform::SyncFolder(target.Folder());
+    theSettings.lastOutputPath = name;
+    theLog.WriteValue("Document written:", Ansi(name).c_str());
+    return kRecovered;
+  }
+  return Fail(kGeneralFailure, u"no free name for the output in", target.Folder(), 0);
+}
+
+// The repaired compound file of one run: removed at the end, or moved to the
+// place the host asked for.
+class RepairedFile {
+ public:
+  explicit RepairedFile(std::u16string path) : path_(std::move(path)) {
+    platform::SetPendingFile(kPendingRepaired, path_);
+  }
+  ~RepairedFile() {
+    platform::SetPendingFile(kPendingRepaired, u"");
+    if (!created_) return;
+    const std::u16string& keep = theSettings.keepRepairedPath;
+    if (!keep.empty()) {
+      if (platform::MoveToNewFile(path_, keep))
+        theLog.WriteValue("Repaired file kept as", Ansi(keep).c_str());
+      else
+        theLog.WriteErrorValue("Unable to keep the repaired file as", Ansi(keep).c_str());
+    }
+    platform::DeleteFile(path_);
+  }
+  const std::u16string& Path() const { return path_; }
+  void MarkCreated() { created_ = true; }
+
+ private:
+  std::u16string path_;
+  bool created_ = false;
+};
+
+// Pass 1: the salvage of the container. Returns 0 or the run's result.
+std::int32_t Salvage(std::u16string_view input, RepairedFile& repaired) {
+  try {
+    if (CancelRequested()) {
+      theLog.WriteLine(kUserCancelled);
+      return kCancelled;
+    }
+    auto reader = std::make_unique<CStgReader>();
+    theLog.WriteLine("Init CStgReader parser...");
+    if (int code = reader->Init(input); code != 0) {
+      theLog.WriteFormat("Init CStgReader parser is FAILED. Error code = %d", code);
+      return kNothingRecovered;
+    }
+    theLog.WriteLine("Start parse OLE data...");
+    if (int code = reader->ParseData(); code != 0) {
+      theLog.WriteFormat("Start parse OLE data is FAILED. Error code = %d", code);
+      return kNothingRecovered;
+    }
+    theLog.WriteFormat("Write parse OLE data into new file \"%s\"", Ansi(repaired.Path()).c_str());
+    platform::ClearLastError();
+    if (int code = reader->WriteData(repaired.Path()); code != 0) {
+      theLog.WriteFormat("Write parse OLE data is FAILED. Error code = %d", code);
+      // A full disk is no fault of the file.
+      if (int error = platform::LastErrorNumber(); IsDiskFull(error))
+        return Fail(kWriteException, u"write the rebuilt container in", theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder, error);
+      return kNothingRecovered;
+    }
+    repaired.MarkCreated();
+    theLog.WriteLine("Parse OLE data is successful");
+    theLog.WriteLine(kSeparator);
+    return kRecovered;
+  } catch (...) {
+    if (CancelRequested()) {
+      theLog.WriteLine("User Exception in CStgReader parser. The process was canceled by user");
+      return kCancelled;
+    }
+    return kGeneralFailure;
+  }
+}
+
+// Passes 2 to 4: version, parse, XML, report. Returns the run's result;
+// parsed tells whether the parser ran to its end (only then does the run
+// send its closing status and progress).
+std::int32_t Parse(std::u16string_view input, const std::u16string& repairedPath,
+                   std::u16string_view output, bool& parsed) {
+  try {
+    int version = DetectFileVersion(repairedPath);
+    if (version == 0) {
+      // Version 8 files and other containers end here.
+      theLog.WriteLine("The file holds no project data of version 9, 12 or 14: nothing to recover");
+      return kNothingRecovered;
+    }
+    if (CancelRequested()) {
+      theLog.WriteLine(kUserCancelled);
+      return kCancelled;
+    }
+    if (version != 9 && version != 12 && version != 14) {
+      theLog.WriteFormat("No reader for version %d", version);
+      return kNothingRecovered;
+    }
+    // The model the parser fills and the generator writes as the parse's
+    // last step. The generator opens the document's file as it is made
+    // (throwing 2 for a path that is too long); versions 12 and 9 are
+    // written in the same form with their own save version.
+    model::Project project;
+    CXMLGen generator(project, output, version == 14 ? "14" : version == 12 ? "12" : "9");
+    DocumentStep document{[&generator] { return generator.GenerateMainXML(); },
+                          [&generator] { generator.CloseOutput(); }};
+    std::unique_ptr<CMppParser_14> parser;
+    const std::u16string path(repairedPath);
+    if (version == 14) parser = std::make_unique<CMppParser_14>(path, project, std::move(document));
+    if (version == 12) parser = std::make_unique<CMppParser_12>(path, project, std::move(document));
+    if (version == 9) parser = std::make_unique<CMppParser>(path, project, std::move(document));
+    SendStatus(theSettings.Status(StatusTexts::Done).c_str());
+    SendStatus(theSettings.Status(StatusTexts::Pass2).c_str());
+    theSettings.progressBase = 10;
+    theSettings.progressSpan = 90;
+    ReportProgress(10, "Parse file data... ");
+    std::int32_t result = parser->Parse(&SendStatus);
+    FillReport(theReport, project, generator.Written());
+    parsed = true;
+    return result;
+  } catch (int code) {
+    if (code == 1) {
+      theLog.WriteLine("Write data exception in FileRecover. Can't write recovered file");
+      return kWriteException;
+    }
+    if (code == 2) {
+      theLog.WriteLine("Create result data exception in FileRecover. Patch too long");
+      return kPathTooLong;
+    }
+    return kGeneralFailure;
+  } catch (...) {
+    if (CancelRequested()) {
+      theLog.WriteLine(kUserCancelled);
+      return kCancelled;
+    }
+    return kGeneralFailure;
+  }
+}
+
+}  // namespace
+
+std::u16string XmlPathFor(std::u16string_view output) {
+  std::u16string path(output);
+  if (path.size() >= 3)
+    path.replace(path.size() - 3, 3, u"xml");
+  else
+    path = u"xml";
+  return path;
+}
+
+std::u16string MakeTempFileName() {
+  // The work folder the host chose, else the system's temporary folder.
+  std::u16string folder = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
+  std::u16string uuid = platform::NewUuidText();
+  if (folder.empty() || uuid.empty()) return {};
+  return folder + u"mw-" + uuid + u".tmp";
+}
+
+std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view input,
+                                std::u16string& composed) {
+  if (platform::CheckWritableFolder(folder) != 0) return kGeneralFailure;
+  const OutputTarget target = OutputTarget::Composed(folder, input);
+  for (int n = 1; n <= target.Names(); ++n) {
+    std::u16string candidate = target.Candidate(n);
+    if (TooLongForTheSystem(candidate) || TooLongForTheSystem(target.Name(n))) return kPathTooLong;
+    // A symbolic link, even a dangling one, counts as taken.
+    if (platform::NameTaken(candidate) || platform::NameTaken(target.Name(n))) continue;
+    composed = std::move(candidate);
+    return kRecovered;
+  }
+  return kGeneralFailure;
+}
+
+std::int32_t RunFileRecover(std::u16string_view input, std::u16string_view outputArg) {
+  if (!theSettings.progressSet || !theSettings.logPathSet || !theSettings.statusSet) {
+    theSettings.lastError = u"the library is not initialised: DllInitialize and SetLogPath come first";
+    return kGeneralFailure;
+  }
+  theSettings.lastOutputPath.clear();
+  theSettings.lastError.clear();
+  theSettings.outputErrorNumber = 0;
+
+  const bool logging = !theSettings.logPath.empty();
+  if (logging) {
+    OpenRunLog();
+    theLog.WriteMachineInfo();
+    theLog.WriteValue("Log file name:", Ansi(theSettings.logPath).c_str());
+  }
+
+  {
+    platform::File in = platform::OpenForReading(input);
+    if (!in.IsOpen()) return Fail(kGeneralFailure, u"open", input, platform::LastErrorNumber());
+    auto size = in.Size();
+    if (!size) return Fail(kGeneralFailure, u"read", input, platform::LastErrorNumber());
+    if (*size == 0) return Fail(kNothingRecovered, u"the file is empty:", input, 0);
+  }
+
+  theLog.WriteLine("S: FileRecover()");
+  SendProgress("", 0);
+  ClearCancel();
+
+  if (logging) {
+    OpenRunLog();
+    theLog.WriteValue("Log file name:", Ansi(theSettings.logPath).c_str());
+  }
+
+  // The output's folder and name are checked before the recovery starts.
+  std::u16string output(outputArg);
+  const bool composed = platform::IsFolder(output);
+  const OutputTarget target = composed ? OutputTarget::Composed(output, input) : OutputTarget::Given(output);
+  if (int error = platform::CheckWritableFolder(target.Folder()); error != 0) {
+    theLog.WriteError("Unable to create output file");
+    return Fail(kGeneralFailure, u"output folder", target.Folder(), error);
+  }
+  if (composed) {
+    std::u16string name;
+    if (std::int32_t code = MakeOutputFileName(output, input, name); code != kRecovered) {
+      theLog.WriteError("Unable to create output file");
+      return code == kPathTooLong ? Fail(code, u"output name too long:", target.Name(1), 0)
+                                  : Fail(code, u"no free name for the output in", output, 0);
+    }
+    theSettings.lastOutputPath = XmlPathFor(name);
+  } else {
+    const std::u16string& name = target.Name(1);
+    theSettings.lastOutputPath = name;
+    if (TooLongForTheSystem(name)) return Fail(kPathTooLong, u"output name too long:", name, 0);
+    if (platform::IsFolder(name)) return Fail(kGeneralFailure, u"output", name, EISDIR);
+    if (!theSettings.replaceOutput && platform::NameTaken(name))
+      return Fail(kGeneralFailure, u"output", name, EEXIST);
+  }
+  const std::u16string temporary = TemporaryDocumentName(target.Folder());
+  if (temporary.empty()) return Fail(kGeneralFailure, u"no random name for the output's temporary file");
+  if (TooLongForTheSystem(temporary)) return Fail(kPathTooLong, u"output name too long:", temporary, 0);
+  // The work folder holds the rebuilt container.
+  const std::u16string work = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  if (int error = platform::CheckWritableFolder(work); error != 0)
+    return Fail(kGeneralFailure, u"work folder", work, error);
+
+  SendStatus(theSettings.Status(StatusTexts::Pass1).c_str());
+  theLog.WriteLine("Starting recovery...");
+  theSettings.progressBase = 0;
+  theSettings.progressSpan = 100;
+  ReportProgress(0, "Find file structure...");
+  theLog.WriteLine(kSeparator);
+
+  RepairedFile repaired(MakeTempFileName());
+  if (std::int32_t code = Salvage(input, repaired); code != kRecovered) {
+    if (code == kNothingRecovered && theSettings.lastError.empty())
+      Fail(code, u"no compound-file structure could be salvaged from", input, 0);
+    return code;
+  }
+  PendingDocument document(temporary);
+  bool parsed = false;
+  std::int32_t result = Parse(input, repaired.Path(), document.Path(), parsed);
+  if (result != kCancelled && theSettings.outputErrorNumber != 0) {
+    // The document could not be created or written (a full disk): the
+    // run's data are lost with it.
+    const int error = theSettings.outputErrorNumber;
+    return Fail(kWriteException, u"write", target.Name(1), error > 0 ? error : 0);
+  }
+  if (result == kRecovered) result = PlaceDocument(document, target);
+  if (result == kNothingRecovered && theSettings.lastError.empty())
+    Fail(result, u"neither tasks nor resources could be read from", input, 0);
+  if (result != kRecovered) theSettings.lastOutputPath.clear();
+  if (!parsed) return result;
+  SendStatus(theSettings.Status(StatusTexts::Done).c_str());
+  theSettings.progressBase = 100;
+  theSettings.progressSpan = 0;
+  ReportProgress(100, "");
+  theLog.WriteLine(kSeparator);
+  return result;
+}

@@ -1,0 +1,61 @@
+// One recovered directory entry: its 128 bytes (name repaired and fields
+// cleaned), the size it declared, and the stream data read for it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "salvage/Buffer.h"
+#include "salvage/CompoundLayout.h"
+#include "salvage/ImageView.h"
+
+namespace salvage {
+
+class DirItem {
+ public:
+  using Entry = std::array<std::uint8_t, kDirEntrySize>;
+
+  explicit DirItem(const Entry& entry) : entry_(entry) {}
+
+  // The name's 32 units as stored (not necessarily terminated).
+  std::u16string RawName() const;
+  // The name up to its first zero unit.
+  std::u16string Name() const;
+  void SetNameUnit(std::uint32_t i, char16_t unit);
+  // The name in the ANSI code page, for logs; at most 512 bytes.
+  std::string NarrowName() const;
+
+  std::uint8_t Type() const { return entry_[kDirType]; }
+  void SetType(std::uint8_t type) { entry_[kDirType] = type; }
+  std::uint32_t Prev() const { return U32(kDirPrev); }
+  std::uint32_t Next() const { return U32(kDirNext); }
+  std::uint32_t Child() const { return U32(kDirChild); }
+  std::uint32_t Start() const { return U32(kDirStart); }
+  std::uint32_t Size() const { return U32(kDirSize); }
+  std::uint64_t Created() const { return U32(kDirCreated) | (std::uint64_t{U32(kDirCreated + 4)} << 32); }
+  std::uint64_t Modified() const { return U32(kDirModified) | (std::uint64_t{U32(kDirModified + 4)} << 32); }
+  std::array<std::uint8_t, kDirClassIdSize> ClassId() const;
+  void SetU32(std::uint32_t offset, std::uint32_t value);
+  const Entry& EntryBytes() const { return entry_; }
+
+  std::uint32_t declaredSize = 0;
+  // Stream data as read; empty when there is none.
+  Bytes data;
+  // 1 when created and whenever a data buffer is allocated; 0 when a stream
+  // read through the mini SAT got no buffer.
+  bool readFlag = true;
+  // The place of an entry whose directory sector held nothing readable.
+  bool lost = false;
+
+  void FreeData() { Bytes().swap(data); }
+
+ private:
+  std::uint32_t U32(std::uint32_t offset) const {
+    return LoadU32(entry_.data() + offset);  // offsets are the entry's named fields
+  }
+  Entry entry_;
+};
+
+}  // namespace salvage

@@ -1,0 +1,81 @@
+// Finds and reads the directory of a damaged compound file and the data of
+// every stream it names. The Root Entry is located even when the header's
+// directory start is wrong; every 128-byte entry is scored for plausibility
+// and dropped when it does not look like one; a broken directory chain
+// switches to a scan of the whole file; names are repaired against a list of
+// well-known names; each stream is read through the SAT or the mini SAT,
+// falling back to the length its chain can actually supply.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "salvage/DirItem.h"
+#include "salvage/ImageView.h"
+#include "salvage/Sat.h"
+
+namespace salvage {
+
+class CRoot {
+ public:
+  CRoot();
+  virtual ~CRoot();
+  CRoot(const CRoot&) = delete;
+  CRoot& operator=(const CRoot&) = delete;
+
+  int Init(ImageView image, std::int64_t size);
+  void SetSat(CSat* sat) { sat_ = sat; }
+
+  // Returns the directory start sector.
+  std::uint32_t FindRoot();
+  int ReadRoot();
+  int ReadFilesData();
+
+  // Item n, or null when there is none.
+  DirItem* GetEntry(std::uint32_t n);
+  // The creation (which = 1) or modification (which = 2) time of item n.
+  std::optional<std::uint64_t> GetEntryTime(std::uint32_t n, int which) const;
+  std::uint32_t EntryCount() const { return static_cast<std::uint32_t>(items_.size()); }
+  const Chain& RootChain() const { return rootChain_; }
+  bool RootFound() const { return rootFound_; }
+
+  // Exposed for tests: how much 128 bytes look like a directory entry
+  // (26 or more: an entry), and like the Root Entry (at most 100).
+  int DefineBalls(const DirItem::Entry& entry) const;
+  int RootLikeness(std::uint64_t offset) const;
+  // Whether at least two of the other entries of the directory sector at
+  // offset (that of its first entry) look like directory entries.
+  bool DirectoryEntriesAfter(std::uint64_t offset) const;
+  static void CorrectName(DirItem& item);
+
+ private:
+  void FindAllRootEntries(Chain& chain, std::size_t position);
+  void ReadStreamBig(DirItem& item, Chain& chain);
+  void ReadStreamMini(DirItem& item);
+  // Streams' data are copies of their sectors. A sector that an earlier
+  // stream took is copied again only while such second copies stay within
+  // the file's size in all; past that a stream ends before the first sector
+  // it would share (entries that all name one chain would otherwise hold
+  // its bytes once each, the square of the file's size).
+  struct TakenSectors {
+    std::vector<std::uint8_t> sectors, miniSectors;
+    std::uint64_t again = 0;
+    std::uint64_t budget = 0;
+    bool Take(std::vector<std::uint8_t>& marks, std::uint32_t sector, std::uint32_t bytes);
+  };
+  void CutShared(DirItem& item, std::uint64_t kept);
+  void RecoveryChains();
+  DirItem::Entry EntryAt(std::uint64_t offset) const;
+
+  ImageView image_;
+  std::int64_t imageSize_ = 0;
+  bool rootFound_ = false;
+  Chain rootChain_;
+  CSat* sat_ = nullptr;
+  std::vector<std::unique_ptr<DirItem>> items_;
+  TakenSectors taken_;
+};
+
+}  // namespace salvage

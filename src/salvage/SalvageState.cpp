@@ -1,0 +1,24 @@
+#include "salvage/SalvageState.h"
+
+#include <cmath>
+
+#include "salvage/CompoundLayout.h"
+
+namespace salvage {
+
+FileBounds theBounds;
+HeaderInfo theHeader;
+SalvageStats theStats;
+std::int32_t theRecurseLevel = 0;
+
+FileBounds FileBounds::ForFileSize(std::int64_t size) {
+  FileBounds b;
+  b.maxSector = static_cast<std::int32_t>(size / kSectorSize - 1);
+  b.maxMiniSector = static_cast<std::uint32_t>(((size / kMiniSectorSize) * 2) / 3);
+  b.needSatSectors = static_cast<std::uint32_t>(std::ceil(b.maxSector / double(kEntriesPerSector)));
+  // The header holds 109 SAT sectors, each DIF sector 127 more.
+  b.needDifSectors = b.needSatSectors > 109 ? (b.needSatSectors - 109 + 126) / 127 : 0;
+  return b;
+}
+
+}  // namespace salvage

@@ -1,0 +1,190 @@
+// Rebuilds the two allocation tables of a damaged compound file: the SAT,
+// which chains the 512-byte sectors, and the mini SAT, which chains the
+// 64-byte mini sectors of the mini stream. Nothing in the file is trusted:
+// the header's list of SAT sectors, the DIF chain and the mini SAT chain are
+// checked entry by entry, and where they fail the file is searched for
+// sectors that look like allocation tables, scored by how well their
+// entries form chains.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "salvage/ChainWalks.h"
+#include "salvage/ImageView.h"
+#include "salvage/SalvageState.h"
+
+namespace salvage {
+
+// A chain of sector numbers as the allocation table links them.
+struct Chain {
+  std::vector<std::uint32_t> sectors;  // the chain, or as much of it as was asked for
+  std::size_t length = 0;              // the whole chain's length
+  bool chainEnded = false;  // the chain reached its end mark (or the end of the table)
+};
+
+// How much a sector looks like part k of an allocation table.
+struct PartScore {
+  std::int32_t chainsCount = 0;
+  std::int32_t maxChainLen = 0;
+  std::int32_t rubbish = 0;
+  std::int32_t likeSatPoints = 0;
+  std::int32_t goodChains = 0;
+  std::int32_t stepByStep = 0;
+};
+
+// Removes repeated offsets from a list of table parts, keeping the first of
+// each. A missing part (0) keeps its place, so that every part after it
+// still maps its own range of sectors.
+void DropRepeatedParts(std::vector<std::uint32_t>& parts);
+
+// FindSat's result when the host cancelled the run.
+constexpr std::uint32_t kSatSearchCancelled = static_cast<std::uint32_t>(-1000);
+
+class CSat {
+ public:
+  CSat();
+  virtual ~CSat();
+  CSat(const CSat&) = delete;
+  CSat& operator=(const CSat&) = delete;
+
+  // The image: the file's bytes followed by 512 bytes of zero slack.
+  int Init(ImageView image);
+  // The file size and the header fields; sector numbers beyond the file are
+  // replaced (SAT start by 0, directory start by 1).
+  void SetFileInfo(std::int64_t fileSize, HeaderInfo& header);
+
+  // Fills the list of SAT sectors; returns the SAT start sector, or
+  // kSatSearchCancelled when the host cancelled the run.
+  std::uint32_t FindSat();
+  int ReadSat();
+  // Returns the first mini SAT sector, 0 when the header says there is no
+  // mini stream, 0xFFFFFFFF when none was found.
+  std::uint32_t FindMiniSat();
+  int ReadMiniSat();
+  // Once the directory is known: the mini SAT is the one chain of the table
+  // that the directory does not account for (known: the directory's
+  // sectors, the big streams' and the mini stream's chains). Unless the
+  // header's mini SAT chain may well be right, when exactly one such chain reads as a mini SAT for a mini
+  // stream of miniStreamBytes, it takes the place of the mini SAT found so
+  // far. True when it did.
+  struct KnownChain {
+    std::uint32_t start;
+    std::uint32_t sectors;  // as many as the size needs
+  };
+  bool MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
+  // Where a lost SAT part was taken as runs of sectors: each chain the
+  // directory names takes, from its start, as many sectors as its size
+  // needs, one after the other, up to a sector another chain took (chains
+  // that start where the table is sound go first), and ends there; a run
+  // that no chain took ends before the next sector a chain took. True when
+  // a link changed.
+  bool MendLostRuns(const std::vector<KnownChain>& known);
+  // A mini SAT part that is zeroed or overwritten (many links to mini
+  // sector 0, or beyond the mini stream) has those links taken as runs:
+  // each mini sector linked to the next. Returns the parts mended.
+  int MendLostMiniParts(std::uint64_t miniStreamBytes);
+
+  // The chain from start, its first limit sectors at most (chain.length
+  // tells the whole chain's length). Every chain of a table is walked once,
+  // on the first call after the table was read; a call then costs only the
+  // sectors it returns.
+  static constexpr std::size_t kWholeChain = std::numeric_limits<std::size_t>::max();
+  int FollowChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  int FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit = kWholeChain);
+  // Adds the next sector to a chain that FollowChain gave short of its
+  // length; false at its end.
+  bool ExtendChain(Chain& chain) const;
+  // For each of sectors: how many of its chain's leading sectors are among
+  // sectors (0 for one that starts no chain).
+  std::vector<std::uint32_t> RunsWithin(const std::vector<std::uint32_t>& sectors);
+  // Builds the mini stream from the chain that starts at start.
+  int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
+  // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
+  const std::uint8_t* GetMiniSector(std::uint32_t n) const;
+  // The image offset of sector n when the whole sector lies inside the file.
+  std::optional<std::uint64_t> GetOffsBySector(std::uint32_t n) const;
+
+  const std::vector<std::uint32_t>& SatList() const { return satList_; }
+  const std::vector<std::uint32_t>& SatTable() const { return satTable_; }
+  const std::vector<std::uint32_t>& MiniSatList() const { return miniSatList_; }
+  const std::vector<std::uint32_t>& MiniSatTable() const { return miniSatTable_; }
+  const std::vector<std::uint32_t>& CandidateSectors() const { return candidateSectors_; }
+  std::size_t MiniStreamSize() const { return miniStream_.size(); }
+  bool SatFound() const { return satFound_; }
+
+  // Exposed for tests: the score of the sector at image offset as part k.
+  PartScore ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const;
+
+ private:
+  class PartSearch;
+  struct WalkResult {
+    std::int32_t length = 0;
+    std::int32_t rubbish = 0;
+    std::int32_t endFound = 0;
+    std::int32_t stepByStep = 0;
+  };
+  WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
+  bool SatMarkTest(std::uint64_t offset) const;
+
+  // One step of a chain: true with next set when sector links on to a
+  // sector of the table, false with the reason the walk ends otherwise.
+  std::uint32_t ChainNodes() const;
+  bool EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  std::uint32_t MiniChainNodes() const;
+  bool EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  void ForgetMiniWalks() { miniWalks_.reset(); }
+
+  bool IsNewSatSector(std::uint32_t v) const;
+  bool IsDifSector(std::uint32_t sector) const;
+  bool IsFirstPresector(std::uint64_t offset) const;
+  std::uint32_t FindCandidateNear(std::uint32_t v) const;
+  void CollectCandidates();
+  void IndexCandidates();
+  std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
+  void MendSatByMarks();
+  bool IsLostPart(const std::uint32_t* part) const;
+  std::unordered_map<std::uint32_t, std::uint32_t> MiniPartsByVotes(std::uint64_t miniSectors) const;
+  std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
+  // The first 32-bit value of sector n (zero when it lies outside the image).
+  std::uint32_t FirstValueOf(std::uint32_t n) const;
+  bool WalkHeaderList(std::uint32_t& prev);
+  bool WalkDif(std::uint32_t& prev);
+
+  // satList_ with a count of each non-zero offset, for constant-time look-ups.
+  void AppendSat(std::uint32_t offset);
+  void PopSat();
+  bool SatListHas(std::uint32_t offset) const;
+
+  ImageView image_;
+  std::vector<std::uint32_t> candidateOffsets_;
+  bool indexed_ = false;
+  std::vector<std::uint32_t> satList_;
+  std::unordered_map<std::uint32_t, std::uint32_t> satListCount_;
+  std::vector<std::uint32_t> miniSatTable_;
+  std::vector<std::uint8_t> miniStream_;
+  bool satFound_ = false;
+  std::vector<std::uint32_t> candidateSectors_;
+  // First 32-bit value of a candidate sector -> its first position in candidateSectors_.
+  std::unordered_map<std::uint32_t, std::uint32_t> candidateByFirstValue_;
+  std::int64_t fileSize_ = 0;
+  std::uint32_t miniStreamStart_ = 0;
+  std::uint32_t headerMiniSatStart_ = 0xFFFFFFFE;  // as the header gave it (none: end of chain)
+  bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
+  std::vector<std::uint32_t> satTable_;
+  std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
+  std::vector<std::uint32_t> miniSatList_;
+  HeaderInfo* header_ = nullptr;
+  // Every chain of each table, walked once the table is read.
+  std::optional<ChainWalks> walks_;
+  std::optional<ChainWalks> miniWalks_;
+  std::uint32_t miniWalksBound_ = 0;  // the mini sector bound they were walked with
+};
+
+}  // namespace salvage

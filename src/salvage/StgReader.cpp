@@ -1,0 +1,175 @@
+#include "salvage/StgReader.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+#include "salvage/FamousNames.h"
+#include "salvage/Root.h"
+#include "salvage/CompoundLayout.h"
+#include "salvage/SalvageState.h"
+#include "salvage/Sat.h"
+
+using namespace salvage;
+
+namespace {
+
+// Files from here on cannot be addressed by the salvage's 32-bit offsets.
+constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max() - kSectorSize;
+
+}  // namespace
+
+CStgReader::CStgReader() {
+  theLog.WriteLine("inside CStgReader::CStgReader()");
+  theLog.WriteLine("CStgReader::CStgReader() done.");
+}
+
+CStgReader::~CStgReader() = default;
+
+int CStgReader::Init(std::u16string_view path) {
+  theLog.WriteLine("[STG]\tREADER: inside CStgReader::Init()");
+  platform::File file = platform::OpenForReading(path);
+  if (!file.IsOpen()) {
+    theLog.WriteErrorValue("[STG]\tCStgReader: cannot init LLFile class, filename: ",
+                           platform::Utf16ToAnsi(path).c_str());
+    return -1;
+  }
+  const auto size = file.Size();
+  if (!size || *size > kMaxFileSize) {
+    theLog.WriteError("[STG]\tCStgReader:: cannot determine file size");
+    return -1;
+  }
+  theLog.WriteNumber("[STG]\tREADER: infile size is", static_cast<long long>(*size));
+
+  Bytes image;
+  try {
+    image.resize(static_cast<std::size_t>(*size) + kSectorSize);
+    std::fill(image.end() - kSectorSize, image.end(), 0);
+  } catch (const std::bad_alloc&) {
+    theLog.WriteError("[STG]\tCStgReader:: cannot read file contents");
+    return -1;
+  }
+  std::size_t done = 0;
+  while (done < *size) {
+    const long long n = file.Read(image.data() + done, static_cast<std::size_t>(*size) - done);
+    if (n <= 0) {
+      theLog.WriteError("[STG]\tCStgReader:: cannot read file contents");
+      return -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  file.Close();
+
+  image_ = std::move(image);
+  initialised_ = true;
+  imageSize_ = static_cast<std::int32_t>(*size);
+  root_ = std::make_unique<CRoot>();
+  sat_ = std::make_unique<CSat>();
+  theRecurseLevel = 0;
+  lastParsed_ = -10;
+  LoadFamousNames();
+  theLog.WriteLine("[STG]\tCStgReader::Init() done.");
+  return 0;
+}
+
+// The chains the directory accounts for (its own, the big streams' and the
+// mini stream's) rule those out as the mini SAT; what remains may replace a
+// mini SAT that the header led astray.
+std::vector<salvage::CSat::KnownChain> CStgReader::KnownChains(const salvage::DirItem*& rootItem) const {
+  std::vector<salvage::CSat::KnownChain> known;
+  rootItem = nullptr;
+  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
+    const salvage::DirItem* item = root_->GetEntry(n);
+    if (!item) continue;
+    if (item->Type() == salvage::kTypeRoot && !rootItem) rootItem = item;
+    if (item->Type() == salvage::kTypeRoot || item->Size() >= salvage::kMiniStreamCutoff)
+      known.push_back({item->Start(), (item->Size() + salvage::kSectorSize - 1) / salvage::kSectorSize});
+  }
+  // The directory's own sectors last: where the table was lost they are
+  // the least certain.
+  for (std::uint32_t sector : root_->RootChain().sectors) known.push_back({sector, 1});
+  known.push_back({theHeader.rootsStart, 1});
+  if (!rootItem && root_->EntryCount() > 0) rootItem = root_->GetEntry(0);
+  return known;
+}
+
+void CStgReader::MendMiniSat() {
+  const salvage::DirItem* rootItem = nullptr;
+  const std::vector<salvage::CSat::KnownChain> known = KnownChains(rootItem);
+  if (!rootItem) return;
+  // Chains through lost SAT parts follow the directory now that it is
+  // known; the mini SAT and the mini stream, read through them before,
+  // are read again.
+  if (sat_->MendLostRuns(known)) {
+    theHeader.miniSatStart = sat_->FindMiniSat();
+    sat_->ReadMiniSat();
+    sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
+  }
+  sat_->MendMiniSat(known, rootItem->Size());
+  sat_->MendLostMiniParts(rootItem->Size());
+}
+
+int CStgReader::ParseData() {
+  theLog.WriteLine("[STG]\tinside CStgReader::ParseData()");
+  if (!initialised_) return -1;
+  theStats = SalvageStats{};
+  const ImageView image(image_.data(), image_.size());
+  sat_->Init(image);
+  root_->Init(image, imageSize_);
+
+  if (imageSize_ < kMinFileSize) {
+    theLog.WriteError("[STG]\tFile is too small.");
+    return -1;
+  }
+
+  theBounds = FileBounds::ForFileSize(imageSize_);
+  HeaderInfo& h = theHeader;
+  h.satStart = image.ReadByBound(kHdrSatList, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.satSectorsCount = image.ReadByBound(kHdrSatSectorCount, theBounds.needSatSectors);
+  h.miniSatStart = image.ReadByBound(kHdrMiniSatStart, kEndOfChain);
+  h.miniSatCount = image.ReadByBound(kHdrMiniSatCount, theBounds.needSatSectors);
+  h.rootsStart = image.ReadByBound(kHdrDirStart, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.difStart = image.ReadByBound(kHdrDifStart, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.difSectorsCount = image.ReadByBound(kHdrDifSectorCount, theBounds.needDifSectors);
+  theLog.WriteNumber("[STG]\t[Header]\tSAT start sector", h.satStart);
+  theLog.WriteNumber("[STG]\t[Header]\tSAT sectors count", h.satSectorsCount);
+  theLog.WriteNumber("[STG]\t[Header]\tminiSAT start", h.miniSatStart);
+  theLog.WriteNumber("[STG]\t[Header]\tRoots start", h.rootsStart);
+  theLog.WriteNumber("[STG]\t[Header]\tDIF start sector", h.difStart);
+  theLog.WriteNumber("[STG]\t[Header]\tDIF sectors count", h.difSectorsCount);
+
+  sat_->SetFileInfo(imageSize_, h);
+  h.satStart = sat_->FindSat();
+  if (CancelRequested()) return -1000;
+  if (int code = sat_->ReadSat(); code != 0) {
+    theLog.WriteErrorNumber("[STG]\tSAT read error ", code);
+    return -1;
+  }
+  h.miniSatStart = sat_->FindMiniSat();
+  if (CancelRequested()) return -1000;
+  if (int code = sat_->ReadMiniSat(); code != 0) {
+    theLog.WriteErrorNumber("[STG]\tminiSAT read error ", code);
+    return -1;
+  }
+
+  root_->SetSat(sat_.get());
+  h.rootsStart = root_->FindRoot();
+  int code = root_->ReadRoot();
+  if (CancelRequested()) return -1000;
+  if (code != 0) {
+    theLog.WriteErrorNumber("[STG]\tRoot read error ", code);
+    return -2;
+  }
+  MendMiniSat();
+  code = root_->ReadFilesData();
+  if (CancelRequested()) return -1000;
+  if (code != 0) {
+    theLog.WriteErrorNumber("[STG]\tFiles data read error ", code);
+    return -3;
+  }
+  theLog.WriteLine("[STG]\tCStgReader::ParseData() done.");
+  return 0;
+}

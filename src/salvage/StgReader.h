@@ -1,0 +1,73 @@
+// The compound-file salvage driver: reads a damaged file whole, rebuilds its
+// allocation tables and directory without trusting them, and writes what it
+// recovered into a clean compound file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/CompoundFile.h"
+#include "salvage/Buffer.h"
+#include "salvage/Sat.h"
+
+namespace salvage {
+class CSat;
+class CRoot;
+class DirItem;
+}  // namespace salvage
+
+class CStgReader {
+ public:
+  CStgReader();
+  virtual ~CStgReader();
+  CStgReader(const CStgReader&) = delete;
+  CStgReader& operator=(const CStgReader&) = delete;
+
+  // Reads the file at path into memory. 0, or -1 when it cannot be read.
+  virtual int Init(std::u16string_view path);
+  // Recovers the tables, the directory and the stream data: 0, -1 (file too
+  // small, tables unreadable), -2 (directory), -3 (stream data) or -1000
+  // (cancelled by the host).
+  virtual int ParseData();
+  // Writes the recovered storages and streams as a new compound file at
+  // repairedPath, which must not exist: 0, -4 (the file could not be written
+  // there), -5 (no temporary compound file could be made) or -1000
+  // (cancelled by the host; nothing is written).
+  virtual int WriteData(std::u16string_view repairedPath);
+
+  // What the salvage recovered, for inspection.
+  salvage::CSat* Sat() const { return sat_.get(); }
+  salvage::CRoot* Root() const { return root_.get(); }
+
+ private:
+  struct WalkFrame;
+  int ParseRootElements(platform::ElementId storage);
+  int ParseDir(std::int32_t index, platform::ElementId storage);
+  bool EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame);
+  bool LogElement(std::int32_t index, const salvage::DirItem& item);
+  void NoteLost(std::int32_t index, platform::ElementId parent);
+  int WriteTree(const std::u16string& tempPath);
+  void WriteSummary();
+  void MendMiniSat();
+  // The chains the directory accounts for: its own sectors, the big
+  // streams' and the mini stream's chains; rootItem: the entry that holds
+  // the mini stream.
+  std::vector<salvage::CSat::KnownChain> KnownChains(const salvage::DirItem*& rootItem) const;
+
+  bool initialised_ = false;
+  salvage::Bytes image_;  // the file followed by 512 zero bytes
+  std::int32_t imageSize_ = 0;
+  std::unique_ptr<salvage::CSat> sat_;
+  std::unique_ptr<salvage::CRoot> root_;
+  std::int32_t lastParsed_ = -10;
+  std::vector<std::uint8_t> elParsed_;  // per item, while WriteData runs: 1 once handled
+  std::vector<std::uint8_t> visited_;   // the walk's cycle guard
+  // The storages whose children lead to a lost entry: what the lost entries
+  // were part of, and so where what hung below them belongs.
+  std::set<platform::ElementId> lostParents_;
+  platform::CompoundFileWriter* writer_ = nullptr;
+};

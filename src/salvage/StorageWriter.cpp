@@ -1,0 +1,342 @@
+// The last stage of the salvage: the recovered directory tree is written,
+// storage by storage and stream by stream, into a fresh compound file in the
+// work folder, which is then copied to the path the pipeline chose.
+#include <cstdio>
+#include <string>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "salvage/StgReader.h"
+#include "platform/Files.h"
+#include "platform/System.h"
+#include "platform/Text.h"
+#include "salvage/Root.h"
+#include "salvage/CompoundLayout.h"
+#include "salvage/SalvageState.h"
+
+using namespace salvage;
+
+namespace {
+
+constexpr std::int32_t kNone = -1;
+// What a failed element operation reports in the log; the structured storage
+// gives no finer reason.
+constexpr unsigned kStorageFailure = 0x80004005;
+constexpr int kTempNameAttempts = 100;
+constexpr const char* kSummaryRule = "[STG]\t======================================================";
+
+// Removes the temporary compound file however the writing ends.
+class TempFile {
+ public:
+  explicit TempFile(std::u16string path) : path_(std::move(path)) {}
+  ~TempFile() { platform::DeleteFile(path_); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+ private:
+  std::u16string path_;
+};
+
+std::u16string WorkFolder() {
+  std::u16string folder = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  if (folder.empty() || folder.back() != u'/') folder.push_back(u'/');
+  return folder;
+}
+
+// tmp_<process>_<year>_<month>_<day>_<hour>_<minute><second>_<ms>.tmp.stg;
+// a later attempt, after a name that was taken, adds its number.
+std::u16string TempName(int attempt) {
+  const platform::SystemTime t = platform::UniversalTime();
+  char name[128];
+  std::snprintf(name, sizeof name, "tmp_%d_%d_%d_%d_%d_%d%d_%d", static_cast<int>(platform::ProcessId()), t.year,
+                t.month, t.day, t.hour, t.minute, t.second, t.milliseconds);
+  std::string text = name;
+  if (attempt > 0) {
+    text += '_';
+    text += std::to_string(attempt);
+  }
+  text += ".tmp.stg";
+  return platform::Utf8ToUtf16(text);
+}
+
+}  // namespace
+
+// One directory entry whose siblings and child are still to be walked.
+struct CStgReader::WalkFrame {
+  std::int32_t index = 0;
+  DirItem* item = nullptr;
+  platform::ElementId storage = platform::kRootElement;
+  bool storageCreated = false;
+  platform::ElementId created = platform::kRootElement;
+  int phase = 0;  // 0: prev, 1: next, 2: child, 3: done
+};
+
+int CStgReader::WriteData(std::u16string_view repairedPath) {
+  theLog.WriteLine("inside CStgReader::WriteData()");
+  const std::u16string folder = WorkFolder();
+
+  std::u16string tempPath;
+  std::unique_ptr<platform::CompoundFileWriter> writer;
+  for (int attempt = 0; attempt < kTempNameAttempts && !writer; ++attempt) {
+    tempPath = folder + TempName(attempt);
+    const std::string narrow = platform::Utf16ToAnsi(tempPath);
+    if (narrow.empty()) {
+      theLog.WriteError("[STG]\tCannot convert temp file name");
+      return -4;
+    }
+    theLog.WriteValue("[STG]\tcreating docfile", narrow.c_str());
+    platform::FileError error = platform::FileError::None;
+    writer = platform::CompoundFileWriter::Create(tempPath, &error);
+    if (!writer && error != platform::FileError::Exists) break;
+  }
+  if (!writer) {
+    theLog.WriteError("[STG]\tCannot create temp file");
+    return -5;
+  }
+
+  TempFile removeLater(tempPath);
+  const std::uint32_t count = root_ ? root_->EntryCount() : 0;
+  visited_.assign(std::size_t{count} + 1, 0);
+  theLog.WriteFormat("[STG]\tRootDirectory size - %u", count);
+  elParsed_.assign(count, 0);
+  writer_ = writer.get();
+  int walked = 0;
+  try {
+    walked = ParseRootElements(platform::kRootElement);
+  } catch (...) {
+    writer_ = nullptr;
+    throw;
+  }
+  writer_ = nullptr;
+  theLog.WriteFormat("[STG]\tParseRootElements returns %d", walked);
+  std::vector<std::uint8_t>().swap(elParsed_);
+  std::vector<std::uint8_t>().swap(visited_);
+  // A cancelled walk leaves nothing behind: the writer never commits and
+  // the temporary file goes.
+  if (CancelRequested()) {
+    theLog.WriteLine("[STG]\tThe process was canceled by user");
+    return -1000;
+  }
+  const bool committed = writer->Commit();
+  writer.reset();
+
+  // The finished file is moved into place, or copied where it cannot be
+  // moved; either way all or nothing, and never over an existing file.
+  const bool saved = committed && platform::MoveToNewFile(tempPath, repairedPath);
+  if (saved) theLog.WriteLine("[STG]\tOk to save");
+  WriteSummary();
+  return saved ? 0 : -4;
+}
+
+void CStgReader::WriteSummary() {
+  const SalvageStats& s = theStats;
+  theLog.WriteLine(kSummaryRule);
+  theLog.WriteLine("[STG]\tSummary information:");
+  theLog.WriteFormat("[STG]\t%i SAT sectors from %i(finded - %i) defined", static_cast<int>(s.satSectorsDefined),
+                     static_cast<int>(theHeader.satSectorsCount), static_cast<int>(s.satSectorsFound));
+  theLog.WriteFormat("[STG]\t%i miniSAT sectors from %i defined", static_cast<int>(s.miniSatSectorsDefined),
+                     static_cast<int>(s.miniSatSectorsExpected));
+  theLog.WriteFormat("[STG]\tRoot entries found: %i", static_cast<int>(s.rootEntriesFound));
+  theLog.WriteFormat("[STG]\tDamaged elements: %i", static_cast<int>(s.damagedElements));
+  theLog.WriteFormat("[STG]\tLosts elements: %i", static_cast<int>(s.lostElements));
+  theLog.WriteFormat("[STG]\tNames correct: %i", static_cast<int>(s.namesCorrected));
+  theLog.WriteFormat("[STG]\t%i storages from %i created", static_cast<int>(s.storagesCreated),
+                     static_cast<int>(s.storagesTotal));
+  theLog.WriteFormat("[STG]\t%i streams from %i created", static_cast<int>(s.streamsCreated),
+                     static_cast<int>(s.streamsTotal));
+  theLog.WriteLine(kSummaryRule);
+}
+
+// Every item: item 0, normally the Root Entry, writes the whole reachable
+// tree; every item still unwritten afterwards is an orphan and goes, with
+// its own siblings and children, directly into the root storage. When the
+// tree leads to lost entries (a directory sector that held nothing) within
+// one storage only, the orphans are what hung below them: they go there.
+int CStgReader::ParseRootElements(platform::ElementId storage) {
+  lostParents_.clear();
+  platform::ElementId orphans = storage;
+  for (std::uint32_t i = 0; i < elParsed_.size(); ++i) {
+    if (CancelRequested()) break;
+    if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), orphans);
+    if (i == 0 && lostParents_.size() == 1 && *lostParents_.begin() != storage) {
+      orphans = *lostParents_.begin();
+      theLog.WriteLine("[STG]\tEntries below lost entries are written into the storage that held them");
+    }
+  }
+  return 1;
+}
+
+bool CStgReader::LogElement(std::int32_t index, const DirItem& item) {
+  theLog.WriteFormat("[STG]\tParse element N: %i, type: %i, prev: %i, next: %i, child: %i, size: %i", index,
+                     item.Type(), static_cast<int>(item.Prev()), static_cast<int>(item.Next()),
+                     static_cast<int>(item.Child()), static_cast<int>(item.Size()));
+  theLog.WriteValue("[STG]\tEntry name: ", item.NarrowName().c_str());
+  return !item.Name().empty();
+}
+
+// Writes one item into storage. True when the walk goes on to the item's
+// siblings and child, which frame then describes.
+bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame) {
+  if (index == lastParsed_) return false;
+  // Each item is written once, whatever way the tree leads back to it.
+  if (index >= 0 && static_cast<std::size_t>(index) < visited_.size() && visited_[static_cast<std::size_t>(index)])
+    return false;
+  lastParsed_ = index;
+  ++theRecurseLevel;
+  theLog.WriteLine("[STG]\tCStgReader::ParseDir()");
+  theLog.WriteNumber("[STG]\tRecurse_level=", theRecurseLevel);
+
+  DirItem* item = index < 0 ? nullptr : root_->GetEntry(static_cast<std::uint32_t>(index));
+  if (!item) {
+    theLog.WriteErrorNumber("[STG]\tCant find element:", index);
+    ++theStats.lostElements;
+    return false;
+  }
+  if (!LogElement(index, *item)) return false;
+  const auto count = static_cast<std::int32_t>(root_->EntryCount());
+  const auto child = static_cast<std::int32_t>(item->Child());
+  if (child > count) {
+    theLog.WriteError("[STG]\tRootDirSize smaller then childe position");
+    return false;
+  }
+
+  if (index == 0 && child != kNone && item->NarrowName() == "Root Entry") {
+    // The Root Entry gives the root storage its times and class; its child
+    // takes its place in the walk.
+    theLog.WriteLine("[STG]\tRoot Entry");
+    if (!writer_->SetElementTimes(storage, item->Created(), item->Modified()))
+      theLog.WriteFormat("[STG]\tError while setting date-time of RootEntry, res = 0x%x", kStorageFailure);
+    writer_->SetClass(storage, item->ClassId());
+    elParsed_[0] = 1;
+    visited_[0] = 1;
+    if (child < 0) return false;
+    if (visited_[static_cast<std::size_t>(child)]) {
+      theLog.WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", "Root Entry", child);
+      return false;
+    }
+    index = child;
+    if (child > 0) {
+      item = root_->GetEntry(static_cast<std::uint32_t>(child));
+      if (!item) return false;
+    }
+    if (!LogElement(index, *item)) return false;
+  }
+
+  visited_[static_cast<std::size_t>(index)] = 1;
+  elParsed_[static_cast<std::size_t>(index)] = 1;
+  frame = WalkFrame{};
+  frame.index = index;
+  frame.item = item;
+  frame.storage = storage;
+
+  if (item->Type() == kTypeStorage) {
+    ++theStats.storagesTotal;
+    auto created = writer_->CreateStorage(storage, item->Name());
+    if (!created) {
+      theLog.WriteLine("[STG]\tIt's a storage, failure on create");
+      return false;
+    }
+    theLog.WriteLine("[STG]\tIt's a storage, create Ok");
+    ++theStats.storagesCreated;
+    writer_->SetClass(*created, item->ClassId());
+    frame.storageCreated = true;
+    frame.created = *created;
+    return true;
+  }
+
+  if (item->Type() == kTypeInvalid) theLog.WriteLine("Type 0, probably INVALID ENTRIE");
+  theLog.WriteLine(item->Type() == kTypeStream ? "[STG]\tIt's a stream" : "[STG]\t!!!!Unknown type, hope that is stream");
+  ++theStats.streamsTotal;
+  // Only bytes that were actually read are written: an entry whose data
+  // could not be read counts as empty.
+  const std::size_t length = std::min<std::size_t>(item->Size(), item->data.size());
+  if (static_cast<std::int32_t>(item->Size()) <= 0 || length == 0) {
+    theLog.WriteLine("[STG]\t!!!Skip. Length = 0");
+    return true;
+  }
+  auto stream = writer_->CreateStream(storage, item->Name());
+  if (!stream) {
+    theLog.WriteError("[STG]\tFailure for create stream");
+    return false;
+  }
+  theLog.WriteLine("[STG]\tOK for create stream");
+  ++theStats.streamsCreated;
+  theLog.WriteValue("name      :", item->NarrowName().c_str());
+  const bool written = writer_->Write(*stream, item->data.data(), length);
+  item->FreeData();
+  if (!written) {
+    theLog.WriteError("[STG]\tFailure to write to stream");
+    return false;
+  }
+  const std::uint64_t created = item->Created();
+  const std::uint64_t modified = item->Modified();
+  if ((created != 0 || modified != 0) && !writer_->SetElementTimes(*stream, created, modified)) {
+    if (created != 0) theLog.WriteFormat("Error while setting creat_date (res == 0x%X)", kStorageFailure);
+    if (modified != 0) theLog.WriteFormat("[STG]\tError while setting mod_date (res == 0x%X)", kStorageFailure);
+  }
+  return true;
+}
+
+void CStgReader::NoteLost(std::int32_t index, platform::ElementId parent) {
+  const DirItem* item = index < 0 ? nullptr : root_->GetEntry(static_cast<std::uint32_t>(index));
+  if (item && item->lost) lostParents_.insert(parent);
+}
+
+// Writes item index and everything reachable from it through its siblings
+// and children. The walk keeps its own stack: the depth of the tree is the
+// file's to decide, not the program stack's.
+int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
+  std::vector<WalkFrame> stack;
+  WalkFrame first;
+  if (EnterDir(index, storage, first)) stack.push_back(first);
+  const auto count = static_cast<std::int32_t>(root_->EntryCount());
+
+  while (!stack.empty()) {
+    if (CancelRequested()) break;
+    WalkFrame& f = stack.back();
+    const std::string name = f.item->NarrowName();
+    WalkFrame sub;
+    bool descend = false;
+    if (f.phase == 0 || f.phase == 1) {
+      const bool left = f.phase == 0;
+      ++f.phase;
+      const auto sibling = static_cast<std::int32_t>(left ? f.item->Prev() : f.item->Next());
+      if (sibling == kNone) continue;
+      theLog.WriteNumber(left ? "[STG]\tParsing left leaf (prev_el)" : "[STG]\tParsing right leaf (next_el)", sibling);
+      if (sibling < 0 || sibling > count) {
+        ++theStats.lostElements;
+        theLog.WriteErrorNumber(left ? "[STG]\tPrev_el<0 or greater than rootdir enties no. So skipping prev_el"
+                                     : "[STG]\tNext_el<0 or greater than rootdir enties no. So skipping next_el",
+                                sibling);
+      } else if (visited_[static_cast<std::size_t>(sibling)]) {
+        theLog.WriteFormat(left ? "[STG]\tRoot directory %s cycle detected. skipping prev_el %i."
+                                : "[STG]\tRoot directory %s cycle detected. skipping next_el %i.",
+                           name.c_str(), sibling);
+      } else {
+        NoteLost(sibling, f.storage);
+        descend = EnterDir(sibling, f.storage, sub);
+      }
+    } else if (f.phase == 2) {
+      ++f.phase;
+      const auto child = static_cast<std::int32_t>(f.item->Child());
+      if (child == kNone || !f.storageCreated) continue;
+      theLog.WriteNumber("[STG]\tParsing child leaf (child_el)", child);
+      if (child < 0 || child >= count) {
+        ++theStats.lostElements;
+        theLog.WriteError("[STG]\tChild_el<0 or greater than rootdir enties no. So skipping child_el");
+      } else if (visited_[static_cast<std::size_t>(child)]) {
+        theLog.WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", name.c_str(), child);
+      } else {
+        NoteLost(child, f.created);
+        descend = EnterDir(child, f.created, sub);
+      }
+    } else {
+      theLog.WriteNumber("[STG]\tRecurse_level=", theRecurseLevel);
+      theLog.WriteLine("[STG]\tF: CStgReader::ParseDir()");
+      --theRecurseLevel;
+      stack.pop_back();
+    }
+    if (descend) stack.push_back(sub);  // f is not used after this
+  }
+  return 0;
+}

@@ -1,0 +1,182 @@
+// The exported interface and the settings behind it, seen as a host sees
+// them: what each setter keeps, what reaches the callbacks, and the progress
+// filter that drops repeats.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "mdwdll.h"
+
+namespace {
+
+using namespace foundation_test;
+
+TEST(Exports, VersionIsTwoWhateverWasInitialised) {
+  EXPECT_EQ(GetDllVersion(), 2);
+  ScratchFolder scratch;
+  EXPECT_EQ(DllInitialize(W(scratch.Path()).c_str(), &RecordStatus, &RecordProgress), 1);
+  SetLogPath(W(scratch / "x.log").c_str());
+  EXPECT_EQ(GetDllVersion(), 2);
+}
+
+TEST(Exports, SupportedExtensionsFillSixCharacters) {
+  GetSupportedExtensions(nullptr);
+
+  std::vector<char16_t> buffer(16, u'#');
+  GetSupportedExtensions(buffer.data());
+  EXPECT_EQ(std::u16string(buffer.data()), u"*.mpp");
+  EXPECT_EQ(buffer[5], u'\0');
+  EXPECT_EQ(buffer[6], u'#');
+}
+
+class ExportsTest : public HostTest {};
+
+TEST_F(ExportsTest, OutputFormatForms) {
+  struct Case {
+    const char16_t* given;
+    std::u16string kept;
+  };
+  const Case cases[] = {
+      {u"*.xml", u".xml"},  // the usual form: the extension with its dot
+      {u".xml", u".xml"},   // no asterisk: kept as it is
+      {u"*.*", u".*"},      // keep the input's extension
+      {u"**.x", u"*.x"},    // only one asterisk is dropped
+      {u"*.", u"."},
+      {u"*", u".old"},  // 0 or 1 characters: ignored
+      {u"x", u".old"},
+      {u"", u".old"},
+      {nullptr, u".old"},
+  };
+  for (const Case& c : cases) {
+    theSettings.outputFormat = u".old";
+    SetOutputFormat(c.given);
+    EXPECT_EQ(theSettings.outputFormat, c.kept) << (c.given ? U8(c.given) : "null");
+  }
+}
+
+TEST_F(ExportsTest, ExternStatusKeysReachTheStatusCallback) {
+  Initialise();
+  UseExternStatusStrings(0);
+  ASSERT_NE(Recover(TextInput(), out), 0);
+
+  EXPECT_TRUE(SawStatus("App/Resources/DllStrings/mdw/Pass1"));
+  EXPECT_FALSE(SawStatus("Pass 1: Opening file..."));
+}
+
+TEST_F(ExportsTest, BuiltInStatusTextsUntilKeysAreAsked) {
+  Initialise();
+  ASSERT_NE(Recover(TextInput(), out), 0);
+  EXPECT_TRUE(SawStatus("Pass 1: Opening file..."));
+}
+
+TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
+  Initialise();
+  theLog.OpenFile(W(logPath), true);
+
+  ReportProgress(100, "again");  // the state a fresh load starts from
+  ReportProgress(0, "start");
+  ReportProgress(0, "start");
+  ReportProgress(37, "\x80 37");
+  ReportProgress(37, "other text, same percentage");
+  ReportProgress(-1, "unknown");
+  ReportProgress(-1, "unknown");
+  ReportProgress(37, "back");
+
+  const std::vector<HostEvent> expected = {
+      ProgressEvent("start", 0),     ProgressEvent("\xE2\x82\xAC 37", 37),
+      ProgressEvent("unknown", -1),  ProgressEvent("unknown", -1),
+      ProgressEvent("back", 37),
+  };
+  EXPECT_EQ(HostEvents(), expected);
+
+  const std::vector<std::string> lines = LogLines();
+  const std::vector<std::string> logged = {"'start' - 0%", "'\x80 37' - 37%", "'unknown' - -1%",
+                                           "'unknown' - -1%", "'back' - 37%"};
+  EXPECT_EQ(lines, logged);
+}
+
+TEST_F(ExportsTest, ZeroReportIsDroppedAfterARunThatStoppedAtZero) {
+  Initialise();
+  const fs::path input = TextInput();
+  ASSERT_NE(Recover(input, out), 0);
+  const std::vector<HostEvent> first = HostEvents();
+  HostEvents().clear();
+  ASSERT_NE(Recover(input, out), 0);
+
+  EXPECT_NE(std::find(first.begin(), first.end(), ProgressEvent("Find file structure...", 0)), first.end());
+  // The second run still sends its direct 0 and its status, but the filtered
+  // 0 of the salvage is a repeat.
+  const std::vector<HostEvent> second = {ProgressEvent("", 0), StatusEvent("Pass 1: Opening file...")};
+  EXPECT_EQ(HostEvents(), second);
+  EXPECT_EQ(CountLines(LogLines(), "'Find file structure...' - 0%"), 1u);
+}
+
+// The writing pass moves the bar on as its tasks, resources and
+// assignments are written, instead of sitting at 90 % until the end.
+TEST_F(ExportsTest, TheWritingPassMovesTheProgressOn) {
+  Initialise();
+  ASSERT_EQ(Recover(MDW_SOURCE_DIR "/examples/sample.mpp", out), 0);
+  std::vector<int> writing;
+  for (const HostEvent& event : HostEvents())
+    if (event.kind == HostEvent::Progress && event.text == "Saving recovered data..." && event.percent > 90)
+      writing.push_back(event.percent);
+  EXPECT_GE(writing.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(writing.begin(), writing.end()));
+  EXPECT_EQ(writing.empty() ? 0 : writing.back(), 100);
+}
+
+// Callbacks of a host that initialises twice.
+int firstHostCalls = 0;
+void FirstHostStatus(const char16_t*) { ++firstHostCalls; }
+void FirstHostProgress(const char16_t*, int32_t) { ++firstHostCalls; }
+
+TEST_F(ExportsTest, SecondInitialiseReplacesFolderAndCallbacks) {
+  firstHostCalls = 0;
+  EXPECT_EQ(DllInitialize(W(scratch / "first").c_str(), &FirstHostStatus, &FirstHostProgress), 1);
+  SetLogPath(W(logPath).c_str());
+  EXPECT_EQ(DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress), 1);
+
+  EXPECT_EQ(theSettings.workFolder, W(work));
+  ASSERT_NE(Recover(TextInput(), out), 0);
+  EXPECT_EQ(firstHostCalls, 0);
+  EXPECT_FALSE(HostEvents().empty());
+}
+
+TEST_F(ExportsTest, NullCallbacksCountAsSet) {
+  DllInitialize(W(work).c_str(), nullptr, nullptr);
+  SetLogPath(W(logPath).c_str());
+  EXPECT_EQ(Recover(TextInput(), out), MDW_ERR_NOTHING);
+  EXPECT_TRUE(HasLine(LogLines(), "S: FileRecover()"));
+}
+
+TEST_F(ExportsTest, EmptyLogPathRunsWithoutALog) {
+  DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress);
+  SetLogPath(u"");
+  EXPECT_EQ(Recover(TextInput(), out), MDW_ERR_NOTHING);
+  EXPECT_TRUE(SawStatus("Pass 1: Opening file..."));
+  EXPECT_FALSE(fs::exists(logPath));
+}
+
+TEST_F(ExportsTest, LastOutputPathNamesTheXmlFile) {
+  char16_t buffer[512];
+  EXPECT_EQ(GetLastOutputPath(buffer, 512), 0);
+
+  Initialise();
+  SetOutputFormat(u"*.xml");
+  ASSERT_NE(Recover(TextInput(), out), 0);
+  const std::u16string expected = W(out / "plan.xml");
+  EXPECT_EQ(GetLastOutputPath(buffer, 512), static_cast<int32_t>(expected.size()));
+  EXPECT_EQ(std::u16string(buffer), expected);
+
+  // Cut to the capacity, still zero-terminated.
+  EXPECT_EQ(GetLastOutputPath(buffer, 5), 4);
+  EXPECT_EQ(std::u16string(buffer), expected.substr(0, 4));
+  EXPECT_EQ(GetLastOutputPath(nullptr, 512), 0);
+  EXPECT_EQ(GetLastOutputPath(buffer, 0), 0);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// Calendar dates of the files' day numbers, with the whole window checked
+// day by day against the standard library's calendar.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "base/Date.h"
+
+namespace {
+
+namespace chr = std::chrono;
+
+std::string Text(const CDate& date) { return date.ToText(); }
+
+chr::sys_days Days(const CDate& date) {
+  return chr::year{date.Year()} / chr::month{static_cast<unsigned>(date.Month())} /
+         chr::day{static_cast<unsigned>(date.Day())};
+}
+
+constexpr std::uint32_t kLastDayNumber = 24107;  // 2049-12-31
+
+TEST(Date, MonthLengthsAndNormalising) {
+  EXPECT_EQ(CDate(1, 2, 2000).DaysInMonth(), 29);
+  EXPECT_EQ(CDate(1, 2, 1900).DaysInMonth(), 28);
+  EXPECT_EQ(CDate(1, 2, 2016).DaysInMonth(), 29);
+  EXPECT_EQ(CDate(1, 2, 2015).DaysInMonth(), 28);
+
+  EXPECT_EQ(Text(CDate()), "1984-01-01");
+  EXPECT_EQ(Text(CDate(0, 3, 2000)), "2000-02-29");
+  EXPECT_EQ(Text(CDate(32, 12, 1999)), "2000-01-01");
+  EXPECT_EQ(Text(CDate(1, 0, 2000)), "1999-12-01");
+  // Whole years of months land on December, not on a month 0.
+  EXPECT_EQ(Text(CDate(1, 24, 1999)), "2000-12-01");
+  EXPECT_EQ(Text(CDate(1, -12, 2000)), "1998-12-01");
+  EXPECT_EQ(Text(CDate(-366, 1, 2001)), "1999-12-31");
+
+  // AddMonths leaves the day to NormalizeDay.
+  CDate leap = CDate(31, 1, 2016).AddMonths(1);
+  EXPECT_EQ(leap.Day(), 31);
+  leap.NormalizeDay();
+  EXPECT_EQ(Text(leap), "2016-03-02");
+  CDate plain = CDate(31, 1, 2015).AddMonths(1);
+  plain.NormalizeDay();
+  EXPECT_EQ(Text(plain), "2015-03-03");
+  EXPECT_EQ(Text(CDate(15, 1, 2000).AddMonths(-25)), "1997-12-15");
+}
+
+TEST(Date, DayNumbersOfTheFiles) {
+  EXPECT_EQ(Text(CDate::FromDayNumber(0)), "1984-01-01");
+  EXPECT_EQ(Text(CDate::FromDayNumber(1)), "1984-01-01");
+  EXPECT_EQ(Text(CDate::FromDayNumber(60)), "1984-02-29");
+  EXPECT_EQ(Text(CDate::FromDayNumber(367)), "1985-01-01");
+  EXPECT_EQ(Text(CDate::FromDayNumber(5845)), "2000-01-01");
+  EXPECT_EQ(Text(CDate::FromDayNumber(kLastDayNumber + 1)), "2049-12-31");
+  EXPECT_EQ(Text(CDate::FromDayNumber(0xFFFFFFFF)), "2049-12-31");
+  EXPECT_EQ(CDate(31, 12, 1983).DayNumber(), 0);
+}
+
+TEST(Date, EveryDayOfTheWindowAgreesWithTheCalendar) {
+  const chr::sys_days first = chr::year{1984} / 1 / 1;
+  CDate previous;
+  for (std::uint32_t n = 1; n <= kLastDayNumber; ++n) {
+    const CDate date = CDate::FromDayNumber(n);
+    const chr::sys_days expected = first + chr::days{n - 1};
+    ASSERT_EQ(Days(date), expected) << "day number " << n << " gave " << Text(date);
+    ASSERT_EQ(date.DayNumber(), n) << Text(date);
+    const unsigned weekday = chr::weekday{expected}.c_encoding();  // 0 Sunday .. 6 Saturday
+    ASSERT_EQ(date.DayOfWeek(), weekday == 6 ? -1 : static_cast<int>(weekday)) << Text(date);
+    ASSERT_EQ(date.IsAfter(previous), n > 1) << Text(date);
+    ASSERT_FALSE(previous.IsAfter(date)) << Text(date);
+    previous = date;
+  }
+}
+
+TEST(Date, AdvanceDaysCountsTheStartAndClamps) {
+  CDate date(30, 12, 1999);
+  EXPECT_FALSE(date.AdvanceDays(3));
+  EXPECT_EQ(Text(date), "2000-01-01");
+  EXPECT_FALSE(date.AdvanceDays(0));
+  EXPECT_EQ(Text(date), "2000-01-01");
+  CDate start;
+  EXPECT_TRUE(start.AdvanceDays(30000));
+  EXPECT_EQ(Text(start), "2049-12-31");
+  CDate last(30, 12, 2049);
+  EXPECT_FALSE(last.AdvanceDays(2));  // lands on the last day: no clamp
+  EXPECT_TRUE(last.AdvanceDays(2));
+}
+
+TEST(Date, AddWorkdaysSkipsWeekends) {
+  auto after = [](CDate date, std::uint32_t n) {
+    date.AddWorkdays(n);
+    return Text(date);
+  };
+  EXPECT_EQ(after(CDate(8, 5, 2015), 1), "2015-05-11");   // Friday to Monday
+  EXPECT_EQ(after(CDate(9, 5, 2015), 1), "2015-05-11");   // Saturday to Monday
+  EXPECT_EQ(after(CDate(10, 5, 2015), 1), "2015-05-11");  // Sunday to Monday
+  EXPECT_EQ(after(CDate(6, 5, 2015), 0), "2015-05-06");
+  EXPECT_EQ(after(CDate(6, 5, 2015), 10), "2015-05-20");
+  EXPECT_EQ(after(CDate(29, 12, 1999), 3), "2000-01-03");  // over the year end and a weekend
+  EXPECT_EQ(after(CDate(29, 12, 2049), 5), "2049-12-31");
+  EXPECT_EQ(after(CDate(1, 1, 1984), 0xFFFFFFFF), "2049-12-31");
+}
+
+TEST(Date, TextAndToday) {
+  EXPECT_EQ(Text(CDate(5, 1, 1984)), "1984-01-05");
+  EXPECT_EQ(Text(CDate(9, 3, 7)), "0007-03-09");
+  EXPECT_EQ(Text(CDate(9, 3, 850)), "0850-03-09");
+  char small[8];
+  EXPECT_FALSE(CDate(5, 1, 1984).ToText(small, sizeof small));
+  EXPECT_STREQ(small, "1984-01");
+
+  const chr::sys_days today = chr::floor<chr::days>(chr::system_clock::now());
+  // One day later when the test runs across midnight UTC.
+  const auto late = (Days(CDate::Today()) - today).count();
+  EXPECT_TRUE(late == 0 || late == 1) << late;
+}
+
+}  // namespace

@@ -1,0 +1,450 @@
+// The version 14 document: section order and header, tasks in model order
+// with invented names, links, custom fields and hostile texts, checked by
+// an independent XML reader; cancellation and an output that cannot be
+// created.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/LibrarySettings.h"
+#include "generate/GenTestSupport.h"
+#include "generate/XMLGen.h"
+#include "generate/XMLGen.h"
+#include "platform/Text.h"
+#include "support/CfbFixture.h"
+
+namespace {
+
+using namespace gen_test;
+using model::SBkndTaskParams;
+
+constexpr std::uint32_t kNumber1 = 0x0B400057;
+constexpr std::uint32_t kText1 = 0x0B400033;
+constexpr std::uint32_t kDuration1 = 0x0B400067;
+constexpr std::uint32_t kResourceFlag11 = 0x0C4000C3;
+
+std::vector<std::uint8_t> Bytes(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+std::vector<std::uint8_t> Utf16(std::u16string_view text) {
+  return Bytes(text.data(), text.size() * 2);
+}
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id, std::u16string name, std::uint16_t level,
+                     std::string outline) {
+  SBkndTaskParams task;
+  task.UID = uid;
+  task.ID = id;
+  task.Name = std::move(name);
+  task.OutlineLevel = level;
+  task.OutlineNumber = std::move(outline);
+  task.Start = 0x2000'12C0;  // 2006-06-05, 08:00
+  task.Finish = 0x2001'0960;
+  return task;
+}
+
+std::string TaskField(const std::string& xml, int uid, const std::string& field) {
+  return XPath(xml, "string(//" + E("Task") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + E(field) + ")");
+}
+
+std::string CountOf(const std::string& xml, const std::string& path) {
+  return XPath(xml, "count(" + path + ")");
+}
+
+class Gen14Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+    theSettings.breakFlag = &cancel;
+  }
+  void TearDown() override { theSettings.breakFlag = nullptr; }
+  unsigned char cancel = 0;
+};
+
+// A project with something of everything, some of it hostile.
+void FillProject(model::Project& gen) {
+  gen.AppendTask(Task(0, 0, u"Project", 0, ""));
+  SBkndTaskParams first = Task(1, 1, u"R&D <beta>, part 2", 1, "1");
+  first.WBS.assign(1, u'1');
+  first.Notes = "{\\rtf1\\ansi Check ]]> & <tags>\\par}";
+  first.ActualFinish = 0;
+  first.CalendarUID = 5;
+  first.ConstraintType = 4;
+  first.ConstraintDate = 0x2002'0000;
+  gen.AppendTask(first);
+  SBkndTaskParams noted = Task(2, 2, u"", 2, "1.1");
+  noted.Notes = "{\\rtf1 only a note\\par}";
+  gen.AppendTask(noted);
+  gen.AppendTask(Task(3, 3, u"", 2, "1.2"));  // neither name nor notes
+  std::u16string hostileName = u"a]]>b\x01" u"c&amp;";
+  hostileName.push_back(char16_t(0xD800));  // a lone surrogate
+  SBkndTaskParams hostile = Task(4, 4, hostileName, 2, "1.3");
+  hostile.WBS = std::u16string(1, char16_t(0xFFFF));
+  hostile.CalendarUID = 9;
+  hostile.ActualFinish = 0x2003'0000;
+  gen.AppendTask(hostile);
+
+  model::SCalendar calendar;
+  calendar.UID = 5;
+  gen.calendars.push_back(calendar);
+  calendar.UID = 40000;
+  gen.calendars.push_back(calendar);
+  SBkndTaskParams late = Task(5, 5, u"Late", 1, "2");
+  late.CalendarUID = 40000;
+  gen.AppendTask(late);
+  gen.links.push_back({.UID = 1, .LinkLag = -4800, .PredecessorUID = 1, .SuccessorUID = 4, .Type = 3});
+  gen.links.push_back({.UID = 2, .PredecessorUID = 99, .SuccessorUID = 4});
+
+  gen.customFieldDefs.push_back({.Alias = u"Budget<x>", .FieldID = kNumber1});
+  gen.customFieldDefs.push_back({.Alias = u"Nothing", .FieldID = 0x0B4FFFFF});
+  gen.customFieldDefs.push_back({.Alias = u"Owner", .FieldID = kText1});
+  const double budget = 2.5;
+  gen.customFieldValues.push_back({.OwnerUID = 1, .FieldID = kNumber1, .Data = Bytes(&budget, sizeof budget)});
+  gen.customFieldValues.push_back({.OwnerUID = 1, .FieldID = kText1, .Data = Utf16(u"Ann & Bob")});
+  gen.customFieldValues.push_back({.OwnerUID = 4, .FieldID = 0x0B4FFFFF, .Data = Utf16(u"lost")});
+  const std::uint32_t sixtyHours = 36000;
+  gen.customFieldValues.push_back({.OwnerUID = 4, .FieldID = kDuration1, .Data = Bytes(&sixtyHours, 4)});
+  const std::uint8_t flag = 1;
+  gen.customFieldValues.push_back(
+      {.OwnerUID = 4, .FieldID = kResourceFlag11, .Data = Bytes(&flag, 1), .Owner = model::OwnerKind::Resource});
+}
+
+TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
+  MemoryGen memory;
+  FillProject(memory.project);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+
+  // Every task is written, a blank row too (it keeps its place in the
+  // outline under an invented name).
+  EXPECT_EQ(CountOf(xml, "//" + E("Task")), "6");
+  EXPECT_EQ(memory.gen->Written().tasks, 6u);
+  EXPECT_EQ(TaskField(xml, 3, "Name").rfind("Unknown task name (", 0), 0u);
+
+  EXPECT_EQ(TaskField(xml, 1, "Name"), "R&D <beta>; part 2");
+  EXPECT_EQ(TaskField(xml, 2, "Name").rfind("Unknown task name (", 0), 0u);
+  EXPECT_EQ(TaskField(xml, 4, "Name"), "a]]>b!c&amp;\xEF\xBF\xBD");
+  EXPECT_EQ(TaskField(xml, 1, "Notes"), "Check ]]> & <tags>");
+  EXPECT_EQ(TaskField(xml, 2, "Notes"), "only a note");
+
+  EXPECT_EQ(TaskField(xml, 1, "WBS"), "1");
+  EXPECT_EQ(TaskField(xml, 2, "WBS"), "1.1");  // none stored: the outline number
+  EXPECT_EQ(TaskField(xml, 4, "WBS"), "0");
+  EXPECT_EQ(TaskField(xml, 0, "OutlineNumber"), "0");
+  EXPECT_EQ(TaskField(xml, 4, "OutlineNumber"), "1.3");
+  EXPECT_EQ(TaskField(xml, 4, "OutlineLevel"), "2");
+
+  EXPECT_EQ(TaskField(xml, 1, "CalendarUID"), "5");
+  EXPECT_EQ(TaskField(xml, 4, "CalendarUID"), "-1");  // no such calendar
+  EXPECT_EQ(TaskField(xml, 5, "CalendarUID"), "40000");
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ActualFinish")), "0");
+  EXPECT_EQ(TaskField(xml, 4, "ActualFinish"), "2006-06-08T00:00:00");
+  EXPECT_EQ(TaskField(xml, 1, "ConstraintType"), "4");
+  EXPECT_NE(TaskField(xml, 1, "ConstraintDate"), "");
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ConstraintDate")), "0");
+  EXPECT_EQ(TaskField(xml, 1, "Start"), "2006-06-05T08:00:00");
+  // Automatic tasks have no manual dates.
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ManualStart")), "0");
+  EXPECT_SCHEMA_VALID(xml);
+
+  // Links: only the one whose predecessor exists.
+  const std::string links = "//" + E("Task") + "[" + E("UID") + "=4]/" + E("PredecessorLink");
+  EXPECT_EQ(CountOf(xml, links), "1");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("PredecessorUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("Type") + ")"), "3");
+  EXPECT_EQ(XPath(xml, "string(" + links + "/" + E("LinkLag") + ")"), "-4800");
+  EXPECT_EQ(memory.gen->Written().links, 1u);
+
+  // Definitions of known fields only, under the project.
+  const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
+  // Then the fields holding values without an alias, so that every value
+  // can be told apart; unknown fields are never defined.
+  EXPECT_EQ(CountOf(xml, defs), "4");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[3]/" + E("FieldName") + ")"), "Duration1");
+  EXPECT_EQ(CountOf(xml, defs + "[3]/" + E("Alias")), "0");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[4]/" + E("FieldID") + ")"), std::to_string(kResourceFlag11));
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("FieldName") + ")"), "Number1");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[1]/" + E("Alias") + ")"), "Budget<x>");
+  EXPECT_EQ(XPath(xml, "string(" + defs + "[2]/" + E("FieldID") + ")"), std::to_string(kText1));
+
+  // Values: the task's own, of known fields, as text.
+  const std::string values = "//" + E("Task") + "[" + E("UID") + "=%d]/" + E("ExtendedAttribute");
+  auto value = [&](int uid, int n) {
+    char path[512];
+    std::snprintf(path, sizeof path, values.c_str(), uid);
+    return XPath(xml, "string(" + std::string(path) + "[" + std::to_string(n) + "]/" + E("Value") + ")");
+  };
+  EXPECT_EQ(value(1, 1), "2.5");
+  EXPECT_EQ(value(1, 2), "Ann & Bob");
+  EXPECT_EQ(value(4, 1), "PT60H0M0S");
+  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ExtendedAttribute")), "1");
+}
+
+TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
+  MemoryGen memory;
+  EXPECT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n", 0), 0u);
+
+  EXPECT_SCHEMA_VALID(xml);
+  // Nothing the file did not hold: no author, no dates; the defaults for
+  // the rest, and one calendar, the one the project names.
+  const std::string project = "/" + E("Project") + "/";
+  EXPECT_EQ(CountOf(xml, project + E("Author")), "0");
+  EXPECT_EQ(CountOf(xml, project + E("StartDate")), "0");
+  EXPECT_EQ(CountOf(xml, project + E("CreationDate")), "0");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("CurrencyCode") + ")"), "USD");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("CalendarUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + project + E("Calendars") + "/" + E("Calendar") + "/" + E("UID") + ")"), "1");
+  EXPECT_EQ(memory.gen->Written().tasks, 0u);
+}
+
+// The header is the file's own; what the file lost falls back to what its
+// tasks say, never to a placeholder.
+TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
+  struct Case {
+    const char* what;
+    std::optional<model::PackedDate> start, finish;
+    const char* startText;
+    const char* finishText;
+  };
+  const Case cases[] = {
+      {"stored", 0x2000'12C0, 0x2010'2A30, "2006-06-05T08:00:00", "2006-06-21T18:00:00"},
+      // The application keeps a project start after tasks constrained
+      // before it, and their earlier finish.
+      {"finish before start, as stored", 0x2010'0000, 0x2000'0000, "2006-06-21T00:00:00", "2006-06-05T00:00:00"},
+      {"lost: the tasks' span", std::nullopt, std::nullopt, "2006-06-05T08:00:00", "2006-06-06T04:00:00"},
+      {"only the start", 0x1FFF'0000, std::nullopt, "2006-06-04T00:00:00", "2006-06-06T04:00:00"},
+  };
+  // The file keeps UTC; the document shows local time, here an hour east.
+  const char* zone = std::getenv("TZ");
+  const std::string savedZone = zone ? zone : "";
+  setenv("TZ", "XYZ-1", 1);
+  tzset();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryGen memory;
+    model::Project& gen = memory.project;
+    FillProject(gen);
+    gen.props.Title = u"Move & settle";
+    gen.props.CurrencySymbol = u"\u00A3";
+    gen.props.CurrencyCode = u"GBP";
+    gen.props.MinutesPerDay = 450;
+    gen.props.CalendarName = u"Night";
+    gen.props.Comments = u"Budget agreed";
+    gen.calendars[1].Name = u"Night";
+    gen.props.CreationDate = 0x2000'0000 | 600;
+    gen.props.StartDate = c.start;
+    gen.props.FinishDate = c.finish;
+    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+    auto header = [&](const char* tag) { return XPath(xml, "string(/" + E("Project") + "/" + E(tag) + ")"); };
+    EXPECT_EQ(header("Title"), "Move & settle");
+    EXPECT_EQ(header("CurrencySymbol"), "\xC2\xA3");
+    EXPECT_EQ(header("CurrencyCode"), "GBP");
+    EXPECT_EQ(header("MinutesPerDay"), "450");
+    EXPECT_EQ(header("CalendarUID"), "40000");
+    EXPECT_EQ(header("CreationDate"), "2006-06-05T02:00:00");
+    EXPECT_EQ(header("StartDate"), c.startText);
+    EXPECT_EQ(header("FinishDate"), c.finishText);
+    EXPECT_EQ(TaskField(xml, 0, "Notes"), "Budget agreed");
+  }
+  if (zone) setenv("TZ", savedZone.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+
+// Each task as the file has it: its own mode and marks, blank rows as blank
+// rows; with frozen dates every task manual.
+TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
+  for (const bool freeze : {false, true}) {
+    SCOPED_TRACE(freeze ? "frozen dates" : "own modes");
+    theSettings.freezeDates = freeze;
+    MemoryGen memory;
+    model::Project& gen = memory.project;
+    gen.AppendTask(Task(0, 0, u"Project", 0, ""));
+    SBkndTaskParams milestone = Task(1, 1, u"Keys handed over", 1, "1");
+    milestone.Milestone = true;
+    milestone.Manual = true;
+    milestone.Cost = 12.34;
+    gen.AppendTask(milestone);
+    SBkndTaskParams automatic = Task(2, 2, u"Pack", 1, "2");
+    automatic.EffortDriven = automatic.Estimated = true;
+    automatic.Active = false;
+    gen.AppendTask(automatic);
+    SBkndTaskParams blank = Task(3, 3, u"", 1, "3");
+    blank.IsNull = true;
+    blank.Start = blank.Finish = model::kNoDate;
+    gen.AppendTask(blank);
+    SBkndTaskParams invented = Task(4, 4, u"", 1, "4");  // a name lost with its record's text
+    gen.AppendTask(invented);
+    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+    theSettings.freezeDates = false;
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+
+    EXPECT_EQ(TaskField(xml, 0, "Summary"), "1");
+    EXPECT_EQ(TaskField(xml, 1, "Milestone"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Milestone"), "0");
+    EXPECT_EQ(TaskField(xml, 1, "Manual"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Manual"), freeze ? "1" : "0");
+    EXPECT_EQ(TaskField(xml, 1, "ManualStart"), "2006-06-05T08:00:00");
+    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=2]/" + E("ManualStart")), freeze ? "1" : "0");
+    EXPECT_EQ(TaskField(xml, 2, "EffortDriven"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Estimated"), "1");
+    EXPECT_EQ(TaskField(xml, 2, "Active"), "0");
+    EXPECT_EQ(TaskField(xml, 1, "Cost"), "1234");  // hundredths
+    EXPECT_EQ(TaskField(xml, 3, "IsNull"), "1");
+    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=3]/*"), "8");
+    EXPECT_EQ(TaskField(xml, 4, "Name").rfind("Unknown task name (", 0), 0u);
+    for (const char* invented : {"ActualStart", "Deadline", "Stop", "Resume", "CreateDate"})
+      EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E(invented)), "0") << invented;
+  }
+}
+
+// Calendar exceptions as the application writes them: each rule with its
+// own parameters, working days with their hours; a rule the document
+// cannot carry is left out rather than written as a range of days off.
+TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
+  struct Case {
+    const char* name;
+    std::uint16_t rule, occurrences;
+    std::uint8_t v76, v77;
+    std::uint16_t v78;
+    const char* expected;  // the rule's elements, "tag=value ..."; "" when left out
+  };
+  const Case cases[] = {
+      {"Holiday", 1, 1, 0, 0, 0, "Type=1"},
+      {"Every3Days", 7, 4, 3, 0, 0, "Type=7 Period=3 Occurrences=4"},
+      {"Mondays", 6, 3, 0x02, 0, 1, "Type=6 Period=1 DaysOfWeek=2"},
+      {"Monthly1st", 4, 3, 1, 0, 2, "Type=4 Period=2 MonthDay=1"},
+      {"LastMonday", 5, 3, 4, 4, 1, "Type=5 Period=1 MonthItem=4 MonthPosition=4"},
+      {"Feb1", 2, 3, 1, 1, 0, "Type=2 Month=1 MonthDay=1"},
+      {"FirstSunOfMarch", 3, 3, 2, 0, 3, "Type=3 Month=2 MonthPosition=0 MonthItem=3"},
+      {"Damaged", 9, 3, 0, 0, 0, ""},
+      {"NoDays", 6, 3, 0, 0, 1, ""},
+  };
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  FillProject(gen);
+  for (const Case& c : cases) {
+    model::SCalendarException e;
+    e.CalendarUID = 5;
+    e.FromDate = 0x2000'0000;
+    e.ToDate = 0x2010'0000 | 14390;
+    e.Recurrence = c.rule;
+    e.Occurrences = c.occurrences;
+    e.Value76 = c.v76;
+    e.Value77 = c.v77;
+    e.Value78 = c.v78;
+    e.Name = std::u16string(c.name, c.name + std::strlen(c.name));
+    gen.calendarExceptions.push_back(e);
+  }
+  model::SCalendarException worked;
+  worked.CalendarUID = 5;
+  worked.FromDate = worked.ToDate = 0x2005'0000;
+  worked.Day.Periods.push_back({.Start = 5400, .End = 7200});
+  gen.calendarExceptions.push_back(worked);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  const std::string exceptions = "//" + E("Calendar") + "[" + E("UID") + "=5]/" + E("Exceptions") + "/" + E("Exception");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string one = exceptions + "[" + E("Name") + "='" + c.name + "']";
+    if (!*c.expected) {
+      EXPECT_EQ(CountOf(xml, one), "0");
+      continue;
+    }
+    std::istringstream pairs(c.expected);
+    for (std::string pair; pairs >> pair;) {
+      const std::size_t eq = pair.find('=');
+      EXPECT_EQ(XPath(xml, "string(" + one + "/" + E(pair.substr(0, eq)) + ")"), pair.substr(eq + 1)) << pair;
+    }
+    EXPECT_EQ(XPath(xml, "string(" + one + "/" + E("DayWorking") + ")"), "0");
+  }
+  const std::string working = exceptions + "[" + E("DayWorking") + "=1]";
+  EXPECT_EQ(XPath(xml, "string(" + working + "//" + E("FromTime") + ")"), "09:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + working + "/" + E("TimePeriod") + "/" + E("FromDate") + ")"),
+            "2006-06-10T00:00:00");
+}
+
+// Documents of versions 12 and 9 define the fields their values belong
+// to, as version 14 documents do.
+TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
+  MemoryGen memory("12");
+  FillProject(memory.project);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  EXPECT_EQ(XPath(xml, "string(/" + E("Project") + "/" + E("SaveVersion") + ")"), "12");
+  const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
+  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kText1) + "]"), "1");
+  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kNumber1) + "]"), "1");
+}
+
+TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
+  MemoryGen memory;
+  FillProject(memory.project);
+  cancel = 1;
+  EXPECT_EQ(memory.gen->GenerateMainXML(), CXMLGen::kCancelled);
+  EXPECT_EQ(memory.Text(), "");
+}
+
+TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
+  fixture::ScratchDir scratch;
+  {
+    model::Project project;
+    project.AppendTask(Task(1, 1, u"A", 1, "1"));
+    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("missing/plan.xml")));
+    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
+  }
+  // An existing file is never overwritten, and the run is no success.
+  fixture::WriteFile(scratch.File("plan.xml"), std::vector<std::uint8_t>{'k', 'e', 'e', 'p'});
+  {
+    model::Project project;
+    project.AppendTask(Task(1, 1, u"A", 1, "1"));
+    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("plan.xml")));
+    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
+  }
+  std::ifstream kept(scratch.File("plan.xml"));
+  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "keep");
+}
+
+// Asks the run to stop as soon as the tasks section opens.
+class StopAtTasks : public xml::StringSink {
+ public:
+  explicit StopAtTasks(unsigned char& cancel) : cancel_(cancel) {}
+  void Write(std::string_view bytes) override {
+    StringSink::Write(bytes);
+    if (bytes.find("<Tasks>") != std::string_view::npos) cancel_ = 1;
+  }
+
+ private:
+  unsigned char& cancel_;
+};
+
+TEST_F(Gen14Test, CancelledAmongTheTasksLeavesTheRestUnwritten) {
+  auto owned = std::make_unique<StopAtTasks>(cancel);
+  const StopAtTasks* sink = owned.get();
+  model::Project project;
+  FillProject(project);
+  CXMLGen gen(project, std::move(owned));
+  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
+  const std::string& xml = sink->Text();
+  EXPECT_NE(xml.find("<Tasks>"), std::string::npos);
+  for (const char* absent : {"<Task>", "<Resources", "<Assignments", "</Project>"})
+    EXPECT_EQ(xml.find(absent), std::string::npos) << absent;
+  EXPECT_EQ(gen.Written().tasks, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,313 @@
+// The Assignments section and the links of the version 14 document, and the
+// version 9 form: which assignments are written, their children in order,
+// the timephased work over the resource's calendar, its bound,
+// cancellation, and a fixture file read and written end to end.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "generate/GenTestSupport.h"
+#include "generate/XMLGen.h"
+#include "model/Validators.h"
+#include "parse/MppParser14.h"
+#include "parse/TaskStorageParser.h"
+#include "support/ParserFixture.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace gen_test;
+using model::SBkndAssnParams;
+using model::SBkndTaskParams;
+
+constexpr std::uint32_t kMonday = 8997;  // 2008-08-18
+constexpr model::PackedDate At(std::uint32_t day, std::uint32_t tenths) { return (day << 16) | tenths; }
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t duration, model::PackedDate start) {
+  SBkndTaskParams task;
+  task.UID = uid;
+  task.ID = uid;
+  task.Name = u"T" + std::u16string(1, static_cast<char16_t>(u'0' + uid % 10));
+  task.Duration = duration;
+  task.Start = start;
+  task.Finish = At(model::DayOf(start) + 1, 10200);
+  task.PercentComplete = 25;
+  return task;
+}
+
+model::SBkndRscParams Resource(std::uint32_t uid, std::uint32_t calendar = 0) {
+  model::SBkndRscParams resource;
+  resource.UID = uid;
+  resource.ID = uid;
+  resource.CalendarUID = calendar;
+  return resource;
+}
+
+SBkndAssnParams Assn(std::uint32_t uid, std::uint32_t task, std::uint32_t resource, double units = 10000) {
+  SBkndAssnParams assignment;
+  assignment.UID = uid;
+  assignment.TaskUID = task;
+  assignment.ResourceUID = resource;
+  assignment.Units = units;
+  return assignment;
+}
+
+std::string Assignment(const std::string& xml, int uid, const std::string& path) {
+  return XPath(xml, "string(//" + E("Assignment") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + path + ")");
+}
+
+std::string Count(const std::string& xml, const std::string& path) { return XPath(xml, "count(" + path + ")"); }
+
+class AssignmentsTest : public project_fixture::ParserFixture<> {
+ protected:
+  void SetUp() override {
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
+    ParserFixture::SetUp();
+  }
+};
+
+TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  SBkndTaskParams task = Task(1, 9600, At(kMonday, 4800));
+  task.ActualCost = 3.5;
+  task.WorkRaw = 960000;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2));
+  SBkndAssnParams half = Assn(10, 1, 2, 5000);
+  half.Cost = 12.5;
+  half.ActualWork = 1200;
+  half.Start = At(kMonday + 1, 4800);
+  half.Finish = At(kMonday + 1, 10200);
+  half.Work = 4800;
+  gen.assignments.push_back(half);
+  gen.assignments.push_back(Assn(11, 1, model::kNoResourceUID));
+  gen.assignments.push_back(Assn(12, 99, 2));  // no such task
+  gen.assignments.push_back(Assn(13, 1, 77));  // no such resource
+  gen.assignments.push_back(Assn(14, 0, 0));   // an empty record
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(memory.gen->Written().assignments, 2u);
+
+  // The children in their order.
+  const std::size_t first = xml.find("<Assignment>");
+  (void)first;
+  EXPECT_SCHEMA_VALID(xml);
+  // Money in hundredths; what is left of the work; no stop or resume the
+  // task does not have.
+  EXPECT_EQ(Assignment(xml, 10, E("ActualCost")), "350");
+  EXPECT_EQ(Assignment(xml, 10, E("Cost")), "1250");
+  EXPECT_EQ(Assignment(xml, 10, E("ActualWork")), "PT2H0M0S");
+  EXPECT_EQ(Assignment(xml, 10, E("RemainingWork")), "PT6H0M0S");
+  EXPECT_EQ(Assignment(xml, 10, E("Units")), "0.5");
+  EXPECT_EQ(Assignment(xml, 10, E("Stop")), "");
+  // No resource reads -65535; the task's dates stand in for missing ones.
+  EXPECT_EQ(Assignment(xml, 11, E("ResourceUID")), "-65535");
+  EXPECT_EQ(Assignment(xml, 11, E("Start")), "2008-08-18T08:00:00");
+  EXPECT_EQ(Assignment(xml, 11, E("Units")), "1");
+
+  // Stop equal to resume: one series of the task's duration, over the
+  // default week (resource 2 names no calendar), Monday and Tuesday.
+  const std::string series = "//" + E("Assignment") + "[" + E("UID") + "=10]/" + E("TimephasedData");
+  EXPECT_EQ(Count(xml, series), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Start") + ")"), "2008-08-19T08:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-19T17:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Value") + ")"), "PT8H0M0S");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Type") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Unit") + ")"), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("UID") + ")"), "10");
+}
+
+TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  // Stopped on Monday after 4 hours, resumed on Wednesday.
+  SBkndTaskParams task = Task(1, 7200, At(kMonday, 4800));
+  task.Stop = At(kMonday, 7200);
+  task.Resume = At(kMonday + 2, 4800);
+  task.Finish = At(kMonday + 2, 7200);
+  task.ActualDuration = 2400;
+  task.RemainingDuration = 2400;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2, 30));
+  // Calendar 30: mornings only, every day of the week.
+  model::SCalendar mornings;
+  mornings.UID = 30;
+  mornings.WeekDays.resize(7);
+  for (model::SWeekDay& day : mornings.WeekDays) {
+    day.PeriodCount = 1;
+    day.WorkingTotal = 2400;
+    day.Periods = {{4800, 7200, 2400, 0}};
+  }
+  gen.calendars.push_back(mornings);
+  gen.assignments.push_back(Assn(5, 1, 2));
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  const std::string series = "//" + E("TimephasedData");
+  ASSERT_EQ(Count(xml, series), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Type") + ")"), "2");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Finish") + ")"), "2008-08-18T12:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Type") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Start") + ")"), "2008-08-20T08:00:00");
+  EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-20T12:00:00");
+}
+
+TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  gen.AppendTask(Task(1, model::kMaxDuration, At(kMonday, 4800)));
+  gen.AppendResource(Resource(2, 40));
+  // One tenth of a minute of work a week.
+  model::SCalendar thin;
+  thin.UID = 40;
+  thin.WeekDays.resize(7);
+  thin.WeekDays[3].Periods = {{4800, 4801, 1, 0}};
+  gen.calendars.push_back(thin);
+  gen.assignments.push_back(Assn(1, 1, 2));
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "");
+  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), std::to_string(gen::kMaxTimephasedDays));
+  EXPECT_TRUE(foundation_test::HasLineContaining(Log(), "Timephased work of assignment 1 cut after 5000 days"));
+}
+
+TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
+  task.WorkRaw = 1e300;  // no float holds it
+  task.Stop = At(kMonday, 7200);
+  task.Resume = model::kNoDate;  // stopped, resumed never
+  task.ActualDuration = 2400;
+  task.RemainingDuration = 2400;
+  gen.AppendTask(task);
+  gen.AppendResource(Resource(2));
+  gen.assignments.push_back(Assn(1, 1, 2, model::kMaxUnits));
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  EXPECT_EQ(Assignment(xml, 1, E("WorkVariance")), "0.00");
+  EXPECT_EQ(Assignment(xml, 1, E("Units")), "10000");
+  // The completed work only: the remaining work has no date to start from.
+  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), "1");
+  EXPECT_EQ(XPath(xml, "string(//" + E("TimephasedData") + "/" + E("Type") + ")"), "2");
+}
+
+TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  memory.gen->LimitTimephased(3);
+  gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));  // two days each
+  gen.AppendResource(Resource(2));
+  for (std::uint32_t uid = 1; uid <= 3; ++uid) gen.assignments.push_back(Assn(uid, 1, 2));
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  ASSERT_EQ(WellFormed(xml), "");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "3");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=1]/" + E("TimephasedData")), "2");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=2]/" + E("TimephasedData")), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=3]/" + E("TimephasedData")), "0");
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "Timephased work of assignment 2 cut after 0 days"));
+  EXPECT_TRUE(foundation_test::HasLineContaining(log, "3 timephased elements written"));
+}
+
+TEST_F(AssignmentsTest, ManyAssignmentsAreWrittenInLinearTime) {
+  // 30,000 tasks, resources and assignments: every look-up is indexed.
+  constexpr std::uint32_t kCount = 30000;
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  for (std::uint32_t uid = 1; uid <= kCount; ++uid) {
+    gen.AppendTask(Task(uid, 0, At(kMonday, 4800)));
+    gen.AppendResource(Resource(uid, uid));
+    gen.assignments.push_back(Assn(uid, kCount + 1 - uid, uid));
+  }
+  ASSERT_EQ(memory.gen->GenerateAssignments(), 0);
+  EXPECT_EQ(memory.gen->Written().assignments, kCount);
+}
+
+// Asks the run to stop once the first assignment is written.
+class StopAfterFirstAssignment : public xml::StringSink {
+ public:
+  explicit StopAfterFirstAssignment(unsigned char& cancel) : cancel_(cancel) {}
+  void Write(std::string_view bytes) override {
+    StringSink::Write(bytes);
+    if (bytes.find("</Assignment>") != std::string_view::npos) cancel_ = 1;
+  }
+
+ private:
+  unsigned char& cancel_;
+};
+
+TEST_F(AssignmentsTest, CancelledAmongTheAssignments) {
+  auto owned = std::make_unique<StopAfterFirstAssignment>(cancel);
+  const StopAfterFirstAssignment* sink = owned.get();
+  model::Project project;
+  CXMLGen gen(project, std::move(owned));
+  gen.Writer().SetLineLogging(false);
+  project.AppendTask(Task(1, 4800, At(kMonday, 4800)));
+  project.AppendResource(Resource(2));
+  project.assignments.push_back(Assn(1, 1, 2));
+  project.assignments.push_back(Assn(2, 1, 2));
+  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
+  const std::string& xml = sink->Text();
+  EXPECT_EQ(xml.find("<UID>2</UID>", xml.find("</Assignment>")), std::string::npos);
+  EXPECT_EQ(xml.find("</Project>"), std::string::npos);
+  EXPECT_EQ(gen.Written().assignments, 1u);
+}
+
+TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
+  using namespace project_fixture;
+  const mpp::RecordLayout& tasks = mpp::BuiltInLayout14(mpp::RecordKind::Task);
+  BackendStorage taskStorage{u"TBkndTask"};
+  taskStorage.var = BuildVarData({{1, mpp::kTaskNameType, Utf16z(u"Dig")}, {2, mpp::kTaskNameType, Utf16z(u"Pour")}});
+  taskStorage.fixed = BuildFixedData(
+      mpp::RecordKind::Task,
+      {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::Start, At(kMonday, 4800)),
+                       Int(mpp::Field::Duration, 4800)})},
+       {Record(tasks, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::Start, At(kMonday + 1, 4800))})},
+       {Record(tasks, {Int(mpp::Field::TaskUID, 3)})}});  // a blank row: written under an invented name
+  const mpp::RecordLayout& links = mpp::BuiltInLayout14(mpp::RecordKind::Link);
+  ProjectDescription project;
+  project.storages.push_back(taskStorage);
+  project.storages.push_back(LinkStorage({LinkRecord(links, {.uid = 1, .predecessor = 1, .successor = 2, .lag = -600}),
+                                          FixedItem(LinkRecord(links, {.uid = 2, .predecessor = 2, .successor = 1}), 2),
+                                          LinkRecord(links, {.uid = 3, .predecessor = 8, .successor = 1}),
+                                          LinkRecord(links, {.uid = 4, .predecessor = 3, .successor = 2})}));
+  project.storages.push_back(AssignmentStorage(
+      {AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
+                        {.uid = 1, .task = 1, .resource = model::kNoResourceUID, .work = 4800}),
+       AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
+                        {.uid = 2, .task = 3, .resource = model::kNoResourceUID, .work = 4800})}));
+  const std::string path = scratch.File("plan.mpp");
+  ASSERT_TRUE(fixture::WriteFile(path, BuildProject(project)));
+
+  MemoryGen memory;
+  xml::StringSink* sink = memory.sink;
+  CMppParser_14 parser(platform::Utf8ToUtf16(path), memory.project, WriteInto(memory));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  const std::string& xml = sink->Text();
+  ASSERT_EQ(WellFormed(xml), "") << xml;
+  // The deleted link is gone, and so is the one from a task the file does
+  // not hold; the blank row keeps its link and its assignment.
+  EXPECT_EQ(Count(xml, "//" + E("PredecessorLink")), "2");
+  const std::string link = "//" + E("Task") + "[" + E("UID") + "=2]/" + E("PredecessorLink");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("PredecessorUID") + ")"), "1");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("LinkLag") + ")"), "-600");
+  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("Type") + ")"), "1");
+  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
+  EXPECT_EQ(Assignment(xml, 1, E("Work")), "PT8H0M0S");
+  EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "-65535");
+  EXPECT_EQ(memory.gen->Written().links, 2u);
+  EXPECT_EQ(memory.gen->Written().assignments, 2u);
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// The version 14 readers of assignments and links over fixture storages
+// built record by record: what a record gives, what they leave out of
+// damaged or lying streams, and the storages read through the parse driver.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "parse/AssnStorageParser.h"
+#include "parse/MppParser14.h"
+#include "parse/StreamRecords.h"
+#include "support/ParserFixture.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using project_fixture::AssignmentRecord;
+using project_fixture::AssignmentValues;
+using project_fixture::ByteVector;
+using project_fixture::FixedItem;
+using project_fixture::LinkRecord;
+using project_fixture::LinkValues;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+const RecordLayout& Assignments() { return BuiltInLayout14(RecordKind::Assignment); }
+const RecordLayout& Links() { return BuiltInLayout14(RecordKind::Link); }
+
+constexpr model::PackedDate Date(std::uint32_t day, std::uint32_t tenths) { return (day << 16) | tenths; }
+
+FixedRecordCounts ReadAssignments(const project_fixture::FixedStreams& fixed, model::Project& gen,
+                                  const RecordLayout& layout = Assignments()) {
+  return ReadAssnFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+}
+
+FixedRecordCounts ReadLinks(const project_fixture::FixedStreams& fixed, model::Project& gen,
+                            const RecordLayout& layout = Links()) {
+  return ReadConsFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+}
+
+ByteVector Assignment(std::uint32_t uid, std::uint32_t task = 1, std::uint32_t resource = 1) {
+  return AssignmentRecord(Assignments(), {.uid = uid, .task = task, .resource = resource});
+}
+
+// --- assignments --------------------------------------------------------
+
+TEST(AssnFixedData, RecordsKeepTheirValuesWhateverTheyName) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 7, .task = 3, .resource = 2, .units = 5000,
+                                                       .work = 9600, .actualWork = 4800, .cost = 125.5,
+                                                       .start = Date(9000, 4800), .finish = Date(9001, 10200)}));
+  // Nothing checks the task or resource here; no resource is a resource UID like any other.
+  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 8, .task = 99, .resource = model::kNoResourceUID}));
+  // 20 units of a material, 125 % of a resource.
+  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 9, .task = 3, .resource = 4, .units = 200000}));
+  items.emplace_back(AssignmentRecord(Assignments(), {.uid = 10, .task = 3, .resource = 5, .units = 12500}));
+  const FixedRecordCounts counts = ReadAssignments(project_fixture::BuildFixedData(RecordKind::Assignment, items), gen);
+  ASSERT_EQ(gen.assignments.size(), 4u);
+  EXPECT_EQ(counts.records, 4u);
+  const model::SBkndAssnParams& a = gen.assignments[0];
+  EXPECT_EQ(a.UID, 7u);
+  EXPECT_EQ(a.TaskUID, 3u);
+  EXPECT_EQ(a.ResourceUID, 2u);
+  EXPECT_EQ(a.Units, 5000.0);
+  EXPECT_EQ(a.Work, 9600u);
+  EXPECT_EQ(a.ActualWork, 4800u);
+  EXPECT_DOUBLE_EQ(a.Cost, 125.5);  // stored in hundredths
+  EXPECT_EQ(a.Start, Date(9000, 4800));
+  EXPECT_EQ(a.Finish, Date(9001, 10200));
+  EXPECT_EQ(gen.assignments[1].ResourceUID, model::kNoResourceUID);
+  EXPECT_EQ(gen.assignments[1].TaskUID, 99u);
+  EXPECT_EQ(gen.assignments[2].Units, 200000.0);
+  EXPECT_EQ(gen.assignments[3].Units, 12500.0);
+}
+
+TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(Assignment(1));
+  items.emplace_back(Assignment(2), 2);  // deleted
+  items.emplace_back(Assignment(3), 6);  // a deleted free slot
+  items.emplace_back(FixedItem(ByteVector(16), 4, 16));  // a free slot
+  items.emplace_back(Assignment(4));
+  items.emplace_back(Assignment(5));  // past the valid count: a stale copy
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Assignment, items, 48, 5);
+  const FixedRecordCounts counts = ReadAssignments(fixed, gen);
+  ASSERT_EQ(gen.assignments.size(), 2u);
+  EXPECT_EQ(gen.assignments[0].UID, 1u);
+  EXPECT_EQ(gen.assignments[1].UID, 4u);
+  EXPECT_EQ(counts.items, 5u);
+  EXPECT_EQ(counts.deleted, 2u);
+  EXPECT_EQ(counts.blank, 1u);
+  EXPECT_EQ(counts.stale, 1u);
+
+  // Without the header's magic the count cannot be trusted: every item is read.
+  fixed.meta[0] = 0;
+  model::Project all;
+  ReadAssignments(fixed, all);
+  EXPECT_EQ(all.assignments.size(), 3u);
+}
+
+TEST(AssnFixedData, ShortRecordsAndLyingPositionsStayInside) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(Assignment(1));
+  items.emplace_back(Assignment(2), 0, 0xFFFFFFF0u);  // far past the stream
+  items.emplace_back(Assignment(3), 0, 0);            // no lower bound: the start of the stream is a record
+  items.emplace_back(Assignment(4));
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Assignment, items, 48, 1000000);  // count beyond the stream
+  fixed.data.resize(fixed.data.size() - 1);  // the last record is one byte short
+  fixed.meta.resize(fixed.meta.size() + 20);  // and a partial item follows
+  const FixedRecordCounts counts = ReadAssignments(fixed, gen);
+  ASSERT_EQ(gen.assignments.size(), 2u);
+  EXPECT_EQ(gen.assignments[0].UID, 1u);
+  EXPECT_EQ(gen.assignments[1].UID, 0u);  // the 48 zero bytes and the first record
+  EXPECT_EQ(counts.items, 4u);
+  EXPECT_EQ(counts.unreadable, 2u);
+
+  model::Project empty;
+  EXPECT_EQ(ReadAssnFixedData(View(ByteVector(15)), View(ByteVector(200)), Assignments(), empty).items, 0u);
+  EXPECT_EQ(ReadConsFixedData(View(ByteVector(25)), View(ByteVector(3)), Links(), empty).records, 0u);
+  EXPECT_TRUE(empty.assignments.empty());
+  EXPECT_TRUE(empty.links.empty());
+}
+
+// --- links --------------------------------------------------------------
+
+TEST(ConsFixedData, TypesLagsAndDuplicates) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(LinkRecord(Links(), {.uid = 1, .predecessor = 2, .successor = 3, .type = 3, .lag = 4800}));
+  items.emplace_back(LinkRecord(Links(), {.uid = 1, .predecessor = 2, .successor = 4, .type = 7, .lag = -2400}));
+  // Longer than 16 bits hold: 200 hours.
+  items.emplace_back(LinkRecord(Links(), {.uid = 2, .predecessor = 3, .successor = 4, .type = 0, .lag = 120000}));
+  items.emplace_back(LinkRecord(Links(), {.uid = 5, .predecessor = 9, .successor = 9}), 2);  // deleted
+  const FixedRecordCounts counts = ReadLinks(project_fixture::BuildFixedData(RecordKind::Link, items), gen);
+  ASSERT_EQ(gen.links.size(), 3u);
+  EXPECT_EQ(counts.deleted, 1u);
+  EXPECT_EQ(gen.links[0].Type, 3);
+  EXPECT_EQ(gen.links[0].LinkLag, 4800);
+  EXPECT_EQ(gen.links[0].LagFormat, 7);
+  EXPECT_EQ(gen.links[0].CrossProject, 0);
+  EXPECT_EQ(gen.links[1].UID, 1u);  // the same UID twice: both kept
+  EXPECT_EQ(gen.links[1].Type, 1);  // unknown types are finish-to-start
+  EXPECT_EQ(gen.links[1].LinkLag, -2400);
+  EXPECT_EQ(gen.links[2].Type, 0);
+  EXPECT_EQ(gen.links[2].LinkLag, 120000);
+}
+
+// --- the storages -------------------------------------------------------
+
+class AssnStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
+
+TEST_F(AssnStorageTest, TheDriverReadsBothStoragesThroughTheFilesLayouts) {
+  // An assignment layout of another application: the units before the work.
+  RecordLayout later = Assignments();
+  later.source = RecordLayout::Source::FileMap;
+  for (FieldSlot& slot : later.fields) {
+    if (slot.field == Field::Units) slot.offset = 12;
+    if (slot.field == Field::AssignmentWork) slot.offset = 20;
+    if (slot.field == Field::AssignmentStart) slot.offset = 52;
+    if (slot.field == Field::AssignmentFinish) slot.offset = 56;
+  }
+  project_fixture::ProjectDescription project;
+  project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(later));
+  project.storages.push_back(project_fixture::AssignmentStorage(
+      {AssignmentRecord(later, {.uid = 1, .task = 2, .resource = 3, .units = 7500, .work = 3600}),
+       FixedItem(AssignmentRecord(later, {.uid = 2}), 2)}));
+  project.storages.push_back(project_fixture::LinkStorage(
+      {LinkRecord(Links(), {.uid = 1, .predecessor = 2, .successor = 5, .lag = 600})}));
+  CMppParser_14 parser(Write(project));
+  EXPECT_EQ(parser.Parse(nullptr), -3);  // neither tasks nor resources
+  ASSERT_EQ(parser.Model().assignments.size(), 1u);
+  EXPECT_EQ(parser.Model().assignments[0].Units, 7500.0);
+  EXPECT_EQ(parser.Model().assignments[0].Work, 3600u);
+  ASSERT_EQ(parser.Model().links.size(), 1u);
+  EXPECT_EQ(parser.Model().links[0].SuccessorUID, 5u);
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(
+      log, "        Assignment fixed data: 1 records, 1 deleted, 0 free slots, 0 unreadable, 0 stale items"));
+  EXPECT_TRUE(foundation_test::HasLine(
+      log, "        Link fixed data: 1 records, 0 deleted, 0 free slots, 0 unreadable, 0 stale items"));
+}
+
+TEST_F(AssnStorageTest, AMissingStreamIsLoggedAndReadsNothing) {
+  // Records without their FixedMeta, and a FixedMeta without its records.
+  project_fixture::BackendStorage assignments{u"TBkndAssn"};
+  assignments.extra.push_back(fixture::Stream(u"FixedData", Assignment(1)));
+  project_fixture::BackendStorage links{u"TBkndCons"};
+  links.extra.push_back(fixture::Stream(
+      u"FixedMeta", project_fixture::BuildFixedData(RecordKind::Link, {LinkRecord(Links(), {.uid = 1})}).meta));
+  project_fixture::ProjectDescription project;
+  project.storages.push_back(assignments);
+  project.storages.push_back(links);
+  CMppParser_14 parser(Write(project));
+  parser.Parse(nullptr);
+  EXPECT_TRUE(parser.Model().assignments.empty());
+  EXPECT_TRUE(parser.Model().links.empty());
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(log, "    Can not open stream: [FixedMeta]"));
+  EXPECT_TRUE(foundation_test::HasLine(log, "    Can not open stream: [FixedData]"));
+}
+
+TEST_F(AssnStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
+  project_fixture::ProjectDescription project;
+  project.storages.push_back(project_fixture::AssignmentStorage({Assignment(1)}));
+  project.storages.push_back(project_fixture::LinkStorage({LinkRecord(Links(), {.uid = 1})}));
+  auto reader = platform::CompoundFileReader::Open(Write(project));
+  ASSERT_TRUE(reader);
+  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
+  ASSERT_TRUE(data);
+  cancel = 1;
+  model::Project gen;
+  auto thrownBy = [&](auto parse, std::u16string_view storage, const RecordLayout& layout) {
+    auto child = reader->OpenStorage(*data, storage);
+    if (!child) return -99;
+    try {
+      parse(*reader, *child, layout, gen);
+    } catch (int code) {
+      return code;
+    }
+    return 0;
+  };
+  EXPECT_EQ(thrownBy(AssnStorageParser, u"TBkndAssn", Assignments()), kBreakException);
+  EXPECT_EQ(thrownBy(ConsStorageParser, u"TBkndCons", Links()), kBreakException);
+  EXPECT_TRUE(gen.assignments.empty());
+  EXPECT_TRUE(gen.links.empty());
+  auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(log, "User break was thrown if AssnStorageParser()"));
+  EXPECT_TRUE(foundation_test::HasLine(log, "User break was thrown if ConsStorageParser()"));
+}
+
+}  // namespace

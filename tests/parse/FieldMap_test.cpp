@@ -1,0 +1,159 @@
+// The Props stream's items and field maps, and the layouts made from them:
+// a file whose records sit elsewhere than the built-in table says is read
+// at its own offsets; a damaged or missing map falls back to the table.
+#include <gtest/gtest.h>
+
+#include "parse/FieldMap.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using project_fixture::ByteVector;
+using project_fixture::Bytes;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+constexpr std::uint32_t kFixed = static_cast<std::uint32_t>(FieldLocation::Fixed);
+
+TEST(PropsItems, WalkBackToBackUntilTheStreamEnds) {
+  ByteVector props = project_fixture::BuildProps({{0x00400001, {206, 0, 0, 0}, 4}, {0x1234, {}}, {0x03000014, ByteVector(56, 7)}});
+  auto items = ReadPropsItems(View(props));
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].offset, 16u);
+  EXPECT_EQ(items[0].extra, 4u);
+  EXPECT_EQ(items[0].data.u32_at(0), 206u);
+  EXPECT_EQ(items[1].key, 0x1234u);  // a zero-size item
+  EXPECT_EQ(items[1].data.size(), 0u);
+  EXPECT_EQ(items[2].data.size(), 56u);
+
+  // The last item cut short is dropped with whatever follows.
+  ByteVector cut(props.begin(), props.end() - 1);
+  EXPECT_EQ(ReadPropsItems(View(cut)).size(), 2u);
+  // An item header that claims more than the stream holds.
+  Bytes lying(16);
+  lying.U32(16, 0xFFFFFFF0).U32(20, 0x03000014).U32(24, 0).U8(40, 0);
+  EXPECT_TRUE(ReadPropsItems(View(lying.data())).empty());
+  // Shorter than the header, or a partial item header.
+  EXPECT_TRUE(ReadPropsItems(View(ByteVector(10))).empty());
+  EXPECT_TRUE(ReadPropsItems(View(ByteVector(27))).empty());
+}
+
+TEST(FieldMaps, EntriesAndRecordSizesPerKind) {
+  FieldMapEntry start{0, 106, kFixed, 0x0B400025, 0x22, kMapDate, 4, 0};
+  ByteVector map = project_fixture::FieldMapBytes({start, start});
+  map.resize(map.size() + 27);  // a partial third entry
+  EXPECT_EQ(ReadFieldMap(View(map)).size(), 2u);
+  EXPECT_EQ(ReadFieldMap(View(map))[1].offset, 106u);
+  EXPECT_EQ(ReadFieldMap(View(map))[1].size, 4u);
+
+  ByteVector props = project_fixture::BuildProps({{0x00400002, {172, 0, 0, 0}, 4},
+                                                  {0x03000015, project_fixture::FieldMapBytes({start})},
+                                                  {0x00020015, ByteVector(28)},
+                                                  {0x03000015, ByteVector()}});
+  FieldMaps maps = ReadFieldMaps(View(props));
+  EXPECT_EQ(maps.Of(RecordKind::Resource).recordSize, 172u);
+  ASSERT_TRUE(maps.Of(RecordKind::Resource).entries);
+  EXPECT_EQ(maps.Of(RecordKind::Resource).entries->size(), 1u);  // the first map item counts
+  EXPECT_FALSE(maps.Of(RecordKind::Task).entries);
+  EXPECT_FALSE(maps.Of(RecordKind::Task).recordSize);
+}
+
+// Tasks of 202 bytes as the later applications write them: the UID and the
+// ID swap places, and the money fields move to the front.
+TEST(FieldMaps, LayoutFollowsTheFilesOwnMap) {
+  std::vector<FieldMapEntry> entries = {
+      {1, 0xFFFF, 0x12, 0x0B400018, 0, kMapBoolean, 2, 0},
+      {0, 4, kFixed, 0x0B400056, 0x20, kMapU32, 4, 0},   // UID
+      {0, 0, kFixed, 0x0B400017, 0x20, kMapU32, 4, 0},   // ID
+      {0, 104, kFixed, 0x0B400025, 0x22, kMapDate, 4, 0},  // start
+      {0, 164, kFixed, 0x0B4000B5, 0x28, kMapU16, 2, 0},   // duration format, 16 bits here
+      {0, 8, kFixed, 0x0B400000, 0x20, kMapFloat, 8, 0},   // work
+      {0, 0x020EFFFF, 0x04, 0x0B40000E, 0x20, kMapText, 4, 0},  // the name: var data
+  };
+  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(
+      {{0x00400001, {202, 0, 0, 0}, 4}, {0x03000014, project_fixture::FieldMapBytes(entries)}})));
+  auto layout = LayoutFromMap(RecordKind::Task, maps);
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->source, RecordLayout::Source::FileMap);
+  EXPECT_EQ(layout->recordSize, 202u);
+  EXPECT_EQ(layout->minPosition, 48u);
+  EXPECT_EQ(layout->fields.size(), 5u);
+  EXPECT_FALSE(layout->Find(Field::Finish));  // not in this map: not read at the table's place
+
+  Bytes record(202);
+  record.U32(0, 9).U32(4, 1234).U32(104, 0x0BB81E00).U16(164, 0x0135).F64(8, 96000.0);
+  RecordView view(platform::ByteView(record.data().data(), 202), *layout);
+  EXPECT_EQ(view.Unsigned(Field::TaskUID), 1234u);
+  EXPECT_EQ(view.Unsigned(Field::TaskID), 9u);
+  EXPECT_EQ(view.Unsigned(Field::Start), 0x0BB81E00u);
+  EXPECT_EQ(view.Unsigned(Field::DurationFormat), 0x0135u);  // the map's width, validated later
+  EXPECT_EQ(view.Float(Field::Work), 96000.0);
+}
+
+TEST(FieldMaps, EntriesThatDoNotFitTheFieldAreLeftOut) {
+  std::vector<FieldMapEntry> entries = {
+      {0, 0, kFixed, 0x0B400056, 0, kMapU32, 4, 0},      // UID
+      {0, 8, kFixed, 0x0B400000, 0, kMapU32, 4, 0},      // work as an integer
+      {0, 12, kFixed, 0x0B400005, 0, kMapFloat, 4, 0},   // cost 4 bytes wide
+      {0, 200, kFixed, 0x0B400026, 0, kMapDate, 4, 0},   // finish past the record
+      {0, 16, kFixed, 0x0B40001D, 0, kMapU32, 3, 0},     // duration 3 bytes wide
+      {0, 20, 0x06, 0x0B400025, 0, kMapDate, 4, 0},      // start, but not in fixed data
+  };
+  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(
+      {{0x00400001, {202, 0, 0, 0}, 4}, {0x03000014, project_fixture::FieldMapBytes(entries)}})));
+  auto layout = LayoutFromMap(RecordKind::Task, maps);
+  ASSERT_TRUE(layout);
+  ASSERT_EQ(layout->fields.size(), 1u);
+  EXPECT_EQ(layout->fields[0].field, Field::TaskUID);
+}
+
+TEST(FieldMaps, FallBackToTheBuiltInTable) {
+  // No Props at all, or no map for the kind.
+  EXPECT_EQ(ChooseLayout(RecordKind::Task, FieldMaps{}).source, RecordLayout::Source::BuiltIn);
+  // A map without the field that identifies the record.
+  FieldMapEntry idOnly{0, 4, kFixed, 0x0B400017, 0, kMapU32, 4, 0};
+  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(
+      {{0x03000014, project_fixture::FieldMapBytes({idOnly})}, {0x03000018, ByteVector(27)}})));
+  EXPECT_FALSE(LayoutFromMap(RecordKind::Task, maps));
+  EXPECT_FALSE(LayoutFromMap(RecordKind::Link, maps));  // an empty map
+  RecordLayout chosen = ChooseLayout(RecordKind::Task, maps);
+  EXPECT_EQ(chosen.source, RecordLayout::Source::BuiltIn);
+  EXPECT_EQ(chosen.recordSize, 206u);
+
+  FileLayouts layouts = FileLayouts::From(maps);
+  EXPECT_EQ(layouts.Of(RecordKind::Assignment).recordSize, 110u);
+}
+
+TEST(FieldMaps, RecordSizeMissingOrAbsurdComesFromTheFields) {
+  FieldMapEntry uid{0, 0, kFixed, 0x0C40001B, 0, kMapU32, 4, 0};
+  FieldMapEntry rate{0, 28, kFixed, 0x0C400006, 0, kMapRate, 8, 0};
+  ByteVector map = project_fixture::FieldMapBytes({uid, rate});
+  auto noSize = LayoutFromMap(RecordKind::Resource,
+                              ReadFieldMaps(View(project_fixture::BuildProps({{0x03000015, map}}))));
+  ASSERT_TRUE(noSize);
+  EXPECT_EQ(noSize->recordSize, 36u);
+  auto absurd = LayoutFromMap(RecordKind::Resource, ReadFieldMaps(View(project_fixture::BuildProps(
+                                                        {{0x00400002, {0, 0, 0, 0x7F}}, {0x03000015, map}}))));
+  ASSERT_TRUE(absurd);
+  EXPECT_EQ(absurd->recordSize, 36u);
+}
+
+// The fixture's own map items describe the built-in layouts faithfully, so
+// fixture files read the same either way.
+TEST(FieldMaps, FixtureMapsRebuildTheBuiltInLayouts) {
+  for (std::size_t k = 0; k < kRecordKinds; ++k) {
+    const RecordLayout& builtIn = BuiltInLayout14(static_cast<RecordKind>(k));
+    auto maps = ReadFieldMaps(View(project_fixture::BuildProps(project_fixture::MapItemsFor(builtIn))));
+    auto layout = LayoutFromMap(builtIn.kind, maps);
+    ASSERT_TRUE(layout) << k;
+    EXPECT_EQ(layout->recordSize, builtIn.recordSize) << k;
+    ASSERT_EQ(layout->fields.size(), builtIn.fields.size()) << k;
+    for (std::size_t i = 0; i < builtIn.fields.size(); ++i) {
+      EXPECT_EQ(layout->fields[i].offset, builtIn.fields[i].offset) << k << "/" << i;
+      EXPECT_EQ(WidthOf(layout->fields[i].encoding), WidthOf(builtIn.fields[i].encoding)) << k << "/" << i;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The version 12 reader over fixture projects: records read through the
+// built-in layouts or the file's own map, damaged or missing Props, the
+// storages it falls back on, and the end of the parse.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "parse/MppParser12.h"
+#include "parse/TaskStorageParser.h"
+#include "parse/KnownLayouts.h"
+#include "parse/ViewStorageParser.h"
+#include "support/ParserFixture.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace project_fixture;
+using mpp::Field;
+using mpp::RecordKind;
+
+// 1990-05-17 08:00 and 17:00, as PackedDates.
+constexpr std::uint32_t kDay = 2329;
+constexpr std::uint32_t kStart = (kDay << 16) | 4800;
+constexpr std::uint32_t kFinish = (kDay << 16) | 10200;
+constexpr std::uint32_t kBigUid = 147302;  // UIDs need all 32 bits
+
+// Which layouts the records are laid out in, and what Props says of them.
+enum class PropsState { Absent, Zeroed, Truncated, Version12Map, Version14Map };
+
+ProjectDescription Project12(PropsState props) {
+  const bool v14 = props == PropsState::Version14Map;
+  auto layout = [v14](RecordKind kind) -> const mpp::RecordLayout& {
+    return v14 ? mpp::BuiltInLayout14(kind) : mpp::BuiltInLayout12(kind);
+  };
+  const auto& tasks = layout(RecordKind::Task);
+  BackendStorage task{u"TBkndTask"};
+  task.var = BuildVarData({{1, mpp::kTaskNameType, Utf16z(u"Design")},
+                           {kBigUid, mpp::kTaskNameType, Utf16z(u"Build")}});
+  task.fixed = BuildFixedData(
+      RecordKind::Task,
+      {{Record(tasks, {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::OutlineLevel, 1),
+                       Int(Field::Start, kStart), Int(Field::Finish, kFinish), Int(Field::Duration, 5400),
+                       Int(Field::Priority, 500)})},
+       {Record(tasks, {Int(Field::TaskUID, kBigUid), Int(Field::TaskID, 2), Int(Field::OutlineLevel, 1),
+                       Int(Field::Start, kStart), Int(Field::Finish, kFinish)})},
+       {Record(tasks, {Int(Field::TaskUID, 3), Int(Field::TaskID, 3)}), 2},
+       {Record(tasks, {Int(Field::TaskUID, 4), Int(Field::TaskID, 4)})}},
+      48, 3);
+  BackendStorage rsc{u"TBkndRsc"};
+  rsc.var = BuildVarData({{7, 1, Utf16z(u"Crane")}, {8, 1, Utf16z(u"Ann")}});
+  rsc.fixed = BuildFixedData(
+      RecordKind::Resource,
+      {{Record(layout(RecordKind::Resource),
+               {Int(Field::ResourceUID, 7), Int(Field::ResourceID, 1), Int(Field::ResourceTypeCode, 1)})},
+       {Record(layout(RecordKind::Resource), {Int(Field::ResourceUID, 8), Int(Field::ResourceID, 2)})}});
+  const auto& assn = layout(RecordKind::Assignment);
+  BackendStorage assignments = AssignmentStorage(
+      {{AssignmentRecord(assn, {.uid = 1, .task = kBigUid, .resource = 8, .work = 4800})},
+       {AssignmentRecord(assn, {.uid = 2, .task = 1, .resource = 7}), 2}});
+  BackendStorage links = LinkStorage({{LinkRecord(layout(RecordKind::Link),
+                                                  {.uid = 1, .predecessor = 1, .successor = kBigUid, .lag = -600})}});
+
+  ProjectDescription project;
+  project.dataStorageName = u"   112";
+  project.viewStorageName = u"   212";
+  project.views = {fixture::Storage(u"CV_iew"), fixture::Storage(u"CEdl")};
+  project.storages = {assignments, rsc, links, task};
+  std::vector<PropsEntry> items;
+  for (RecordKind kind : {RecordKind::Task, RecordKind::Resource, RecordKind::Assignment, RecordKind::Link})
+    for (PropsEntry& entry : MapItemsFor(layout(kind))) items.push_back(entry);
+  ByteVector bytes = BuildProps(items);
+  switch (props) {
+    case PropsState::Absent: break;
+    case PropsState::Zeroed: project.props = ByteVector(bytes.size(), 0); break;
+    case PropsState::Truncated: project.props = ByteVector(bytes.begin(), bytes.begin() + 40); break;
+    case PropsState::Version12Map:
+    case PropsState::Version14Map: project.props = bytes; break;
+  }
+  return project;
+}
+
+class Parser12Test : public project_fixture::ParserFixture<::testing::TestWithParam<PropsState>> {};
+
+// Whatever Props says (nothing, zeros, half a map, its own map or the
+// version 14 map of a converted file), the same project comes back.
+TEST_P(Parser12Test, RecoversTheProjectWhateverPropsHolds) {
+  CMppParser_12 parser(Write(Project12(GetParam())));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  const model::Project& model = parser.Model();
+
+  // The deleted and the stale record make no task.
+  ASSERT_EQ(model.Tasks().size(), 2u);
+  const model::SBkndTaskParams* design = parser.Model().FindTask(1);
+  const model::SBkndTaskParams* build = parser.Model().FindTask(kBigUid);
+  ASSERT_TRUE(design && build);
+  EXPECT_EQ(design->Name, u"Design");
+  EXPECT_EQ(build->Name, u"Build");
+  EXPECT_EQ(design->Start, kStart);  // the time of day is kept
+  EXPECT_EQ(design->Finish, kFinish);
+  EXPECT_EQ(design->Duration, 5400u);
+
+  ASSERT_EQ(model.Resources().size(), 2u);
+  EXPECT_EQ(model.Resources()[0].Name, u"Crane");
+  EXPECT_EQ(model.Resources()[0].Type, 1);  // material
+  EXPECT_EQ(model.Resources()[1].Type, 0);
+
+  ASSERT_EQ(model.assignments.size(), 1u);
+  EXPECT_EQ(model.assignments[0].TaskUID, kBigUid);
+  EXPECT_EQ(model.assignments[0].ResourceUID, 8u);
+  ASSERT_EQ(model.links.size(), 1u);
+  EXPECT_EQ(model.links[0].SuccessorUID, kBigUid);
+  EXPECT_EQ(model.links[0].LinkLag, -600);
+
+  const bool mapUsable = GetParam() == PropsState::Version12Map || GetParam() == PropsState::Version14Map;
+  EXPECT_EQ(parser.Layouts().Of(RecordKind::Task).source,
+            mapUsable ? mpp::RecordLayout::Source::FileMap : mpp::RecordLayout::Source::BuiltIn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Props, Parser12Test,
+                         ::testing::Values(PropsState::Absent, PropsState::Zeroed, PropsState::Truncated,
+                                           PropsState::Version12Map, PropsState::Version14Map));
+
+using Parser12Storages = Parser12Test;
+
+TEST_F(Parser12Storages, LogsTheStoragesAndEndsWithTheParserLine) {
+  {
+    CMppParser_12 parser(Write(Project12(PropsState::Absent)));
+    ASSERT_EQ(parser.Parse(nullptr), 0);
+  }
+  const auto log = Log();
+  for (const char* line : {"Opening storage: [   112]", "    Start parsing Props stream",
+                           "    Function PropsParser() close.", "Storage closed:  [   112]",
+                           "Opening storage: [   212]", "  Opening storage: [CV_iew]", "Storage closed:  [   212]",
+                           "curStorage->Release()", "    Function MainStorageParser() close.",
+                           "    Function Parser() close."})
+    EXPECT_TRUE(foundation_test::HasLine(log, line)) << line;
+}
+
+// Without its data or view storage the file is looked for in the root.
+TEST_F(Parser12Storages, MissingStoragesAreLookedForInTheRoot) {
+  ProjectDescription project = Project12(PropsState::Absent);
+  project.dataStorage = false;
+  project.viewStorageName.clear();
+  CMppParser_12 parser(Write(project));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  EXPECT_EQ(parser.Model().Tasks().size(), 2u);
+  const auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   112]"));
+  EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   212]"));
+}
+
+// The view storage's edit list and view timescales are kept: a view
+// value of type 0x2066 has its timescale bytes two further on, a second
+// value of a UID replaces the first, and a short value is passed over.
+TEST_F(Parser12Storages, ViewStoragesKeepTheEditListAndTimescales) {
+  auto viewValue = [](std::uint32_t type, std::uint8_t major) {
+    Bytes value(720);
+    value.U32(0, type);
+    const std::size_t d = type == mpp::kShiftedViewType ? 2 : 0;
+    value.U8(694 + d, major).U8(704 + d, 3).U8(702 + d, 9);
+    return ByteVector(value);
+  };
+  const VarStreams views = BuildVarData({{5, 1, viewValue(0x2066, 1)},
+                                         {5, 1, viewValue(0x10, 2)},
+                                         {6, 1, ByteVector(40, 1)},
+                                         {0, 1, viewValue(0x10, 4)}});
+  const VarStreams edits = BuildVarData({{8, 1, Bytesz("entry")}, {9, 2, Bytesz("other")}});
+  ProjectDescription project = Project12(PropsState::Absent);
+  project.views = {fixture::Storage(u"CV_iew", {fixture::Stream(u"VarMeta", views.meta),
+                                                fixture::Stream(u"Var2Data", views.data)}),
+                   fixture::Storage(u"CEdl", {fixture::Stream(u"VarMeta", edits.meta),
+                                              fixture::Stream(u"Var2Data", edits.data)})};
+  CMppParser_12 parser(Write(project));
+  ASSERT_EQ(parser.Parse(nullptr), 0);
+  const model::Project& model = parser.Model();
+  ASSERT_EQ(model.viewTimescales.size(), 1u);
+  EXPECT_EQ(model.viewTimescales[0].UID, 5u);
+  EXPECT_EQ(model.viewTimescales[0].MajorUnits, 2);
+  EXPECT_EQ(model.viewTimescales[0].MinorUnits, 3);
+  EXPECT_EQ(model.viewTimescales[0].MajorLabel, 9);
+  ASSERT_EQ(model.editList.size(), 1u);
+  EXPECT_EQ(model.editList[0].UID, 8u);
+  EXPECT_EQ(model.editList[0].Data.size(), 6u);
+  const auto log = Log();
+  EXPECT_TRUE(foundation_test::HasLine(log, "        Record already exists, set new parameters"));
+  EXPECT_TRUE(foundation_test::HasLine(log, "        Uncorrect data size = 40"));
+}
+
+TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {
+  ProjectDescription project;
+  project.dataStorageName = u"   112";
+  project.storages.emplace_back(u"TBkndTask");
+  CMppParser_12 parser(Write(project));
+  EXPECT_EQ(parser.Parse(nullptr), -3);
+  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Task and Resource object can't be found!"));
+}
+
+}  // namespace

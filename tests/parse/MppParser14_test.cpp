@@ -1,0 +1,278 @@
+// The version 14 parse driver and main storage parser over fixture
+// projects: the order of the backend storages, the log lines, progress,
+// cancellation, and files without their data storage.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "parse/MppParser14.h"
+#include "parse/StreamLoader.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using foundation_test::HasLine;
+using project_fixture::BackendStorage;
+using project_fixture::ProjectDescription;
+
+// What the recording parser notes, made before the parser itself.
+struct Recording {
+  model::Project project;
+  std::vector<std::string> calls;
+  int generateResult = 0;
+};
+
+// A parser whose storage readers note what they were given, as does its
+// last step.
+class RecordingParser : public Recording, public CMppParser_14 {
+ public:
+  explicit RecordingParser(std::u16string path)
+      : CMppParser_14(std::move(path), project,
+                      {[this] {
+                         calls.push_back("generate");
+                         return generateResult;
+                       },
+                       [this] { calls.push_back("close"); }}) {}
+  std::string cancelIn;  // the reader that sets the host's cancel byte
+
+ protected:
+  void Note(const char* what, platform::ElementId storage) {
+    auto info = Reader().Stat(storage);
+    calls.push_back(std::string(what) + ":" + (info ? platform::Utf16ToUtf8(info->name) : "?"));
+    if (cancelIn == what && theSettings.breakFlag) *theSettings.breakFlag = 1;
+  }
+  void ParseAssignments(platform::ElementId s) override { Note("assignments", s); }
+  void ParseCalendars(platform::ElementId s) override { Note("calendars", s); }
+  void ParseLinks(platform::ElementId s) override { Note("links", s); }
+  void ParseResources(platform::ElementId s) override { Note("resources", s); }
+  void ParseTasks(platform::ElementId s) override {
+    Note("tasks", s);
+    if (addTask) Model().AppendTask(model::SBkndTaskParams{});
+  }
+
+ public:
+  bool addTask = false;
+};
+
+class ParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
+    theLog.Enable();
+    theSettings.breakFlag = &cancel;
+    theSettings.progressSet = true;
+    theSettings.progressCallback = [](const char16_t*, std::int32_t percent) { Percents().push_back(percent); };
+    theSettings.progressBase = 10;
+    theSettings.progressSpan = 90;
+    theSettings.lastPercent = 10;
+    Percents().clear();
+  }
+  void TearDown() override {
+    theSettings.breakFlag = nullptr;
+    theLog.CloseFile();
+  }
+
+  static std::vector<std::int32_t>& Percents() {
+    static std::vector<std::int32_t> percents;
+    return percents;
+  }
+
+  std::u16string Write(const ProjectDescription& project) {
+    const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
+    EXPECT_TRUE(fixture::WriteFile(path, project_fixture::BuildProject(project)));
+    return platform::Utf8ToUtf16(path);
+  }
+
+  std::vector<std::string> Log() {
+    auto text = foundation_test::ReadBytes(scratch.File("run.log"));
+    return foundation_test::WithoutStamps(foundation_test::SplitLines(text.value_or("")));
+  }
+
+  static ProjectDescription AllStorages() {
+    ProjectDescription project;
+    for (auto name : {u"TBkndTask", u"TBkndRsc", u"TBkndOutlCode", u"TBkndCons", u"TBkndCal", u"TBkndAssn"})
+      project.storages.emplace_back(name);
+    return project;
+  }
+
+  fixture::ScratchDir scratch;
+  unsigned char cancel = 0;
+  int written = 0;
+};
+
+TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
+  const std::u16string path = Write(AllStorages());
+  int result = 0;
+  std::vector<std::string> calls;
+  {
+    RecordingParser parser(path);
+    result = parser.Parse(nullptr);
+    calls = parser.calls;
+  }
+  EXPECT_EQ(result, -3);  // neither a task nor a resource
+  EXPECT_EQ(calls, (std::vector<std::string>{"assignments:TBkndAssn", "calendars:TBkndCal", "links:TBkndCons",
+                                             "resources:TBkndRsc", "tasks:TBkndTask", "generate"}));
+
+  const std::vector<std::string> log = Log();
+  const std::vector<std::string> expected = {
+      "Starting MppParser..",
+      "Trying to open source file...",
+      "Opening storage: [   114]",
+      "  Opening storage: [TBkndAssn]",
+      "  Storage closed:  [TBkndAssn]",
+      "  Opening storage: [TBkndCal]",
+      "'Parse OLE storage: TBkndCal' - 26%",
+      "  Storage closed:  [TBkndCal]",
+      "  Opening storage: [TBkndCons]",
+      "'Parse OLE storage: TBkndCons' - 42%",
+      "  Storage closed:  [TBkndCons]",
+      "  Opening storage: [TBkndOutlCode]",
+      "'Parse OLE storage: TBkndOutlCode' - 58%",
+      "  Storage closed:  [TBkndOutlCode]",
+      "  Opening storage: [TBkndRsc]",
+      "'Parse OLE storage: TBkndRsc' - 74%",
+      "    Opening stream:  [props]",
+      "    Can not open stream: [props]",
+      "  Storage closed:  [TBkndRsc]",
+      "  Opening storage: [TBkndTask]",
+      "'Parse OLE storage: TBkndTask' - 90%",
+      "    Opening stream:  [props]",
+      "    Can not open stream: [props]",
+      "  Storage closed:  [TBkndTask]",
+      "Storage closed:  [   114]",
+      "curStorage->Release()",
+      "psl->Release()",
+      "MppParser is closed.",
+  };
+  // The lines above in this order, the layout lines aside. Progress lines
+  // come only for a new percent: TBkndAssn's 10 % and the closing 90 % were
+  // reported just before.
+  std::vector<std::string> seen;
+  for (const std::string& line : log)
+    if (line.rfind("    Record layout of ", 0) != 0 && line.find("Props") == std::string::npos) seen.push_back(line);
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(Percents(), (std::vector<std::int32_t>{26, 42, 58, 74, 90}));
+}
+
+TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
+  ProjectDescription project;
+  project.storages.emplace_back(u"TBkndTask");
+  RecordingParser parser(Write(project));
+  EXPECT_EQ(parser.Parse(nullptr), -3);
+  EXPECT_EQ(parser.calls, (std::vector<std::string>{"tasks:TBkndTask", "generate"}));
+  const auto log = Log();
+  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndAssn]"));
+  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndRsc]"));
+}
+
+TEST_F(ParserTest, WithoutTheDataStorageTheRootIsParsed) {
+  ProjectDescription project = AllStorages();
+  project.dataStorage = false;
+  RecordingParser parser(Write(project));
+  parser.addTask = true;
+  EXPECT_EQ(parser.Parse(nullptr), 0);
+  EXPECT_EQ(parser.calls.size(), 6u);
+  const auto log = Log();
+  EXPECT_TRUE(HasLine(log, "[ERROR]: Can't open storage:  [   114]"));
+  EXPECT_FALSE(HasLine(log, "curStorage->Release()"));
+  EXPECT_TRUE(HasLine(log, "psl->Release()"));
+}
+
+TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
+  ProjectDescription project = AllStorages();
+  mpp::RecordLayout moved = mpp::BuiltInLayout14(mpp::RecordKind::Link);
+  moved.fields[0].offset = 16;  // the UID where the lag was
+  moved.fields.pop_back();
+  project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(moved));
+  RecordingParser parser(Write(project));
+  parser.Parse(nullptr);
+  const mpp::RecordLayout& links = parser.Layouts().Of(mpp::RecordKind::Link);
+  EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
+  EXPECT_EQ(links.Find(mpp::Field::LinkUID)->offset, 16u);
+  EXPECT_EQ(parser.Layouts().Of(mpp::RecordKind::Task).source, mpp::RecordLayout::Source::BuiltIn);
+  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndCons: file map, its own, 20 bytes, 5 fields; the file's map, "
+                             "no records to judge by"));
+  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndTask: known layout T206, 206 bytes, 29 fields; no map and no "
+                             "records to judge by: expected layout T206"));
+}
+
+TEST_F(ParserTest, ResultsOfTheGenerator) {
+  RecordingParser failing(Write(AllStorages()));
+  failing.addTask = true;
+  failing.generateResult = -5;
+  EXPECT_EQ(failing.Parse(nullptr), -2);
+  EXPECT_TRUE(HasLine(Log(), "[ERROR]:     Function GenerateMainXML() failed!"));
+
+  RecordingParser broken(Write(AllStorages()));
+  broken.addTask = true;
+  broken.generateResult = -1000;
+  EXPECT_EQ(broken.Parse(nullptr), -1000);
+  EXPECT_EQ(broken.calls.back(), "close");
+}
+
+TEST_F(ParserTest, NotACompoundFile) {
+  const std::string path = scratch.File("plain.bin");
+  ASSERT_TRUE(fixture::WriteFile(path, std::vector<std::uint8_t>(4096, 'x')));
+  RecordingParser parser(platform::Utf8ToUtf16(path));
+  EXPECT_EQ(parser.Parse(nullptr), -1);
+  EXPECT_TRUE(HasLine(Log(), "[ERROR]: Compound File not detected."));
+  EXPECT_TRUE(parser.calls.empty());
+}
+
+TEST_F(ParserTest, CancelBeforeTheStartAndBetweenStorages) {
+  cancel = 1;
+  RecordingParser early(Write(AllStorages()));
+  EXPECT_EQ(early.Parse(nullptr), -1000);
+  EXPECT_EQ(early.calls, (std::vector<std::string>{"close"}));
+
+  cancel = 0;
+  RecordingParser between(Write(AllStorages()));
+  between.cancelIn = "links";
+  EXPECT_EQ(between.Parse(nullptr), -1000);
+  // Nothing after the storage in which the host cancelled, and no output.
+  EXPECT_EQ(between.calls, (std::vector<std::string>{"assignments:TBkndAssn", "calendars:TBkndCal",
+                                                     "links:TBkndCons", "close"}));
+  EXPECT_TRUE(HasLine(Log(), "User Exception in FileRecover. The process was canceled by user"));
+}
+
+// A break inside a storage reader travels as the integer 1 and ends the run
+// as cancelled; an allocation failure ends it as failed.
+class ThrowingParser : public RecordingParser {
+ public:
+  using RecordingParser::RecordingParser;
+  int code = 1;
+
+ protected:
+  void ParseCalendars(platform::ElementId) override { throw code; }
+};
+
+TEST_F(ParserTest, ExceptionsFromTheStorageReaders) {
+  ThrowingParser breaking(Write(AllStorages()));
+  EXPECT_EQ(breaking.Parse(nullptr), -1000);
+  auto log = Log();
+  EXPECT_TRUE(HasLine(log, "User break was thrown if MainStorageParser()"));
+  EXPECT_TRUE(HasLine(log, "User break was thrown if Parser()"));
+
+  ThrowingParser starving(Write(AllStorages()));
+  starving.code = mpp::kAllocationException;
+  EXPECT_EQ(starving.Parse(nullptr), -2);
+  EXPECT_EQ(starving.calls.back(), "close");
+}
+
+TEST_F(ParserTest, ViewStoragesAreOnlyOpenedAndClosed) {
+  ProjectDescription project;
+  project.storages.emplace_back(u"CEdl");
+  project.storages.emplace_back(u"CV_iew");
+  RecordingParser parser(Write(project));
+  parser.Parse(nullptr);  // opens the file
+  EXPECT_EQ(parser.MainStorageParser(platform::kRootElement, CMppParser_14::kVisitViews), 0);
+  const auto log = Log();
+  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [CCommandBar]"));
+  EXPECT_FALSE(HasLine(log, "  Opening storage: [CV_iew]"));  // not among the six visited
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// Custom field definitions from the props streams of the task and resource
+// storages, including blocks whose sizes, counts and positions lie.
+#include <gtest/gtest.h>
+
+#include "parse/PropsParser.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using project_fixture::ByteVector;
+using project_fixture::Bytes;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+TEST(CustomFieldBlock, ReadsAliasesInBlockOrder) {
+  ByteVector props = project_fixture::CustomFieldProps(
+      kTaskPropsBlock, {{0x0B400033, u"Owner"}, {0x0B400057, u"Budget code"}});
+  auto defs = ReadCustomFieldBlock(View(props), kTaskPropsBlock);
+  ASSERT_EQ(defs.size(), 2u);
+  EXPECT_EQ(defs[0].FieldID, 0x0B400033u);
+  EXPECT_EQ(defs[0].Alias, u"Owner");
+  EXPECT_EQ(defs[1].Alias, u"Budget code");
+  EXPECT_EQ(defs[1].TextOffset, defs[0].TextOffset + 12);
+}
+
+TEST(CustomFieldBlock, RejectsBlocksTooSmallForTheirCount) {
+  Bytes block(64);
+  block.U32(0, 20).U16(8, 3);  // 20 < 8 * 3 + 8
+  EXPECT_TRUE(ReadCustomFieldBlock(View(block.data()), 0).empty());
+  block.U32(0, 32).U16(8, 0);  // no definitions
+  EXPECT_TRUE(ReadCustomFieldBlock(View(block.data()), 0).empty());
+  EXPECT_TRUE(ReadCustomFieldBlock(View(ByteVector(30)), kTaskPropsBlock).empty());  // no block at all
+  EXPECT_TRUE(ReadCustomFieldBlock(View(ByteVector(50)), kTaskPropsBlock).empty());  // cut inside the header
+}
+
+TEST(CustomFieldBlock, PositionsBeyondTheBlockDropTheirEntry) {
+  // Three entries; the second points past S, so the first alias runs on to
+  // the third one's position.
+  Bytes block;
+  const std::uint32_t size = 60;
+  block.U32(0, size).U16(8, 3);
+  block.U32(12, 0xA1).U16(16, 32);
+  block.U32(20, 0xA2).U16(24, 500);
+  block.U32(28, 0xA3).U16(32, 44);
+  block.Put(36, project_fixture::Utf16z(u"Phase"));    // P = 32
+  block.Put(48, project_fixture::Utf16z(u"Team"));     // P = 44
+  block.U8(size + 4, 0);
+  auto defs = ReadCustomFieldBlock(View(block.data()), 0);
+  ASSERT_EQ(defs.size(), 2u);
+  EXPECT_EQ(defs[0].FieldID, 0xA1u);
+  EXPECT_EQ(defs[0].Alias, u"Phase");
+  EXPECT_EQ(defs[1].FieldID, 0xA3u);
+  EXPECT_EQ(defs[1].Alias, u"Team");
+}
+
+TEST(CustomFieldBlock, LyingPositionsAndCountsStayInsideTheStream) {
+  // Positions out of order: the first alias would have a negative length.
+  Bytes backwards;
+  backwards.U32(0, 40).U16(8, 2).U32(12, 1).U16(16, 30).U32(20, 2).U16(24, 24);
+  backwards.Put(28, project_fixture::Utf16z(u"B")).Put(34, project_fixture::Utf16z(u"A"));
+  auto defs = ReadCustomFieldBlock(View(backwards.data()), 0);
+  ASSERT_EQ(defs.size(), 2u);
+  EXPECT_EQ(defs[0].Alias, u"");
+  EXPECT_EQ(defs[1].Alias, u"B");
+
+  // A count far beyond the stream, with a size to match: the table ends
+  // with the stream.
+  Bytes many;
+  many.U32(0, 0xFFFFFFF0).U16(8, 0xFFFF).U32(12, 7).U16(16, 100).U32(20, 8).U16(24, 200);
+  auto partial = ReadCustomFieldBlock(View(many.data()), 0);
+  ASSERT_EQ(partial.size(), 2u);
+  EXPECT_EQ(partial[1].Alias, u"");  // its text lies beyond the stream
+
+  // An alias that runs past the stream end keeps what the stream has.
+  Bytes cut;
+  cut.U32(0, 2000).U16(8, 1).U32(12, 5).U16(16, 16);
+  cut.Put(20, project_fixture::Utf16z(u"Cut here"));
+  auto kept = ReadCustomFieldBlock(View(cut.data()), 0);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].Alias, u"Cut here");
+}
+
+TEST(CustomFieldBlock, BlockPlaceDependsOnTheStorage) {
+  EXPECT_EQ(PropsBlockStart(u"TBkndTask"), kTaskPropsBlock);
+  EXPECT_EQ(PropsBlockStart(u"tbkndrsc"), kResourcePropsBlock);
+  EXPECT_FALSE(PropsBlockStart(u"TBkndCal"));
+}
+
+TEST(CustomFieldBlock, PropsParserAppendsTaskThenResourceDefinitions) {
+  project_fixture::ProjectDescription project;
+  project_fixture::BackendStorage tasks{u"TBkndTask"};
+  tasks.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400033, u"Owner"}});
+  project_fixture::BackendStorage resources{u"TBkndRsc"};
+  resources.props = project_fixture::CustomFieldProps(kResourcePropsBlock, {{0x0C400008, u"Site"}});
+  project_fixture::BackendStorage calendars{u"TBkndCal"};
+  calendars.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400033, u"Ignored"}});
+  project_fixture::BackendStorage links{u"TBkndCons"};  // no props stream
+  project.storages = {tasks, resources, calendars, links};
+  auto reader = platform::CompoundFileReader::FromBytes(project_fixture::BuildProject(project));
+  ASSERT_TRUE(reader);
+  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
+  ASSERT_TRUE(data);
+
+  model::Project gen;
+  for (std::u16string_view name : {u"TBkndTask", u"TBkndRsc", u"TBkndCal", u"TBkndCons"})
+    EXPECT_EQ(PropsParser(*reader, *reader->OpenStorage(*data, name), gen), 0);
+  ASSERT_EQ(gen.customFieldDefs.size(), 2u);
+  EXPECT_EQ(gen.customFieldDefs[0].Alias, u"Owner");
+  EXPECT_EQ(gen.customFieldDefs[1].Alias, u"Site");
+  EXPECT_EQ(gen.customFieldDefs[1].FieldID, 0x0C400008u);
+}
+
+}  // namespace

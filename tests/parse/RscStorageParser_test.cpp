@@ -1,0 +1,320 @@
+// The version 14 resource reader over fixture streams built record by
+// record: what the var and fixed passes take, the rate tables and
+// availability periods, and what they leave out of damaged streams. The
+// storage as a whole is read in RscCalStorage_test.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "parse/RscStorageParser.h"
+#include "parse/StreamRecords.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using project_fixture::AvailabilityItem;
+using project_fixture::ByteVector;
+using project_fixture::Bytes;
+using project_fixture::FixedItem;
+using project_fixture::Int;
+using project_fixture::RateItem;
+using project_fixture::Real;
+using project_fixture::Record;
+using project_fixture::Utf16z;
+using project_fixture::VarItem;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+const RecordLayout& Resources() { return BuiltInLayout14(RecordKind::Resource); }
+
+RscVarCounts ReadVar(const std::vector<VarItem>& items, model::Project& gen) {
+  auto var = project_fixture::BuildVarData(items);
+  return ReadResourceVarData(View(var.meta), View(var.data), gen);
+}
+
+RscFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Project& gen,
+                         std::optional<ByteVector> rows = std::nullopt) {
+  return ReadResourceFixedData(View(fixed.meta), View(fixed.data),
+                               rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen);
+}
+
+ByteVector ResourceRecord(std::uint32_t uid, std::uint32_t id = 0) {
+  return Record(Resources(), {Int(Field::ResourceUID, uid), Int(Field::ResourceID, id)});
+}
+
+// A Fixed2Meta row with the given flag bits.
+ByteVector Row(bool budget, bool cost, bool generic, bool inactive) {
+  Bytes row(kFixed2MetaRow);
+  row.U8(8, static_cast<std::uint8_t>((budget ? 0x20 : 0) | (cost ? 0x10 : 0)));
+  row.U8(35, generic ? 0x08 : 0).U8(48, inactive ? 0x80 : 0);
+  return row;
+}
+
+// The rate table value as the readers see it: with its length word.
+ByteVector Block(const ByteVector& value) {
+  Bytes block(4);
+  block.U32(0, static_cast<std::uint32_t>(value.size())).Put(4, value);
+  return block;
+}
+
+constexpr std::uint32_t kDay = 14400;  // tenths of a minute
+
+// --- var data ---------------------------------------------------------
+
+TEST(RscVarData, TextsNotesAndBookingMakeResourcesInItemOrder) {
+  model::Project gen;
+  const RscVarCounts counts =
+      ReadVar({{7, kRscNameType, Utf16z(u"Alice, Smith")},
+               {7, kRscInitialsType, Utf16z(u"AS")},
+               {7, kRscGroupType, Utf16z(u"Design")},
+               {7, kRscCodeType, Utf16z(u"C-1")},
+               {7, kRscEmailType, Utf16z(u"a@x")},
+               {7, kRscMaterialLabelType, Utf16z(u"t")},
+               {7, kRscNTAccountType, Utf16z(u"dom\\a")},
+               {70000, kRscNotesType, project_fixture::Bytesz("{\\rtf1 note}")},
+               {70000, kRscBookingType, Bytes(2).U16(0, 2)},
+               {7, kRscBookingType, Bytes(4)},
+               {9, 0x0C400001, Utf16z(u"Full type word")}},
+              gen);
+  ASSERT_EQ(gen.Resources().size(), 3u);
+  const auto& a = gen.Resources()[0];
+  EXPECT_EQ(a.UID, 7u);
+  EXPECT_EQ(a.Name, u"Alice, Smith");
+  EXPECT_EQ(a.Initials, u"AS");
+  EXPECT_EQ(a.Group, u"Design");
+  EXPECT_EQ(a.Code, u"C-1");
+  EXPECT_EQ(a.EmailAddress, u"a@x");
+  EXPECT_EQ(a.MaterialLabel, u"t");
+  EXPECT_EQ(a.NTAccount, u"dom\\a");
+  EXPECT_EQ(a.BookingType, 0);
+  EXPECT_EQ(gen.Resources()[1].UID, 70000u);  // kept whole
+  EXPECT_EQ(gen.Resources()[1].Notes, "{\\rtf1 note}");
+  EXPECT_EQ(gen.Resources()[1].BookingType, 1);  // any value but 0
+  // The field is the low 16 bits of the type word.
+  EXPECT_EQ(gen.Resources()[2].Name, u"Full type word");
+  EXPECT_EQ(counts.fields, 11u);
+}
+
+TEST(RscVarData, CustomValuesWaitForTheirResourceAndUnknownTypesAreLeft) {
+  model::Project gen;
+  gen.customFieldDefs.push_back({u"Site", 0x0C4003F0, 0});  // an aliased field outside the catalogue
+  const RscVarCounts counts = ReadVar({{4, 0x0C400008, Utf16z(u"text1 value")},  // Text1 of resources
+                                       {4, 0x0C4003F0, Utf16z(u"aliased")},
+                                       {4, 0x0B400008, Utf16z(u"a task field")},
+                                       {4, 0x0C400055, Bytes(4)}},
+                                      gen);
+  EXPECT_TRUE(gen.Resources().empty());
+  ASSERT_EQ(gen.customFieldValues.size(), 2u);
+  EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Resource);
+  EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 4u);
+  EXPECT_EQ(gen.customFieldValues[1].FieldID, 0x0C4003F0u);
+  EXPECT_EQ(counts.other, 2u);
+}
+
+TEST(RscVarData, ValuesOutsideVar2DataAreSkipped) {
+  auto var = project_fixture::BuildVarData({{1, kRscNameType, Utf16z(u"Kept")}, {2, kRscNameType, Utf16z(u"Cut")}});
+  // The second value's length runs one byte past the stream.
+  Bytes data(var.data.size());
+  data.Put(0, var.data);
+  const std::size_t second = 4 + Utf16z(u"Kept").size();
+  data.U32(second, static_cast<std::uint32_t>(var.data.size() - second - 4 + 1));
+  // And a third item points beyond the stream.
+  Bytes meta(var.meta.size());
+  meta.Put(0, var.meta).U32(kVarMetaHeader + 24, 3).U32(kVarMetaHeader + 28, 0xFFFFFFF0).U32(kVarMetaHeader + 32, 1);
+  model::Project gen;
+  const RscVarCounts counts = ReadResourceVarData(View(meta), View(data), gen);
+  ASSERT_EQ(gen.Resources().size(), 1u);
+  EXPECT_EQ(gen.Resources()[0].Name, u"Kept");
+  EXPECT_EQ(counts.skipped, 2u);
+}
+
+// --- rate tables and availability ------------------------------------------
+
+TEST(RateTables, EntriesRunToTheNextOfTheirOwnTable) {
+  model::Project gen;
+  const std::uint32_t d1 = 100 * kDay, d2 = 200 * kDay;
+  ReadVar({{1, kRscFirstRateType,
+            project_fixture::RateTableValue({{0, 10.0, 2, 15.0, 2, 250.0}, {d1, 12.0, 9, 18.0, 3}})},
+           {1, kRscFirstRateType + 1, project_fixture::RateTableValue({{0, 50.0}})},
+           {2, kRscFirstRateType, project_fixture::RateTableValue({{0, 20.0}, {d2, 22.0}})}},
+          gen);
+  ASSERT_EQ(gen.rates.size(), 5u);
+  const auto& r = gen.rates;
+  EXPECT_EQ(r[0].ResourceUID, 1u);
+  EXPECT_EQ(r[0].RateTable, 0);
+  EXPECT_EQ(r[0].RatesFrom, 0u);
+  EXPECT_EQ(r[0].RatesTo, d1);
+  EXPECT_EQ(r[0].StandardRate, 10.0);
+  EXPECT_EQ(r[0].OvertimeRate, 15.0);
+  EXPECT_EQ(r[0].CostPerUse, 2.5);  // stored in hundredths
+  EXPECT_EQ(r[1].RatesFrom, d1);
+  EXPECT_EQ(r[1].RatesTo, model::kOpenRateEnd);
+  EXPECT_EQ(r[1].StandardRateFormat, 2);  // 9 is no format
+  EXPECT_EQ(r[1].OvertimeRateFormat, 3);
+  EXPECT_EQ(r[2].RateTable, 1);
+  EXPECT_EQ(r[2].RatesTo, model::kOpenRateEnd);
+  // The next resource's table A does not end the first resource's rates.
+  EXPECT_EQ(r[3].ResourceUID, 2u);
+  EXPECT_EQ(r[1].RatesTo, model::kOpenRateEnd);
+  EXPECT_EQ(r[3].RatesTo, d2);
+  EXPECT_EQ(r[4].RatesTo, model::kOpenRateEnd);
+  // Rate tables make their resource.
+  EXPECT_EQ(gen.Resources().size(), 2u);
+}
+
+TEST(RateTables, ItemsStopAtTheBlockLengthAndAtTheBlock) {
+  const ByteVector value = project_fixture::RateTableValue({{0, 1.0}, {kDay, 2.0}, {2 * kDay, 3.0}});
+  model::Project gen;
+  // A length word that claims less than the items: only whole items inside it.
+  Bytes shortBlock(value.size() + 4);
+  shortBlock.Put(4, value).U32(0, 16 + 44 + 43);
+  EXPECT_EQ(RateParser(View(shortBlock), 1, 0, gen), 1u);
+  // One that claims more than there is: the block ends the walk.
+  Bytes longBlock(value.size() + 4);
+  longBlock.Put(4, value).U32(0, 0xFFFFFFFF);
+  ByteVector cut(longBlock.data().begin(), longBlock.data().end() - 10);
+  EXPECT_EQ(RateParser(View(cut), 1, 0, gen), 2u);
+  // Blocks too small for their head or a single item give nothing.
+  EXPECT_EQ(RateParser(View(Block(Bytes(12))), 1, 0, gen), 0u);
+  EXPECT_EQ(RateParser(platform::ByteView(), 1, 0, gen), 0u);
+  // A table number beyond E is table A.
+  gen.rates.clear();
+  RateParser(View(Block(value)), 1, 9, gen);
+  EXPECT_EQ(gen.rates[0].RateTable, 0);
+}
+
+TEST(RateTables, DamagedNumbersBecomeZero) {
+  model::Project gen;
+  ReadVar({{1, kRscFirstRateType,
+            project_fixture::RateTableValue({{0, std::numeric_limits<double>::quiet_NaN(), 2, 1e300, 2,
+                                              -std::numeric_limits<double>::infinity()}})}},
+          gen);
+  ASSERT_EQ(gen.rates.size(), 1u);
+  EXPECT_EQ(gen.rates[0].StandardRate, 0.0);
+  EXPECT_EQ(gen.rates[0].OvertimeRate, 0.0);
+  EXPECT_EQ(gen.rates[0].CostPerUse, 0.0);
+}
+
+std::vector<model::SAvailabilityParams> Periods(const std::vector<AvailabilityItem>& items) {
+  model::Project gen;
+  AvailabilityPeriodsParser(View(Block(project_fixture::AvailabilityValue(items))), 3, gen);
+  return gen.availability;
+}
+
+TEST(Availability, PeriodsRunFromAnOpeningItemToTheNextOpeningOrClosingOne) {
+  const std::uint32_t d1 = 10 * kDay, d2 = 20 * kDay, d3 = 30 * kDay;
+  auto one = Periods({{d1, 5000, 0xFF}, {d2, 7000, 0xFE}});
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].ResourceUID, 3u);
+  EXPECT_EQ(one[0].AvailableFrom, d1);
+  EXPECT_EQ(one[0].AvailableTo, d2);
+  EXPECT_EQ(one[0].AvailableUnits, 5000);
+
+  auto two = Periods({{d1, 10000, 0xFF}, {d2, 6000, 0xFF}, {7, 1, 0x5A}, {d3, 0, 0xFE}});
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0].AvailableTo, d2);
+  EXPECT_EQ(two[1].AvailableFrom, d2);
+  EXPECT_EQ(two[1].AvailableTo, d3);
+  EXPECT_EQ(two[1].AvailableUnits, 6000);
+
+  EXPECT_TRUE(Periods({{d1, 10000, 0xFF}}).empty());  // left open
+  EXPECT_TRUE(Periods({{d1, 10000, 0xFE}}).empty());  // nothing open
+  // A zero date on either end drops the period, not the next one.
+  auto zero = Periods({{0, 10000, 0xFF}, {d1, 100, 0xFF}, {d2, 0, 0xFE}, {d2, 1, 0xFF}, {0, 0, 0xFE}});
+  ASSERT_EQ(zero.size(), 1u);
+  EXPECT_EQ(zero[0].AvailableFrom, d1);
+}
+
+// --- fixed data ---------------------------------------------------------
+
+TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
+  model::Project gen;
+  ReadVar({{1, kRscNameType, Utf16z(u"Work")}, {2, kRscNameType, Utf16z(u"Material")},
+           {3, kRscNameType, Utf16z(u"Cost")}},
+          gen);
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Resource,
+      {Record(Resources(), {Int(Field::ResourceUID, 1), Int(Field::ResourceID, 4), Int(Field::StandardRateFormat, 9),
+                            Int(Field::OvertimeRateFormat, 3), Int(Field::ResourceCalendarUID, 70001),
+                            Real(Field::StandardRate, 42.5), Real(Field::OvertimeRate, 60.0),
+                            Real(Field::CostPerUse, 1250.0)}),
+       Record(Resources(), {Int(Field::ResourceUID, 2), Int(Field::ResourceTypeCode, 1)}),
+       Record(Resources(), {Int(Field::ResourceUID, 3), Int(Field::ResourceTypeCode, 1)})});
+  // The item bits that do not tell the type on real files change nothing.
+  fixed.meta[kFixedMetaHeader + 9] = 0x82;
+  const RscFixedCounts counts =
+      ReadFixed(fixed, gen,
+                project_fixture::BuildFixed2Meta(
+                    {Row(true, false, false, true), Row(false, false, true, false), Row(false, true, false, false)}));
+  EXPECT_EQ(counts.records, 3u);
+  const auto& r = gen.Resources();
+  EXPECT_EQ(r[0].ID, 4u);
+  EXPECT_EQ(r[0].StandardRateFormat, 9);  // as stored
+  EXPECT_EQ(r[0].OvertimeRateFormat, 3);
+  EXPECT_EQ(r[0].CalendarUID, 70001u);
+  EXPECT_EQ(r[0].StandardRate, 42.5);
+  EXPECT_EQ(r[0].OvertimeRate, 60.0);
+  EXPECT_EQ(r[0].CostPerUse, 12.5);  // stored in hundredths
+  EXPECT_EQ(r[0].Type, 0);
+  EXPECT_EQ(r[0].IsCostResource, 0);
+  EXPECT_EQ(r[0].IsBudget, 1);
+  EXPECT_EQ(r[0].IsInactive, 1);
+  EXPECT_EQ(r[0].WorkGroup, 0);
+  EXPECT_EQ(r[1].Type, 1);
+  EXPECT_EQ(r[1].IsCostResource, 0);
+  EXPECT_EQ(r[1].IsGeneric, 1);
+  EXPECT_EQ(r[2].Type, 1);
+  EXPECT_EQ(r[2].IsCostResource, 1);
+}
+
+TEST(RscFixedData, DeletedStaleAndUnreadableRecordsAreLeftOutAndNamelessOnesKept) {
+  model::Project gen;
+  ReadVar({{1, kRscNameType, Utf16z(u"One")}, {2, kRscNameType, Utf16z(u"Two")}, {3, kRscNameType, Utf16z(u"Three")}},
+          gen);
+  std::vector<FixedItem> items = {
+      FixedItem(ResourceRecord(1, 11), 2),                 // deleted
+      FixedItem(Bytes(16).U32(0, 2), 4, 16),               // a free slot
+      FixedItem(ResourceRecord(2, 22)),
+      FixedItem(ResourceRecord(2, 99)),                    // a second record for 2
+      FixedItem(ResourceRecord(8, 88)),                    // no var data: a resource all the same
+      FixedItem(ResourceRecord(3, 33), 0, 40),             // before the records
+      FixedItem(ResourceRecord(3, 34), 0, 0xFFFFFF00),     // outside FixedData
+      FixedItem(ResourceRecord(1, 12)),                    // stale: after the valid count
+  };
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items, 48, 7);
+  const RscFixedCounts counts = ReadFixed(fixed, gen);
+  EXPECT_EQ(counts.items, 7u);
+  EXPECT_EQ(counts.deleted, 1u);
+  EXPECT_EQ(counts.freeSlots, 1u);
+  EXPECT_EQ(counts.records, 2u);
+  EXPECT_EQ(counts.duplicates, 1u);
+  EXPECT_EQ(counts.unknown, 1u);
+  EXPECT_EQ(counts.unreadable, 2u);
+  ASSERT_EQ(gen.Resources().size(), 4u);
+  EXPECT_EQ(gen.Resources()[0].ID, 0u);
+  EXPECT_EQ(gen.Resources()[1].ID, 22u);
+  EXPECT_EQ(gen.Resources()[2].ID, 0u);
+  EXPECT_FALSE(gen.Resources()[2].HasFixedRecord);
+  EXPECT_EQ(gen.Resources()[3].UID, 8u);
+  EXPECT_EQ(gen.Resources()[3].ID, 88u);
+  EXPECT_TRUE(gen.Resources()[3].HasFixedRecord);
+}
+
+TEST(RscFixedData, RowsOutsideFixed2MetaLeaveTheFlagsAtZero) {
+  model::Project gen;
+  ReadVar({{1, kRscNameType, Utf16z(u"One")}, {2, kRscNameType, Utf16z(u"Two")}}, gen);
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, {ResourceRecord(1), ResourceRecord(2)});
+  // One row only, cut short by a byte: neither record has its row.
+  ByteVector rows = project_fixture::BuildFixed2Meta({Row(true, true, true, true)});
+  rows.pop_back();
+  ReadFixed(fixed, gen, rows);
+  for (const auto& r : gen.Resources()) EXPECT_EQ(r.IsBudget + r.IsCostResource + r.IsGeneric + r.IsInactive, 0);
+  ReadFixed(fixed, gen);  // no Fixed2Meta at all
+  EXPECT_EQ(gen.Resources()[0].IsBudget, 0);
+}
+
+}  // namespace

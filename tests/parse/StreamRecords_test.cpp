@@ -1,0 +1,184 @@
+// The Meta/Data streams of damaged files: nothing is read outside a stream
+// whatever its header or items claim, and records are read at the places
+// the layout gives.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "parse/RecordLayout.h"
+#include "parse/StreamRecords.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using project_fixture::ByteVector;
+using project_fixture::Bytes;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+TEST(VarMetaStream, CountsOnlyWholeItems) {
+  EXPECT_EQ(VarMeta(View(ByteVector(10))).Count(), 0u);  // shorter than its header
+  EXPECT_EQ(VarMeta(View(ByteVector(30))).Count(), 0u);  // the first item would end at 36
+  EXPECT_EQ(VarMeta(View(ByteVector(36))).Count(), 1u);
+  EXPECT_EQ(VarMeta(View(ByteVector(47))).Count(), 1u);
+  EXPECT_FALSE(VarMeta(View(ByteVector(36))).Item(1));
+
+  auto streams = project_fixture::BuildVarData({{7, 14, {1, 2}}, {70000, 0x0B400033, {3}}});
+  VarMeta meta(View(streams.meta));
+  ASSERT_EQ(meta.Count(), 2u);
+  auto second = meta.Item(1);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->owner, 70000u);
+  EXPECT_EQ(second->type, 0x0B400033u);
+  EXPECT_EQ(second->offset, 36u);
+}
+
+TEST(VarMetaStream, ValuesMustLieInsideVar2Data) {
+  Bytes data;
+  data.U32(0, 0);                // an empty value
+  data.U32(4, 3).U8(8, 0xAA);    // claims 3 bytes, has 1 before the next length
+  data.U32(12, 2).U16(16, 0x4142);
+  const ByteVector bytes = data;
+  EXPECT_FALSE(VarValue(View(bytes), 0));   // length 0 is skipped
+  auto value = VarValue(View(bytes), 12);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->size(), 2u);
+  EXPECT_EQ(value->u16_at(0), 0x4142);
+  EXPECT_FALSE(VarValue(View(bytes), 16));  // the length field itself runs out
+  EXPECT_FALSE(VarValue(View(bytes), 18));  // position past the end
+  EXPECT_FALSE(VarValue(View(bytes), std::numeric_limits<std::uint32_t>::max()));
+
+  // One byte past the end of the stream.
+  Bytes tail;
+  tail.U32(0, 5).Put(4, {1, 2, 3, 4});
+  EXPECT_FALSE(VarValue(View(tail.data()), 0));
+  tail.U8(8, 5);
+  EXPECT_TRUE(VarValue(View(tail.data()), 0));
+  // A length that would wrap around the address space.
+  Bytes huge;
+  huge.U32(0, 0xFFFFFFFF).U32(4, 0);
+  EXPECT_FALSE(VarValue(View(huge.data()), 0));
+}
+
+TEST(FixedMetaStream, HeaderCountBoundsTheValidItems) {
+  EXPECT_EQ(FixedMeta(View(ByteVector(15)), 47).Count(), 0u);
+  EXPECT_EQ(FixedMeta(View(ByteVector(15)), 47).ValidCount(), 0u);
+
+  const auto& layout = BuiltInLayout14(RecordKind::Task);
+  std::vector<project_fixture::FixedItem> items(3, {project_fixture::Record(layout, {})});
+  auto streams = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 2);
+  FixedMeta meta(View(streams.meta), FixedMetaStride(RecordKind::Task));
+  EXPECT_TRUE(meta.HasMagic());
+  EXPECT_EQ(meta.Count(), 3u);
+  EXPECT_EQ(meta.ValidCount(), 2u);  // the third is a stale copy
+
+  // A count beyond the stream is limited to the items there are.
+  auto claimed = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 1000000);
+  EXPECT_EQ(FixedMeta(View(claimed.meta), 47).ValidCount(), 3u);
+
+  // Without its magic the header is not trusted: every whole item counts.
+  Bytes damaged(streams.meta.size());
+  damaged.Put(0, streams.meta).U32(0, 0).U32(8, 0);
+  EXPECT_EQ(FixedMeta(View(damaged.data()), 47).ValidCount(), 3u);
+
+  // The last item cut short is no item.
+  ByteVector cut(streams.meta.begin(), streams.meta.end() - 1);
+  EXPECT_EQ(FixedMeta(View(cut), 47).Count(), 2u);
+  EXPECT_FALSE(FixedMeta(View(cut), 47).Item(2));
+}
+
+TEST(FixedMetaStream, ItemsCarryTheirStateAndPosition) {
+  const auto& layout = BuiltInLayout14(RecordKind::Link);
+  auto streams = project_fixture::BuildFixedData(
+      RecordKind::Link,
+      {{project_fixture::Record(layout, {})}, {project_fixture::Record(layout, {}), 2}, {{}, 4, 16}, {{}, 6, 32}});
+  FixedMeta meta(View(streams.meta), FixedMetaStride(RecordKind::Link));
+  ASSERT_EQ(meta.Count(), 4u);
+  EXPECT_EQ(meta.Item(0)->State(), ItemState::Live);
+  EXPECT_EQ(meta.Item(0)->position, 48u);
+  EXPECT_EQ(meta.Item(1)->State(), ItemState::Deleted);
+  EXPECT_EQ(meta.Item(1)->position, 68u);
+  EXPECT_EQ(meta.Item(2)->State(), ItemState::Blank);
+  EXPECT_EQ(meta.Item(2)->position, 16u);
+  EXPECT_EQ(meta.Item(3)->State(), ItemState::DeletedBlank);
+  EXPECT_EQ(meta.Item(3)->offset, 16u + 3 * 10);
+}
+
+TEST(FixedRecords, PositionAndSizeAreChecked) {
+  const RecordLayout& task = BuiltInLayout14(RecordKind::Task);
+  const ByteVector data(48 + 206);
+  EXPECT_TRUE(FixedRecord(View(data), 48, task));
+  EXPECT_FALSE(FixedRecord(View(data), 40, task));  // inside the free-slot area
+  EXPECT_FALSE(FixedRecord(View(data), 49, task));  // one byte short
+  EXPECT_FALSE(FixedRecord(View(data), 0xFFFFFFFFull, task));
+  EXPECT_FALSE(FixedRecord(View(data), std::numeric_limits<std::uint64_t>::max(), task));
+  // Links and assignments have no lower bound on the position.
+  EXPECT_TRUE(FixedRecord(View(ByteVector(20)), 0, BuiltInLayout14(RecordKind::Link)));
+  EXPECT_FALSE(FixedRecord(View(ByteVector(19)), 0, BuiltInLayout14(RecordKind::Link)));
+  // A record of zero bytes holds no field.
+  RecordLayout empty;
+  auto none = FixedRecord(View(data), 0, empty);
+  ASSERT_TRUE(none);
+  EXPECT_FALSE(RecordView(*none, task).Unsigned(Field::TaskUID));
+}
+
+TEST(FixedRecords, Fixed2MetaRowsFollowTheItems) {
+  ByteVector stream = project_fixture::BuildFixed2Meta({ByteVector(50, 1), ByteVector(50, 2)});
+  EXPECT_EQ(Fixed2MetaRow(View(stream), 1)->u8_at(0), 2);
+  EXPECT_FALSE(Fixed2MetaRow(View(stream), 2));
+  stream.pop_back();
+  EXPECT_FALSE(Fixed2MetaRow(View(stream), 1));
+  EXPECT_FALSE(Fixed2MetaRow(View(stream), static_cast<std::size_t>(-1)));
+}
+
+// The built-in table against offsets written by hand: a wrong offset in the
+// table shows here.
+TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
+  Bytes record(206);
+  record.U32(0, 147302).U32(4, 12).U32(8, 0x1234'5678).U32(36, 70000).U16(40, 3);
+  record.U32(42, 4800).U8(46, 53).U8(56, 4).U16(88, 500).U16(90, 150);
+  record.U32(106, 0x0BB8'1E00).U32(118, 70001).F64(126, 48000.0).F64(174, -2.5);
+  const RecordView view(platform::ByteView(record.data().data(), 206), BuiltInLayout14(RecordKind::Task));
+  EXPECT_EQ(view.Unsigned(Field::TaskUID), 147302u);  // UIDs are whole 32-bit values
+  EXPECT_EQ(view.Unsigned(Field::TaskID), 12u);
+  EXPECT_EQ(view.Unsigned(Field::Finish), 0x12345678u);
+  EXPECT_EQ(view.Unsigned(Field::ParentUID), 70000u);
+  EXPECT_EQ(view.Unsigned(Field::OutlineLevel), 3u);
+  EXPECT_EQ(view.Unsigned(Field::Duration), 4800u);
+  EXPECT_EQ(view.Unsigned(Field::DurationFormat), 53u);
+  EXPECT_EQ(view.Unsigned(Field::ConstraintType), 4u);
+  EXPECT_EQ(view.Unsigned(Field::Priority), 500u);
+  EXPECT_EQ(view.Unsigned(Field::PercentComplete), 150u);
+  EXPECT_EQ(view.Unsigned(Field::Start), 0x0BB81E00u);
+  EXPECT_EQ(view.Unsigned(Field::TaskCalendarUID), 70001u);
+  EXPECT_EQ(view.Float(Field::Work), 48000.0);
+  EXPECT_EQ(view.Float(Field::RemainingCost), -2.5);
+  EXPECT_FALSE(view.Float(Field::Duration));    // not a float field
+  EXPECT_FALSE(view.Unsigned(Field::Work));     // not an integer field
+  EXPECT_FALSE(view.Unsigned(Field::ResourceUID));  // not a task field
+}
+
+TEST(FixedRecords, LinkLagIsSignedAndShortRecordsReadNothingOutside) {
+  Bytes record(20);
+  record.U32(4, 1).U32(8, 2).U16(12, 1).U32(16, static_cast<std::uint32_t>(-4800));
+  const RecordLayout& link = BuiltInLayout14(RecordKind::Link);
+  RecordView view(platform::ByteView(record.data().data(), 20), link);
+  EXPECT_EQ(view.Signed(Field::Lag), -4800);
+  EXPECT_EQ(view.Signed(Field::LinkType), 1);
+  // The same layout over a record cut short (a damaged stream end).
+  RecordView cut(platform::ByteView(record.data().data(), 17), link);
+  EXPECT_TRUE(cut.Has(Field::LinkType));
+  EXPECT_FALSE(cut.Has(Field::Lag));
+  EXPECT_FALSE(cut.Signed(Field::Lag));
+}
+
+TEST(FixedRecords, BuiltInLayoutsStayInsideTheirRecords) {
+  for (std::size_t k = 0; k < kRecordKinds; ++k) {
+    const RecordLayout& layout = BuiltInLayout14(static_cast<RecordKind>(k));
+    EXPECT_LE(layout.Extent(), layout.recordSize) << k;
+    for (const FieldSlot& slot : layout.fields) EXPECT_EQ(KindOf(slot.field), layout.kind) << k;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,438 @@
+// The version 14 task reader over fixture streams built record by record:
+// what each pass takes, what it leaves out of damaged or lying streams,
+// and the outline numbering.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "FoundationTestSupport.h"
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "parse/MppParser14.h"
+#include "parse/PropsParser.h"
+#include "parse/StreamRecords.h"
+#include "parse/TaskStorageParser.h"
+#include "support/ParserFixture.h"
+#include "support/ProjectFixture.h"
+
+namespace {
+
+using namespace mpp;
+using model::SBkndTaskParams;
+using project_fixture::ByteVector;
+using project_fixture::Bytes;
+using project_fixture::FixedItem;
+using project_fixture::Int;
+using project_fixture::Real;
+using project_fixture::Record;
+using project_fixture::Utf16z;
+using project_fixture::VarItem;
+
+platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
+
+const RecordLayout& Tasks() { return BuiltInLayout14(RecordKind::Task); }
+
+constexpr model::PackedDate Date(std::uint32_t day, std::uint32_t tenths) { return (day << 16) | tenths; }
+
+void ReadVar(const std::vector<VarItem>& items, model::Project& gen) {
+  auto var = project_fixture::BuildVarData(items);
+  ReadTaskVarData(View(var.meta), View(var.data), gen);
+}
+
+TaskFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Project& gen,
+                          const RecordLayout& layout = Tasks()) {
+  return ReadTaskFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+}
+
+ByteVector TaskRecord(std::uint32_t uid, std::uint32_t parent = 0, std::uint32_t id = 0) {
+  return Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, id), Int(Field::ParentUID, parent)});
+}
+
+// A blank row's 16-byte slot: the UID, then nothing.
+FixedItem BlankRow(std::uint32_t uid) { return FixedItem(Bytes(kBlankSlotSize).U32(0, uid), 4); }
+
+// --- var data ---------------------------------------------------------
+
+TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
+  model::Project gen;
+  ReadVar({{5, kTaskNameType, Utf16z(u"Design")},
+           {2, kTaskNotesType, project_fixture::Bytesz("{\\rtf1 see plan}")},
+           {5, kTaskWbsType, Utf16z(u"1.2")},
+           {5, kTaskNameType, Utf16z(u"Design review")},  // a later name replaces
+           {70000, kTaskNameType, Utf16z(u"Far")},
+           {70000, kTaskWbsType, Utf16z(u"9")}},
+          gen);
+  ASSERT_EQ(gen.Tasks().size(), 3u);
+  EXPECT_EQ(gen.Tasks()[0].UID, 5u);
+  EXPECT_EQ(gen.Tasks()[0].Name, u"Design review");
+  EXPECT_EQ(gen.Tasks()[0].WBS, u"1.2");
+  EXPECT_EQ(gen.Tasks()[1].UID, 2u);
+  EXPECT_EQ(gen.Tasks()[1].Notes, "{\\rtf1 see plan}");
+  EXPECT_TRUE(gen.Tasks()[1].Name.empty());
+  // UIDs beyond 16 bits are kept whole and found again.
+  EXPECT_EQ(gen.Tasks()[2].UID, 70000u);
+  EXPECT_EQ(gen.Tasks()[2].WBS, u"9");
+}
+
+TEST(TaskVarData, CustomValuesAloneMakeNoTask) {
+  model::Project gen;
+  gen.customFieldDefs.push_back({u"Owner", 0x0B400033, 20});  // Text1 with an alias
+  const double half = 2.5;
+  ByteVector number(8);
+  std::memcpy(number.data(), &half, 8);
+  ReadVar({{1, kTaskNameType, Utf16z(u"A")},
+           {1, 0x0B400033, Utf16z(u"Ann")},
+           {1, 0x0B400057, number},          // Number1: no alias, still a custom field
+           {9, 0x0B400036, Utf16z(u"x")},   // Text2 of a UID with no task
+           {1, 0x0C400008, Utf16z(u"r")},   // a resource field in the task storage
+           {1, 0x0B400099, Utf16z(u"?")}},  // no custom field at all
+          gen);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  ASSERT_EQ(gen.customFieldValues.size(), 3u);
+  EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 1u);
+  EXPECT_EQ(gen.customFieldValues[0].FieldID, 0x0B400033u);
+  EXPECT_EQ(gen.customFieldValues[0].Data, Utf16z(u"Ann"));
+  EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Task);
+  EXPECT_EQ(gen.customFieldValues[1].Data, number);
+  EXPECT_EQ(gen.customFieldValues[2].OwnerUID, 9u);
+}
+
+TEST(TaskVarData, ValuesOutsideVar2DataOrEmptyAreSkipped) {
+  model::Project gen;
+  auto var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Kept")},
+                                            {2, kTaskNameType, {}},  // length 0
+                                            {3, kTaskNameType, Utf16z(u"Cut")}});
+  // The third value's length runs past the cut stream; an item half in
+  // VarMeta is not read.
+  ByteVector data = var.data;
+  data.resize(data.size() - 2);
+  ByteVector meta = var.meta;
+  meta.push_back(0x07);
+  const TaskVarCounts counts = ReadTaskVarData(View(meta), View(data), gen);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  EXPECT_EQ(gen.Tasks()[0].Name, u"Kept");
+  EXPECT_EQ(counts.items, 3u);
+  EXPECT_EQ(counts.skipped, 2u);
+
+  // A position far beyond the stream.
+  ByteVector lying = var.meta;
+  for (std::size_t i = 0; i < 4; ++i) lying[kVarMetaHeader + 4 + i] = 0xFF;
+  model::Project other;
+  ReadTaskVarData(View(lying), View(var.data), other);
+  ASSERT_EQ(other.Tasks().size(), 1u);
+  EXPECT_EQ(other.Tasks()[0].UID, 3u);
+}
+
+// --- fixed data -------------------------------------------------------
+
+TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
+  model::Project gen;
+  ReadVar({{7, kTaskNameType, Utf16z(u"Build")}}, gen);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task,
+      {Record(Tasks(), {Int(Field::TaskUID, 7), Int(Field::TaskID, 3), Int(Field::Start, Date(9000, 4800)),
+                        Int(Field::Finish, Date(9004, 10200)), Int(Field::Duration, 24000),
+                        Int(Field::DurationFormat, 99), Int(Field::OutlineLevel, 2), Int(Field::ParentUID, 70000),
+                        Int(Field::PercentComplete, 300), Int(Field::ConstraintType, 77),
+                        Int(Field::TaskCalendarUID, 0x10005), Real(Field::Work, 1440000.0),
+                        Real(Field::ActualWork, nan), Real(Field::RemainingWork, -5.0),
+                        Real(Field::Cost, 12345.0), Int(Field::TaskType, 2)})});
+  ReadFixed(fixed, gen);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  const SBkndTaskParams& t = gen.Tasks()[0];
+  EXPECT_EQ(t.Name, u"Build");
+  EXPECT_EQ(t.ID, 3u);
+  EXPECT_EQ(t.Start, Date(9000, 4800));
+  EXPECT_EQ(t.Finish, Date(9004, 10200));
+  EXPECT_EQ(t.Duration, 24000u);
+  EXPECT_EQ(t.DurationFormat, 7);  // out of range: the default
+  EXPECT_EQ(t.OutlineLevel, 2);
+  EXPECT_EQ(t.ParentUID, 70000u);
+  EXPECT_EQ(t.PercentComplete, 0u);  // beyond 100: taken for damage
+  EXPECT_EQ(t.ConstraintType, 0);
+  EXPECT_EQ(t.CalendarUID, 0x10005u);
+  EXPECT_EQ(t.Work, 14400u);
+  EXPECT_EQ(t.ActualWork, 0u);
+  EXPECT_EQ(t.RemainingWork, 0u);
+  EXPECT_DOUBLE_EQ(t.Cost, 123.45);  // stored in hundredths
+  EXPECT_EQ(t.Type, 2);
+  EXPECT_EQ(gen.projectStartDay, 9000);
+  EXPECT_EQ(gen.projectFinishDay, 9004);
+}
+
+TEST(TaskFixedData, ReadsThroughTheLayoutItIsGiven) {
+  // Another application's layout: the UID and the ID swapped, the start
+  // elsewhere. The reader takes the offsets from the layout alone.
+  RecordLayout other;
+  other.kind = RecordKind::Task;
+  other.source = RecordLayout::Source::FileMap;
+  other.recordSize = 40;
+  other.minPosition = 48;
+  other.fields = {{Field::TaskID, 0, Encoding::U32}, {Field::TaskUID, 4, Encoding::U32},
+                  {Field::Start, 8, Encoding::Date}, {Field::OutlineLevel, 12, Encoding::U16}};
+  model::Project gen;
+  ReadVar({{4, kTaskNameType, Utf16z(u"Other")}}, gen);
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task, {Record(other, {Int(Field::TaskID, 11), Int(Field::TaskUID, 4),
+                                        Int(Field::Start, Date(10000, 0)), Int(Field::OutlineLevel, 3)})});
+  ReadFixed(fixed, gen, other);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  EXPECT_EQ(gen.Tasks()[0].ID, 11u);
+  EXPECT_EQ(gen.Tasks()[0].Start, Date(10000, 0));
+  EXPECT_EQ(gen.Tasks()[0].OutlineLevel, 3);
+  EXPECT_EQ(gen.Tasks()[0].Finish, 0u);  // not in this layout: left as it was
+}
+
+TEST(TaskFixedData, LeavesOutDeletedStaleAndDuplicateRecords) {
+  model::Project gen;
+  ReadVar({{1, kTaskNameType, Utf16z(u"One")}, {2, kTaskNameType, Utf16z(u"Two")}}, gen);
+  std::vector<FixedItem> items;
+  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::Duration, 600)}));
+  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 2), Int(Field::Duration, 1200)}), 2);  // deleted
+  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::Duration, 9999)}));  // same UID
+  items.push_back(FixedItem(Bytes(kBlankSlotSize).U32(0, 8), 6));                               // deleted blank row
+  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 3), Int(Field::Duration, 60)}));  // beyond the count
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 4);
+  const TaskFixedCounts counts = ReadFixed(fixed, gen);
+  ASSERT_EQ(gen.Tasks().size(), 2u);
+  EXPECT_EQ(gen.Tasks()[0].Duration, 600u);  // the first record of a UID wins
+  EXPECT_EQ(gen.Tasks()[1].Duration, 0u);
+  EXPECT_EQ(counts.records, 1u);
+  EXPECT_EQ(counts.deleted, 2u);
+  EXPECT_EQ(counts.duplicates, 1u);
+  EXPECT_EQ(counts.items, 4u);
+}
+
+TEST(TaskFixedData, BlankRowsAndRecordsWithoutNamesBecomeTasks) {
+  model::Project gen;
+  ReadVar({{1, kTaskNameType, Utf16z(u"Named")}}, gen);
+  std::vector<FixedItem> items;
+  items.emplace_back(TaskRecord(1));
+  items.push_back(BlankRow(4));
+  items.emplace_back(TaskRecord(6, 0, 2));  // its name was lost
+  items.push_back(BlankRow(1));              // a blank row of a task already known
+  // A free slot inside the free-slot area is no task.
+  FixedItem freeSlot(ByteVector{}, 4, 16);
+  items.push_back(freeSlot);
+  const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items), gen);
+  ASSERT_EQ(gen.Tasks().size(), 3u);
+  EXPECT_EQ(gen.Tasks()[1].UID, 4u);
+  EXPECT_EQ(gen.Tasks()[1].Start, model::kNoDate);
+  EXPECT_EQ(gen.Tasks()[1].Finish, model::kNoDate);
+  EXPECT_EQ(gen.Tasks()[2].UID, 6u);
+  EXPECT_EQ(gen.Tasks()[2].ID, 2u);
+  EXPECT_EQ(counts.blankRows, 2u);
+  EXPECT_EQ(counts.created, 2u);
+}
+
+TEST(TaskFixedData, LyingPositionsCountsAndShortStreamsStayInside) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(TaskRecord(1));
+  items.emplace_back(TaskRecord(2), 0, 20);           // inside the free-slot area
+  items.emplace_back(TaskRecord(3), 0, 0xFFFFFF00u);  // far past the stream
+  items.emplace_back(TaskRecord(4));
+  auto fixed = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 1000000);  // count beyond the stream
+  fixed.data.resize(fixed.data.size() - 1);  // the last record is cut short
+  fixed.meta.resize(fixed.meta.size() + 20);  // and a partial item follows
+  const TaskFixedCounts counts = ReadFixed(fixed, gen);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  EXPECT_EQ(gen.Tasks()[0].UID, 1u);
+  EXPECT_EQ(counts.items, 4u);
+  EXPECT_EQ(counts.unreadable, 3u);
+
+  // Streams shorter than their headers.
+  model::Project empty;
+  EXPECT_EQ(ReadTaskFixedData(View(ByteVector(10)), View(ByteVector(3)), Tasks(), empty).items, 0u);
+  EXPECT_EQ(ReadTaskVarData(View(ByteVector(23)), View(ByteVector(2)), empty).items, 0u);
+  EXPECT_TRUE(empty.Tasks().empty());
+}
+
+TEST(TaskFixedData, OnlyUnconstrainedNumberedTasksMoveTheProjectDates) {
+  model::Project gen;
+  ReadVar({{1, kTaskNameType, Utf16z(u"a")}, {2, kTaskNameType, Utf16z(u"b")}}, gen);
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task,
+      {Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::ConstraintType, 2),
+                        Int(Field::Start, Date(100, 0)), Int(Field::Finish, Date(900, 0))}),
+       Record(Tasks(), {Int(Field::TaskUID, 2), Int(Field::TaskID, 2), Int(Field::Start, Date(300, 0)),
+                        Int(Field::Finish, Date(400, 0))})});
+  ReadFixed(fixed, gen);
+  EXPECT_EQ(gen.projectStartDay, 300);
+  EXPECT_EQ(gen.projectFinishDay, 400);
+}
+
+TEST(TaskFixedData, LargeProjectsStayLinear) {
+  // 100,000 named tasks, their records, and a second copy of each record:
+  // every look-up goes through the UID index.
+  constexpr std::uint32_t kTasks = 100000;
+  std::vector<VarItem> names;
+  std::vector<FixedItem> records;
+  names.reserve(kTasks);
+  records.reserve(2 * kTasks);
+  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
+    names.push_back({uid, kTaskNameType, Utf16z(u"t")});
+    records.emplace_back(TaskRecord(uid, uid > 1 ? 1 : 0, uid));
+  }
+  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) records.emplace_back(TaskRecord(uid));
+  model::Project gen;
+  ReadVar(names, gen);
+  const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, records), gen);
+  EXPECT_EQ(gen.Tasks().size(), kTasks);
+  EXPECT_EQ(counts.records, kTasks);
+  EXPECT_EQ(counts.duplicates, kTasks);
+  EXPECT_EQ(gen.FindTask(kTasks)->ParentUID, 1u);
+}
+
+// --- outline ----------------------------------------------------------
+
+SBkndTaskParams Task(std::uint32_t uid, std::uint32_t parent, std::uint32_t id = 0) {
+  SBkndTaskParams t;
+  t.UID = uid;
+  t.ParentUID = parent;
+  t.ID = id;
+  return t;
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> Outline(const model::Project& gen) {
+  std::vector<std::pair<std::uint32_t, std::string>> out;
+  for (const auto& t : gen.Tasks()) out.emplace_back(t.UID, t.OutlineNumber);
+  return out;
+}
+
+TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
+  model::Project gen;
+  // List order: C's child before its parent, the summary row in the middle
+  // (files of the 2000 application keep it last): it is row 0 all the same.
+  for (auto t : {Task(1, 0), Task(2, 0), Task(31, 3), Task(0, 0), Task(21, 2), Task(3, 0), Task(22, 2)})
+    gen.AppendTask(t);
+  OutlineNumberParser(gen);
+  const std::vector<std::pair<std::uint32_t, std::string>> expected = {
+      {0, ""}, {1, "1"}, {2, "2"}, {21, "2.1"}, {22, "2.2"}, {3, "3"}, {31, "3.1"}};
+  EXPECT_EQ(Outline(gen), expected);
+  for (std::size_t i = 0; i < gen.Tasks().size(); ++i) EXPECT_EQ(gen.Tasks()[i].ID, i);
+  EXPECT_EQ(gen.Tasks()[2].Summary, 1);
+  EXPECT_EQ(gen.Tasks()[5].Summary, 1);
+  EXPECT_EQ(gen.Tasks()[1].Summary, 0);
+  EXPECT_EQ(gen.FindTask(22)->UID, 22u);  // the index follows the sort
+}
+
+TEST(OutlineNumbers, DamagedOutlinesEndAndNumberEachTaskOnce) {
+  model::Project gen;
+  gen.AppendTask(Task(1, 0));
+  gen.AppendTask(Task(5, 5, 40));   // its own parent: never a child
+  gen.AppendTask(Task(6, 7, 41));   // a loop no top-level task reaches
+  gen.AppendTask(Task(7, 6, 42));
+  gen.AppendTask(Task(2, 1));
+  gen.AppendTask(Task(1, 2));       // a duplicate UID that closes a loop
+  gen.AppendTask(Task(9, 1));
+  OutlineNumberParser(gen);
+  std::map<std::uint32_t, std::string> numbers;
+  std::map<std::uint32_t, int> seen;
+  for (const auto& t : gen.Tasks()) {
+    if (!numbers.count(t.UID)) numbers[t.UID] = t.OutlineNumber;
+    ++seen[t.ID];
+  }
+  EXPECT_EQ(numbers[1], "1");
+  EXPECT_EQ(numbers[2], "1.1");
+  EXPECT_EQ(numbers[9], "1.2");
+  EXPECT_EQ(numbers[5], "");
+  EXPECT_EQ(numbers[6], "");
+  EXPECT_EQ(gen.Tasks().back().ID, 42u);  // unreached tasks keep their IDs
+  EXPECT_EQ(gen.Tasks().back().UID, 7u);
+}
+
+TEST(OutlineNumbers, NestingDeeperThanTheLimitIsLeftUnnumbered) {
+  model::Project gen;
+  const std::uint32_t depth = kMaxOutlineDepth + 10;
+  for (std::uint32_t uid = 1; uid <= depth + 1; ++uid) gen.AppendTask(Task(uid, uid - 1));
+  OutlineNumberParser(gen);
+  EXPECT_EQ(gen.FindTask(1)->OutlineNumber, "1");
+  EXPECT_EQ(gen.FindTask(kMaxOutlineDepth + 1)->OutlineNumber.size(), 2 * kMaxOutlineDepth + 1);
+  EXPECT_TRUE(gen.FindTask(kMaxOutlineDepth + 2)->OutlineNumber.empty());
+}
+
+TEST(OutlineNumbers, LargeProjectsStayLinear) {
+  // 100,000 tasks under one summary task and in one deep chain: a
+  // quadratic pass would take minutes here.
+  model::Project gen;
+  gen.AppendTask(Task(1, 0));
+  for (std::uint32_t uid = 2; uid <= 50000; ++uid) gen.AppendTask(Task(uid, 1));
+  for (std::uint32_t uid = 50001; uid <= 100000; ++uid) gen.AppendTask(Task(uid, uid == 50001 ? 0 : uid - 1));
+  OutlineNumberParser(gen);
+  EXPECT_EQ(gen.Tasks().size(), 100000u);
+  EXPECT_EQ(gen.FindTask(50000)->OutlineNumber, "1.49999");
+  EXPECT_EQ(gen.FindTask(50000)->ID, 50000u);  // row 0 is the project's, lost here
+  EXPECT_EQ(gen.FindTask(50001)->OutlineNumber, "2");
+}
+
+// --- the storage, through the version 14 driver -----------------------
+
+class TaskStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
+
+TEST_F(TaskStorageTest, ReadsTheTaskStorageWithItsAliases) {
+  project_fixture::BackendStorage storage{u"TBkndTask"};
+  storage.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400099, u"Odd field"}});
+  storage.var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Plan")},
+                                               {2, kTaskNameType, Utf16z(u"Do")},
+                                               {2, 0x0B400099, Utf16z(u"v")}});
+  storage.fixed = project_fixture::BuildFixedData(RecordKind::Task, {TaskRecord(2, 1), TaskRecord(1)});
+  project_fixture::ProjectDescription project;
+  project.storages.push_back(storage);
+  CMppParser_14 parser(Write(project));
+  parser.Parse(nullptr);
+  const auto& tasks = parser.Model().Tasks();
+  ASSERT_EQ(tasks.size(), 2u);
+  EXPECT_EQ(tasks[0].Name, u"Plan");
+  EXPECT_EQ(tasks[0].OutlineNumber, "1");
+  EXPECT_EQ(tasks[1].OutlineNumber, "1.1");
+  ASSERT_EQ(parser.Model().customFieldValues.size(), 1u);  // defined by the file alone
+  EXPECT_EQ(parser.Model().customFieldValues[0].OwnerUID, 2u);
+}
+
+TEST_F(TaskStorageTest, MissingStreamsLeaveTheOtherPassRunning) {
+  project_fixture::BackendStorage storage{u"TBkndTask"};
+  storage.fixed = project_fixture::BuildFixedData(RecordKind::Task, {TaskRecord(3, 0, 1)});
+  project_fixture::ProjectDescription project;
+  project.storages.push_back(storage);
+  {
+    CMppParser_14 parser(Write(project));
+    EXPECT_EQ(parser.Parse(nullptr), 0);
+    ASSERT_EQ(parser.Model().Tasks().size(), 1u);
+    EXPECT_EQ(parser.Model().Tasks()[0].UID, 3u);
+  }
+  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Can not open stream: [Var2Data]"));
+}
+
+TEST_F(TaskStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
+  project_fixture::BackendStorage storage{u"TBkndTask"};
+  storage.var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Plan")}});
+  project_fixture::ProjectDescription project;
+  project.storages.push_back(storage);
+  auto reader = platform::CompoundFileReader::Open(Write(project));
+  ASSERT_TRUE(reader);
+  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
+  ASSERT_TRUE(data);
+  auto tasks = reader->OpenStorage(*data, u"TBkndTask");
+  ASSERT_TRUE(tasks);
+  model::Project gen;
+  cancel = 1;
+  int thrown = 0;
+  try {
+    TaskStorageParser(*reader, *tasks, Tasks(), gen);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, kBreakException);
+  EXPECT_TRUE(gen.Tasks().empty());
+  theLog.CloseFile();
+  EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if TaskStorageParser()"));
+}
+
+}  // namespace

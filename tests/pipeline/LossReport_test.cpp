@@ -1,0 +1,108 @@
+// The loss report: what the file held beside what the document got, and the
+// level that follows from it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pipeline/LossReport.h"
+#include "model/Project.h"
+
+namespace {
+
+struct Case {
+  const char* name;
+  std::size_t tasksHeld, tasksUnreadable, tasksWritten;
+  bool taskStorage, taskVar;
+  std::size_t taskVarSkipped;
+  bool resourceStorage;
+  // Expected: the task row and the level.
+  long long held, recovered;
+  bool lost;
+  const char* reason;
+  int level;
+};
+
+const Case kCases[] = {
+    {"whole", 10, 0, 10, true, true, 0, true, 10, 10, false, "", 3},
+    {"unreadable records", 10, 2, 8, true, true, 0, true, 10, 8, true, "2 task records unreadable", 2},
+    {"most records unreadable", 10, 7, 3, true, true, 0, true, 10, 3, true, "7 task records unreadable", 1},
+    {"read but not written", 10, 0, 9, true, true, 0, true, 10, 9, true,
+     "1 task record read but not written (their references were lost)", 2},
+    {"task table lost", 0, 0, 0, false, false, 0, true, -1, 0, true,
+     "the task table was lost, so how many the file held is unknown", 1},
+    {"names lost", 4, 0, 4, true, false, 0, true, 4, 4, true, "their names, notes and custom values were lost", 2},
+    {"names unreadable", 4, 0, 4, true, true, 3, true, 4, 4, true,
+     "3 values of their names, notes and custom values unreadable", 2},
+    {"resource table lost", 5, 0, 5, true, true, 0, false, 5, 5, false, "", 2},
+};
+
+TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    model::Project gen;
+    WrittenCounts written;
+    model::ReadTally& t = gen.tally;
+    for (model::StorageTally* s : {&t.assignments, &t.links, &t.calendars}) s->storageFound = true;
+    t.resources.storageFound = c.resourceStorage;
+    // The project's own resource and the standard calendar, as every plan has.
+    if (c.resourceStorage) t.resources.AddFixed(1, 0), t.resources.AddVar(1, 0);
+    written.resources = c.resourceStorage ? 1 : 0;
+    t.calendars.AddFixed(1, 0);
+    gen.calendars.emplace_back();
+    t.tasks.storageFound = c.taskStorage;
+    if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable);
+    if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
+    for (std::size_t i = 0; i < c.tasksWritten; ++i) {
+      model::SBkndTaskParams task;
+      task.UID = static_cast<std::uint32_t>(i + 1);
+      task.Name = u"t";
+      gen.AppendTask(task);
+    }
+    written.tasks = static_cast<std::uint32_t>(c.tasksWritten);
+    const LossReport report = AssessLosses(gen, written);
+    const KindLoss& tasks = report.kinds.front();
+    EXPECT_STREQ(tasks.kind, "Tasks");
+    EXPECT_EQ(tasks.held, c.held);
+    EXPECT_EQ(tasks.recovered, c.recovered);
+    EXPECT_EQ(tasks.lost, c.lost);
+    EXPECT_EQ(tasks.reason, c.reason);
+    EXPECT_EQ(report.Level(), c.level);
+    EXPECT_EQ(report.AnyLoss(), c.level != 3);
+  }
+}
+
+// The project's own summary row is no task of the plan.
+TEST(LossReport, SummaryRowIsNotCounted) {
+  model::Project gen;
+  WrittenCounts written;
+  for (model::StorageTally* s : {&gen.tally.tasks, &gen.tally.resources, &gen.tally.assignments, &gen.tally.links,
+                                 &gen.tally.calendars})
+    s->storageFound = true;
+  gen.tally.tasks.AddFixed(3, 0);
+  gen.tally.tasks.AddVar(3, 0);
+  gen.tally.resources.AddFixed(1, 0);
+  gen.tally.resources.AddVar(1, 0);
+  written.resources = 1;
+  gen.tally.calendars.AddFixed(1, 0);
+  gen.calendars.emplace_back();
+  for (std::uint32_t uid : {0u, 1u, 2u}) {
+    model::SBkndTaskParams task;
+    task.UID = uid;
+    gen.AppendTask(task);
+  }
+  written.tasks = 3;
+  const LossReport report = AssessLosses(gen, written);
+  EXPECT_EQ(report.kinds[0].held, 2);
+  EXPECT_EQ(report.kinds[0].recovered, 2);
+  EXPECT_FALSE(report.AnyLoss() && report.kinds[0].reason.find("unreadable") != std::string::npos);
+
+  MwUtils::MwReport rows;
+  AddLossRows(rows, report);
+  ASSERT_EQ(rows.Items().size(), 7u);
+  EXPECT_EQ(rows.Items()[0].name, u"Tasks recovered");
+  EXPECT_EQ(rows.Items()[0].value, u"2 of 2");
+  EXPECT_EQ(rows.Items()[6].name, u"Custom values recovered");
+  EXPECT_EQ(rows.Items()[6].status, u"whole");
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// Recovering the directory: the Root Entry, entry scores, name repair,
+// sibling fields, stream lengths, and a directory whose chain is broken.
+#include <gtest/gtest.h>
+
+#include "salvage/FamousNames.h"
+#include "salvage/Root.h"
+#include "salvage/SalvageRun.h"
+
+namespace {
+
+using salvage::DirItem;
+using salvage_test::LogCapture;
+using salvage_test::MissingFrom;
+using salvage_test::Salvage;
+
+DirItem ItemNamed(std::u16string_view name) {
+  DirItem::Entry entry{};
+  DirItem item(entry);
+  for (std::uint32_t i = 0; i < name.size(); ++i) item.SetNameUnit(i, name[i]);
+  return item;
+}
+
+class NameRepair : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    salvage::LoadFamousNames();
+    salvage::theStats = {};
+  }
+  fixture::ScratchDir scratch_;
+  LogCapture log_{scratch_};
+};
+
+TEST_F(NameRepair, DamagedFamousNameIsReplacedWhole) {
+  DirItem item = ItemNamed(u"\5SummaryInformXXXXX");
+  salvage::CRoot::CorrectName(item);
+  EXPECT_EQ(item.Name(), u"\5SummaryInformation");
+  EXPECT_EQ(salvage::theStats.namesCorrected, 1u);
+  EXPECT_TRUE(log_.Has("Change name of item from SummaryInformXXXXX to SummaryInformation"));
+}
+
+TEST_F(NameRepair, LeadingPartOnlyNamesKeepTheirTail) {
+  DirItem item = ItemNamed(u"Data1");
+  salvage::CRoot::CorrectName(item);
+  EXPECT_EQ(item.Name(), u"Data1");
+  EXPECT_EQ(salvage::theStats.namesCorrected, 1u);  // rewritten to the same text, still counted
+  DirItem object = ItemNamed(u"Objekt7");
+  salvage::CRoot::CorrectName(object);
+  EXPECT_EQ(object.Name(), u"Object7");
+}
+
+TEST_F(NameRepair, RightAndUnknownNamesStay) {
+  for (std::u16string_view name : {u"\5SummaryInformation", u"\1CompObj", u"Root Entry", u"TBkndTask", u"   1"}) {
+    DirItem item = ItemNamed(name);
+    salvage::CRoot::CorrectName(item);
+    EXPECT_EQ(item.Name(), name);
+  }
+  EXPECT_EQ(salvage::theStats.namesCorrected, 0u);
+}
+
+fixture::Node Project() {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 14; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("Stream" + std::to_string(i)),
+                                      fixture::Pattern(i % 2 ? 300 + 50 * i : 5000 + 700 * i, i)));
+  return fixture::Root({fixture::Stream(u"\1CompObj", fixture::Pattern(90, 99)), fixture::Storage(u"   1", streams)});
+}
+
+TEST(Root, RootEntryFoundByItsLooksWhenTheHeaderIsWrong) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  image.SetEntryName(0, u"Rxot Entrx");
+  const std::size_t rootAt = image.EntryOffset(0);
+  // The header's directory start names a data sector.
+  image.SetHeaderField(platform::cfb::kHdrFirstDirSector, image.StreamChain(u"   1/Stream0").at(2));
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  ASSERT_TRUE(run.reader->Root()->RootFound());
+  EXPECT_GE(run.reader->Root()->RootLikeness(rootAt), 55);
+  bool found = false;
+  for (const std::string& line : log.Lines()) found |= line.rfind("Found Root, rootPos==0x", 0) == 0;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(run.reader->Root()->GetEntry(0)->Name(), u"Root Entry");
+  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+}
+
+// The header is right but the root entry's name and type are garbled: the
+// header's directory sector, full of entries, is kept rather than some
+// data sector that scores a little better.
+TEST(Root, GarbledRootEntryInTheHeadersDirectorySectorIsKept) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  image.ScrambleEntryName(0, 7);
+  image.SetEntryType(0, 0x5A);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("The header's first directory sector holds directory entries: its first entry is the root"));
+  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+}
+
+TEST(Root, BrokenDirectoryChainIsRebuiltFromAScan) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  const auto dir = image.DirectorySectors();
+  ASSERT_GE(dir.size(), 3u);
+  image.SetFatEntry(dir[1], platform::cfb::kFreeSector);  // the chain stops after two sectors
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("[ERROR]: ERROR ! Root Chain is corrupt. Try found entries manualy"));
+  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+}
+
+// A directory sector zeroed inside a sound chain: only its own four entries
+// are lost, every other entry keeps its index and so its place in the tree.
+TEST(Root, AZeroedDirectorySectorLosesOnlyItsOwnEntries) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  ASSERT_GE(image.DirectorySectors().size(), 4u);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 14; ++i) {
+    const std::string name = "Stream" + std::to_string(i);
+    const std::uint32_t entry = *image.FindEntry(platform::Utf8ToUtf16("   1/" + name));
+    if (entry / 4 == 2) expected.push_back("missing /   1/" + name);
+  }
+  ASSERT_EQ(expected.size(), 4u);
+  image.ZeroDirectorySector(2);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("Directory sector " + std::to_string(image.DirectorySectors().at(2)) +
+                      " holds no entries: its 4 places are kept empty"));
+  auto missing = MissingFrom(Project(), *run.repaired);
+  std::sort(missing.begin(), missing.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(missing, expected);
+}
+
+TEST(Root, DirectoryScoresSeparateEntriesFromOtherBytes) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  const salvage::CRoot& root = *run.reader->Root();
+  DirItem::Entry entry{};
+  const std::size_t at = image.EntryOffset(*image.FindEntry(u"   1/Stream3"));
+  std::copy_n(image.bytes().begin() + static_cast<std::ptrdiff_t>(at), entry.size(), entry.begin());
+  EXPECT_GE(root.DefineBalls(entry), 26);
+  const auto noise = fixture::Pattern(128, 7);
+  std::copy(noise.begin(), noise.end(), entry.begin());
+  EXPECT_LT(root.DefineBalls(entry), 26);
+}
+
+TEST(Root, SiblingFieldWithThreeBytesFFIsNone) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  const std::uint32_t compObj = *image.FindEntry(u"\1CompObj");
+  image.Put32(image.EntryOffset(compObj) + 0x48, 0x07FFFFFF);
+  image.Put32(image.EntryOffset(compObj) + 0x44, 0xFFFFFF07);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  const DirItem* item = run.reader->Root()->GetEntry(compObj);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->Next(), 0xFFFFFFFFu);
+  EXPECT_EQ(item->Prev(), 0xFFFFFFFFu);
+}
+
+std::vector<std::uint8_t> StreamOf(const platform::CompoundFileReader& file, std::u16string_view storage,
+                                   std::u16string_view name) {
+  std::vector<std::uint8_t> bytes;
+  auto parent = file.OpenStorage(platform::kRootElement, storage);
+  auto stream = parent ? file.OpenStream(*parent, name) : std::nullopt;
+  if (!stream || !file.ReadStream(*stream, bytes)) ADD_FAILURE() << "no stream";
+  return bytes;
+}
+
+TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  // A stream claims 10,000 bytes but its chain ends after 2 sectors.
+  const std::uint32_t big = *image.FindEntry(u"   1/Stream0");
+  image.SetFatEntry(image.StreamChain(u"   1/Stream0").at(1), platform::cfb::kEndOfChain);
+  image.SetEntrySize(big, 10000);
+  // A 100-byte stream whose mini chain has 3 sectors.
+  const std::uint32_t small = *image.FindEntry(u"   1/Stream3");
+  ASSERT_EQ(image.StreamChain(u"   1/Stream3").size(), 8u);
+  image.SetEntrySize(small, 100);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(salvage::theStats.damagedElements, 1u);
+  const auto bigBytes = StreamOf(*run.repaired, u"   1", u"Stream0");
+  const auto bigOriginal = fixture::Pattern(5000, 0);
+  ASSERT_EQ(bigBytes.size(), 1024u);
+  EXPECT_TRUE(std::equal(bigBytes.begin(), bigBytes.end(), bigOriginal.begin()));
+  const auto smallBytes = StreamOf(*run.repaired, u"   1", u"Stream3");
+  const auto smallOriginal = fixture::Pattern(450, 3);
+  ASSERT_EQ(smallBytes.size(), 100u);
+  EXPECT_TRUE(std::equal(smallBytes.begin(), smallBytes.end(), smallOriginal.begin()));
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// Recovering the allocation tables: damaged entries and chains, the DIF, and
+// the search for missing mini SAT parts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "salvage/SalvageRun.h"
+#include "salvage/Sat.h"
+
+namespace {
+
+using salvage_test::LogCapture;
+using salvage_test::MissingFrom;
+using salvage_test::Salvage;
+
+fixture::Node TwoStreams() {
+  return fixture::Root(
+      {fixture::Stream(u"Big", fixture::Pattern(5000, 1)), fixture::Stream(u"Small", fixture::Pattern(150, 2))});
+}
+
+TEST(Sat, ChainCyclesAreCutAndTheStreamShortened) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(TwoStreams());
+  const auto chain = image.StreamChain(u"Big");
+  ASSERT_EQ(chain.size(), 10u);
+  image.SetFatEntry(chain[4], chain[1]);  // 0 1 2 3 4 -> 1
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("[ERROR]: ERROR ! sectors cycle detected ! truncating chain. End Search"));
+  EXPECT_EQ(salvage::theStats.damagedElements, 1u);
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(run.repaired->ReadStream(*run.repaired->OpenStream(platform::kRootElement, u"Big"), bytes));
+  const auto original = fixture::Pattern(5000, 1);
+  ASSERT_EQ(bytes.size(), 5 * 512u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), original.begin()));
+}
+
+TEST(Sat, EntriesPointingOutsideTheFileContinueTheRunBeforeThem) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(TwoStreams());
+  const auto chain = image.StreamChain(u"Big");
+  image.SetFatEntry(chain[3], 0x00FFFFF0);
+  image.SetFatEntry(chain[6], 0x7F000000 | chain[7]);  // a damaged high byte
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(TwoStreams(), *run.repaired), std::vector<std::string>{});
+}
+
+TEST(Sat, MissingPartsKeepTheirPlace) {
+  std::vector<std::uint32_t> parts = {1024, 0, 2048, 1024, 0, 4096};
+  salvage::DropRepeatedParts(parts);
+  EXPECT_EQ(parts, (std::vector<std::uint32_t>{1024, 0, 2048, 0, 4096}));
+}
+
+TEST(Sat, FileWithoutMiniStream) {
+  fixture::ScratchDir scratch;
+  const auto tree = fixture::Root({fixture::Stream(u"Big", fixture::Pattern(9000, 3))});
+  fixture::Image image = fixture::Image::Of(tree);
+  ASSERT_EQ(image.HeaderField(platform::cfb::kHdrFirstMiniFatSector), platform::cfb::kEndOfChain);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(run.reader->Sat()->MiniSatList().empty());
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
+TEST(Sat, DamagedHighBytesOfMiniTableEntriesAreIgnored) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(TwoStreams());
+  const auto chain = image.StreamChain(u"Small");
+  ASSERT_EQ(chain.size(), 3u);
+  image.SetMiniFatEntry(chain[0], 0x5A000000 | chain[1]);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(TwoStreams(), *run.repaired), std::vector<std::string>{});
+}
+
+// More than 109 SAT sectors: the rest are listed in the DIF.
+fixture::Node LargeFile() {
+  return fixture::Root({fixture::Stream(u"Large", fixture::Pattern(7'300'000, 4)),
+                        fixture::Stream(u"Small", fixture::Pattern(100, 5))});
+}
+
+TEST(Sat, SatSectorsListedInTheDifAreFound) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  ASSERT_EQ(image.DifatSectors().size(), 1u);
+  const auto fat = image.FatSectors();
+  ASSERT_GT(fat.size(), 109u);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+  EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+}
+
+TEST(Sat, DifWalkEndsAtABrokenLinkToTheNextDifSector) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  const std::uint32_t dif = image.DifatSectors().at(0);
+  const auto fat = image.FatSectors();
+  // The last entry links to a sector far beyond the file, and the header
+  // claims more DIF sectors than there are.
+  image.Put32(fixture::Image::SectorOffset(dif) + 4 * 127, 0x00ABCDEF);
+  image.SetHeaderField(platform::cfb::kHdrDifatSectorCount, 3);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("[GOOD]\tValidating sector " + std::to_string(dif) + " on belong to DIF: 127 values from 128 are valid"));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+  EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+}
+
+// Without the header there is no list of SAT sectors and no DIF: the table
+// is found from its own marks, its last part (nearly all SAT sectors, hardly
+// a link) by the mark it carries for itself.
+TEST(Sat, WithoutTheHeaderTheTableIsFoundFromItsOwnMarks) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  const auto fat = image.FatSectors();
+  std::fill(image.bytes().begin(), image.bytes().begin() + 512, 0);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+  EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+}
+
+// A table whose parts do not all mark one another is not taken whole: a
+// zeroed part leaves the header's list as it was.
+TEST(Sat, MarksOfAnIncompleteTableLeaveTheHeadersListAlone) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(LargeFile());
+  const auto fat = image.FatSectors();
+  image.ZeroFatSector(fat.size() - 1);
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  EXPECT_EQ(log.Count("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"), 0);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+}
+
+// 200 small streams, in a mini stream whose table takes four sectors; with
+// a big stream after them, if asked.
+fixture::Node SmallStreams(bool withBig) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  if (withBig) streams.push_back(fixture::Stream(u"big", fixture::Pattern(20000, 7)));
+  return fixture::Root(streams);
+}
+
+// A header whose mini SAT start leads elsewhere (to the directory, or out of
+// the file): the mini SAT is the one chain of the table no entry names.
+TEST(Sat, AMiniSatStartLedAstrayGivesWayToTheChainNoEntryNames) {
+  const fixture::Node tree = SmallStreams(true);
+  const fixture::Image intact = fixture::Image::Of(tree);
+  // The directory, a sector beyond the file, the mini SAT's second sector,
+  // a sector inside a stream.
+  for (std::uint32_t wrong : {intact.DirectorySectors().at(0), 0x00ABCDEFu, intact.MiniFatSectors().at(1),
+                              intact.StreamChain(u"big").at(3)}) {
+    SCOPED_TRACE(wrong);
+    fixture::Image image = fixture::Image::Of(tree);
+    const auto miniFat = image.MiniFatSectors();
+    ASSERT_EQ(miniFat.size(), 4u);
+    image.SetHeaderField(platform::cfb::kHdrFirstMiniFatSector, wrong);
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("miniSAT taken from the chain that no entry names: sector " + std::to_string(miniFat[0]) +
+                        ", 4 sectors"));
+    EXPECT_EQ(run.reader->Sat()->MiniSatList(), miniFat);
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+  }
+}
+
+// A SAT part zeroed or overwritten links each of its sectors to the next:
+// the stream that runs through it comes back whole.
+TEST(Sat, ALostSatPartIsTakenAsARunOfSectors) {
+  for (bool zeroed : {true, false}) {
+    SCOPED_TRACE(zeroed ? "zeroed" : "overwritten");
+    fixture::ScratchDir scratch;
+    fixture::Image image = fixture::Image::Of(LargeFile());
+    if (zeroed) image.ZeroFatSector(40);
+    else image.ScrambleFatSector(40, 7);
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("1 lost SAT sectors taken as runs of sectors"));
+    EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+  }
+}
+
+// A mini SAT part zeroed or overwritten: the links it lost are taken as
+// runs, and the small streams stored one after the other come back.
+TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
+  const fixture::Node tree = SmallStreams(false);
+  for (bool zeroed : {true, false}) {
+    SCOPED_TRACE(zeroed ? "zeroed" : "overwritten");
+    fixture::Image image = fixture::Image::Of(tree);
+    const std::uint32_t part = image.MiniFatSectors().at(1);
+    if (zeroed) image.ZeroSector(part);
+    else image.ScrambleSector(part, 5);
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("1 damaged miniSAT sectors: their lost links taken as runs of sectors"));
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+  }
+}
+
+// The mini SAT chain runs astray after its first sector (into a stream):
+// the parts it lost are found again among the sectors that read as them.
+TEST(Sat, MiniSatPartsLostFromTheChainAreFoundByTheirLinks) {
+  const fixture::Node tree = SmallStreams(true);
+  fixture::Image image = fixture::Image::Of(tree);
+  const auto miniFat = image.MiniFatSectors();
+  ASSERT_EQ(miniFat.size(), 4u);
+  image.SetFatEntry(miniFat[0], image.StreamChain(u"big").at(10));
+  fixture::ScratchDir scratch;
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("miniSAT part 1 found in sector " + std::to_string(miniFat[1])));
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
+// The search for the mini SAT parts that its chain did not give: each part k
+// takes the first candidate (not yet a part) with the most points, above 50
+// after the first part.
+TEST(Sat, MiniSatSearchPicksTheBestCandidateForEveryPart) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 40; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(70 + 37 * i, i)));
+  for (int i = 0; i < 6; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("b" + std::to_string(i)), fixture::Pattern(9000, 100 + i)));
+  fixture::Image image = fixture::Image::Of(fixture::Root(streams));
+  // A first mini SAT sector holding one chain of one sector scores below 50.
+  const std::size_t at = fixture::Image::SectorOffset(image.MiniFatSectors().at(0));
+  image.Put32(at, platform::cfb::kEndOfChain);
+  for (std::size_t i = 1; i < 128; ++i) image.Put32(at + 4 * i, platform::cfb::kFreeSector);
+
+  fixture::ScratchDir scratch;
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  EXPECT_TRUE(log.Has("Search last parts of miniSAT"));
+  const salvage::CSat& sat = *run.reader->Sat();
+
+  // Every candidate scored for every part, in file order, with the bounds
+  // the search had.
+  const salvage::FileBounds searchBounds = salvage::FileBounds::ForFileSize(static_cast<std::int64_t>(image.bytes().size()));
+  const salvage::FileBounds after = salvage::theBounds;
+  salvage::theBounds = searchBounds;
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t k = 0; k <= searchBounds.maxMiniSector / 128; ++k) {
+    std::int32_t best = 0;
+    std::uint32_t bestSector = 0xFFFFFFFF;
+    for (std::uint32_t sector : sat.CandidateSectors()) {
+      if (std::find(expected.begin(), expected.end(), sector) != expected.end()) continue;
+      const std::int32_t points = sat.ScoreSatPart((sector + 1) * 512, k, true).likeSatPoints;
+      if (points > best && points > (k > 0 ? 50 : 0)) {
+        best = points;
+        bestSector = sector;
+      }
+    }
+    expected.push_back(bestSector);
+  }
+  salvage::theBounds = after;
+  EXPECT_EQ(sat.MiniSatList(), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Sat, StartSectorsBeyondTheFileAreReplaced) {
+  salvage::CSat sat;
+  salvage::HeaderInfo header;
+  header.satStart = 11;
+  header.rootsStart = 11;
+  sat.SetFileInfo(10 * 512, header);
+  EXPECT_EQ(header.satStart, 0u);
+  EXPECT_EQ(header.rootsStart, 1u);
+  header.satStart = 10;
+  header.rootsStart = 10;
+  sat.SetFileInfo(10 * 512, header);
+  EXPECT_EQ(header.satStart, 10u);
+  EXPECT_EQ(header.rootsStart, 10u);
+}
+
+TEST(Sat, TheHeaderIsNeverTakenForTheSectorBeforeTheFirstSatSector) {
+  // A header whose own values pass the presector test when its first SAT
+  // sector is sector 0: 108 free list entries, two end marks and a value
+  // equal to its index + 1.
+  fixture::Image image = fixture::Image::Of(TwoStreams());
+  image.SetHeaderFatEntry(0, 0);
+  image.SetHeaderField(platform::cfb::kHdrFirstDifatSector, platform::cfb::kEndOfChain);
+  image.SetHeaderField(platform::cfb::kHdrFirstMiniFatSector, platform::cfb::kEndOfChain);
+  image.SetHeaderField(platform::cfb::kHdrFirstDirSector, 13);
+  fixture::ScratchDir scratch;
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_EQ(run.parse, 0);
+  const auto& list = run.reader->Sat()->SatList();
+  EXPECT_EQ(std::count(list.begin(), list.end(), 0u), 0);
+}
+
+TEST(Sat, MiniChainRunningOntoTheFirstUnmappedMiniSectorEndsThere) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 30; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(150, i)));
+  const auto tree = fixture::Root(streams);
+  fixture::Image image = fixture::Image::Of(tree);
+  ASSERT_EQ(image.MiniFatSectors().size(), 1u);
+  const auto chain = image.StreamChain(u"s5");
+  image.SetMiniFatEntry(chain.back(), 128);  // one past the mini SAT's last entry
+  fixture::ScratchDir scratch;
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
+}  // namespace
