@@ -10,7 +10,7 @@
 #include "base/Logger.h"
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 
 namespace salvage {
 namespace {
@@ -21,7 +21,7 @@ constexpr const char* kNameLabel = "name      :";
 constexpr std::u16string_view kRootEntryName = u"Root Entry";
 
 std::uint32_t U32Of(const DirItem::Entry& e, std::uint32_t offset) {
-  return LoadU32(e.data() + offset);
+  return platform::ByteView(e.data(), e.size()).u32_at(offset).value_or(0);
 }
 
 std::int32_t S32Of(const DirItem::Entry& e, std::uint32_t offset) {
@@ -29,7 +29,7 @@ std::int32_t S32Of(const DirItem::Entry& e, std::uint32_t offset) {
 }
 
 std::uint16_t U16Of(const DirItem::Entry& e, std::uint32_t offset) {
-  return static_cast<std::uint16_t>(e[offset] | (e[offset + 1] << 8));
+  return platform::ByteView(e.data(), e.size()).u16_at(offset).value_or(0);
 }
 
 bool IsNameCharacter(std::uint8_t c) {
@@ -56,7 +56,7 @@ std::string FileTimeText(std::uint64_t t) {
 
 std::string GuidText(const std::array<std::uint8_t, kDirClassIdSize>& id) {
   auto u16 = [&](int at) { return static_cast<unsigned>(id[at] | (id[at + 1] << 8)); };
-  const unsigned data1 = LoadU32(id.data());
+  const unsigned data1 = platform::ByteView(id.data(), id.size()).u32_at(0).value_or(0);
   char text[64];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", data1, u16(4), u16(6), id[8],
                 id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
@@ -73,9 +73,10 @@ CRoot::~CRoot() {
   theLog.WriteLine("CRoot::~CRoot() done.");
 }
 
-int CRoot::Init(ImageView image, std::int64_t size) {
+int CRoot::Init(std::span<std::uint8_t> image, std::int64_t size) {
   theLog.WriteLine("inside CRoot::Init()");
-  image_ = image;
+  image_ = ImageView(image.data(), image.size());
+  writable_ = image;
   imageSize_ = size;
   items_.clear();
   rootFound_ = false;
@@ -137,15 +138,15 @@ int CRoot::DefineBalls(const DirItem::Entry& e) const {
   if (nameLength > 2 && nameLength < 63) total += 2;
 
   const std::int64_t bound = std::max<std::int64_t>(theBounds.maxSector, theBounds.maxMiniSector);
-  for (std::uint32_t field : {kDirNext, kDirPrev, kDirChild}) {
+  for (std::uint32_t field : {kDirRightSibling, kDirLeftSibling, kDirChild}) {
     const std::int32_t v = S32Of(e, field);
     if ((v > 0 && v < bound) || v == -1) total += 2;
   }
-  const std::int32_t size = S32Of(e, kDirSize);
+  const std::int32_t size = S32Of(e, kDirSizeLow);
   const bool sizeInFile = size >= 0 && size < imageSize_;
   if (sizeInFile) total += 2;
-  if (e[kDirColour] <= 1) total += 2;
-  const std::int32_t start = S32Of(e, kDirStart);
+  if (e[kDirColor] <= 1) total += 2;
+  const std::int32_t start = S32Of(e, kDirStartSector);
   if (start >= 0 && start <= bound) total += 2;
   if (start == -2) {
     total += 3;
@@ -164,15 +165,15 @@ int CRoot::RootLikeness(std::uint64_t offset) const {
   int score = 0;
   if (MatchCount(DirItem(e).RawName(), 0, kRootEntryName) > 2) score += 40;
   if (e[kDirType] == kTypeRoot) score += 15;
-  for (std::uint32_t field : {kDirPrev, kDirNext, kDirChild}) {
+  for (std::uint32_t field : {kDirLeftSibling, kDirRightSibling, kDirChild}) {
     int ff = 0;
     for (int i = 0; i < 4; ++i) ff += e[field + i] == 0xFF;
     if (ff >= 3) score += 1;
   }
   if (U32Of(e, kDirClassId) == 0) score += 1;
-  if (U32Of(e, kDirSize) == 128) score += 15;
+  if (U32Of(e, kDirSizeLow) == 128) score += 15;
   if (U32Of(e, kDirSizeHigh) == 0) score += 10;
-  for (std::uint32_t i = kDirCreated; i < kDirStart; ++i)
+  for (std::uint32_t i = kDirCreated; i < kDirStartSector; ++i)
     if (e[i] != 0 && e[i] != 0xFF) score += 1;
   return score;
 }
@@ -217,8 +218,13 @@ std::uint32_t CRoot::FindRoot() {
   std::uint32_t result = rootsStart;
   if (best > 0) {
     rootFound_ = true;
-    for (std::uint32_t i = 0; i < kRootEntryName.size(); ++i) image_.PutU16(pos + kDirName + 2 * i, kRootEntryName[i]);
-    image_.PutU16(pos + kDirName + 2 * kRootEntryName.size(), 0);
+    auto put = [&](std::uint64_t at, char16_t unit) {
+      if (at > writable_.size() || writable_.size() - at < 2) return;
+      writable_[at] = static_cast<std::uint8_t>(unit);
+      writable_[at + 1] = static_cast<std::uint8_t>(unit >> 8);
+    };
+    for (std::uint32_t i = 0; i < kRootEntryName.size(); ++i) put(pos + kDirName + 2 * i, kRootEntryName[i]);
+    put(pos + kDirName + 2 * kRootEntryName.size(), 0);
     theLog.WriteFormat("Found Root, rootPos==0x%X, rootTolerant==%u%%", static_cast<unsigned>(pos),
                        static_cast<unsigned>(best));
     result = static_cast<std::uint32_t>(pos / kSectorSize) - 1;
@@ -383,15 +389,15 @@ int CRoot::ReadRoot() {
       const std::u16string raw = item->RawName();
       for (std::uint32_t u = 0; u < 16; ++u) item->SetNameUnit(u, raw[u] & 0xFF);
       CorrectName(*item);
-      item->SetU32(kDirPrev, ReadSibling(e, kDirPrev));
-      item->SetU32(kDirNext, ReadSibling(e, kDirNext));
+      item->SetU32(kDirLeftSibling, ReadSibling(e, kDirLeftSibling));
+      item->SetU32(kDirRightSibling, ReadSibling(e, kDirRightSibling));
       item->SetU32(kDirChild, ReadSibling(e, kDirChild));
-      const std::uint32_t size = TruncateByBound(U32Of(e, kDirSize), static_cast<std::uint64_t>(imageSize_));
-      item->SetU32(kDirSize, size);
-      if (U32Of(e, kDirStart) != kEndOfChain) {
+      const std::uint32_t size = TruncateByBound(U32Of(e, kDirSizeLow), static_cast<std::uint64_t>(imageSize_));
+      item->SetU32(kDirSizeLow, size);
+      if (U32Of(e, kDirStartSector) != kEndOfChain) {
         const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{theBounds.maxMiniSector}
                                                              : static_cast<std::uint64_t>(theBounds.maxSector);
-        item->SetU32(kDirStart, TruncateByBound(U32Of(e, kDirStart), bound));
+        item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
       if (item->Name() == kRootEntryName) item->SetType(kTypeRoot);
@@ -443,7 +449,7 @@ bool CRoot::TakenSectors::Take(std::vector<std::uint8_t>& marks, std::uint32_t s
 void CRoot::CutShared(DirItem& item, std::uint64_t kept) {
   theLog.WriteFormat("Stream shares its sectors with streams read before it, beyond what the file holds: cut from %i to %i bytes",
                      static_cast<int>(item.Size()), static_cast<int>(kept));
-  item.SetU32(kDirSize, static_cast<std::uint32_t>(kept));
+  item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(kept));
   ++theStats.damagedElements;
 }
 
@@ -458,7 +464,7 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
       theLog.WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(size), static_cast<int>(capacity));
-      item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
       ++theStats.damagedElements;
     }
     // The sectors the size needs, as far as the chain and the sharing of
@@ -519,7 +525,7 @@ void CRoot::ReadStreamMini(DirItem& item) {
       theLog.WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(item.Size()), static_cast<int>(capacity));
-      item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
       ++theStats.damagedElements;
     }
     const std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "salvage/DirItem.h"
@@ -25,7 +26,9 @@ class CRoot {
   CRoot(const CRoot&) = delete;
   CRoot& operator=(const CRoot&) = delete;
 
-  int Init(ImageView image, std::int64_t size);
+  // image: the file's bytes and their slack, which the search for the
+  // Root Entry may rename it in.
+  int Init(std::span<std::uint8_t> image, std::int64_t size);
   void SetSat(CSat* sat) { sat_ = sat; }
 
   // Returns the directory start sector.
@@ -70,6 +73,7 @@ class CRoot {
   DirItem::Entry EntryAt(std::uint64_t offset) const;
 
   ImageView image_;
+  std::span<std::uint8_t> writable_;  // the same bytes, for the Root Entry's name
   std::int64_t imageSize_ = 0;
   bool rootFound_ = false;
   Chain rootChain_;

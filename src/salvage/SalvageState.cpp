@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 
 namespace salvage {
 

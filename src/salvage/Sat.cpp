@@ -7,7 +7,7 @@
 
 #include "base/LibrarySettings.h"
 #include "base/Logger.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 #include "salvage/SatMarks.h"
 
 namespace salvage {
@@ -20,8 +20,11 @@ constexpr std::uint32_t SectorOfOffset(std::uint64_t offset) {
   return static_cast<std::uint32_t>(offset / kSectorSize) - 1;
 }
 
+// Marks a table entry already walked while a candidate sector is scored.
+constexpr std::uint32_t kWalkedMark = 0xFFFFFFFB;
+
 constexpr bool IsReservedSect(std::uint32_t v) {
-  return v == kEndOfChain || v == kFreeSect || v == kSatSect;
+  return v == kEndOfChain || v == kFreeSector || v == kFatSectorMark;
 }
 
 std::int64_t MaxSector() { return theBounds.maxSector; }
@@ -36,7 +39,7 @@ constexpr std::uint8_t kStopMiniPastTable = 5; // a link to the first mini secto
 // What a mini SAT may hold: links within a mini stream of miniSectors, ends
 // of chains and free entries.
 constexpr bool IsMiniTableValue(std::uint32_t v, std::uint64_t miniSectors) {
-  return v == kEndOfChain || v == kFreeSect || v < miniSectors;
+  return v == kEndOfChain || v == kFreeSector || v < miniSectors;
 }
 
 // The 128 sector numbers of the sector at offset; zeros where the image ends.
@@ -162,7 +165,7 @@ CSat::WalkResult CSat::WalkPartChain(std::uint32_t* part, std::uint32_t p, std::
       part[p] = kWalkedMark;
       return r;
     }
-    if (cur == kSatSect || cur == kFreeSect || cur == kDifSect) return r;
+    if (cur == kFatSectorMark || cur == kFreeSector || cur == kDifatSectorMark) return r;
     if (IsLikeSpecial(0xFE, cur)) r.endFound = 1;
     const std::uint32_t next = TruncateByBound(cur, bound);
     if (k == 0xFFFFFFFF && hi == 0xFFFFFFFF) {
@@ -249,11 +252,11 @@ void CSat::CollectCandidates() {
   const std::int64_t limit = fileSize_ / kSectorSize - 1;
   for (std::int64_t s = 0; s < limit; ++s) {
     if (CancelRequested()) break;
-    const std::uint8_t* bytes = image_.Span(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
+    const auto bytes = image_.Sub(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
     if (!bytes) break;
     int count = 0;
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-      const std::uint32_t v = LoadU32(bytes + 4 * i);
+      const std::uint32_t v = bytes->U32(4 * i);
       if ((std::int64_t{v} < limit && static_cast<std::int32_t>(v) > 0) || IsReservedSect(v)) ++count;
       // Stop once the rest of the sector could not make up the count.
       else if (count + static_cast<int>(kEntriesPerSector - 1 - i) < kMinTableLike) break;
@@ -302,7 +305,7 @@ class CSat::PartSearch {
       std::vector<std::uint32_t> parts;
       for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
         const std::uint32_t v = sat_.image_.U32(std::uint64_t{offsets_[i]} + 4 * e);
-        if (v == kWalkedMark || v == kEndOfChain || v == kSatSect || v == kFreeSect || v == kDifSect) continue;
+        if (v == kWalkedMark || v == kEndOfChain || v == kFatSectorMark || v == kFreeSector || v == kDifatSectorMark) continue;
         parts.push_back(TruncateByBound(v, bound) / kEntriesPerSector);
       }
       std::sort(parts.begin(), parts.end());
@@ -452,9 +455,9 @@ std::uint32_t CSat::FindMiniSatPart(PartSearch& search, std::uint32_t k, std::in
 // table-like sector whose first value lies near. False when cancelled.
 bool CSat::WalkHeaderList(std::uint32_t& prev) {
   const std::uint32_t first = satList_.empty() ? 0 : 1;
-  const std::uint32_t last = std::min(first + 108, kHdrSatListEntries);
+  const std::uint32_t last = std::min<std::uint32_t>(first + 108, kHeaderDifatEntries);
   for (std::uint32_t i = first; i < last; ++i) {
-    const std::uint32_t raw = image_.U32(kHdrSatList + 4 * i);
+    const std::uint32_t raw = image_.U32(kHdrDifat + 4 * i);
     if (IsLikeSpecial(0xFF, raw)) break;
     const std::uint32_t v = TruncateByBound(raw, theBounds.maxSector);
     const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
@@ -727,7 +730,7 @@ bool CSat::IsLostPart(const std::uint32_t* part) const {
   for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
     const std::uint32_t v = part[e];
     if (v == 0) ++zeros;
-    else if (!IsReservedSect(v) && v != kDifSect && v >= mapped) ++foreign;
+    else if (!IsReservedSect(v) && v != kDifatSectorMark && v >= mapped) ++foreign;
   }
   return zeros >= 16 || foreign >= 64;
 }
@@ -772,7 +775,7 @@ int CSat::ReadSat() {
     lostParts_[i] = 1;
     for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
       const auto sector = static_cast<std::uint32_t>(i * kEntriesPerSector + e);
-      part[e] = satSectors.count(sector) ? kSatSect : sector + 1;
+      part[e] = satSectors.count(sector) ? kFatSectorMark : sector + 1;
     }
   }
   if (lost > 0) theLog.WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
@@ -781,7 +784,7 @@ int CSat::ReadSat() {
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
   for (std::uint32_t& e : satTable_) {
-    if (IsReservedSect(e) || e == kDifSect) continue;
+    if (IsReservedSect(e) || e == kDifatSectorMark) continue;
     const bool inRange = std::uint64_t{e} * kSectorSize <= size;
     if (!inRange) e = ++last;
     else last = e;
@@ -801,7 +804,7 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
   for (const KnownChain& c : knownChains)
     if (c.sectors <= count) known.push_back(c);
   auto inLost = [&](std::uint32_t s) { return s < count && lostParts_[s / kEntriesPerSector]; };
-  auto isTableSector = [&](std::uint32_t s) { return satTable_[s] == kSatSect || satTable_[s] == kDifSect; };
+  auto isTableSector = [&](std::uint32_t s) { return satTable_[s] == kFatSectorMark || satTable_[s] == kDifatSectorMark; };
   constexpr std::uint32_t kNobody = 0xFFFFFFFF;
   std::vector<std::uint32_t> owner(count, kNobody);
   // The next sector of a lost part that no chain took, from s on: each
@@ -1120,13 +1123,13 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
   for (std::int64_t s = 0; s < sectors; ++s) {
     if (CancelRequested()) break;
     const auto sector = static_cast<std::uint32_t>(s);
-    const std::uint8_t* bytes = image_.Span(OffsetOfSector(sector), kSectorSize);
+    const auto bytes = image_.Sub(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;
     bool valid = true;
     for (std::uint32_t i = 0; i < kEntriesPerSector && valid; ++i)
-      valid = IsMiniTableValue(LoadU32(bytes + 4 * i), miniSectors);
+      valid = IsMiniTableValue(bytes->U32(4 * i), miniSectors);
     if (!valid) continue;
-    const PartVote vote = MostVotedPart(bytes, (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector);
+    const PartVote vote = MostVotedPart(*bytes, (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector);
     if (vote.votes < kMinVotes) continue;
     auto& b = best[vote.part];
     if (vote.votes > b.first) b = {vote.votes, sector};
@@ -1306,7 +1309,7 @@ int CSat::FollowMiniChain(std::uint32_t start, Chain& chain, std::size_t limit) 
   chain.sectors.clear();
   chain.length = 0;
   chain.chainEnded = false;
-  if (start == kEndOfChain || start == kFreeSect) return 0;
+  if (start == kEndOfChain || start == kFreeSector) return 0;
   const auto count = static_cast<std::uint32_t>(miniSatTable_.size());
   std::uint32_t cur = 0;
   std::uint8_t stop = 0;

@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
 #include "salvage/Root.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
 
@@ -17,6 +17,8 @@ using namespace salvage;
 
 namespace {
 
+// A file needs the header and two sectors before the salvage tries it.
+constexpr std::int64_t kMinFileSize = 3 * kSectorSize;
 // Files from here on cannot be addressed by the salvage's 32-bit offsets.
 constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max() - kSectorSize;
 
@@ -118,7 +120,7 @@ int CStgReader::ParseData() {
   theStats = SalvageStats{};
   const ImageView image(image_.data(), image_.size());
   sat_->Init(image);
-  root_->Init(image, imageSize_);
+  root_->Init(std::span<std::uint8_t>(image_.data(), image_.size()), imageSize_);
 
   if (imageSize_ < kMinFileSize) {
     theLog.WriteError("[STG]\tFile is too small.");
@@ -127,13 +129,13 @@ int CStgReader::ParseData() {
 
   theBounds = FileBounds::ForFileSize(imageSize_);
   HeaderInfo& h = theHeader;
-  h.satStart = image.ReadByBound(kHdrSatList, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.satSectorsCount = image.ReadByBound(kHdrSatSectorCount, theBounds.needSatSectors);
-  h.miniSatStart = image.ReadByBound(kHdrMiniSatStart, kEndOfChain);
-  h.miniSatCount = image.ReadByBound(kHdrMiniSatCount, theBounds.needSatSectors);
-  h.rootsStart = image.ReadByBound(kHdrDirStart, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.difStart = image.ReadByBound(kHdrDifStart, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.difSectorsCount = image.ReadByBound(kHdrDifSectorCount, theBounds.needDifSectors);
+  h.satStart = image.ReadByBound(kHdrDifat, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.satSectorsCount = image.ReadByBound(kHdrFatSectorCount, theBounds.needSatSectors);
+  h.miniSatStart = image.ReadByBound(kHdrFirstMiniFatSector, kEndOfChain);
+  h.miniSatCount = image.ReadByBound(kHdrMiniFatSectorCount, theBounds.needSatSectors);
+  h.rootsStart = image.ReadByBound(kHdrFirstDirSector, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.difStart = image.ReadByBound(kHdrFirstDifatSector, static_cast<std::uint32_t>(theBounds.maxSector));
+  h.difSectorsCount = image.ReadByBound(kHdrDifatSectorCount, theBounds.needDifSectors);
   theLog.WriteNumber("[STG]\t[Header]\tSAT start sector", h.satStart);
   theLog.WriteNumber("[STG]\t[Header]\tSAT sectors count", h.satSectorsCount);
   theLog.WriteNumber("[STG]\t[Header]\tminiSAT start", h.miniSatStart);

@@ -11,7 +11,7 @@
 #include "platform/System.h"
 #include "platform/Text.h"
 #include "salvage/Root.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 
 using namespace salvage;
@@ -244,7 +244,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     return true;
   }
 
-  if (item->Type() == kTypeInvalid) theLog.WriteLine("Type 0, probably INVALID ENTRIE");
+  if (item->Type() == kTypeUnused) theLog.WriteLine("Type 0, probably INVALID ENTRIE");
   theLog.WriteLine(item->Type() == kTypeStream ? "[STG]\tIt's a stream" : "[STG]\t!!!!Unknown type, hope that is stream");
   ++theStats.streamsTotal;
   // Only bytes that were actually read are written: an entry whose data
