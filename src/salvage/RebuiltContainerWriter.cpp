@@ -1,6 +1,7 @@
-// The last stage of the salvage: the recovered directory tree is written,
-// storage by storage and stream by stream, into a fresh compound file in the
-// work folder, which is then copied to the path the pipeline chose.
+// The writer of the rebuilt container, the last stage of the salvage: the
+// recovered directory tree is written, storage by storage and stream by
+// stream, into a fresh compound file in the work folder, which is then
+// copied to the path the pipeline chose.
 #include <cstdio>
 #include <string>
 
