@@ -20,7 +20,7 @@ namespace salvage {
 // (or what is left of them); the mini SAT takes a link to the first mini
 // sector it does not map as the chain's last sector.
 CSat::Table CSat::BigTable() const { return {satTable_, MaxSector(), false}; }
-CSat::Table CSat::MiniTable() const { return {miniSatTable_, theBounds.maxMiniSector, true}; }
+CSat::Table CSat::MiniTable() const { return {miniSatTable_, state_.bounds.maxMiniSector, true}; }
 
 std::uint32_t CSat::ChainNodes(const Table& t) const {
   const std::int64_t nodes = std::min<std::int64_t>(static_cast<std::int64_t>(t.entries.size()), t.bound + 1);
@@ -91,13 +91,13 @@ void CSat::Follow(const Table& t, std::uint32_t start, Chain& chain, std::size_t
       ++chain.length;
       if (chain.sectors.size() < limit) chain.sectors.push_back(static_cast<std::uint32_t>(t.entries.size()));
     }
-    if (stop == kWalkCycle) theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
+    if (stop == kWalkCycle) state_.log().WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search");
     return;
   }
   switch (stop) {
-    case kStopOverBoundary: theLog.WriteLine("Trying to read over boundary sector"); break;
-    case kWalkCycle: theLog.WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search"); break;
-    case kStopEndMark: theLog.WriteLine("End of chain found"); break;
+    case kStopOverBoundary: state_.log().WriteLine("Trying to read over boundary sector"); break;
+    case kWalkCycle: state_.log().WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search"); break;
+    case kStopEndMark: state_.log().WriteLine("End of chain found"); break;
     default: break;
   }
   chain.chainEnded = stop == kStopEndMark || stop == kStopTableEnd;

@@ -179,7 +179,7 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
   for (std::uint32_t s = 0; s + 1 < count; ++s)
     if (inLost(s) && owner[s] == kNobody && !isTableSector(s) && owner[s + 1] != kNobody) link(s, kEndOfChain);
   if (changed == 0) return false;
-  theLog.WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
+  state_.log().WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
   ForgetWalks();
   return true;
 }

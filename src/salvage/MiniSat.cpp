@@ -24,22 +24,22 @@ std::uint32_t CSat::FindMiniSat() {
   headerMiniSatStart_ = h.miniSatStart;
   headerChainAccepted_ = false;
   if (h.miniSatStart == kEndOfChain) return 0;
-  theLog.WriteLine("Start CSat::FindMiniSat()");
+  state_.log().WriteLine("Start CSat::FindMiniSat()");
   miniSatList_.clear();
   Chain chain;
   FollowChain(h.miniSatStart, chain);
 
-  theLog.WriteLine("Check chain miniSAT on correct");
+  state_.log().WriteLine("Check chain miniSAT on correct");
   bool allAccepted = !chain.sectors.empty();
   for (std::size_t k = 0; k < chain.sectors.size(); ++k) {
     const std::uint32_t sector = chain.sectors[k];
     const std::uint32_t offset = OffsetOfSector(sector);
     const PartScore s = ScoreSatPart(offset, static_cast<std::uint32_t>(k), true);
-    theLog.WriteFormat("Minisat Sector %i (%i): ball - %i, count - %i, maxlen - %i, rubbish - %i, stepbystep - %i",
+    state_.log().WriteFormat("Minisat Sector %i (%i): ball - %i, count - %i, maxlen - %i, rubbish - %i, stepbystep - %i",
                        static_cast<int>(sector), static_cast<int>(offset), s.likeSatPoints, s.chainsCount,
                        s.maxChainLen, s.rubbish, s.stepByStep);
     if (s.likeSatPoints < 50) {
-      theLog.WriteFormat("Minisat Sector %i, not seem correct", static_cast<int>(sector));
+      state_.log().WriteFormat("Minisat Sector %i, not seem correct", static_cast<int>(sector));
       allAccepted = false;
       break;
     }
@@ -47,16 +47,16 @@ std::uint32_t CSat::FindMiniSat() {
   }
   headerChainAccepted_ = allAccepted;
   if (allAccepted) {
-    theLog.WriteFormat("All %i miniSAT sectors defined", static_cast<int>(miniSatList_.size()));
-    theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
-    theStats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
+    state_.log().WriteFormat("All %i miniSAT sectors defined", static_cast<int>(miniSatList_.size()));
+    state_.stats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+    state_.stats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
     return miniSatList_.front();
   }
 
-  theLog.WriteLine("Search last parts of miniSAT");
+  state_.log().WriteLine("Search last parts of miniSAT");
   std::optional<PartSearch> search;
-  for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= theBounds.maxMiniSector / 128; ++k) {
-    theLog.WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
+  for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= state_.bounds.maxMiniSector / 128; ++k) {
+    state_.log().WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
     if (CancelRequested()) break;
     if (!search) {
@@ -70,17 +70,17 @@ std::uint32_t CSat::FindMiniSat() {
     miniSatList_.push_back(r != 0 ? SectorOfOffset(r) : 0xFFFFFFFF);
   }
   if (miniSatList_.empty()) {
-    theLog.WriteLine("Cant find miniSAT");
-    theLog.WriteLine("Finish CSat::FindSat()");
+    state_.log().WriteLine("Cant find miniSAT");
+    state_.log().WriteLine("Finish CSat::FindSat()");
     return 0xFFFFFFFF;
   }
   const auto defined = static_cast<std::uint32_t>(
       std::count_if(miniSatList_.begin(), miniSatList_.end(), [](std::uint32_t s) { return s != 0xFFFFFFFF; }));
-  theLog.WriteFormat("%i from %i miniSAT sectors defined", static_cast<int>(defined),
+  state_.log().WriteFormat("%i from %i miniSAT sectors defined", static_cast<int>(defined),
                      static_cast<int>(miniSatList_.size()));
-  theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
-  theStats.miniSatSectorsDefined = defined;
-  theLog.WriteLine("Finish CSat::FindSat()");
+  state_.stats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+  state_.stats.miniSatSectorsDefined = defined;
+  state_.log().WriteLine("Finish CSat::FindSat()");
   return miniSatList_.front();
 }
 
@@ -158,11 +158,11 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
     found = std::move(chain);
   }
   if (candidates != 1 || found == miniSatList_) return false;
-  theLog.WriteFormat("miniSAT taken from the chain that no entry names: sector %i, %i sectors",
+  state_.log().WriteFormat("miniSAT taken from the chain that no entry names: sector %i, %i sectors",
                      static_cast<int>(found.front()), static_cast<int>(found.size()));
   miniSatList_ = std::move(found);
-  theStats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
-  theStats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
+  state_.stats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
+  state_.stats.miniSatSectorsDefined = static_cast<std::uint32_t>(miniSatList_.size());
   return ReadMiniSat() == 0;
 }
 
@@ -217,7 +217,7 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
     // the links it lost are taken as runs.
     if (!byVotes) byVotes = MiniPartsByVotes(miniSectors);
     if (auto it = byVotes->find(static_cast<std::uint32_t>(k)); it != byVotes->end()) {
-      theLog.WriteFormat("miniSAT part %i found in sector %i", static_cast<int>(k), static_cast<int>(it->second));
+      state_.log().WriteFormat("miniSAT part %i found in sector %i", static_cast<int>(k), static_cast<int>(it->second));
       miniSatList_[k] = it->second;
       std::uint32_t values[kEntriesPerSector];
       LoadPart(image_, OffsetOfSector(it->second), values);
@@ -231,13 +231,13 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
         part[i] = static_cast<std::uint32_t>(k * kEntriesPerSector + i + 1);
     }
   }
-  if (lost > 0) theLog.WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
+  if (lost > 0) state_.log().WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
   if (lost > 0) ForgetMiniWalks();
   return lost;
 }
 
 int CSat::ReadMiniSat() {
-  theLog.WriteLine("inside CSat::ReadMiniSat()");
+  state_.log().WriteLine("inside CSat::ReadMiniSat()");
   miniSatTable_.assign(miniSatList_.size() * kEntriesPerSector, 0xFFFFFFFF);
   ForgetMiniWalks();
   for (std::size_t i = 0; i < miniSatList_.size(); ++i) {
@@ -248,12 +248,12 @@ int CSat::ReadMiniSat() {
     LoadPart(image_, *offset, values);
     std::copy(values, values + kEntriesPerSector, miniSatTable_.data() + i * kEntriesPerSector);
   }
-  theLog.WriteLine("CSat::ReadMiniSat() done.");
+  state_.log().WriteLine("CSat::ReadMiniSat() done.");
   return 0;
 }
 
 int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
-  theLog.WriteLine("CSat::SetMiniSatLoc.");
+  state_.log().WriteLine("CSat::SetMiniSatLoc.");
   miniStreamStart_ = start;
   Chain chain;
   FollowChain(start, chain);
@@ -263,13 +263,13 @@ int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
     if (!offset || (i + 1) * kSectorSize > miniStream_.size()) break;
     if (!image_.CopyOut(*offset, miniStream_.data() + i * kSectorSize, kSectorSize)) break;
   }
-  theLog.WriteFormat("Cunstructing miniSAT from sector % i: find %i sectors (%i size, %i needn size). Status of chain %i",
+  state_.log().WriteFormat("Cunstructing miniSAT from sector % i: find %i sectors (%i size, %i needn size). Status of chain %i",
                      static_cast<int>(start), static_cast<int>(chain.sectors.size()),
                      static_cast<int>(miniStream_.size()), static_cast<int>(neededSize),
                      chain.chainEnded ? 1 : 0);
-  theBounds.maxMiniSector =
+  state_.bounds.maxMiniSector =
       static_cast<std::uint32_t>(std::ceil(miniStream_.size() / double(kMiniSectorSize))) + 64;
-  theLog.WriteLine("CSat::SetMiniSatLoc done.");
+  state_.log().WriteLine("CSat::SetMiniSatLoc done.");
   return 0;
 }
 

@@ -37,7 +37,7 @@ class CSat::PartSearch {
     baseline_.resize(offsets_.size());
     alive_.assign(offsets_.size(), true);
     const std::uint32_t bound =
-        mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
+        mini ? sat.state_.bounds.maxMiniSector : static_cast<std::uint32_t>(sat.state_.bounds.maxSector);
     for (std::uint32_t i = 0; i < offsets_.size(); ++i) {
       // A cancelled search is left unfinished; its caller stops.
       if (CancelRequested()) break;

@@ -21,7 +21,7 @@ namespace salvage {
 
 class CRoot {
  public:
-  CRoot();
+  explicit CRoot(SalvageState& state);
   virtual ~CRoot();
   CRoot(const CRoot&) = delete;
   CRoot& operator=(const CRoot&) = delete;
@@ -51,7 +51,7 @@ class CRoot {
   // Whether at least two of the other entries of the directory sector at
   // offset (that of its first entry) look like directory entries.
   bool DirectoryEntriesAfter(std::uint64_t offset) const;
-  static void CorrectName(DirItem& item);
+  static void CorrectName(DirItem& item, SalvageState& state);
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);
@@ -72,6 +72,7 @@ class CRoot {
   void RecoveryChains();
   DirItem::Entry EntryAt(std::uint64_t offset) const;
 
+  SalvageState& state_;
   ImageView image_;
   std::span<std::uint8_t> writable_;  // the same bytes, for the Root Entry's name
   std::int64_t imageSize_ = 0;

@@ -6,11 +6,6 @@
 
 namespace salvage {
 
-FileBounds theBounds;
-HeaderInfo theHeader;
-SalvageStats theStats;
-std::int32_t theRecurseLevel = 0;
-
 FileBounds FileBounds::ForFileSize(std::int64_t size) {
   FileBounds b;
   b.maxSector = static_cast<std::int32_t>(size / kSectorSize - 1);

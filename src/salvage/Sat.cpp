@@ -14,13 +14,13 @@
 
 namespace salvage {
 
-CSat::CSat() = default;
+CSat::CSat(SalvageState& state) : state_(state) {}
 CSat::~CSat() = default;
 
 int CSat::Init(ImageView image) {
-  theLog.WriteLine("S: CSat::Init");
+  state_.log().WriteLine("S: CSat::Init");
   image_ = image;
-  theLog.WriteLine("F: CSat::Init");
+  state_.log().WriteLine("F: CSat::Init");
   return 0;
 }
 
@@ -43,6 +43,6 @@ std::uint32_t CSat::FirstValueOf(std::uint32_t n) const {
   return image_.U32((std::uint64_t{n} + 1) * kSectorSize);
 }
 
-std::int64_t CSat::MaxSector() const { return theBounds.maxSector; }
+std::int64_t CSat::MaxSector() const { return state_.bounds.maxSector; }
 
 }  // namespace salvage

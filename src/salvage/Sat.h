@@ -47,7 +47,7 @@ constexpr std::uint32_t kSatSearchCancelled = static_cast<std::uint32_t>(-1000);
 
 class CSat {
  public:
-  CSat();
+  explicit CSat(SalvageState& state);
   virtual ~CSat();
   CSat(const CSat&) = delete;
   CSat& operator=(const CSat&) = delete;
@@ -172,6 +172,7 @@ class CSat {
   void PopSat();
   bool SatListHas(std::uint32_t offset) const;
 
+  SalvageState& state_;
   ImageView image_;
   std::vector<std::uint32_t> candidateOffsets_;
   bool indexed_ = false;

@@ -38,12 +38,12 @@ CSat::WalkResult CSat::WalkPartChain(std::uint32_t* part, std::uint32_t p, std::
   std::uint32_t lo = k * kEntriesPerSector;
   std::uint32_t hi = (k + 1) * kEntriesPerSector - 1;
   const std::uint32_t bound =
-      mini ? theBounds.maxMiniSector : static_cast<std::uint32_t>(theBounds.maxSector);
+      mini ? state_.bounds.maxMiniSector : static_cast<std::uint32_t>(state_.bounds.maxSector);
   WalkResult r;
   std::uint32_t prev = 0;
   std::uint32_t cur = part[p];
   for (;;) {
-    if (cur == kWalkedMark || r.length >= theBounds.maxSector) return r;
+    if (cur == kWalkedMark || r.length >= state_.bounds.maxSector) return r;
     if (cur == kEndOfChain) {
       r.endFound = 1;
       ++r.length;
@@ -130,7 +130,7 @@ PartScore CSat::ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) c
 // --- the whole-file search for table-like sectors -----------------------------
 
 void CSat::CollectCandidates() {
-  theLog.WriteLine("Before collecting SAT");
+  state_.log().WriteLine("Before collecting SAT");
   candidateSectors_.clear();
   candidateByFirstValue_.clear();
   constexpr int kMinTableLike = 90;
@@ -152,27 +152,27 @@ void CSat::CollectCandidates() {
                                        static_cast<std::uint32_t>(candidateSectors_.size()));
     candidateSectors_.push_back(sector);
   }
-  theLog.WriteLine("After collecting SAT");
+  state_.log().WriteLine("After collecting SAT");
 }
 
 void CSat::IndexCandidates() {
   indexed_ = true;
-  theLog.WriteLine("Start indexation file for SAT sectors");
+  state_.log().WriteLine("Start indexation file for SAT sectors");
   candidateOffsets_.clear();
   for (std::uint32_t s : candidateSectors_) candidateOffsets_.push_back(OffsetOfSector(s));
-  theLog.WriteFormat("End indexation. Define %i sectors like SAT", static_cast<int>(candidateOffsets_.size()));
+  state_.log().WriteFormat("End indexation. Define %i sectors like SAT", static_cast<int>(candidateOffsets_.size()));
 }
 
 std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k) {
   const auto pick = search.Best(k, 0, 512);
   if (!pick) {
-    theLog.WriteLine("Can`t find part");
+    state_.log().WriteLine("Can`t find part");
     return 0;
   }
   // Taken: the caller drops it from the list of candidates.
   search.Remove(pick->index);
   const PartScore& best = pick->score;
-  theLog.WriteFormat(
+  state_.log().WriteFormat(
       "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, rubbish - %i, "
       "stepbystep - %i, goodchains %i, LikeSAT points: %i",
       static_cast<int>(SectorOfOffset(pick->offset)), static_cast<int>(pick->offset), best.chainsCount,
@@ -183,14 +183,14 @@ std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k) {
 std::uint32_t CSat::FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints) {
   const auto pick = search.Best(k, std::max(0, minPoints), std::nullopt);
   if (!pick) {
-    theLog.WriteLine("Can`t find part");
+    state_.log().WriteLine("Can`t find part");
     return 0;
   }
   // The candidate stays in the list of candidates, but is now a part of the
   // mini SAT and not offered again.
   search.Remove(pick->index);
   const PartScore& best = pick->score;
-  theLog.WriteFormat(
+  state_.log().WriteFormat(
       "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, stepbystep: %i, "
       "goodchains: %i, LikeSAT points: %i",
       static_cast<int>(SectorOfOffset(pick->offset)), static_cast<int>(pick->offset), best.chainsCount,

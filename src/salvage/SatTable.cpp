@@ -53,10 +53,10 @@ bool CSat::IsDifSector(std::uint32_t sector) const {
   int count = 0;
   for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
     const std::uint32_t raw = image_.U32(base + 4 * i);
-    if (IsNewSatSector(TruncateByBound(raw, theBounds.maxSector))) ++count;
+    if (IsNewSatSector(TruncateByBound(raw, state_.bounds.maxSector))) ++count;
     if (IsReservedSect(raw)) ++count;
   }
-  theLog.WriteFormat("%sValidating sector %i on belong to DIF: %i values from 128 are valid",
+  state_.log().WriteFormat("%sValidating sector %i on belong to DIF: %i values from 128 are valid",
                      count < 65 ? "[BAD]\t" : "[GOOD]\t", static_cast<int>(sector), count);
   return count > 64;
 }
@@ -69,7 +69,7 @@ bool CSat::IsFirstPresector(std::uint64_t offset) const {
     if (v == i + 1 || IsReservedSect(v)) ++count;
   }
   if (count <= 110) return false;
-  theLog.WriteFormat("Check on first presector passed with counter %d", count);
+  state_.log().WriteFormat("Check on first presector passed with counter %d", count);
   return true;
 }
 
@@ -85,7 +85,7 @@ bool CSat::WalkHeaderList(std::uint32_t& prev) {
   for (std::uint32_t i = first; i < last; ++i) {
     const std::uint32_t raw = image_.U32(kHdrDifat + 4 * i);
     if (IsLikeSpecial(0xFF, raw)) break;
-    const std::uint32_t v = TruncateByBound(raw, theBounds.maxSector);
+    const std::uint32_t v = TruncateByBound(raw, state_.bounds.maxSector);
     const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
     if (IsNewSatSector(v)) {
       AppendSat(OffsetOfSector(v));
@@ -103,7 +103,7 @@ bool CSat::WalkHeaderList(std::uint32_t& prev) {
       prev = 1;
       continue;
     }
-    const std::uint32_t w = TruncateByBound(FirstValueOf(n), theBounds.maxSector);
+    const std::uint32_t w = TruncateByBound(FirstValueOf(n), state_.bounds.maxSector);
     if (IsNewSatSector(w)) {
       AppendSat(OffsetOfSector(w));
       prev = n;
@@ -134,7 +134,7 @@ bool CSat::WalkDif(std::uint32_t& prev) {
   if (h.difSectorsCount == 0 || h.difStart == 0xFFFFFFFF || std::int64_t{h.difStart} >= MaxSector() ||
       !IsDifSector(h.difStart))
     return true;
-  theLog.WriteLine("GetOffsBySector before the loop passed");
+  state_.log().WriteLine("GetOffsBySector before the loop passed");
   constexpr std::uint32_t kLastEntry = kEntriesPerSector - 1;
   std::optional<std::uint64_t> dif = GetOffsBySector(h.difStart);
   std::uint32_t j = 0;
@@ -142,14 +142,14 @@ bool CSat::WalkDif(std::uint32_t& prev) {
   auto nextDifSector = [&](std::uint32_t raw) {
     j = 0;
     ++done;
-    dif = GetOffsBySector(TruncateByBound(raw, theBounds.maxSector));
+    dif = GetOffsBySector(TruncateByBound(raw, state_.bounds.maxSector));
   };
   while (done < h.difSectorsCount && dif) {
     if (CancelRequested()) return false;
     const std::uint32_t raw = image_.U32(*dif + 4 * j);
     const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
     bool appended = false;
-    const std::uint32_t v = TruncateByBound(raw, theBounds.maxSector);
+    const std::uint32_t v = TruncateByBound(raw, state_.bounds.maxSector);
     if (IsNewSatSector(v)) {
       AppendSat(OffsetOfSector(v));
       prev = raw;
@@ -158,14 +158,14 @@ bool CSat::WalkDif(std::uint32_t& prev) {
                !GetOffsBySector(prev)) {
       prev = 1;
     } else {
-      theLog.WriteLine("GetOffsBySector in not valid sector passed");
+      state_.log().WriteLine("GetOffsBySector in not valid sector passed");
       if (FindCandidateNear(FirstValueOf(prev) + 508) == 0xFFFFFFFF) {
-        theLog.WriteLine("Unable to find neccessary SAT block");
+        state_.log().WriteLine("Unable to find neccessary SAT block");
         prev = 1;
       } else {
         const std::uint32_t n = prev + 1;
         if (std::int64_t{n} >= MaxSector()) return true;
-        const std::uint32_t w = TruncateByBound(FirstValueOf(n), theBounds.maxSector);
+        const std::uint32_t w = TruncateByBound(FirstValueOf(n), state_.bounds.maxSector);
         if (IsNewSatSector(w)) {
           AppendSat(OffsetOfSector(w));
           if (rawInFile) prev = n;
@@ -182,7 +182,7 @@ bool CSat::WalkDif(std::uint32_t& prev) {
           } else {
             const std::uint32_t y = FindCandidateNear(FirstValueOf(prev) + 508);
             if (y == 0xFFFFFFFF) {
-              theLog.WriteLine("Unable to find neccessary SAT block");
+              state_.log().WriteLine("Unable to find neccessary SAT block");
               prev = 1;
             } else if (std::int64_t{y} >= MaxSector()) {
               prev = 1;
@@ -196,7 +196,7 @@ bool CSat::WalkDif(std::uint32_t& prev) {
     }
     if (appended && j == kLastEntry) {
       // The last entry names the next DIF sector, not a SAT sector.
-      theLog.WriteLine("Last DIF entry in the sector found");
+      state_.log().WriteLine("Last DIF entry in the sector found");
       PopSat();
       nextDifSector(raw);
     } else if (j == kLastEntry) {
@@ -209,7 +209,7 @@ bool CSat::WalkDif(std::uint32_t& prev) {
 }
 
 std::uint32_t CSat::FindSat() {
-  theLog.WriteLine("Start CSat::FindSat()");
+  state_.log().WriteLine("Start CSat::FindSat()");
   HeaderInfo& h = *header_;
   std::uint64_t working = (std::uint64_t{h.satStart} + 1) * kSectorSize;
   satList_.clear();
@@ -220,20 +220,20 @@ std::uint32_t CSat::FindSat() {
   const std::uint64_t presector = std::uint64_t{h.satStart} * kSectorSize;
   if (presector >= kSectorSize && IsFirstPresector(presector)) {
     AppendSat(static_cast<std::uint32_t>(presector));
-    theLog.WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(presector));
+    state_.log().WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(presector));
   }
   // check2: the header's first SAT sector; check3: sector 0.
   if (ScoreSatPart(working, 0, false).likeSatPoints > 100) {
     AppendSat(static_cast<std::uint32_t>(working));
-    theLog.WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(working));
+    state_.log().WriteNumber("Find start of SAT by offs in OLEHeader: ", static_cast<long long>(working));
   } else {
     working = kSectorSize;
     if (ScoreSatPart(working, 0, false).likeSatPoints > 100) {
       AppendSat(static_cast<std::uint32_t>(working));
       h.satStart = 0;
-      theLog.WriteLine("Find start of SAT by offs 0x200");
+      state_.log().WriteLine("Find start of SAT by offs 0x200");
     } else {
-      theLog.WriteError("Find start of SAT by offs 0x200 with HARDCODE");
+      state_.log().WriteError("Find start of SAT by offs 0x200 with HARDCODE");
     }
   }
 
@@ -243,26 +243,26 @@ std::uint32_t CSat::FindSat() {
   std::uint32_t prev = 0;
   if (!WalkHeaderList(prev)) return kSatSearchCancelled;
 
-  theLog.WriteFormat("Find %i sectors", static_cast<int>(satList_.size()));
-  theLog.WriteLine(h.difSectorsCount > 0 ? "Finding DIF sectors" : "No DIF sectors present");
+  state_.log().WriteFormat("Find %i sectors", static_cast<int>(satList_.size()));
+  state_.log().WriteLine(h.difSectorsCount > 0 ? "Finding DIF sectors" : "No DIF sectors present");
   if (!WalkDif(prev)) return kSatSearchCancelled;
 
   while (!satList_.empty() && satList_.back() == 0) PopSat();
-  theLog.WriteLine("Check sectors on correct");
-  theLog.WriteLine("Search lost parts of SAT");
+  state_.log().WriteLine("Check sectors on correct");
+  state_.log().WriteLine("Search lost parts of SAT");
   for (std::size_t k = 0; k < satList_.size(); ++k) {
     if (satList_[k] != 0) continue;
-    theLog.WriteFormat("Looking for lost SAT part for sectors [%i - %i]", static_cast<int>(k * 128),
+    state_.log().WriteFormat("Looking for lost SAT part for sectors [%i - %i]", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
   }
 
-  theLog.WriteLine("Search last parts of SAT");
+  state_.log().WriteLine("Search last parts of SAT");
   const auto c = static_cast<std::uint32_t>(satList_.size());
-  if (theBounds.needSatSectors - 0.1 * c > c) {
+  if (state_.bounds.needSatSectors - 0.1 * c > c) {
     if (!indexed_) IndexCandidates();
     PartSearch search(*this, false, candidateOffsets_);
     std::unordered_set<std::uint32_t> taken;
-    for (std::uint32_t k = c; k < theBounds.needSatSectors; ++k) {
+    for (std::uint32_t k = c; k < state_.bounds.needSatSectors; ++k) {
       if (CancelRequested()) return kSatSearchCancelled;
       const std::uint32_t r = FindSatPart(search, k);
       if (r != 0) {
@@ -275,32 +275,32 @@ std::uint32_t CSat::FindSat() {
     }
     std::erase_if(candidateOffsets_, [&](std::uint32_t offset) { return taken.count(offset) != 0; });
   }
-  theLog.WriteLine("End Search SAT Parts");
+  state_.log().WriteLine("End Search SAT Parts");
   MendSatByMarks();
   if (CancelRequested()) return kSatSearchCancelled;
 
   const std::uint32_t result = SectorOfOffset(working);
   if (satList_.empty()) {
-    theLog.WriteLine("Can't find SAT");
-    theLog.WriteLine("Finish CSat::FindSat()");
+    state_.log().WriteLine("Can't find SAT");
+    state_.log().WriteLine("Finish CSat::FindSat()");
     return result;
   }
   satFound_ = true;
-  theLog.WriteLine("SAT dump");
+  state_.log().WriteLine("SAT dump");
   int defined = 0;
   for (std::uint32_t offset : satList_) {
     if (offset == 0) {
-      theLog.WriteLine("MISS! SAT sector..");
+      state_.log().WriteLine("MISS! SAT sector..");
       continue;
     }
     ++defined;
-    theLog.WriteFormat("SAT sector: [0x%08x] (%i)", offset, static_cast<int>(offset));
+    state_.log().WriteFormat("SAT sector: [0x%08x] (%i)", offset, static_cast<int>(offset));
   }
-  theLog.WriteFormat("%i from %i finded SAT sectors defined, and from %i whole count", defined,
+  state_.log().WriteFormat("%i from %i finded SAT sectors defined, and from %i whole count", defined,
                      static_cast<int>(satList_.size()), static_cast<int>(h.satSectorsCount));
-  theStats.satSectorsFound = static_cast<std::uint32_t>(satList_.size());
-  theStats.satSectorsDefined = static_cast<std::uint32_t>(defined);
-  theLog.WriteLine("Finish CSat::FindSat()");
+  state_.stats.satSectorsFound = static_cast<std::uint32_t>(satList_.size());
+  state_.stats.satSectorsDefined = static_cast<std::uint32_t>(defined);
+  state_.log().WriteLine("Finish CSat::FindSat()");
   return result;
 }
 
@@ -310,14 +310,14 @@ std::uint32_t CSat::FindSat() {
 // the header's list was damaged or lost. Otherwise they only fill the parts
 // the list lacks.
 void CSat::MendSatByMarks() {
-  if (theBounds.maxSector < 0) return;
-  const SatMarks marks = FindSatByMarks(image_, static_cast<std::uint32_t>(theBounds.maxSector));
+  if (state_.bounds.maxSector < 0) return;
+  const SatMarks marks = FindSatByMarks(image_, static_cast<std::uint32_t>(state_.bounds.maxSector));
   std::vector<std::uint32_t> offsets;
   for (std::uint32_t sector : marks.parts) offsets.push_back(sector == kNoPart ? 0 : OffsetOfSector(sector));
   if (offsets.empty()) return;
   if (marks.Whole()) {
     if (satList_ == offsets) return;
-    theLog.WriteFormat("SAT rebuilt from the marks of its own %i sectors", static_cast<int>(offsets.size()));
+    state_.log().WriteFormat("SAT rebuilt from the marks of its own %i sectors", static_cast<int>(offsets.size()));
     satList_.clear();
     satListCount_.clear();
     for (std::uint32_t offset : offsets) AppendSat(offset);
@@ -336,7 +336,7 @@ void CSat::MendSatByMarks() {
     }
     ++filled;
   }
-  if (filled > 0) theLog.WriteFormat("%i missing SAT sectors found by the marks of the others", filled);
+  if (filled > 0) state_.log().WriteFormat("%i missing SAT sectors found by the marks of the others", filled);
 }
 
 // --- the tables -------------------------------------------------------------
@@ -362,7 +362,7 @@ bool CSat::IsLostPart(const std::uint32_t* part) const {
 }
 
 int CSat::ReadSat() {
-  theLog.WriteLine("S: CSat::ReadSat()");
+  state_.log().WriteLine("S: CSat::ReadSat()");
   std::vector<std::uint32_t> unique = satList_;
   DropRepeatedParts(unique);
   satList_.clear();
@@ -404,7 +404,7 @@ int CSat::ReadSat() {
       part[e] = satSectors.count(sector) ? kFatSectorMark : sector + 1;
     }
   }
-  if (lost > 0) theLog.WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
+  if (lost > 0) state_.log().WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
 
   // Entries that point outside the file continue the run before them.
   std::uint32_t last = 1;
