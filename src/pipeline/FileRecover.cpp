@@ -219,7 +219,7 @@ std::int32_t Salvage(std::u16string_view input, RepairedFile& repaired) {
       theLog.WriteLine(kUserCancelled);
       return kCancelled;
     }
-    auto reader = std::make_unique<CStgReader>();
+    auto reader = std::make_unique<CStgReader>(RunContext{theLog, theSettings, theReport});
     theLog.WriteLine("Init CStgReader parser...");
     if (int code = reader->Init(input); code != 0) {
       theLog.WriteFormat("Init CStgReader parser is FAILED. Error code = %d", code);
