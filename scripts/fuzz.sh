@@ -12,7 +12,8 @@
 # The mutations follow FUZZ_SEED (default 1), so that a failure seen here
 # can be replayed; FUZZ_SEED=0 draws a fresh seed for exploratory runs.
 # A failing input is kept in $FUZZ_BUILD_DIR/fuzz-artifacts/; once the fault
-# is fixed, keep it as fuzz/regressions/<target>/<name>.
+# is fixed, keep it as fuzz/regressions/<target>/<name>, where CTest's
+# fuzz_replay_<target> replays it in every test run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
