@@ -23,6 +23,7 @@
 #include "StgReader.h"
 #include "parser/FieldMap.h"
 #include "parser/RecordLayout.h"
+#include "parser/StreamRecords.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
@@ -166,18 +167,15 @@ StorageStreams StreamsOf(const CompoundFileReader& reader, std::optional<Element
           StreamOf(reader, storage, u"Fixed2Meta")};
 }
 
-// The values of 12-byte var items that are rich-text notes.
+// The values of the (12-byte) var items that are rich-text notes.
 void PutNotes(Writer& writer, const StorageStreams& s, int& taken) {
-  const platform::ByteView meta(s.varMeta.data(), s.varMeta.size()), values(s.var2Data.data(), s.var2Data.size());
-  for (std::size_t at = 24; meta.Has(at, 12) && taken < kNotesPerFile; at += 12) {
-    const std::uint32_t position = *meta.u32_at(at + 4);
-    const auto length = values.u32_at(position);
-    if (!length || *length < 5) continue;
-    const auto value = values.Sub(static_cast<std::size_t>(position) + 4, *length);
-    if (!value) continue;
+  const mpp::VarMeta meta(platform::ByteView(s.varMeta.data(), s.varMeta.size()));
+  const platform::ByteView values(s.var2Data.data(), s.var2Data.size());
+  for (std::size_t i = 0; i < meta.Count() && taken < kNotesPerFile; ++i) {
+    const auto item = meta.Item(i);
+    const auto value = item ? mpp::VarValue(values, item->position) : std::nullopt;
     char head[5];
-    value->CopyTo(0, 5, head);
-    if (std::string(head, 5) != "{\\rtf") continue;
+    if (!value || !value->CopyTo(0, sizeof head, head) || std::string(head, sizeof head) != "{\\rtf") continue;
     Bytes note(value->size());
     value->CopyTo(0, note.size(), note.data());
     writer.Put("rtf_notes_fuzz", "note" + std::to_string(taken++), note);
