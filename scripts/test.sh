@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: bash scripts/test.sh
-# (unit and corpus tests under CTest, and a short bounded fuzzing run).
+# Unit and corpus tests under CTest (the fuzz targets' replays and the
+# include graph's check among them) first, then a short bounded fuzzing
+# run (FUZZ_SECONDS per target, default 60; with clang); fails when either
+# failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$build"
+status=0
+(cd "$build" && ctest --output-on-failure -j 2) || { echo "test: CTest failed"; status=1; }
 if command -v clang++ >/dev/null; then
-  FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh
+  FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh || { echo "test: fuzzing failed"; status=1; }
 fi
-cd "$build"
-ctest --output-on-failure -j 2
+exit $status

@@ -101,7 +101,8 @@ int FromCompObj(const CompoundFileReader& file) {
   std::vector<std::uint8_t> bytes;
   bool read = false;
   try {
-    bytes.reserve(size);
+    // ReadStream sizes the buffer from the stream's own sectors; the size
+    // the directory claims (up to 4 GB) is not allocated before that.
     read = file.ReadStream(*stream, bytes);
   } catch (const std::bad_alloc&) {
     theLog.WriteFormat("Failed allocate to %d memory size", static_cast<int>(size));
