@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "LibrarySettings.h"
-#include "StgReader.h"
-#include "parser/FieldMap.h"
-#include "parser/RecordLayout.h"
-#include "parser/StreamRecords.h"
+#include "base/LibrarySettings.h"
+#include "salvage/StgReader.h"
+#include "parse/FieldMap.h"
+#include "parse/RecordLayout.h"
+#include "parse/StreamRecords.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"

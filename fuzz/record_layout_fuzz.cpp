@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "parser/FieldMap.h"
-#include "parser/KnownLayouts.h"
-#include "parser/RecordLayout.h"
-#include "parser/StreamRecords.h"
+#include "parse/FieldMap.h"
+#include "parse/KnownLayouts.h"
+#include "parse/RecordLayout.h"
+#include "parse/StreamRecords.h"
 #include "platform/ByteView.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "VersionDetection.h"
+#include "parse/VersionDetection.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 #include "platform/Text.h"

@@ -21,7 +21,7 @@ import sys
 # Which top-level folders each may include from (besides itself).
 ALLOWED = {
     "api": {"pipeline", "base", "platform"},
-    "pipeline": {"salvage", "parse", "generate", "model", "base", "platform"},
+    "pipeline": {"salvage", "parse", "generate", "model", "xml", "base", "platform"},
     "parse": {"model", "base", "platform"},
     "generate": {"model", "xml", "base", "platform"},
     "xml": {"base", "platform"},
