@@ -1,5 +1,5 @@
-// The diagnostics log: one process-wide logger, theLog, that writes 8-bit
-// lines (Windows-1252) to the file the host names, each line straight to the
+// The diagnostics log of a run: a logger that writes 8-bit lines
+// (Windows-1252) to the file the host names, each line straight to the
 // file in one write so that the log is complete if the host dies.
 #pragma once
 
@@ -60,4 +60,7 @@ class MwLog {
 
 class Logger : public MwLog {};
 
-extern Logger theLog;
+// The salvage's way to its run's log until its driver takes the run's
+// context (SalvageRunBinding, RunContext.h); no other code uses it.
+extern Logger* salvageRunLog;
+#define theLog (*salvageRunLog)
