@@ -127,7 +127,7 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
   std::string repairedPath = work + "/repaired-" + std::to_string(::getpid()) + ".cfb";
   std::u16string repaired = platform::Utf8ToUtf16(repairedPath);
   platform::DeleteFile(repaired);
-  CStgReader reader;
+  CStgReader reader(RunContext{theLog, theSettings, theReport});
   int code = reader.Init(platform::Utf8ToUtf16(damaged));
   if (code == 0) code = reader.ParseData();
   if (code == 0) code = reader.WriteData(repaired);

@@ -66,7 +66,7 @@ bool SalvageOnce(const std::string& input) {
   theSettings.workFolder = platform::Utf8ToUtf16(Scratch());
   std::u16string repaired = platform::Utf8ToUtf16(Scratch() + "/repaired-" + std::to_string(::getpid()) + ".cfb");
   platform::DeleteFile(repaired);
-  CStgReader reader;
+  CStgReader reader(RunContext{theLog, theSettings, theReport});
   bool ok = reader.Init(platform::Utf8ToUtf16(input)) == 0 && reader.ParseData() == 0 &&
             reader.WriteData(repaired) == 0;
   platform::DeleteFile(repaired);

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   theSettings.workFolder = platform::TempFolder();
   platform::DeleteFile(repaired);
   {
-    CStgReader reader;
+    CStgReader reader(RunContext{theLog, theSettings, theReport});
     if (reader.Init(input) == 0 && reader.ParseData() == 0) reader.WriteData(repaired);
   }
   platform::DeleteFile(repaired);

@@ -51,9 +51,7 @@ struct LibrarySettings {
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };
 
-// The salvage's way to its run's settings and cancel byte until its driver
-// takes the run's context (SalvageRunBinding, RunContext.h); no other code
-// uses them.
-extern LibrarySettings* salvageRunSettings;
-#define theSettings (*salvageRunSettings)
+// Whether the host has asked the run the salvage works for to stop
+// (SalvageRunBinding, RunContext.h). The salvage's last way to its run
+// besides the RunContext its reader holds; other code asks the context.
 bool CancelRequested();

@@ -59,8 +59,3 @@ class MwLog {
 };
 
 class Logger : public MwLog {};
-
-// The salvage's way to its run's log until its driver takes the run's
-// context (SalvageRunBinding, RunContext.h); no other code uses it.
-extern Logger* salvageRunLog;
-#define theLog (*salvageRunLog)

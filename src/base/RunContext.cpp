@@ -42,23 +42,13 @@ void RunContext::Progress(std::int32_t percent, const char* text) {
   log.WriteFormat("'%s' - %d%%", text ? text : "", percent);
 }
 
-// The salvage's view of the run (see Logger.h and LibrarySettings.h).
+// The run the salvage's CancelRequested() asks about.
 namespace {
-Logger idleLog;
-LibrarySettings idleSettings;
+const RunContext* salvageRun = nullptr;
 }  // namespace
 
-Logger* salvageRunLog = &idleLog;
-LibrarySettings* salvageRunSettings = &idleSettings;
+bool CancelRequested() { return salvageRun && salvageRun->Cancelled(); }
 
-bool CancelRequested() { return CancelByteSet(*salvageRunSettings); }
+SalvageRunBinding::SalvageRunBinding(const RunContext& ctx) : previous_(salvageRun) { salvageRun = &ctx; }
 
-SalvageRunBinding::SalvageRunBinding(RunContext& ctx) : log_(salvageRunLog), settings_(salvageRunSettings) {
-  salvageRunLog = &ctx.log;
-  salvageRunSettings = &ctx.settings;
-}
-
-SalvageRunBinding::~SalvageRunBinding() {
-  salvageRunLog = log_;
-  salvageRunSettings = settings_;
-}
+SalvageRunBinding::~SalvageRunBinding() { salvageRun = previous_; }

@@ -32,18 +32,16 @@ struct RunContext {
   void Progress(std::int32_t percent, const char* text);
 };
 
-// Until the salvage takes the run's context, it reaches the run's log and
-// settings through theLog and theSettings (Logger.h, LibrarySettings.h).
-// While one of these lives they name the given run's objects; outside any
-// run they name objects of their own.
+// The salvage still asks CancelRequested() (LibrarySettings.h) whether its
+// run is cancelled; while one of these lives, that is the given run. Outside
+// any run nothing is cancelled.
 class SalvageRunBinding {
  public:
-  explicit SalvageRunBinding(RunContext& ctx);
+  explicit SalvageRunBinding(const RunContext& ctx);
   ~SalvageRunBinding();
   SalvageRunBinding(const SalvageRunBinding&) = delete;
   SalvageRunBinding& operator=(const SalvageRunBinding&) = delete;
 
  private:
-  Logger* log_;
-  LibrarySettings* settings_;
+  const RunContext* previous_;
 };

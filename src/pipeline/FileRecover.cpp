@@ -214,15 +214,14 @@ class RepairedFile {
 
 // Pass 1: the salvage of the container. Returns 0 or the run's result.
 std::int32_t Salvage(RunContext& ctx, std::u16string_view input, RepairedFile& repaired) {
-  // The salvage reaches the run's log and settings through the globals it
-  // still uses.
+  // The salvage asks CancelRequested() about this run's cancel byte.
   const SalvageRunBinding binding(ctx);
   try {
     if (ctx.Cancelled()) {
       ctx.log.WriteLine(kUserCancelled);
       return kCancelled;
     }
-    auto reader = std::make_unique<CStgReader>();
+    auto reader = std::make_unique<CStgReader>(ctx);
     ctx.log.WriteLine("Init CStgReader parser...");
     if (int code = reader->Init(input); code != 0) {
       ctx.log.WriteFormat("Init CStgReader parser is FAILED. Error code = %d", code);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "salvage/Buffer.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 #include "salvage/ImageView.h"
 
 namespace salvage {
@@ -29,11 +29,11 @@ class DirItem {
 
   std::uint8_t Type() const { return entry_[kDirType]; }
   void SetType(std::uint8_t type) { entry_[kDirType] = type; }
-  std::uint32_t Prev() const { return U32(kDirPrev); }
-  std::uint32_t Next() const { return U32(kDirNext); }
+  std::uint32_t Prev() const { return U32(kDirLeftSibling); }
+  std::uint32_t Next() const { return U32(kDirRightSibling); }
   std::uint32_t Child() const { return U32(kDirChild); }
-  std::uint32_t Start() const { return U32(kDirStart); }
-  std::uint32_t Size() const { return U32(kDirSize); }
+  std::uint32_t Start() const { return U32(kDirStartSector); }
+  std::uint32_t Size() const { return U32(kDirSizeLow); }
   std::uint64_t Created() const { return U32(kDirCreated) | (std::uint64_t{U32(kDirCreated + 4)} << 32); }
   std::uint64_t Modified() const { return U32(kDirModified) | (std::uint64_t{U32(kDirModified + 4)} << 32); }
   std::array<std::uint8_t, kDirClassIdSize> ClassId() const;
@@ -53,7 +53,7 @@ class DirItem {
 
  private:
   std::uint32_t U32(std::uint32_t offset) const {
-    return LoadU32(entry_.data() + offset);  // offsets are the entry's named fields
+    return platform::ByteView(entry_.data(), entry_.size()).u32_at(offset).value_or(0);
   }
   Entry entry_;
 };

@@ -1,12 +1,13 @@
-// The one reader of untrusted bytes in the salvage: a view over a buffer
-// that checks every offset. A field that runs past the end reads the missing
-// bytes as zero, just like the zero slack behind the file image; nothing is
-// ever read or written outside the buffer.
+// How the salvage reads untrusted bytes: through platform::ByteView, which
+// checks every offset, with missing bytes read as zero, just like the zero
+// slack behind the file image; nothing is ever read outside the buffer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <optional>
+
+#include "platform/ByteView.h"
 
 namespace salvage {
 
@@ -35,30 +36,29 @@ constexpr bool IsLikeSpecial(std::uint8_t b, std::uint32_t value) {
   return ff >= 2;
 }
 
-// A little-endian 32-bit value at p (which the caller has bounds-checked).
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
+// The salvage's reading policy on top of the bounds-checked window: a field
+// that runs past the end reads its missing bytes as zero, so damaged
+// offsets need no separate check before every read.
 class ImageView {
  public:
   ImageView() = default;
-  ImageView(std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  explicit ImageView(platform::ByteView bytes) : bytes_(bytes) {}
+  ImageView(const std::uint8_t* data, std::size_t size) : bytes_(data, size) {}
 
-  std::size_t Size() const { return size_; }
-  bool Empty() const { return data_ == nullptr || size_ == 0; }
+  std::size_t Size() const { return bytes_.size(); }
+  bool Empty() const { return bytes_.empty(); }
 
   // Whether [offset, offset + length) lies wholly inside the buffer.
   bool Contains(std::uint64_t offset, std::uint64_t length) const {
-    return data_ != nullptr && offset <= size_ && length <= size_ - offset;
+    return !bytes_.empty() && bytes_.Has(offset, length);
   }
 
-  std::uint8_t U8(std::uint64_t offset) const { return Contains(offset, 1) ? data_[offset] : 0; }
+  std::uint8_t U8(std::uint64_t offset) const { return bytes_.u8_at(offset).value_or(0); }
   std::uint16_t U16(std::uint64_t offset) const {
     return static_cast<std::uint16_t>(U8(offset) | (U8(offset + 1) << 8));
   }
   std::uint32_t U32(std::uint64_t offset) const {
-    if (Contains(offset, 4)) return LoadU32(data_ + offset);
+    if (auto v = bytes_.u32_at(offset)) return *v;
     return U16(offset) | (static_cast<std::uint32_t>(U16(offset + 2)) << 16);
   }
   std::uint64_t U64(std::uint64_t offset) const {
@@ -71,33 +71,21 @@ class ImageView {
   }
   bool LikeSpecial(std::uint8_t b, std::uint64_t offset) const { return IsLikeSpecial(b, U32(offset)); }
 
-  // The bytes [offset, offset + length), or null unless wholly inside.
-  const std::uint8_t* Span(std::uint64_t offset, std::uint64_t length) const {
-    return Contains(offset, length) ? data_ + offset : nullptr;
+  // The bytes [offset, offset + length) as a view of their own, or nothing
+  // unless wholly inside.
+  std::optional<ImageView> Sub(std::uint64_t offset, std::uint64_t length) const {
+    if (!Contains(offset, length)) return std::nullopt;
+    return ImageView(*bytes_.Sub(offset, length));
   }
 
   // Copies length bytes to target; false, and nothing copied, unless the
   // range lies wholly inside the buffer.
   bool CopyOut(std::uint64_t offset, void* target, std::size_t length) const {
-    if (!Contains(offset, length)) return false;
-    if (length != 0) std::memcpy(target, data_ + offset, length);
-    return true;
-  }
-  bool PutU16(std::uint64_t offset, std::uint16_t value) {
-    if (!Contains(offset, 2)) return false;
-    data_[offset] = static_cast<std::uint8_t>(value);
-    data_[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-    return true;
-  }
-  bool PutU32(std::uint64_t offset, std::uint32_t value) {
-    if (!Contains(offset, 4)) return false;
-    for (int i = 0; i < 4; ++i) data_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    return true;
+    return Contains(offset, length) && bytes_.CopyTo(offset, length, target);
   }
 
  private:
-  std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
+  platform::ByteView bytes_;
 };
 
 }  // namespace salvage

@@ -10,7 +10,7 @@
 #include "base/Logger.h"
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 
 namespace salvage {
 namespace {
@@ -21,7 +21,7 @@ constexpr const char* kNameLabel = "name      :";
 constexpr std::u16string_view kRootEntryName = u"Root Entry";
 
 std::uint32_t U32Of(const DirItem::Entry& e, std::uint32_t offset) {
-  return LoadU32(e.data() + offset);
+  return platform::ByteView(e.data(), e.size()).u32_at(offset).value_or(0);
 }
 
 std::int32_t S32Of(const DirItem::Entry& e, std::uint32_t offset) {
@@ -29,7 +29,7 @@ std::int32_t S32Of(const DirItem::Entry& e, std::uint32_t offset) {
 }
 
 std::uint16_t U16Of(const DirItem::Entry& e, std::uint32_t offset) {
-  return static_cast<std::uint16_t>(e[offset] | (e[offset + 1] << 8));
+  return platform::ByteView(e.data(), e.size()).u16_at(offset).value_or(0);
 }
 
 bool IsNameCharacter(std::uint8_t c) {
@@ -41,11 +41,11 @@ bool IsNameCharacter(std::uint8_t c) {
 std::string LogName(const DirItem::Entry& e) { return DirItem(e).NarrowName(); }
 
 // Prev, next and child: a field with three bytes 0xFF or more is "none".
-std::uint32_t ReadSibling(const DirItem::Entry& e, std::uint32_t offset) {
+std::uint32_t ReadSibling(const DirItem::Entry& e, std::uint32_t offset, std::uint32_t maxMiniSector) {
   int ff = 0;
   for (int i = 0; i < 4; ++i) ff += e[offset + i] == 0xFF;
   if (ff >= 3) return kNoEntry;
-  return TruncateByBound(U32Of(e, offset), theBounds.maxMiniSector);
+  return TruncateByBound(U32Of(e, offset), maxMiniSector);
 }
 
 std::string FileTimeText(std::uint64_t t) {
@@ -56,7 +56,7 @@ std::string FileTimeText(std::uint64_t t) {
 
 std::string GuidText(const std::array<std::uint8_t, kDirClassIdSize>& id) {
   auto u16 = [&](int at) { return static_cast<unsigned>(id[at] | (id[at + 1] << 8)); };
-  const unsigned data1 = LoadU32(id.data());
+  const unsigned data1 = platform::ByteView(id.data(), id.size()).u32_at(0).value_or(0);
   char text[64];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", data1, u16(4), u16(6), id[8],
                 id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
@@ -65,21 +65,22 @@ std::string GuidText(const std::array<std::uint8_t, kDirClassIdSize>& id) {
 
 }  // namespace
 
-CRoot::CRoot() = default;
+CRoot::CRoot(SalvageState& state) : state_(state) {}
 
 CRoot::~CRoot() {
-  theLog.WriteLine("inside CRoot::~CRoot()");
+  state_.log().WriteLine("inside CRoot::~CRoot()");
   items_.clear();
-  theLog.WriteLine("CRoot::~CRoot() done.");
+  state_.log().WriteLine("CRoot::~CRoot() done.");
 }
 
-int CRoot::Init(ImageView image, std::int64_t size) {
-  theLog.WriteLine("inside CRoot::Init()");
-  image_ = image;
+int CRoot::Init(std::span<std::uint8_t> image, std::int64_t size) {
+  state_.log().WriteLine("inside CRoot::Init()");
+  image_ = ImageView(image.data(), image.size());
+  writable_ = image;
   imageSize_ = size;
   items_.clear();
   rootFound_ = false;
-  theLog.WriteLine("CRoot::Init() done.");
+  state_.log().WriteLine("CRoot::Init() done.");
   return 0;
 }
 
@@ -136,16 +137,16 @@ int CRoot::DefineBalls(const DirItem::Entry& e) const {
   if (wellFormed) total += 5;
   if (nameLength > 2 && nameLength < 63) total += 2;
 
-  const std::int64_t bound = std::max<std::int64_t>(theBounds.maxSector, theBounds.maxMiniSector);
-  for (std::uint32_t field : {kDirNext, kDirPrev, kDirChild}) {
+  const std::int64_t bound = std::max<std::int64_t>(state_.bounds.maxSector, state_.bounds.maxMiniSector);
+  for (std::uint32_t field : {kDirRightSibling, kDirLeftSibling, kDirChild}) {
     const std::int32_t v = S32Of(e, field);
     if ((v > 0 && v < bound) || v == -1) total += 2;
   }
-  const std::int32_t size = S32Of(e, kDirSize);
+  const std::int32_t size = S32Of(e, kDirSizeLow);
   const bool sizeInFile = size >= 0 && size < imageSize_;
   if (sizeInFile) total += 2;
-  if (e[kDirColour] <= 1) total += 2;
-  const std::int32_t start = S32Of(e, kDirStart);
+  if (e[kDirColor] <= 1) total += 2;
+  const std::int32_t start = S32Of(e, kDirStartSector);
   if (start >= 0 && start <= bound) total += 2;
   if (start == -2) {
     total += 3;
@@ -164,15 +165,15 @@ int CRoot::RootLikeness(std::uint64_t offset) const {
   int score = 0;
   if (MatchCount(DirItem(e).RawName(), 0, kRootEntryName) > 2) score += 40;
   if (e[kDirType] == kTypeRoot) score += 15;
-  for (std::uint32_t field : {kDirPrev, kDirNext, kDirChild}) {
+  for (std::uint32_t field : {kDirLeftSibling, kDirRightSibling, kDirChild}) {
     int ff = 0;
     for (int i = 0; i < 4; ++i) ff += e[field + i] == 0xFF;
     if (ff >= 3) score += 1;
   }
   if (U32Of(e, kDirClassId) == 0) score += 1;
-  if (U32Of(e, kDirSize) == 128) score += 15;
+  if (U32Of(e, kDirSizeLow) == 128) score += 15;
   if (U32Of(e, kDirSizeHigh) == 0) score += 10;
-  for (std::uint32_t i = kDirCreated; i < kDirStart; ++i)
+  for (std::uint32_t i = kDirCreated; i < kDirStartSector; ++i)
     if (e[i] != 0 && e[i] != 0xFF) score += 1;
   return score;
 }
@@ -187,10 +188,10 @@ bool CRoot::DirectoryEntriesAfter(std::uint64_t offset) const {
 // --- the directory ------------------------------------------------------------
 
 std::uint32_t CRoot::FindRoot() {
-  theLog.WriteLine("Start CRoot::FindRoot()");
-  const std::uint32_t rootsStart = theHeader.rootsStart;
+  state_.log().WriteLine("Start CRoot::FindRoot()");
+  const std::uint32_t rootsStart = state_.header.rootsStart;
   std::uint64_t pos = (std::uint64_t{rootsStart} + 1) * kSectorSize;
-  const bool headerInRange = std::int64_t{rootsStart} <= theBounds.maxSector;
+  const bool headerInRange = std::int64_t{rootsStart} <= state_.bounds.maxSector;
   int best = headerInRange ? RootLikeness(pos) : 0;
   // A root entry whose name and type were garbled scores low, but when the
   // rest of the header's first directory sector holds directory entries,
@@ -199,7 +200,7 @@ std::uint32_t CRoot::FindRoot() {
   // better by chance.
   const bool headerHoldsEntries = headerInRange && best < kRootSearchThreshold && DirectoryEntriesAfter(pos);
   if (headerHoldsEntries) {
-    theLog.WriteLine("The header's first directory sector holds directory entries: its first entry is the root");
+    state_.log().WriteLine("The header's first directory sector holds directory entries: its first entry is the root");
     best = std::max(best, 1);
   }
   if (best < kRootSearchThreshold) {
@@ -217,19 +218,24 @@ std::uint32_t CRoot::FindRoot() {
   std::uint32_t result = rootsStart;
   if (best > 0) {
     rootFound_ = true;
-    for (std::uint32_t i = 0; i < kRootEntryName.size(); ++i) image_.PutU16(pos + kDirName + 2 * i, kRootEntryName[i]);
-    image_.PutU16(pos + kDirName + 2 * kRootEntryName.size(), 0);
-    theLog.WriteFormat("Found Root, rootPos==0x%X, rootTolerant==%u%%", static_cast<unsigned>(pos),
+    auto put = [&](std::uint64_t at, char16_t unit) {
+      if (at > writable_.size() || writable_.size() - at < 2) return;
+      writable_[at] = static_cast<std::uint8_t>(unit);
+      writable_[at + 1] = static_cast<std::uint8_t>(unit >> 8);
+    };
+    for (std::uint32_t i = 0; i < kRootEntryName.size(); ++i) put(pos + kDirName + 2 * i, kRootEntryName[i]);
+    put(pos + kDirName + 2 * kRootEntryName.size(), 0);
+    state_.log().WriteFormat("Found Root, rootPos==0x%X, rootTolerant==%u%%", static_cast<unsigned>(pos),
                        static_cast<unsigned>(best));
     result = static_cast<std::uint32_t>(pos / kSectorSize) - 1;
   } else {
-    theLog.WriteLine("Can't find Root");
+    state_.log().WriteLine("Can't find Root");
   }
-  theLog.WriteLine("Finish CRoot::FindRoot()");
+  state_.log().WriteLine("Finish CRoot::FindRoot()");
   return result;
 }
 
-void CRoot::CorrectName(DirItem& item) {
+void CRoot::CorrectName(DirItem& item, SalvageState& state) {
   const std::u16string raw = item.RawName();
   const FamousName* found = nullptr;
   for (const FamousName& f : FamousNames) {
@@ -247,7 +253,7 @@ void CRoot::CorrectName(DirItem& item) {
   if (match == f.name.size() && f.name.size() + f.skip == name.size() && name.find(f.name) != std::u16string::npos)
     return;
 
-  ++theStats.namesCorrected;
+  ++state.stats.namesCorrected;
   std::u16string oldText = name.size() > f.skip ? name.substr(f.skip) : std::u16string();
   if (oldText.size() > kDirNameUnits) oldText.resize(kDirNameUnits);
   const std::string oldNarrow = platform::Utf16ToAnsi(oldText);
@@ -255,17 +261,17 @@ void CRoot::CorrectName(DirItem& item) {
   const std::string famous = platform::Utf16ToAnsi(f.name);
   if (f.whole) {
     item.SetNameUnit(f.skip + static_cast<std::uint32_t>(f.name.size()), u'\0');
-    theLog.WriteFormat("Change name of item from %s to %s", oldNarrow.c_str(), famous.c_str());
+    state.log().WriteFormat("Change name of item from %s to %s", oldNarrow.c_str(), famous.c_str());
   } else {
     const std::u16string now = item.Name();
     const std::string newNarrow = platform::Utf16ToAnsi(now.size() > f.skip ? now.substr(f.skip) : std::u16string());
-    theLog.WriteFormat("Correct part of name of item by famous %s, from %s to %s", famous.c_str(), oldNarrow.c_str(),
+    state.log().WriteFormat("Correct part of name of item by famous %s, from %s to %s", famous.c_str(), oldNarrow.c_str(),
                        newNarrow.c_str());
   }
 }
 
 void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
-  theLog.WriteLine("Start CRoot::FindAllRootEntries()");
+  state_.log().WriteLine("Start CRoot::FindAllRootEntries()");
   if (position < chain.sectors.size()) chain.sectors.resize(position);
   std::unordered_set<std::uint32_t> inChain(chain.sectors.begin(), chain.sectors.end());
 
@@ -280,21 +286,21 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
       const int balls = DefineBalls(e);
       if (balls < kEntryMinBalls) continue;
       ++good;
-      theLog.WriteFormat("GOOD! Find entry by offs [0x%08x] with %i balls is seem to be a root directory entry",
+      state_.log().WriteFormat("GOOD! Find entry by offs [0x%08x] with %i balls is seem to be a root directory entry",
                          static_cast<unsigned>(at), balls);
-      theLog.WriteValue(kNameLabel, LogName(e).c_str());
+      state_.log().WriteValue(kNameLabel, LogName(e).c_str());
     }
-    if (good == 1) theLog.WriteFormat("Too smal entries in sector by [0x%08x]", static_cast<unsigned>(offset));
+    if (good == 1) state_.log().WriteFormat("Too smal entries in sector by [0x%08x]", static_cast<unsigned>(offset));
     if (good < 2) continue;
     const auto sector = static_cast<std::uint32_t>(offset / kSectorSize) - 1;
     if (inChain.count(sector)) {
-      theLog.WriteFormat("Sector by [0x%08x] already exists", static_cast<unsigned>(offset));
+      state_.log().WriteFormat("Sector by [0x%08x] already exists", static_cast<unsigned>(offset));
     } else {
-      theLog.WriteFormat("Find new roots sector by [0x%08x]", static_cast<unsigned>(offset));
+      state_.log().WriteFormat("Find new roots sector by [0x%08x]", static_cast<unsigned>(offset));
       fresh.push_back(sector);
     }
   }
-  theLog.WriteFormat("Find %i new sectors", static_cast<int>(fresh.size()));
+  state_.log().WriteFormat("Find %i new sectors", static_cast<int>(fresh.size()));
 
   // The chain that runs longest through the new sectors, from its start
   // (the first such start): the runs of all of them are found together.
@@ -309,7 +315,7 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
   }
   Chain best;
   if (bestRun > 0) sat_->FollowChain(fresh[bestStart], best);
-  theLog.WriteFormat("Define chain by %i len for new sectors", static_cast<int>(bestRun));
+  state_.log().WriteFormat("Define chain by %i len for new sectors", static_cast<int>(bestRun));
 
   // A sector joins the chain once: a second copy would list its entries twice.
   if (bestRun > 0) {
@@ -318,15 +324,15 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
   }
   for (std::uint32_t s : fresh)
     if (inChain.insert(s).second) chain.sectors.push_back(s);
-  theLog.WriteLine("End CRoot::FindAllRootEntries()");
+  state_.log().WriteLine("End CRoot::FindAllRootEntries()");
 }
 
 int CRoot::ReadRoot() {
-  theLog.WriteLine("inside CRoot::ReadRoot()");
-  sat_->FollowChain(theHeader.rootsStart, rootChain_);
+  state_.log().WriteLine("inside CRoot::ReadRoot()");
+  sat_->FollowChain(state_.header.rootsStart, rootChain_);
   bool manual = false;
   if (!rootChain_.chainEnded) {
-    theLog.WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
+    state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
     FindAllRootEntries(rootChain_, rootChain_.sectors.size());
     manual = true;
   }
@@ -354,7 +360,7 @@ int CRoot::ReadRoot() {
     if (CancelRequested()) break;
     const std::uint32_t sector = rootChain_.sectors[n];
     if (!manual && n < lastGood && goodEntries(sector) < 2) {
-      theLog.WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
+      state_.log().WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
                          static_cast<int>(sector), static_cast<int>(kDirEntriesPerSector));
       for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
         items_.push_back(std::make_unique<DirItem>(DirItem::Entry{}));
@@ -371,27 +377,27 @@ int CRoot::ReadRoot() {
       const DirItem::Entry e = EntryAt(at);
       const int balls = DefineBalls(e);
       if (balls < kEntryMinBalls) {
-        theLog.WriteFormat("ERROR ! entry by offs [0x%08x] with % i balls doesn't seem to be a root directory entry",
+        state_.log().WriteFormat("ERROR ! entry by offs [0x%08x] with % i balls doesn't seem to be a root directory entry",
                            static_cast<unsigned>(at), balls);
-        theLog.WriteValue(kNameLabel, LogName(e).c_str());
-        theLog.WriteLine("---------------------------------------");
+        state_.log().WriteValue(kNameLabel, LogName(e).c_str());
+        state_.log().WriteLine("---------------------------------------");
         continue;
       }
-      theLog.WriteFormat("Define %i balls for entrie", balls);
+      state_.log().WriteFormat("Define %i balls for entrie", balls);
       ++good;
       auto item = std::make_unique<DirItem>(e);
       const std::u16string raw = item->RawName();
       for (std::uint32_t u = 0; u < 16; ++u) item->SetNameUnit(u, raw[u] & 0xFF);
-      CorrectName(*item);
-      item->SetU32(kDirPrev, ReadSibling(e, kDirPrev));
-      item->SetU32(kDirNext, ReadSibling(e, kDirNext));
-      item->SetU32(kDirChild, ReadSibling(e, kDirChild));
-      const std::uint32_t size = TruncateByBound(U32Of(e, kDirSize), static_cast<std::uint64_t>(imageSize_));
-      item->SetU32(kDirSize, size);
-      if (U32Of(e, kDirStart) != kEndOfChain) {
-        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{theBounds.maxMiniSector}
-                                                             : static_cast<std::uint64_t>(theBounds.maxSector);
-        item->SetU32(kDirStart, TruncateByBound(U32Of(e, kDirStart), bound));
+      CorrectName(*item, state_);
+      item->SetU32(kDirLeftSibling, ReadSibling(e, kDirLeftSibling, state_.bounds.maxMiniSector));
+      item->SetU32(kDirRightSibling, ReadSibling(e, kDirRightSibling, state_.bounds.maxMiniSector));
+      item->SetU32(kDirChild, ReadSibling(e, kDirChild, state_.bounds.maxMiniSector));
+      const std::uint32_t size = TruncateByBound(U32Of(e, kDirSizeLow), static_cast<std::uint64_t>(imageSize_));
+      item->SetU32(kDirSizeLow, size);
+      if (U32Of(e, kDirStartSector) != kEndOfChain) {
+        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{state_.bounds.maxMiniSector}
+                                                             : static_cast<std::uint64_t>(state_.bounds.maxSector);
+        item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
       if (item->Name() == kRootEntryName) item->SetType(kTypeRoot);
@@ -402,7 +408,7 @@ int CRoot::ReadRoot() {
       found.push_back(std::move(item));
     }
     if (good < 2 && !manual) {
-      theLog.WriteLine("ERROR ! Find BAD root-sector. Root Chain is corrupt. Try found entries manualy");
+      state_.log().WriteLine("ERROR ! Find BAD root-sector. Root Chain is corrupt. Try found entries manualy");
       FindAllRootEntries(rootChain_, n + 1);
       manual = true;
     }
@@ -413,17 +419,17 @@ int CRoot::ReadRoot() {
   }
   rootChain_.sectors = std::move(goodSectors);
 
-  theLog.WriteLine("Root directory dump");
+  state_.log().WriteLine("Root directory dump");
   for (std::size_t n = 0; n < items_.size() && !CancelRequested(); ++n) {
     const DirItem& item = *items_[n];
-    theLog.WriteNumber("item #", static_cast<long long>(n));
-    theLog.WriteValue(kNameLabel, item.NarrowName().c_str());
-    theLog.WriteValue("access    :", FileTimeText(item.Modified()).c_str());
-    theLog.WriteValue("creation  :", FileTimeText(item.Created()).c_str());
-    theLog.WriteValue("GUID      :", GuidText(item.ClassId()).c_str());
+    state_.log().WriteNumber("item #", static_cast<long long>(n));
+    state_.log().WriteValue(kNameLabel, item.NarrowName().c_str());
+    state_.log().WriteValue("access    :", FileTimeText(item.Modified()).c_str());
+    state_.log().WriteValue("creation  :", FileTimeText(item.Created()).c_str());
+    state_.log().WriteValue("GUID      :", GuidText(item.ClassId()).c_str());
   }
-  theLog.WriteLine("Root directory dump complete");
-  theLog.WriteLine("CRoot::ReadRoot() done.");
+  state_.log().WriteLine("Root directory dump complete");
+  state_.log().WriteLine("CRoot::ReadRoot() done.");
   return 0;
 }
 
@@ -441,25 +447,25 @@ bool CRoot::TakenSectors::Take(std::vector<std::uint8_t>& marks, std::uint32_t s
 }
 
 void CRoot::CutShared(DirItem& item, std::uint64_t kept) {
-  theLog.WriteFormat("Stream shares its sectors with streams read before it, beyond what the file holds: cut from %i to %i bytes",
+  state_.log().WriteFormat("Stream shares its sectors with streams read before it, beyond what the file holds: cut from %i to %i bytes",
                      static_cast<int>(item.Size()), static_cast<int>(kept));
-  item.SetU32(kDirSize, static_cast<std::uint32_t>(kept));
-  ++theStats.damagedElements;
+  item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(kept));
+  ++state_.stats.damagedElements;
 }
 
 void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
   try {
-    theLog.WriteLine("Read from big SAT");
+    state_.log().WriteLine("Read from big SAT");
     const auto n = static_cast<std::int64_t>(chain.length);
-    theLog.WriteFormat("Find %i entries for stream", static_cast<int>(n));
+    state_.log().WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kSectorSize;
     const auto size = static_cast<std::int32_t>(item.Size());
     if (!(size >= 0 && size <= imageSize_ && size <= capacity && size >= capacity - kSectorSize)) {
-      theLog.WriteFormat(
+      state_.log().WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(size), static_cast<int>(capacity));
-      item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
-      ++theStats.damagedElements;
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
+      ++state_.stats.damagedElements;
     }
     // The sectors the size needs, as far as the chain and the sharing of
     // sectors allow.
@@ -474,11 +480,11 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     }
     const std::uint64_t wanted = item.Size();
     const std::uint64_t buffer = (wanted + kSectorSize - 1) / kSectorSize * kSectorSize;
-    theLog.WriteFormat("Try to allocate data %i bytes for %i", static_cast<int>(buffer), static_cast<int>(wanted));
+    state_.log().WriteFormat("Try to allocate data %i bytes for %i", static_cast<int>(buffer), static_cast<int>(wanted));
     item.FreeData();
     item.data.resize(buffer);  // every byte is set below: copied, or zero where a sector is missing
     item.readFlag = true;
-    theLog.WriteLine("Successful");
+    state_.log().WriteLine("Successful");
     std::uint8_t* out = item.data.data();
     std::uint64_t filled = 0;
     for (std::size_t k = 0; k < chain.sectors.size() && k < kept; ++k) {
@@ -488,39 +494,39 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
       auto offset = sat_->GetOffsBySector(chain.sectors[k]);
       if (!offset) {
         std::fill(target, target + kSectorSize, 0);
-        theLog.WriteFormat("NOT AVAILABLE SECTOR - sector %i is incorrect or not readable!",
+        state_.log().WriteFormat("NOT AVAILABLE SECTOR - sector %i is incorrect or not readable!",
                            static_cast<int>(chain.sectors[k]));
         continue;
       }
       if (!image_.CopyOut(*offset, target, kSectorSize)) {
         std::fill(target, target + kSectorSize, 0);
-        theLog.WriteFormat("MUST BE VISIBLE!!! - sector %i is correct but not readable!",
+        state_.log().WriteFormat("MUST BE VISIBLE!!! - sector %i is correct but not readable!",
                            static_cast<int>(chain.sectors[k]));
       }
     }
     if (filled < buffer) std::fill(out + filled, out + buffer, 0);
   } catch (const std::bad_alloc&) {
     item.FreeData();
-    theLog.WriteLine("Error while construct SAT stream");
+    state_.log().WriteLine("Error while construct SAT stream");
   }
 }
 
 void CRoot::ReadStreamMini(DirItem& item) {
   try {
-    theLog.WriteLine("Read from mini SAT");
+    state_.log().WriteLine("Read from mini SAT");
     if (static_cast<std::int32_t>(item.Start()) < 0) return;
     Chain chain;
     // No more of the chain than the declared size reaches.
     sat_->FollowMiniChain(item.Start(), chain, item.Size() / kMiniSectorSize + 1);
     const auto n = static_cast<std::int64_t>(chain.length);
-    theLog.WriteFormat("Find %i entries for stream", static_cast<int>(n));
+    state_.log().WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kMiniSectorSize;
     if (std::int64_t{item.Size()} > capacity) {
-      theLog.WriteFormat(
+      state_.log().WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(item.Size()), static_cast<int>(capacity));
-      item.SetU32(kDirSize, static_cast<std::uint32_t>(capacity));
-      ++theStats.damagedElements;
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
+      ++state_.stats.damagedElements;
     }
     const std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
     for (std::size_t k = 0; k < needed && k < chain.sectors.size(); ++k) {
@@ -543,22 +549,22 @@ void CRoot::ReadStreamMini(DirItem& item) {
     }
   } catch (const std::bad_alloc&) {
     item.FreeData();
-    theLog.WriteLine("Error while construct miniSAT stream");
+    state_.log().WriteLine("Error while construct miniSAT stream");
   }
 }
 
 void CRoot::RecoveryChains() {
   // Chains of streams that could be pieced together from lost sectors; no
   // stage proposes any yet.
-  theLog.WriteLine("Start CRoot::RecoveryChains()");
-  theLog.WriteLine("End CRoot::RecoveryChains()");
+  state_.log().WriteLine("Start CRoot::RecoveryChains()");
+  state_.log().WriteLine("End CRoot::RecoveryChains()");
 }
 
 int CRoot::ReadFilesData() {
-  theLog.WriteLine("S: CRoot::ReadFilesData()");
-  theLog.WriteNumber("Count of root entries ", static_cast<long long>(items_.size()));
+  state_.log().WriteLine("S: CRoot::ReadFilesData()");
+  state_.log().WriteNumber("Count of root entries ", static_cast<long long>(items_.size()));
   taken_ = TakenSectors{};
-  taken_.sectors.assign(static_cast<std::size_t>(std::max<std::int32_t>(0, theBounds.maxSector) + 1), 0);
+  taken_.sectors.assign(static_cast<std::size_t>(std::max<std::int32_t>(0, state_.bounds.maxSector) + 1), 0);
   taken_.miniSectors.assign(std::size_t{sat_->MiniSatTable().size()} + 1, 0);
   taken_.budget = static_cast<std::uint64_t>(std::max<std::int64_t>(0, imageSize_));
   try {
@@ -566,7 +572,7 @@ int CRoot::ReadFilesData() {
       if (CancelRequested()) break;
       DirItem& item = *items_[n];
       if (!item.readFlag || item.Name().empty()) continue;
-      theLog.WriteFormat("reading data of [%s] (stream #%u, type %i, length %i, start %i)", item.NarrowName().c_str(),
+      state_.log().WriteFormat("reading data of [%s] (stream #%u, type %i, length %i, start %i)", item.NarrowName().c_str(),
                          static_cast<unsigned>(n), item.Type(), static_cast<int>(item.Size()),
                          static_cast<int>(item.Start()));
       if (item.Size() == 0 || item.Type() == kTypeRoot) continue;
@@ -579,14 +585,14 @@ int CRoot::ReadFilesData() {
       }
     }
   } catch (...) {
-    theLog.WriteLine("Error while processing stream number");
+    state_.log().WriteLine("Error while processing stream number");
   }
   std::vector<std::uint8_t>().swap(taken_.sectors);
   std::vector<std::uint8_t>().swap(taken_.miniSectors);
   RecoveryChains();
-  theStats.rootEntriesFound = static_cast<std::uint32_t>(items_.size());
-  theLog.WriteNumber("Count of new root entries ", static_cast<long long>(items_.size()));
-  theLog.WriteLine("F: CRoot::ReadFilesData()");
+  state_.stats.rootEntriesFound = static_cast<std::uint32_t>(items_.size());
+  state_.log().WriteNumber("Count of new root entries ", static_cast<long long>(items_.size()));
+  state_.log().WriteLine("F: CRoot::ReadFilesData()");
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "salvage/DirItem.h"
@@ -20,12 +21,14 @@ namespace salvage {
 
 class CRoot {
  public:
-  CRoot();
+  explicit CRoot(SalvageState& state);
   virtual ~CRoot();
   CRoot(const CRoot&) = delete;
   CRoot& operator=(const CRoot&) = delete;
 
-  int Init(ImageView image, std::int64_t size);
+  // image: the file's bytes and their slack, which the search for the
+  // Root Entry may rename it in.
+  int Init(std::span<std::uint8_t> image, std::int64_t size);
   void SetSat(CSat* sat) { sat_ = sat; }
 
   // Returns the directory start sector.
@@ -48,7 +51,7 @@ class CRoot {
   // Whether at least two of the other entries of the directory sector at
   // offset (that of its first entry) look like directory entries.
   bool DirectoryEntriesAfter(std::uint64_t offset) const;
-  static void CorrectName(DirItem& item);
+  static void CorrectName(DirItem& item, SalvageState& state);
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);
@@ -69,7 +72,9 @@ class CRoot {
   void RecoveryChains();
   DirItem::Entry EntryAt(std::uint64_t offset) const;
 
+  SalvageState& state_;
   ImageView image_;
+  std::span<std::uint8_t> writable_;  // the same bytes, for the Root Entry's name
   std::int64_t imageSize_ = 0;
   bool rootFound_ = false;
   Chain rootChain_;

@@ -2,14 +2,9 @@
 
 #include <cmath>
 
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 
 namespace salvage {
-
-FileBounds theBounds;
-HeaderInfo theHeader;
-SalvageStats theStats;
-std::int32_t theRecurseLevel = 0;
 
 FileBounds FileBounds::ForFileSize(std::int64_t size) {
   FileBounds b;

@@ -1,9 +1,12 @@
-// State that one salvage shares between its stages: the bounds computed from
-// the file size, the header fields as read and as later corrected, and the
-// counters printed in the closing summary. One salvage runs at a time.
+// State that one salvage shares between its stages: the run it belongs to,
+// the bounds computed from the file size, the header fields as read and as
+// later corrected, and the counters printed in the closing summary. The
+// salvage driver owns it and hands it to its stages.
 #pragma once
 
 #include <cstdint>
+
+#include "base/RunContext.h"
 
 namespace salvage {
 
@@ -43,13 +46,17 @@ struct SalvageStats {
   std::uint32_t namesCorrected = 0;
 };
 
-extern FileBounds theBounds;
-extern HeaderInfo theHeader;
-extern SalvageStats theStats;
+struct SalvageState {
+  explicit SalvageState(const RunContext& context) : run(context) {}
 
-}  // namespace salvage
+  RunContext run;
+  FileBounds bounds;
+  HeaderInfo header;
+  SalvageStats stats;
+  // Depth of the directory walk that writes the repaired file, as its log shows it.
+  std::int32_t recurseLevel = 0;
 
-namespace salvage {
-// Depth of the directory walk that writes the repaired file, as its log shows it.
-extern std::int32_t theRecurseLevel;
+  Logger& log() const { return run.log; }
+};
+
 }  // namespace salvage

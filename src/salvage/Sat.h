@@ -47,7 +47,7 @@ constexpr std::uint32_t kSatSearchCancelled = static_cast<std::uint32_t>(-1000);
 
 class CSat {
  public:
-  CSat();
+  explicit CSat(SalvageState& state);
   virtual ~CSat();
   CSat(const CSat&) = delete;
   CSat& operator=(const CSat&) = delete;
@@ -131,15 +131,25 @@ class CSat {
   WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
   bool SatMarkTest(std::uint64_t offset) const;
 
+  // A table as its chains are walked: its entries, the highest sector
+  // number a link may name, and whether it is the mini SAT.
+  struct Table {
+    const std::vector<std::uint32_t>& entries;
+    std::int64_t bound;
+    bool mini;
+  };
+  Table BigTable() const;
+  Table MiniTable() const;
+  std::int64_t MaxSector() const;
   // One step of a chain: true with next set when sector links on to a
   // sector of the table, false with the reason the walk ends otherwise.
-  std::uint32_t ChainNodes() const;
-  bool EnterChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
-  bool ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
-  std::uint32_t MiniChainNodes() const;
-  bool EnterMiniChain(std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
-  bool MiniChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
-  void ForgetMiniWalks() { miniWalks_.reset(); }
+  std::uint32_t ChainNodes(const Table& t) const;
+  bool EnterChain(const Table& t, std::uint32_t cur, std::uint32_t& next, std::uint8_t& stop) const;
+  bool ChainLink(const Table& t, std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;
+  bool ChainLink(std::uint32_t sector, std::uint32_t& next, std::uint8_t& stop) const;  // in the SAT
+  void Follow(const Table& t, std::uint32_t start, Chain& chain, std::size_t limit);
+  void ForgetMiniWalks() { walks_[1].walks.reset(); }
+  void ForgetWalks() { walks_[0].walks.reset(); }
 
   bool IsNewSatSector(std::uint32_t v) const;
   bool IsDifSector(std::uint32_t sector) const;
@@ -162,6 +172,7 @@ class CSat {
   void PopSat();
   bool SatListHas(std::uint32_t offset) const;
 
+  SalvageState& state_;
   ImageView image_;
   std::vector<std::uint32_t> candidateOffsets_;
   bool indexed_ = false;
@@ -181,10 +192,13 @@ class CSat {
   std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;
   HeaderInfo* header_ = nullptr;
-  // Every chain of each table, walked once the table is read.
-  std::optional<ChainWalks> walks_;
-  std::optional<ChainWalks> miniWalks_;
-  std::uint32_t miniWalksBound_ = 0;  // the mini sector bound they were walked with
+  // Every chain of each table (the SAT's, the mini SAT's), walked once the
+  // table is read, with the bound they were walked with.
+  struct TableWalks {
+    std::optional<ChainWalks> walks;
+    std::int64_t bound = 0;
+  };
+  TableWalks walks_[2];
 };
 
 }  // namespace salvage

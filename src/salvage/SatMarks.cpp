@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
 #include "base/LibrarySettings.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 
 namespace salvage {
 namespace {
@@ -23,12 +24,12 @@ struct Candidate {
   int votes;
 };
 
-const std::uint8_t* SectorBytes(const ImageView& image, std::uint32_t sector) {
-  return image.Span((std::uint64_t{sector} + 1) * kSectorSize, kSectorSize);
+std::optional<ImageView> SectorBytes(const ImageView& image, std::uint32_t sector) {
+  return image.Sub((std::uint64_t{sector} + 1) * kSectorSize, kSectorSize);
 }
 
 // The part a table-like sector belongs to, by its links.
-void Place(const std::uint8_t* bytes, std::uint32_t parts, Candidate& c) {
+void Place(const ImageView& bytes, std::uint32_t parts, Candidate& c) {
   const PartVote vote = MostVotedPart(bytes, parts);
   c.part = vote.part;
   c.votes = vote.votes;
@@ -37,19 +38,19 @@ void Place(const std::uint8_t* bytes, std::uint32_t parts, Candidate& c) {
   // free, or all SAT sectors): a part that marks itself as a SAT sector
   // sits where that mark says.
   const std::uint32_t self = c.sector % kEntriesPerSector;
-  c.part = LoadU32(bytes + 4 * self) == kSatSect && c.sector / kEntriesPerSector < parts ? c.sector / kEntriesPerSector
+  c.part = bytes.U32(4 * self) == kFatSectorMark && c.sector / kEntriesPerSector < parts ? c.sector / kEntriesPerSector
                                                                                            : kNoPart;
   c.votes = 0;
 }
 
 }  // namespace
 
-PartVote MostVotedPart(const std::uint8_t* sector, std::uint64_t parts) {
+PartVote MostVotedPart(const ImageView& sector, std::uint64_t parts) {
   std::array<std::uint32_t, kEntriesPerSector> votes;
   std::size_t n = 0;
   for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-    const std::uint32_t v = LoadU32(sector + 4 * i);
-    if (v >= kDifSect || v < i + 1 || (v - 1 - i) % kEntriesPerSector != 0) continue;
+    const std::uint32_t v = sector.U32(4 * i);
+    if (v >= kDifatSectorMark || v < i + 1 || (v - 1 - i) % kEntriesPerSector != 0) continue;
     const std::uint32_t k = (v - 1 - i) / kEntriesPerSector;
     if (k < parts) votes[n++] = k;
   }
@@ -77,16 +78,16 @@ SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors) {
   std::unordered_map<std::uint32_t, std::size_t> candidateOf;
   for (std::uint32_t s = 0; s < sectors; ++s) {
     if (CancelRequested()) return {};
-    const std::uint8_t* bytes = SectorBytes(image, s);
+    const auto bytes = SectorBytes(image, s);
     if (!bytes) break;
     int count = 0;
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-      const std::uint32_t v = LoadU32(bytes + 4 * i);
-      if ((v > 0 && v < sectors) || v == kEndOfChain || v == kFreeSect || v == kSatSect) ++count;
+      const std::uint32_t v = bytes->U32(4 * i);
+      if ((v > 0 && v < sectors) || v == kEndOfChain || v == kFreeSector || v == kFatSectorMark) ++count;
     }
     if (count < kMinTableLike) continue;
     Candidate c{s, kNoPart, 0};
-    Place(bytes, parts, c);
+    Place(*bytes, parts, c);
     candidateOf.emplace(s, candidates.size());
     candidates.push_back(c);
   }
@@ -96,10 +97,10 @@ SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors) {
   std::set<std::uint32_t> marked;
   std::set<std::uint32_t> pending;
   auto addMarks = [&](const Candidate& c) {
-    const std::uint8_t* bytes = SectorBytes(image, c.sector);
+    const ImageView bytes = *SectorBytes(image, c.sector);  // a candidate lies inside
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
       const std::uint64_t sector = std::uint64_t{c.part} * kEntriesPerSector + i;
-      if (LoadU32(bytes + 4 * i) != kSatSect || sector >= sectors) continue;
+      if (bytes.U32(4 * i) != kFatSectorMark || sector >= sectors) continue;
       if (marked.insert(static_cast<std::uint32_t>(sector)).second && candidateOf.count(sector))
         pending.insert(static_cast<std::uint32_t>(sector));
     }
@@ -145,10 +146,10 @@ SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors) {
   const std::uint64_t mapped = std::uint64_t{count} * kEntriesPerSector;
   for (std::uint32_t k = 0; k < count && result.linksMapped; ++k) {
     if (best[k] == candidates.size()) continue;
-    const std::uint8_t* bytes = SectorBytes(image, candidates[best[k]].sector);
+    const ImageView bytes = *SectorBytes(image, candidates[best[k]].sector);
     for (std::uint32_t i = 0; i < kEntriesPerSector && result.linksMapped; ++i) {
-      const std::uint32_t v = LoadU32(bytes + 4 * i);
-      result.linksMapped = v >= kDifSect || v < mapped;
+      const std::uint32_t v = bytes.U32(4 * i);
+      result.linksMapped = v >= kDifatSectorMark || v < mapped;
     }
   }
   result.marked.assign(marked.begin(), marked.end());

@@ -36,7 +36,7 @@ struct PartVote {
   std::uint32_t part = kNoPart;
   int votes = 0;
 };
-PartVote MostVotedPart(const std::uint8_t* sector, std::uint64_t parts);
+PartVote MostVotedPart(const ImageView& sector, std::uint64_t parts);
 
 // sectors: the number of whole 512-byte sectors after the header.
 SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors);

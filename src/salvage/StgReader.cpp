@@ -9,7 +9,7 @@
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
 #include "salvage/Root.h"
-#include "salvage/CompoundLayout.h"
+#include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
 
@@ -17,46 +17,48 @@ using namespace salvage;
 
 namespace {
 
+// A file needs the header and two sectors before the salvage tries it.
+constexpr std::int64_t kMinFileSize = 3 * kSectorSize;
 // Files from here on cannot be addressed by the salvage's 32-bit offsets.
 constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max() - kSectorSize;
 
 }  // namespace
 
-CStgReader::CStgReader() {
-  theLog.WriteLine("inside CStgReader::CStgReader()");
-  theLog.WriteLine("CStgReader::CStgReader() done.");
+CStgReader::CStgReader(const RunContext& run) : state_(run) {
+  state_.log().WriteLine("inside CStgReader::CStgReader()");
+  state_.log().WriteLine("CStgReader::CStgReader() done.");
 }
 
 CStgReader::~CStgReader() = default;
 
 int CStgReader::Init(std::u16string_view path) {
-  theLog.WriteLine("[STG]\tREADER: inside CStgReader::Init()");
+  state_.log().WriteLine("[STG]\tREADER: inside CStgReader::Init()");
   platform::File file = platform::OpenForReading(path);
   if (!file.IsOpen()) {
-    theLog.WriteErrorValue("[STG]\tCStgReader: cannot init LLFile class, filename: ",
+    state_.log().WriteErrorValue("[STG]\tCStgReader: cannot init LLFile class, filename: ",
                            platform::Utf16ToAnsi(path).c_str());
     return -1;
   }
   const auto size = file.Size();
   if (!size || *size > kMaxFileSize) {
-    theLog.WriteError("[STG]\tCStgReader:: cannot determine file size");
+    state_.log().WriteError("[STG]\tCStgReader:: cannot determine file size");
     return -1;
   }
-  theLog.WriteNumber("[STG]\tREADER: infile size is", static_cast<long long>(*size));
+  state_.log().WriteNumber("[STG]\tREADER: infile size is", static_cast<long long>(*size));
 
   Bytes image;
   try {
     image.resize(static_cast<std::size_t>(*size) + kSectorSize);
     std::fill(image.end() - kSectorSize, image.end(), 0);
   } catch (const std::bad_alloc&) {
-    theLog.WriteError("[STG]\tCStgReader:: cannot read file contents");
+    state_.log().WriteError("[STG]\tCStgReader:: cannot read file contents");
     return -1;
   }
   std::size_t done = 0;
   while (done < *size) {
     const long long n = file.Read(image.data() + done, static_cast<std::size_t>(*size) - done);
     if (n <= 0) {
-      theLog.WriteError("[STG]\tCStgReader:: cannot read file contents");
+      state_.log().WriteError("[STG]\tCStgReader:: cannot read file contents");
       return -1;
     }
     done += static_cast<std::size_t>(n);
@@ -66,12 +68,12 @@ int CStgReader::Init(std::u16string_view path) {
   image_ = std::move(image);
   initialised_ = true;
   imageSize_ = static_cast<std::int32_t>(*size);
-  root_ = std::make_unique<CRoot>();
-  sat_ = std::make_unique<CSat>();
-  theRecurseLevel = 0;
+  root_ = std::make_unique<CRoot>(state_);
+  sat_ = std::make_unique<CSat>(state_);
+  state_.recurseLevel = 0;
   lastParsed_ = -10;
   LoadFamousNames();
-  theLog.WriteLine("[STG]\tCStgReader::Init() done.");
+  state_.log().WriteLine("[STG]\tCStgReader::Init() done.");
   return 0;
 }
 
@@ -91,7 +93,7 @@ std::vector<salvage::CSat::KnownChain> CStgReader::KnownChains(const salvage::Di
   // The directory's own sectors last: where the table was lost they are
   // the least certain.
   for (std::uint32_t sector : root_->RootChain().sectors) known.push_back({sector, 1});
-  known.push_back({theHeader.rootsStart, 1});
+  known.push_back({state_.header.rootsStart, 1});
   if (!rootItem && root_->EntryCount() > 0) rootItem = root_->GetEntry(0);
   return known;
 }
@@ -104,7 +106,7 @@ void CStgReader::MendMiniSat() {
   // known; the mini SAT and the mini stream, read through them before,
   // are read again.
   if (sat_->MendLostRuns(known)) {
-    theHeader.miniSatStart = sat_->FindMiniSat();
+    state_.header.miniSatStart = sat_->FindMiniSat();
     sat_->ReadMiniSat();
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
   }
@@ -113,45 +115,45 @@ void CStgReader::MendMiniSat() {
 }
 
 int CStgReader::ParseData() {
-  theLog.WriteLine("[STG]\tinside CStgReader::ParseData()");
+  state_.log().WriteLine("[STG]\tinside CStgReader::ParseData()");
   if (!initialised_) return -1;
-  theStats = SalvageStats{};
+  state_.stats = SalvageStats{};
   const ImageView image(image_.data(), image_.size());
   sat_->Init(image);
-  root_->Init(image, imageSize_);
+  root_->Init(std::span<std::uint8_t>(image_.data(), image_.size()), imageSize_);
 
   if (imageSize_ < kMinFileSize) {
-    theLog.WriteError("[STG]\tFile is too small.");
+    state_.log().WriteError("[STG]\tFile is too small.");
     return -1;
   }
 
-  theBounds = FileBounds::ForFileSize(imageSize_);
-  HeaderInfo& h = theHeader;
-  h.satStart = image.ReadByBound(kHdrSatList, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.satSectorsCount = image.ReadByBound(kHdrSatSectorCount, theBounds.needSatSectors);
-  h.miniSatStart = image.ReadByBound(kHdrMiniSatStart, kEndOfChain);
-  h.miniSatCount = image.ReadByBound(kHdrMiniSatCount, theBounds.needSatSectors);
-  h.rootsStart = image.ReadByBound(kHdrDirStart, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.difStart = image.ReadByBound(kHdrDifStart, static_cast<std::uint32_t>(theBounds.maxSector));
-  h.difSectorsCount = image.ReadByBound(kHdrDifSectorCount, theBounds.needDifSectors);
-  theLog.WriteNumber("[STG]\t[Header]\tSAT start sector", h.satStart);
-  theLog.WriteNumber("[STG]\t[Header]\tSAT sectors count", h.satSectorsCount);
-  theLog.WriteNumber("[STG]\t[Header]\tminiSAT start", h.miniSatStart);
-  theLog.WriteNumber("[STG]\t[Header]\tRoots start", h.rootsStart);
-  theLog.WriteNumber("[STG]\t[Header]\tDIF start sector", h.difStart);
-  theLog.WriteNumber("[STG]\t[Header]\tDIF sectors count", h.difSectorsCount);
+  state_.bounds = FileBounds::ForFileSize(imageSize_);
+  HeaderInfo& h = state_.header;
+  h.satStart = image.ReadByBound(kHdrDifat, static_cast<std::uint32_t>(state_.bounds.maxSector));
+  h.satSectorsCount = image.ReadByBound(kHdrFatSectorCount, state_.bounds.needSatSectors);
+  h.miniSatStart = image.ReadByBound(kHdrFirstMiniFatSector, kEndOfChain);
+  h.miniSatCount = image.ReadByBound(kHdrMiniFatSectorCount, state_.bounds.needSatSectors);
+  h.rootsStart = image.ReadByBound(kHdrFirstDirSector, static_cast<std::uint32_t>(state_.bounds.maxSector));
+  h.difStart = image.ReadByBound(kHdrFirstDifatSector, static_cast<std::uint32_t>(state_.bounds.maxSector));
+  h.difSectorsCount = image.ReadByBound(kHdrDifatSectorCount, state_.bounds.needDifSectors);
+  state_.log().WriteNumber("[STG]\t[Header]\tSAT start sector", h.satStart);
+  state_.log().WriteNumber("[STG]\t[Header]\tSAT sectors count", h.satSectorsCount);
+  state_.log().WriteNumber("[STG]\t[Header]\tminiSAT start", h.miniSatStart);
+  state_.log().WriteNumber("[STG]\t[Header]\tRoots start", h.rootsStart);
+  state_.log().WriteNumber("[STG]\t[Header]\tDIF start sector", h.difStart);
+  state_.log().WriteNumber("[STG]\t[Header]\tDIF sectors count", h.difSectorsCount);
 
   sat_->SetFileInfo(imageSize_, h);
   h.satStart = sat_->FindSat();
   if (CancelRequested()) return -1000;
   if (int code = sat_->ReadSat(); code != 0) {
-    theLog.WriteErrorNumber("[STG]\tSAT read error ", code);
+    state_.log().WriteErrorNumber("[STG]\tSAT read error ", code);
     return -1;
   }
   h.miniSatStart = sat_->FindMiniSat();
   if (CancelRequested()) return -1000;
   if (int code = sat_->ReadMiniSat(); code != 0) {
-    theLog.WriteErrorNumber("[STG]\tminiSAT read error ", code);
+    state_.log().WriteErrorNumber("[STG]\tminiSAT read error ", code);
     return -1;
   }
 
@@ -160,16 +162,16 @@ int CStgReader::ParseData() {
   int code = root_->ReadRoot();
   if (CancelRequested()) return -1000;
   if (code != 0) {
-    theLog.WriteErrorNumber("[STG]\tRoot read error ", code);
+    state_.log().WriteErrorNumber("[STG]\tRoot read error ", code);
     return -2;
   }
   MendMiniSat();
   code = root_->ReadFilesData();
   if (CancelRequested()) return -1000;
   if (code != 0) {
-    theLog.WriteErrorNumber("[STG]\tFiles data read error ", code);
+    state_.log().WriteErrorNumber("[STG]\tFiles data read error ", code);
     return -3;
   }
-  theLog.WriteLine("[STG]\tCStgReader::ParseData() done.");
+  state_.log().WriteLine("[STG]\tCStgReader::ParseData() done.");
   return 0;
 }

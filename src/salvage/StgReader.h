@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/CompoundFile.h"
+#include "base/RunContext.h"
 #include "salvage/Buffer.h"
+#include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
 
 namespace salvage {
@@ -22,7 +24,8 @@ class DirItem;
 
 class CStgReader {
  public:
-  CStgReader();
+  // The run's log and settings serve the whole salvage.
+  explicit CStgReader(const RunContext& run);
   virtual ~CStgReader();
   CStgReader(const CStgReader&) = delete;
   CStgReader& operator=(const CStgReader&) = delete;
@@ -42,6 +45,7 @@ class CStgReader {
   // What the salvage recovered, for inspection.
   salvage::CSat* Sat() const { return sat_.get(); }
   salvage::CRoot* Root() const { return root_.get(); }
+  const salvage::SalvageState& State() const { return state_; }
 
  private:
   struct WalkFrame;
@@ -58,6 +62,7 @@ class CStgReader {
   // the mini stream.
   std::vector<salvage::CSat::KnownChain> KnownChains(const salvage::DirItem*& rootItem) const;
 
+  salvage::SalvageState state_;
   bool initialised_ = false;
   salvage::Bytes image_;  // the file followed by 512 zero bytes
   std::int32_t imageSize_ = 0;

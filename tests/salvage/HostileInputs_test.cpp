@@ -93,7 +93,7 @@ Parsed ParseOnly(const fixture::ScratchDir& scratch, const std::vector<std::uint
   Parsed p;
   const std::string input = scratch.File("input.cfb");
   EXPECT_TRUE(fixture::WriteFile(input, bytes));
-  p.reader = std::make_unique<CStgReader>();
+  p.reader = std::make_unique<CStgReader>(salvage_test::TestRun());
   EXPECT_EQ(p.reader->Init(platform::Utf8ToUtf16(input)), 0);
   p.parse = p.reader->ParseData();
   return p;
@@ -121,7 +121,7 @@ TEST(HostileInputs, EntriesSharingOneChainHoldItsBytesAtMostTwiceTheFile) {
     cut += data.size() < chainBytes;
   }
   EXPECT_GT(cut, 0u);
-  EXPECT_EQ(salvage::theStats.damagedElements, cut);
+  EXPECT_EQ(p.reader->State().stats.damagedElements, cut);
   const std::vector<std::string> lines = log.Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
     return line.find("Stream shares its sectors with streams read before it") != std::string::npos;
@@ -200,7 +200,7 @@ TEST(HostileInputs, CancelledSalvageEndsWithItsCodeAndLeavesNothing) {
     ASSERT_TRUE(fixture::WriteFile(input, shape.make(64 << 10)));
     for (int stage = 0; stage < 2; ++stage) {
       cancel = 0;
-      CStgReader reader;
+      CStgReader reader(salvage_test::TestRun());
       ASSERT_EQ(reader.Init(platform::Utf8ToUtf16(input)), 0);
       if (stage == 0) cancel = 1;
       const int parse = reader.ParseData();

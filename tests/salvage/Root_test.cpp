@@ -24,37 +24,37 @@ class NameRepair : public ::testing::Test {
  protected:
   void SetUp() override {
     salvage::LoadFamousNames();
-    salvage::theStats = {};
   }
+  salvage::SalvageState state_{salvage_test::TestRun()};
   fixture::ScratchDir scratch_;
   LogCapture log_{scratch_};
 };
 
 TEST_F(NameRepair, DamagedFamousNameIsReplacedWhole) {
   DirItem item = ItemNamed(u"\5SummaryInformXXXXX");
-  salvage::CRoot::CorrectName(item);
+  salvage::CRoot::CorrectName(item, state_);
   EXPECT_EQ(item.Name(), u"\5SummaryInformation");
-  EXPECT_EQ(salvage::theStats.namesCorrected, 1u);
+  EXPECT_EQ(state_.stats.namesCorrected, 1u);
   EXPECT_TRUE(log_.Has("Change name of item from SummaryInformXXXXX to SummaryInformation"));
 }
 
 TEST_F(NameRepair, LeadingPartOnlyNamesKeepTheirTail) {
   DirItem item = ItemNamed(u"Data1");
-  salvage::CRoot::CorrectName(item);
+  salvage::CRoot::CorrectName(item, state_);
   EXPECT_EQ(item.Name(), u"Data1");
-  EXPECT_EQ(salvage::theStats.namesCorrected, 1u);  // rewritten to the same text, still counted
+  EXPECT_EQ(state_.stats.namesCorrected, 1u);  // rewritten to the same text, still counted
   DirItem object = ItemNamed(u"Objekt7");
-  salvage::CRoot::CorrectName(object);
+  salvage::CRoot::CorrectName(object, state_);
   EXPECT_EQ(object.Name(), u"Object7");
 }
 
 TEST_F(NameRepair, RightAndUnknownNamesStay) {
   for (std::u16string_view name : {u"\5SummaryInformation", u"\1CompObj", u"Root Entry", u"TBkndTask", u"   1"}) {
     DirItem item = ItemNamed(name);
-    salvage::CRoot::CorrectName(item);
+    salvage::CRoot::CorrectName(item, state_);
     EXPECT_EQ(item.Name(), name);
   }
-  EXPECT_EQ(salvage::theStats.namesCorrected, 0u);
+  EXPECT_EQ(state_.stats.namesCorrected, 0u);
 }
 
 fixture::Node Project() {
@@ -188,7 +188,7 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
   image.SetEntrySize(small, 100);
   auto run = Salvage(scratch, image.bytes());
   ASSERT_TRUE(run.repaired);
-  EXPECT_EQ(salvage::theStats.damagedElements, 1u);
+  EXPECT_EQ(run.reader->State().stats.damagedElements, 1u);
   const auto bigBytes = StreamOf(*run.repaired, u"   1", u"Stream0");
   const auto bigOriginal = fixture::Pattern(5000, 0);
   ASSERT_EQ(bigBytes.size(), 1024u);

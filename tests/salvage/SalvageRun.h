@@ -19,6 +19,9 @@
 
 namespace salvage_test {
 
+// The process-wide log, settings and report, as a test's run uses them.
+inline RunContext TestRun() { return RunContext{theLog, theSettings, theReport}; }
+
 struct SalvageRun {
   int init = 0, parse = 0, write = 0;
   std::unique_ptr<CStgReader> reader;
@@ -39,7 +42,7 @@ inline SalvageRun Salvage(const fixture::ScratchDir& scratch, const std::vector<
     return run;
   }
   theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
-  run.reader = std::make_unique<CStgReader>();
+  run.reader = std::make_unique<CStgReader>(TestRun());
   run.init = run.reader->Init(platform::Utf8ToUtf16(input));
   if (run.init != 0) return run;
   run.parse = run.reader->ParseData();

@@ -28,7 +28,7 @@ TEST(Sat, ChainCyclesAreCutAndTheStreamShortened) {
   auto run = Salvage(scratch, image.bytes());
   ASSERT_TRUE(run.repaired);
   EXPECT_TRUE(log.Has("[ERROR]: ERROR ! sectors cycle detected ! truncating chain. End Search"));
-  EXPECT_EQ(salvage::theStats.damagedElements, 1u);
+  EXPECT_EQ(run.reader->State().stats.damagedElements, 1u);
   std::vector<std::uint8_t> bytes;
   ASSERT_TRUE(run.repaired->ReadStream(*run.repaired->OpenStream(platform::kRootElement, u"Big"), bytes));
   const auto original = fixture::Pattern(5000, 1);
@@ -260,15 +260,18 @@ TEST(Sat, MiniSatSearchPicksTheBestCandidateForEveryPart) {
   // Every candidate scored for every part, in file order, with the bounds
   // the search had.
   const salvage::FileBounds searchBounds = salvage::FileBounds::ForFileSize(static_cast<std::int64_t>(image.bytes().size()));
-  const salvage::FileBounds after = salvage::theBounds;
-  salvage::theBounds = searchBounds;
+  salvage::SalvageState state(salvage_test::TestRun());
+  state.bounds = searchBounds;
+  salvage::CSat probe(state);
+  probe.Init(salvage::ImageView(image.bytes().data(), image.bytes().size()));
+  probe.SetFileInfo(static_cast<std::int64_t>(image.bytes().size()), state.header);
   std::vector<std::uint32_t> expected;
   for (std::uint32_t k = 0; k <= searchBounds.maxMiniSector / 128; ++k) {
     std::int32_t best = 0;
     std::uint32_t bestSector = 0xFFFFFFFF;
     for (std::uint32_t sector : sat.CandidateSectors()) {
       if (std::find(expected.begin(), expected.end(), sector) != expected.end()) continue;
-      const std::int32_t points = sat.ScoreSatPart((sector + 1) * 512, k, true).likeSatPoints;
+      const std::int32_t points = probe.ScoreSatPart((sector + 1) * 512, k, true).likeSatPoints;
       if (points > best && points > (k > 0 ? 50 : 0)) {
         best = points;
         bestSector = sector;
@@ -276,7 +279,6 @@ TEST(Sat, MiniSatSearchPicksTheBestCandidateForEveryPart) {
     }
     expected.push_back(bestSector);
   }
-  salvage::theBounds = after;
   EXPECT_EQ(sat.MiniSatList(), expected);
 }
 
@@ -285,7 +287,8 @@ TEST(Sat, MiniSatSearchPicksTheBestCandidateForEveryPart) {
 namespace {
 
 TEST(Sat, StartSectorsBeyondTheFileAreReplaced) {
-  salvage::CSat sat;
+  salvage::SalvageState state(salvage_test::TestRun());
+  salvage::CSat sat(state);
   salvage::HeaderInfo header;
   header.satStart = 11;
   header.rootsStart = 11;

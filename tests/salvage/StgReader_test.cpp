@@ -31,9 +31,9 @@ TEST(StgReader, IntactFileComesBackWhole) {
   auto run = Salvage(scratch, fixture::Build(tree));
   ASSERT_TRUE(run.repaired);
   EXPECT_EQ(fixture::Differences(tree, fixture::ReadBack(*run.repaired)), std::vector<std::string>{});
-  EXPECT_EQ(salvage::theStats.damagedElements, 0u);
-  EXPECT_EQ(salvage::theStats.streamsCreated, 5u);
-  EXPECT_EQ(salvage::theStats.storagesCreated, 2u);
+  EXPECT_EQ(run.reader->State().stats.damagedElements, 0u);
+  EXPECT_EQ(run.reader->State().stats.streamsCreated, 5u);
+  EXPECT_EQ(run.reader->State().stats.storagesCreated, 2u);
 }
 
 TEST(StgReader, FileSizeLimits) {
@@ -50,7 +50,7 @@ TEST(StgReader, FileSizeLimits) {
   ASSERT_TRUE(smallest.repaired);
   EXPECT_TRUE(smallest.repaired->Children(platform::kRootElement).empty());
 
-  CStgReader reader;
+  CStgReader reader(salvage_test::TestRun());
   EXPECT_EQ(reader.Init(scratch.WideFile("no such file")), -1);
 }
 
@@ -86,7 +86,7 @@ TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
   theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
   LogCapture log(scratch);
 
-  CStgReader reader;
+  CStgReader reader(salvage_test::TestRun());
   ASSERT_EQ(reader.Init(scratch.WideFile("input.cfb")), 0);
   ASSERT_EQ(reader.ParseData(), 0);
   EXPECT_EQ(reader.WriteData(platform::Utf8ToUtf16(existing)), -4);
@@ -96,7 +96,7 @@ TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
 
   // An unwritable work folder fails before anything is written.
   theSettings.workFolder = platform::Utf8ToUtf16(scratch.File("missing-folder"));
-  CStgReader second;
+  CStgReader second(salvage_test::TestRun());
   ASSERT_EQ(second.Init(scratch.WideFile("input.cfb")), 0);
   ASSERT_EQ(second.ParseData(), 0);
   EXPECT_EQ(second.WriteData(scratch.WideFile("out.cfb")), -5);

@@ -1,0 +1,187 @@
+// SAT parts that were lost: their links taken again from the chains the
+// directory names, once the directory is known.
+#include "salvage/Sat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "base/LibrarySettings.h"
+#include "base/Logger.h"
+#include "salvage/Layout.h"
+#include "salvage/TableValues.h"
+
+namespace salvage {
+
+bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
+  if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
+  const std::uint32_t count = ChainNodes(BigTable());
+  // The mini SAT's chain too, as long as the header says, first; chains
+  // longer than the table are no chains at all.
+  std::vector<KnownChain> known;
+  if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
+    known.push_back({headerMiniSatStart_, header_->miniSatCount});
+  for (const KnownChain& c : knownChains)
+    if (c.sectors <= count) known.push_back(c);
+  auto inLost = [&](std::uint32_t s) { return s < count && lostParts_[s / kEntriesPerSector]; };
+  auto isTableSector = [&](std::uint32_t s) { return satTable_[s] == kFatSectorMark || satTable_[s] == kDifatSectorMark; };
+  constexpr std::uint32_t kNobody = 0xFFFFFFFF;
+  std::vector<std::uint32_t> owner(count, kNobody);
+  // The next sector of a lost part that no chain took, from s on: each
+  // taken sector points past itself (with the paths shortened as they are
+  // followed), so that finding one costs next to nothing.
+  std::vector<std::uint32_t> free(std::size_t{count} + 1);
+  for (std::uint32_t s = 0; s < count; ++s) free[s] = inLost(s) && !isTableSector(s) ? s : s + 1;
+  free[count] = count;
+  auto nextFree = [&](std::uint32_t s) {
+    std::uint32_t r = s;
+    while (free[r] != r) r = free[r];
+    while (free[s] != r) {
+      const std::uint32_t up = free[s];
+      free[s] = r;
+      s = up;
+    }
+    return r;
+  };
+  std::vector<std::vector<std::uint32_t>> taken(known.size());
+  auto own = [&](std::size_t c, std::uint32_t s) {
+    owner[s] = static_cast<std::uint32_t>(c);
+    free[s] = s + 1;
+    taken[c].push_back(s);
+  };
+  // Where the table is sound, a sector in use that no sound entry links to
+  // and no entry starts at continues a chain whose link was lost. Each such
+  // head is known by the length of its chain, as far as it ends in the
+  // sound parts: a chain that lacks just that many sectors goes on there.
+  std::vector<std::uint8_t> pointed(count, 0), isStart(count, 0);
+  for (const KnownChain& c : known)
+    if (c.start < count) isStart[c.start] = 1;
+  for (std::uint32_t s = 0; s < count; ++s) {
+    std::uint32_t next = 0;
+    std::uint8_t stop = 0;
+    if (!inLost(s) && ChainLink(s, next, stop)) pointed[next] = 1;
+  }
+  // Per length: the heads in order, and how many of them are known taken.
+  std::unordered_map<std::uint32_t, std::pair<std::size_t, std::vector<std::uint32_t>>> headsByLength;
+  std::vector<std::uint8_t> walked(count, 0);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    if (CancelRequested()) return false;
+    const std::uint32_t v = satTable_[s];
+    if (inLost(s) || pointed[s] || isStart[s] || isTableSector(s) || IsLikeSpecial(0xFF, v)) continue;
+    std::uint32_t length = 0;
+    std::uint32_t cur = s;
+    bool ended = false;
+    for (;;) {
+      if (walked[cur]) break;
+      walked[cur] = 1;
+      ++length;
+      std::uint32_t next = 0;
+      std::uint8_t stop = 0;
+      if (!ChainLink(cur, next, stop)) {
+        ended = stop == kStopEndMark;
+        break;
+      }
+      if (inLost(next)) break;
+      cur = next;
+    }
+    if (ended) headsByLength[length].second.push_back(s);
+  }
+  auto takeHead = [&](std::size_t c, std::uint32_t missing) {
+    auto it = headsByLength.find(missing);
+    if (it == headsByLength.end()) return false;
+    auto& [skip, heads] = it->second;
+    for (; skip < heads.size(); ++skip) {
+      const std::uint32_t head = heads[skip];
+      if (owner[head] != kNobody) continue;
+      for (std::uint32_t cur = head;;) {
+        if (owner[cur] != kNobody) break;
+        own(c, cur);
+        std::uint32_t next = 0;
+        std::uint8_t stop = 0;
+        if (!ChainLink(cur, next, stop)) break;
+        cur = next;
+      }
+      return true;
+    }
+    return false;
+  };
+  // A chain takes the sectors its size needs: through a lost part the run
+  // from its start, elsewhere as the table links them, up to a sector
+  // another chain took. With jump, a chain whose run ends short goes on at
+  // a head (below) or with the next sectors no chain took (the pieces of a
+  // stream were mostly written one after the other).
+  auto take = [&](std::size_t c, bool jump) {
+    if (taken[c].empty()) {
+      const std::uint32_t start = known[c].start;
+      if (start >= count || owner[start] != kNobody || isTableSector(start)) return;
+      own(c, start);
+    }
+    std::uint32_t cur = taken[c].back();
+    while (taken[c].size() < known[c].sectors) {
+      std::uint32_t next = 0;
+      if (inLost(cur)) {
+        next = cur + 1;
+        if (next >= count) break;
+        // Past the lost part the table takes over again.
+        if (!inLost(next)) {
+          if (owner[next] != kNobody || isTableSector(next)) break;
+        } else if (nextFree(next) != next) {
+          // The run is taken: once every chain has its own run, the chain
+          // goes on at a head of its missing length, or else with the next
+          // sectors no chain took.
+          if (!jump) break;
+          if (takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()))) break;
+          next = nextFree(next);
+          if (next >= count) break;
+        }
+      } else {
+        std::uint8_t stop = 0;
+        if (!ChainLink(cur, next, stop) || owner[next] != kNobody || isTableSector(next)) break;
+      }
+      own(c, next);
+      cur = next;
+    }
+  };
+  // The starts are certain: they go first, then the chains that start
+  // where the table is sound, then the others in the order of their starts.
+  std::vector<std::size_t> lostStarts;
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    const std::uint32_t start = known[c].start;
+    if (!inLost(start) || owner[start] != kNobody || isTableSector(start)) continue;
+    own(c, start);
+    lostStarts.push_back(c);
+  }
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    if (CancelRequested()) return false;
+    if (!inLost(known[c].start)) take(c, true);
+  }
+  std::sort(lostStarts.begin(), lostStarts.end(),
+            [&](std::size_t a, std::size_t b) { return known[a].start < known[b].start; });
+  for (std::size_t c : lostStarts) take(c, false);
+  for (std::size_t c : lostStarts) take(c, true);
+
+  int changed = 0;
+  auto link = [&](std::uint32_t s, std::uint32_t value) {
+    if (satTable_[s] == value) return;
+    satTable_[s] = value;
+    ++changed;
+  };
+  for (std::size_t c = 0; c < known.size(); ++c) {
+    const std::vector<std::uint32_t>& chain = taken[c];
+    for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+      if (inLost(chain[i])) link(chain[i], chain[i + 1]);
+    if (!chain.empty() && chain.size() == known[c].sectors && inLost(chain.back())) link(chain.back(), kEndOfChain);
+  }
+  // What no chain took runs on up to the next sector a chain took.
+  for (std::uint32_t s = 0; s + 1 < count; ++s)
+    if (inLost(s) && owner[s] == kNobody && !isTableSector(s) && owner[s + 1] != kNobody) link(s, kEndOfChain);
+  if (changed == 0) return false;
+  state_.log().WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
+  ForgetWalks();
+  return true;
+}
+
+}  // namespace salvage
