@@ -1,7 +1,7 @@
 // The exported C interface of libmdwdll.so. Nothing throws across it.
 #include <algorithm>
 
-#include "base/RunContext.h"
+#include "api/HostState.h"
 #include "mdwdll.h"
 #include "pipeline/FileRecover.h"
 #include "platform/Files.h"
@@ -9,14 +9,19 @@
 
 namespace {
 
-// What the host sets between runs and reads after one: the settings, the
-// log the runs write to, and the report the runs add their rows to. The
-// exports are the one place that keeps them for the process.
 Logger runLog;
 LibrarySettings settings;
 MwUtils::MwReport report;
 
 }  // namespace
+
+namespace api {
+
+LibrarySettings& HostSettings() { return settings; }
+Logger& HostLog() { return runLog; }
+MwUtils::MwReport& HostReport() { return report; }
+
+}  // namespace api
 
 MDW_API int32_t DllInitialize(const char16_t* workFolder, StatusCallback status,
                               ProgressCallback progress) {
