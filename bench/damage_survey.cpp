@@ -28,13 +28,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "base/LibrarySettings.h"
+#include "base/RunContext.h"
 #include "salvage/StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace {
+
+// The run's log, settings and report; the log is never opened.
+Logger runLog;
+LibrarySettings runSettings;
+MwUtils::MwReport runReport;
+RunContext run{runLog, runSettings, runReport};
 
 constexpr unsigned kSecondsPerFile = 60;
 
@@ -123,11 +129,11 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
       if (Survives(bytes, sectors, miniSectors)) recoverable.insert(path);
   }
   outcome.recoverable = static_cast<int>(recoverable.size());
-  theSettings.workFolder = platform::Utf8ToUtf16(work);
+  runSettings.workFolder = platform::Utf8ToUtf16(work);
   std::string repairedPath = work + "/repaired-" + std::to_string(::getpid()) + ".cfb";
   std::u16string repaired = platform::Utf8ToUtf16(repairedPath);
   platform::DeleteFile(repaired);
-  CStgReader reader(RunContext{theLog, theSettings, theReport});
+  CStgReader reader(run);
   int code = reader.Init(platform::Utf8ToUtf16(damaged));
   if (code == 0) code = reader.ParseData();
   if (code == 0) code = reader.WriteData(repaired);

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/LibrarySettings.h"
+#include "base/RunContext.h"
 #include "salvage/StgReader.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -29,6 +29,12 @@
 #include "support/HostileFiles.h"
 
 namespace {
+
+// The run's log, settings and report; the log is never opened.
+Logger runLog;
+LibrarySettings runSettings;
+MwUtils::MwReport runReport;
+RunContext run{runLog, runSettings, runReport};
 
 using Clock = std::chrono::steady_clock;
 
@@ -44,10 +50,11 @@ std::string Scratch() {
 unsigned char g_cancel = 0;
 
 bool SalvageOnce(const std::string& input) {
-  theSettings.workFolder = platform::Utf8ToUtf16(Scratch());
-  theSettings.breakFlag = &g_cancel;
+  runSettings.workFolder = platform::Utf8ToUtf16(Scratch());
+  runSettings.breakFlag = &g_cancel;
   std::u16string repaired = platform::Utf8ToUtf16(Scratch() + "/repaired-" + std::to_string(::getpid()) + ".cfb");
-  CStgReader reader(RunContext{theLog, theSettings, theReport});
+  const SalvageRunBinding binding(run);  // the salvage listens for the cancel byte
+  CStgReader reader(run);
   bool ok = reader.Init(platform::Utf8ToUtf16(input)) == 0 && reader.ParseData() == 0 &&
             reader.WriteData(repaired) == 0;
   platform::DeleteFile(repaired);

@@ -14,13 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "base/LibrarySettings.h"
+#include "base/RunContext.h"
 #include "salvage/StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace {
+
+// The run's log, settings and report; the log is never opened.
+Logger runLog;
+LibrarySettings runSettings;
+MwUtils::MwReport runReport;
+RunContext run{runLog, runSettings, runReport};
 
 std::string Scratch() {
   static std::string dir = [] {
@@ -63,10 +69,10 @@ std::string MakeFile(std::size_t megabytes) {
 }
 
 bool SalvageOnce(const std::string& input) {
-  theSettings.workFolder = platform::Utf8ToUtf16(Scratch());
+  runSettings.workFolder = platform::Utf8ToUtf16(Scratch());
   std::u16string repaired = platform::Utf8ToUtf16(Scratch() + "/repaired-" + std::to_string(::getpid()) + ".cfb");
   platform::DeleteFile(repaired);
-  CStgReader reader(RunContext{theLog, theSettings, theReport});
+  CStgReader reader(run);
   bool ok = reader.Init(platform::Utf8ToUtf16(input)) == 0 && reader.ParseData() == 0 &&
             reader.WriteData(repaired) == 0;
   platform::DeleteFile(repaired);

@@ -8,11 +8,21 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/LibrarySettings.h"
+#include "base/RunContext.h"
 #include "salvage/StgReader.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "platform/Text.h"
+
+namespace {
+
+// The run's log, settings and report; the log is never opened.
+Logger runLog;
+LibrarySettings runSettings;
+MwUtils::MwReport runReport;
+RunContext run{runLog, runSettings, runReport};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The input as a file without touching the disk.
@@ -26,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::u16string input = platform::Utf8ToUtf16("/proc/self/fd/" + std::to_string(fd));
   const std::u16string repaired =
       platform::TempFolder() + platform::Utf8ToUtf16("salvage-fuzz-" + std::to_string(::getpid()) + ".cfb");
-  theSettings.workFolder = platform::TempFolder();
+  runSettings.workFolder = platform::TempFolder();
   platform::DeleteFile(repaired);
   {
-    CStgReader reader(RunContext{theLog, theSettings, theReport});
+    CStgReader reader(run);
     if (reader.Init(input) == 0 && reader.ParseData() == 0) reader.WriteData(repaired);
   }
   platform::DeleteFile(repaired);

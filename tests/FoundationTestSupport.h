@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/LibrarySettings.h"
+#include "api/HostState.h"
 #include "mdwdll.h"
 #include "platform/Text.h"
 
@@ -188,7 +188,7 @@ inline bool SawStatus(const std::string& text) {
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    theSettings = LibrarySettings{};
+    api::HostSettings() = LibrarySettings{};
     HostEvents().clear();
     for (const fs::path* folder : {&in, &out, &work, &tmp}) fs::create_directories(*folder);
     if (const char* old = std::getenv("TMPDIR")) savedTmpdir_ = old;

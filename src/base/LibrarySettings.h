@@ -1,6 +1,5 @@
-// The process-wide settings the host gives through the exports, and the
-// three ways every pass reports to the host: status, progress, and the
-// progress filter that drops repeats.
+// The settings the host gives through the exports for its runs; a run
+// reports to the host through its RunContext.
 #pragma once
 
 #include <array>
@@ -52,17 +51,7 @@ struct LibrarySettings {
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };
 
-extern LibrarySettings theSettings;
-
-// Whether the host has asked the run to stop. Without a registered cancel
-// byte nothing is ever cancelled.
+// Whether the host has asked the run the salvage works for to stop
+// (SalvageRunBinding, RunContext.h). The salvage's last way to its run
+// besides the RunContext its reader holds; other code asks the context.
 bool CancelRequested();
-// Clears the host's cancel byte, if one is registered.
-void ClearCancel();
-
-// Notes the first failed write (or create) of the run's document.
-void NoteOutputError(int errorNumber);
-
-void SendStatus(const char* text);
-void SendProgress(const char* text, std::int32_t percent);
-void ReportProgress(std::int32_t percent, const char* text);

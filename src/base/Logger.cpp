@@ -8,8 +8,6 @@
 
 #include "platform/Text.h"
 
-Logger theLog;
-
 namespace {
 constexpr const char* kRule = "====================================================";
 constexpr std::size_t kHexLineWidth = 78;

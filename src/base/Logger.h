@@ -1,5 +1,5 @@
-// The diagnostics log: one process-wide logger, theLog, that writes 8-bit
-// lines (Windows-1252) to the file the host names, each line straight to the
+// The diagnostics log of a run: a logger that writes 8-bit lines
+// (Windows-1252) to the file the host names, each line straight to the
 // file in one write so that the log is complete if the host dies.
 #pragma once
 
@@ -59,5 +59,3 @@ class MwLog {
 };
 
 class Logger : public MwLog {};
-
-extern Logger theLog;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-MwUtils::MwReport theReport;
-
 namespace MwUtils {
 
 void MwReport::AddItem(const char16_t* name, const char16_t* value, const char16_t* note,

@@ -43,5 +43,3 @@ class MwReport {
 };
 
 }  // namespace MwUtils
-
-extern MwUtils::MwReport theReport;

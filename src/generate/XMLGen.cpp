@@ -4,8 +4,6 @@
 #include <unordered_set>
 
 #include "base/Date.h"
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "generate/ElementRun.h"
 
 namespace {
@@ -17,11 +15,15 @@ constexpr const char* kProjectTag = "Project xmlns=\"http://schemas.microsoft.co
 
 }  // namespace
 
-CXMLGen::CXMLGen(const model::Project& project, std::u16string_view outputPath, const char* saveVersion)
-    : project_(project), saveVersion_(saveVersion), writer_(std::make_unique<xml::XmlWriter>(outputPath)) {}
+CXMLGen::CXMLGen(RunContext& ctx, const model::Project& project, std::u16string_view outputPath,
+                 const char* saveVersion)
+    : ctx_(ctx), project_(project), saveVersion_(saveVersion),
+      writer_(std::make_unique<xml::XmlWriter>(ctx, outputPath)) {}
 
-CXMLGen::CXMLGen(const model::Project& project, std::unique_ptr<xml::XmlSink> sink, const char* saveVersion)
-    : project_(project), saveVersion_(saveVersion), writer_(std::make_unique<xml::XmlWriter>(std::move(sink))) {}
+CXMLGen::CXMLGen(RunContext& ctx, const model::Project& project, std::unique_ptr<xml::XmlSink> sink,
+                 const char* saveVersion)
+    : ctx_(ctx), project_(project), saveVersion_(saveVersion),
+      writer_(std::make_unique<xml::XmlWriter>(ctx, std::move(sink))) {}
 
 CXMLGen::~CXMLGen() = default;
 
@@ -30,14 +32,14 @@ std::int32_t CXMLGen::CloseOutput() {
 }
 
 std::int32_t CXMLGen::Cancel() {
-  theLog.WriteLine(kCancelledLine);
+  ctx_.log.WriteLine(kCancelledLine);
   writer_->CloseXMLFile();
   return kCancelled;
 }
 
 std::int32_t CXMLGen::CheckOutput() {
   if (writer_->OpenResult() == 0) return 0;
-  theLog.WriteError("    The XML file could not be created");
+  ctx_.log.WriteError("    The XML file could not be created");
   return kWriteFailed;
 }
 
@@ -48,16 +50,16 @@ std::int32_t CXMLGen::WriteDocumentStart(const char* declaration) {
 
 bool CXMLGen::RunSection(const char* startLine, const char* finishLine,
                          const std::function<std::int32_t()>& section) {
-  if (startLine) theLog.WriteLine(startLine);
+  if (startLine) ctx_.log.WriteLine(startLine);
   if (section() == kCancelled) return false;
-  theLog.WriteLine(finishLine);
+  ctx_.log.WriteLine(finishLine);
   return true;
 }
 
 std::int32_t CXMLGen::FinishDocument() {
   if (writer_->Write_hXML(nullptr, nullptr, "Project") == kCancelled) return kCancelled;
   if (CloseOutput() != 0) {
-    theLog.WriteError("    The XML file could not be written");
+    ctx_.log.WriteError("    The XML file could not be written");
     return kWriteFailed;
   }
   return 0;

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/RunContext.h"
 #include "generate/Timephased.h"
 #include "model/Project.h"
 #include "xml/XmlSink.h"
@@ -43,9 +44,12 @@ class CXMLGen {
 
   // Opens the XML file at outputPath (throws 2 when the path is too long).
   // The model must outlive the generator. saveVersion: "14", "12" or "9".
-  CXMLGen(const model::Project& project, std::u16string_view outputPath, const char* saveVersion = "14");
+  // The run's log, settings and cancel byte come from ctx.
+  CXMLGen(RunContext& ctx, const model::Project& project, std::u16string_view outputPath,
+          const char* saveVersion = "14");
   // Writes into sink instead (tests).
-  CXMLGen(const model::Project& project, std::unique_ptr<xml::XmlSink> sink, const char* saveVersion = "14");
+  CXMLGen(RunContext& ctx, const model::Project& project, std::unique_ptr<xml::XmlSink> sink,
+          const char* saveVersion = "14");
   ~CXMLGen();
   CXMLGen(const CXMLGen&) = delete;
   CXMLGen& operator=(const CXMLGen&) = delete;
@@ -123,6 +127,7 @@ class CXMLGen {
   // Availability and rates by resource UID, in model order.
   void IndexResourceData();
 
+  RunContext& ctx_;
   const model::Project& project_;
   const char* saveVersion_;
   std::unique_ptr<xml::XmlWriter> writer_;

@@ -6,8 +6,6 @@
 #include <string>
 #include <unordered_set>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
 
@@ -44,7 +42,7 @@ std::int32_t CXMLGen::GenerateAssignments() {
     if (project_.assignments.empty()) return EmptySection(*writer_);
     if (writer_->Write_hXML("Assignments", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndAssnParams& assignment : project_.assignments) {
-      if (CancelRequested()) return Cancel();
+      if (ctx_.Cancelled()) return Cancel();
       if (assignment.TaskUID == 0 && assignment.ResourceUID == 0) continue;
       const model::SBkndTaskParams* task = project_.FindTask(assignment.TaskUID);
       if (!task) continue;
@@ -54,7 +52,7 @@ std::int32_t CXMLGen::GenerateAssignments() {
     }
     return writer_->Write_hXML(nullptr, nullptr, "Assignments");
   } catch (int) {
-    theLog.WriteLine("User break was thrown if GenerateAssignments()");
+    ctx_.log.WriteLine("User break was thrown if GenerateAssignments()");
     throw;
   }
 }
@@ -124,7 +122,7 @@ const gen::WorkWeek& CXMLGen::WeekOf(std::uint32_t calendarUid) {
   if (found != weeks_.end()) return found->second;
   gen::WorkWeek week = gen::WorkWeek::Of(project_.CalendarByUid(calendarUid));
   if (week.UsesDefault())
-    theLog.WriteFormat("        Calendar %u has no working week: timephased work uses the default week", calendarUid);
+    ctx_.log.WriteFormat("        Calendar %u has no working week: timephased work uses the default week", calendarUid);
   return weeks_.emplace(calendarUid, std::move(week)).first->second;
 }
 
@@ -134,15 +132,16 @@ std::int32_t CXMLGen::WriteTimephased(int type, std::uint32_t uid, std::uint32_t
   if (work == 0 || !model::HasDate(start)) return kNothingWritten;
   if (timephasedWritten_ >= timephasedLimit_) {
     if (!timephasedCapLogged_)
-      theLog.WriteFormat("        %llu timephased elements written: the remaining project_.assignments go without theirs",
-                         static_cast<unsigned long long>(timephasedWritten_));
+      ctx_.log.WriteFormat(
+          "        %llu timephased elements written: the remaining project_.assignments go without theirs",
+          static_cast<unsigned long long>(timephasedWritten_));
     timephasedCapLogged_ = true;
     return kNothingWritten;
   }
   xml::XmlWriter& w = *writer_;
   bool cancelled = false;
   auto emit = [&](const gen::TimephasedElement& element) {
-    if (CancelRequested()) {
+    if (ctx_.Cancelled()) {
       Cancel();
       cancelled = true;
       return false;
@@ -168,7 +167,7 @@ std::int32_t CXMLGen::WriteTimephased(int type, std::uint32_t uid, std::uint32_t
   timephasedWritten_ += result.elements;
   if (cancelled) return kCancelled;
   if (result.outcome == gen::Distribution::Outcome::Cut)
-    theLog.WriteFormat("        Timephased work of assignment %u cut after %u days: %u tenths of a minute not placed",
-                       uid, result.daysWalked, result.workLeft);
+    ctx_.log.WriteFormat("        Timephased work of assignment %u cut after %u days: %u tenths of a minute not placed",
+                         uid, result.daysWalked, result.workLeft);
   return 0;
 }

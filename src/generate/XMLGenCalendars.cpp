@@ -5,8 +5,6 @@
 // recurring). Work weeks are kept in the model only.
 #include <string>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
 
@@ -118,12 +116,12 @@ std::int32_t CXMLGen::GenerateCalendarXML() {
       return kNothingWritten;
     }
     for (const model::SCalendar& calendar : project_.calendars) {
-      if (CancelRequested()) return Cancel();
+      if (ctx_.Cancelled()) return Cancel();
       if (WriteCalendar(calendar) == kCancelled) return kCancelled;
     }
     return writer_->Write_hXML(nullptr, nullptr, "Calendars");
   } catch (int) {
-    theLog.WriteLine("User break was thrown if GenerateCalendarXML()");
+    ctx_.log.WriteLine("User break was thrown if GenerateCalendarXML()");
     throw;
   }
 }

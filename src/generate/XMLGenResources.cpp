@@ -3,8 +3,6 @@
 // field values per resource.
 #include <string>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
 #include "model/Validators.h"
@@ -90,7 +88,7 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
     }
     if (writer_->Write_hXML("Resources", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndRscParams& resource : project_.Resources()) {
-      if (CancelRequested()) return Cancel();
+      if (ctx_.Cancelled()) return Cancel();
       // A row with neither a name nor notes nor a fixed record is an unused
       // slot; one with a record is a resource whose name was lost (or the
       // project's own nameless resource 0) and gets an invented name.
@@ -100,7 +98,7 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
     }
     return writer_->Write_hXML(nullptr, nullptr, "Resources");
   } catch (int) {
-    theLog.WriteLine("User break was thrown if GenerateResourcesXML()");
+    ctx_.log.WriteLine("User break was thrown if GenerateResourcesXML()");
     throw;
   }
 }
@@ -167,7 +165,7 @@ std::int32_t CXMLGen::GenerateAvailabilityPeriod(std::uint32_t resourceUid) {
     if (writer_->Write_hXML("AvailabilityPeriods", nullptr, nullptr) == kCancelled) return kCancelled;
     if (auto found = availabilityByResource_.find(resourceUid); found != availabilityByResource_.end()) {
       for (std::size_t i : found->second) {
-        if (CancelRequested()) return Cancel();
+        if (ctx_.Cancelled()) return Cancel();
         const model::SAvailabilityParams& period = project_.availability[i];
         ElementRun run(*writer_);
         run.Open("AvailabilityPeriod");
@@ -180,7 +178,7 @@ std::int32_t CXMLGen::GenerateAvailabilityPeriod(std::uint32_t resourceUid) {
     }
     return writer_->Write_hXML(nullptr, nullptr, "AvailabilityPeriods");
   } catch (int) {
-    theLog.WriteLine("User break was thrown if GenerateAvailabilityPeriod()");
+    ctx_.log.WriteLine("User break was thrown if GenerateAvailabilityPeriod()");
     throw;
   }
 }
@@ -192,7 +190,7 @@ std::int32_t CXMLGen::GenerateRates(std::uint32_t resourceUid) {
     if (writer_->Write_hXML("Rates", nullptr, nullptr) == kCancelled) return kCancelled;
     if (auto found = ratesByResource_.find(resourceUid); found != ratesByResource_.end()) {
       for (std::size_t i : found->second) {
-        if (CancelRequested()) return Cancel();
+        if (ctx_.Cancelled()) return Cancel();
         const model::SRateParams& rate = project_.rates[i];
         ElementRun run(*writer_);
         run.Open("Rate");
@@ -210,7 +208,7 @@ std::int32_t CXMLGen::GenerateRates(std::uint32_t resourceUid) {
     }
     return writer_->Write_hXML(nullptr, nullptr, "Rates");
   } catch (int) {
-    theLog.WriteLine("User break was thrown if GenerateRates()");
+    ctx_.log.WriteLine("User break was thrown if GenerateRates()");
     throw;
   }
 }

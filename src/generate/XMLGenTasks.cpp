@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "base/Result.h"
 #include "generate/ElementRun.h"
 #include "generate/CustomFieldText.h"
@@ -23,11 +21,11 @@ std::uint16_t XmlLagFormat(std::uint16_t format) {
 }
 
 template <typename Body>
-std::int32_t Guarded(const char* breakLine, Body body) {
+std::int32_t Guarded(Logger& log, const char* breakLine, Body body) {
   try {
     return body();
   } catch (int) {
-    theLog.WriteLine(breakLine);
+    log.WriteLine(breakLine);
     throw;
   }
 }
@@ -42,7 +40,7 @@ void CXMLGen::NoteWritten() {
       static_cast<std::int32_t>(kFrom + kSpan * std::min(progressDone_, progressTotal_) / progressTotal_);
   if (percent <= progressShown_) return;
   progressShown_ = percent;
-  ReportProgress(percent, "Saving recovered data...");
+  ctx_.Progress(percent, "Saving recovered data...");
 }
 
 void CXMLGen::BuildIndexes() {
@@ -61,8 +59,8 @@ void CXMLGen::BuildIndexes() {
 }
 
 std::int32_t CXMLGen::GenerateMainXML() {
-  return Guarded("User break was thrown if GenerateMainXML()", [this]() -> std::int32_t {
-    if (CancelRequested()) return Cancel();
+  return Guarded(ctx_.log, "User break was thrown if GenerateMainXML()", [this]() -> std::int32_t {
+    if (ctx_.Cancelled()) return Cancel();
     if (const std::int32_t failed = CheckOutput()) return failed;
     BuildIndexes();
     if (WriteDocumentStart("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?") == kCancelled ||
@@ -85,7 +83,7 @@ std::int32_t CXMLGen::GenerateMainXML() {
 }
 
 std::int32_t CXMLGen::GenerateTasksXML() {
-  return Guarded("User break was thrown if GenerateTasksXML()", [this]() -> std::int32_t {
+  return Guarded(ctx_.log, "User break was thrown if GenerateTasksXML()", [this]() -> std::int32_t {
     BuildIndexes();
     if (project_.Tasks().empty()) {
       const std::int32_t result = writer_->Write_hXML("Tasks/", nullptr, nullptr);
@@ -93,7 +91,7 @@ std::int32_t CXMLGen::GenerateTasksXML() {
     }
     if (writer_->Write_hXML("Tasks", nullptr, nullptr) == kCancelled) return kCancelled;
     for (const model::SBkndTaskParams& task : project_.Tasks()) {
-      if (CancelRequested()) return Cancel();
+      if (ctx_.Cancelled()) return Cancel();
       ++written_.tasks;
       if (WriteTask(task) == kCancelled) return kCancelled;
     }
@@ -119,7 +117,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   auto flag = [&](const char* tag, bool value) { run.Raw(tag, value ? "1" : "0"); };
   // With frozen dates every task is manually scheduled, so that a
   // scheduler keeps the dates exactly as the file stores them.
-  const bool manual = theSettings.freezeDates || task.Manual;
+  const bool manual = ctx_.settings.freezeDates || task.Manual;
 
   run.Open("Task");
   run.Raw("UID", task.UID);
@@ -218,7 +216,7 @@ std::int32_t CXMLGen::GenerateLinks(std::uint32_t taskUid) {
   auto found = linksBySuccessor_.find(taskUid);
   if (found == linksBySuccessor_.end()) return 0;
   for (std::size_t index : found->second) {
-    if (CancelRequested()) return Cancel();
+    if (ctx_.Cancelled()) return Cancel();
     const model::SBkndConsParams& link = project_.links[index];
     if (!taskUids_.contains(link.PredecessorUID)) continue;
     ElementRun run(*writer_);
@@ -249,10 +247,10 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
     const std::int32_t result = writer_->Write_hXML("ExtendedAttributes/", nullptr, nullptr);
     return result == kCancelled ? result : kNothingWritten;
   }
-  if (CancelRequested()) throw kBreakException;
+  if (ctx_.Cancelled()) throw kBreakException;
   if (writer_->Write_hXML("ExtendedAttributes", nullptr, nullptr) == kCancelled) return kCancelled;
   auto define = [this](std::uint32_t fieldId, const std::u16string* alias) -> std::int32_t {
-    if (CancelRequested()) return Cancel();
+    if (ctx_.Cancelled()) return Cancel();
     const model::CustomFieldInfo* field = model::FindCustomField(fieldId);
     if (!field) return 0;
     ElementRun run(*writer_);
@@ -277,7 +275,7 @@ std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::O
   auto found = index.find(ownerUid);
   if (found == index.end()) return 0;
   for (std::size_t i : found->second) {
-    if (CancelRequested()) return Cancel();
+    if (ctx_.Cancelled()) return Cancel();
     const model::SCustomFieldValue& value = project_.customFieldValues[i];
     std::optional<std::u16string> text =
         gen::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);

@@ -3,7 +3,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "base/Logger.h"
 #include "model/Validators.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
@@ -18,12 +17,12 @@ using model::SBkndConsParams;
 // Walks the valid items of a FixedMeta stream and hands each live record,
 // whole inside FixedData, to take.
 template <typename Take>
-FixedRecordCounts WalkRecords(platform::ByteView fixedMeta, platform::ByteView fixedData, const RecordLayout& layout,
-                              StreamProgress* progress, Take take) {
+FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
+                              const RecordLayout& layout, StreamProgress* progress, Take take) {
   FixedRecordCounts counts;
   const FixedMeta meta(fixedMeta, FixedMetaStride(layout.kind));
   counts.stale = meta.Count() - meta.ValidCount();
-  WalkFixedItems(fixedMeta, layout.kind, progress, counts.items, [&](const FixedMetaItem& item) {
+  WalkFixedItems(ctx, fixedMeta, layout.kind, progress, counts.items, [&](const FixedMetaItem& item) {
     switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
@@ -80,63 +79,63 @@ SBkndConsParams LinkFrom(const RecordView& record) {
 
 // The shared frame of both storage readers.
 template <typename Read>
-void ReadStorage(const platform::CompoundFileReader& reader, platform::ElementId storage, const char* storageName,
-                 const char* breakLine, Read read) {
+void ReadStorage(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                 const char* storageName, const char* breakLine, Read read) {
   try {
     LoadedStream fixedData, fixedMeta;
-    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
-    StreamProgress progress(storageName, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+    if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    StreamProgress progress(ctx, storageName, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
     read(fixedMeta.View(), fixedData.View(), &progress);
   } catch (...) {
-    theLog.WriteLine(breakLine);
+    ctx.log.WriteLine(breakLine);
     throw;
   }
 }
 
-void LogCounts(const char* what, const FixedRecordCounts& c) {
-  theLog.WriteFormat("        %s: %zu records, %zu deleted, %zu free slots, %zu unreadable, %zu stale items", what,
-                     c.records, c.deleted, c.blank, c.unreadable, c.stale);
+void LogCounts(Logger& log, const char* what, const FixedRecordCounts& c) {
+  log.WriteFormat("        %s: %zu records, %zu deleted, %zu free slots, %zu unreadable, %zu stale items", what,
+                  c.records, c.deleted, c.blank, c.unreadable, c.stale);
 }
 
 }  // namespace
 
-FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
-  return WalkRecords(fixedMeta, fixedData, layout, progress,
+  return WalkRecords(ctx, fixedMeta, fixedData, layout, progress,
                      [&](const RecordView& record) { gen.assignments.push_back(AssignmentFrom(record)); });
 }
 
-FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+FixedRecordCounts ReadConsFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
-  return WalkRecords(fixedMeta, fixedData, layout, progress,
-                     [&](const RecordView& record) {
-                       // A task cannot follow itself: such a link is damage.
-                       model::SBkndConsParams link = LinkFrom(record);
-                       if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
-                     });
+  return WalkRecords(ctx, fixedMeta, fixedData, layout, progress, [&](const RecordView& record) {
+    // A task cannot follow itself: such a link is damage.
+    model::SBkndConsParams link = LinkFrom(record);
+    if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
+  });
 }
 
-std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen) {
+std::size_t ReadAssnVarData9(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                             model::Project& gen) {
   std::unordered_map<std::uint32_t, std::size_t> byUid;
   for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
   std::size_t items = 0, skipped = 0, kept = 0;
-  WalkVarItems(varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+  WalkVarItems(ctx, varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
     const std::uint32_t type = item.type;
     const bool fits = (type == kAssnRawType7 && value.size() == 68) || (type == kAssnRawType9 && value.size() == 76) ||
                       (type == kAssnValueType126 && value.size() == 4);
     if (type != kAssnRawType7 && type != kAssnRawType9 && type != kAssnValueType126) return;
     if (!fits) {
-      theLog.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
+      ctx.log.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
       return;
     }
     auto [at, added] = byUid.try_emplace(item.owner, gen.assignments.size());
     if (added) {
-      theLog.WriteLine("        No similar record, add new record");
+      ctx.log.WriteLine("        No similar record, add new record");
       SBkndAssnParams assignment;
       assignment.UID = item.owner;
       gen.assignments.push_back(std::move(assignment));
     } else {
-      theLog.WriteLine("        Record already exists, set new parameters");
+      ctx.log.WriteLine("        Record already exists, set new parameters");
     }
     SBkndAssnParams& assignment = gen.assignments[at->second];
     if (type == kAssnValueType126) {
@@ -151,36 +150,37 @@ std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2
   return kept;
 }
 
-void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen) {
+void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    model::Project& gen) {
   try {
     VarItemFormat format;
     for (std::uint8_t code : {kAssnRawType7, kAssnRawType9, kAssnValueType126}) format.fieldIds.emplace(code, code);
     LoadedStream var2Data, varMeta;
-    if (!LoadVarStreams(reader, storage, var2Data, varMeta, &format)) return;
-    theLog.WriteFormat("        Assignment var data: %zu values kept",
-                       ReadAssnVarData9(varMeta.View(), var2Data.View(), gen));
+    if (!LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, &format)) return;
+    ctx.log.WriteFormat("        Assignment var data: %zu values kept",
+                        ReadAssnVarData9(ctx, varMeta.View(), var2Data.View(), gen));
   } catch (...) {
-    theLog.WriteLine("User break was thrown if AssnStorageParser()");
+    ctx.log.WriteLine("User break was thrown if AssnStorageParser()");
     throw;
   }
 }
 
-void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen) {
-  ReadStorage(reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
+  ReadStorage(ctx, reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
-                const FixedRecordCounts c = ReadAssnFixedData(meta, data, layout, gen, progress);
-                LogCounts("Assignment fixed data", c);
+                const FixedRecordCounts c = ReadAssnFixedData(ctx, meta, data, layout, gen, progress);
+                LogCounts(ctx.log, "Assignment fixed data", c);
                 gen.tally.assignments.AddFixed(c.records, c.unreadable);
               });
 }
 
-void ConsStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void ConsStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen) {
-  ReadStorage(reader, storage, "TBkndCons", "User break was thrown if ConsStorageParser()",
+  ReadStorage(ctx, reader, storage, "TBkndCons", "User break was thrown if ConsStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
-                const FixedRecordCounts c = ReadConsFixedData(meta, data, layout, gen, progress);
-                LogCounts("Link fixed data", c);
+                const FixedRecordCounts c = ReadConsFixedData(ctx, meta, data, layout, gen, progress);
+                LogCounts(ctx.log, "Link fixed data", c);
                 gen.tally.links.AddFixed(c.records, c.unreadable);
               });
 }

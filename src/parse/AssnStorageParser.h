@@ -11,6 +11,7 @@
 
 #include <cstddef>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
@@ -30,10 +31,12 @@ struct FixedRecordCounts {
 
 // The fixed pass over assignments and links. progress may be null. Throws
 // kBreakException on a break.
-FixedRecordCounts ReadAssnFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr);
-FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr);
+FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen,
+                                    StreamProgress* progress = nullptr);
+FixedRecordCounts ReadConsFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                    const RecordLayout& layout, model::Project& gen,
+                                    StreamProgress* progress = nullptr);
 
 // Version 9 also keeps three var-data values of an assignment, merged into
 // the assignment of their UID (one is made when none has it): type 7 only
@@ -43,16 +46,18 @@ FixedRecordCounts ReadConsFixedData(platform::ByteView fixedMeta, platform::Byte
 inline constexpr std::uint8_t kAssnRawType7 = 7;
 inline constexpr std::uint8_t kAssnRawType9 = 9;
 inline constexpr std::uint8_t kAssnValueType126 = 126;
-std::size_t ReadAssnVarData9(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen);
+std::size_t ReadAssnVarData9(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                             model::Project& gen);
 // Loads the var streams of the storage (8-byte items) and reads them.
-void AssnVarParser9(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen);
+void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    model::Project& gen);
 
 // Load FixedData and FixedMeta of the storage and read them. A missing
 // stream is logged and ends the reader; logs and rethrows a break or an
 // allocation failure.
-void AssnStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen);
-void ConsStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void ConsStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen);
 
 }  // namespace mpp

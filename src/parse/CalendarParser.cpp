@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/Logger.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
 
@@ -96,7 +95,7 @@ std::optional<SWeekDay> ReadDayRecord(platform::ByteView bytes, std::size_t offs
   return day;
 }
 
-int ReadWeekData(platform::ByteView value, SCalendar& calendar, model::Project& gen) {
+int ReadWeekData(RunContext& ctx, platform::ByteView value, SCalendar& calendar, model::Project& gen) {
   auto week = ReadWeek(value, 0);
   if (!week) return -2;
   // A second week data item replaces the first.
@@ -109,7 +108,7 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, model::Project& 
   // Every record takes at least kExceptionRecord.name bytes, so the walk
   // ends with the value whatever the count says.
   for (std::uint32_t k = 0; k < *exceptions; ++k) {
-    PollBreak();
+    PollBreak(ctx);
     auto record = value.Sub(at, value.size() - std::min(at, value.size()));
     if (!record || record->size() < kExceptionRecord.minSize) return -2;
     const std::uint32_t nameLength = record->u32_at(kExceptionRecord.nameLength).value_or(0);
@@ -138,7 +137,7 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, model::Project& 
   if (!workWeeks) return 0;
   at += 4;
   for (std::uint32_t k = 0; k < *workWeeks; ++k) {
-    PollBreak();
+    PollBreak(ctx);
     auto record = value.Sub(at, value.size() - std::min(at, value.size()));
     if (!record || record->size() < kWorkWeekRecord.minSize) return -2;
     auto days = ReadWeek(*record, 0);
@@ -156,14 +155,14 @@ int ReadWeekData(platform::ByteView value, SCalendar& calendar, model::Project& 
   return 0;
 }
 
-int ReadWeekData9(platform::ByteView value, SCalendar& calendar, model::Project& gen) {
+int ReadWeekData9(RunContext& ctx, platform::ByteView value, SCalendar& calendar, model::Project& gen) {
   const WeekData9Layout& l = kWeekData9;
   auto week = ReadWeek(value, l.week);
   if (!week) return -2;
   calendar.WeekDays = std::move(*week);
   const std::uint16_t count = value.u16_at(l.exceptionCount).value_or(0);
   for (std::size_t k = 0; k < count; ++k) {
-    PollBreak();
+    PollBreak(ctx);
     auto block = value.Sub(l.exceptions + k * l.exceptionSize, l.exceptionSize);
     if (!block) return -2;
     model::SCalendarException exception;
@@ -176,32 +175,33 @@ int ReadWeekData9(platform::ByteView value, SCalendar& calendar, model::Project&
   return 0;
 }
 
-CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                                      StreamProgress* progress, bool version9) {
+CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                                      model::Project& gen, StreamProgress* progress, bool version9) {
   CalendarVarCounts counts;
-  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
-               [&](const VarMetaItem& item, platform::ByteView value) {
-                 SCalendar& calendar = CalendarOf(gen, item.owner);
-                 switch (item.type & 0xFFFF) {
-                   case kCalendarNameType:
-                     calendar.Name = model::TextFromItem(value);
-                     ++counts.names;
-                     break;
-                   case kCalendarWeekType:
-                     ++counts.weeks;
-                     if ((version9 ? ReadWeekData9(value, calendar, gen) : ReadWeekData(value, calendar, gen)) != 0)
-                       ++counts.malformed;
-                     break;
-                   default: break;
-                 }
-               });
+  WalkVarItems(
+      ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
+      [&](const VarMetaItem& item, platform::ByteView value) {
+        SCalendar& calendar = CalendarOf(gen, item.owner);
+        switch (item.type & 0xFFFF) {
+          case kCalendarNameType:
+            calendar.Name = model::TextFromItem(value);
+            ++counts.names;
+            break;
+          case kCalendarWeekType:
+            ++counts.weeks;
+            if ((version9 ? ReadWeekData9(ctx, value, calendar, gen) : ReadWeekData(ctx, value, calendar, gen)) != 0)
+              ++counts.malformed;
+            break;
+          default: break;
+        }
+      });
   return counts;
 }
 
-CalendarFixedCounts ReadCalendarFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
   CalendarFixedCounts counts;
-  WalkFixedItems(fixedMeta, RecordKind::Calendar, progress, counts.items, [&](const FixedMetaItem& item) {
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Calendar, progress, counts.items, [&](const FixedMetaItem& item) {
     // Byte 0 = 2 marks no deleted calendar; 4 and 6 are free slots.
     if (item.State() == ItemState::Blank || item.State() == ItemState::DeletedBlank) {
       ++counts.freeSlots;
@@ -233,53 +233,54 @@ const SCalendar* BaseCalendarOf(const model::Project& gen, const SCalendar& cale
   return base == &calendar || (base && base->UID == calendar.UID) ? nullptr : base;
 }
 
-void ApplyDefaultWeeks(model::Project& gen) {
+void ApplyDefaultWeeks(RunContext& ctx, model::Project& gen) {
   for (SCalendar& calendar : gen.calendars) {
-    PollBreak();
+    PollBreak(ctx);
     if (BaseCalendarOf(gen, calendar)) continue;
     calendar.WeekDays = ResolvedWeek(gen, calendar);
   }
 }
 
-void InheritBaseDays(model::Project& gen) {
+void InheritBaseDays(RunContext& ctx, model::Project& gen) {
   for (SCalendar& calendar : gen.calendars) {
-    PollBreak();
+    PollBreak(ctx);
     if (!BaseCalendarOf(gen, calendar)) continue;
     calendar.WeekDays = ResolvedWeek(gen, calendar);
   }
 }
 
-void CalendarParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
-        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+      if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
+        StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
         // Only version 9 files come with a format for their var items.
         const CalendarVarCounts c =
-            ReadCalendarVarData(varMeta.View(), var2Data.View(), gen, &progress, varFormat != nullptr);
-        theLog.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",
-                           c.items, c.names, c.weeks, c.malformed, c.skipped);
+            ReadCalendarVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress, varFormat != nullptr);
+        ctx.log.WriteFormat("        Calendar var data: %zu items, %zu names, %zu weeks (%zu cut short), %zu skipped",
+                            c.items, c.names, c.weeks, c.malformed, c.skipped);
         gen.tally.calendars.AddVar(c.items, c.skipped);
       }
     }
     {
       LoadedStream fixedData, fixedMeta;
-      if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
-        StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+      if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
+        StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const CalendarFixedCounts c =
-            ReadCalendarFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress);
-        theLog.WriteFormat("        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
-                           "%zu calendars without var data",
-                           c.records, c.freeSlots, c.unreadable, c.created);
+            ReadCalendarFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress);
+        ctx.log.WriteFormat(
+            "        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
+            "%zu calendars without var data",
+            c.records, c.freeSlots, c.unreadable, c.created);
         gen.tally.calendars.AddFixed(c.records, c.unreadable);
       }
     }
-    ApplyDefaultWeeks(gen);
-    InheritBaseDays(gen);
+    ApplyDefaultWeeks(ctx, gen);
+    InheritBaseDays(ctx, gen);
   } catch (...) {
-    theLog.WriteLine("User break was thrown if CalendarParser()");
+    ctx.log.WriteLine("User break was thrown if CalendarParser()");
     throw;
   }
 }

@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
@@ -130,8 +131,8 @@ inline constexpr WeekData9Layout kWeekData9{};
 // The week data of one calendar into its record (week days) and the
 // model's exceptions and work weeks. 0, or -2 when a malformed exception or
 // work week ended it (what was read before stays).
-int ReadWeekData(platform::ByteView value, model::SCalendar& calendar, model::Project& gen);
-int ReadWeekData9(platform::ByteView value, model::SCalendar& calendar, model::Project& gen);
+int ReadWeekData(RunContext& ctx, platform::ByteView value, model::SCalendar& calendar, model::Project& gen);
+int ReadWeekData9(RunContext& ctx, platform::ByteView value, model::SCalendar& calendar, model::Project& gen);
 
 struct CalendarVarCounts {
   std::size_t items = 0;
@@ -151,24 +152,23 @@ struct CalendarFixedCounts {
 
 // The var data phase; version9 reads the week data in that version's form.
 // progress may be null. Throws kBreakException on a break.
-CalendarVarCounts ReadCalendarVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                                      StreamProgress* progress = nullptr, bool version9 = false);
+CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                                      model::Project& gen, StreamProgress* progress = nullptr, bool version9 = false);
 // The fixed data phase; the deletion mark of other storages' items means
 // nothing here. progress may be null. Throws kBreakException on a break.
-CalendarFixedCounts ReadCalendarFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, model::Project& gen,
                                           StreamProgress* progress = nullptr);
 // A calendar has a base calendar when its base calendar UID names another
 // calendar of the model.
 const model::SCalendar* BaseCalendarOf(const model::Project& gen, const model::SCalendar& calendar);
 // The base weeks phase (versions 12 and 14), then the inherited days phase.
-void ApplyDefaultWeeks(model::Project& gen);
-void InheritBaseDays(model::Project& gen);
+void ApplyDefaultWeeks(RunContext& ctx, model::Project& gen);
+void InheritBaseDays(RunContext& ctx, model::Project& gen);
 
 // The version 14 reader: all four phases. A missing pair of streams leaves
 // its phase out (logged). Logs and rethrows a break or allocation failure.
-void CalendarParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    const RecordLayout& layout, model::Project& gen,
-               const VarItemFormat* varFormat = nullptr);
+void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr);
 
 }  // namespace mpp

@@ -10,7 +10,7 @@
 
 class CMppParser_12 : public CMppParser_14 {
  public:
-  explicit CMppParser_12(std::u16string repairedPath);
-  CMppParser_12(std::u16string repairedPath, model::Project& project, DocumentStep document);
+  CMppParser_12(RunContext& ctx, std::u16string repairedPath);
+  CMppParser_12(RunContext& ctx, std::u16string repairedPath, model::Project& project, DocumentStep document);
   ~CMppParser_12() override;
 };

@@ -6,8 +6,6 @@
 #include <exception>
 #include <span>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "parse/AssnStorageParser.h"
 #include "parse/CalendarParser.h"
 #include "parse/KnownLayouts.h"
@@ -45,20 +43,22 @@ std::string Ansi(std::u16string_view text) { return platform::Utf16ToAnsi(text);
 
 }  // namespace
 
-CMppParser_14::CMppParser_14(std::u16string repairedPath)
-    : CMppParser_14(FileFormat{}, std::move(repairedPath), nullptr, {}) {}
+CMppParser_14::CMppParser_14(RunContext& ctx, std::u16string repairedPath)
+    : CMppParser_14(ctx, FileFormat{}, std::move(repairedPath), nullptr, {}) {}
 
-CMppParser_14::CMppParser_14(std::u16string repairedPath, model::Project& project, DocumentStep document)
-    : CMppParser_14(FileFormat{}, std::move(repairedPath), &project, std::move(document)) {}
-
-CMppParser_14::CMppParser_14(FileFormat format, std::u16string repairedPath, model::Project* project,
+CMppParser_14::CMppParser_14(RunContext& ctx, std::u16string repairedPath, model::Project& project,
                              DocumentStep document)
-    : format_(format),
+    : CMppParser_14(ctx, FileFormat{}, std::move(repairedPath), &project, std::move(document)) {}
+
+CMppParser_14::CMppParser_14(RunContext& ctx, FileFormat format, std::u16string repairedPath, model::Project* project,
+                             DocumentStep document)
+    : ctx_(ctx),
+      format_(format),
       path_(std::move(repairedPath)),
       owned_(project ? nullptr : std::make_unique<model::Project>()),
       project_(project ? *project : *owned_),
       document_(std::move(document)) {
-  theLog.WriteLine("Starting MppParser..");
+  ctx_.log.WriteLine("Starting MppParser..");
 }
 
 int CMppParser_14::GenerateMainXML() { return document_.write ? document_.write() : 0; }
@@ -69,21 +69,21 @@ void CMppParser_14::CloseOutput() {
 
 CMppParser_14::~CMppParser_14() {
   reader_.reset();
-  theLog.WriteLine("MppParser is closed.");
+  ctx_.log.WriteLine("MppParser is closed.");
 }
 
 int CMppParser_14::Cancelled() {
-  theLog.WriteLine(mpp::kUserCancelledLine);
+  ctx_.log.WriteLine(mpp::kUserCancelledLine);
   CloseOutput();
   return -1000;
 }
 
 void CMppParser_14::ReadLayouts(ElementId dataStorage) {
   mpp::LoadedStream props;
-  if (mpp::LoadStream(*reader_, dataStorage, u"Props", props)) {
+  if (mpp::LoadStream(ctx_.log, *reader_, dataStorage, u"Props", props)) {
     maps_ = mpp::ReadFieldMaps(props.View());
   } else {
-    mpp::LogMissingStream(u"Props");
+    mpp::LogMissingStream(ctx_.log, u"Props");
     maps_.reset();
   }
   application_ = mpp::ApplicationVersion(*reader_);
@@ -107,26 +107,26 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
         platform::ByteView(meta.data(), meta.size()),
         platform::ByteView(data.data(), data.size()), &why);
     const std::string name = mpp::KnownLayoutName(layout).value_or("its own");
-    theLog.WriteFormat("    Record layout of %s: %s %s, %u bytes, %zu fields; %s",
-                       Ansi(mpp::StorageName(layout.kind)).c_str(),
-                       layout.source == mpp::RecordLayout::Source::FileMap ? "file map," : "known layout",
-                       name.c_str(), layout.recordSize, layout.fields.size(), why.c_str());
+    ctx_.log.WriteFormat("    Record layout of %s: %s %s, %u bytes, %zu fields; %s",
+                         Ansi(mpp::StorageName(layout.kind)).c_str(),
+                         layout.source == mpp::RecordLayout::Source::FileMap ? "file map," : "known layout",
+                         name.c_str(), layout.recordSize, layout.fields.size(), why.c_str());
   }
 }
 
 int CMppParser_14::Parse(StatusFunction status) {
   try {
-    if (CancelRequested()) return Cancelled();
-    theLog.WriteLine("Trying to open source file...");
+    if (ctx_.Cancelled()) return Cancelled();
+    ctx_.log.WriteLine("Trying to open source file...");
     reader_ = platform::CompoundFileReader::Open(path_);
     if (!reader_) {
-      theLog.WriteError("Compound File not detected.");
+      ctx_.log.WriteError("Compound File not detected.");
       return -1;
     }
-    if (CancelRequested()) return Cancelled();
+    if (ctx_.Cancelled()) return Cancelled();
     if (status) {
-      status(theSettings.Status(StatusTexts::Done).c_str());
-      status(theSettings.Status(StatusTexts::Pass3).c_str());
+      status(ctx_.settings.Status(StatusTexts::Done).c_str());
+      status(ctx_.settings.Status(StatusTexts::Pass3).c_str());
     }
 
     // The data storage, then (versions 9 and 12) the view storage; a
@@ -136,32 +136,32 @@ int CMppParser_14::Parse(StatusFunction status) {
     for (const auto& [name, mode] : storages) {
       if (name.empty()) continue;
       const std::string ansi = Ansi(name);
-      theLog.WriteValue("Opening storage:", ansi.c_str());
+      ctx_.log.WriteValue("Opening storage:", ansi.c_str());
       ElementId where = platform::kRootElement;
       auto opened = reader_->OpenStorage(platform::kRootElement, name);
       if (opened) {
         where = *opened;
       } else {
-        theLog.WriteErrorValue("Can't open storage: ", ansi.c_str());
+        ctx_.log.WriteErrorValue("Can't open storage: ", ansi.c_str());
       }
       if (mode == kParseBackend) {
         ReadLayouts(where);
-        mpp::ReadProjectProperties(*reader_, where, project_.props);
+        mpp::ReadProjectProperties(ctx_.log, *reader_, where, project_.props);
       }
       const int result = MainStorageParser(where, mode);
       if (opened) {
-        theLog.WriteValue(format_.storageClosed, ansi.c_str());
-        theLog.WriteLine("curStorage->Release()");
+        ctx_.log.WriteValue(format_.storageClosed, ansi.c_str());
+        ctx_.log.WriteLine("curStorage->Release()");
       }
       if (result == -1000) return result;
     }
-    theLog.WriteLine("psl->Release()");
+    ctx_.log.WriteLine("psl->Release()");
     if (format_.version != 14) return FinishOlder(status);
 
-    ReportProgress(90, "Saving recovered data...");
+    ctx_.Progress(90, "Saving recovered data...");
     if (status) {
-      status(theSettings.Status(StatusTexts::Done).c_str());
-      status(theSettings.Status(StatusTexts::Pass4).c_str());
+      status(ctx_.settings.Status(StatusTexts::Done).c_str());
+      status(ctx_.settings.Status(StatusTexts::Pass4).c_str());
     }
 
     if (project_.Tasks().empty() && project_.Resources().empty()) {
@@ -170,18 +170,18 @@ int CMppParser_14::Parse(StatusFunction status) {
     }
     const int generated = GenerateMainXML();
     if (generated == -1000) {
-      theLog.WriteError("User break was thrown in GenerateMainXML()");
+      ctx_.log.WriteError("User break was thrown in GenerateMainXML()");
       return Cancelled();
     }
     if (generated != 0) {
-      theLog.WriteError("    Function GenerateMainXML() failed!");
+      ctx_.log.WriteError("    Function GenerateMainXML() failed!");
       return -2;
     }
     return 0;
   } catch (...) {
-    theLog.WriteLine("User break was thrown if Parser()");
+    ctx_.log.WriteLine("User break was thrown if Parser()");
     std::exception_ptr error = std::current_exception();
-    bool breakSeen = CancelRequested();
+    bool breakSeen = ctx_.Cancelled();
     try {
       std::rethrow_exception(error);
     } catch (int code) {
@@ -191,7 +191,7 @@ int CMppParser_14::Parse(StatusFunction status) {
     if (breakSeen) return Cancelled();
     // Not the host's cancel: memory ran out or a reader failed. That is a
     // failed run, not a cancelled one.
-    theLog.WriteError("Parsing ended by an error");
+    ctx_.log.WriteError("Parsing ended by an error");
     CloseOutput();
     return -2;
   }
@@ -199,24 +199,24 @@ int CMppParser_14::Parse(StatusFunction status) {
 
 int CMppParser_14::FinishOlder(StatusFunction status) {
   if (status) {
-    status(theSettings.Status(StatusTexts::Done).c_str());
-    status(theSettings.Status(StatusTexts::Pass4).c_str());
+    status(ctx_.settings.Status(StatusTexts::Done).c_str());
+    status(ctx_.settings.Status(StatusTexts::Pass4).c_str());
   }
   if (project_.Tasks().empty() && project_.Resources().empty()) {
-    theLog.WriteLine("    Task and Resource object can't be found!");
+    ctx_.log.WriteLine("    Task and Resource object can't be found!");
     GenerateMainXML();
     return -3;
   }
   const int generated = GenerateMainXML();
   if (generated == -1000) {
-    theLog.WriteLine("    User break was thrown in saving data");
+    ctx_.log.WriteLine("    User break was thrown in saving data");
     return -1000;
   }
   if (generated != 0) {
-    theLog.WriteLine("    Function GenerateMainXML() failed!");
+    ctx_.log.WriteLine("    Function GenerateMainXML() failed!");
     return -2;
   }
-  theLog.WriteLine("    Function Parser() close.");
+  ctx_.log.WriteLine("    Function Parser() close.");
   return 0;
 }
 
@@ -235,25 +235,25 @@ void CMppParser_14::ParseTasks(ElementId storage) {
   mpp::TaskValueRules rules = format_.version == 14 ? mpp::kTaskValueRules14 : mpp::kTaskValueRules9;
   const mpp::RecordLayout& layout = layouts_.Of(mpp::RecordKind::Task);
   if (LaterApplication(mpp::RecordKind::Task)) rules.flags = mpp::kTaskFlags14Later;
-  mpp::TaskStorageParser(*reader_, storage, layout, project_, nullptr, rules);
+  mpp::TaskStorageParser(ctx_, *reader_, storage, layout, project_, nullptr, rules);
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {
-  mpp::AssnStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_);
+  mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_);
 }
 
 void CMppParser_14::ParseLinks(ElementId storage) {
-  mpp::ConsStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Link), project_);
+  mpp::ConsStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Link), project_);
 }
 
 void CMppParser_14::ParseCalendars(ElementId storage) {
-  mpp::CalendarParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Calendar), project_);
+  mpp::CalendarParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Calendar), project_);
 }
 
 void CMppParser_14::ParseResources(ElementId storage) {
-  mpp::RscStorageParser(*reader_, storage, layouts_.Of(mpp::RecordKind::Resource), project_, nullptr,
-                        LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceCustomFlags14Later
-                                                                     : mpp::kResourceCustomFlags9);
+  mpp::RscStorageParser(
+      ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Resource), project_, nullptr,
+      LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceCustomFlags14Later : mpp::kResourceCustomFlags9);
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
@@ -269,11 +269,11 @@ void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
     case 3: break;  // outline codes: opened and closed only
     case 4:
       // Versions 9 and 12 keep no custom field definitions.
-      if (format_.version == 14) mpp::PropsParser(*reader_, storage, project_);
+      if (format_.version == 14) mpp::PropsParser(ctx_, *reader_, storage, project_);
       ParseResources(storage);
       break;
     case 5:
-      if (format_.version == 14) mpp::PropsParser(*reader_, storage, project_);
+      if (format_.version == 14) mpp::PropsParser(ctx_, *reader_, storage, project_);
       ParseTasks(storage);
       break;
     default: break;
@@ -288,56 +288,56 @@ int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
       std::optional<mpp::VarItemFormat> narrow;
       if (format_.version == 9) narrow = mpp::ViewItemFormat9();
       for (std::u16string_view name : views) {
-        if (CancelRequested()) return Cancelled();
+        if (ctx_.Cancelled()) return Cancelled();
         const std::string ansi = Ansi(name);
-        theLog.WriteValue("  Opening storage:", ansi.c_str());
+        ctx_.log.WriteValue("  Opening storage:", ansi.c_str());
         auto view = reader_->OpenStorage(storage, name);
         if (!view) {
-          theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
+          ctx_.log.WriteErrorValue("  Can't open storage: ", ansi.c_str());
           continue;
         }
         // Versions 9 and 12 read the edit list and the views.
         const mpp::VarItemFormat* items = narrow ? &*narrow : nullptr;
-        if (format_.version != 14 && name == u"CEdl") mpp::EdlParser(*reader_, *view, project_, items);
-        if (format_.version != 14 && name == u"CV_iew") mpp::ViewParser(*reader_, *view, project_, items);
-        theLog.WriteValue("  Storage closed: ", ansi.c_str());
+        if (format_.version != 14 && name == u"CEdl") mpp::EdlParser(ctx_, *reader_, *view, project_, items);
+        if (format_.version != 14 && name == u"CV_iew") mpp::ViewParser(ctx_, *reader_, *view, project_, items);
+        ctx_.log.WriteValue("  Storage closed: ", ansi.c_str());
       }
-      if (format_.version != 14) theLog.WriteLine("    Function MainStorageParser() close.");
+      if (format_.version != 14) ctx_.log.WriteLine("    Function MainStorageParser() close.");
       return 0;
     }
 
-    if (format_.version != 14) mpp::ScanProjectProps(*reader_, storage, format_.version);
+    if (format_.version != 14) mpp::ScanProjectProps(ctx_.log, *reader_, storage, format_.version);
 
     // Storage i starts at base + i/5 of 80 points, so that the last one
     // starts at base + 80, and has at most kStorageSpan of its own.
-    const std::uint32_t base = theSettings.progressBase;
+    const std::uint32_t base = ctx_.settings.progressBase;
     for (std::size_t i = 0; i < kBackendStorages.size(); ++i) {
-      if (CancelRequested()) return Cancelled();
+      if (ctx_.Cancelled()) return Cancelled();
       const std::u16string_view name = kBackendStorages[i];
       const std::string ansi = Ansi(name);
-      theLog.WriteValue("  Opening storage:", ansi.c_str());
+      ctx_.log.WriteValue("  Opening storage:", ansi.c_str());
 
       const float offset = static_cast<float>(static_cast<double>(i) / 5.0 * 80.0);
       std::uint32_t percent = base + static_cast<std::uint32_t>(offset);
       if (percent > 100) percent = 100;
       char text[300];
       std::snprintf(text, sizeof text, "Parse OLE storage: %s", ansi.c_str());
-      ReportProgress(static_cast<std::int32_t>(percent), text);
-      theSettings.progressBase = percent;
-      theSettings.progressSpan = std::min<std::uint32_t>(kStorageSpan, 100 - percent);
+      ctx_.Progress(static_cast<std::int32_t>(percent), text);
+      ctx_.settings.progressBase = percent;
+      ctx_.settings.progressSpan = std::min<std::uint32_t>(kStorageSpan, 100 - percent);
 
       auto child = reader_->OpenStorage(storage, name);
       if (!child) {
-        theLog.WriteErrorValue("  Can't open storage: ", ansi.c_str());
+        ctx_.log.WriteErrorValue("  Can't open storage: ", ansi.c_str());
         continue;
       }
       RunStep(i, *child);
-      theLog.WriteValue("  Storage closed: ", ansi.c_str());
+      ctx_.log.WriteValue("  Storage closed: ", ansi.c_str());
     }
-    if (format_.version != 14) theLog.WriteLine("    Function MainStorageParser() close.");
+    if (format_.version != 14) ctx_.log.WriteLine("    Function MainStorageParser() close.");
     return 0;
   } catch (...) {
-    theLog.WriteLine("User break was thrown if MainStorageParser()");
+    ctx_.log.WriteLine("User break was thrown if MainStorageParser()");
     throw;
   }
 }

@@ -16,11 +16,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/FieldMap.h"
 #include "platform/CompoundFile.h"
 
-using StatusFunction = void (*)(const char* text);
+using StatusFunction = std::function<void(const char* text)>;
 
 // The parse's last step, given by its caller: write the document of the
 // model read (0, kCancelled, or another failure), and close the document's
@@ -46,8 +47,8 @@ class CMppParser_14 {
   static constexpr int kVisitViews = 1;
 
   // A parser that fills a model of its own and writes nothing.
-  explicit CMppParser_14(std::u16string repairedPath);
-  CMppParser_14(std::u16string repairedPath, model::Project& project, DocumentStep document);
+  CMppParser_14(RunContext& ctx, std::u16string repairedPath);
+  CMppParser_14(RunContext& ctx, std::u16string repairedPath, model::Project& project, DocumentStep document);
   virtual ~CMppParser_14();
   CMppParser_14(const CMppParser_14&) = delete;
   CMppParser_14& operator=(const CMppParser_14&) = delete;
@@ -66,7 +67,9 @@ class CMppParser_14 {
   const mpp::FileLayouts& Layouts() const { return layouts_; }
 
  protected:
-  CMppParser_14(FileFormat format, std::u16string repairedPath, model::Project* project, DocumentStep document);
+  CMppParser_14(RunContext& ctx, FileFormat format, std::u16string repairedPath, model::Project* project,
+                DocumentStep document);
+  RunContext& Run() const { return ctx_; }
   const FileFormat& Format() const { return format_; }
   // The field maps of the data storage's Props; null when it had none.
   const mpp::FieldMaps* Maps() const { return maps_ ? &*maps_ : nullptr; }
@@ -93,6 +96,7 @@ class CMppParser_14 {
   void ReadLayouts(platform::ElementId dataStorage);
   void RunStep(std::size_t step, platform::ElementId storage);
 
+  RunContext& ctx_;
   FileFormat format_;
   std::u16string path_;
   std::unique_ptr<model::Project> owned_;  // the model of a parser made without one

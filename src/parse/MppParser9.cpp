@@ -13,31 +13,32 @@ const FileFormat kFormat9{9, u"   19", u"   29", "Storage clozed: "};
 
 }  // namespace
 
-CMppParser::CMppParser(std::u16string repairedPath) : CMppParser_14(kFormat9, std::move(repairedPath), nullptr, {}) {}
+CMppParser::CMppParser(RunContext& ctx, std::u16string repairedPath)
+    : CMppParser_14(ctx, kFormat9, std::move(repairedPath), nullptr, {}) {}
 
-CMppParser::CMppParser(std::u16string repairedPath, model::Project& project, DocumentStep document)
-    : CMppParser_14(kFormat9, std::move(repairedPath), &project, std::move(document)) {}
+CMppParser::CMppParser(RunContext& ctx, std::u16string repairedPath, model::Project& project, DocumentStep document)
+    : CMppParser_14(ctx, kFormat9, std::move(repairedPath), &project, std::move(document)) {}
 
 CMppParser::~CMppParser() = default;
 
 void CMppParser::ParseTasks(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
-  mpp::TaskStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format,
+  mpp::TaskStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format,
                          mpp::kTaskValueRules9);
 }
 
 void CMppParser::ParseResources(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Resource, Maps());
-  mpp::RscStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Resource), Model(), &format);
+  mpp::RscStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Resource), Model(), &format);
 }
 
 // The records, then the var values merged into them by UID.
 void CMppParser::ParseAssignments(platform::ElementId storage) {
-  mpp::AssnStorageParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model());
-  mpp::AssnVarParser9(Reader(), storage, Model());
+  mpp::AssnStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model());
+  mpp::AssnVarParser9(Run(), Reader(), storage, Model());
 }
 
 void CMppParser::ParseCalendars(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Calendar, Maps());
-  mpp::CalendarParser(Reader(), storage, Layouts().Of(mpp::RecordKind::Calendar), Model(), &format);
+  mpp::CalendarParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Calendar), Model(), &format);
 }

@@ -7,8 +7,8 @@
 
 class CMppParser : public CMppParser_14 {
  public:
-  explicit CMppParser(std::u16string repairedPath);
-  CMppParser(std::u16string repairedPath, model::Project& project, DocumentStep document);
+  CMppParser(RunContext& ctx, std::u16string repairedPath);
+  CMppParser(RunContext& ctx, std::u16string repairedPath, model::Project& project, DocumentStep document);
   ~CMppParser() override;
 
  protected:

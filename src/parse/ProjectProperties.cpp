@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/Date.h"
-#include "base/Logger.h"
 #include "parse/FieldMap.h"
 #include "parse/PropertySet.h"
 
@@ -209,15 +208,14 @@ std::size_t ReadSummaryProperties(platform::ByteView summary, platform::ByteView
   return taken;
 }
 
-void ReadProjectProperties(const platform::CompoundFileReader& reader, platform::ElementId dataStorage,
+void ReadProjectProperties(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId dataStorage,
                            model::SProjectProps& props) {
   const auto summary = LoadPropertyStream(reader, platform::kRootElement, kSummaryStream);
   const auto docSummary = LoadPropertyStream(reader, platform::kRootElement, kDocSummaryStream);
   const std::size_t fromSummary = ReadSummaryProperties(ViewOf(summary), ViewOf(docSummary), props);
   const auto items = LoadPropertyStream(reader, dataStorage, u"Props");
   const std::size_t fromProps = ReadProjectItems(ViewOf(items), props);
-  theLog.WriteFormat("    Project properties: %zu from the summary streams, %zu from Props", fromSummary,
-                     fromProps);
+  log.WriteFormat("    Project properties: %zu from the summary streams, %zu from Props", fromSummary, fromProps);
 }
 
 }  // namespace mpp

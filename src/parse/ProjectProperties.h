@@ -31,6 +31,7 @@
 
 #include <cstddef>
 
+#include "base/RunContext.h"
 #include "model/Records.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
@@ -54,7 +55,7 @@ std::size_t ReadSummaryProperties(platform::ByteView summary, platform::ByteView
 // Both sources of a file: the summary streams of the root, then the Props
 // stream of dataStorage (the root too when the data storage was lost).
 // Logs how many values each gave.
-void ReadProjectProperties(const platform::CompoundFileReader& reader, platform::ElementId dataStorage,
+void ReadProjectProperties(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId dataStorage,
                            model::SProjectProps& props);
 
 }  // namespace mpp

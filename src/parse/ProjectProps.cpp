@@ -1,6 +1,5 @@
 #include "parse/ProjectProps.h"
 
-#include "base/Logger.h"
 #include "parse/StreamLoader.h"
 
 namespace mpp {
@@ -14,32 +13,33 @@ constexpr std::uint64_t kRecordOverhead = 12;
 
 }  // namespace
 
-std::optional<std::size_t> FindProjectRecord(platform::ByteView stream, int version) {
-  theLog.WriteFormat("        Props size %d", static_cast<int>(stream.size()));
+std::optional<std::size_t> FindProjectRecord(Logger& log, platform::ByteView stream, int version) {
+  log.WriteFormat("        Props size %d", static_cast<int>(stream.size()));
   for (std::size_t at = kFirstHeader; stream.Has(at, 6); ++at) {
     if (stream.u8_at(at + 4) != kMark0 || stream.u8_at(at + 5) != kMark1) continue;
     const std::uint32_t size = *stream.u32_at(at);
-    theLog.WriteFormat("        Read record from 0x%X offset", static_cast<unsigned>(at));
-    theLog.WriteFormat("        \tRecord size = %d", static_cast<int>(size));
+    log.WriteFormat("        Read record from 0x%X offset", static_cast<unsigned>(at));
+    log.WriteFormat("        \tRecord size = %d", static_cast<int>(size));
     if (at + kRecordOverhead + size <= stream.size()) {
-      theLog.WriteLine("            Read successful");
+      log.WriteLine("            Read successful");
       return at;
     }
-    theLog.WriteFormat(version == 9 ? "        Uncorrect data size = %d" : "        Incorrect data size = %d",
-                       static_cast<int>(size));
-    theLog.WriteLine("        Next record");
+    log.WriteFormat(version == 9 ? "        Uncorrect data size = %d" : "        Incorrect data size = %d",
+                    static_cast<int>(size));
+    log.WriteLine("        Next record");
   }
   return std::nullopt;
 }
 
-void ScanProjectProps(const platform::CompoundFileReader& reader, platform::ElementId storage, int version) {
-  theLog.WriteLine("    Start parsing Props stream");
+void ScanProjectProps(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                      int version) {
+  log.WriteLine("    Start parsing Props stream");
   LoadedStream props;
-  if (LoadStream(reader, storage, u"Props", props))
-    FindProjectRecord(props.View(), version);
+  if (LoadStream(log, reader, storage, u"Props", props))
+    FindProjectRecord(log, props.View(), version);
   else
-    theLog.WriteFormat("    Can not open stream: %s", "Props");
-  theLog.WriteLine("    Function PropsParser() close.");
+    log.WriteFormat("    Can not open stream: %s", "Props");
+  log.WriteLine("    Function PropsParser() close.");
 }
 
 }  // namespace mpp

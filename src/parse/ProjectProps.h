@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "base/RunContext.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 
@@ -20,9 +21,10 @@ namespace mpp {
 
 // The offset of the first whole project record in stream, if any. Logs
 // each header met.
-std::optional<std::size_t> FindProjectRecord(platform::ByteView stream, int version);
+std::optional<std::size_t> FindProjectRecord(Logger& log, platform::ByteView stream, int version);
 
 // Loads "props" of the storage and searches it.
-void ScanProjectProps(const platform::CompoundFileReader& reader, platform::ElementId storage, int version);
+void ScanProjectProps(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                      int version);
 
 }  // namespace mpp

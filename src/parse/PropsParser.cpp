@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "parse/StreamLoader.h"
 
 namespace mpp {
@@ -31,7 +29,7 @@ std::optional<std::size_t> PropsBlockStart(std::u16string_view storageName) {
   return std::nullopt;
 }
 
-std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(platform::ByteView stream,
+std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(RunContext& ctx, platform::ByteView stream,
                                                          std::size_t blockStart) {
   std::vector<model::SCustomFieldDef> defs;
   auto blockSize = stream.u32_at(blockStart);
@@ -41,7 +39,7 @@ std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(platform::ByteView stre
   if (size < 8ull * *count + 8) return defs;
 
   for (std::size_t i = 0; i < *count; ++i) {
-    PollBreak();
+    PollBreak(ctx);
     const std::size_t entry = blockStart + kEntriesAt + i * kEntrySize;
     auto id = stream.u32_at(entry);
     auto position = stream.u16_at(entry + 4);
@@ -67,28 +65,28 @@ std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(platform::ByteView stre
   return defs;
 }
 
-int PropsParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+int PropsParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                 model::Project& gen) {
   try {
-    if (CancelRequested()) {
-      theLog.WriteLine(kUserCancelledLine);
+    if (ctx.Cancelled()) {
+      ctx.log.WriteLine(kUserCancelledLine);
       return -1000;
     }
     LoadedStream props;
-    if (!LoadStream(reader, storage, u"props", props)) {
-      LogMissingStream(u"props");
+    if (!LoadStream(ctx.log, reader, storage, u"props", props)) {
+      LogMissingStream(ctx.log, u"props");
       return 0;
     }
     auto info = reader.Stat(storage);
     if (!info) return 0;
     auto blockStart = PropsBlockStart(info->name);
     if (!blockStart) return 0;
-    auto defs = ReadCustomFieldBlock(props.View(), *blockStart);
+    auto defs = ReadCustomFieldBlock(ctx, props.View(), *blockStart);
     gen.customFieldDefs.insert(gen.customFieldDefs.end(), std::make_move_iterator(defs.begin()),
                                std::make_move_iterator(defs.end()));
     return 0;
   } catch (...) {
-    theLog.WriteLine("User break was thrown if PropsParser()");
+    ctx.log.WriteLine("User break was thrown if PropsParser()");
     throw;
   }
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
@@ -36,13 +37,13 @@ std::optional<std::size_t> PropsBlockStart(std::u16string_view storageName);
 // used only when N is not 0 and S >= 8 N + 8; entries whose alias position
 // lies beyond S are dropped; aliases are cut to the stream. Polls the break
 // flag once per entry (throws kBreakException).
-std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(platform::ByteView stream,
+std::vector<model::SCustomFieldDef> ReadCustomFieldBlock(RunContext& ctx, platform::ByteView stream,
                                                          std::size_t blockStart);
 
 // Loads the storage's "props" stream and appends its definitions to the
 // model's list. Logs and rethrows a break or allocation failure; returns
 // -1000 when the run was cancelled before it started, else 0.
-int PropsParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+int PropsParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                 model::Project& gen);
 
 }  // namespace mpp

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/Logger.h"
 #include "model/Validators.h"
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
@@ -61,8 +60,8 @@ SBkndRscParams& ResourceOf(model::Project& gen, std::uint32_t uid) {
 
 // Takes one field item into its resource; rate and availability values
 // come with their length word (block).
-void TakeField(SBkndRscParams& resource, std::uint16_t type, platform::ByteView value, platform::ByteView block,
-               model::Project& gen, RscVarCounts& counts) {
+void TakeField(RunContext& ctx, SBkndRscParams& resource, std::uint16_t type, platform::ByteView value,
+               platform::ByteView block, model::Project& gen, RscVarCounts& counts) {
   switch (type) {
     case kRscNameType: resource.Name = model::TextFromItem(value); break;
     case kRscInitialsType: resource.Initials = model::TextFromItem(value); break;
@@ -78,26 +77,23 @@ void TakeField(SBkndRscParams& resource, std::uint16_t type, platform::ByteView 
       resource.BookingType = stored != 0 ? 1 : 0;
       break;
     }
-    case kRscAvailabilityType:
-      counts.periods += AvailabilityPeriodsParser(block, resource.UID, gen);
-      return;
-    default:
-      counts.rates += RateParser(block, resource.UID, type - kRscFirstRateType, gen);
-      return;
+    case kRscAvailabilityType: counts.periods += AvailabilityPeriodsParser(ctx, block, resource.UID, gen); return;
+    default: counts.rates += RateParser(ctx, block, resource.UID, type - kRscFirstRateType, gen); return;
   }
   ++counts.fields;
 }
 
 }  // namespace
 
-std::size_t RateParser(platform::ByteView block, std::uint32_t resourceUid, std::uint32_t table, model::Project& gen) {
+std::size_t RateParser(RunContext& ctx, platform::ByteView block, std::uint32_t resourceUid, std::uint32_t table,
+                       model::Project& gen) {
   try {
     const std::size_t end = BlockEnd(block);
     const std::uint16_t rateTable = model::ValidRateTable(table);
     std::size_t appended = 0;
     model::SRateParams* previous = nullptr;  // the entry before, of this table
     for (std::size_t at = kRateItem.first; at <= end && kRateItem.size <= end - at; at += kRateItem.size) {
-      PollBreak();
+      PollBreak(ctx);
       auto item = block.Sub(at, kRateItem.size);
       if (!item) break;
       model::SRateParams rate;
@@ -119,12 +115,13 @@ std::size_t RateParser(platform::ByteView block, std::uint32_t resourceUid, std:
     }
     return appended;
   } catch (...) {
-    theLog.WriteLine("User break was thrown if RateParser()");
+    ctx.log.WriteLine("User break was thrown if RateParser()");
     throw;
   }
 }
 
-std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t resourceUid, model::Project& gen) {
+std::size_t AvailabilityPeriodsParser(RunContext& ctx, platform::ByteView block, std::uint32_t resourceUid,
+                                      model::Project& gen) {
   try {
     const std::size_t end = BlockEnd(block);
     std::size_t appended = 0;
@@ -139,7 +136,7 @@ std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t re
     };
     for (std::size_t at = kAvailabilityItem.first; at <= end && kAvailabilityItem.size <= end - at;
          at += kAvailabilityItem.size) {
-      PollBreak();
+      PollBreak(ctx);
       auto item = block.Sub(at, kAvailabilityItem.size);
       if (!item) break;
       const model::MinuteStamp date = item->u32_at(kAvailabilityItem.date).value_or(0);
@@ -158,22 +155,22 @@ std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t re
     }
     return appended;
   } catch (...) {
-    theLog.WriteLine("User break was thrown if AvailabilityPeriodsParser()");
+    ctx.log.WriteLine("User break was thrown if AvailabilityPeriodsParser()");
     throw;
   }
 }
 
-RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                                 StreamProgress* progress) {
+RscVarCounts ReadResourceVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                                 model::Project& gen, StreamProgress* progress) {
   RscVarCounts counts;
   const CustomValueKeeper custom(gen, model::OwnerKind::Resource);
-  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+  WalkVarItems(ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
                [&](const VarMetaItem& item, platform::ByteView value) {
                  const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
                  if (IsResourceField(type)) {
                    // The value with its length word, for the structured values.
                    auto block = var2Data.Sub(item.position, 4 + value.size());
-                   TakeField(ResourceOf(gen, item.owner), type, value, block.value_or(platform::ByteView()), gen,
+                   TakeField(ctx, ResourceOf(gen, item.owner), type, value, block.value_or(platform::ByteView()), gen,
                              counts);
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no resource: the value waits for its owner.
@@ -185,7 +182,7 @@ RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView 
   return counts;
 }
 
-RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
                                      model::Project& gen, StreamProgress* progress, const CustomFlagBits& customFlags) {
   using F = Field;
@@ -193,7 +190,7 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
   FlagValueKeeper flags(gen, model::OwnerKind::Resource);
   std::vector<bool> filled(gen.Resources().size(), false);
 
-  WalkFixedItems(fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
     if (item.State() == ItemState::Deleted) {
       ++counts.deleted;
       return;
@@ -252,36 +249,37 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
   return counts;
 }
 
-void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
                       const CustomFlagBits& customFlags) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
-        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const RscVarCounts c = ReadResourceVarData(varMeta.View(), var2Data.View(), gen, &progress);
-        theLog.WriteFormat("        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "
-                           "%zu custom values, %zu skipped",
-                           c.items, c.fields, c.rates, c.periods, c.customValues, c.skipped);
+      if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
+        StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+        const RscVarCounts c = ReadResourceVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress);
+        ctx.log.WriteFormat(
+            "        Resource var data: %zu items, %zu fields, %zu rates, %zu availability periods, "
+            "%zu custom values, %zu skipped",
+            c.items, c.fields, c.rates, c.periods, c.customValues, c.skipped);
         gen.tally.resources.AddVar(c.items, c.skipped);
       }
     }
     LoadedStream fixedData, fixedMeta, fixed2Meta;
-    if (!LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
-    const bool haveRows = LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
-    if (!haveRows) LogMissingStream(u"Fixed2Meta");
-    StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
-    const RscFixedCounts c =
-        ReadResourceFixedData(fixedMeta.View(), fixedData.View(),
-                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout, gen, &progress,
-                              customFlags);
-    theLog.WriteFormat("        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
-                       "%zu without var data, %zu duplicates",
-                       c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
+    if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    const bool haveRows = LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
+    if (!haveRows) LogMissingStream(ctx.log, u"Fixed2Meta");
+    StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+    const RscFixedCounts c = ReadResourceFixedData(ctx, fixedMeta.View(), fixedData.View(),
+                                                   haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout,
+                                                   gen, &progress, customFlags);
+    ctx.log.WriteFormat(
+        "        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
+        "%zu without var data, %zu duplicates",
+        c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
     gen.tally.resources.AddFixed(c.records, c.unreadable);
   } catch (...) {
-    theLog.WriteLine("User break was thrown if RscStorageParser()");
+    ctx.log.WriteLine("User break was thrown if RscStorageParser()");
     throw;
   }
 }

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
@@ -103,12 +104,12 @@ struct RscFixedCounts {
 };
 
 // The var pass. progress may be null. Throws kBreakException on a break.
-RscVarCounts ReadResourceVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                                 StreamProgress* progress = nullptr);
+RscVarCounts ReadResourceVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                                 model::Project& gen, StreamProgress* progress = nullptr);
 // The fixed pass, reading records through layout; without a Fixed2Meta
 // stream the budget, cost, generic and inactive flags stay 0. progress may
 // be null. Throws kBreakException on a break.
-RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
                                      model::Project& gen, StreamProgress* progress = nullptr,
                                      const CustomFlagBits& customFlags = kResourceCustomFlags9);
@@ -116,17 +117,19 @@ RscFixedCounts ReadResourceFixedData(platform::ByteView fixedMeta, platform::Byt
 // One rate table of a resource: an entry per item, each running to the
 // next item's start and the last one to the open end. Returns the entries
 // appended. Logs and rethrows a break.
-std::size_t RateParser(platform::ByteView block, std::uint32_t resourceUid, std::uint32_t table, model::Project& gen);
+std::size_t RateParser(RunContext& ctx, platform::ByteView block, std::uint32_t resourceUid, std::uint32_t table,
+                       model::Project& gen);
 // The availability periods of a resource: from an opening item to the next
 // opening or closing item; a period left open at the end is dropped, and
 // so is one with a zero date. Returns the periods appended. Logs and
 // rethrows a break.
-std::size_t AvailabilityPeriodsParser(platform::ByteView block, std::uint32_t resourceUid, model::Project& gen);
+std::size_t AvailabilityPeriodsParser(RunContext& ctx, platform::ByteView block, std::uint32_t resourceUid,
+                                      model::Project& gen);
 
 // Reads the storage's streams with both passes. A missing pair of streams
 // leaves its pass out (logged). Logs and rethrows a break or allocation
 // failure.
-void RscStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr,
                       const CustomFlagBits& customFlags = kResourceCustomFlags9);
 

@@ -3,16 +3,14 @@
 #include <cstdio>
 #include <new>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "platform/Text.h"
 
 namespace mpp {
 
-bool LoadStream(const platform::CompoundFileReader& reader, platform::ElementId storage,
+bool LoadStream(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                 std::u16string_view name, LoadedStream& out) {
   const std::string ansi = platform::Utf16ToAnsi(name);
-  theLog.WriteValue("    Opening stream: ", ansi.c_str());
+  log.WriteValue("    Opening stream: ", ansi.c_str());
   out.bytes.clear();
   auto stream = reader.OpenStream(storage, name);
   if (!stream) return false;
@@ -30,48 +28,47 @@ bool LoadStream(const platform::CompoundFileReader& reader, platform::ElementId 
   return true;
 }
 
-void LogMissingStream(std::u16string_view name) {
-  theLog.WriteValue("    Can not open stream:", platform::Utf16ToAnsi(name).c_str());
+void LogMissingStream(Logger& log, std::u16string_view name) {
+  log.WriteValue("    Can not open stream:", platform::Utf16ToAnsi(name).c_str());
 }
 
-bool LoadStreamPair(const platform::CompoundFileReader& reader, platform::ElementId storage,
+bool LoadStreamPair(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
                     LoadedStream& meta) {
-  if (!LoadStream(reader, storage, dataName, data)) {
-    LogMissingStream(dataName);
+  if (!LoadStream(log, reader, storage, dataName, data)) {
+    LogMissingStream(log, dataName);
     return false;
   }
-  if (!LoadStream(reader, storage, metaName, meta)) {
-    LogMissingStream(metaName);
+  if (!LoadStream(log, reader, storage, metaName, meta)) {
+    LogMissingStream(log, metaName);
     return false;
   }
   return true;
 }
 
-void PollBreak() {
-  if (CancelRequested()) throw kBreakException;
+void PollBreak(RunContext& ctx) {
+  if (ctx.Cancelled()) throw kBreakException;
 }
 
-StreamProgress::StreamProgress(std::string storage, std::string part, std::size_t metaSize,
+StreamProgress::StreamProgress(RunContext& ctx, std::string storage, std::string part, std::size_t metaSize,
                                std::size_t headerSize)
-    : storage_(std::move(storage)), part_(std::move(part)), metaSize_(metaSize),
-      headerSize_(headerSize) {}
+    : ctx_(ctx), storage_(std::move(storage)), part_(std::move(part)), metaSize_(metaSize), headerSize_(headerSize) {}
 
 void StreamProgress::At(std::size_t itemOffset) {
   double local = 0.0;
   if (metaSize_ > 0 && itemOffset >= headerSize_)
     local = static_cast<double>(itemOffset - headerSize_) / static_cast<double>(metaSize_) * 100.0;
-  double overall = theSettings.progressBase + local * theSettings.progressSpan * 0.01;
+  double overall = ctx_.settings.progressBase + local * ctx_.settings.progressSpan * 0.01;
   if (overall > 100.0) overall = 100.0;
   char text[512];
   std::snprintf(text, sizeof text, "Parse OLE stream: %s:%s... %0.2f%%", storage_.c_str(),
                 part_.c_str(), local);
-  ReportProgress(static_cast<std::int32_t>(overall), text);
+  ctx_.Progress(static_cast<std::int32_t>(overall), text);
 }
 
 void StreamProgress::Finish() {
-  const std::uint32_t next = theSettings.progressBase + theSettings.progressSpan;
-  theSettings.progressBase = next > 100 ? 100 : next;
+  const std::uint32_t next = ctx_.settings.progressBase + ctx_.settings.progressSpan;
+  ctx_.settings.progressBase = next > 100 ? 100 : next;
 }
 
 }  // namespace mpp

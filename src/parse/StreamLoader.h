@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "base/RunContext.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamRecords.h"
 #include "platform/ByteView.h"
@@ -38,18 +39,17 @@ struct LoadedStream {
 // storage whole. False when the storage has no such stream, the stream is
 // larger than kMaxStreamBytes, or it cannot be read; the caller logs
 // LogMissingStream. Throws kAllocationException when memory runs out.
-bool LoadStream(const platform::CompoundFileReader& reader, platform::ElementId storage,
+bool LoadStream(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                 std::u16string_view name, LoadedStream& out);
-void LogMissingStream(std::u16string_view name);
+void LogMissingStream(Logger& log, std::u16string_view name);
 // Loads a data stream and, when it is there, its meta stream (Var2Data and
 // VarMeta, FixedData and FixedMeta), logging the one missing. True when
 // both are loaded.
-bool LoadStreamPair(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
-                    LoadedStream& meta);
+bool LoadStreamPair(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data, LoadedStream& meta);
 
 // Throws kBreakException when the host has asked the run to stop.
-void PollBreak();
+void PollBreak(RunContext& ctx);
 
 // The progress of a walk over a meta stream: the walk reports its place as
 // a local percent ("Parse OLE stream: <storage>:<part>... 12.50%") inside
@@ -57,12 +57,12 @@ void PollBreak();
 // window's base moves on by its span. The overall percent never passes 100.
 class StreamProgress {
  public:
-  StreamProgress(std::string storage, std::string part, std::size_t metaSize,
-                 std::size_t headerSize);
+  StreamProgress(RunContext& ctx, std::string storage, std::string part, std::size_t metaSize, std::size_t headerSize);
   void At(std::size_t itemOffset);
   void Finish();
 
  private:
+  RunContext& ctx_;
   std::string storage_;
   std::string part_;
   std::size_t metaSize_;
@@ -74,12 +74,12 @@ class StreamProgress {
 // Var2Data. Counts every item in items and those without a value in
 // skipped.
 template <typename Take>
-void WalkVarItems(platform::ByteView varMeta, platform::ByteView var2Data, StreamProgress* progress,
+void WalkVarItems(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data, StreamProgress* progress,
                   std::size_t& items, std::size_t& skipped, Take take) {
   const VarMeta meta(varMeta);
   const std::size_t count = meta.Count();
   for (std::size_t i = 0; i < count; ++i) {
-    PollBreak();
+    PollBreak(ctx);
     auto item = meta.Item(i);
     if (!item) break;
     ++items;
@@ -98,12 +98,12 @@ void WalkVarItems(platform::ByteView varMeta, platform::ByteView var2Data, Strea
 // valid, polling the break and reporting progress: visit(item) gets each
 // whole item, whatever its state. Counts every item in items.
 template <typename Visit>
-void WalkFixedItems(platform::ByteView fixedMeta, RecordKind kind, StreamProgress* progress, std::size_t& items,
-                    Visit visit) {
+void WalkFixedItems(RunContext& ctx, platform::ByteView fixedMeta, RecordKind kind, StreamProgress* progress,
+                    std::size_t& items, Visit visit) {
   const FixedMeta meta(fixedMeta, FixedMetaStride(kind));
   const std::size_t valid = meta.ValidCount();
   for (std::size_t i = 0; i < valid; ++i) {
-    PollBreak();
+    PollBreak(ctx);
     auto item = meta.Item(i);
     if (!item) break;
     ++items;

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "model/Validators.h"
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
@@ -87,18 +85,21 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
 
 }  // namespace
 
-TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                              StreamProgress* progress) {
+TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                              model::Project& gen, StreamProgress* progress) {
   TaskVarCounts counts;
   const CustomValueKeeper custom(gen, model::OwnerKind::Task);
-  WalkVarItems(varMeta, var2Data, progress, counts.items, counts.skipped,
+  WalkVarItems(ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
                [&](const VarMetaItem& item, platform::ByteView value) {
                  const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
                  if (IsTaskText(type)) {
                    SBkndTaskParams& task = TaskOf(gen, item.owner);
-                   if (type == kTaskNameType) task.Name = model::TextFromItem(value);
-                   else if (type == kTaskNotesType) task.Notes = model::NoteFromItem(value);
-                   else task.WBS = model::TextFromItem(value);
+                   if (type == kTaskNameType)
+                     task.Name = model::TextFromItem(value);
+                   else if (type == kTaskNotesType)
+                     task.Notes = model::NoteFromItem(value);
+                   else
+                     task.WBS = model::TextFromItem(value);
                    ++counts.texts;
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
@@ -110,7 +111,7 @@ TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var
   return counts;
 }
 
-TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
+TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
                                   const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta) {
   TaskFixedCounts counts;
@@ -132,7 +133,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
     return was;
   };
 
-  WalkFixedItems(fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
     switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
@@ -185,7 +186,7 @@ TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteVi
   return counts;
 }
 
-void OutlineNumberParser(model::Project& gen) {
+void OutlineNumberParser(RunContext& ctx, model::Project& gen) {
   std::vector<SBkndTaskParams>& tasks = gen.EditTasks();
   const std::size_t n = tasks.size();
 
@@ -220,7 +221,7 @@ void OutlineNumberParser(model::Project& gen) {
   };
 
   for (std::size_t i = 0; i < n; ++i) {
-    PollBreak();
+    PollBreak(ctx);
     SBkndTaskParams& task = tasks[i];
     if (task.UID == 0) {
       task.ID = 0;
@@ -252,38 +253,38 @@ void OutlineNumberParser(model::Project& gen) {
                    [](const SBkndTaskParams& a, const SBkndTaskParams& b) { return a.ID < b.ID; });
 }
 
-void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
                        const TaskValueRules& rules) {
   try {
     {
       LoadedStream var2Data, varMeta;
-      if (LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) {
-        StreamProgress progress(kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const TaskVarCounts c = ReadTaskVarData(varMeta.View(), var2Data.View(), gen, &progress);
-        theLog.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped",
-                           c.items, c.texts, c.customValues, c.skipped);
+      if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
+        StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
+        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress);
+        ctx.log.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped", c.items,
+                            c.texts, c.customValues, c.skipped);
         gen.tally.tasks.AddVar(c.items, c.skipped);
       }
     }
     {
       LoadedStream fixedData, fixedMeta, fixed2Meta;
-      if (LoadStreamPair(reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
+      if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         // Only version 14 keeps the mode bits there.
-        const bool haveRows = rules.flags.manual && LoadStream(reader, storage, u"Fixed2Meta", fixed2Meta);
-        StreamProgress progress(kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
-        const TaskFixedCounts c =
-            ReadTaskFixedData(fixedMeta.View(), fixedData.View(), layout, gen, &progress, rules,
-                              haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
-        theLog.WriteFormat("        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
-                           "%zu duplicates, %zu tasks without var data",
-                           c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
+        const bool haveRows = rules.flags.manual && LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
+        StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+        const TaskFixedCounts c = ReadTaskFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress,
+                                                    rules, haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
+        ctx.log.WriteFormat(
+            "        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
+            "%zu duplicates, %zu tasks without var data",
+            c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
       }
     }
-    OutlineNumberParser(gen);
+    OutlineNumberParser(ctx, gen);
   } catch (...) {
-    theLog.WriteLine("User break was thrown if TaskStorageParser()");
+    ctx.log.WriteLine("User break was thrown if TaskStorageParser()");
     throw;
   }
 }

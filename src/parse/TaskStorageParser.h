@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
@@ -72,25 +73,23 @@ struct TaskFixedCounts {
 };
 
 // The var pass. progress may be null. Throws kBreakException on a break.
-TaskVarCounts ReadTaskVarData(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen,
-                              StreamProgress* progress = nullptr);
+TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                              model::Project& gen, StreamProgress* progress = nullptr);
 // The fixed pass, reading records through layout; fixed2Meta, when the
 // storage has one, gives the rows of the mode and active bits. progress
 // may be null. Throws kBreakException on a break.
-TaskFixedCounts ReadTaskFixedData(platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                  const RecordLayout& layout, model::Project& gen,
-                                  StreamProgress* progress = nullptr,
+TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
+                                  const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr,
                                   const TaskValueRules& rules = kTaskValueRules14,
                                   std::optional<platform::ByteView> fixed2Meta = std::nullopt);
 // The outline pass. Throws kBreakException on a break.
-void OutlineNumberParser(model::Project& gen);
+void OutlineNumberParser(RunContext& ctx, model::Project& gen);
 
 // Reads the storage's four streams with the three passes. A missing pair
 // of streams leaves its pass out (logged); the other pass and the outline
 // pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
-void TaskStorageParser(const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, model::Project& gen,
-               const VarItemFormat* varFormat = nullptr,
+void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr,
                        const TaskValueRules& rules = kTaskValueRules14);
 
 }  // namespace mpp

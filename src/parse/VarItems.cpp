@@ -93,9 +93,9 @@ std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemF
   return out;
 }
 
-bool LoadVarStreams(const platform::CompoundFileReader& reader, platform::ElementId storage, LoadedStream& var2Data,
-                    LoadedStream& varMeta, const VarItemFormat* format) {
-  if (!LoadStreamPair(reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) return false;
+bool LoadVarStreams(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    LoadedStream& var2Data, LoadedStream& varMeta, const VarItemFormat* format) {
+  if (!LoadStreamPair(log, reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) return false;
   if (format) varMeta.bytes = WidenVarMeta(varMeta.View(), *format);
   return true;
 }

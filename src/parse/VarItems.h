@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/RunContext.h"
 #include "parse/FieldMap.h"
 #include "parse/StreamLoader.h"
 #include "platform/ByteView.h"
@@ -54,7 +55,7 @@ std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemF
 
 // LoadStreamPair of Var2Data and VarMeta; with a format, the items are
 // widened into the 12-byte form.
-bool LoadVarStreams(const platform::CompoundFileReader& reader, platform::ElementId storage, LoadedStream& var2Data,
-                    LoadedStream& varMeta, const VarItemFormat* format);
+bool LoadVarStreams(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                    LoadedStream& var2Data, LoadedStream& varMeta, const VarItemFormat* format);
 
 }  // namespace mpp

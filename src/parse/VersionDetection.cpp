@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Logger.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 
@@ -89,11 +88,10 @@ bool HasStorage(const CompoundFileReader& file, std::u16string_view name) {
 }
 
 // Method one: the user-type text of the CompObj stream.
-int FromCompObj(const CompoundFileReader& file) {
+int FromCompObj(Logger& log, const CompoundFileReader& file) {
   const auto stream = file.OpenStream(kRootElement, u"\x01" "CompObj");
   if (!stream) {
-    theLog.WriteLine(
-        "DetectFileVersion - method one is unsuccessful. Can't find \"@CompObj\" root stream");
+    log.WriteLine("DetectFileVersion - method one is unsuccessful. Can't find \"@CompObj\" root stream");
     return 0;
   }
   const auto info = file.Stat(*stream);
@@ -105,12 +103,11 @@ int FromCompObj(const CompoundFileReader& file) {
     // the directory claims (up to 4 GB) is not allocated before that.
     read = file.ReadStream(*stream, bytes);
   } catch (const std::bad_alloc&) {
-    theLog.WriteFormat("Failed allocate to %d memory size", static_cast<int>(size));
+    log.WriteFormat("Failed allocate to %d memory size", static_cast<int>(size));
     return 0;
   }
   if (!info || !read || bytes.size() < size) {
-    theLog.WriteLine(
-        "DetectFileVersion - method one is unsuccessful. Can't read \"@CompObj\" stream data");
+    log.WriteLine("DetectFileVersion - method one is unsuccessful. Can't read \"@CompObj\" stream data");
     return 0;
   }
   // Only the bytes the stream claims to have count.
@@ -131,16 +128,15 @@ int FromCompObj(const CompoundFileReader& file) {
     const std::size_t length = std::min(kUnknownTextShown, data.size() - kUserTypeOffset);
     data.CopyTo(kUserTypeOffset, length, shown);
   }
-  theLog.WriteFormat("DetectFileVersion - method one is unsuccessful. Unknown version = \"%s\"",
-                     shown);
+  log.WriteFormat("DetectFileVersion - method one is unsuccessful. Unknown version = \"%s\"", shown);
   return 0;
 }
 
 // Method two: the properties stream each format keeps in the root.
-int FromPropsStream(const CompoundFileReader& file) {
+int FromPropsStream(Logger& log, const CompoundFileReader& file) {
   for (const Known& props : kPropsStreams)
     if (file.OpenStream(kRootElement, props.name)) return props.version;
-  theLog.WriteLine("DetectFileVersion - method second is unsuccessful");
+  log.WriteLine("DetectFileVersion - method second is unsuccessful");
   return 0;
 }
 
@@ -158,15 +154,14 @@ int FromStorages(const CompoundFileReader& file) {
 // parser can read the file. An application that saves an older file in its
 // own format may leave the old data storage behind, so among several the
 // newest is taken.
-int ConfirmByDataStorage(const CompoundFileReader& file, int version) {
+int ConfirmByDataStorage(Logger& log, const CompoundFileReader& file, int version) {
   for (const Known& own : kDataStorages)
     if (own.version == version && HasStorage(file, own.name)) return version;
   for (auto it = kDataStorages.rbegin(); it != kDataStorages.rend(); ++it) {
     const Known& other = *it;
     if (other.version == version || !HasStorage(file, other.name)) continue;
-    theLog.WriteFormat(
-        "DetectFileVersion - data storage \"%s\" found, version %d taken instead of %d",
-        Narrow(other.name).c_str(), other.version, version);
+    log.WriteFormat("DetectFileVersion - data storage \"%s\" found, version %d taken instead of %d",
+                    Narrow(other.name).c_str(), other.version, version);
     return other.version;
   }
   return version;
@@ -174,26 +169,26 @@ int ConfirmByDataStorage(const CompoundFileReader& file, int version) {
 
 }  // namespace
 
-int DetectFileVersion(std::u16string_view path) {
-  theLog.WriteLine(kSeparator);
+int DetectFileVersion(Logger& log, std::u16string_view path) {
+  log.WriteLine(kSeparator);
   const std::unique_ptr<CompoundFileReader> file = CompoundFileReader::Open(path);
   if (!file) {
-    theLog.WriteError("DetectFileVersion - failed open file(!)");
+    log.WriteError("DetectFileVersion - failed open file(!)");
     return 0;
   }
 
-  int version = FromCompObj(*file);
-  if (version == 0) version = FromPropsStream(*file);
+  int version = FromCompObj(log, *file);
+  if (version == 0) version = FromPropsStream(log, *file);
   if (version == 0) version = FromStorages(*file);
   if (version == 0) {
-    theLog.WriteLine("DetectFileVersion - method third is unsuccessful");
-    theLog.WriteLine("DetectFileVersion - version unknown");
-    theLog.WriteLine(kSeparator);
+    log.WriteLine("DetectFileVersion - method third is unsuccessful");
+    log.WriteLine("DetectFileVersion - version unknown");
+    log.WriteLine(kSeparator);
     return 0;
   }
 
-  theLog.WriteLine(SuccessLine(version));
-  version = ConfirmByDataStorage(*file, version);
-  theLog.WriteLine(kSeparator);
+  log.WriteLine(SuccessLine(version));
+  version = ConfirmByDataStorage(log, *file, version);
+  log.WriteLine(kSeparator);
   return version;
 }

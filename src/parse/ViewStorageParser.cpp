@@ -2,7 +2,6 @@
 
 #include <unordered_map>
 
-#include "base/Logger.h"
 #include "parse/StreamLoader.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
@@ -12,25 +11,26 @@ namespace mpp {
 namespace {
 
 template <typename Read>
-void ParseStorage(const platform::CompoundFileReader& reader, platform::ElementId storage,
+void ParseStorage(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                   const VarItemFormat* varFormat, const char* breakLine, Read read) {
   try {
     LoadedStream var2Data, varMeta;
-    if (!LoadVarStreams(reader, storage, var2Data, varMeta, varFormat)) return;
-    theLog.WriteFormat("        VarMeta size %d, VarData size %d", static_cast<int>(varMeta.bytes.size()),
-                       static_cast<int>(var2Data.bytes.size()));
+    if (!LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) return;
+    ctx.log.WriteFormat("        VarMeta size %d, VarData size %d", static_cast<int>(varMeta.bytes.size()),
+                        static_cast<int>(var2Data.bytes.size()));
     read(varMeta.View(), var2Data.View());
   } catch (...) {
-    theLog.WriteLine(breakLine);
+    ctx.log.WriteLine(breakLine);
     throw;
   }
 }
 
 }  // namespace
 
-std::size_t ReadEditList(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen) {
+std::size_t ReadEditList(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                         model::Project& gen) {
   std::size_t items = 0, skipped = 0, kept = 0;
-  WalkVarItems(varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+  WalkVarItems(ctx, varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
     if ((item.type & 0xFFFF) != kViewItemType) return;
     model::SEditListItem entry;
     entry.UID = item.owner;
@@ -42,14 +42,15 @@ std::size_t ReadEditList(platform::ByteView varMeta, platform::ByteView var2Data
   return kept;
 }
 
-std::size_t ReadViewTimescales(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen) {
+std::size_t ReadViewTimescales(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                               model::Project& gen) {
   std::unordered_map<std::uint32_t, std::size_t> byUid;
   for (std::size_t i = 0; i < gen.viewTimescales.size(); ++i) byUid.try_emplace(gen.viewTimescales[i].UID, i);
   std::size_t items = 0, skipped = 0, kept = 0;
-  WalkVarItems(varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+  WalkVarItems(ctx, varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
     if ((item.type & 0xFFFF) != kViewItemType) return;
     if (value.size() < kViewValueMinSize) {
-      theLog.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
+      ctx.log.WriteFormat("        Uncorrect data size = %d", static_cast<int>(value.size()));
       return;
     }
     model::SViewTimescale scale;
@@ -63,16 +64,16 @@ std::size_t ReadViewTimescales(platform::ByteView varMeta, platform::ByteView va
     scale.MinorUnits = byte(kTimescale.minorUnits);
     scale.MinorLabel = byte(kTimescale.minorLabel);
     scale.MinorCount = byte(kTimescale.minorCount);
-    theLog.WriteFormat("            Major: Units -> 0x%X Label -> 0x%X Count -> 0x%X", scale.MajorUnits,
-                       scale.MajorLabel, scale.MajorCount);
-    theLog.WriteFormat("            Minor: Units -> 0x%X Label -> 0x%X Count -> 0x%X", scale.MinorUnits,
-                       scale.MinorLabel, scale.MinorCount);
+    ctx.log.WriteFormat("            Major: Units -> 0x%X Label -> 0x%X Count -> 0x%X", scale.MajorUnits,
+                        scale.MajorLabel, scale.MajorCount);
+    ctx.log.WriteFormat("            Minor: Units -> 0x%X Label -> 0x%X Count -> 0x%X", scale.MinorUnits,
+                        scale.MinorLabel, scale.MinorCount);
     auto found = byUid.find(scale.UID);
     if (found != byUid.end()) {
-      theLog.WriteLine("        Record already exists, set new parameters");
+      ctx.log.WriteLine("        Record already exists, set new parameters");
       gen.viewTimescales[found->second] = scale;
     } else if (scale.UID != 0) {
-      theLog.WriteLine("        No similar record, add new record");
+      ctx.log.WriteLine("        No similar record, add new record");
       byUid.emplace(scale.UID, gen.viewTimescales.size());
       gen.viewTimescales.push_back(scale);
     }
@@ -81,16 +82,16 @@ std::size_t ReadViewTimescales(platform::ByteView varMeta, platform::ByteView va
   return kept;
 }
 
-void EdlParser(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen,
-               const VarItemFormat* varFormat) {
-  ParseStorage(reader, storage, varFormat, "User break was thrown if EdlParser()",
-               [&](platform::ByteView meta, platform::ByteView data) { ReadEditList(meta, data, gen); });
+void EdlParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+               model::Project& gen, const VarItemFormat* varFormat) {
+  ParseStorage(ctx, reader, storage, varFormat, "User break was thrown if EdlParser()",
+               [&](platform::ByteView meta, platform::ByteView data) { ReadEditList(ctx, meta, data, gen); });
 }
 
-void ViewParser(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen,
-                const VarItemFormat* varFormat) {
-  ParseStorage(reader, storage, varFormat, "User break was thrown if ViewParser()",
-               [&](platform::ByteView meta, platform::ByteView data) { ReadViewTimescales(meta, data, gen); });
+void ViewParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                model::Project& gen, const VarItemFormat* varFormat) {
+  ParseStorage(ctx, reader, storage, varFormat, "User break was thrown if ViewParser()",
+               [&](platform::ByteView meta, platform::ByteView data) { ReadViewTimescales(ctx, meta, data, gen); });
 }
 
 }  // namespace mpp

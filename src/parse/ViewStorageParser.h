@@ -13,6 +13,7 @@
 
 #include <cstddef>
 
+#include "base/RunContext.h"
 #include "model/Project.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
@@ -33,14 +34,15 @@ struct TimescaleLayout {
 inline constexpr TimescaleLayout kTimescale{};
 
 // The walks over loaded streams. Throw kBreakException on a break.
-std::size_t ReadEditList(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen);
-std::size_t ReadViewTimescales(platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen);
+std::size_t ReadEditList(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data, model::Project& gen);
+std::size_t ReadViewTimescales(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                               model::Project& gen);
 
 // Load the storage's var streams (widened by varFormat when given) and read
 // them. Logs and rethrows a break or allocation failure.
-void EdlParser(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen,
-               const VarItemFormat* varFormat);
-void ViewParser(const platform::CompoundFileReader& reader, platform::ElementId storage, model::Project& gen,
-                const VarItemFormat* varFormat);
+void EdlParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+               model::Project& gen, const VarItemFormat* varFormat);
+void ViewParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                model::Project& gen, const VarItemFormat* varFormat);
 
 }  // namespace mpp

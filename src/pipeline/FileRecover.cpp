@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
-#include "base/MwReport.h"
+#include "base/RunContext.h"
 #include "generate/XMLGen.h"
 #include "model/Project.h"
 #include "parse/MppParser12.h"
@@ -26,9 +24,9 @@ constexpr const char* kUserCancelled =
 
 std::string Ansi(std::u16string_view text) { return platform::Utf16ToAnsi(text); }
 
-void OpenRunLog() {
-  theLog.OpenLog(theSettings.logPath);
-  theLog.Enable();
+void OpenRunLog(RunContext& ctx) {
+  ctx.log.OpenLog(ctx.settings.logPath);
+  ctx.log.Enable();
 }
 
 // Slots of the files a stopped process must not leave behind.
@@ -37,7 +35,8 @@ constexpr int kPendingRepaired = 1;
 
 // The run's error for the host: what was done to which file and the
 // system's reason ("open plan.mpp: No such file or directory"); logged too.
-std::int32_t Fail(std::int32_t code, std::u16string_view what, std::u16string_view path, int errorNumber) {
+std::int32_t Fail(RunContext& ctx, std::int32_t code, std::u16string_view what, std::u16string_view path,
+                  int errorNumber) {
   std::u16string text(what);
   if (!path.empty()) {
     text += u' ';
@@ -47,11 +46,11 @@ std::int32_t Fail(std::int32_t code, std::u16string_view what, std::u16string_vi
     text += u": ";
     text += platform::Utf8ToUtf16(platform::ErrorText(errorNumber));
   }
-  theSettings.lastError = text;
-  theLog.WriteError(Ansi(text).c_str());
+  ctx.settings.lastError = text;
+  ctx.log.WriteError(Ansi(text).c_str());
   return code;
 }
-std::int32_t Fail(std::int32_t code, std::u16string_view text) { return Fail(code, text, {}, 0); }
+std::int32_t Fail(RunContext& ctx, std::int32_t code, std::u16string_view text) { return Fail(ctx, code, text, {}, 0); }
 
 bool IsDiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT || errorNumber == EFBIG; }
 
@@ -88,11 +87,11 @@ class OutputTarget {
     target.folder_ = FolderOf(target.given_);
     return target;
   }
-  static OutputTarget Composed(std::u16string_view folder, std::u16string_view input) {
+  static OutputTarget Composed(const LibrarySettings& settings, std::u16string_view folder, std::u16string_view input) {
     OutputTarget target;
     target.composed_ = true;
     target.folder_ = std::u16string(folder);
-    ComposeParts(folder, input, target.stem_, target.extension_);
+    ComposeParts(settings, folder, input, target.stem_, target.extension_);
     return target;
   }
 
@@ -108,8 +107,8 @@ class OutputTarget {
   }
   int Names() const { return composed_ ? kMaxOutputSuffix : 1; }
 
-  static void ComposeParts(std::u16string_view folder, std::u16string_view input, std::u16string& stem,
-                           std::u16string& extension) {
+  static void ComposeParts(const LibrarySettings& settings, std::u16string_view folder, std::u16string_view input,
+                           std::u16string& stem, std::u16string& extension) {
     std::u16string_view name = input;
     if (auto slash = name.find_last_of(u'/'); slash != std::u16string_view::npos) name = name.substr(slash + 1);
     std::u16string_view base = name, ext;
@@ -117,7 +116,7 @@ class OutputTarget {
       base = name.substr(0, dot);
       ext = name.substr(dot);
     }
-    extension = theSettings.outputFormat != u".*" ? theSettings.outputFormat : std::u16string(ext);
+    extension = settings.outputFormat != u".*" ? settings.outputFormat : std::u16string(ext);
     stem = std::u16string(folder);
     if (stem.empty() || stem.back() != u'/') stem.push_back(u'/');
     stem.append(base);
@@ -164,43 +163,43 @@ std::u16string TemporaryDocumentName(const std::u16string& folder) {
 
 // Puts the finished document in place: flushed to the disk, then given the
 // first free name (never over an existing file unless the host allows it).
-std::int32_t PlaceDocument(PendingDocument& document, const OutputTarget& target) {
+std::int32_t PlaceDocument(RunContext& ctx, PendingDocument& document, const OutputTarget& target) {
   if (int error = platform::SyncFile(document.Path()); error != 0)
-    return Fail(IsDiskFull(error) || error == EIO ? kWriteException : kGeneralFailure, u"write",
-                target.Name(1), error);
+    return Fail(ctx, IsDiskFull(error) || error == EIO ? kWriteException : kGeneralFailure, u"write", target.Name(1),
+                error);
   for (int n = 1; n <= target.Names(); ++n) {
     const std::u16string name = target.Name(n);
-    if (TooLongForTheSystem(name)) return Fail(kPathTooLong, u"output name too long:", name, 0);
-    const bool replace = theSettings.replaceOutput && !target.IsComposed();
+    if (TooLongForTheSystem(name)) return Fail(ctx, kPathTooLong, u"output name too long:", name, 0);
+    const bool replace = ctx.settings.replaceOutput && !target.IsComposed();
     const int error = replace ? platform::ReplaceFile(document.Path(), name)
                               : platform::PlaceNewFile(document.Path(), name);
     if (error == EEXIST && target.IsComposed()) continue;
-    if (error != 0) return Fail(kGeneralFailure, u"create", name, error);
+    if (error != 0) return Fail(ctx, kGeneralFailure, u"create", name, error);
     document.MarkPlaced();
     platform::SyncFolder(target.Folder());
-    theSettings.lastOutputPath = name;
-    theLog.WriteValue("Document written:", Ansi(name).c_str());
+    ctx.settings.lastOutputPath = name;
+    ctx.log.WriteValue("Document written:", Ansi(name).c_str());
     return kRecovered;
   }
-  return Fail(kGeneralFailure, u"no free name for the output in", target.Folder(), 0);
+  return Fail(ctx, kGeneralFailure, u"no free name for the output in", target.Folder(), 0);
 }
 
 // The repaired compound file of one run: removed at the end, or moved to the
 // place the host asked for.
 class RepairedFile {
  public:
-  explicit RepairedFile(std::u16string path) : path_(std::move(path)) {
+  RepairedFile(RunContext& ctx, std::u16string path) : ctx_(ctx), path_(std::move(path)) {
     platform::SetPendingFile(kPendingRepaired, path_);
   }
   ~RepairedFile() {
     platform::SetPendingFile(kPendingRepaired, u"");
     if (!created_) return;
-    const std::u16string& keep = theSettings.keepRepairedPath;
+    const std::u16string& keep = ctx_.settings.keepRepairedPath;
     if (!keep.empty()) {
       if (platform::MoveToNewFile(path_, keep))
-        theLog.WriteValue("Repaired file kept as", Ansi(keep).c_str());
+        ctx_.log.WriteValue("Repaired file kept as", Ansi(keep).c_str());
       else
-        theLog.WriteErrorValue("Unable to keep the repaired file as", Ansi(keep).c_str());
+        ctx_.log.WriteErrorValue("Unable to keep the repaired file as", Ansi(keep).c_str());
     }
     platform::DeleteFile(path_);
   }
@@ -208,44 +207,48 @@ class RepairedFile {
   void MarkCreated() { created_ = true; }
 
  private:
+  RunContext& ctx_;
   std::u16string path_;
   bool created_ = false;
 };
 
 // Pass 1: the salvage of the container. Returns 0 or the run's result.
-std::int32_t Salvage(std::u16string_view input, RepairedFile& repaired) {
+std::int32_t Salvage(RunContext& ctx, std::u16string_view input, RepairedFile& repaired) {
+  // The salvage asks CancelRequested() about this run's cancel byte.
+  const SalvageRunBinding binding(ctx);
   try {
-    if (CancelRequested()) {
-      theLog.WriteLine(kUserCancelled);
+    if (ctx.Cancelled()) {
+      ctx.log.WriteLine(kUserCancelled);
       return kCancelled;
     }
-    auto reader = std::make_unique<CStgReader>(RunContext{theLog, theSettings, theReport});
-    theLog.WriteLine("Init CStgReader parser...");
+    auto reader = std::make_unique<CStgReader>(ctx);
+    ctx.log.WriteLine("Init CStgReader parser...");
     if (int code = reader->Init(input); code != 0) {
-      theLog.WriteFormat("Init CStgReader parser is FAILED. Error code = %d", code);
+      ctx.log.WriteFormat("Init CStgReader parser is FAILED. Error code = %d", code);
       return kNothingRecovered;
     }
-    theLog.WriteLine("Start parse OLE data...");
+    ctx.log.WriteLine("Start parse OLE data...");
     if (int code = reader->ParseData(); code != 0) {
-      theLog.WriteFormat("Start parse OLE data is FAILED. Error code = %d", code);
+      ctx.log.WriteFormat("Start parse OLE data is FAILED. Error code = %d", code);
       return kNothingRecovered;
     }
-    theLog.WriteFormat("Write parse OLE data into new file \"%s\"", Ansi(repaired.Path()).c_str());
+    ctx.log.WriteFormat("Write parse OLE data into new file \"%s\"", Ansi(repaired.Path()).c_str());
     platform::ClearLastError();
     if (int code = reader->WriteData(repaired.Path()); code != 0) {
-      theLog.WriteFormat("Write parse OLE data is FAILED. Error code = %d", code);
+      ctx.log.WriteFormat("Write parse OLE data is FAILED. Error code = %d", code);
       // A full disk is no fault of the file.
       if (int error = platform::LastErrorNumber(); IsDiskFull(error))
-        return Fail(kWriteException, u"write the rebuilt container in", theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder, error);
+        return Fail(ctx, kWriteException, u"write the rebuilt container in",
+                    ctx.settings.workFolder.empty() ? platform::TempFolder() : ctx.settings.workFolder, error);
       return kNothingRecovered;
     }
     repaired.MarkCreated();
-    theLog.WriteLine("Parse OLE data is successful");
-    theLog.WriteLine(kSeparator);
+    ctx.log.WriteLine("Parse OLE data is successful");
+    ctx.log.WriteLine(kSeparator);
     return kRecovered;
   } catch (...) {
-    if (CancelRequested()) {
-      theLog.WriteLine("User Exception in CStgReader parser. The process was canceled by user");
+    if (ctx.Cancelled()) {
+      ctx.log.WriteLine("User Exception in CStgReader parser. The process was canceled by user");
       return kCancelled;
     }
     return kGeneralFailure;
@@ -255,21 +258,21 @@ std::int32_t Salvage(std::u16string_view input, RepairedFile& repaired) {
 // Passes 2 to 4: version, parse, XML, report. Returns the run's result;
 // parsed tells whether the parser ran to its end (only then does the run
 // send its closing status and progress).
-std::int32_t Parse(std::u16string_view input, const std::u16string& repairedPath,
+std::int32_t Parse(RunContext& ctx, std::u16string_view input, const std::u16string& repairedPath,
                    std::u16string_view output, bool& parsed) {
   try {
-    int version = DetectFileVersion(repairedPath);
+    int version = DetectFileVersion(ctx.log, repairedPath);
     if (version == 0) {
       // Version 8 files and other containers end here.
-      theLog.WriteLine("The file holds no project data of version 9, 12 or 14: nothing to recover");
+      ctx.log.WriteLine("The file holds no project data of version 9, 12 or 14: nothing to recover");
       return kNothingRecovered;
     }
-    if (CancelRequested()) {
-      theLog.WriteLine(kUserCancelled);
+    if (ctx.Cancelled()) {
+      ctx.log.WriteLine(kUserCancelled);
       return kCancelled;
     }
     if (version != 9 && version != 12 && version != 14) {
-      theLog.WriteFormat("No reader for version %d", version);
+      ctx.log.WriteFormat("No reader for version %d", version);
       return kNothingRecovered;
     }
     // The model the parser fills and the generator writes as the parse's
@@ -277,36 +280,36 @@ std::int32_t Parse(std::u16string_view input, const std::u16string& repairedPath
     // (throwing 2 for a path that is too long); versions 12 and 9 are
     // written in the same form with their own save version.
     model::Project project;
-    CXMLGen generator(project, output, version == 14 ? "14" : version == 12 ? "12" : "9");
+    CXMLGen generator(ctx, project, output, version == 14 ? "14" : version == 12 ? "12" : "9");
     DocumentStep document{[&generator] { return generator.GenerateMainXML(); },
                           [&generator] { generator.CloseOutput(); }};
     std::unique_ptr<CMppParser_14> parser;
     const std::u16string path(repairedPath);
-    if (version == 14) parser = std::make_unique<CMppParser_14>(path, project, std::move(document));
-    if (version == 12) parser = std::make_unique<CMppParser_12>(path, project, std::move(document));
-    if (version == 9) parser = std::make_unique<CMppParser>(path, project, std::move(document));
-    SendStatus(theSettings.Status(StatusTexts::Done).c_str());
-    SendStatus(theSettings.Status(StatusTexts::Pass2).c_str());
-    theSettings.progressBase = 10;
-    theSettings.progressSpan = 90;
-    ReportProgress(10, "Parse file data... ");
-    std::int32_t result = parser->Parse(&SendStatus);
-    FillReport(theReport, project, generator.Written());
+    if (version == 14) parser = std::make_unique<CMppParser_14>(ctx, path, project, std::move(document));
+    if (version == 12) parser = std::make_unique<CMppParser_12>(ctx, path, project, std::move(document));
+    if (version == 9) parser = std::make_unique<CMppParser>(ctx, path, project, std::move(document));
+    ctx.Status(StatusTexts::Done);
+    ctx.Status(StatusTexts::Pass2);
+    ctx.settings.progressBase = 10;
+    ctx.settings.progressSpan = 90;
+    ctx.Progress(10, "Parse file data... ");
+    std::int32_t result = parser->Parse([&ctx](const char* text) { ctx.Status(text); });
+    FillReport(ctx.report, project, generator.Written());
     parsed = true;
     return result;
   } catch (int code) {
     if (code == 1) {
-      theLog.WriteLine("Write data exception in FileRecover. Can't write recovered file");
+      ctx.log.WriteLine("Write data exception in FileRecover. Can't write recovered file");
       return kWriteException;
     }
     if (code == 2) {
-      theLog.WriteLine("Create result data exception in FileRecover. Patch too long");
+      ctx.log.WriteLine("Create result data exception in FileRecover. Patch too long");
       return kPathTooLong;
     }
     return kGeneralFailure;
   } catch (...) {
-    if (CancelRequested()) {
-      theLog.WriteLine(kUserCancelled);
+    if (ctx.Cancelled()) {
+      ctx.log.WriteLine(kUserCancelled);
       return kCancelled;
     }
     return kGeneralFailure;
@@ -324,19 +327,19 @@ std::u16string XmlPathFor(std::u16string_view output) {
   return path;
 }
 
-std::u16string MakeTempFileName() {
+std::u16string MakeTempFileName(const LibrarySettings& settings) {
   // The work folder the host chose, else the system's temporary folder.
-  std::u16string folder = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  std::u16string folder = settings.workFolder.empty() ? platform::TempFolder() : settings.workFolder;
   if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
   std::u16string uuid = platform::NewUuidText();
   if (folder.empty() || uuid.empty()) return {};
   return folder + u"mw-" + uuid + u".tmp";
 }
 
-std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view input,
+std::int32_t MakeOutputFileName(const LibrarySettings& settings, std::u16string_view folder, std::u16string_view input,
                                 std::u16string& composed) {
   if (platform::CheckWritableFolder(folder) != 0) return kGeneralFailure;
-  const OutputTarget target = OutputTarget::Composed(folder, input);
+  const OutputTarget target = OutputTarget::Composed(settings, folder, input);
   for (int n = 1; n <= target.Names(); ++n) {
     std::u16string candidate = target.Candidate(n);
     if (TooLongForTheSystem(candidate) || TooLongForTheSystem(target.Name(n))) return kPathTooLong;
@@ -348,102 +351,103 @@ std::int32_t MakeOutputFileName(std::u16string_view folder, std::u16string_view 
   return kGeneralFailure;
 }
 
-std::int32_t RunFileRecover(std::u16string_view input, std::u16string_view outputArg) {
-  if (!theSettings.progressSet || !theSettings.logPathSet || !theSettings.statusSet) {
-    theSettings.lastError = u"the library is not initialised: DllInitialize and SetLogPath come first";
+std::int32_t RunFileRecover(RunContext& ctx, std::u16string_view input, std::u16string_view outputArg) {
+  if (!ctx.settings.progressSet || !ctx.settings.logPathSet || !ctx.settings.statusSet) {
+    ctx.settings.lastError = u"the library is not initialised: DllInitialize and SetLogPath come first";
     return kGeneralFailure;
   }
-  theSettings.lastOutputPath.clear();
-  theSettings.lastError.clear();
-  theSettings.outputErrorNumber = 0;
+  ctx.settings.lastOutputPath.clear();
+  ctx.settings.lastError.clear();
+  ctx.settings.outputErrorNumber = 0;
 
-  const bool logging = !theSettings.logPath.empty();
+  const bool logging = !ctx.settings.logPath.empty();
   if (logging) {
-    OpenRunLog();
-    theLog.WriteMachineInfo();
-    theLog.WriteValue("Log file name:", Ansi(theSettings.logPath).c_str());
+    OpenRunLog(ctx);
+    ctx.log.WriteMachineInfo();
+    ctx.log.WriteValue("Log file name:", Ansi(ctx.settings.logPath).c_str());
   }
 
   {
     platform::File in = platform::OpenForReading(input);
-    if (!in.IsOpen()) return Fail(kGeneralFailure, u"open", input, platform::LastErrorNumber());
+    if (!in.IsOpen()) return Fail(ctx, kGeneralFailure, u"open", input, platform::LastErrorNumber());
     auto size = in.Size();
-    if (!size) return Fail(kGeneralFailure, u"read", input, platform::LastErrorNumber());
-    if (*size == 0) return Fail(kNothingRecovered, u"the file is empty:", input, 0);
+    if (!size) return Fail(ctx, kGeneralFailure, u"read", input, platform::LastErrorNumber());
+    if (*size == 0) return Fail(ctx, kNothingRecovered, u"the file is empty:", input, 0);
   }
 
-  theLog.WriteLine("S: FileRecover()");
-  SendProgress("", 0);
-  ClearCancel();
+  ctx.log.WriteLine("S: FileRecover()");
+  ctx.SendProgress("", 0);
+  ctx.ClearCancel();
 
   if (logging) {
-    OpenRunLog();
-    theLog.WriteValue("Log file name:", Ansi(theSettings.logPath).c_str());
+    OpenRunLog(ctx);
+    ctx.log.WriteValue("Log file name:", Ansi(ctx.settings.logPath).c_str());
   }
 
   // The output's folder and name are checked before the recovery starts.
   std::u16string output(outputArg);
   const bool composed = platform::IsFolder(output);
-  const OutputTarget target = composed ? OutputTarget::Composed(output, input) : OutputTarget::Given(output);
+  const OutputTarget target =
+      composed ? OutputTarget::Composed(ctx.settings, output, input) : OutputTarget::Given(output);
   if (int error = platform::CheckWritableFolder(target.Folder()); error != 0) {
-    theLog.WriteError("Unable to create output file");
-    return Fail(kGeneralFailure, u"output folder", target.Folder(), error);
+    ctx.log.WriteError("Unable to create output file");
+    return Fail(ctx, kGeneralFailure, u"output folder", target.Folder(), error);
   }
   if (composed) {
     std::u16string name;
-    if (std::int32_t code = MakeOutputFileName(output, input, name); code != kRecovered) {
-      theLog.WriteError("Unable to create output file");
-      return code == kPathTooLong ? Fail(code, u"output name too long:", target.Name(1), 0)
-                                  : Fail(code, u"no free name for the output in", output, 0);
+    if (std::int32_t code = MakeOutputFileName(ctx.settings, output, input, name); code != kRecovered) {
+      ctx.log.WriteError("Unable to create output file");
+      return code == kPathTooLong ? Fail(ctx, code, u"output name too long:", target.Name(1), 0)
+                                  : Fail(ctx, code, u"no free name for the output in", output, 0);
     }
-    theSettings.lastOutputPath = XmlPathFor(name);
+    ctx.settings.lastOutputPath = XmlPathFor(name);
   } else {
     const std::u16string& name = target.Name(1);
-    theSettings.lastOutputPath = name;
-    if (TooLongForTheSystem(name)) return Fail(kPathTooLong, u"output name too long:", name, 0);
-    if (platform::IsFolder(name)) return Fail(kGeneralFailure, u"output", name, EISDIR);
-    if (!theSettings.replaceOutput && platform::NameTaken(name))
-      return Fail(kGeneralFailure, u"output", name, EEXIST);
+    ctx.settings.lastOutputPath = name;
+    if (TooLongForTheSystem(name)) return Fail(ctx, kPathTooLong, u"output name too long:", name, 0);
+    if (platform::IsFolder(name)) return Fail(ctx, kGeneralFailure, u"output", name, EISDIR);
+    if (!ctx.settings.replaceOutput && platform::NameTaken(name))
+      return Fail(ctx, kGeneralFailure, u"output", name, EEXIST);
   }
   const std::u16string temporary = TemporaryDocumentName(target.Folder());
-  if (temporary.empty()) return Fail(kGeneralFailure, u"no random name for the output's temporary file");
-  if (TooLongForTheSystem(temporary)) return Fail(kPathTooLong, u"output name too long:", temporary, 0);
+  if (temporary.empty()) return Fail(ctx, kGeneralFailure, u"no random name for the output's temporary file");
+  if (TooLongForTheSystem(temporary)) return Fail(ctx, kPathTooLong, u"output name too long:", temporary, 0);
   // The work folder holds the rebuilt container.
-  const std::u16string work = theSettings.workFolder.empty() ? platform::TempFolder() : theSettings.workFolder;
+  const std::u16string work = ctx.settings.workFolder.empty() ? platform::TempFolder() : ctx.settings.workFolder;
   if (int error = platform::CheckWritableFolder(work); error != 0)
-    return Fail(kGeneralFailure, u"work folder", work, error);
+    return Fail(ctx, kGeneralFailure, u"work folder", work, error);
 
-  SendStatus(theSettings.Status(StatusTexts::Pass1).c_str());
-  theLog.WriteLine("Starting recovery...");
-  theSettings.progressBase = 0;
-  theSettings.progressSpan = 100;
-  ReportProgress(0, "Find file structure...");
-  theLog.WriteLine(kSeparator);
+  ctx.Status(StatusTexts::Pass1);
+  ctx.log.WriteLine("Starting recovery...");
+  ctx.settings.progressBase = 0;
+  ctx.settings.progressSpan = 100;
+  ctx.Progress(0, "Find file structure...");
+  ctx.log.WriteLine(kSeparator);
 
-  RepairedFile repaired(MakeTempFileName());
-  if (std::int32_t code = Salvage(input, repaired); code != kRecovered) {
-    if (code == kNothingRecovered && theSettings.lastError.empty())
-      Fail(code, u"no compound-file structure could be salvaged from", input, 0);
+  RepairedFile repaired(ctx, MakeTempFileName(ctx.settings));
+  if (std::int32_t code = Salvage(ctx, input, repaired); code != kRecovered) {
+    if (code == kNothingRecovered && ctx.settings.lastError.empty())
+      Fail(ctx, code, u"no compound-file structure could be salvaged from", input, 0);
     return code;
   }
   PendingDocument document(temporary);
   bool parsed = false;
-  std::int32_t result = Parse(input, repaired.Path(), document.Path(), parsed);
-  if (result != kCancelled && theSettings.outputErrorNumber != 0) {
+  std::int32_t result = Parse(ctx, input, repaired.Path(), document.Path(), parsed);
+  if (result != kCancelled && ctx.settings.outputErrorNumber != 0) {
     // The document could not be created or written (a full disk): the
     // run's data are lost with it.
-    const int error = theSettings.outputErrorNumber;
-    return Fail(kWriteException, u"write", target.Name(1), error > 0 ? error : 0);
+    const int error = ctx.settings.outputErrorNumber;
+    return Fail(ctx, kWriteException, u"write", target.Name(1), error > 0 ? error : 0);
   }
-  if (result == kRecovered) result = PlaceDocument(document, target);
-  if (result == kNothingRecovered && theSettings.lastError.empty())
-    Fail(result, u"neither tasks nor resources could be read from", input, 0);
-  if (result != kRecovered) theSettings.lastOutputPath.clear();
+  if (result == kRecovered) result = PlaceDocument(ctx, document, target);
+  if (result == kNothingRecovered && ctx.settings.lastError.empty())
+    Fail(ctx, result, u"neither tasks nor resources could be read from", input, 0);
+  if (result != kRecovered) ctx.settings.lastOutputPath.clear();
   if (!parsed) return result;
-  SendStatus(theSettings.Status(StatusTexts::Done).c_str());
-  theSettings.progressBase = 100;
-  theSettings.progressSpan = 0;
-  ReportProgress(100, "");
-  theLog.WriteLine(kSeparator);
+  ctx.Status(StatusTexts::Done);
+  ctx.settings.progressBase = 100;
+  ctx.settings.progressSpan = 0;
+  ctx.Progress(100, "");
+  ctx.log.WriteLine(kSeparator);
   return result;
 }

@@ -9,8 +9,6 @@
 #include <utility>
 
 #include "base/Date.h"
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "xml/RtfNotes.h"
@@ -74,7 +72,8 @@ std::string ForLog(const char* text) {
 
 }  // namespace
 
-XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.xmlDetailLog) {
+XmlWriter::XmlWriter(RunContext& ctx, std::u16string_view outputPath)
+    : ctx_(ctx), lineLogging_(ctx.settings.xmlDetailLog) {
   // Each document numbers its invented names from 1, so that a file gives
   // the same document whatever was recovered before it in this process.
   unknownTaskNames = 0;
@@ -82,13 +81,13 @@ XmlWriter::XmlWriter(std::u16string_view outputPath) : lineLogging_(theSettings.
   unknownWorkWeekNames = 0;
   unknownWorkWeekNames12 = 0;
   if (platform::NativePath(outputPath).size() > kMaxOutputPath) {
-    theLog.WriteError("        Document storage patch too very long!");
+    ctx_.log.WriteError("        Document storage patch too very long!");
     throw 2;
   }
   openResult_ = OpenXMLFile(outputPath);
 }
 
-XmlWriter::XmlWriter(std::unique_ptr<XmlSink> sink) : sink_(std::move(sink)) {
+XmlWriter::XmlWriter(RunContext& ctx, std::unique_ptr<XmlSink> sink) : ctx_(ctx), sink_(std::move(sink)) {
   open_ = sink_ != nullptr;
   openResult_ = open_ ? 0 : kOpenFailed;
 }
@@ -99,36 +98,36 @@ XmlWriter::~XmlWriter() {
 
 std::int32_t XmlWriter::OpenXMLFile(std::u16string_view path) {
   if (open_) CloseXMLFile();
-  theLog.WriteLine("Trying to open XML...");
+  ctx_.log.WriteLine("Trying to open XML...");
   xmlPath_ = std::u16string(path);
   depth_ = 0;
   writeFailed_ = false;
   platform::FileError error = platform::FileError::None;
   platform::File file = platform::CreateNew(path, &error);
   if (!file.IsOpen()) {
-    theLog.WriteFormat("Can't open output file %s", platform::Utf16ToAnsi(path).c_str());
-    NoteOutputError(platform::LastErrorNumber());
+    ctx_.log.WriteFormat("Can't open output file %s", platform::Utf16ToAnsi(path).c_str());
+    ctx_.NoteOutputError(platform::LastErrorNumber());
     sink_.reset();
     openResult_ = kOpenFailed;
     return openResult_;
   }
   sink_ = std::make_unique<BufferedFileSink>(std::move(file));
   open_ = true;
-  theLog.WriteLine("Output file opened");
+  ctx_.log.WriteLine("Output file opened");
   openResult_ = 0;
   return openResult_;
 }
 
 std::int32_t XmlWriter::CloseXMLFile() {
-  theLog.WriteLine("Trying to close XML...");
+  ctx_.log.WriteLine("Trying to close XML...");
   if (open_) {
     if (!sink_->Close()) {
       writeFailed_ = true;
-      NoteOutputError(sink_->ErrorNumber());
+      ctx_.NoteOutputError(sink_->ErrorNumber());
     }
     open_ = false;
   }
-  theLog.WriteLine("Output file closed");
+  ctx_.log.WriteLine("Output file closed");
   return Status();
 }
 
@@ -143,17 +142,17 @@ std::int32_t XmlWriter::Write_hXML(const char* openTag, const char* value, const
 
 std::int32_t XmlWriter::WriteLine(const char* openTag, const char* value, const char* closeTag,
                                   ValueForm form) {
-  if (CancelRequested()) {
-    theLog.WriteLine("User Exception in FileRecover. The process was canceled by user");
+  if (ctx_.Cancelled()) {
+    ctx_.log.WriteLine("User Exception in FileRecover. The process was canceled by user");
     CloseXMLFile();
     return kCancelled;
   }
-  const bool logging = lineLogging_ && theLog.IsEnabled();
+  const bool logging = lineLogging_ && ctx_.log.IsEnabled();
   if (logging) {
-    theLog.WriteLine("Write_hXML() start.");
-    theLog.WriteFormat("open_tag = \"%s\"", OrNull(openTag));
-    theLog.WriteFormat("value = \"%s\"", ForLog(value).c_str());
-    theLog.WriteFormat("close_tag = \"%s\"", OrNull(closeTag));
+    ctx_.log.WriteLine("Write_hXML() start.");
+    ctx_.log.WriteFormat("open_tag = \"%s\"", OrNull(openTag));
+    ctx_.log.WriteFormat("value = \"%s\"", ForLog(value).c_str());
+    ctx_.log.WriteFormat("close_tag = \"%s\"", OrNull(closeTag));
   }
 
   // The depth counts open elements plus one for the declaration line, which
@@ -193,7 +192,7 @@ std::int32_t XmlWriter::WriteLine(const char* openTag, const char* value, const 
   line_.append("\r\n");
   if (open_) sink_->Write(line_);
 
-  if (logging) theLog.WriteLine("Write_hXML() finish.");
+  if (logging) ctx_.log.WriteLine("Write_hXML() finish.");
   return 0;
 }
 

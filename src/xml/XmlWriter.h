@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "base/Result.h"
+#include "base/RunContext.h"
 #include "platform/ByteView.h"
 #include "xml/XmlSink.h"
 
@@ -42,10 +43,11 @@ class XmlWriter {
   // Opens the XML file at outputPath; the result is kept in OpenResult(). Throws the
   // integer 2 when the output path is longer than kMaxOutputPath. A file
   // that cannot be created, or a write that fails, is also noted for the
-  // run (NoteOutputError) with the system's reason.
-  explicit XmlWriter(std::u16string_view outputPath);
+  // run (RunContext::NoteOutputError) with the system's reason. The run's
+  // log, settings and cancel byte come from ctx.
+  XmlWriter(RunContext& ctx, std::u16string_view outputPath);
   // Writes into the given sink instead of a file; the open result is 0.
-  explicit XmlWriter(std::unique_ptr<XmlSink> sink);
+  XmlWriter(RunContext& ctx, std::unique_ptr<XmlSink> sink);
   virtual ~XmlWriter();
   XmlWriter(const XmlWriter&) = delete;
   XmlWriter& operator=(const XmlWriter&) = delete;
@@ -134,6 +136,7 @@ class XmlWriter {
   std::int32_t WriteElement(const char* tag, const std::string& value);
   std::int32_t WriteDateTime(const char* tag, PackedDate value);
 
+  RunContext& ctx_;
   std::unique_ptr<XmlSink> sink_;
   std::u16string xmlPath_;
   std::int32_t depth_ = 0;

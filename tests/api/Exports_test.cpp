@@ -52,9 +52,9 @@ TEST_F(ExportsTest, OutputFormatForms) {
       {nullptr, u".old"},
   };
   for (const Case& c : cases) {
-    theSettings.outputFormat = u".old";
+    api::HostSettings().outputFormat = u".old";
     SetOutputFormat(c.given);
-    EXPECT_EQ(theSettings.outputFormat, c.kept) << (c.given ? U8(c.given) : "null");
+    EXPECT_EQ(api::HostSettings().outputFormat, c.kept) << (c.given ? U8(c.given) : "null");
   }
 }
 
@@ -75,16 +75,17 @@ TEST_F(ExportsTest, BuiltInStatusTextsUntilKeysAreAsked) {
 
 TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
   Initialise();
-  theLog.OpenFile(W(logPath), true);
+  api::HostLog().OpenFile(W(logPath), true);
+  RunContext run{api::HostLog(), api::HostSettings(), api::HostReport()};
 
-  ReportProgress(100, "again");  // the state a fresh load starts from
-  ReportProgress(0, "start");
-  ReportProgress(0, "start");
-  ReportProgress(37, "\x80 37");
-  ReportProgress(37, "other text, same percentage");
-  ReportProgress(-1, "unknown");
-  ReportProgress(-1, "unknown");
-  ReportProgress(37, "back");
+  run.Progress(100, "again");  // the state a fresh load starts from
+  run.Progress(0, "start");
+  run.Progress(0, "start");
+  run.Progress(37, "\x80 37");
+  run.Progress(37, "other text, same percentage");
+  run.Progress(-1, "unknown");
+  run.Progress(-1, "unknown");
+  run.Progress(37, "back");
 
   const std::vector<HostEvent> expected = {
       ProgressEvent("start", 0),     ProgressEvent("\xE2\x82\xAC 37", 37),
@@ -140,7 +141,7 @@ TEST_F(ExportsTest, SecondInitialiseReplacesFolderAndCallbacks) {
   SetLogPath(W(logPath).c_str());
   EXPECT_EQ(DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress), 1);
 
-  EXPECT_EQ(theSettings.workFolder, W(work));
+  EXPECT_EQ(api::HostSettings().workFolder, W(work));
   ASSERT_NE(Recover(TextInput(), out), 0);
   EXPECT_EQ(firstHostCalls, 0);
   EXPECT_FALSE(HostEvents().empty());

@@ -1,6 +1,6 @@
 // The diagnostics log: line formats, time stamps, the machine-information
 // block, hex dumps, appending and the 8-bit text it holds. Most tests use a
-// logger of their own, as fresh as theLog is right after load.
+// logger of their own, as fresh as the exports' log is right after load.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -85,7 +85,7 @@ TEST_F(LoggerTest, ValueNumberAndErrorLinesHaveTheirForms) {
 }
 
 TEST_F(LoggerTest, FirstLineIsAlwaysStamped) {
-  // Written within the second the logger was made in, as theLog's first
+  // Written within the second the logger was made in, as the exports' log's first
   // line often is.
   MwLog& log = Open();
   const platform::SystemTime before = platform::LocalTime();

@@ -16,6 +16,7 @@
 #include "generate/XMLGen.h"
 #include "model/Project.h"
 #include "parse/MppParser14.h"
+#include "support/TestRun.h"
 #include "xml/XmlSink.h"
 
 namespace gen_test {
@@ -24,12 +25,13 @@ namespace fs = std::filesystem;
 
 // A model and its generator, whose document goes into memory.
 struct MemoryGen {
-  explicit MemoryGen(const char* saveVersion = "14") {
+  explicit MemoryGen(RunContext& ctx = test_support::QuietRun(), const char* saveVersion = "14") {
     auto owned = std::make_unique<xml::StringSink>();
     sink = owned.get();
-    gen = std::make_unique<CXMLGen>(project, std::move(owned), saveVersion);
+    gen = std::make_unique<CXMLGen>(ctx, project, std::move(owned), saveVersion);
     gen->Writer().SetLineLogging(false);
   }
+  explicit MemoryGen(const char* saveVersion) : MemoryGen(test_support::QuietRun(), saveVersion) {}
   const std::string& Text() const { return sink->Text(); }
   model::Project project;
   xml::StringSink* sink = nullptr;

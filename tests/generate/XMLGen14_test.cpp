@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "base/LibrarySettings.h"
 #include "generate/GenTestSupport.h"
 #include "generate/XMLGen.h"
@@ -60,9 +61,10 @@ class Gen14Test : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
-    theSettings.breakFlag = &cancel;
+    run.settings.breakFlag = &cancel;
   }
-  void TearDown() override { theSettings.breakFlag = nullptr; }
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
   unsigned char cancel = 0;
 };
 
@@ -115,7 +117,7 @@ void FillProject(model::Project& gen) {
 }
 
 TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   FillProject(memory.project);
   ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
@@ -187,7 +189,7 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
 }
 
 TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   EXPECT_EQ(memory.gen->GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
   ASSERT_EQ(WellFormed(xml), "") << xml;
@@ -230,7 +232,7 @@ TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
   tzset();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MemoryGen memory;
+    MemoryGen memory(ctx);
     model::Project& gen = memory.project;
     FillProject(gen);
     gen.props.Title = u"Move & settle";
@@ -267,8 +269,8 @@ TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
 TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
   for (const bool freeze : {false, true}) {
     SCOPED_TRACE(freeze ? "frozen dates" : "own modes");
-    theSettings.freezeDates = freeze;
-    MemoryGen memory;
+    run.settings.freezeDates = freeze;
+    MemoryGen memory(ctx);
     model::Project& gen = memory.project;
     gen.AppendTask(Task(0, 0, u"Project", 0, ""));
     SBkndTaskParams milestone = Task(1, 1, u"Keys handed over", 1, "1");
@@ -287,7 +289,7 @@ TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
     SBkndTaskParams invented = Task(4, 4, u"", 1, "4");  // a name lost with its record's text
     gen.AppendTask(invented);
     ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-    theSettings.freezeDates = false;
+    run.settings.freezeDates = false;
     const std::string& xml = memory.Text();
     EXPECT_SCHEMA_VALID(xml);
 
@@ -332,7 +334,7 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
       {"Damaged", 9, 3, 0, 0, 0, ""},
       {"NoDays", 6, 3, 0, 0, 1, ""},
   };
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   FillProject(gen);
   for (const Case& c : cases) {
@@ -380,7 +382,7 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
 // Documents of versions 12 and 9 define the fields their values belong
 // to, as version 14 documents do.
 TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
-  MemoryGen memory("12");
+  MemoryGen memory(ctx, "12");
   FillProject(memory.project);
   ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
@@ -392,7 +394,7 @@ TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
 }
 
 TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   FillProject(memory.project);
   cancel = 1;
   EXPECT_EQ(memory.gen->GenerateMainXML(), CXMLGen::kCancelled);
@@ -404,7 +406,7 @@ TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
   {
     model::Project project;
     project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("missing/plan.xml")));
+    CXMLGen gen(ctx, project, platform::Utf8ToUtf16(scratch.File("missing/plan.xml")));
     EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
   }
   // An existing file is never overwritten, and the run is no success.
@@ -412,7 +414,7 @@ TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
   {
     model::Project project;
     project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("plan.xml")));
+    CXMLGen gen(ctx, project, platform::Utf8ToUtf16(scratch.File("plan.xml")));
     EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
   }
   std::ifstream kept(scratch.File("plan.xml"));
@@ -438,7 +440,7 @@ TEST_F(Gen14Test, CancelledAmongTheTasksLeavesTheRestUnwritten) {
   const StopAtTasks* sink = owned.get();
   model::Project project;
   FillProject(project);
-  CXMLGen gen(project, std::move(owned));
+  CXMLGen gen(ctx, project, std::move(owned));
   EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
   const std::string& xml = sink->Text();
   EXPECT_NE(xml.find("<Tasks>"), std::string::npos);

@@ -72,7 +72,7 @@ class AssignmentsTest : public project_fixture::ParserFixture<> {
 };
 
 TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   SBkndTaskParams task = Task(1, 9600, At(kMonday, 4800));
   task.ActualCost = 3.5;
@@ -126,7 +126,7 @@ TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
 }
 
 TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   // Stopped on Monday after 4 hours, resumed on Wednesday.
   SBkndTaskParams task = Task(1, 7200, At(kMonday, 4800));
@@ -161,7 +161,7 @@ TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
 }
 
 TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   gen.AppendTask(Task(1, model::kMaxDuration, At(kMonday, 4800)));
   gen.AppendResource(Resource(2, 40));
@@ -180,7 +180,7 @@ TEST_F(AssignmentsTest, TimephasedWorkIsBoundedAndLogged) {
 }
 
 TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
   task.WorkRaw = 1e300;  // no float holds it
@@ -202,7 +202,7 @@ TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
 }
 
 TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   memory.gen->LimitTimephased(3);
   gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));  // two days each
@@ -223,7 +223,7 @@ TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
 TEST_F(AssignmentsTest, ManyAssignmentsAreWrittenInLinearTime) {
   // 30,000 tasks, resources and assignments: every look-up is indexed.
   constexpr std::uint32_t kCount = 30000;
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   for (std::uint32_t uid = 1; uid <= kCount; ++uid) {
     gen.AppendTask(Task(uid, 0, At(kMonday, 4800)));
@@ -251,7 +251,7 @@ TEST_F(AssignmentsTest, CancelledAmongTheAssignments) {
   auto owned = std::make_unique<StopAfterFirstAssignment>(cancel);
   const StopAfterFirstAssignment* sink = owned.get();
   model::Project project;
-  CXMLGen gen(project, std::move(owned));
+  CXMLGen gen(ctx, project, std::move(owned));
   gen.Writer().SetLineLogging(false);
   project.AppendTask(Task(1, 4800, At(kMonday, 4800)));
   project.AppendResource(Resource(2));
@@ -290,9 +290,9 @@ TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
   const std::string path = scratch.File("plan.mpp");
   ASSERT_TRUE(fixture::WriteFile(path, BuildProject(project)));
 
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   xml::StringSink* sink = memory.sink;
-  CMppParser_14 parser(platform::Utf8ToUtf16(path), memory.project, WriteInto(memory));
+  CMppParser_14 parser(ctx, platform::Utf8ToUtf16(path), memory.project, WriteInto(memory));
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const std::string& xml = sink->Text();
   ASSERT_EQ(WellFormed(xml), "") << xml;

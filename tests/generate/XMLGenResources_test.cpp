@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "base/LibrarySettings.h"
 #include "generate/GenTestSupport.h"
 #include "generate/XMLGen.h"
@@ -46,9 +47,10 @@ class ResourceXmlTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint is not installed";
-    theSettings.breakFlag = &cancel;
+    run.settings.breakFlag = &cancel;
   }
-  void TearDown() override { theSettings.breakFlag = nullptr; }
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
   unsigned char cancel = 0;
 };
 
@@ -94,7 +96,7 @@ void FillResources(model::Project& gen) {
 }
 
 TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   FillResources(memory.project);
   ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
@@ -154,7 +156,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
 }
 
 TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   memory.project.AppendResource(Resource(1, u"Solo"));
   memory.project.AppendTask(model::SBkndTaskParams{});
   ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
@@ -168,7 +170,7 @@ TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
 // --- calendars ----------------------------------------------------------
 
 TEST_F(ResourceXmlTest, CalendarsWithTheirWeekDaysNamesAndBaseCalendars) {
-  MemoryGen memory;
+  MemoryGen memory(ctx);
   model::Project& gen = memory.project;
   model::SCalendar standard;
   standard.UID = 1;

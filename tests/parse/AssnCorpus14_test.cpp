@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "generate/GenTestSupport.h"
 #include "generate/XMLGen.h"
 #include "parse/MppParser14.h"
@@ -82,7 +83,7 @@ TEST(AssnCorpus14, AssignmentsAndLinksAgreeWithTheReference) {
   std::vector<std::string> notes, broken;
   for (const fs::path& file : files) {
     gen_test::MemoryGen memory;
-    CMppParser_14 parser(platform::Utf8ToUtf16(file.string()), memory.project, gen_test::WriteInto(memory));
+    CMppParser_14 parser(test_support::QuietRun(), platform::Utf8ToUtf16(file.string()), memory.project, gen_test::WriteInto(memory));
     parser.Parse(nullptr);
     ++documents;
     if (const std::string complaint = gen_test::WellFormed(memory.Text()); !complaint.empty())

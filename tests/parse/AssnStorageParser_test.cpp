@@ -35,12 +35,12 @@ constexpr model::PackedDate Date(std::uint32_t day, std::uint32_t tenths) { retu
 
 FixedRecordCounts ReadAssignments(const project_fixture::FixedStreams& fixed, model::Project& gen,
                                   const RecordLayout& layout = Assignments()) {
-  return ReadAssnFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+  return ReadAssnFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), layout, gen);
 }
 
 FixedRecordCounts ReadLinks(const project_fixture::FixedStreams& fixed, model::Project& gen,
                             const RecordLayout& layout = Links()) {
-  return ReadConsFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+  return ReadConsFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), layout, gen);
 }
 
 ByteVector Assignment(std::uint32_t uid, std::uint32_t task = 1, std::uint32_t resource = 1) {
@@ -123,8 +123,8 @@ TEST(AssnFixedData, ShortRecordsAndLyingPositionsStayInside) {
   EXPECT_EQ(counts.unreadable, 2u);
 
   model::Project empty;
-  EXPECT_EQ(ReadAssnFixedData(View(ByteVector(15)), View(ByteVector(200)), Assignments(), empty).items, 0u);
-  EXPECT_EQ(ReadConsFixedData(View(ByteVector(25)), View(ByteVector(3)), Links(), empty).records, 0u);
+  EXPECT_EQ(ReadAssnFixedData(test_support::QuietRun(), View(ByteVector(15)), View(ByteVector(200)), Assignments(), empty).items, 0u);
+  EXPECT_EQ(ReadConsFixedData(test_support::QuietRun(), View(ByteVector(25)), View(ByteVector(3)), Links(), empty).records, 0u);
   EXPECT_TRUE(empty.assignments.empty());
   EXPECT_TRUE(empty.links.empty());
 }
@@ -174,7 +174,7 @@ TEST_F(AssnStorageTest, TheDriverReadsBothStoragesThroughTheFilesLayouts) {
        FixedItem(AssignmentRecord(later, {.uid = 2}), 2)}));
   project.storages.push_back(project_fixture::LinkStorage(
       {LinkRecord(Links(), {.uid = 1, .predecessor = 2, .successor = 5, .lag = 600})}));
-  CMppParser_14 parser(Write(project));
+  CMppParser_14 parser(ctx, Write(project));
   EXPECT_EQ(parser.Parse(nullptr), -3);  // neither tasks nor resources
   ASSERT_EQ(parser.Model().assignments.size(), 1u);
   EXPECT_EQ(parser.Model().assignments[0].Units, 7500.0);
@@ -198,7 +198,7 @@ TEST_F(AssnStorageTest, AMissingStreamIsLoggedAndReadsNothing) {
   project_fixture::ProjectDescription project;
   project.storages.push_back(assignments);
   project.storages.push_back(links);
-  CMppParser_14 parser(Write(project));
+  CMppParser_14 parser(ctx, Write(project));
   parser.Parse(nullptr);
   EXPECT_TRUE(parser.Model().assignments.empty());
   EXPECT_TRUE(parser.Model().links.empty());
@@ -221,7 +221,7 @@ TEST_F(AssnStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
     auto child = reader->OpenStorage(*data, storage);
     if (!child) return -99;
     try {
-      parse(*reader, *child, layout, gen);
+      parse(ctx, *reader, *child, layout, gen);
     } catch (int code) {
       return code;
     }

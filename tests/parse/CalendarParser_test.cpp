@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "parse/CalendarParser.h"
 #include "parse/StreamRecords.h"
 #include "support/ProjectFixture.h"
@@ -43,11 +44,11 @@ FixedItem CalendarItem(std::uint32_t uid, std::uint32_t base, std::uint32_t reso
 
 void Read(const std::vector<VarItem>& var, const std::vector<FixedItem>& fixed, model::Project& gen) {
   auto v = project_fixture::BuildVarData(var);
-  ReadCalendarVarData(View(v.meta), View(v.data), gen);
+  ReadCalendarVarData(test_support::QuietRun(), View(v.meta), View(v.data), gen);
   auto f = project_fixture::BuildFixedData(RecordKind::Calendar, fixed, 64);
-  ReadCalendarFixedData(View(f.meta), View(f.data), Calendars(), gen);
-  ApplyDefaultWeeks(gen);
-  InheritBaseDays(gen);
+  ReadCalendarFixedData(test_support::QuietRun(), View(f.meta), View(f.data), Calendars(), gen);
+  ApplyDefaultWeeks(test_support::QuietRun(), gen);
+  InheritBaseDays(test_support::QuietRun(), gen);
 }
 
 std::vector<DayDescription> Week(DayDescription weekday, DayDescription weekend) {
@@ -87,7 +88,7 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
       Week(WorkingDay({{0, 5}, {7, 11}, {13, 21.5}}), NonWorkingDay()),
       {{100, 102, NonWorkingDay(), u"Christmas"}, {200, 200, WorkingDay({{9, 10}}), u"New Year"}, {250, 250, {}, u""}},
       {summer});
-  EXPECT_EQ(ReadWeekData(View(value), calendar, gen), 0);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), 0);
   ASSERT_EQ(calendar.WeekDays.size(), 7u);
   EXPECT_EQ(Hours(calendar.WeekDays[1]), "00:00-05:00 07:00-11:00 13:00-21:30");
   EXPECT_EQ(calendar.WeekDays[1].PeriodCount, 3);
@@ -139,7 +140,7 @@ TEST(CalendarWeekData, Version9WeekAndExceptions) {
   model::Project gen;
   model::SCalendar calendar;
   calendar.UID = 3;
-  EXPECT_EQ(ReadWeekData9(View(value), calendar, gen), 0);
+  EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), 0);
   ASSERT_EQ(calendar.WeekDays.size(), 7u);
   for (const auto& day : calendar.WeekDays) EXPECT_EQ(Hours(day), "00:00-00:00");
   ASSERT_EQ(gen.calendarExceptions.size(), 2u);
@@ -148,7 +149,7 @@ TEST(CalendarWeekData, Version9WeekAndExceptions) {
   EXPECT_EQ(Hours(gen.calendarExceptions[1].Day), "-");
   // A count beyond the value ends the walk.
   value[kWeekData9.exceptionCount] = 200;
-  EXPECT_EQ(ReadWeekData9(View(value), calendar, gen), -2);
+  EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), -2);
 }
 
 TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag) {
@@ -158,7 +159,7 @@ TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag
   const ByteVector value = project_fixture::WeekDataValue({FromBaseDay(), crowded, midnight, {}, {}, {}, {}});
   model::Project gen;
   model::SCalendar calendar;
-  EXPECT_EQ(ReadWeekData(View(value), calendar, gen), 0);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), 0);
   EXPECT_EQ(calendar.WeekDays[0].DayFlag, kDayFromBase);
   EXPECT_TRUE(calendar.WeekDays[0].Periods.empty());
   EXPECT_EQ(calendar.WeekDays[1].Periods.size(), 5u);
@@ -171,7 +172,7 @@ TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatW
   model::SCalendar calendar;
   // A name that runs past the value.
   ByteVector value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}, {101, 101, {}, u"Long", 4000}});
-  EXPECT_EQ(ReadWeekData(View(value), calendar, gen), -2);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), -2);
   EXPECT_EQ(calendar.WeekDays.size(), 7u);
   EXPECT_EQ(gen.calendarExceptions.size(), 1u);
 
@@ -180,22 +181,22 @@ TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatW
   Bytes lying(value.size());
   lying.Put(0, value).U32(420, 0xFFFFFFFF);
   gen.calendarExceptions.clear();
-  EXPECT_EQ(ReadWeekData(View(lying), calendar, gen), -2);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(lying), calendar, gen), -2);
   EXPECT_EQ(gen.calendarExceptions.size(), 1u);
 
   // A work week count with less than one record behind it.
   Bytes cutWeek(0);
   cutWeek.Put(0, project_fixture::WeekDataValue(week)).U32(424, 2).U8(424 + 438, 0);
   gen.workWeeks.clear();
-  EXPECT_EQ(ReadWeekData(View(cutWeek), calendar, gen), -2);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(cutWeek), calendar, gen), -2);
   EXPECT_TRUE(gen.workWeeks.empty());
 
   // Too short for seven days: nothing at all.
   model::SCalendar empty;
-  EXPECT_EQ(ReadWeekData(View(Bytes(419)), empty, gen), -2);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(419)), empty, gen), -2);
   EXPECT_TRUE(empty.WeekDays.empty());
   // Seven days and nothing after them are a whole week.
-  EXPECT_EQ(ReadWeekData(View(Bytes(420)), empty, gen), 0);
+  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(420)), empty, gen), 0);
   EXPECT_EQ(empty.WeekDays.size(), 7u);
 }
 
@@ -250,13 +251,13 @@ TEST(CalendarPhases, ResourceCalendarsTakeTheirBaseCalendarsDays) {
 TEST(CalendarPhases, DeletionMarksDoNotApplyAndStaleItemsAreLeftOut) {
   model::Project gen;
   auto v = project_fixture::BuildVarData({{1, kCalendarNameType, Utf16z(u"Standard")}});
-  ReadCalendarVarData(View(v.meta), View(v.data), gen);
+  ReadCalendarVarData(test_support::QuietRun(), View(v.meta), View(v.data), gen);
   auto f = project_fixture::BuildFixedData(
       RecordKind::Calendar,
       {FixedItem(Bytes(16), 4, 16), CalendarItem(1, kNone, kNone, 2), CalendarItem(2, 1, 7),
        FixedItem(Record(Calendars(), {}), 0, 40), CalendarItem(3, 1, 8)},
       64, 4);
-  const CalendarFixedCounts counts = ReadCalendarFixedData(View(f.meta), View(f.data), Calendars(), gen);
+  const CalendarFixedCounts counts = ReadCalendarFixedData(test_support::QuietRun(), View(f.meta), View(f.data), Calendars(), gen);
   EXPECT_EQ(counts.records, 2u);
   EXPECT_EQ(counts.freeSlots, 1u);
   EXPECT_EQ(counts.unreadable, 1u);  // before the records

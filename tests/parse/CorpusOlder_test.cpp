@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "base/LibrarySettings.h"
 #include "base/Logger.h"
 #include "parse/MppParser12.h"
@@ -26,10 +27,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace corpus_reference;
 
-std::unique_ptr<CMppParser_14> ParserFor(const std::string& format, const fs::path& file) {
+std::unique_ptr<CMppParser_14> ParserFor(RunContext& ctx, const std::string& format, const fs::path& file) {
   const std::u16string path = platform::Utf8ToUtf16(file.string());
-  if (format == "MPP12") return std::make_unique<CMppParser_12>(path);
-  if (format == "MPP9") return std::make_unique<CMppParser>(path);
+  if (format == "MPP12") return std::make_unique<CMppParser_12>(ctx, path);
+  if (format == "MPP9") return std::make_unique<CMppParser>(ctx, path);
   return nullptr;
 }
 
@@ -85,11 +86,9 @@ void Compare(const Json& ref, const model::Project& model, Figures& figures) {
 
 class CorpusOlder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    theLog.CloseFile();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override { theSettings.breakFlag = nullptr; }
+  void SetUp() override { run.settings.breakFlag = &cancel; }
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
   unsigned char cancel = 0;
 };
 
@@ -107,7 +106,7 @@ TEST_F(CorpusOlder, ModelsAgreeWithTheReference) {
     auto ref = LoadJson(corpus / "reference" / (file.stem().string() + ".json"));
     if (!ref || !ref->Get("read_ok") || !ref->Get("read_ok")->boolean) continue;
     const std::string format = RefText(ref->Get("file_type"));
-    auto parser = ParserFor(format, file);
+    auto parser = ParserFor(ctx, format, file);
     if (!parser) continue;
     const std::string application = format + " " + RefText(ref->Get("application"));
     const int result = parser->Parse(nullptr);
@@ -172,7 +171,7 @@ TEST_F(CorpusOlder, WithoutPropsTheKnownLayoutsRecoverEveryFile) {
         std::erase_if(storage.children, [](const fixture::Node& n) { return n.name == u"Props"; });
     const std::string path = scratch.File(file.stem().string() + ".mpp");
     ASSERT_TRUE(fixture::WriteFile(path, fixture::Build(root)));
-    auto parser = ParserFor(format, path);
+    auto parser = ParserFor(ctx, format, path);
     const int result = parser->Parse(nullptr);
     Figures& figures = byApplication[format + " " + RefText(ref->Get("application"))];
     ++figures.files;

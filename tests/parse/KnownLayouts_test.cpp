@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "parse/FieldMap.h"
 #include "parse/KnownLayouts.h"
 #include "parse/MppParser14.h"
@@ -154,7 +155,7 @@ TEST_P(DestroyedProps, SampleFilesStillReadTheirRecordsRight) {
     }
     const std::string path = scratch.File(file.filename().string());
     ASSERT_TRUE(fixture::WriteFile(path, WithoutProps(bytes, GetParam())));
-    CMppParser_14 parser(platform::Utf8ToUtf16(path));
+    CMppParser_14 parser(test_support::QuietRun(), platform::Utf8ToUtf16(path));
     parser.Parse(nullptr);
     const model::Project& model = parser.Model();
 

@@ -88,7 +88,7 @@ class Parser12Test : public project_fixture::ParserFixture<::testing::TestWithPa
 // Whatever Props says (nothing, zeros, half a map, its own map or the
 // version 14 map of a converted file), the same project comes back.
 TEST_P(Parser12Test, RecoversTheProjectWhateverPropsHolds) {
-  CMppParser_12 parser(Write(Project12(GetParam())));
+  CMppParser_12 parser(ctx, Write(Project12(GetParam())));
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const model::Project& model = parser.Model();
 
@@ -128,7 +128,7 @@ using Parser12Storages = Parser12Test;
 
 TEST_F(Parser12Storages, LogsTheStoragesAndEndsWithTheParserLine) {
   {
-    CMppParser_12 parser(Write(Project12(PropsState::Absent)));
+    CMppParser_12 parser(ctx, Write(Project12(PropsState::Absent)));
     ASSERT_EQ(parser.Parse(nullptr), 0);
   }
   const auto log = Log();
@@ -145,7 +145,7 @@ TEST_F(Parser12Storages, MissingStoragesAreLookedForInTheRoot) {
   ProjectDescription project = Project12(PropsState::Absent);
   project.dataStorage = false;
   project.viewStorageName.clear();
-  CMppParser_12 parser(Write(project));
+  CMppParser_12 parser(ctx, Write(project));
   ASSERT_EQ(parser.Parse(nullptr), 0);
   EXPECT_EQ(parser.Model().Tasks().size(), 2u);
   const auto log = Log();
@@ -174,7 +174,7 @@ TEST_F(Parser12Storages, ViewStoragesKeepTheEditListAndTimescales) {
                                                 fixture::Stream(u"Var2Data", views.data)}),
                    fixture::Storage(u"CEdl", {fixture::Stream(u"VarMeta", edits.meta),
                                               fixture::Stream(u"Var2Data", edits.data)})};
-  CMppParser_12 parser(Write(project));
+  CMppParser_12 parser(ctx, Write(project));
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const model::Project& model = parser.Model();
   ASSERT_EQ(model.viewTimescales.size(), 1u);
@@ -194,7 +194,7 @@ TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {
   ProjectDescription project;
   project.dataStorageName = u"   112";
   project.storages.emplace_back(u"TBkndTask");
-  CMppParser_12 parser(Write(project));
+  CMppParser_12 parser(ctx, Write(project));
   EXPECT_EQ(parser.Parse(nullptr), -3);
   EXPECT_TRUE(foundation_test::HasLine(Log(), "    Task and Resource object can't be found!"));
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "FoundationTestSupport.h"
 #include "base/LibrarySettings.h"
 #include "base/Logger.h"
@@ -30,8 +31,8 @@ struct Recording {
 // last step.
 class RecordingParser : public Recording, public CMppParser_14 {
  public:
-  explicit RecordingParser(std::u16string path)
-      : CMppParser_14(std::move(path), project,
+  RecordingParser(RunContext& ctx, std::u16string path)
+      : CMppParser_14(ctx, std::move(path), project,
                       {[this] {
                          calls.push_back("generate");
                          return generateResult;
@@ -43,7 +44,7 @@ class RecordingParser : public Recording, public CMppParser_14 {
   void Note(const char* what, platform::ElementId storage) {
     auto info = Reader().Stat(storage);
     calls.push_back(std::string(what) + ":" + (info ? platform::Utf16ToUtf8(info->name) : "?"));
-    if (cancelIn == what && theSettings.breakFlag) *theSettings.breakFlag = 1;
+    if (cancelIn == what && Run().settings.breakFlag) *Run().settings.breakFlag = 1;
   }
   void ParseAssignments(platform::ElementId s) override { Note("assignments", s); }
   void ParseCalendars(platform::ElementId s) override { Note("calendars", s); }
@@ -61,20 +62,19 @@ class RecordingParser : public Recording, public CMppParser_14 {
 class ParserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-    theSettings.progressSet = true;
-    theSettings.progressCallback = [](const char16_t*, std::int32_t percent) { Percents().push_back(percent); };
-    theSettings.progressBase = 10;
-    theSettings.progressSpan = 90;
-    theSettings.lastPercent = 10;
+    run.log.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
+    run.log.Enable();
+    run.settings.breakFlag = &cancel;
+    run.settings.progressSet = true;
+    run.settings.progressCallback = [](const char16_t*, std::int32_t percent) { Percents().push_back(percent); };
+    run.settings.progressBase = 10;
+    run.settings.progressSpan = 90;
+    run.settings.lastPercent = 10;
     Percents().clear();
   }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
-  }
+
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
 
   static std::vector<std::int32_t>& Percents() {
     static std::vector<std::int32_t> percents;
@@ -109,7 +109,7 @@ TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
   int result = 0;
   std::vector<std::string> calls;
   {
-    RecordingParser parser(path);
+    RecordingParser parser(ctx, path);
     result = parser.Parse(nullptr);
     calls = parser.calls;
   }
@@ -161,7 +161,7 @@ TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
 TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
   ProjectDescription project;
   project.storages.emplace_back(u"TBkndTask");
-  RecordingParser parser(Write(project));
+  RecordingParser parser(ctx, Write(project));
   EXPECT_EQ(parser.Parse(nullptr), -3);
   EXPECT_EQ(parser.calls, (std::vector<std::string>{"tasks:TBkndTask", "generate"}));
   const auto log = Log();
@@ -172,7 +172,7 @@ TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
 TEST_F(ParserTest, WithoutTheDataStorageTheRootIsParsed) {
   ProjectDescription project = AllStorages();
   project.dataStorage = false;
-  RecordingParser parser(Write(project));
+  RecordingParser parser(ctx, Write(project));
   parser.addTask = true;
   EXPECT_EQ(parser.Parse(nullptr), 0);
   EXPECT_EQ(parser.calls.size(), 6u);
@@ -188,7 +188,7 @@ TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
   moved.fields[0].offset = 16;  // the UID where the lag was
   moved.fields.pop_back();
   project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(moved));
-  RecordingParser parser(Write(project));
+  RecordingParser parser(ctx, Write(project));
   parser.Parse(nullptr);
   const mpp::RecordLayout& links = parser.Layouts().Of(mpp::RecordKind::Link);
   EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
@@ -201,13 +201,13 @@ TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
 }
 
 TEST_F(ParserTest, ResultsOfTheGenerator) {
-  RecordingParser failing(Write(AllStorages()));
+  RecordingParser failing(ctx, Write(AllStorages()));
   failing.addTask = true;
   failing.generateResult = -5;
   EXPECT_EQ(failing.Parse(nullptr), -2);
   EXPECT_TRUE(HasLine(Log(), "[ERROR]:     Function GenerateMainXML() failed!"));
 
-  RecordingParser broken(Write(AllStorages()));
+  RecordingParser broken(ctx, Write(AllStorages()));
   broken.addTask = true;
   broken.generateResult = -1000;
   EXPECT_EQ(broken.Parse(nullptr), -1000);
@@ -217,7 +217,7 @@ TEST_F(ParserTest, ResultsOfTheGenerator) {
 TEST_F(ParserTest, NotACompoundFile) {
   const std::string path = scratch.File("plain.bin");
   ASSERT_TRUE(fixture::WriteFile(path, std::vector<std::uint8_t>(4096, 'x')));
-  RecordingParser parser(platform::Utf8ToUtf16(path));
+  RecordingParser parser(ctx, platform::Utf8ToUtf16(path));
   EXPECT_EQ(parser.Parse(nullptr), -1);
   EXPECT_TRUE(HasLine(Log(), "[ERROR]: Compound File not detected."));
   EXPECT_TRUE(parser.calls.empty());
@@ -225,12 +225,12 @@ TEST_F(ParserTest, NotACompoundFile) {
 
 TEST_F(ParserTest, CancelBeforeTheStartAndBetweenStorages) {
   cancel = 1;
-  RecordingParser early(Write(AllStorages()));
+  RecordingParser early(ctx, Write(AllStorages()));
   EXPECT_EQ(early.Parse(nullptr), -1000);
   EXPECT_EQ(early.calls, (std::vector<std::string>{"close"}));
 
   cancel = 0;
-  RecordingParser between(Write(AllStorages()));
+  RecordingParser between(ctx, Write(AllStorages()));
   between.cancelIn = "links";
   EXPECT_EQ(between.Parse(nullptr), -1000);
   // Nothing after the storage in which the host cancelled, and no output.
@@ -251,13 +251,13 @@ class ThrowingParser : public RecordingParser {
 };
 
 TEST_F(ParserTest, ExceptionsFromTheStorageReaders) {
-  ThrowingParser breaking(Write(AllStorages()));
+  ThrowingParser breaking(ctx, Write(AllStorages()));
   EXPECT_EQ(breaking.Parse(nullptr), -1000);
   auto log = Log();
   EXPECT_TRUE(HasLine(log, "User break was thrown if MainStorageParser()"));
   EXPECT_TRUE(HasLine(log, "User break was thrown if Parser()"));
 
-  ThrowingParser starving(Write(AllStorages()));
+  ThrowingParser starving(ctx, Write(AllStorages()));
   starving.code = mpp::kAllocationException;
   EXPECT_EQ(starving.Parse(nullptr), -2);
   EXPECT_EQ(starving.calls.back(), "close");
@@ -267,7 +267,7 @@ TEST_F(ParserTest, ViewStoragesAreOnlyOpenedAndClosed) {
   ProjectDescription project;
   project.storages.emplace_back(u"CEdl");
   project.storages.emplace_back(u"CV_iew");
-  RecordingParser parser(Write(project));
+  RecordingParser parser(ctx, Write(project));
   parser.Parse(nullptr);  // opens the file
   EXPECT_EQ(parser.MainStorageParser(platform::kRootElement, CMppParser_14::kVisitViews), 0);
   const auto log = Log();

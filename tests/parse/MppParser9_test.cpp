@@ -94,7 +94,7 @@ class Parser9Document : public project_fixture::ParserFixture<> {};
 
 TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
   const bool withMap = GetParam();
-  CMppParser parser(Write(Project9(withMap)));
+  CMppParser parser(ctx, Write(Project9(withMap)));
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const model::Project& model = parser.Model();
   ASSERT_EQ(model.Tasks().size(), 2u);
@@ -128,8 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Maps, Parser9Test, ::testing::Bool());
 TEST_F(Parser9Document, CarriesWhatWasReadInTheFilesSaveVersion) {
   const std::string output = scratch.File("plan.xml");
   model::Project project;
-  CXMLGen gen(project, platform::Utf8ToUtf16(output), "9");
-  CMppParser parser(Write(Project9(false)), project,
+  CXMLGen gen(ctx, project, platform::Utf8ToUtf16(output), "9");
+  CMppParser parser(ctx, Write(Project9(false)), project,
                     {[&gen] { return gen.GenerateMainXML(); }, [&gen] { gen.CloseOutput(); }});
   ASSERT_EQ(parser.Parse(nullptr), 0);
   const std::string xml = foundation_test::ReadBytes(output).value_or("");
@@ -186,7 +186,7 @@ TEST(AssnVarData9, MergesValuesIntoTheAssignmentOfTheirUid) {
                                        {1, mpp::kAssnRawType7, ByteVector(10, 1)},
                                        {2, mpp::kAssnRawType9, ByteVector(76, 2)},
                                        {1, 3, ByteVector(4, 3)}});
-  EXPECT_EQ(mpp::ReadAssnVarData9(View(var.meta), View(var.data), gen), 2u);
+  EXPECT_EQ(mpp::ReadAssnVarData9(test_support::QuietRun(), View(var.meta), View(var.data), gen), 2u);
   ASSERT_EQ(gen.assignments.size(), 2u);
   EXPECT_EQ(gen.assignments[0].RawType126, 77u);
   EXPECT_EQ(gen.assignments[0].TaskUID, 4u);

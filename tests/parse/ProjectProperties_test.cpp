@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "base/Date.h"
 #include "parse/ProjectProperties.h"
 #include "parse/PropertySet.h"
@@ -238,7 +239,7 @@ TEST(ProjectProperties, SummaryTextsFirstThePropsItemWhereTheSummaryHasNone) {
   auto storage = reader->OpenStorage(platform::kRootElement, u"   112");
   ASSERT_TRUE(storage);
   model::SProjectProps props;
-  mpp::ReadProjectProperties(*reader, *storage, props);
+  mpp::ReadProjectProperties(test_support::QuietRun().log, *reader, *storage, props);
   EXPECT_EQ(props.Title, u"Props title");
   EXPECT_EQ(props.Author, u"Ann");
   EXPECT_EQ(props.MinutesPerDay, 420u);

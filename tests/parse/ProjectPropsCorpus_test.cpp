@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "parse/ProjectProperties.h"
 #include "support/CorpusReference.h"
 
@@ -115,7 +116,7 @@ TEST(ProjectPropsCorpus, AgreesWithTheReferenceOnEveryField) {
     const platform::ElementId storage =
         reader->OpenStorage(platform::kRootElement, storageName->second).value_or(platform::kRootElement);
     model::SProjectProps props;
-    mpp::ReadProjectProperties(*reader, storage, props);
+    mpp::ReadProjectProperties(test_support::QuietRun().log, *reader, storage, props);
     ++files[format];
     for (const auto& [field, pair] : Values(*ref, *project, props)) {
       const bool same = pair.first == pair.second;

@@ -2,6 +2,7 @@
 // storages, including blocks whose sizes, counts and positions lie.
 #include <gtest/gtest.h>
 
+#include "support/TestRun.h"
 #include "parse/PropsParser.h"
 #include "support/ProjectFixture.h"
 
@@ -16,7 +17,7 @@ platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(byt
 TEST(CustomFieldBlock, ReadsAliasesInBlockOrder) {
   ByteVector props = project_fixture::CustomFieldProps(
       kTaskPropsBlock, {{0x0B400033, u"Owner"}, {0x0B400057, u"Budget code"}});
-  auto defs = ReadCustomFieldBlock(View(props), kTaskPropsBlock);
+  auto defs = ReadCustomFieldBlock(test_support::QuietRun(), View(props), kTaskPropsBlock);
   ASSERT_EQ(defs.size(), 2u);
   EXPECT_EQ(defs[0].FieldID, 0x0B400033u);
   EXPECT_EQ(defs[0].Alias, u"Owner");
@@ -27,11 +28,11 @@ TEST(CustomFieldBlock, ReadsAliasesInBlockOrder) {
 TEST(CustomFieldBlock, RejectsBlocksTooSmallForTheirCount) {
   Bytes block(64);
   block.U32(0, 20).U16(8, 3);  // 20 < 8 * 3 + 8
-  EXPECT_TRUE(ReadCustomFieldBlock(View(block.data()), 0).empty());
+  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0).empty());
   block.U32(0, 32).U16(8, 0);  // no definitions
-  EXPECT_TRUE(ReadCustomFieldBlock(View(block.data()), 0).empty());
-  EXPECT_TRUE(ReadCustomFieldBlock(View(ByteVector(30)), kTaskPropsBlock).empty());  // no block at all
-  EXPECT_TRUE(ReadCustomFieldBlock(View(ByteVector(50)), kTaskPropsBlock).empty());  // cut inside the header
+  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0).empty());
+  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(ByteVector(30)), kTaskPropsBlock).empty());  // no block at all
+  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(ByteVector(50)), kTaskPropsBlock).empty());  // cut inside the header
 }
 
 TEST(CustomFieldBlock, PositionsBeyondTheBlockDropTheirEntry) {
@@ -46,7 +47,7 @@ TEST(CustomFieldBlock, PositionsBeyondTheBlockDropTheirEntry) {
   block.Put(36, project_fixture::Utf16z(u"Phase"));    // P = 32
   block.Put(48, project_fixture::Utf16z(u"Team"));     // P = 44
   block.U8(size + 4, 0);
-  auto defs = ReadCustomFieldBlock(View(block.data()), 0);
+  auto defs = ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0);
   ASSERT_EQ(defs.size(), 2u);
   EXPECT_EQ(defs[0].FieldID, 0xA1u);
   EXPECT_EQ(defs[0].Alias, u"Phase");
@@ -59,7 +60,7 @@ TEST(CustomFieldBlock, LyingPositionsAndCountsStayInsideTheStream) {
   Bytes backwards;
   backwards.U32(0, 40).U16(8, 2).U32(12, 1).U16(16, 30).U32(20, 2).U16(24, 24);
   backwards.Put(28, project_fixture::Utf16z(u"B")).Put(34, project_fixture::Utf16z(u"A"));
-  auto defs = ReadCustomFieldBlock(View(backwards.data()), 0);
+  auto defs = ReadCustomFieldBlock(test_support::QuietRun(), View(backwards.data()), 0);
   ASSERT_EQ(defs.size(), 2u);
   EXPECT_EQ(defs[0].Alias, u"");
   EXPECT_EQ(defs[1].Alias, u"B");
@@ -68,7 +69,7 @@ TEST(CustomFieldBlock, LyingPositionsAndCountsStayInsideTheStream) {
   // with the stream.
   Bytes many;
   many.U32(0, 0xFFFFFFF0).U16(8, 0xFFFF).U32(12, 7).U16(16, 100).U32(20, 8).U16(24, 200);
-  auto partial = ReadCustomFieldBlock(View(many.data()), 0);
+  auto partial = ReadCustomFieldBlock(test_support::QuietRun(), View(many.data()), 0);
   ASSERT_EQ(partial.size(), 2u);
   EXPECT_EQ(partial[1].Alias, u"");  // its text lies beyond the stream
 
@@ -76,7 +77,7 @@ TEST(CustomFieldBlock, LyingPositionsAndCountsStayInsideTheStream) {
   Bytes cut;
   cut.U32(0, 2000).U16(8, 1).U32(12, 5).U16(16, 16);
   cut.Put(20, project_fixture::Utf16z(u"Cut here"));
-  auto kept = ReadCustomFieldBlock(View(cut.data()), 0);
+  auto kept = ReadCustomFieldBlock(test_support::QuietRun(), View(cut.data()), 0);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].Alias, u"Cut here");
 }
@@ -104,7 +105,7 @@ TEST(CustomFieldBlock, PropsParserAppendsTaskThenResourceDefinitions) {
 
   model::Project gen;
   for (std::u16string_view name : {u"TBkndTask", u"TBkndRsc", u"TBkndCal", u"TBkndCons"})
-    EXPECT_EQ(PropsParser(*reader, *reader->OpenStorage(*data, name), gen), 0);
+    EXPECT_EQ(PropsParser(test_support::QuietRun(), *reader, *reader->OpenStorage(*data, name), gen), 0);
   ASSERT_EQ(gen.customFieldDefs.size(), 2u);
   EXPECT_EQ(gen.customFieldDefs[0].Alias, u"Owner");
   EXPECT_EQ(gen.customFieldDefs[1].Alias, u"Site");

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "generate/GenTestSupport.h"
 #include "generate/XMLGen.h"
 #include "parse/CalendarParser.h"
@@ -133,8 +134,8 @@ TEST(RscCalCorpus14, ResourcesAndCalendarsAgreeWithTheReference) {
     const bool by2010 = corpus_reference::WrittenBy2010(file);
     const std::string xml = scratch.File(file.stem().string() + ".xml");
     model::Project project;
-    CXMLGen gen(project, platform::Utf8ToUtf16(xml));
-    CMppParser_14 parser(platform::Utf8ToUtf16(file.string()), project,
+    CXMLGen gen(test_support::QuietRun(), project, platform::Utf8ToUtf16(xml));
+    CMppParser_14 parser(test_support::QuietRun(), platform::Utf8ToUtf16(file.string()), project,
                          {[&gen] { return gen.GenerateMainXML(); }, [&gen] { gen.CloseOutput(); }});
     parser.Parse(nullptr);
     ++documents;

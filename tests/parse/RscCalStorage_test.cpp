@@ -67,7 +67,7 @@ class RscCalStorageTest : public project_fixture::ParserFixture<::testing::Test>
 TEST_F(RscCalStorageTest, TheParserReadsBothStoragesIntoTheModel) {
   ProjectDescription project;
   project.storages = {Calendars(), Resources()};
-  CMppParser_14 parser(Write(project));
+  CMppParser_14 parser(ctx, Write(project));
   EXPECT_EQ(parser.Parse(nullptr), 0);  // resources alone are a recovery
   const model::Project& model = parser.Model();
   ASSERT_EQ(model.Resources().size(), 1u);
@@ -91,7 +91,7 @@ TEST_F(RscCalStorageTest, MissingStreamsLeaveWhatTheOtherStreamsGive) {
   ProjectDescription project;
   project.storages = {calendars, resources};
   {
-    CMppParser_14 parser(Write(project));
+    CMppParser_14 parser(ctx, Write(project));
     parser.Parse(nullptr);
     ASSERT_EQ(parser.Model().Resources().size(), 1u);
     EXPECT_EQ(parser.Model().Resources()[0].ID, 1u);  // read without Fixed2Meta
@@ -104,7 +104,7 @@ TEST_F(RscCalStorageTest, MissingStreamsLeaveWhatTheOtherStreamsGive) {
   resources.var.reset();
   project.storages = {resources};
   // Without its var data the resource has lost its name, not itself.
-  CMppParser_14 parser(Write(project));
+  CMppParser_14 parser(ctx, Write(project));
   EXPECT_EQ(parser.Parse(nullptr), 0);
   ASSERT_EQ(parser.Model().Resources().size(), 1u);
   EXPECT_EQ(parser.Model().Resources()[0].ID, 1u);
@@ -131,12 +131,12 @@ TEST_F(RscCalStorageTest, ABreakInsideEitherWalkIsLoggedAndPassedOn) {
     }
     return 0;
   };
-  EXPECT_EQ(thrown([&] { RscStorageParser(*reader, *resources, BuiltInLayout14(RecordKind::Resource), gen); }),
+  EXPECT_EQ(thrown([&] { RscStorageParser(ctx, *reader, *resources, BuiltInLayout14(RecordKind::Resource), gen); }),
             kBreakException);
-  EXPECT_EQ(thrown([&] { CalendarParser(*reader, *calendars, BuiltInLayout14(RecordKind::Calendar), gen); }),
+  EXPECT_EQ(thrown([&] { CalendarParser(ctx, *reader, *calendars, BuiltInLayout14(RecordKind::Calendar), gen); }),
             kBreakException);
   EXPECT_TRUE(gen.Resources().empty());
-  theLog.CloseFile();
+  run.log.CloseFile();
   EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if RscStorageParser()"));
   EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if CalendarParser()"));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "parse/RscStorageParser.h"
 #include "parse/StreamRecords.h"
 #include "support/ProjectFixture.h"
@@ -33,12 +34,12 @@ const RecordLayout& Resources() { return BuiltInLayout14(RecordKind::Resource); 
 
 RscVarCounts ReadVar(const std::vector<VarItem>& items, model::Project& gen) {
   auto var = project_fixture::BuildVarData(items);
-  return ReadResourceVarData(View(var.meta), View(var.data), gen);
+  return ReadResourceVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
 }
 
 RscFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Project& gen,
                          std::optional<ByteVector> rows = std::nullopt) {
-  return ReadResourceFixedData(View(fixed.meta), View(fixed.data),
+  return ReadResourceFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data),
                                rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen);
 }
 
@@ -126,7 +127,7 @@ TEST(RscVarData, ValuesOutsideVar2DataAreSkipped) {
   Bytes meta(var.meta.size());
   meta.Put(0, var.meta).U32(kVarMetaHeader + 24, 3).U32(kVarMetaHeader + 28, 0xFFFFFFF0).U32(kVarMetaHeader + 32, 1);
   model::Project gen;
-  const RscVarCounts counts = ReadResourceVarData(View(meta), View(data), gen);
+  const RscVarCounts counts = ReadResourceVarData(test_support::QuietRun(), View(meta), View(data), gen);
   ASSERT_EQ(gen.Resources().size(), 1u);
   EXPECT_EQ(gen.Resources()[0].Name, u"Kept");
   EXPECT_EQ(counts.skipped, 2u);
@@ -172,18 +173,18 @@ TEST(RateTables, ItemsStopAtTheBlockLengthAndAtTheBlock) {
   // A length word that claims less than the items: only whole items inside it.
   Bytes shortBlock(value.size() + 4);
   shortBlock.Put(4, value).U32(0, 16 + 44 + 43);
-  EXPECT_EQ(RateParser(View(shortBlock), 1, 0, gen), 1u);
+  EXPECT_EQ(RateParser(test_support::QuietRun(), View(shortBlock), 1, 0, gen), 1u);
   // One that claims more than there is: the block ends the walk.
   Bytes longBlock(value.size() + 4);
   longBlock.Put(4, value).U32(0, 0xFFFFFFFF);
   ByteVector cut(longBlock.data().begin(), longBlock.data().end() - 10);
-  EXPECT_EQ(RateParser(View(cut), 1, 0, gen), 2u);
+  EXPECT_EQ(RateParser(test_support::QuietRun(), View(cut), 1, 0, gen), 2u);
   // Blocks too small for their head or a single item give nothing.
-  EXPECT_EQ(RateParser(View(Block(Bytes(12))), 1, 0, gen), 0u);
-  EXPECT_EQ(RateParser(platform::ByteView(), 1, 0, gen), 0u);
+  EXPECT_EQ(RateParser(test_support::QuietRun(), View(Block(Bytes(12))), 1, 0, gen), 0u);
+  EXPECT_EQ(RateParser(test_support::QuietRun(), platform::ByteView(), 1, 0, gen), 0u);
   // A table number beyond E is table A.
   gen.rates.clear();
-  RateParser(View(Block(value)), 1, 9, gen);
+  RateParser(test_support::QuietRun(), View(Block(value)), 1, 9, gen);
   EXPECT_EQ(gen.rates[0].RateTable, 0);
 }
 
@@ -201,7 +202,7 @@ TEST(RateTables, DamagedNumbersBecomeZero) {
 
 std::vector<model::SAvailabilityParams> Periods(const std::vector<AvailabilityItem>& items) {
   model::Project gen;
-  AvailabilityPeriodsParser(View(Block(project_fixture::AvailabilityValue(items))), 3, gen);
+  AvailabilityPeriodsParser(test_support::QuietRun(), View(Block(project_fixture::AvailabilityValue(items))), 3, gen);
   return gen.availability;
 }
 

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "generate/CustomFieldText.h"
 #include "model/CustomFieldCatalog.h"
 #include "parse/CustomFields.h"
@@ -71,7 +72,7 @@ TEST(TaskCorpus14, TasksAgreeWithTheReferenceFieldByField) {
     if (!refTasks) continue;
     ++filesCompared;
 
-    CMppParser_14 parser(platform::Utf8ToUtf16(file.string()));
+    CMppParser_14 parser(test_support::QuietRun(), platform::Utf8ToUtf16(file.string()));
     parser.Parse(nullptr);
     std::unordered_map<std::uint32_t, const model::SBkndTaskParams*> ours;
     for (const auto& task : parser.Model().Tasks()) ours.try_emplace(task.UID, &task);

@@ -41,12 +41,12 @@ constexpr model::PackedDate Date(std::uint32_t day, std::uint32_t tenths) { retu
 
 void ReadVar(const std::vector<VarItem>& items, model::Project& gen) {
   auto var = project_fixture::BuildVarData(items);
-  ReadTaskVarData(View(var.meta), View(var.data), gen);
+  ReadTaskVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
 }
 
 TaskFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Project& gen,
                           const RecordLayout& layout = Tasks()) {
-  return ReadTaskFixedData(View(fixed.meta), View(fixed.data), layout, gen);
+  return ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), layout, gen);
 }
 
 ByteVector TaskRecord(std::uint32_t uid, std::uint32_t parent = 0, std::uint32_t id = 0) {
@@ -113,7 +113,7 @@ TEST(TaskVarData, ValuesOutsideVar2DataOrEmptyAreSkipped) {
   data.resize(data.size() - 2);
   ByteVector meta = var.meta;
   meta.push_back(0x07);
-  const TaskVarCounts counts = ReadTaskVarData(View(meta), View(data), gen);
+  const TaskVarCounts counts = ReadTaskVarData(test_support::QuietRun(), View(meta), View(data), gen);
   ASSERT_EQ(gen.Tasks().size(), 1u);
   EXPECT_EQ(gen.Tasks()[0].Name, u"Kept");
   EXPECT_EQ(counts.items, 3u);
@@ -123,7 +123,7 @@ TEST(TaskVarData, ValuesOutsideVar2DataOrEmptyAreSkipped) {
   ByteVector lying = var.meta;
   for (std::size_t i = 0; i < 4; ++i) lying[kVarMetaHeader + 4 + i] = 0xFF;
   model::Project other;
-  ReadTaskVarData(View(lying), View(var.data), other);
+  ReadTaskVarData(test_support::QuietRun(), View(lying), View(var.data), other);
   ASSERT_EQ(other.Tasks().size(), 1u);
   EXPECT_EQ(other.Tasks()[0].UID, 3u);
 }
@@ -249,8 +249,8 @@ TEST(TaskFixedData, LyingPositionsCountsAndShortStreamsStayInside) {
 
   // Streams shorter than their headers.
   model::Project empty;
-  EXPECT_EQ(ReadTaskFixedData(View(ByteVector(10)), View(ByteVector(3)), Tasks(), empty).items, 0u);
-  EXPECT_EQ(ReadTaskVarData(View(ByteVector(23)), View(ByteVector(2)), empty).items, 0u);
+  EXPECT_EQ(ReadTaskFixedData(test_support::QuietRun(), View(ByteVector(10)), View(ByteVector(3)), Tasks(), empty).items, 0u);
+  EXPECT_EQ(ReadTaskVarData(test_support::QuietRun(), View(ByteVector(23)), View(ByteVector(2)), empty).items, 0u);
   EXPECT_TRUE(empty.Tasks().empty());
 }
 
@@ -312,7 +312,7 @@ TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
   // (files of the 2000 application keep it last): it is row 0 all the same.
   for (auto t : {Task(1, 0), Task(2, 0), Task(31, 3), Task(0, 0), Task(21, 2), Task(3, 0), Task(22, 2)})
     gen.AppendTask(t);
-  OutlineNumberParser(gen);
+  OutlineNumberParser(test_support::QuietRun(), gen);
   const std::vector<std::pair<std::uint32_t, std::string>> expected = {
       {0, ""}, {1, "1"}, {2, "2"}, {21, "2.1"}, {22, "2.2"}, {3, "3"}, {31, "3.1"}};
   EXPECT_EQ(Outline(gen), expected);
@@ -332,7 +332,7 @@ TEST(OutlineNumbers, DamagedOutlinesEndAndNumberEachTaskOnce) {
   gen.AppendTask(Task(2, 1));
   gen.AppendTask(Task(1, 2));       // a duplicate UID that closes a loop
   gen.AppendTask(Task(9, 1));
-  OutlineNumberParser(gen);
+  OutlineNumberParser(test_support::QuietRun(), gen);
   std::map<std::uint32_t, std::string> numbers;
   std::map<std::uint32_t, int> seen;
   for (const auto& t : gen.Tasks()) {
@@ -352,7 +352,7 @@ TEST(OutlineNumbers, NestingDeeperThanTheLimitIsLeftUnnumbered) {
   model::Project gen;
   const std::uint32_t depth = kMaxOutlineDepth + 10;
   for (std::uint32_t uid = 1; uid <= depth + 1; ++uid) gen.AppendTask(Task(uid, uid - 1));
-  OutlineNumberParser(gen);
+  OutlineNumberParser(test_support::QuietRun(), gen);
   EXPECT_EQ(gen.FindTask(1)->OutlineNumber, "1");
   EXPECT_EQ(gen.FindTask(kMaxOutlineDepth + 1)->OutlineNumber.size(), 2 * kMaxOutlineDepth + 1);
   EXPECT_TRUE(gen.FindTask(kMaxOutlineDepth + 2)->OutlineNumber.empty());
@@ -365,7 +365,7 @@ TEST(OutlineNumbers, LargeProjectsStayLinear) {
   gen.AppendTask(Task(1, 0));
   for (std::uint32_t uid = 2; uid <= 50000; ++uid) gen.AppendTask(Task(uid, 1));
   for (std::uint32_t uid = 50001; uid <= 100000; ++uid) gen.AppendTask(Task(uid, uid == 50001 ? 0 : uid - 1));
-  OutlineNumberParser(gen);
+  OutlineNumberParser(test_support::QuietRun(), gen);
   EXPECT_EQ(gen.Tasks().size(), 100000u);
   EXPECT_EQ(gen.FindTask(50000)->OutlineNumber, "1.49999");
   EXPECT_EQ(gen.FindTask(50000)->ID, 50000u);  // row 0 is the project's, lost here
@@ -385,7 +385,7 @@ TEST_F(TaskStorageTest, ReadsTheTaskStorageWithItsAliases) {
   storage.fixed = project_fixture::BuildFixedData(RecordKind::Task, {TaskRecord(2, 1), TaskRecord(1)});
   project_fixture::ProjectDescription project;
   project.storages.push_back(storage);
-  CMppParser_14 parser(Write(project));
+  CMppParser_14 parser(ctx, Write(project));
   parser.Parse(nullptr);
   const auto& tasks = parser.Model().Tasks();
   ASSERT_EQ(tasks.size(), 2u);
@@ -402,7 +402,7 @@ TEST_F(TaskStorageTest, MissingStreamsLeaveTheOtherPassRunning) {
   project_fixture::ProjectDescription project;
   project.storages.push_back(storage);
   {
-    CMppParser_14 parser(Write(project));
+    CMppParser_14 parser(ctx, Write(project));
     EXPECT_EQ(parser.Parse(nullptr), 0);
     ASSERT_EQ(parser.Model().Tasks().size(), 1u);
     EXPECT_EQ(parser.Model().Tasks()[0].UID, 3u);
@@ -425,13 +425,13 @@ TEST_F(TaskStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
   cancel = 1;
   int thrown = 0;
   try {
-    TaskStorageParser(*reader, *tasks, Tasks(), gen);
+    TaskStorageParser(ctx, *reader, *tasks, Tasks(), gen);
   } catch (int code) {
     thrown = code;
   }
   EXPECT_EQ(thrown, kBreakException);
   EXPECT_TRUE(gen.Tasks().empty());
-  theLog.CloseFile();
+  run.log.CloseFile();
   EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if TaskStorageParser()"));
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "FoundationTestSupport.h"
 #include "base/Logger.h"
 #include "parse/VersionDetection.h"
@@ -46,13 +47,12 @@ fixture::Node Data(std::u16string name) { return Storage(std::move(name), {Strea
 
 class VersionDetection : public ::testing::Test {
  protected:
-  void SetUp() override { theLog.OpenFile(platform::Utf8ToUtf16(scratch_.File("run.log")), true); }
-  void TearDown() override { theLog.CloseFile(); }
+  void SetUp() override { run.log.OpenFile(platform::Utf8ToUtf16(scratch_.File("run.log")), true); }
 
   int Detect(const std::vector<std::uint8_t>& bytes) {
     const std::string path = scratch_.File("file" + std::to_string(++files_) + ".mpp");
     EXPECT_TRUE(fixture::WriteFile(path, bytes));
-    return DetectFileVersion(platform::Utf8ToUtf16(path));
+    return DetectFileVersion(ctx.log, platform::Utf8ToUtf16(path));
   }
   int Detect(std::vector<fixture::Node> children) {
     return Detect(fixture::Build(fixture::Root(std::move(children))));
@@ -63,6 +63,8 @@ class VersionDetection : public ::testing::Test {
   }
 
   fixture::ScratchDir scratch_;
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
   int files_ = 0;
 };
 
@@ -120,7 +122,7 @@ TEST_F(VersionDetection, NothingKnownOrNoCompoundFileGivesZero) {
   EXPECT_EQ(Log(), (Lines{kRule, kNoCompObj, kMethodTwoFailed,
                           "DetectFileVersion - method third is unsuccessful",
                           "DetectFileVersion - version unknown", kRule}));
-  theLog.OpenFile(platform::Utf8ToUtf16(scratch_.File("run.log")), true);
+  run.log.OpenFile(platform::Utf8ToUtf16(scratch_.File("run.log")), true);
   const std::string text = "Task 1: pour the foundations, then wait a week.\n";
   EXPECT_EQ(Detect(std::vector<std::uint8_t>(text.begin(), text.end())), 0);
   EXPECT_EQ(Log(), (Lines{kRule, "[ERROR]: DetectFileVersion - failed open file(!)",
@@ -162,6 +164,7 @@ TEST(VersionDetectionCorpus, EverySampleGetsTheVersionOfItsDataStorage) {
 
   fixture::ScratchDir scratch;
   const std::string logPath = scratch.File("corpus.log");
+  test_support::TestRun run;
   std::map<int, int> detected;
   int mended = 0, withoutData = 0;
   for (const fs::path& file : files) {
@@ -171,9 +174,9 @@ TEST(VersionDetectionCorpus, EverySampleGetsTheVersionOfItsDataStorage) {
     if (auto reader = platform::CompoundFileReader::Open(path))
       for (auto [version, name] : {std::pair{9, u"   19"}, {12, u"   112"}, {14, u"   114"}})
         if (reader->OpenStorage(platform::kRootElement, name)) held.push_back(version);
-    theLog.OpenFile(platform::Utf8ToUtf16(logPath), true);
-    const int version = DetectFileVersion(path);
-    theLog.CloseFile();
+    run.log.OpenFile(platform::Utf8ToUtf16(logPath), true);
+    const int version = DetectFileVersion(run.log, path);
+    run.log.CloseFile();
     ++detected[version];
     mended += ReadBytes(logPath).value_or("").find("taken instead of") != std::string::npos;
     withoutData += held.empty();

@@ -30,7 +30,7 @@ TEST_F(FileRecoverTest, NotInitialisedFailsSilently) {
   SetLogPath(W(logPath).c_str());  // no callbacks yet
   EXPECT_EQ(Recover(input, out), MDW_ERR_GENERAL);
 
-  theSettings = LibrarySettings{};
+  api::HostSettings() = LibrarySettings{};
   DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress);  // no log path
   EXPECT_EQ(Recover(input, out), MDW_ERR_GENERAL);
 
@@ -228,7 +228,7 @@ TEST_F(FileRecoverTest, LogNamesANonAsciiPathInWindows1252) {
 class FileRecoverOutputName : public HostTest {
  protected:
   std::int32_t Compose(const fs::path& input, std::u16string& composed) {
-    return MakeOutputFileName(W(out), W(input), composed);
+    return MakeOutputFileName(api::HostSettings(), W(out), W(input), composed);
   }
   std::u16string ComposeOk(const fs::path& input) {
     std::u16string composed;
@@ -245,7 +245,7 @@ TEST_F(FileRecoverOutputName, NameComesFromTheInputAndTheFormat) {
   EXPECT_EQ(ComposeOk("plan.mpp"), W(out / "plan.xml"));
   // A folder given with its trailing slash gets no second one.
   std::u16string composed;
-  ASSERT_EQ(MakeOutputFileName(W(out) + u"/", u"plan.mpp", composed), 0);
+  ASSERT_EQ(MakeOutputFileName(api::HostSettings(), W(out) + u"/", u"plan.mpp", composed), 0);
   EXPECT_EQ(composed, W(out / "plan.xml"));
   // The probe that proved the name free is gone.
   EXPECT_TRUE(Entries(out).empty());
@@ -323,7 +323,7 @@ TEST_F(FileRecoverOutputName, PercentSignsInTheFolderAreKept) {
   const fs::path folder = scratch / "100%d %s%n";
   fs::create_directory(folder);
   std::u16string composed;
-  ASSERT_EQ(MakeOutputFileName(W(folder), u"plan.mpp", composed), 0);
+  ASSERT_EQ(MakeOutputFileName(api::HostSettings(), W(folder), u"plan.mpp", composed), 0);
   EXPECT_EQ(composed, W(folder / "plan.xml"));
 }
 
@@ -344,14 +344,14 @@ TEST_F(FileRecoverOutputName, XmlFileIsTheOutputWithItsLastThreeCharactersReplac
 
 TEST_F(FileRecoverOutputName, TemporaryNamesGoToTheHostsWorkFolder) {
   Initialise();
-  const std::string name = U8(MakeTempFileName());
+  const std::string name = U8(MakeTempFileName(api::HostSettings()));
   const std::string folder = work.string() + "/mw-";
   EXPECT_EQ(name.compare(0, folder.size(), folder), 0) << name;
 }
 
 TEST_F(FileRecoverOutputName, TemporaryNamesAreFreshAndUnused) {
-  const std::u16string first = MakeTempFileName();
-  const std::u16string second = MakeTempFileName();
+  const std::u16string first = MakeTempFileName(api::HostSettings());
+  const std::u16string second = MakeTempFileName(api::HostSettings());
   EXPECT_NE(first, second);
   // <temporary folder>/mw-<version 4 UUID>.tmp
   const std::string folder = tmp.string() + "/mw-";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "pipeline/FileRecover.h"
 #include "FoundationTestSupport.h"
 #include "base/LibrarySettings.h"
@@ -34,7 +35,7 @@ using project_fixture::ProjectDescription;
 class HandFilledParser : public CMppParser_14 {
  public:
   HandFilledParser(std::u16string path, model::Project& project, DocumentStep document, int tasks, int links)
-      : CMppParser_14(std::move(path), project, std::move(document)), tasks_(tasks), links_(links) {}
+      : CMppParser_14(test_support::QuietRun(), std::move(path), project, std::move(document)), tasks_(tasks), links_(links) {}
 
  protected:
   void ParseTasks(platform::ElementId) override {
@@ -82,7 +83,7 @@ class Parser14OutputTest : public ::testing::Test {
     auto owned = std::make_unique<xml::StringSink>();
     sink = owned.get();
     auto run = std::make_unique<ParseAndWrite>(repaired, nullptr, tasks, links);
-    run->gen = std::make_unique<CXMLGen>(run->project, std::move(owned));
+    run->gen = std::make_unique<CXMLGen>(test_support::QuietRun(), run->project, std::move(owned));
     run->gen->Writer().SetLineLogging(false);
     return run;
   }
@@ -146,7 +147,7 @@ TEST_F(Parser14OutputTest, ReportCountsWhatWasWrittenAndRunsAccumulate) {
 
 TEST_F(Parser14OutputTest, OutputThatCannotBeCreatedFailsTheRun) {
   ParseAndWrite run(repaired, nullptr, 2, 0);
-  run.gen = std::make_unique<CXMLGen>(run.project, platform::Utf8ToUtf16(scratch.File("no/such/folder/plan.xml")));
+  run.gen = std::make_unique<CXMLGen>(test_support::QuietRun(), run.project, platform::Utf8ToUtf16(scratch.File("no/such/folder/plan.xml")));
   EXPECT_EQ(run.parser.Parse(nullptr), -2);
 }
 

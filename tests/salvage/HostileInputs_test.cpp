@@ -191,11 +191,11 @@ TEST(HostileInputs, ChainsFollowedInPartAreTheWholeChainsPrefix) {
 // file behind.
 TEST(HostileInputs, CancelledSalvageEndsWithItsCodeAndLeavesNothing) {
   unsigned char cancel = 0;
-  theSettings.breakFlag = &cancel;
+  salvage_test::SharedRun().settings.breakFlag = &cancel;
   for (const fixture::HostileShape& shape : fixture::HostileShapes()) {
     SCOPED_TRACE(shape.name);
     fixture::ScratchDir scratch;
-    theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
+    salvage_test::SharedRun().settings.workFolder = platform::Utf8ToUtf16(scratch.path());
     const std::string input = scratch.File("input.cfb");
     ASSERT_TRUE(fixture::WriteFile(input, shape.make(64 << 10)));
     for (int stage = 0; stage < 2; ++stage) {
@@ -216,7 +216,7 @@ TEST(HostileInputs, CancelledSalvageEndsWithItsCodeAndLeavesNothing) {
       files += entry.path().filename() != "input.cfb";
     EXPECT_EQ(files, 0u);
   }
-  theSettings.breakFlag = nullptr;
+  salvage_test::SharedRun().settings.breakFlag = nullptr;
 }
 
 TEST(HostileInputs, TableBoundsCoverTheLargestFiles) {

@@ -9,18 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "salvage/StgReader.h"
 #include "platform/CompoundFile.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
+#include "support/TestRun.h"
 
 namespace salvage_test {
 
-// The process-wide log, settings and report, as a test's run uses them.
-inline RunContext TestRun() { return RunContext{theLog, theSettings, theReport}; }
+// The run the salvage's tests share: its log, settings and report.
+inline test_support::TestRun& SharedRun() {
+  static test_support::TestRun run;
+  return run;
+}
+inline RunContext& TestRun() { return SharedRun().ctx; }
 
 struct SalvageRun {
   int init = 0, parse = 0, write = 0;
@@ -41,7 +44,7 @@ inline SalvageRun Salvage(const fixture::ScratchDir& scratch, const std::vector<
     ADD_FAILURE() << "cannot write " << input;
     return run;
   }
-  theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
+  SharedRun().settings.workFolder = platform::Utf8ToUtf16(scratch.path());
   run.reader = std::make_unique<CStgReader>(TestRun());
   run.init = run.reader->Init(platform::Utf8ToUtf16(input));
   if (run.init != 0) return run;
@@ -88,9 +91,9 @@ namespace salvage_test {
 class LogCapture {
  public:
   explicit LogCapture(const fixture::ScratchDir& scratch) : path_(scratch.File("salvage.log")) {
-    theLog.OpenFile(platform::Utf8ToUtf16(path_), true);
+    SharedRun().log.OpenFile(platform::Utf8ToUtf16(path_), true);
   }
-  ~LogCapture() { theLog.CloseFile(); }
+  ~LogCapture() { SharedRun().log.CloseFile(); }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 

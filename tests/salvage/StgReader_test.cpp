@@ -71,9 +71,9 @@ TEST(StgReader, CancelStopsParsingWithoutAnErrorLine) {
   fixture::ScratchDir scratch;
   LogCapture log(scratch);
   unsigned char cancel = 1;
-  theSettings.breakFlag = &cancel;
+  salvage_test::SharedRun().settings.breakFlag = &cancel;
   auto run = Salvage(scratch, fixture::Build(SmallProject()));
-  theSettings.breakFlag = nullptr;
+  salvage_test::SharedRun().settings.breakFlag = nullptr;
   EXPECT_EQ(run.parse, -1000);
   for (const std::string& line : log.Lines()) EXPECT_EQ(line.find("read error"), std::string::npos) << line;
 }
@@ -83,7 +83,7 @@ TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
   const std::string existing = scratch.File("taken.cfb");
   ASSERT_TRUE(fixture::WriteFile(existing, {1, 2, 3}));
   fixture::WriteFile(scratch.File("input.cfb"), fixture::Build(SmallProject()));
-  theSettings.workFolder = platform::Utf8ToUtf16(scratch.path());
+  salvage_test::SharedRun().settings.workFolder = platform::Utf8ToUtf16(scratch.path());
   LogCapture log(scratch);
 
   CStgReader reader(salvage_test::TestRun());
@@ -95,7 +95,7 @@ TEST(StgReader, OutputIsNeverWrittenOverAndNoTemporaryFileStays) {
   EXPECT_TRUE(log.Has("[STG]\tSummary information:"));
 
   // An unwritable work folder fails before anything is written.
-  theSettings.workFolder = platform::Utf8ToUtf16(scratch.File("missing-folder"));
+  salvage_test::SharedRun().settings.workFolder = platform::Utf8ToUtf16(scratch.File("missing-folder"));
   CStgReader second(salvage_test::TestRun());
   ASSERT_EQ(second.Init(scratch.WideFile("input.cfb")), 0);
   ASSERT_EQ(second.ParseData(), 0);

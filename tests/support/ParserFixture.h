@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
 #include "support/ProjectFixture.h"
+#include "support/TestRun.h"
 
 namespace project_fixture {
 
@@ -22,13 +21,9 @@ template <typename Base = ::testing::Test>
 class ParserFixture : public Base {
  protected:
   void SetUp() override {
-    theLog.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
-    theLog.Enable();
-    theSettings.breakFlag = &cancel;
-  }
-  void TearDown() override {
-    theSettings.breakFlag = nullptr;
-    theLog.CloseFile();
+    run.log.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
+    run.log.Enable();
+    run.settings.breakFlag = &cancel;
   }
   // The project as a new file of its own; its path.
   std::u16string Write(const ProjectDescription& project) {
@@ -42,6 +37,8 @@ class ParserFixture : public Base {
   }
 
   fixture::ScratchDir scratch;
+  test_support::TestRun run;
+  RunContext& ctx = run.ctx;
   unsigned char cancel = 0;
   int written = 0;
 };

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestRun.h"
 #include "FoundationTestSupport.h"
 #include "base/LibrarySettings.h"
 #include "xml/XmlWriter.h"
@@ -44,10 +45,12 @@ const chr::sys_days kLast = chr::sys_days(chr::year(2049) / 12 / 31);
 
 // A writer into memory, with the document it has written so far.
 struct MemoryWriter {
+  test_support::TestRun run;
   xml::StringSink* sink;
   XmlWriter writer;
   MemoryWriter() : MemoryWriter(std::make_unique<xml::StringSink>()) {}
-  explicit MemoryWriter(std::unique_ptr<xml::StringSink> owned) : sink(owned.get()), writer(std::move(owned)) {}
+  explicit MemoryWriter(std::unique_ptr<xml::StringSink> owned)
+      : sink(owned.get()), writer(run.ctx, std::move(owned)) {}
   const std::string& Text() const { return sink->Text(); }
 };
 
@@ -251,7 +254,7 @@ TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   ScratchFolder folder;
   const fs::path xmlFile = folder / "plan.xml";
   {
-    XmlWriter writer(W(xmlFile));
+    XmlWriter writer(test_support::QuietRun(), W(xmlFile));
     EXPECT_EQ(writer.OpenResult(), 0);
     EXPECT_EQ(writer.XmlPath(), W(xmlFile));
     writer.WriteRawXML("UID", "7");
@@ -261,7 +264,7 @@ TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   }
   EXPECT_EQ(ReadBytes(xmlFile), "<UID>7</UID>\r\n");
 
-  XmlWriter again(W(xmlFile));
+  XmlWriter again(test_support::QuietRun(), W(xmlFile));
   EXPECT_EQ(again.OpenResult(), -5);
   again.WriteRawXML("UID", "9");
   EXPECT_EQ(again.CloseXMLFile(), -5);
@@ -271,7 +274,7 @@ TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   const fs::path target = folder / "target.txt";
   WriteBytes(target, "keep");
   fs::create_symlink(target, folder / "link.xml");
-  EXPECT_EQ(XmlWriter(W(folder / "link.xml")).OpenResult(), -5);
+  EXPECT_EQ(XmlWriter(test_support::QuietRun(), W(folder / "link.xml")).OpenResult(), -5);
   EXPECT_EQ(ReadBytes(target), "keep");
 }
 
@@ -284,9 +287,9 @@ TEST(XmlOutputFile, PathsOverTheSystemsLimitThrowTwo) {
   while (longest.size() + 200 < 4095 - 4) longest += std::u16string(199, u'p') + u"/";
   longest += std::u16string(4095 - 4 - longest.size(), u'q') + u".mpp";
   ASSERT_EQ(longest.size(), 4095u);
-  EXPECT_NO_THROW(XmlWriter{longest});
+  EXPECT_NO_THROW(XmlWriter(test_support::QuietRun(), longest));
   try {
-    XmlWriter writer(longest + u"x");
+    XmlWriter writer(test_support::QuietRun(), longest + u"x");
     ADD_FAILURE() << "no exception";
   } catch (int code) {
     EXPECT_EQ(code, 2);
@@ -296,7 +299,7 @@ TEST(XmlOutputFile, PathsOverTheSystemsLimitThrowTwo) {
 TEST(XmlOutputFile, AFailedWriteMakesTheCloseFail) {
   platform::File full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
   if (!full.IsOpen()) GTEST_SKIP() << "no /dev/full";
-  XmlWriter writer(std::make_unique<xml::BufferedFileSink>(std::move(full)));
+  XmlWriter writer(test_support::QuietRun(), std::make_unique<xml::BufferedFileSink>(std::move(full)));
   const std::string big(100000, 'x');
   writer.WriteRawXML("Notes", big.c_str());
   EXPECT_EQ(writer.CloseXMLFile(), -5);
@@ -304,15 +307,14 @@ TEST(XmlOutputFile, AFailedWriteMakesTheCloseFail) {
 
 TEST(XmlOutputFile, CancellationClosesAndWritesNothing) {
   unsigned char cancel = 0;
-  theSettings.breakFlag = &cancel;
   MemoryWriter out;
+  out.run.settings.breakFlag = &cancel;
   EXPECT_EQ(out.writer.WriteRawXML("UID", "1"), 0);
   cancel = 1;
   EXPECT_EQ(out.writer.WriteRawXML("UID", "2"), -1000);
   cancel = 0;
   EXPECT_EQ(out.writer.WriteRawXML("UID", "3"), 0);  // closed: dropped
   EXPECT_EQ(out.Text(), "<UID>1</UID>\r\n");
-  theSettings.breakFlag = nullptr;
 }
 
 TEST(XmlUnknownNames, CountPerKindAndFitTheBuffer) {
