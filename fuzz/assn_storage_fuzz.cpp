@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "generate/XMLGen14.h"
+#include "FuzzRun.h"
+#include "generate/XMLGen.h"
+#include "model/Project.h"
 #include "parse/AssnStorageParser.h"
 #include "parse/RecordLayout.h"
 #include "platform/ByteView.h"
@@ -27,12 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   parts[4] = *input.Sub(at, size - at);
 
-  auto sink = std::make_unique<xml::StringSink>();
-  CXMLGen14 gen(std::move(sink));
-  gen.Writer().SetLineLogging(false);
+  model::Project gen;
   const auto assignments =
-      mpp::ReadAssnFixedData(parts[0], parts[1], mpp::BuiltInLayout14(mpp::RecordKind::Assignment), gen);
-  const auto links = mpp::ReadConsFixedData(parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Link), gen);
+      mpp::ReadAssnFixedData(FuzzRun(), parts[0], parts[1], mpp::BuiltInLayout14(mpp::RecordKind::Assignment), gen);
+  const auto links = mpp::ReadConsFixedData(FuzzRun(), parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Link), gen);
   if (gen.assignments.size() > assignments.items || gen.links.size() > links.items) std::abort();
 
   // Every task and resource named exists; the tasks start where the
@@ -73,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       gen.AppendResource(resource);
     }
   }
-  gen.LimitTimephased(20000);
-  gen.GenerateMainXML();
+  CXMLGen generator(FuzzRun(), gen, std::make_unique<xml::StringSink>());
+  generator.Writer().SetLineLogging(false);
+  generator.LimitTimephased(20000);
+  generator.GenerateMainXML();
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "FuzzRun.h"
 #include "model/Project.h"
 #include "parse/AssnStorageParser.h"
 #include "parse/FieldMap.h"
@@ -30,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (items > meta.size() / mpp::kVarMetaItem9) std::abort();
 
   model::Project gen;
-  mpp::ReadTaskVarData(wideView, values, gen);
-  mpp::ReadEditList(wideView, values, gen);
-  mpp::ReadViewTimescales(wideView, values, gen);
-  mpp::ReadAssnVarData9(wideView, values, gen);
+  mpp::ReadTaskVarData(FuzzRun(), wideView, values, gen);
+  mpp::ReadEditList(FuzzRun(), wideView, values, gen);
+  mpp::ReadViewTimescales(FuzzRun(), wideView, values, gen);
+  mpp::ReadAssnVarData9(FuzzRun(), wideView, values, gen);
   if (gen.Tasks().size() > items || gen.editList.size() > items || gen.viewTimescales.size() > items ||
       gen.assignments.size() > items)
     std::abort();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "FuzzRun.h"
 #include "model/Project.h"
 #include "parse/CalendarParser.h"
 #include "parse/RecordLayout.h"
@@ -29,19 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   model::Project gen;
   if (input.u8_at(0).value_or(0) & 1) {
-    const auto var = mpp::ReadResourceVarData(parts[0], parts[1], gen);
-    const auto fixed = mpp::ReadResourceFixedData(parts[2], parts[3], parts[4],
+    const auto var = mpp::ReadResourceVarData(FuzzRun(), parts[0], parts[1], gen);
+    const auto fixed = mpp::ReadResourceFixedData(FuzzRun(), parts[2], parts[3], parts[4],
                                                   mpp::BuiltInLayout14(mpp::RecordKind::Resource), gen);
     if (gen.Resources().size() > var.items + fixed.items) std::abort();
     for (const auto& rate : gen.rates)
       if (rate.RateTable > 4 || rate.StandardRateFormat > 8 || rate.OvertimeRateFormat > 8) std::abort();
     return 0;
   }
-  const auto var = mpp::ReadCalendarVarData(parts[0], parts[1], gen);
+  const auto var = mpp::ReadCalendarVarData(FuzzRun(), parts[0], parts[1], gen);
   const auto fixed =
-      mpp::ReadCalendarFixedData(parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Calendar), gen);
-  mpp::ApplyDefaultWeeks(gen);
-  mpp::InheritBaseDays(gen);
+      mpp::ReadCalendarFixedData(FuzzRun(), parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Calendar), gen);
+  mpp::ApplyDefaultWeeks(FuzzRun(), gen);
+  mpp::InheritBaseDays(FuzzRun(), gen);
   if (gen.calendars.size() > var.items + fixed.items) std::abort();
   for (const auto& calendar : gen.calendars) {
     if (calendar.WeekDays.size() != 7) std::abort();

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "FuzzRun.h"
+#include "generate/CustomFieldText.h"
 #include "model/Project.h"
 #include "parse/CustomFields.h"
 #include "parse/RecordLayout.h"
@@ -28,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   model::Project gen;
   gen.customFieldDefs.push_back({u"alias", input.u32_at(0).value_or(0), 0});
-  const auto var = mpp::ReadTaskVarData(parts[0], parts[1], gen);
+  const auto var = mpp::ReadTaskVarData(FuzzRun(), parts[0], parts[1], gen);
   const auto fixed =
-      mpp::ReadTaskFixedData(parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Task), gen);
-  mpp::OutlineNumberParser(gen);
+      mpp::ReadTaskFixedData(FuzzRun(), parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Task), gen);
+  mpp::OutlineNumberParser(FuzzRun(), gen);
   if (gen.Tasks().size() > var.items + fixed.items) std::abort();
   for (const auto& value : gen.customFieldValues)
-    (void)mpp::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);
+    (void)gen::CustomFieldValueText(platform::ByteView(value.Data.data(), value.Data.size()), value.FieldID);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FuzzRun.h"
 #include "parse/VersionDetection.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
@@ -64,7 +65,7 @@ int DetectInMemory(const std::vector<std::uint8_t>& file) {
     if (n <= 0) std::abort();
     done += static_cast<std::size_t>(n);
   }
-  const int version = DetectFileVersion(platform::Utf8ToUtf16("/proc/self/fd/" + std::to_string(fd)));
+  const int version = DetectFileVersion(FuzzRun().log, platform::Utf8ToUtf16("/proc/self/fd/" + std::to_string(fd)));
   ::close(fd);
   return version;
 }
