@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "base/LibrarySettings.h"
+#include "FuzzRun.h"
 #include "salvage/StgReader.h"
 #include "parse/FieldMap.h"
 #include "parse/RecordLayout.h"
@@ -78,11 +78,11 @@ std::unique_ptr<CompoundFileReader> OpenOrSalvage(const fs::path& path) {
   if (auto reader = CompoundFileReader::Open(name)) return reader;
   const std::u16string repaired =
       platform::TempFolder() + platform::Utf8ToUtf16("make-seeds-" + std::to_string(::getpid()) + ".cfb");
-  theSettings.workFolder = platform::TempFolder();
+  FuzzRun().settings.workFolder = platform::TempFolder();
   platform::DeleteFile(repaired);
   std::unique_ptr<CompoundFileReader> reader;
   {
-    CStgReader salvage;
+    CStgReader salvage(FuzzRun());
     if (salvage.Init(name) == 0 && salvage.ParseData() == 0 && salvage.WriteData(repaired) == 0)
       reader = CompoundFileReader::Open(repaired);
   }
