@@ -53,7 +53,6 @@ bool SalvageOnce(const std::string& input) {
   runSettings.workFolder = platform::Utf8ToUtf16(Scratch());
   runSettings.breakFlag = &g_cancel;
   std::u16string repaired = platform::Utf8ToUtf16(Scratch() + "/repaired-" + std::to_string(::getpid()) + ".cfb");
-  const SalvageRunBinding binding(run);  // the salvage listens for the cancel byte
   CStgReader reader(run);
   bool ok = reader.Init(platform::Utf8ToUtf16(input)) == 0 && reader.ParseData() == 0 &&
             reader.WriteData(repaired) == 0;

@@ -51,7 +51,3 @@ struct LibrarySettings {
   const std::string& Status(StatusTexts::Entry entry) const { return statusTexts.text[entry]; }
 };
 
-// Whether the host has asked the run the salvage works for to stop
-// (SalvageRunBinding, RunContext.h). The salvage's last way to its run
-// besides the RunContext its reader holds; other code asks the context.
-bool CancelRequested();

@@ -41,14 +41,3 @@ void RunContext::Progress(std::int32_t percent, const char* text) {
   settings.lastPercent = percent;
   log.WriteFormat("'%s' - %d%%", text ? text : "", percent);
 }
-
-// The run the salvage's CancelRequested() asks about.
-namespace {
-const RunContext* salvageRun = nullptr;
-}  // namespace
-
-bool CancelRequested() { return salvageRun && salvageRun->Cancelled(); }
-
-SalvageRunBinding::SalvageRunBinding(const RunContext& ctx) : previous_(salvageRun) { salvageRun = &ctx; }
-
-SalvageRunBinding::~SalvageRunBinding() { salvageRun = previous_; }

@@ -31,17 +31,3 @@ struct RunContext {
   // (-1 is always sent).
   void Progress(std::int32_t percent, const char* text);
 };
-
-// The salvage still asks CancelRequested() (LibrarySettings.h) whether its
-// run is cancelled; while one of these lives, that is the given run. Outside
-// any run nothing is cancelled.
-class SalvageRunBinding {
- public:
-  explicit SalvageRunBinding(const RunContext& ctx);
-  ~SalvageRunBinding();
-  SalvageRunBinding(const SalvageRunBinding&) = delete;
-  SalvageRunBinding& operator=(const SalvageRunBinding&) = delete;
-
- private:
-  const RunContext* previous_;
-};

@@ -214,8 +214,6 @@ class RepairedFile {
 
 // Pass 1: the salvage of the container. Returns 0 or the run's result.
 std::int32_t Salvage(RunContext& ctx, std::u16string_view input, RepairedFile& repaired) {
-  // The salvage asks CancelRequested() about this run's cancel byte.
-  const SalvageRunBinding binding(ctx);
   try {
     if (ctx.Cancelled()) {
       ctx.log.WriteLine(kUserCancelled);

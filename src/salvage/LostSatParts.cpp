@@ -68,7 +68,7 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
   std::unordered_map<std::uint32_t, std::pair<std::size_t, std::vector<std::uint32_t>>> headsByLength;
   std::vector<std::uint8_t> walked(count, 0);
   for (std::uint32_t s = 0; s < count; ++s) {
-    if (CancelRequested()) return false;
+    if (state_.run.Cancelled()) return false;
     const std::uint32_t v = satTable_[s];
     if (inLost(s) || pointed[s] || isStart[s] || isTableSector(s) || IsLikeSpecial(0xFF, v)) continue;
     std::uint32_t length = 0;
@@ -155,7 +155,7 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
     lostStarts.push_back(c);
   }
   for (std::size_t c = 0; c < known.size(); ++c) {
-    if (CancelRequested()) return false;
+    if (state_.run.Cancelled()) return false;
     if (!inLost(known[c].start)) take(c, true);
   }
   std::sort(lostStarts.begin(), lostStarts.end(),

@@ -58,7 +58,7 @@ std::uint32_t CSat::FindMiniSat() {
   for (auto k = static_cast<std::uint32_t>(miniSatList_.size()); k <= state_.bounds.maxMiniSector / 128; ++k) {
     state_.log().WriteFormat("Search part of miniSAT  for sectors %i - %i", static_cast<int>(k * 128),
                        static_cast<int>((k + 1) * 128 - 1));
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     if (!search) {
       if (!indexed_) IndexCandidates();
       search.emplace(*this, true, candidateOffsets_);
@@ -125,7 +125,7 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
   std::vector<std::uint32_t> found;
   int candidates = 0;
   for (std::uint32_t head = 0; head < count && candidates < 2; ++head) {
-    if (CancelRequested()) return false;
+    if (state_.run.Cancelled()) return false;
     if (pointed[head] || owned[head] || walked[head]) continue;
     const std::uint32_t entry = satTable_[head];
     if (entry != kEndOfChain && !link(head)) continue;
@@ -179,7 +179,7 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
   std::unordered_map<std::uint32_t, std::pair<int, std::uint32_t>> best;  // part -> (votes, sector)
   const std::int64_t sectors = std::max<std::int64_t>(0, MaxSector());
   for (std::int64_t s = 0; s < sectors; ++s) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     const auto sector = static_cast<std::uint32_t>(s);
     const auto bytes = image_.Sub(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;

@@ -40,7 +40,7 @@ class CSat::PartSearch {
         mini ? sat.state_.bounds.maxMiniSector : static_cast<std::uint32_t>(sat.state_.bounds.maxSector);
     for (std::uint32_t i = 0; i < offsets_.size(); ++i) {
       // A cancelled search is left unfinished; its caller stops.
-      if (CancelRequested()) break;
+      if (sat.state_.run.Cancelled()) break;
       std::vector<std::uint32_t> parts;
       for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
         const std::uint32_t v = sat_.image_.U32(std::uint64_t{offsets_[i]} + 4 * e);

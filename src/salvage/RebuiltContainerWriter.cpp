@@ -114,7 +114,7 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
   std::vector<std::uint8_t>().swap(visited_);
   // A cancelled walk leaves nothing behind: the writer never commits and
   // the temporary file goes.
-  if (CancelRequested()) {
+  if (state_.run.Cancelled()) {
     state_.log().WriteLine("[STG]\tThe process was canceled by user");
     return -1000;
   }
@@ -157,7 +157,7 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
   lostParents_.clear();
   platform::ElementId orphans = storage;
   for (std::uint32_t i = 0; i < elParsed_.size(); ++i) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), orphans);
     if (i == 0 && lostParents_.size() == 1 && *lostParents_.begin() != storage) {
       orphans = *lostParents_.begin();
@@ -293,7 +293,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
   const auto count = static_cast<std::int32_t>(root_->EntryCount());
 
   while (!stack.empty()) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     WalkFrame& f = stack.back();
     const std::string name = f.item->NarrowName();
     WalkFrame sub;

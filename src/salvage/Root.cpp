@@ -206,7 +206,7 @@ std::uint32_t CRoot::FindRoot() {
   if (best < kRootSearchThreshold) {
     for (std::uint64_t offset = 0; static_cast<std::int64_t>(offset) < imageSize_ - kSectorSize;
          offset += kSectorSize) {
-      if (CancelRequested()) break;
+      if (state_.run.Cancelled()) break;
       const int score = RootLikeness(offset);
       if (headerHoldsEntries && score < kRootSearchThreshold) continue;
       if (score > best) {
@@ -278,7 +278,7 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
   std::vector<std::uint32_t> fresh;
   for (std::uint64_t offset = kSectorSize; static_cast<std::int64_t>(offset) < imageSize_ - kSectorSize;
        offset += kSectorSize) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     int good = 0;
     for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
       const std::uint64_t at = offset + i * kDirEntrySize;
@@ -351,13 +351,13 @@ int CRoot::ReadRoot() {
   };
   std::size_t lastGood = 0;
   if (!manual)
-    for (std::size_t n = 0; n < rootChain_.sectors.size() && !CancelRequested(); ++n)
+    for (std::size_t n = 0; n < rootChain_.sectors.size() && !state_.run.Cancelled(); ++n)
       if (goodEntries(rootChain_.sectors[n]) >= 2) lastGood = n;
 
   std::vector<std::uint32_t> goodSectors;
   bool miniStreamSet = false;
   for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     const std::uint32_t sector = rootChain_.sectors[n];
     if (!manual && n < lastGood && goodEntries(sector) < 2) {
       state_.log().WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
@@ -420,7 +420,7 @@ int CRoot::ReadRoot() {
   rootChain_.sectors = std::move(goodSectors);
 
   state_.log().WriteLine("Root directory dump");
-  for (std::size_t n = 0; n < items_.size() && !CancelRequested(); ++n) {
+  for (std::size_t n = 0; n < items_.size() && !state_.run.Cancelled(); ++n) {
     const DirItem& item = *items_[n];
     state_.log().WriteNumber("item #", static_cast<long long>(n));
     state_.log().WriteValue(kNameLabel, item.NarrowName().c_str());
@@ -569,7 +569,7 @@ int CRoot::ReadFilesData() {
   taken_.budget = static_cast<std::uint64_t>(std::max<std::int64_t>(0, imageSize_));
   try {
     for (std::size_t n = 0; n < items_.size(); ++n) {
-      if (CancelRequested()) break;
+      if (state_.run.Cancelled()) break;
       DirItem& item = *items_[n];
       if (!item.readFlag || item.Name().empty()) continue;
       state_.log().WriteFormat("reading data of [%s] (stream #%u, type %i, length %i, start %i)", item.NarrowName().c_str(),

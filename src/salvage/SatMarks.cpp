@@ -72,12 +72,12 @@ bool SatMarks::Whole() const {
   return chosen == marked;
 }
 
-SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors) {
+SatMarks FindSatByMarks(const RunContext& run, const ImageView& image, std::uint32_t sectors) {
   const std::uint32_t parts = (sectors + kEntriesPerSector - 1) / kEntriesPerSector;
   std::vector<Candidate> candidates;
   std::unordered_map<std::uint32_t, std::size_t> candidateOf;
   for (std::uint32_t s = 0; s < sectors; ++s) {
-    if (CancelRequested()) return {};
+    if (run.Cancelled()) return {};
     const auto bytes = SectorBytes(image, s);
     if (!bytes) break;
     int count = 0;

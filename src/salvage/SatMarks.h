@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/RunContext.h"
 #include "salvage/ImageView.h"
 
 namespace salvage {
@@ -39,6 +40,6 @@ struct PartVote {
 PartVote MostVotedPart(const ImageView& sector, std::uint64_t parts);
 
 // sectors: the number of whole 512-byte sectors after the header.
-SatMarks FindSatByMarks(const ImageView& image, std::uint32_t sectors);
+SatMarks FindSatByMarks(const RunContext& run, const ImageView& image, std::uint32_t sectors);
 
 }  // namespace salvage

@@ -20,7 +20,7 @@ namespace salvage {
 
 std::uint32_t CSat::FindCandidateNear(std::uint32_t v) const {
   if (std::uint64_t{v} * kSectorSize > static_cast<std::uint64_t>(fileSize_)) return 0;
-  if (CancelRequested()) return 0xFFFFFFFF;
+  if (state_.run.Cancelled()) return 0xFFFFFFFF;
   std::uint32_t best = 0xFFFFFFFF;
   for (std::uint32_t d = 0; d < 10; ++d) {
     for (std::uint32_t f : {v + d, v - d}) {
@@ -136,7 +136,7 @@ void CSat::CollectCandidates() {
   constexpr int kMinTableLike = 90;
   const std::int64_t limit = fileSize_ / kSectorSize - 1;
   for (std::int64_t s = 0; s < limit; ++s) {
-    if (CancelRequested()) break;
+    if (state_.run.Cancelled()) break;
     const auto bytes = image_.Sub(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
     if (!bytes) break;
     int count = 0;

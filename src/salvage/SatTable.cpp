@@ -44,7 +44,7 @@ bool CSat::SatListHas(std::uint32_t offset) const {
 bool CSat::IsNewSatSector(std::uint32_t v) const {
   const bool outOfRange = static_cast<std::int32_t>(v) < 0 || std::int64_t{v} > MaxSector();
   if (outOfRange && !IsLikeSpecial(0xFF, v)) return false;
-  if (CancelRequested()) return false;
+  if (state_.run.Cancelled()) return false;
   return !SatListHas(OffsetOfSector(v));
 }
 
@@ -97,7 +97,7 @@ bool CSat::WalkHeaderList(std::uint32_t& prev) {
       continue;
     }
     FindCandidateNear(FirstValueOf(prev) + 508);
-    if (CancelRequested()) return false;
+    if (state_.run.Cancelled()) return false;
     const std::uint32_t n = prev + 1;
     if (std::int64_t{n} >= MaxSector()) {
       prev = 1;
@@ -145,7 +145,7 @@ bool CSat::WalkDif(std::uint32_t& prev) {
     dif = GetOffsBySector(TruncateByBound(raw, state_.bounds.maxSector));
   };
   while (done < h.difSectorsCount && dif) {
-    if (CancelRequested()) return false;
+    if (state_.run.Cancelled()) return false;
     const std::uint32_t raw = image_.U32(*dif + 4 * j);
     const bool rawInFile = (std::uint64_t{raw} + 1) * kSectorSize <= static_cast<std::uint64_t>(fileSize_);
     bool appended = false;
@@ -238,7 +238,7 @@ std::uint32_t CSat::FindSat() {
   }
 
   CollectCandidates();
-  if (CancelRequested()) return kSatSearchCancelled;
+  if (state_.run.Cancelled()) return kSatSearchCancelled;
 
   std::uint32_t prev = 0;
   if (!WalkHeaderList(prev)) return kSatSearchCancelled;
@@ -263,7 +263,7 @@ std::uint32_t CSat::FindSat() {
     PartSearch search(*this, false, candidateOffsets_);
     std::unordered_set<std::uint32_t> taken;
     for (std::uint32_t k = c; k < state_.bounds.needSatSectors; ++k) {
-      if (CancelRequested()) return kSatSearchCancelled;
+      if (state_.run.Cancelled()) return kSatSearchCancelled;
       const std::uint32_t r = FindSatPart(search, k);
       if (r != 0) {
         taken.insert(r);
@@ -277,7 +277,7 @@ std::uint32_t CSat::FindSat() {
   }
   state_.log().WriteLine("End Search SAT Parts");
   MendSatByMarks();
-  if (CancelRequested()) return kSatSearchCancelled;
+  if (state_.run.Cancelled()) return kSatSearchCancelled;
 
   const std::uint32_t result = SectorOfOffset(working);
   if (satList_.empty()) {
@@ -311,7 +311,7 @@ std::uint32_t CSat::FindSat() {
 // the list lacks.
 void CSat::MendSatByMarks() {
   if (state_.bounds.maxSector < 0) return;
-  const SatMarks marks = FindSatByMarks(image_, static_cast<std::uint32_t>(state_.bounds.maxSector));
+  const SatMarks marks = FindSatByMarks(state_.run, image_, static_cast<std::uint32_t>(state_.bounds.maxSector));
   std::vector<std::uint32_t> offsets;
   for (std::uint32_t sector : marks.parts) offsets.push_back(sector == kNoPart ? 0 : OffsetOfSector(sector));
   if (offsets.empty()) return;

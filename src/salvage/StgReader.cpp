@@ -145,13 +145,13 @@ int CStgReader::ParseData() {
 
   sat_->SetFileInfo(imageSize_, h);
   h.satStart = sat_->FindSat();
-  if (CancelRequested()) return -1000;
+  if (state_.run.Cancelled()) return -1000;
   if (int code = sat_->ReadSat(); code != 0) {
     state_.log().WriteErrorNumber("[STG]\tSAT read error ", code);
     return -1;
   }
   h.miniSatStart = sat_->FindMiniSat();
-  if (CancelRequested()) return -1000;
+  if (state_.run.Cancelled()) return -1000;
   if (int code = sat_->ReadMiniSat(); code != 0) {
     state_.log().WriteErrorNumber("[STG]\tminiSAT read error ", code);
     return -1;
@@ -160,14 +160,14 @@ int CStgReader::ParseData() {
   root_->SetSat(sat_.get());
   h.rootsStart = root_->FindRoot();
   int code = root_->ReadRoot();
-  if (CancelRequested()) return -1000;
+  if (state_.run.Cancelled()) return -1000;
   if (code != 0) {
     state_.log().WriteErrorNumber("[STG]\tRoot read error ", code);
     return -2;
   }
   MendMiniSat();
   code = root_->ReadFilesData();
-  if (CancelRequested()) return -1000;
+  if (state_.run.Cancelled()) return -1000;
   if (code != 0) {
     state_.log().WriteErrorNumber("[STG]\tFiles data read error ", code);
     return -3;

@@ -1,6 +1,5 @@
 // A run of a test's own: its log, settings and report, and the context over
-// them that the passes take. While it lives, the salvage's CancelRequested()
-// asks about this run.
+// them that the passes take.
 #pragma once
 
 #include "base/RunContext.h"
@@ -12,7 +11,6 @@ struct TestRun {
   LibrarySettings settings;
   MwUtils::MwReport report;
   RunContext ctx{log, settings, report};
-  SalvageRunBinding salvage{ctx};
 };
 
 }  // namespace test_support
