@@ -399,27 +399,6 @@ TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
   EXPECT_EQ(memory.Text(), "");
 }
 
-TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
-  fixture::ScratchDir scratch;
-  {
-    model::Project project;
-    project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("missing/plan.xml")));
-    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
-  }
-  // An existing file is never overwritten, and the run is no success.
-  fixture::WriteFile(scratch.File("plan.xml"), std::vector<std::uint8_t>{'k', 'e', 'e', 'p'});
-  {
-    model::Project project;
-    project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(project, platform::Utf8ToUtf16(scratch.File("plan.xml")));
-    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
-  }
-  std::ifstream kept(scratch.File("plan.xml"));
-  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "keep");
-}
-
 // Asks the run to stop as soon as the tasks section opens.
 class StopAtTasks : public xml::StringSink {
  public:

@@ -220,20 +220,6 @@ TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
   EXPECT_TRUE(foundation_test::HasLineContaining(log, "3 timephased elements written"));
 }
 
-TEST_F(AssignmentsTest, ManyAssignmentsAreWrittenInLinearTime) {
-  // 30,000 tasks, resources and assignments: every look-up is indexed.
-  constexpr std::uint32_t kCount = 30000;
-  MemoryGen memory;
-  model::Project& gen = memory.project;
-  for (std::uint32_t uid = 1; uid <= kCount; ++uid) {
-    gen.AppendTask(Task(uid, 0, At(kMonday, 4800)));
-    gen.AppendResource(Resource(uid, uid));
-    gen.assignments.push_back(Assn(uid, kCount + 1 - uid, uid));
-  }
-  ASSERT_EQ(memory.gen->GenerateAssignments(), 0);
-  EXPECT_EQ(memory.gen->Written().assignments, kCount);
-}
-
 // Asks the run to stop once the first assignment is written.
 class StopAfterFirstAssignment : public xml::StringSink {
  public:

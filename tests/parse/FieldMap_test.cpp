@@ -139,21 +139,4 @@ TEST(FieldMaps, RecordSizeMissingOrAbsurdComesFromTheFields) {
   EXPECT_EQ(absurd->recordSize, 36u);
 }
 
-// The fixture's own map items describe the built-in layouts faithfully, so
-// fixture files read the same either way.
-TEST(FieldMaps, FixtureMapsRebuildTheBuiltInLayouts) {
-  for (std::size_t k = 0; k < kRecordKinds; ++k) {
-    const RecordLayout& builtIn = BuiltInLayout14(static_cast<RecordKind>(k));
-    auto maps = ReadFieldMaps(View(project_fixture::BuildProps(project_fixture::MapItemsFor(builtIn))));
-    auto layout = LayoutFromMap(builtIn.kind, maps);
-    ASSERT_TRUE(layout) << k;
-    EXPECT_EQ(layout->recordSize, builtIn.recordSize) << k;
-    ASSERT_EQ(layout->fields.size(), builtIn.fields.size()) << k;
-    for (std::size_t i = 0; i < builtIn.fields.size(); ++i) {
-      EXPECT_EQ(layout->fields[i].offset, builtIn.fields[i].offset) << k << "/" << i;
-      EXPECT_EQ(WidthOf(layout->fields[i].encoding), WidthOf(builtIn.fields[i].encoding)) << k << "/" << i;
-    }
-  }
-}
-
 }  // namespace
