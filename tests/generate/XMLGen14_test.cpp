@@ -391,14 +391,6 @@ TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
   EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kNumber1) + "]"), "1");
 }
 
-TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
-  MemoryGen memory;
-  FillProject(memory.project);
-  cancel = 1;
-  EXPECT_EQ(memory.gen->GenerateMainXML(), CXMLGen::kCancelled);
-  EXPECT_EQ(memory.Text(), "");
-}
-
 // Asks the run to stop as soon as the tasks section opens.
 class StopAtTasks : public xml::StringSink {
  public:
