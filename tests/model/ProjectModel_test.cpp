@@ -143,25 +143,6 @@ TEST(ModelLookups, FirstRecordWithTheUidWins) {
   EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4}));
 }
 
-TEST(ModelLookups, RemovingTheLastRecordKeepsTheIndexRight) {
-  model::Project gen;
-  gen.AppendTask(Task(5, 1));
-  gen.AppendTask(Task(5, 2));
-  gen.RemoveLastTask();
-  EXPECT_EQ(gen.TaskList().Next(gen.TaskList().Find(5)), gen.TaskList().npos);
-  gen.AppendTask(Task(5, 3));
-  EXPECT_EQ(gen.TaskList()[gen.TaskList().Next(0)].ID, 3u);
-
-  gen.AppendTask(Task(9, 4));
-  gen.RemoveLastTask();
-  EXPECT_EQ(gen.FindTask(9), nullptr);
-  EXPECT_EQ(gen.Tasks().size(), 2u);
-
-  model::Project empty;
-  empty.RemoveLastResource();  // nothing to remove, nothing breaks
-  EXPECT_TRUE(empty.Resources().empty());
-}
-
 TEST(ModelLookups, EditsAreSeenByLaterLookups) {
   model::Project gen;
   gen.AppendTask(Task(1, 30));
