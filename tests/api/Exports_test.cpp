@@ -15,24 +15,6 @@ namespace {
 
 using namespace foundation_test;
 
-TEST(Exports, VersionIsTwoWhateverWasInitialised) {
-  EXPECT_EQ(GetDllVersion(), 2);
-  ScratchFolder scratch;
-  EXPECT_EQ(DllInitialize(W(scratch.Path()).c_str(), &RecordStatus, &RecordProgress), 1);
-  SetLogPath(W(scratch / "x.log").c_str());
-  EXPECT_EQ(GetDllVersion(), 2);
-}
-
-TEST(Exports, SupportedExtensionsFillSixCharacters) {
-  GetSupportedExtensions(nullptr);
-
-  std::vector<char16_t> buffer(16, u'#');
-  GetSupportedExtensions(buffer.data());
-  EXPECT_EQ(std::u16string(buffer.data()), u"*.mpp");
-  EXPECT_EQ(buffer[5], u'\0');
-  EXPECT_EQ(buffer[6], u'#');
-}
-
 class ExportsTest : public HostTest {};
 
 TEST_F(ExportsTest, OutputFormatForms) {

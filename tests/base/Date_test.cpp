@@ -87,21 +87,6 @@ TEST(Date, AdvanceDaysCountsTheStartAndClamps) {
   EXPECT_TRUE(last.AdvanceDays(2));
 }
 
-TEST(Date, AddWorkdaysSkipsWeekends) {
-  auto after = [](CDate date, std::uint32_t n) {
-    date.AddWorkdays(n);
-    return Text(date);
-  };
-  EXPECT_EQ(after(CDate(8, 5, 2015), 1), "2015-05-11");   // Friday to Monday
-  EXPECT_EQ(after(CDate(9, 5, 2015), 1), "2015-05-11");   // Saturday to Monday
-  EXPECT_EQ(after(CDate(10, 5, 2015), 1), "2015-05-11");  // Sunday to Monday
-  EXPECT_EQ(after(CDate(6, 5, 2015), 0), "2015-05-06");
-  EXPECT_EQ(after(CDate(6, 5, 2015), 10), "2015-05-20");
-  EXPECT_EQ(after(CDate(29, 12, 1999), 3), "2000-01-03");  // over the year end and a weekend
-  EXPECT_EQ(after(CDate(29, 12, 2049), 5), "2049-12-31");
-  EXPECT_EQ(after(CDate(1, 1, 1984), 0xFFFFFFFF), "2049-12-31");
-}
-
 TEST(Date, TextAndToday) {
   EXPECT_EQ(Text(CDate(5, 1, 1984)), "1984-01-05");
   EXPECT_EQ(Text(CDate(9, 3, 7)), "0007-03-09");

@@ -1,6 +1,6 @@
-// The diagnostics log: line formats, time stamps, the machine-information
-// block, hex dumps, appending and the 8-bit text it holds. Most tests use a
-// logger of their own, as fresh as the exports' log is right after load.
+// The diagnostics log: long lines, appending across runs, no file, and
+// lines from several threads. Most tests use a
+// logger of their own, as fresh as theLog is right after load.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,14 +13,13 @@
 #include <vector>
 
 #include "FoundationTestSupport.h"
+#include "support/TestRun.h"
 #include "base/Logger.h"
 #include "platform/System.h"
 
 namespace {
 
 using namespace foundation_test;
-
-const std::string kRule(52, '=');
 
 class LoggerTest : public ::testing::Test {
  protected:
@@ -38,196 +37,6 @@ class LoggerTest : public ::testing::Test {
   fs::path path_ = scratch_ / "diagnostics.log";
   std::unique_ptr<Logger> log_;
 };
-
-int SecondsOfDay(const platform::SystemTime& t) { return t.hour * 3600 + t.minute * 60 + t.second; }
-
-std::string StampOf(const platform::SystemTime& t) {
-  char text[32];
-  std::snprintf(text, sizeof text, "[%02u:%02u:%02u]", unsigned{t.hour}, unsigned{t.minute},
-                unsigned{t.second});
-  return text;
-}
-
-TEST_F(LoggerTest, ValueNumberAndErrorLinesHaveTheirForms) {
-  MwLog& log = Open();
-  log.WriteValue("Log file name:", "/var/log/plan.log");
-  log.WriteValue("Owner", nullptr);
-  log.WriteNumber("Sectors", -42);
-  log.WriteError("Unable to create output file");
-  log.WriteErrorValue("Bad entry", "Props");
-  log.WriteErrorValue("Bad entry", nullptr);
-  log.WriteErrorNumber("Code", 7);
-  // Texts are values, never patterns.
-  log.WriteValue("Pattern", "100%d %s");
-  log.WriteError("50% %s %n done");
-  log.WriteFormat("'%s' - %d%%", "Find file structure...", 0);
-
-  const std::vector<std::string> expected = {
-      "Log file name: [/var/log/plan.log]",
-      "Owner [null]",
-      "Sectors [-42]",
-      "[ERROR]: Unable to create output file",
-      "Unable to create output file",
-      "[ERROR]: Bad entry [Props]",
-      "[ERROR]: Bad entry [null]",
-      "[ERROR]: Code [7]",
-      "Pattern [100%d %s]",
-      "[ERROR]: 50% %s %n done",
-      "50% %s %n done",
-      "'Find file structure...' - 0%",
-  };
-  EXPECT_EQ(Text(), expected);
-  // Lines end with a line feed alone.
-  const std::string bytes = Bytes();
-  EXPECT_EQ(bytes.find('\r'), std::string::npos);
-  ASSERT_FALSE(bytes.empty());
-  EXPECT_EQ(bytes.back(), '\n');
-}
-
-TEST_F(LoggerTest, FirstLineIsAlwaysStamped) {
-  // Written within the second the logger was made in, as the exports' log's first
-  // line often is.
-  MwLog& log = Open();
-  const platform::SystemTime before = platform::LocalTime();
-  log.WriteLine("first");
-  const platform::SystemTime after = platform::LocalTime();
-
-  const std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(lines[0] == StampOf(before) || lines[0] == StampOf(after)) << lines[0];
-  EXPECT_EQ(lines[1], "first");
-}
-
-TEST_F(LoggerTest, OneStampPerSecond) {
-  MwLog& log = Open();
-  const platform::SystemTime before = platform::LocalTime();
-  for (int i = 0; i < 200; ++i) log.WriteLine("line " + std::to_string(i));
-  const platform::SystemTime after = platform::LocalTime();
-
-  std::vector<std::string> lines = Lines();
-  ASSERT_TRUE(IsStampLine(lines.front()));
-  const int elapsed = (SecondsOfDay(after) - SecondsOfDay(before) + 86400) % 86400;
-  std::vector<std::string> stamps;
-  for (const std::string& line : lines)
-    if (IsStampLine(line)) stamps.push_back(line);
-  EXPECT_LE(stamps.size(), static_cast<std::size_t>(elapsed + 1));
-  EXPECT_EQ(lines.size(), 200 + stamps.size());
-
-  // A line in a new second gets a new stamp before it.
-  const std::string last = stamps.back();
-  for (int wait = 0; wait < 150 && StampOf(platform::LocalTime()) == last; ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  log.WriteLine("later");
-  lines = Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.back(), "later");
-  const std::string& stamp = lines[lines.size() - 2];
-  EXPECT_TRUE(IsStampLine(stamp)) << stamp;
-  EXPECT_NE(stamp, last);
-
-  // No two stamps in a row show the same second.
-  std::string previous;
-  for (const std::string& line : lines) {
-    if (!IsStampLine(line)) continue;
-    EXPECT_NE(line, previous);
-    previous = line;
-  }
-}
-
-TEST_F(LoggerTest, MachineInformationBlock) {
-  log_ = std::make_unique<Logger>();
-  log_->OpenLog(W(path_));
-  const std::vector<std::string> lines = Text();
-
-  ASSERT_GE(lines.size(), 6u);
-  EXPECT_EQ(lines[0], kRule);
-  EXPECT_EQ(lines[1], "============== LOGGER MACHINE INFO =================");
-  EXPECT_EQ(lines[1].size(), 52u);
-  EXPECT_EQ(lines[2], kRule);
-  // The build's date and time, as "Jun 11 2024" and "09:05:00".
-  ASSERT_EQ(lines[3].size(), std::string("__DATE__ [Mmm dd yyyy]").size()) << lines[3];
-  EXPECT_EQ(lines[3].substr(0, 10), "__DATE__ [") << lines[3];
-  EXPECT_TRUE(std::isupper(static_cast<unsigned char>(lines[3][10])) &&
-              std::islower(static_cast<unsigned char>(lines[3][11])) &&
-              std::islower(static_cast<unsigned char>(lines[3][12])))
-      << lines[3];
-  EXPECT_TRUE(HasShape(lines[3].substr(13), " 99 9999]") || HasShape(lines[3].substr(13), "  9 9999]"))
-      << lines[3];
-  EXPECT_TRUE(HasShape(lines[4], "__TIME__ [99:99:99]")) << lines[4];
-  EXPECT_EQ(lines.back(), kRule);
-
-  // The machine's values, in this order, each left out when empty.
-  const std::vector<std::string> labels = {"Logging output for", "GetCurrentDirectory",
-                                           "GetSystemDirectory", "GetWindowsDirectory",
-                                           "GetTempPath",        "GetComputerName"};
-  std::size_t next = 0;
-  for (std::size_t i = 5; i + 1 < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    std::size_t bracket = line.find(" [");
-    ASSERT_NE(bracket, std::string::npos) << line;
-    const std::string label = line.substr(0, bracket);
-    auto found = std::find(labels.begin() + static_cast<long>(next), labels.end(), label);
-    ASSERT_NE(found, labels.end()) << "unknown or out of order: " << line;
-    next = static_cast<std::size_t>(found - labels.begin()) + 1;
-    EXPECT_GT(line.size(), bracket + 3) << "empty value: " << line;
-    EXPECT_EQ(line.back(), ']') << line;
-  }
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_TRUE(HasLine(lines, "GetCurrentDirectory [" + std::string(cwd) + "]"));
-  EXPECT_TRUE(HasLineWhere(lines, [](const std::string& line) {
-    return line.rfind("GetTempPath [", 0) == 0 && line.size() >= 15 && line.substr(line.size() - 2) == "/]";
-  }));
-  if (platform::WindowsDirectory().empty()) {
-    EXPECT_FALSE(HasLineContaining(lines, "GetWindowsDirectory"));
-  }
-}
-
-TEST_F(LoggerTest, MachineInformationIsWrittenInWindows1252) {
-  const fs::path folder = scratch_ / "dossier-\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD";  // é € 中
-  fs::create_directory(folder);
-  char saved[4096];
-  ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
-  ASSERT_EQ(::chdir(folder.c_str()), 0);
-  log_ = std::make_unique<Logger>();
-  log_->OpenLog(W(path_));
-  ASSERT_EQ(::chdir(saved), 0);
-
-  const std::string expected =
-      "GetCurrentDirectory [" + platform::Utf8ToAnsi(scratch_.Path().string()) + "/dossier-\xE9\x80?]";
-  EXPECT_TRUE(HasLine(Text(), expected)) << Bytes();
-}
-
-TEST_F(LoggerTest, HexDumpLayout) {
-  MwLog& log = Open();
-  const std::string bytes = "0123456789ABCDEF\n";  // 17 bytes
-  log.WriteHex(bytes.data(), bytes.size());
-  const unsigned char mixed[] = {0x00, 0x1F, 0x20, 0x7E, 0xE9};
-  log.WriteHex(mixed, sizeof mixed);
-  log.WriteHex(bytes.data(), 16);
-  log.WriteHex(bytes.data(), 0);
-
-  const std::vector<std::string> lines = Text();
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0], "00000000:  30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  | 0123456789ABCDEF");
-  EXPECT_EQ(lines[1], "00000010:  0A" + std::string(47, ' ') + "| ." + std::string(15, ' '));
-  EXPECT_EQ(lines[2], "00000000:  00 1F 20 7E E9" + std::string(35, ' ') + "| .. ~\xE9" +
-                          std::string(11, ' '));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[static_cast<std::size_t>(i)].size(), 78u);
-  // Exactly one row for 16 bytes, and an empty line for none.
-  EXPECT_EQ(lines[3], lines[0]);
-  EXPECT_EQ(lines[4], "");
-}
-
-TEST_F(LoggerTest, HexDumpOfAnInvalidBlock) {
-  MwLog& log = Open();
-  log.WriteHex(nullptr, 32);
-  const std::vector<std::string> expected = {
-      "The binary data here seems to be an invalid memory block",
-      "There is no way to show it, the pointer was 0x00000000",
-  };
-  EXPECT_EQ(Text(), expected);
-}
 
 TEST_F(LoggerTest, LongFormattedLineIsCut) {
   MwLog& log = Open();

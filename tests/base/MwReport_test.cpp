@@ -34,17 +34,6 @@ Table Build(MwUtils::MwReport& report) {
   return table;
 }
 
-TEST(MwReport, EmptyReportIsTheLevelRowAlone) {
-  MwUtils::MwReport report;
-  const Table table = Build(report);
-  EXPECT_EQ(table.rows, 1);
-  EXPECT_EQ(table.At(0, 0), u"");
-  EXPECT_EQ(table.At(0, 1), u"");
-  EXPECT_EQ(table.At(0, 2), u"1");
-  EXPECT_EQ(table.At(0, 3), u"");
-  EXPECT_TRUE(table.EndsAfter(0));
-}
-
 TEST(MwReport, ItemsFollowTheLevelRow) {
   MwUtils::MwReport report;
   report.AddItem(u"Tasks", u"120");

@@ -60,16 +60,6 @@ class CliTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(CliTest, HelpAndVersionDocumentTheTool) {
-  CliRun help = Cli("--help");
-  EXPECT_EQ(help.exitCode, 0);
-  for (const char* text : {"--log", "--work-dir", "--keep-repaired", "--json", "Exit codes", "130"})
-    EXPECT_NE(help.out.find(text), std::string::npos) << text;
-  CliRun version = Cli("--version");
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_NE(version.out.find("library interface version 2"), std::string::npos);
-}
-
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Cli("").exitCode, 2);
   EXPECT_EQ(Cli("--frobnicate x.mpp").exitCode, 2);
@@ -134,20 +124,6 @@ TEST_F(CliTest, BundledSampleRecoversEveryTaskNoteAndOwner) {
   EXPECT_NE(xml.find("<Notes><![CDATA[Bring ID & two payslips; deposit < 3 months' rent.]]></Notes>"),
             std::string::npos);
   EXPECT_NE(xml.find("<OutlineNumber>2.2.3</OutlineNumber>"), std::string::npos);
-}
-
-// The XML writer's per-element lines make a log many times the document;
-// they are left out unless asked for.
-TEST_F(CliTest, ElementLinesReachTheLogOnlyWithLogDetail) {
-  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
-  const std::string quiet = (dir_ / "quiet.log").string(), detailed = (dir_ / "detailed.log").string();
-  ASSERT_EQ(Cli("-q --log " + quiet + " " + sample + " " + (dir_ / "a.xml").string()).exitCode, 0);
-  ASSERT_EQ(Cli("-q --log-detail --log " + detailed + " " + sample + " " + (dir_ / "b.xml").string()).exitCode, 0);
-  const std::string withoutLines = Slurp(quiet), withLines = Slurp(detailed);
-  EXPECT_EQ(Count(withoutLines, "Write_hXML() start."), 0u);
-  EXPECT_NE(withoutLines.find("Output file closed"), std::string::npos);
-  EXPECT_GT(Count(withLines, "Write_hXML() start."), 500u);
-  EXPECT_NE(withLines.find("value = \"Hand back the keys\""), std::string::npos);
 }
 
 // Files recovered side by side give the documents they give one after the
@@ -275,47 +251,6 @@ TEST_F(CliTest, EachSituationHasItsExitCodeMessageAndFiles) {
     }
   }
   EXPECT_NE(Cli("--json --frobnicate").out.find("\"meaning\":\"usage error\""), std::string::npos);
-}
-
-// Runs started together into one folder each get a name of their own and a
-// whole document; none fails, none takes another's name.
-TEST_F(CliTest, TwentyParallelRunsIntoOneFolder) {
-  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
-  fs::create_directory(dir_ / "out");
-  constexpr int kRuns = 20;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kRuns; ++i) {
-    const std::string json = (dir_ / ("run" + std::to_string(i) + ".json")).string();
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int fd = ::open(json.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(fd, 1);
-      int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 2);
-      ::execl(MDW_CLI_PATH, MDW_CLI_PATH, "-q", "--json", sample.c_str(), "-o", (dir_ / "out").c_str(), nullptr);
-      ::_exit(127);
-    }
-    children.push_back(pid);
-  }
-  std::set<std::string> outputs;
-  for (int i = 0; i < kRuns; ++i) {
-    int status = 0;
-    ::waitpid(children[i], &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i;
-    const std::string json = Slurp(dir_ / ("run" + std::to_string(i) + ".json"));
-    const auto at = json.find("\"output\":\"");
-    ASSERT_NE(at, std::string::npos) << json;
-    outputs.insert(json.substr(at + 10, json.find('"', at + 10) - at - 10));
-  }
-  EXPECT_EQ(outputs.size(), static_cast<std::size_t>(kRuns));  // each names its own document
-  std::size_t documents = 0;
-  for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
-    ++documents;
-    EXPECT_TRUE(outputs.count(entry.path().string())) << entry.path();
-    EXPECT_EQ(Count(Slurp(entry.path()), "<Task>"), 21u) << entry.path();
-  }
-  EXPECT_EQ(documents, static_cast<std::size_t>(kRuns));  // and no temporary is left
 }
 
 // Ctrl-C at any moment of a run: either the whole document or none, and no

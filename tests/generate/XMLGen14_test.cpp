@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "support/TestRun.h"
 #include "base/LibrarySettings.h"
 #include "generate/GenTestSupport.h"
 #include "generate/XMLGen.h"
 #include "generate/XMLGen.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
+#include "support/TestRun.h"
 
 namespace {
 
@@ -391,35 +391,6 @@ TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
   const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
   EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kText1) + "]"), "1");
   EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kNumber1) + "]"), "1");
-}
-
-TEST_F(Gen14Test, CancelledBeforeTheDocumentWritesNothing) {
-  MemoryGen memory(ctx);
-  FillProject(memory.project);
-  cancel = 1;
-  EXPECT_EQ(memory.gen->GenerateMainXML(), CXMLGen::kCancelled);
-  EXPECT_EQ(memory.Text(), "");
-}
-
-TEST_F(Gen14Test, OutputThatCannotBeCreatedFailsTheDocument) {
-  fixture::ScratchDir scratch;
-  {
-    model::Project project;
-    project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(ctx, project, platform::Utf8ToUtf16(scratch.File("missing/plan.xml")));
-    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
-  }
-  // An existing file is never overwritten, and the run is no success.
-  fixture::WriteFile(scratch.File("plan.xml"), std::vector<std::uint8_t>{'k', 'e', 'e', 'p'});
-  {
-    model::Project project;
-    project.AppendTask(Task(1, 1, u"A", 1, "1"));
-    CXMLGen gen(ctx, project, platform::Utf8ToUtf16(scratch.File("plan.xml")));
-    EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kWriteFailed);
-  }
-  std::ifstream kept(scratch.File("plan.xml"));
-  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "keep");
 }
 
 // Asks the run to stop as soon as the tasks section opens.

@@ -118,24 +118,6 @@ TEST(Notes, StopAtTheTerminatorTheItemAndTheLimit) {
   EXPECT_EQ(NoteFromItem(View(huge)).size(), kMaxNoteBytes - 1);
 }
 
-TEST(Records, StartWithTheirDocumentedDefaults) {
-  SBkndTaskParams task;
-  EXPECT_EQ(task.DurationFormat, 7);
-  EXPECT_EQ(task.ConstraintDate, kNoConstraintDate);
-  EXPECT_FALSE(task.Notes.has_value());
-  SRateParams rate;
-  EXPECT_EQ(rate.RatesTo, kOpenRateEnd);
-
-  std::vector<SWeekDay> week = DefaultWorkingWeek();
-  ASSERT_EQ(week.size(), 7u);
-  EXPECT_TRUE(week[0].Periods.empty());
-  EXPECT_TRUE(week[6].Periods.empty());
-  ASSERT_EQ(week[3].Periods.size(), 2u);
-  EXPECT_EQ(week[3].Periods[1].Start, 7800u);
-  EXPECT_EQ(week[3].Periods[1].End, 10200u);
-  EXPECT_EQ(week[3].WorkingTotal, 4800);
-}
-
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id) {
   SBkndTaskParams task;
   task.UID = uid;
@@ -161,25 +143,6 @@ TEST(ModelLookups, FirstRecordWithTheUidWins) {
   EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4}));
 }
 
-TEST(ModelLookups, RemovingTheLastRecordKeepsTheIndexRight) {
-  model::Project gen;
-  gen.AppendTask(Task(5, 1));
-  gen.AppendTask(Task(5, 2));
-  gen.RemoveLastTask();
-  EXPECT_EQ(gen.TaskList().Next(gen.TaskList().Find(5)), gen.TaskList().npos);
-  gen.AppendTask(Task(5, 3));
-  EXPECT_EQ(gen.TaskList()[gen.TaskList().Next(0)].ID, 3u);
-
-  gen.AppendTask(Task(9, 4));
-  gen.RemoveLastTask();
-  EXPECT_EQ(gen.FindTask(9), nullptr);
-  EXPECT_EQ(gen.Tasks().size(), 2u);
-
-  model::Project empty;
-  empty.RemoveLastResource();  // nothing to remove, nothing breaks
-  EXPECT_TRUE(empty.Resources().empty());
-}
-
 TEST(ModelLookups, EditsAreSeenByLaterLookups) {
   model::Project gen;
   gen.AppendTask(Task(1, 30));
@@ -201,54 +164,6 @@ TEST(ModelLookups, ResourcesUseTheirWholeUid) {
   gen.AppendResource(resource);
   EXPECT_NE(gen.FindResource(70000), nullptr);
   EXPECT_EQ(gen.FindResource(70000 & 0xFFFF), nullptr);
-}
-
-// A large project is read with one look-up per var-data item; a linear
-// search would make this quadratic (10^10 steps), an index keeps it instant.
-TEST(ModelLookups, HundredThousandTasks) {
-  model::Project gen;
-  constexpr std::uint32_t kTasks = 100000;
-  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
-    if (!gen.FindTask(uid)) gen.AppendTask(Task(uid, uid));
-    // Three more items for the same task, as name, notes and WBS would be.
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(gen.FindTask(uid)->ID, uid);
-  }
-  EXPECT_EQ(gen.Tasks().size(), kTasks);
-  EXPECT_EQ(gen.FindTask(kTasks / 2)->ID, kTasks / 2);
-}
-
-TEST(ProjectDates, OnlyUnconstrainedTasksWithDatesMoveThem) {
-  model::Project gen;
-  auto dated = [](std::uint32_t uid, std::uint16_t start, std::uint16_t finish) {
-    SBkndTaskParams task = Task(uid, uid);
-    task.Start = static_cast<PackedDate>(start) << 16 | 4800;
-    task.Finish = static_cast<PackedDate>(finish) << 16 | 10200;
-    return task;
-  };
-  SBkndTaskParams constrained = dated(1, 100, 900);
-  constrained.ConstraintType = 4;
-  gen.NoteTaskDates(constrained);
-  EXPECT_EQ(gen.projectStartDay, 0xFFFF);
-  EXPECT_EQ(gen.projectFinishDay, 0);
-
-  gen.NoteTaskDates(dated(2, 200, 300));
-  gen.NoteTaskDates(dated(3, 150, 250));
-  EXPECT_EQ(gen.projectStartDay, 150);
-  EXPECT_EQ(gen.projectFinishDay, 300);
-
-  SBkndTaskParams noFinish = dated(4, 120, 0);
-  noFinish.Finish = kNoDate;  // would read as day 65535
-  gen.NoteTaskDates(noFinish);
-  EXPECT_EQ(gen.projectStartDay, 120);
-  EXPECT_EQ(gen.projectFinishDay, 300);
-
-  SBkndTaskParams summaryRow = dated(0, 10, 2000);
-  gen.NoteTaskDates(summaryRow);
-  SBkndTaskParams noStart = dated(5, 0, 2000);
-  noStart.Start = kNoDate;
-  gen.NoteTaskDates(noStart);
-  EXPECT_EQ(gen.projectStartDay, 120);
-  EXPECT_EQ(gen.projectFinishDay, 300);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "parse/MppParser14.h"
 #include "parse/StreamRecords.h"
 #include "support/ParserFixture.h"
+#include "support/TestRun.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -202,38 +203,6 @@ TEST_F(AssnStorageTest, AMissingStreamIsLoggedAndReadsNothing) {
   parser.Parse(nullptr);
   EXPECT_TRUE(parser.Model().assignments.empty());
   EXPECT_TRUE(parser.Model().links.empty());
-  auto log = Log();
-  EXPECT_TRUE(foundation_test::HasLine(log, "    Can not open stream: [FixedMeta]"));
-  EXPECT_TRUE(foundation_test::HasLine(log, "    Can not open stream: [FixedData]"));
-}
-
-TEST_F(AssnStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(project_fixture::AssignmentStorage({Assignment(1)}));
-  project.storages.push_back(project_fixture::LinkStorage({LinkRecord(Links(), {.uid = 1})}));
-  auto reader = platform::CompoundFileReader::Open(Write(project));
-  ASSERT_TRUE(reader);
-  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
-  ASSERT_TRUE(data);
-  cancel = 1;
-  model::Project gen;
-  auto thrownBy = [&](auto parse, std::u16string_view storage, const RecordLayout& layout) {
-    auto child = reader->OpenStorage(*data, storage);
-    if (!child) return -99;
-    try {
-      parse(ctx, *reader, *child, layout, gen);
-    } catch (int code) {
-      return code;
-    }
-    return 0;
-  };
-  EXPECT_EQ(thrownBy(AssnStorageParser, u"TBkndAssn", Assignments()), kBreakException);
-  EXPECT_EQ(thrownBy(ConsStorageParser, u"TBkndCons", Links()), kBreakException);
-  EXPECT_TRUE(gen.assignments.empty());
-  EXPECT_TRUE(gen.links.empty());
-  auto log = Log();
-  EXPECT_TRUE(foundation_test::HasLine(log, "User break was thrown if AssnStorageParser()"));
-  EXPECT_TRUE(foundation_test::HasLine(log, "User break was thrown if ConsStorageParser()"));
 }
 
 }  // namespace

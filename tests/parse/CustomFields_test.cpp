@@ -32,33 +32,6 @@ std::u16string Text(const Bytes& value, std::uint32_t field) {
   return gen::CustomFieldValueText(View(value), field).value_or(u"<none>");
 }
 
-TEST(CustomFieldCatalogue, NamesKindsAndIdentifiers) {
-  struct Case {
-    std::uint32_t id;
-    const char16_t* name;
-    CustomFieldKind kind;
-  };
-  for (const Case& c : {Case{0x0B40006A, u"Cost1", CustomFieldKind::Cost},
-                        Case{0x0B400108, u"Cost10", CustomFieldKind::Cost},
-                        Case{0x0B400123, u"Finish10", CustomFieldKind::Finish},
-                        Case{0x0B40012D, u"Flag20", CustomFieldKind::Flag},
-                        Case{0x0B4001B2, u"Outline Code10", CustomFieldKind::OutlineCode},
-                        Case{0x0B40003F, u"Text5", CustomFieldKind::Text},
-                        Case{0x0B400150, u"Text30", CustomFieldKind::Text},
-                        Case{0x0C400009, u"Text2", CustomFieldKind::Text},
-                        Case{0x0C40007E, u"Flag10", CustomFieldKind::Flag},
-                        Case{0x0C400087, u"Flag9", CustomFieldKind::Flag},
-                        Case{0x0C4000C3, u"Flag11", CustomFieldKind::Flag},
-                        Case{0x0C400128, u"Outline Code10", CustomFieldKind::OutlineCode}}) {
-    const model::CustomFieldInfo* info = FindCustomField(c.id);
-    ASSERT_TRUE(info) << std::hex << c.id;
-    EXPECT_EQ(std::u16string(info->name.begin(), info->name.end()), c.name) << std::hex << c.id;
-    EXPECT_EQ(info->kind, c.kind) << std::hex << c.id;
-  }
-  EXPECT_EQ(FindCustomField(0x0B40000E), nullptr);  // the task name is no custom field
-  EXPECT_EQ(FindCustomField(0), nullptr);
-}
-
 TEST(CustomFieldValueText, OneTextPerKind) {
   EXPECT_EQ(Text(Of(2.5), 0x0B400057), u"2.5");             // Number1, double
   EXPECT_EQ(Text(Of(1.25f), 0x0B400057), u"1.25");          // float

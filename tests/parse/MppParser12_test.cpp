@@ -14,6 +14,7 @@
 #include "parse/KnownLayouts.h"
 #include "parse/ViewStorageParser.h"
 #include "support/ParserFixture.h"
+#include "support/TestRun.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -126,20 +127,6 @@ INSTANTIATE_TEST_SUITE_P(Props, Parser12Test,
 
 using Parser12Storages = Parser12Test;
 
-TEST_F(Parser12Storages, LogsTheStoragesAndEndsWithTheParserLine) {
-  {
-    CMppParser_12 parser(ctx, Write(Project12(PropsState::Absent)));
-    ASSERT_EQ(parser.Parse(nullptr), 0);
-  }
-  const auto log = Log();
-  for (const char* line : {"Opening storage: [   112]", "    Start parsing Props stream",
-                           "    Function PropsParser() close.", "Storage closed:  [   112]",
-                           "Opening storage: [   212]", "  Opening storage: [CV_iew]", "Storage closed:  [   212]",
-                           "curStorage->Release()", "    Function MainStorageParser() close.",
-                           "    Function Parser() close."})
-    EXPECT_TRUE(foundation_test::HasLine(log, line)) << line;
-}
-
 // Without its data or view storage the file is looked for in the root.
 TEST_F(Parser12Storages, MissingStoragesAreLookedForInTheRoot) {
   ProjectDescription project = Project12(PropsState::Absent);
@@ -185,9 +172,6 @@ TEST_F(Parser12Storages, ViewStoragesKeepTheEditListAndTimescales) {
   ASSERT_EQ(model.editList.size(), 1u);
   EXPECT_EQ(model.editList[0].UID, 8u);
   EXPECT_EQ(model.editList[0].Data.size(), 6u);
-  const auto log = Log();
-  EXPECT_TRUE(foundation_test::HasLine(log, "        Record already exists, set new parameters"));
-  EXPECT_TRUE(foundation_test::HasLine(log, "        Uncorrect data size = 40"));
 }
 
 TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "support/TestRun.h"
 #include "FoundationTestSupport.h"
 #include "base/LibrarySettings.h"
 #include "base/Logger.h"
 #include "parse/MppParser14.h"
 #include "parse/StreamLoader.h"
 #include "support/ProjectFixture.h"
+#include "support/TestRun.h"
 
 namespace {
 
@@ -72,7 +72,6 @@ class ParserTest : public ::testing::Test {
     run.settings.lastPercent = 10;
     Percents().clear();
   }
-
   test_support::TestRun run;
   RunContext& ctx = run.ctx;
 
@@ -104,7 +103,7 @@ class ParserTest : public ::testing::Test {
   int written = 0;
 };
 
-TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
+TEST_F(ParserTest, VisitsTheBackendStoragesInOrderAndReportsProgress) {
   const std::u16string path = Write(AllStorages());
   int result = 0;
   std::vector<std::string> calls;
@@ -117,44 +116,6 @@ TEST_F(ParserTest, VisitsTheBackendStoragesInOrderWithTheirLogLines) {
   EXPECT_EQ(calls, (std::vector<std::string>{"assignments:TBkndAssn", "calendars:TBkndCal", "links:TBkndCons",
                                              "resources:TBkndRsc", "tasks:TBkndTask", "generate"}));
 
-  const std::vector<std::string> log = Log();
-  const std::vector<std::string> expected = {
-      "Starting MppParser..",
-      "Trying to open source file...",
-      "Opening storage: [   114]",
-      "  Opening storage: [TBkndAssn]",
-      "  Storage closed:  [TBkndAssn]",
-      "  Opening storage: [TBkndCal]",
-      "'Parse OLE storage: TBkndCal' - 26%",
-      "  Storage closed:  [TBkndCal]",
-      "  Opening storage: [TBkndCons]",
-      "'Parse OLE storage: TBkndCons' - 42%",
-      "  Storage closed:  [TBkndCons]",
-      "  Opening storage: [TBkndOutlCode]",
-      "'Parse OLE storage: TBkndOutlCode' - 58%",
-      "  Storage closed:  [TBkndOutlCode]",
-      "  Opening storage: [TBkndRsc]",
-      "'Parse OLE storage: TBkndRsc' - 74%",
-      "    Opening stream:  [props]",
-      "    Can not open stream: [props]",
-      "  Storage closed:  [TBkndRsc]",
-      "  Opening storage: [TBkndTask]",
-      "'Parse OLE storage: TBkndTask' - 90%",
-      "    Opening stream:  [props]",
-      "    Can not open stream: [props]",
-      "  Storage closed:  [TBkndTask]",
-      "Storage closed:  [   114]",
-      "curStorage->Release()",
-      "psl->Release()",
-      "MppParser is closed.",
-  };
-  // The lines above in this order, the layout lines aside. Progress lines
-  // come only for a new percent: TBkndAssn's 10 % and the closing 90 % were
-  // reported just before.
-  std::vector<std::string> seen;
-  for (const std::string& line : log)
-    if (line.rfind("    Record layout of ", 0) != 0 && line.find("Props") == std::string::npos) seen.push_back(line);
-  EXPECT_EQ(seen, expected);
   EXPECT_EQ(Percents(), (std::vector<std::int32_t>{26, 42, 58, 74, 90}));
 }
 
@@ -194,10 +155,6 @@ TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
   EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
   EXPECT_EQ(links.Find(mpp::Field::LinkUID)->offset, 16u);
   EXPECT_EQ(parser.Layouts().Of(mpp::RecordKind::Task).source, mpp::RecordLayout::Source::BuiltIn);
-  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndCons: file map, its own, 20 bytes, 5 fields; the file's map, "
-                             "no records to judge by"));
-  EXPECT_TRUE(HasLine(Log(), "    Record layout of TBkndTask: known layout T206, 206 bytes, 29 fields; no map and no "
-                             "records to judge by: expected layout T206"));
 }
 
 TEST_F(ParserTest, ResultsOfTheGenerator) {
@@ -261,18 +218,6 @@ TEST_F(ParserTest, ExceptionsFromTheStorageReaders) {
   starving.code = mpp::kAllocationException;
   EXPECT_EQ(starving.Parse(nullptr), -2);
   EXPECT_EQ(starving.calls.back(), "close");
-}
-
-TEST_F(ParserTest, ViewStoragesAreOnlyOpenedAndClosed) {
-  ProjectDescription project;
-  project.storages.emplace_back(u"CEdl");
-  project.storages.emplace_back(u"CV_iew");
-  RecordingParser parser(ctx, Write(project));
-  parser.Parse(nullptr);  // opens the file
-  EXPECT_EQ(parser.MainStorageParser(platform::kRootElement, CMppParser_14::kVisitViews), 0);
-  const auto log = Log();
-  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [CCommandBar]"));
-  EXPECT_FALSE(HasLine(log, "  Opening storage: [CV_iew]"));  // not among the six visited
 }
 
 }  // namespace

@@ -115,10 +115,6 @@ TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
     EXPECT_EQ(model.customFieldValues[0].FieldID, kText1);
     EXPECT_EQ(model.customFieldValues[0].OwnerUID, 2u);
   }
-  const auto log = foundation_test::WithoutStamps(
-      foundation_test::SplitLines(foundation_test::ReadBytes(scratch.File("run.log")).value_or("")));
-  EXPECT_TRUE(foundation_test::HasLine(log, "Storage clozed:  [   19]"));
-  EXPECT_TRUE(foundation_test::HasLine(log, "Storage clozed:  [   29]"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Maps, Parser9Test, ::testing::Bool());

@@ -138,7 +138,7 @@ TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
   Bytes record(206);
   record.U32(0, 147302).U32(4, 12).U32(8, 0x1234'5678).U32(36, 70000).U16(40, 3);
   record.U32(42, 4800).U8(46, 53).U8(56, 4).U16(88, 500).U16(90, 150);
-  record.U32(106, 0x0BB8'1E00).U32(118, 70001).F64(126, 48000.0).F64(174, -2.5);
+  record.U32(72, 0x0BB9'0000).U32(76, 0x0BBA'0000).U32(106, 0x0BB8'1E00).U32(118, 70001).F64(126, 48000.0).F64(174, -2.5);
   const RecordView view(platform::ByteView(record.data().data(), 206), BuiltInLayout14(RecordKind::Task));
   EXPECT_EQ(view.Unsigned(Field::TaskUID), 147302u);  // UIDs are whole 32-bit values
   EXPECT_EQ(view.Unsigned(Field::TaskID), 12u);
@@ -152,6 +152,8 @@ TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
   EXPECT_EQ(view.Unsigned(Field::PercentComplete), 150u);
   EXPECT_EQ(view.Unsigned(Field::Start), 0x0BB81E00u);
   EXPECT_EQ(view.Unsigned(Field::TaskCalendarUID), 70001u);
+  EXPECT_EQ(view.Unsigned(Field::ActualStart), 0x0BB90000u);
+  EXPECT_EQ(view.Unsigned(Field::ActualFinish), 0x0BBA0000u);
   EXPECT_EQ(view.Float(Field::Work), 48000.0);
   EXPECT_EQ(view.Float(Field::RemainingCost), -2.5);
   EXPECT_FALSE(view.Float(Field::Duration));    // not a float field

@@ -18,6 +18,7 @@
 #include "parse/StreamRecords.h"
 #include "parse/TaskStorageParser.h"
 #include "support/ParserFixture.h"
+#include "support/TestRun.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -268,28 +269,6 @@ TEST(TaskFixedData, OnlyUnconstrainedNumberedTasksMoveTheProjectDates) {
   EXPECT_EQ(gen.projectFinishDay, 400);
 }
 
-TEST(TaskFixedData, LargeProjectsStayLinear) {
-  // 100,000 named tasks, their records, and a second copy of each record:
-  // every look-up goes through the UID index.
-  constexpr std::uint32_t kTasks = 100000;
-  std::vector<VarItem> names;
-  std::vector<FixedItem> records;
-  names.reserve(kTasks);
-  records.reserve(2 * kTasks);
-  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) {
-    names.push_back({uid, kTaskNameType, Utf16z(u"t")});
-    records.emplace_back(TaskRecord(uid, uid > 1 ? 1 : 0, uid));
-  }
-  for (std::uint32_t uid = 1; uid <= kTasks; ++uid) records.emplace_back(TaskRecord(uid));
-  model::Project gen;
-  ReadVar(names, gen);
-  const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, records), gen);
-  EXPECT_EQ(gen.Tasks().size(), kTasks);
-  EXPECT_EQ(counts.records, kTasks);
-  EXPECT_EQ(counts.duplicates, kTasks);
-  EXPECT_EQ(gen.FindTask(kTasks)->ParentUID, 1u);
-}
-
 // --- outline ----------------------------------------------------------
 
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t parent, std::uint32_t id = 0) {
@@ -358,20 +337,6 @@ TEST(OutlineNumbers, NestingDeeperThanTheLimitIsLeftUnnumbered) {
   EXPECT_TRUE(gen.FindTask(kMaxOutlineDepth + 2)->OutlineNumber.empty());
 }
 
-TEST(OutlineNumbers, LargeProjectsStayLinear) {
-  // 100,000 tasks under one summary task and in one deep chain: a
-  // quadratic pass would take minutes here.
-  model::Project gen;
-  gen.AppendTask(Task(1, 0));
-  for (std::uint32_t uid = 2; uid <= 50000; ++uid) gen.AppendTask(Task(uid, 1));
-  for (std::uint32_t uid = 50001; uid <= 100000; ++uid) gen.AppendTask(Task(uid, uid == 50001 ? 0 : uid - 1));
-  OutlineNumberParser(test_support::QuietRun(), gen);
-  EXPECT_EQ(gen.Tasks().size(), 100000u);
-  EXPECT_EQ(gen.FindTask(50000)->OutlineNumber, "1.49999");
-  EXPECT_EQ(gen.FindTask(50000)->ID, 50000u);  // row 0 is the project's, lost here
-  EXPECT_EQ(gen.FindTask(50001)->OutlineNumber, "2");
-}
-
 // --- the storage, through the version 14 driver -----------------------
 
 class TaskStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
@@ -407,32 +372,6 @@ TEST_F(TaskStorageTest, MissingStreamsLeaveTheOtherPassRunning) {
     ASSERT_EQ(parser.Model().Tasks().size(), 1u);
     EXPECT_EQ(parser.Model().Tasks()[0].UID, 3u);
   }
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Can not open stream: [Var2Data]"));
-}
-
-TEST_F(TaskStorageTest, ABreakInsideTheWalkIsLoggedAndPassedOn) {
-  project_fixture::BackendStorage storage{u"TBkndTask"};
-  storage.var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Plan")}});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  auto reader = platform::CompoundFileReader::Open(Write(project));
-  ASSERT_TRUE(reader);
-  auto data = reader->OpenStorage(platform::kRootElement, u"   114");
-  ASSERT_TRUE(data);
-  auto tasks = reader->OpenStorage(*data, u"TBkndTask");
-  ASSERT_TRUE(tasks);
-  model::Project gen;
-  cancel = 1;
-  int thrown = 0;
-  try {
-    TaskStorageParser(ctx, *reader, *tasks, Tasks(), gen);
-  } catch (int code) {
-    thrown = code;
-  }
-  EXPECT_EQ(thrown, kBreakException);
-  EXPECT_TRUE(gen.Tasks().empty());
-  run.log.CloseFile();
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "User break was thrown if TaskStorageParser()"));
 }
 
 }  // namespace

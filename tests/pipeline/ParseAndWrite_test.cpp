@@ -213,36 +213,4 @@ TEST_F(Recover14Test, SyntheticProjectRecoversEverything) {
   EXPECT_NE(text.find("<OutlineNumber>137.3</OutlineNumber>"), std::string::npos);  // task 1500
 }
 
-TEST_F(Recover14Test, CorpusFilesEndInWellFormedDocuments) {
-  const fs::path corpus = fs::path(MDW_SOURCE_DIR "/../shared/corpus/mpp");
-  if (!fs::exists(corpus)) GTEST_SKIP() << "no sample corpus at " << corpus;
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(corpus))
-    if (entry.is_regular_file()) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-
-  Initialise();
-  std::size_t written = 0;
-  std::vector<std::string> broken;
-  for (const fs::path& file : files) {
-    auto reader = platform::CompoundFileReader::Open(W(file));
-    if (!reader) continue;
-    // Versions 14, 12 and 9.
-    auto has = [&reader](std::u16string_view name) { return reader->OpenStorage(platform::kRootElement, name); };
-    if (!has(u"   114") && !has(u"   112") && !has(u"   19")) continue;
-    const fs::path target = out / (file.stem().string() + ".xml");
-    const std::int32_t result = Recover(file, target);
-    if (!fs::exists(target)) {
-      if (result == MDW_OK) broken.push_back(file.filename().string() + ": success without a document");
-      continue;
-    }
-    ++written;
-    const std::string complaint = WellFormedFile(target.string());
-    if (!complaint.empty()) broken.push_back(file.filename().string() + ": " + complaint);
-  }
-  EXPECT_GT(written, 0u);
-  EXPECT_TRUE(broken.empty()) << broken.size() << " broken, first: " << broken.front();
-  std::printf("version 14, 12 and 9 samples written: %zu\n", written);
-}
-
 }  // namespace

@@ -128,20 +128,6 @@ TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
   EXPECT_EQ(none.Text(), "");
 }
 
-TEST(XmlValueFormats, WorkingTimeOffsetsOfVersion9) {
-  auto at = [](std::uint16_t day, std::uint32_t work) {
-    return ElementOf([&](XmlWriter& w) { w.WriteDateTime9XML("Start", day, work); });
-  };
-  // 2015-05-08 is a Friday: day number 11451.
-  const std::uint16_t friday = 11451;
-  ASSERT_EQ(XmlWriter::FormatDate(friday), "2015-05-08");
-  EXPECT_EQ(at(friday, 0), "2015-05-08T08:00:00");
-  EXPECT_EQ(at(friday, 2500), "2015-05-08T13:10:00");  // past the lunch hour
-  EXPECT_EQ(at(friday, 100), "2015-05-08T08:10:00");   // hours padded to two digits
-  EXPECT_EQ(at(friday, 4800 + 2390), "2015-05-11T11:59:00");
-  EXPECT_EQ(at(0xFFFF, 4800 * 10), "2049-12-31T08:00:00");
-}
-
 TEST(XmlValueFormats, Numbers) {
   EXPECT_EQ(XmlWriter::FormatTrimmedFloat(100), "100");
   EXPECT_EQ(XmlWriter::FormatTrimmedFloat(2.5), "2.5");
