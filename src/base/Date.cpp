@@ -107,47 +107,6 @@ CDate CDate::Today() {
   return CDate(now.day, now.month, now.year);
 }
 
-CDate CDate::AddMonths(std::int32_t n) const {
-  CDate date(*this);
-  const std::int64_t months = static_cast<std::int64_t>(month_) - 1 + n;
-  date.SetYear(static_cast<std::int64_t>(year_) + FloorDiv(months, 12));
-  date.month_ = static_cast<std::int32_t>(FloorMod(months, 12) + 1);
-  return date;
-}
-
-bool CDate::IsSame(const CDate& other) const {
-  return year_ == other.year_ && month_ == other.month_ && day_ == other.day_;
-}
-
-bool CDate::IsAfter(const CDate& other) const {
-  if (year_ != other.year_) return year_ > other.year_;
-  if (month_ != other.month_) return month_ > other.month_;
-  return day_ > other.day_;
-}
-
-int CDate::DayOfWeek() const {
-  // 1970-01-01 was a Thursday.
-  const int sundayFirst = static_cast<int>(FloorMod(NormalisedSerial() + 4, 7));
-  return sundayFirst == 6 ? -1 : sundayFirst;
-}
-
-// Saturday and Sunday are skipped whichever the date starts on: one working
-// day after a Friday, a Saturday or a Sunday is the Monday.
-void CDate::AddWorkdays(std::uint32_t n) {
-  NormalizeDay();
-  const CDate last = LastDate();
-  for (std::uint32_t i = 0; i < n; ++i) {
-    if (!last.IsAfter(*this)) return;
-    std::int64_t serial = Serial(year_, month_, day_) + 1;
-    SetSerial(serial);
-    while (DayOfWeek() < 1) SetSerial(++serial);
-    if (IsAfter(last)) {
-      *this = last;
-      return;
-    }
-  }
-}
-
 bool CDate::AdvanceDays(std::uint32_t n) {
   const std::int64_t span = n == 0 ? 0 : static_cast<std::int64_t>(n) - 1;
   const std::int64_t target = NormalisedSerial() + span;

@@ -43,19 +43,8 @@ class CDate {
   // year; the month is normalised first.
   void NormalizeDay();
 
-  // A copy with n months added; the month is normalised, the day is not
-  // (31 January plus one month is 31 February until NormalizeDay).
-  CDate AddMonths(std::int32_t n) const;
 
-  bool IsSame(const CDate& other) const;
-  // Strictly later: year, then month, then day.
-  bool IsAfter(const CDate& other) const;
 
-  // 0 Sunday, 1 Monday ... 5 Friday, and -1 for Saturday.
-  int DayOfWeek() const;
-  // Moves forward over n working days (Monday to Friday); never past
-  // LastDate(), and a date already there stays.
-  void AddWorkdays(std::uint32_t n);
   // Moves to the last day of a span of n days starting at the date (n = 0
   // counts as 1); clamped at LastDate(). True when it was clamped.
   bool AdvanceDays(std::uint32_t n);

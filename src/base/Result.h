@@ -15,13 +15,13 @@ enum Result : std::int32_t {
   kCancelled = -1000,
 };
 
-static_assert(kRecovered == MDW_OK);
-static_assert(kCannotOpenRepaired == MDW_ERR_OPEN_REPAIRED);
-static_assert(kGeneralFailure == MDW_ERR_GENERAL);
-static_assert(kNothingRecovered == MDW_ERR_NOTHING);
-static_assert(kWriteException == MDW_ERR_WRITE);
-static_assert(kPathTooLong == MDW_ERR_PATH_TOO_LONG);
-static_assert(kCancelled == MDW_ERR_CANCELLED);
+static_assert(static_cast<int>(kRecovered) == MDW_OK);
+static_assert(static_cast<int>(kCannotOpenRepaired) == MDW_ERR_OPEN_REPAIRED);
+static_assert(static_cast<int>(kGeneralFailure) == MDW_ERR_GENERAL);
+static_assert(static_cast<int>(kNothingRecovered) == MDW_ERR_NOTHING);
+static_assert(static_cast<int>(kWriteException) == MDW_ERR_WRITE);
+static_assert(static_cast<int>(kPathTooLong) == MDW_ERR_PATH_TOO_LONG);
+static_assert(static_cast<int>(kCancelled) == MDW_ERR_CANCELLED);
 
 // Thrown where a cancel is noticed deep in a pass whose result cannot carry
 // it; the pass's driver turns it into kCancelled.

@@ -14,10 +14,6 @@ SBkndTaskParams* Project::FindTask(std::uint32_t uid) { return tasks_.FindRecord
 
 SBkndRscParams* Project::FindResource(std::uint32_t uid) { return resources_.FindRecord(uid); }
 
-void Project::RemoveLastTask() { tasks_.RemoveLast(); }
-
-void Project::RemoveLastResource() { resources_.RemoveLast(); }
-
 void Project::NoteTaskDates(const SBkndTaskParams& task) {
   if (task.ConstraintType != 0 || task.UID == 0 || task.ID == 0 || task.Start == 0) return;
   if (!model::HasDate(task.Start)) return;
@@ -51,12 +47,6 @@ SCalendar* Project::FindCalendar(std::uint32_t uid) { return const_cast<SCalenda
 SCalendar& Project::AppendCalendar(SCalendar calendar) {
   calendars.push_back(std::move(calendar));
   return calendars.back();
-}
-
-const std::vector<model::SWeekDay>& Project::WorkingWeekOf(std::uint32_t calendarUid) const {
-  static const std::vector<model::SWeekDay> kDefaultWeek = model::DefaultWorkingWeek();
-  const SCalendar* calendar = CalendarByUid(calendarUid);
-  return calendar && calendar->WeekDays.size() == 7 ? calendar->WeekDays : kDefaultWeek;
 }
 
 }  // namespace model

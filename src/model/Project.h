@@ -29,10 +29,6 @@ class Project {
   model::SBkndRscParams* FindResource(std::uint32_t uid);
   const model::SBkndTaskParams* FindTask(std::uint32_t uid) const { return tasks_.FindRecord(uid); }
   const model::SBkndRscParams* FindResource(std::uint32_t uid) const { return resources_.FindRecord(uid); }
-  // Drops the record appended last (a record made only for custom field
-  // values, which never create a task or resource by themselves).
-  void RemoveLastTask();
-  void RemoveLastResource();
   const std::vector<model::SBkndTaskParams>& Tasks() const { return tasks_.Items(); }
   const std::vector<model::SBkndRscParams>& Resources() const { return resources_.Items(); }
   // For the outline pass (renumbering, sorting) and the like.
@@ -72,10 +68,6 @@ class Project {
   const model::SCalendar* CalendarByUid(std::uint32_t uid) const;
   model::SCalendar* FindCalendar(std::uint32_t uid);
   model::SCalendar& AppendCalendar(model::SCalendar calendar);
-  // The working week of a calendar, Sunday first: its seven week days, or
-  // the default working week (model::DefaultWorkingWeek) when no calendar
-  // has that UID or its week is not complete.
-  const std::vector<model::SWeekDay>& WorkingWeekOf(std::uint32_t calendarUid) const;
 
   // Task definitions, then resource definitions, in file order.
   std::vector<model::SCustomFieldDef> customFieldDefs;

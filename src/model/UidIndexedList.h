@@ -3,7 +3,7 @@
 // long the project is. Records with the same UID are chained in list
 // order: Find gives the first, Next the following ones.
 //
-// The index follows Append and RemoveLast as they happen. Anything else
+// The index follows Append as it happens. Anything else
 // that may move records or change their UIDs goes through Edit, after
 // which the index is rebuilt on its next use.
 #pragma once
@@ -32,24 +32,6 @@ class UidIndexedList {
     items_.push_back(std::move(record));
     Link(items_.size() - 1);
     return items_.back();
-  }
-
-  void RemoveLast() {
-    if (items_.empty()) return;
-    Refresh();
-    const std::size_t index = items_.size() - 1;
-    auto it = chains_.find(items_[index].UID);
-    if (it != chains_.end()) {
-      if (it->second.first == index) {
-        chains_.erase(it);
-      } else {
-        it->second.last = prev_[index];
-        next_[prev_[index]] = npos;
-      }
-    }
-    items_.pop_back();
-    next_.pop_back();
-    prev_.pop_back();
   }
 
   // The position of the first record with uid, or npos.

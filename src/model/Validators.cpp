@@ -17,8 +17,6 @@ std::uint32_t WorkFromRaw(double stored) {
 
 std::uint32_t ClampPercent(std::uint32_t percent) { return percent <= 100 ? percent : 0; }
 
-std::uint32_t ClampPriority(std::uint32_t priority) { return priority <= 1000 ? priority : 0; }
-
 double ClampUnits(double units) {
   if (std::isnan(units) || units < 1.0) return 0.0;
   return units > kMaxUnits ? kMaxUnits : units;

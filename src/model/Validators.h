@@ -24,7 +24,6 @@ std::uint32_t ClampDuration(std::uint32_t tenthsOfMinute);
 // non-finite and too large values give 0.
 std::uint32_t WorkFromRaw(double stored);
 std::uint32_t ClampPercent(std::uint32_t percent);
-std::uint32_t ClampPriority(std::uint32_t priority);
 // 1..kMaxUnits kept; above gives kMaxUnits; below 1 (and NaN) gives 0.
 double ClampUnits(double units);
 // Magnitudes up to 1e9 kept; anything else (NaN and infinities included)

@@ -155,22 +155,10 @@ std::optional<RecordLayout> LayoutFromMap(RecordKind kind, const FieldMaps& maps
   return layout;
 }
 
-RecordLayout ChooseLayout(RecordKind kind, const FieldMaps& maps) {
-  if (auto fromMap = LayoutFromMap(kind, maps)) return *fromMap;
-  return BuiltInLayout14(kind);
-}
-
 FileLayouts FileLayouts::BuiltIn() {
   FileLayouts result;
   for (std::size_t k = 0; k < kRecordKinds; ++k)
     result.layouts[k] = BuiltInLayout14(static_cast<RecordKind>(k));
-  return result;
-}
-
-FileLayouts FileLayouts::From(const FieldMaps& maps) {
-  FileLayouts result;
-  for (std::size_t k = 0; k < kRecordKinds; ++k)
-    result.layouts[k] = ChooseLayout(static_cast<RecordKind>(k), maps);
   return result;
 }
 

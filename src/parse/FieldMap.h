@@ -98,16 +98,12 @@ FieldMaps ReadFieldMaps(platform::ByteView propsStream);
 // the map is missing or lacks the fields that identify a record.
 std::optional<RecordLayout> LayoutFromMap(RecordKind kind, const FieldMaps& maps);
 
-// The layout to read kind with: from the file's map when that gives one,
-// else the built-in version 14 table.
-RecordLayout ChooseLayout(RecordKind kind, const FieldMaps& maps);
 
 // The layouts of one file, one per kind.
 struct FileLayouts {
   std::array<RecordLayout, kRecordKinds> layouts;
   const RecordLayout& Of(RecordKind kind) const { return layouts[static_cast<std::size_t>(kind)]; }
   static FileLayouts BuiltIn();
-  static FileLayouts From(const FieldMaps& maps);
 };
 
 }  // namespace mpp

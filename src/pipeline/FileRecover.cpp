@@ -256,7 +256,7 @@ std::int32_t Salvage(RunContext& ctx, std::u16string_view input, RepairedFile& r
 // Passes 2 to 4: version, parse, XML, report. Returns the run's result;
 // parsed tells whether the parser ran to its end (only then does the run
 // send its closing status and progress).
-std::int32_t Parse(RunContext& ctx, std::u16string_view input, const std::u16string& repairedPath,
+std::int32_t Parse(RunContext& ctx, const std::u16string& repairedPath,
                    std::u16string_view output, bool& parsed) {
   try {
     int version = DetectFileVersion(ctx.log, repairedPath);
@@ -430,7 +430,7 @@ std::int32_t RunFileRecover(RunContext& ctx, std::u16string_view input, std::u16
   }
   PendingDocument document(temporary);
   bool parsed = false;
-  std::int32_t result = Parse(ctx, input, repaired.Path(), document.Path(), parsed);
+  std::int32_t result = Parse(ctx, repaired.Path(), document.Path(), parsed);
   if (result != kCancelled && ctx.settings.outputErrorNumber != 0) {
     // The document could not be created or written (a full disk): the
     // run's data are lost with it.

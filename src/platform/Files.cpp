@@ -133,11 +133,6 @@ File OpenForAppend(std::u16string_view path, bool truncate) {
 
 bool DeleteFile(std::u16string_view path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
-bool Exists(std::u16string_view path) {
-  struct stat st;
-  return ::stat(NativePath(path).c_str(), &st) == 0;
-}
-
 bool NameTaken(std::u16string_view path) {
   struct stat st;
   return ::lstat(NativePath(path).c_str(), &st) == 0;

@@ -58,7 +58,6 @@ File CreateNew(std::u16string_view path, FileError* error = nullptr);
 File OpenForAppend(std::u16string_view path, bool truncate);
 
 bool DeleteFile(std::u16string_view path);
-bool Exists(std::u16string_view path);
 // Whether anything (a symbolic link too, even a dangling one) has this name.
 bool NameTaken(std::u16string_view path);
 // 0 when path is a folder in which files can be created, else the system's

@@ -88,13 +88,6 @@ DirItem* CRoot::GetEntry(std::uint32_t n) {
   return std::uint64_t{n} + 1 > items_.size() ? nullptr : items_[n].get();
 }
 
-std::optional<std::uint64_t> CRoot::GetEntryTime(std::uint32_t n, int which) const {
-  if (std::uint64_t{n} + 1 > items_.size()) return std::nullopt;
-  if (which == 1) return items_[n]->Created();
-  if (which == 2) return items_[n]->Modified();
-  return std::nullopt;
-}
-
 DirItem::Entry CRoot::EntryAt(std::uint64_t offset) const {
   DirItem::Entry e{};
   for (std::uint32_t i = 0; i < kDirEntrySize; ++i) e[i] = image_.U8(offset + i);

@@ -38,8 +38,6 @@ class CRoot {
 
   // Item n, or null when there is none.
   DirItem* GetEntry(std::uint32_t n);
-  // The creation (which = 1) or modification (which = 2) time of item n.
-  std::optional<std::uint64_t> GetEntryTime(std::uint32_t n, int which) const;
   std::uint32_t EntryCount() const { return static_cast<std::uint32_t>(items_.size()); }
   const Chain& RootChain() const { return rootChain_; }
   bool RootFound() const { return rootFound_; }

@@ -20,8 +20,6 @@ namespace {
 // Process-wide: the numbers keep rising across recoveries in one process.
 std::atomic<std::int32_t> unknownTaskNames{0};
 std::atomic<std::int32_t> unknownResourceNames{0};
-std::atomic<std::int32_t> unknownWorkWeekNames{0};
-std::atomic<std::int32_t> unknownWorkWeekNames12{0};
 
 constexpr std::uint32_t kTenthsPerDay = 14400;
 // Working time of a version 9 day: eight hours from 08:00, the hour from
@@ -78,8 +76,6 @@ XmlWriter::XmlWriter(RunContext& ctx, std::u16string_view outputPath)
   // the same document whatever was recovered before it in this process.
   unknownTaskNames = 0;
   unknownResourceNames = 0;
-  unknownWorkWeekNames = 0;
-  unknownWorkWeekNames12 = 0;
   if (platform::NativePath(outputPath).size() > kMaxOutputPath) {
     ctx_.log.WriteError("        Document storage patch too very long!");
     throw 2;
@@ -200,24 +196,12 @@ std::int32_t XmlWriter::WriteElement(const char* tag, const std::string& value) 
   return WriteLine(tag, value.c_str(), tag, ValueForm::Auto);
 }
 
-std::int32_t XmlWriter::WriteShortXML(const char* tag, std::int16_t value) {
-  return WriteElement(tag, std::to_string(value));
-}
-
 std::int32_t XmlWriter::WriteFloatXML(const char* tag, float value) {
   return WriteElement(tag, std::isfinite(value) ? Format("%0.2f", static_cast<double>(value)) : "0.00");
 }
 
 std::int32_t XmlWriter::WriteRawXML(const char* tag, const char* text) {
   return WriteLine(tag, text ? text : "", tag, ValueForm::Auto);
-}
-
-std::int32_t XmlWriter::WriteDateXML(const char* tag, std::uint16_t dayNumber) {
-  return WriteElement(tag, FormatDate(dayNumber));
-}
-
-std::int32_t XmlWriter::WriteDurationXML(const char* tag, std::uint32_t tenths) {
-  return WriteElement(tag, Format("PT%uH%uM0S", tenths / 600, (tenths / 10) % 60));
 }
 
 std::int32_t XmlWriter::WriteDurationSecXML(const char* tag, std::uint32_t tenths) {
@@ -235,20 +219,6 @@ std::int32_t XmlWriter::WriteDateTime(const char* tag, PackedDate value) {
 std::int32_t XmlWriter::WriteDateTime14XML(const char* tag, PackedDate value) {
   if (value == kNoDate) return kNothingWritten;
   return WriteDateTime(tag, value);
-}
-
-std::int32_t XmlWriter::WriteDateTime12XML(const char* tag, PackedDate value) {
-  if (value == kNoDate || (value >> 16) <= 2) return kNothingWritten;
-  return WriteDateTime(tag, value);
-}
-
-std::int32_t XmlWriter::WriteDateTime9XML(const char* tag, std::uint16_t dayNumber, std::uint32_t workTenths) {
-  CDate date = CDate::FromDayNumber(dayNumber);
-  if (workTenths == 0) return WriteElement(tag, date.ToText() + "T08:00:00");
-  date.AddWorkdays(workTenths / kWorkTenthsPerDay);
-  std::uint32_t minutes = (workTenths % kWorkTenthsPerDay) / 10;
-  if (minutes >= kMorningMinutes) minutes += kLunchMinutes;
-  return WriteElement(tag, date.ToText() + Format("T%02u:%02u:00", minutes / 60 + kWorkStartHour, minutes % 60));
 }
 
 std::int32_t XmlWriter::WriteNameXML(const char* tag, std::span<char16_t> value) {
@@ -318,14 +288,6 @@ void XmlWriter::MakeUnknownTaskName(std::span<char16_t> buffer) {
 
 void XmlWriter::MakeUnknownResourceName(std::span<char16_t> buffer) {
   FillName(buffer, "Unknown resource name (%d)", unknownResourceNames);
-}
-
-void XmlWriter::MakeUnknownWorkWeekName(std::span<char16_t> buffer) {
-  FillName(buffer, "Unknown workweeks name (%d)", unknownWorkWeekNames);
-}
-
-void XmlWriter::MakeUnknownWorkWeekName12(std::span<char16_t> buffer) {
-  FillName(buffer, "Unknown workweeks name (%d)", unknownWorkWeekNames12);
 }
 
 }  // namespace xml

@@ -74,24 +74,14 @@ class XmlWriter {
   std::int32_t Write_hXML(const char* openTag, const char* value, const char* closeTag);
 
   // Complete elements; each returns 0 or kCancelled unless stated.
-  std::int32_t WriteShortXML(const char* tag, std::int16_t value);
   std::int32_t WriteFloatXML(const char* tag, float value);
   std::int32_t WriteRawXML(const char* tag, const char* text);
-  // The date of a day number, "YYYY-MM-DD".
-  std::int32_t WriteDateXML(const char* tag, std::uint16_t dayNumber);
-  // "PT<h>H<m>M0S" from tenths of a minute.
-  std::int32_t WriteDurationXML(const char* tag, std::uint32_t tenths);
   // "PT<h>H<m>M<s>S" from tenths of a minute.
   std::int32_t WriteDurationSecXML(const char* tag, std::uint32_t tenths);
   // "hh:mm:00" from a time of day in tenths of a minute.
   std::int32_t WriteTimeXML(const char* tag, std::uint16_t tenths);
   // kNoDate writes nothing and gives kNothingWritten.
   std::int32_t WriteDateTime14XML(const char* tag, PackedDate value);
-  // As WriteDateTime14XML; day numbers of 2 or less write nothing either.
-  std::int32_t WriteDateTime12XML(const char* tag, PackedDate value);
-  // A day number and an offset into its working time (eight working hours
-  // from 08:00, lunch from 12:00 to 13:00) in tenths of a minute.
-  std::int32_t WriteDateTime9XML(const char* tag, std::uint16_t dayNumber, std::uint32_t workTenths);
 
   // A wide string up to its first zero unit (or the end of the buffer),
   // converted to UTF-8. A null buffer writes "UnknownName". Characters below
@@ -126,9 +116,6 @@ class XmlWriter {
   // gets as much as fits and always a terminating zero.
   static void MakeUnknownTaskName(std::span<char16_t> buffer);
   static void MakeUnknownResourceName(std::span<char16_t> buffer);
-  static void MakeUnknownWorkWeekName(std::span<char16_t> buffer);
-  // Version 12 counts its work weeks apart.
-  static void MakeUnknownWorkWeekName12(std::span<char16_t> buffer);
 
  private:
   enum class ValueForm { Auto, CData };

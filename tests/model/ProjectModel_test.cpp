@@ -34,8 +34,6 @@ TEST(Validators, ReplaceValuesOutsideTheirRange) {
   EXPECT_EQ(ClampDuration(kMaxDuration + 1), 0u);
   EXPECT_EQ(ClampPercent(100), 100u);
   EXPECT_EQ(ClampPercent(150), 0u);
-  EXPECT_EQ(ClampPriority(1000), 1000u);
-  EXPECT_EQ(ClampPriority(1001), 0u);
   EXPECT_EQ(ValidTaskType(2), 2);
   EXPECT_EQ(ValidTaskType(3), 0);
   EXPECT_EQ(ValidConstraintType(8), 8);

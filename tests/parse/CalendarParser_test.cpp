@@ -267,7 +267,7 @@ TEST(CalendarPhases, DeletionMarksDoNotApplyAndStaleItemsAreLeftOut) {
   EXPECT_EQ(gen.CalendarByUid(3), nullptr);  // after the valid count
 }
 
-TEST(CalendarModel, LookUpByUidAndTheWorkingWeekOfAnyUid) {
+TEST(CalendarModel, LookUpByUid) {
   model::Project gen;
   Read({{1, kCalendarNameType, Utf16z(u"Standard")},
         {5, kCalendarWeekType, project_fixture::WeekDataValue(Week(WorkingDay({{6, 14}}), NonWorkingDay()))},
@@ -276,18 +276,12 @@ TEST(CalendarModel, LookUpByUidAndTheWorkingWeekOfAnyUid) {
   ASSERT_NE(gen.CalendarByUid(5), nullptr);
   EXPECT_EQ(gen.CalendarByUid(5)->Name, u"Early");
   EXPECT_EQ(gen.CalendarByUid(77), nullptr);
-  EXPECT_EQ(Hours(gen.WorkingWeekOf(5)[1]), "06:00-14:00");
-  // No such calendar: the default working week.
-  const auto& fallback = gen.WorkingWeekOf(77);
-  ASSERT_EQ(fallback.size(), 7u);
-  EXPECT_EQ(Hours(fallback[1]), "08:00-12:00 13:00-17:00");
-  EXPECT_EQ(fallback[1].WorkingTotal, 4800);
+  EXPECT_EQ(Hours(gen.CalendarByUid(5)->WeekDays[1]), "06:00-14:00");
   // Calendars appended later are found too.
   model::SCalendar late;
   late.UID = 77;
   gen.AppendCalendar(late);
   EXPECT_EQ(gen.CalendarByUid(77), &gen.calendars.back());
-  EXPECT_EQ(gen.WorkingWeekOf(77).size(), 7u);  // no week of its own: the default
 }
 
 }  // namespace

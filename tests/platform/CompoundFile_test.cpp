@@ -141,7 +141,7 @@ TEST(CompoundFileWriter, FileIsCreatedExclusivelyAndRemovedWithoutCommit) {
   ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
   EXPECT_EQ(CompoundFileWriter::Create(dir.WideFile("link"), &error), nullptr);
   EXPECT_EQ(error, FileError::Exists);
-  EXPECT_FALSE(Exists(dir.WideFile("target")));
+  EXPECT_FALSE(NameTaken(dir.WideFile("target")));
 
   EXPECT_EQ(CompoundFileWriter::Create(dir.WideFile("no/such/folder"), &error), nullptr);
   EXPECT_EQ(error, FileError::NotFound);
@@ -152,9 +152,9 @@ TEST(CompoundFileWriter, FileIsCreatedExclusivelyAndRemovedWithoutCommit) {
     const auto s = writer->CreateStream(kRootElement, u"S");
     const auto data = Pattern(10000, 1);
     ASSERT_TRUE(writer->Write(*s, data.data(), data.size()));
-    EXPECT_TRUE(Exists(dir.WideFile("abandoned.cfb")));
+    EXPECT_TRUE(NameTaken(dir.WideFile("abandoned.cfb")));
   }
-  EXPECT_FALSE(Exists(dir.WideFile("abandoned.cfb")));
+  EXPECT_FALSE(NameTaken(dir.WideFile("abandoned.cfb")));
 }
 
 // --- the reader on malformed files ------------------------------------------------

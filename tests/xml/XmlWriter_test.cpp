@@ -110,21 +110,16 @@ TEST(XmlValueFormats, MinuteStampsAreRightAcrossEveryYearEnd) {
 
 TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
   auto element = [](auto write) { return ElementOf(write); };
-  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Duration", 4800); }), "PT8H0M0S");
-  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Duration", 605); }), "PT1H0M0S");
   EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationSecXML("Work", 605); }), "PT1H0M30S");
-  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationXML("Work", 0xFFFFFFFF); }), "PT7158278H49M0S");
   EXPECT_EQ(element([](XmlWriter& w) { w.WriteTimeXML("FromTime", 4800); }), "08:00:00");
   EXPECT_EQ(element([](XmlWriter& w) { w.WriteTimeXML("ToTime", 14400); }), "00:00:00");
   EXPECT_EQ(element([](XmlWriter& w) { w.WriteDateTime14XML("Start", 1u << 16); }), "1984-01-01T00:00:00");
-  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDateTime12XML("Start", (367u << 16) | 13790); }),
+  EXPECT_EQ(element([](XmlWriter& w) { w.WriteDateTime14XML("Start", (367u << 16) | 13790); }),
             "1985-01-01T22:59:00");
 
   // No date: nothing at all, and -3.
   MemoryWriter none;
   EXPECT_EQ(none.writer.WriteDateTime14XML("Start", xml::kNoDate), -3);
-  EXPECT_EQ(none.writer.WriteDateTime12XML("Start", xml::kNoDate), -3);
-  EXPECT_EQ(none.writer.WriteDateTime12XML("Start", (2u << 16) | 4800), -3);
   EXPECT_EQ(none.Text(), "");
 }
 
@@ -312,8 +307,6 @@ TEST(XmlUnknownNames, CountPerKindAndFitTheBuffer) {
   EXPECT_EQ(first, u"Unknown task name (" + W(std::string_view(std::to_string(n))) + u")");
   EXPECT_EQ(std::u16string(buffer), u"Unknown task name (" + W(std::string_view(std::to_string(n + 1))) + u")");
 
-  XmlWriter::MakeUnknownWorkWeekName12(buffer);
-  EXPECT_EQ(std::u16string(buffer), u"Unknown workweeks name (1)");
   char16_t small[8];
   XmlWriter::MakeUnknownResourceName(small);
   EXPECT_EQ(std::u16string(small), u"Unknown");
