@@ -12,7 +12,8 @@ when the run is interrupted. Prints a Markdown table at the end.
 The build directory must be configured already (cmake -G Ninja). Before the
 mutants, the unchanged code is built and the suite run once: a suite that
 fails on it would make every mutant look caught. Each mutant's build and
-test output is kept in <build-dir>/mutants-logs/.
+test output (and CTest's full log of the tests' own output) is kept in
+<build-dir>/mutants-logs/.
 
 Outcomes:
   caught             some test failed
@@ -29,6 +30,7 @@ import argparse
 import dataclasses
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -171,6 +173,15 @@ def plan_edits(mutant: Mutant) -> tuple[dict[Path, bytes], dict[Path, bytes], st
     return originals, changed, "", ""
 
 
+def src_changes() -> str:
+    """What git says has changed under src/ (nothing outside a checkout)."""
+    try:
+        run = subprocess.run(["git", "status", "--porcelain", "--", "src"], cwd=ROOT, capture_output=True, text=True)
+    except OSError:
+        return ""
+    return run.stdout if run.returncode == 0 else ""
+
+
 def restore(originals: dict[Path, bytes]) -> None:
     """Writes the original bytes back; a second Ctrl-C does not cut it short."""
     previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -221,6 +232,10 @@ def run_suite(args, log: Path) -> tuple[int, list[str], float]:
     if args.stop_on_failure:
         command.append("--stop-on-failure")
     code, seconds, output = run_logged(command, args.build_dir, log)
+    # The tests' own output, for a look at what a mutant changed.
+    full = args.build_dir / "Testing" / "Temporary" / "LastTest.log"
+    if full.exists():
+        shutil.copyfile(full, log.with_suffix(".full.log"))
     return code, failed_tests(output), seconds
 
 
@@ -280,6 +295,7 @@ def main() -> int:
     parser.add_argument("--exclude", default="", help="ctest -E regex of tests not to run")
     parser.add_argument("--stop-on-failure", action="store_true", help="end each suite run at its first failure")
     parser.add_argument("--no-baseline", action="store_true", help="skip the run of the unchanged code")
+    parser.add_argument("--dirty-ok", action="store_true", help="run although git reports changes under src/")
     parser.add_argument("--check", action="store_true", help="only tell where each mutation's texts are; build nothing")
     parser.add_argument("--shown", type=int, default=3, help="failing tests named per row (default: 3)")
     parser.add_argument("--output", default="", help="also write the table to this file")
@@ -313,6 +329,14 @@ def main() -> int:
             print(f"{m.id}: {outcome + ': ' + detail if outcome else 'ok (' + where + ')'}")
             bad += bool(outcome)
         return 1 if bad else 0
+
+    # A run that was killed outright (SIGKILL) leaves its mutant in place;
+    # that code must not pass for the unchanged one.
+    changes = src_changes()
+    if changes and not args.dirty_ok:
+        print("mutants: src/ has changes (a mutant left by a killed run?); see 'git diff -- src', or pass"
+              f" --dirty-ok:\n{changes}", file=sys.stderr, end="")
+        return 2
 
     args.build_dir = Path(args.build_dir)
     if not args.build_dir.is_absolute():
