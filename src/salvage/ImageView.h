@@ -3,6 +3,8 @@
 // slack behind the file image; nothing is ever read outside the buffer.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -63,6 +65,20 @@ class ImageView {
   }
   std::uint64_t U64(std::uint64_t offset) const {
     return U32(offset) | (static_cast<std::uint64_t>(U32(offset + 4)) << 32);
+  }
+
+  // The first N little-endian 32-bit values (a table sector's entries), read
+  // with one check when they all lie inside; missing bytes read as zero.
+  template <std::size_t N>
+  std::array<std::uint32_t, N> Words() const {
+    std::array<std::uint32_t, N> words{};
+    if (bytes_.CopyTo(0, 4 * N, words.data())) {
+      if constexpr (std::endian::native == std::endian::big)
+        for (std::uint32_t& w : words) w = __builtin_bswap32(w);
+      return words;
+    }
+    for (std::size_t i = 0; i < N; ++i) words[i] = U32(4 * i);
+    return words;
   }
 
   // A little-endian field as wide as its bound needs (1 to 4 bytes).

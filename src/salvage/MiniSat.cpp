@@ -184,8 +184,8 @@ std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uin
     const auto bytes = image_.Sub(OffsetOfSector(sector), kSectorSize);
     if (!bytes || taken.count(sector)) continue;
     bool valid = true;
-    for (std::uint32_t i = 0; i < kEntriesPerSector && valid; ++i)
-      valid = IsMiniTableValue(bytes->U32(4 * i), miniSectors);
+    for (const std::uint32_t v : bytes->Words<kEntriesPerSector>())
+      if (!(valid = IsMiniTableValue(v, miniSectors))) break;
     if (!valid) continue;
     const PartVote vote = MostVotedPart(*bytes, (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector);
     if (vote.votes < kMinVotes) continue;

@@ -81,10 +81,8 @@ SatMarks FindSatByMarks(const RunContext& run, const ImageView& image, std::uint
     const auto bytes = SectorBytes(image, s);
     if (!bytes) break;
     int count = 0;
-    for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-      const std::uint32_t v = bytes->U32(4 * i);
+    for (const std::uint32_t v : bytes->Words<kEntriesPerSector>())
       if ((v > 0 && v < sectors) || v == kEndOfChain || v == kFreeSector || v == kFatSectorMark) ++count;
-    }
     if (count < kMinTableLike) continue;
     Candidate c{s, kNoPart, 0};
     Place(*bytes, parts, c);

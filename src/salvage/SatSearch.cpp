@@ -140,8 +140,9 @@ void CSat::CollectCandidates() {
     const auto bytes = image_.Sub(static_cast<std::uint64_t>(s + 1) * kSectorSize, kSectorSize);
     if (!bytes) break;
     int count = 0;
+    const auto words = bytes->Words<kEntriesPerSector>();
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
-      const std::uint32_t v = bytes->U32(4 * i);
+      const std::uint32_t v = words[i];
       if ((std::int64_t{v} < limit && static_cast<std::int32_t>(v) > 0) || IsReservedSect(v)) ++count;
       // Stop once the rest of the sector could not make up the count.
       else if (count + static_cast<int>(kEntriesPerSector - 1 - i) < kMinTableLike) break;
