@@ -35,6 +35,8 @@ CENSUS_FLOORS = {f: 99.0 for f in (
     "assignments.units", "assignments.remaining_work_min",
     "calendars.days", "calendars.exceptions", "calendars.exceptions.dates", "calendars.exceptions.recurring",
     "tasks.custom.Flag", "resources.custom.Flag")}
+# Outline code values (100 % on every format when set).
+CENSUS_FLOORS.update({f: 99.0 for f in ("tasks.custom.Outline Code", "resources.custom.Outline Code")})
 PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"
 PLANNER_DTD = "/usr/share/planner/dtd/mrproject-0.6.dtd"
 

@@ -2,6 +2,7 @@
 
 #include "model/CustomFieldCatalog.h"
 #include "model/Project.h"
+#include "parse/OutlineCodes.h"
 
 namespace mpp {
 
@@ -15,6 +16,8 @@ CustomValueKeeper::CustomValueKeeper(model::Project& gen, model::OwnerKind kind)
 
 bool CustomValueKeeper::Keep(std::uint32_t owner, std::uint32_t fieldId, platform::ByteView value) const {
   const CustomFieldInfo* info = FindCustomField(fieldId);
+  // An outline code's index is kept for ResolveOutlineCodeValues.
+  if (!info && IsOutlineCodeIndexField(fieldId)) info = FindCustomField(fieldId - 1);
   const bool ownKind = info && info->resource == (kind_ == model::OwnerKind::Resource);
   if (!defined_.count(fieldId) && !ownKind) return false;
   model::SCustomFieldValue custom;

@@ -348,3 +348,12 @@ RecordLayout ChooseRecordLayout(RecordKind kind, const std::optional<RecordLayou
 }
 
 }  // namespace mpp
+
+// --- Outline code records (TBkndOutlCode) -------------------------------
+namespace mpp {
+
+OutlineCodeLayout KnownOutlineCodeLayout(bool laterApplication) {
+  return laterApplication ? OutlineCodeLayout{4, 10} : OutlineCodeLayout{4, 8};
+}
+
+}  // namespace mpp

@@ -75,3 +75,20 @@ RecordLayout ChooseRecordLayout(RecordKind kind, const std::optional<RecordLayou
                                 platform::ByteView fixedData, std::string* why = nullptr);
 
 }  // namespace mpp
+
+// --- Outline code records (TBkndOutlCode) -------------------------------
+namespace mpp {
+
+// Where an outline code record keeps the value's index and its parent's
+// index (both read as u16; 0 = top level).
+struct OutlineCodeLayout {
+  std::uint32_t indexAt = 4;
+  std::uint32_t parentAt = 8;
+};
+
+// The known layout when the file's map does not give the fields: the
+// parent sits at 8 in versions 9 and 12 and in version 14 of the 2010
+// application, at 10 in version 14 of the later applications.
+OutlineCodeLayout KnownOutlineCodeLayout(bool laterApplication);
+
+}  // namespace mpp

@@ -11,6 +11,7 @@
 #include "parse/KnownLayouts.h"
 #include "parse/ProjectProperties.h"
 #include "parse/ProjectProps.h"
+#include "parse/OutlineCodes.h"
 #include "parse/PropsParser.h"
 #include "parse/RscStorageParser.h"
 #include "parse/StreamLoader.h"
@@ -83,6 +84,7 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
   if (mpp::LoadStream(ctx_.log, *reader_, dataStorage, u"Props", props)) {
     maps_ = mpp::ReadFieldMaps(props.View());
   } else {
+    props.bytes.clear();
     mpp::LogMissingStream(ctx_.log, u"Props");
     maps_.reset();
   }
@@ -112,6 +114,7 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
                          layout.source == mpp::RecordLayout::Source::FileMap ? "file map," : "known layout",
                          name.c_str(), layout.recordSize, layout.fields.size(), why.c_str());
   }
+  outlineLayout_ = mpp::OutlineCodeLayoutOf(props.View(), LaterApplication(mpp::RecordKind::Task));
 }
 
 int CMppParser_14::Parse(StatusFunction status) {
@@ -266,7 +269,9 @@ void CMppParser_14::RunStep(std::size_t step, ElementId storage) {
     case 0: ParseAssignments(storage); break;
     case 1: ParseCalendars(storage); break;
     case 2: ParseLinks(storage); break;
-    case 3: break;  // outline codes: opened and closed only
+    case 3:
+      outlineCodes_ = mpp::ReadOutlineCodeStorage(ctx_, *reader_, storage, format_.version, outlineLayout_);
+      break;
     case 4:
       // Versions 9 and 12 keep no custom field definitions.
       if (format_.version == 14) mpp::PropsParser(ctx_, *reader_, storage, project_);
@@ -334,6 +339,9 @@ int CMppParser_14::MainStorageParser(ElementId storage, int mode) {
       RunStep(i, *child);
       ctx_.log.WriteValue("  Storage closed: ", ansi.c_str());
     }
+    // Tasks and resources keep their outline codes' indexes until the
+    // storage that names them has been read.
+    mpp::ResolveOutlineCodeValues(ctx_, outlineCodes_, format_.version, project_);
     if (format_.version != 14) ctx_.log.WriteLine("    Function MainStorageParser() close.");
     return 0;
   } catch (...) {

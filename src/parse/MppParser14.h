@@ -19,6 +19,7 @@
 #include "base/RunContext.h"
 #include "model/Project.h"
 #include "parse/FieldMap.h"
+#include "parse/OutlineCodes.h"
 #include "platform/CompoundFile.h"
 
 using StatusFunction = std::function<void(const char* text)>;
@@ -105,6 +106,9 @@ class CMppParser_14 {
   std::unique_ptr<platform::CompoundFileReader> reader_;
   mpp::FileLayouts layouts_ = mpp::FileLayouts::BuiltIn();
   std::optional<mpp::FieldMaps> maps_;
+  // The outline code storage: its record layout and what it holds.
+  mpp::OutlineCodeLayout outlineLayout_;
+  mpp::OutlineCodeTable outlineCodes_;
   // The major version of the application that saved the file (0: unknown).
   int application_ = 0;
 };
