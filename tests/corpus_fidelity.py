@@ -34,7 +34,9 @@ CENSUS_FLOORS = {f: 99.0 for f in (
     "resources.cost_per_use", "assignments.cost", "assignments.actual_cost", "assignments.remaining_cost",
     "assignments.units", "assignments.remaining_work_min",
     "calendars.days", "calendars.exceptions", "calendars.exceptions.dates", "calendars.exceptions.recurring",
-    "tasks.custom.Flag", "resources.custom.Flag")}
+    "tasks.custom.Flag", "resources.custom.Flag",
+    "tasks.early_start", "tasks.early_finish", "tasks.late_start", "tasks.late_finish", "tasks.fixed_cost_accrual",
+    "resources.accrue_at")}
 # Outline code values (100 % on every format when set).
 CENSUS_FLOORS.update({f: 99.0 for f in ("tasks.custom.Outline Code", "resources.custom.Outline Code")})
 PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"

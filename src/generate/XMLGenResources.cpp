@@ -135,6 +135,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   text("Group", resource.Group);
   run.Raw("WorkGroup", resource.WorkGroup);
   text("EmailAddress", resource.EmailAddress);
+  run.Raw("AccrueAt", resource.AccrueAt);
   rate("StandardRate", resource.StandardRate);
   run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
   rate("OvertimeRate", resource.OvertimeRate);

@@ -20,6 +20,20 @@ std::uint16_t XmlLagFormat(std::uint16_t format) {
   return known ? format : kDays;
 }
 
+// A leveling delay is written in days, elapsed or not, unless the record
+// names another format the schema knows.
+std::uint16_t XmlDelayFormat(std::uint16_t format) {
+  constexpr std::uint16_t kElapsedDays = 8;
+  return format == 21 ? format : (XmlLagFormat(format) == format ? format : kElapsedDays);
+}
+
+// The smaller of the start and the finish slack, when the record keeps
+// either.
+std::optional<std::int32_t> TotalSlack(const model::SBkndTaskParams& task) {
+  if (task.StartSlack && task.FinishSlack) return std::min(*task.StartSlack, *task.FinishSlack);
+  return task.StartSlack ? task.StartSlack : task.FinishSlack;
+}
+
 template <typename Body>
 std::int32_t Guarded(Logger& log, const char* breakLine, Body body) {
   try {
@@ -168,6 +182,16 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   flag("Milestone", task.Milestone);
   // The project's own row sums up every other task, when there is one.
   flag("Summary", task.Summary != 0 || (task.UID == 0 && project_.Tasks().size() > 1));
+  const std::optional<std::int32_t> totalSlack = TotalSlack(task);
+  // The record's start and finish are the early dates the scheduler set.
+  ownDate("EarlyStart", task.Start);
+  ownDate("EarlyFinish", task.Finish);
+  ownDate("LateStart", task.LateStart);
+  ownDate("LateFinish", task.LateFinish);
+  if (task.FreeSlack) run.Raw("FreeSlack", *task.FreeSlack);
+  if (totalSlack) run.Raw("TotalSlack", *totalSlack);
+  money("FixedCost", task.FixedCost);
+  run.Raw("FixedCostAccrual", task.FixedCostAccrual);
   run.Raw("PercentComplete", task.PercentComplete);
   run.Raw("PercentWorkComplete", task.PercentWorkComplete);
   money("Cost", task.Cost);
@@ -192,6 +216,8 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
       task.ConstraintDate != model::kNoConstraintDate)
     date("ConstraintDate", task.ConstraintDate);
   ownDate("Deadline", task.Deadline);
+  run.Raw("LevelingDelay", task.LevelingDelay);
+  run.Raw("LevelingDelayFormat", XmlDelayFormat(task.LevelingDelayFormat));
   if (task.Notes && !task.Notes->empty())
     run.Do([&] {
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),

@@ -97,6 +97,16 @@ struct SBkndTaskParams {
   bool Manual = false;  // manually scheduled (versions 9 and 12 know no such mode)
   bool Active = true;
   bool IsNull = false;  // a blank row: the file holds its UID and nothing else
+
+  // Fixed cost, late dates, slack and leveling delay, where the record
+  // holds them. Slacks and the delay are tenths of a minute.
+  double FixedCost = 0.0;
+  std::uint16_t FixedCostAccrual = 3;  // 1 start, 2 prorated, 3 end
+  PackedDate LateStart = kNoDate;
+  PackedDate LateFinish = kNoDate;
+  std::optional<std::int32_t> FreeSlack, StartSlack, FinishSlack;
+  std::uint32_t LevelingDelay = 0;
+  std::uint16_t LevelingDelayFormat = 8;  // days, elapsed or not
 };
 
 struct SBkndRscParams {
@@ -127,6 +137,8 @@ struct SBkndRscParams {
   // The file holds a fixed record for it: a real resource even when its
   // name was lost.
   bool HasFixedRecord = false;
+  // When its cost accrues: 1 start, 2 prorated, 3 end.
+  std::uint16_t AccrueAt = 3;
 };
 
 // Stands for "no resource" in an assignment; needs no matching resource.

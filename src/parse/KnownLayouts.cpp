@@ -32,6 +32,12 @@ const RecordLayout kT264{RecordKind::Task, Source::BuiltIn, 264, 48, {
     {F::ActualWork, 184, E::F64},    {F::RemainingWork, 192, E::F64},
     {F::Cost, 200, E::F64},          {F::ActualCost, 216, E::F64},
     {F::RemainingCost, 224, E::F64},
+    // Fixed cost, late dates, slack and leveling delay.
+    {F::FixedCost, 208, E::F64},     {F::FixedCostAccrual, 128, E::U16},
+    {F::LateStart, 12, E::Date},     {F::LateFinish, 152, E::Date},
+    {F::FreeSlack, 24, E::I32},      {F::StartSlack, 28, E::I32},
+    {F::FinishSlack, 32, E::I32},    {F::LevelingDelay, 82, E::U32},
+    {F::LevelingDelayFormat, 86, E::U16},
 }};
 
 const RecordLayout kT202{RecordKind::Task, Source::BuiltIn, 202, 48, {
@@ -50,6 +56,12 @@ const RecordLayout kT202{RecordKind::Task, Source::BuiltIn, 202, 48, {
     {F::ActualWork, 16, E::F64},     {F::RemainingWork, 24, E::F64},
     {F::Cost, 32, E::F64},           {F::ActualCost, 40, E::F64},
     {F::RemainingCost, 56, E::F64},
+    // Fixed cost, late dates, slack and leveling delay.
+    {F::FixedCost, 48, E::F64},      {F::FixedCostAccrual, 166, E::U16},
+    {F::LateStart, 112, E::Date},    {F::LateFinish, 116, E::Date},
+    {F::FreeSlack, 74, E::I32},      {F::StartSlack, 186, E::I32},
+    {F::FinishSlack, 190, E::I32},   {F::LevelingDelay, 70, E::U32},
+    {F::LevelingDelayFormat, 162, E::U16},
 }};
 
 const RecordLayout kR172a{RecordKind::Resource, Source::BuiltIn, 172, 48, {
@@ -58,6 +70,7 @@ const RecordLayout kR172a{RecordKind::Resource, Source::BuiltIn, 172, 48, {
     {F::ResourceTypeCode, 14, E::U16},  {F::ResourceCalendarUID, 16, E::U32},
     {F::StandardRate, 28, E::F64},      {F::OvertimeRate, 36, E::F64},
     {F::CostPerUse, 76, E::F64},
+    {F::AccrueAt, 12, E::U16},
 }};
 
 const RecordLayout kR172b{RecordKind::Resource, Source::BuiltIn, 172, 48, {
@@ -66,6 +79,7 @@ const RecordLayout kR172b{RecordKind::Resource, Source::BuiltIn, 172, 48, {
     {F::ResourceTypeCode, 170, E::U16},   {F::ResourceCalendarUID, 154, E::U32},
     {F::StandardRate, 16, E::F64},        {F::OvertimeRate, 24, E::F64},
     {F::CostPerUse, 72, E::F64},
+    {F::AccrueAt, 80, E::U16},
 }};
 
 const RecordLayout kA142{RecordKind::Assignment, Source::BuiltIn, 142, 0, {

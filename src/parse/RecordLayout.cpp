@@ -74,6 +74,18 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::LinkType, RecordKind::Link, 0x0E400007},
     {Field::LagFormat, RecordKind::Link, 0x0E40000A},
     {Field::Lag, RecordKind::Link, 0x0E400009},
+    // Tasks: fixed cost, late dates, slack and leveling delay.
+    {Field::FixedCost, RecordKind::Task, 0x0B400008},
+    {Field::FixedCostAccrual, RecordKind::Task, 0x0B4000C8},
+    {Field::LateStart, RecordKind::Task, 0x0B400027},
+    {Field::LateFinish, RecordKind::Task, 0x0B400028},
+    {Field::FreeSlack, RecordKind::Task, 0x0B400015},
+    {Field::StartSlack, RecordKind::Task, 0x0B4001B6},
+    {Field::FinishSlack, RecordKind::Task, 0x0B4001B7},
+    {Field::LevelingDelay, RecordKind::Task, 0x0B400014},
+    {Field::LevelingDelayFormat, RecordKind::Task, 0x0B4000B2},
+    // Resources.
+    {Field::AccrueAt, RecordKind::Resource, 0x0C400013},
 }};
 
 constexpr bool InfoInFieldOrder() {
@@ -117,6 +129,16 @@ const RecordLayout kTask14{RecordKind::Task, RecordLayout::Source::BuiltIn, 206,
     {F::Cost, 150, E::F64},
     {F::ActualCost, 166, E::F64},
     {F::RemainingCost, 174, E::F64},
+    // Fixed cost, late dates, slack and leveling delay.
+    {F::FixedCost, 158, E::F64},
+    {F::FixedCostAccrual, 96, E::U16},
+    {F::LateStart, 12, E::Date},
+    {F::LateFinish, 110, E::Date},
+    {F::FreeSlack, 24, E::I32},
+    {F::StartSlack, 28, E::I32},
+    {F::FinishSlack, 32, E::I32},
+    {F::LevelingDelay, 58, E::U32},
+    {F::LevelingDelayFormat, 62, E::U16},
 }};
 
 const RecordLayout kResource14{RecordKind::Resource, RecordLayout::Source::BuiltIn, 188, 48, {
@@ -129,6 +151,7 @@ const RecordLayout kResource14{RecordKind::Resource, RecordLayout::Source::Built
     {F::StandardRate, 28, E::F64},
     {F::OvertimeRate, 36, E::F64},
     {F::CostPerUse, 84, E::F64},
+    {F::AccrueAt, 12, E::U16},
 }};
 
 // Calendar records lie beyond the first 63 bytes of their FixedData.

@@ -43,6 +43,13 @@ enum class Field : std::uint8_t {
   Units, AssignmentWork, AssignmentActualWork, AssignmentCost, AssignmentActualCost, AssignmentRemainingCost,
   // Links.
   LinkUID, PredecessorUID, SuccessorUID, LinkType, LagFormat, Lag,
+  // Tasks: fixed cost, late dates, slack and leveling delay. The slacks are
+  // signed tenths of a minute; the total slack is the smaller of the two
+  // the record keeps (start and finish slack).
+  FixedCost, FixedCostAccrual, LateStart, LateFinish, FreeSlack, StartSlack, FinishSlack, LevelingDelay,
+  LevelingDelayFormat,
+  // Resources: when the cost accrues.
+  AccrueAt,
   Count
 };
 

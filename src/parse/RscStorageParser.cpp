@@ -233,6 +233,8 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     resource.StandardRate = model::ClampCost(record->FloatOr(F::StandardRate, 0.0));
     resource.OvertimeRate = model::ClampCost(record->FloatOr(F::OvertimeRate, 0.0));
     resource.CostPerUse = model::CostFromStored(record->FloatOr(F::CostPerUse, 0.0));
+    if (auto accrue = record->Unsigned(F::AccrueAt); accrue && *accrue >= 1 && *accrue <= 3)
+      resource.AccrueAt = static_cast<std::uint16_t>(*accrue);
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
     resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;

@@ -33,6 +33,23 @@ SBkndTaskParams& TaskOf(model::Project& gen, std::uint32_t uid, bool* created = 
   return gen.AppendTask(std::move(task));
 }
 
+// Fixed cost, late dates, slack and leveling delay; each keeps its default
+// where the layout lacks it or the stored value is out of its range.
+void FillSchedulingFields(SBkndTaskParams& task, const RecordView& record) {
+  using F = Field;
+  if (auto cost = record.Float(F::FixedCost)) task.FixedCost = model::CostFromStored(*cost);
+  if (auto accrual = record.Unsigned(F::FixedCostAccrual); accrual && *accrual >= 1 && *accrual <= 3)
+    task.FixedCostAccrual = static_cast<std::uint16_t>(*accrual);
+  if (auto date = record.Unsigned(F::LateStart)) task.LateStart = *date;
+  if (auto date = record.Unsigned(F::LateFinish)) task.LateFinish = *date;
+  task.FreeSlack = record.Signed(F::FreeSlack);
+  task.StartSlack = record.Signed(F::StartSlack);
+  task.FinishSlack = record.Signed(F::FinishSlack);
+  task.LevelingDelay = model::ClampDuration(record.UnsignedOr(F::LevelingDelay, 0));
+  if (auto format = record.Unsigned(F::LevelingDelayFormat); format && *format <= 0xFF)
+    task.LevelingDelayFormat = static_cast<std::uint16_t>(*format);
+}
+
 void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules& rules) {
   auto inRange = [](std::uint32_t value, std::uint32_t most, std::uint32_t otherwise) {
     return value <= most ? value : otherwise;
@@ -72,6 +89,7 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   task.RemainingCost = model::CostFromStored(record.FloatOr(F::RemainingCost, 0.0));
   task.Estimated = (record.UnsignedOr(F::DurationFormat, 0) & kEstimatedDurationMask) != 0;
   task.Summary = 0;
+  FillSchedulingFields(task, record);
 }
 
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
