@@ -74,6 +74,18 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::LinkType, RecordKind::Link, 0x0E400007},
     {Field::LagFormat, RecordKind::Link, 0x0E40000A},
     {Field::Lag, RecordKind::Link, 0x0E400009},
+    // Baseline 0.
+    {Field::TaskBaselineStart, RecordKind::Task, 0x0B40002B},
+    {Field::TaskBaselineFinish, RecordKind::Task, 0x0B40002C},
+    {Field::TaskBaselineDuration, RecordKind::Task, 0x0B40001B},
+    {Field::TaskBaselineWork, RecordKind::Task, 0x0B400001},
+    {Field::TaskBaselineCost, RecordKind::Task, 0x0B400006},
+    {Field::ResourceBaselineWork, RecordKind::Resource, 0x0C40000F},
+    {Field::ResourceBaselineCost, RecordKind::Resource, 0x0C400011},
+    {Field::AssignmentBaselineStart, RecordKind::Assignment, 0x0F400092},
+    {Field::AssignmentBaselineFinish, RecordKind::Assignment, 0x0F400093},
+    {Field::AssignmentBaselineWork, RecordKind::Assignment, 0x0F400010},
+    {Field::AssignmentBaselineCost, RecordKind::Assignment, 0x0F400020},
 }};
 
 constexpr bool InfoInFieldOrder() {
@@ -129,6 +141,9 @@ const RecordLayout kResource14{RecordKind::Resource, RecordLayout::Source::Built
     {F::StandardRate, 28, E::F64},
     {F::OvertimeRate, 36, E::F64},
     {F::CostPerUse, 84, E::F64},
+    // Baseline 0.
+    {F::ResourceBaselineWork, 68, E::F64},
+    {F::ResourceBaselineCost, 148, E::F64},
 }};
 
 // Calendar records lie beyond the first 63 bytes of their FixedData.

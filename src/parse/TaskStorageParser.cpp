@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/Validators.h"
+#include "parse/Baselines.h"
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
@@ -72,6 +73,7 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   task.RemainingCost = model::CostFromStored(record.FloatOr(F::RemainingCost, 0.0));
   task.Estimated = (record.UnsignedOr(F::DurationFormat, 0) & kEstimatedDurationMask) != 0;
   task.Summary = 0;
+  FillFixedBaseline(record, RecordKind::Task, task.Baselines);
 }
 
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
