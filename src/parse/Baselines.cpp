@@ -51,11 +51,11 @@ std::optional<BaselineField> TaskField(int format, std::uint16_t f) {
     const auto n = static_cast<std::uint8_t>(i + 1);
     if (f == b + 2) return BaselineField{n, Slot::Cost};
     if (f == b + 3) return BaselineField{n, Slot::Work};
-    // Version 14 keeps estimates under the start, finish and duration ids.
-    if (v14) continue;
-    if (f == b) return BaselineField{n, Slot::Start};
-    if (f == b + 1) return BaselineField{n, Slot::Finish};
-    if (f == b + 5) return BaselineField{n, Slot::Duration};
+    // Version 14 keeps estimates under the start, finish and duration ids,
+    // taken where the baseline has no value of its own.
+    if (f == b) return BaselineField{n, Slot::Start, v14};
+    if (f == b + 1) return BaselineField{n, Slot::Finish, v14};
+    if (f == b + 5) return BaselineField{n, Slot::Duration, v14};
   }
   return std::nullopt;
 }
