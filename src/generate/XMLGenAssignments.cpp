@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "generate/Baselines.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
 
@@ -99,6 +100,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   if (model::HasDate(task.Resume, true)) date("Resume", task.Resume);
   run.Raw("Units", xml::XmlWriter::FormatDecimal(assignment.Units / 10000.0, 6));
   duration("Work", assignment.Work);
+  run.Do([&] { return gen::WriteBaselines(w, assignment.Baselines, gen::BaselineOwner::Assignment); });
   if (run.Cancelled()) return kCancelled;
 
   const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);

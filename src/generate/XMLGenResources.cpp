@@ -3,6 +3,7 @@
 // field values per resource.
 #include <string>
 
+#include "generate/Baselines.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
 #include "model/Validators.h"
@@ -151,6 +152,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   run.Raw("IsInactive", resource.IsInactive);
   if (resource.BookingType != 0) run.Raw("BookingType", resource.BookingType);
   run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
+  run.Do([&] { return gen::WriteBaselines(w, resource.Baselines, gen::BaselineOwner::Resource); });
   run.Raw("IsCostResource", resource.IsCostResource);
   run.Raw("IsBudget", resource.IsBudget);
   run.Do([&] { return GenerateAvailabilityPeriod(resource.UID); });

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Result.h"
+#include "generate/Baselines.h"
 #include "generate/ElementRun.h"
 #include "generate/CustomFieldText.h"
 #include "model/CustomFieldCatalog.h"
@@ -227,6 +228,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     run.Do([&] { return WriteName("Notes", project_.props.Comments); });  // the project's comments
   run.Do([&] { return GenerateLinks(task.UID); });
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
+  run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
   if (manual) {
     date("ManualStart", task.Start);
     date("ManualFinish", task.Finish);

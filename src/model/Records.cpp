@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/Validators.h"
+
 namespace model {
 
 std::u16string TextFromItem(platform::ByteView item) {
@@ -38,6 +40,24 @@ std::vector<SWeekDay> DefaultWorkingWeek() {
     d.Periods = {{4800, 7200, 2400, 2400}, {7800, 10200, 2400, 4800}};
   }
   return week;
+}
+
+}  // namespace model
+
+namespace model {
+
+bool SBaseline::IsSet() const {
+  return HasDate(Start, true) || HasDate(Finish, true) || Duration != 0 || WorkFromRaw(Work) != 0 ||
+         CostFromStored(Cost) != 0.0;
+}
+
+SBaseline& BaselineOf(std::vector<SBaseline>& list, std::uint8_t number) {
+  // At most eleven: a look along the list is cheap.
+  for (SBaseline& b : list)
+    if (b.Number == number) return b;
+  SBaseline& b = list.emplace_back();
+  b.Number = number;
+  return b;
 }
 
 }  // namespace model

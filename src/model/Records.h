@@ -53,6 +53,27 @@ struct SCustomValue {
   std::vector<std::uint8_t> data;
 };
 
+// ---- Baselines 0-10 --------------------------------------------------
+// One saved baseline of a task, resource or assignment, values as the file
+// stores them. Given marks the values read from their own field (bit per
+// BaselineSlot of the parse), so that a fall-back copy does not replace
+// them.
+struct SBaseline {
+  std::uint8_t Number = 0;
+  std::uint8_t Given = 0;
+  PackedDate Start = kNoDate;   // tasks and assignments
+  PackedDate Finish = kNoDate;  // tasks and assignments
+  std::uint32_t Duration = 0;   // tasks; tenths of a minute
+  double Work = 0.0;            // minutes x 1000
+  double Cost = 0.0;            // currency x 100
+  // A date, or a duration, work or cost other than 0.
+  bool IsSet() const;
+};
+inline constexpr std::size_t kBaselineCount = 11;
+// The baseline of list numbered number, appended when it has none.
+SBaseline& BaselineOf(std::vector<SBaseline>& list, std::uint8_t number);
+// ---- end of baselines -------------------------------------------------
+
 struct SBkndTaskParams {
   std::uint32_t UID = 0;  // 0: the project's own summary row
   std::uint32_t ID = 0;
@@ -67,6 +88,7 @@ struct SBkndTaskParams {
   std::uint32_t ParentUID = 0;
   std::uint16_t OutlineLevel = 0;
   std::vector<SCustomValue> CustomValues;  // version 9 only
+  std::vector<SBaseline> Baselines;
   std::uint8_t ConstraintType = 0;
   PackedDate ConstraintDate = kNoConstraintDate;
   PackedDate Stop = 0;
@@ -119,6 +141,7 @@ struct SBkndRscParams {
   std::u16string MaterialLabel;
   std::u16string NTAccount;
   std::vector<SCustomValue> CustomValues;  // version 9 only
+  std::vector<SBaseline> Baselines;
   std::optional<std::string> Notes;
   std::uint16_t WorkGroup = 0;
   std::uint8_t Type = 0;  // 0 work, 1 material
@@ -169,6 +192,7 @@ struct SBkndAssnParams {
   std::vector<std::uint8_t> RawVar7;
   std::vector<std::uint8_t> RawVar9;
   std::uint32_t RawType126 = 0;
+  std::vector<SBaseline> Baselines;
 };
 
 struct SBkndConsParams {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/Validators.h"
+#include "parse/Baselines.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
 
@@ -60,6 +61,7 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
   assignment.Finish = record.UnsignedOr(F::AssignmentFinish, model::kNoDate);
   assignment.Stop = 0;
   assignment.Resume = 0;
+  FillFixedBaseline(record, RecordKind::Assignment, assignment.Baselines);
   return assignment;
 }
 

@@ -12,6 +12,19 @@ constexpr std::array<std::uint32_t, kRecordKinds> kRecordSizeKeys = {
     0x00400001, 0x00400002, 0x00400003, 0x00400004, 0x00400005};
 constexpr std::array<std::uint32_t, kRecordKinds> kFieldMapKeys = {
     0x03000014, 0x03000015, 0x03000016, 0x03000017, 0x03000018};
+constexpr std::array<std::uint32_t, kRecordKinds> kVarFieldMapKeys = {
+    0x00020014, 0x00020015, 0x00020016, 0x00020017, 0x00020018};
+
+// Fields a map may place in fixed data beyond the built-in table's, with
+// their encodings: baseline 0 (fixed in T264, R188 and A142 records).
+constexpr FieldSlot kMapOnlyFields[] = {
+    {Field::TaskBaselineStart, 0, Encoding::Date},       {Field::TaskBaselineFinish, 0, Encoding::Date},
+    {Field::TaskBaselineDuration, 0, Encoding::U32},     {Field::TaskBaselineWork, 0, Encoding::F64},
+    {Field::TaskBaselineCost, 0, Encoding::F64},         {Field::ResourceBaselineWork, 0, Encoding::F64},
+    {Field::ResourceBaselineCost, 0, Encoding::F64},     {Field::AssignmentBaselineStart, 0, Encoding::Date},
+    {Field::AssignmentBaselineFinish, 0, Encoding::Date}, {Field::AssignmentBaselineWork, 0, Encoding::F64},
+    {Field::AssignmentBaselineCost, 0, Encoding::F64},
+};
 
 // No record of a project file comes near this; a larger size is damage.
 constexpr std::uint32_t kMaxRecordSize = 4096;
@@ -119,6 +132,8 @@ FieldMaps ReadFieldMaps(platform::ByteView propsStream) {
         if (auto size = item.data.u32_at(0)) kind.recordSize = *size;
       } else if (item.key == kFieldMapKeys[k] && !kind.entries) {
         kind.entries = ReadFieldMap(item.data);
+      } else if (item.key == kVarFieldMapKeys[k] && !kind.varEntries) {
+        kind.varEntries = ReadFieldMap(item.data);
       }
     }
   }
@@ -137,7 +152,10 @@ std::optional<RecordLayout> LayoutFromMap(RecordKind kind, const FieldMaps& maps
   layout.kind = kind;
   layout.source = RecordLayout::Source::FileMap;
   layout.minPosition = builtIn.minPosition;
-  for (const FieldSlot& wanted : builtIn.fields) {
+  std::vector<FieldSlot> wantedFields = builtIn.fields;
+  for (const FieldSlot& extra : kMapOnlyFields)
+    if (KindOf(extra.field) == kind && !builtIn.Find(extra.field)) wantedFields.push_back(extra);
+  for (const FieldSlot& wanted : wantedFields) {
     const std::uint32_t id = FieldIdOf(wanted.field);
     auto entry = std::find_if(source.entries->begin(), source.entries->end(), [&](const FieldMapEntry& e) {
       return e.fieldId == id && e.location == static_cast<std::uint32_t>(FieldLocation::Fixed);

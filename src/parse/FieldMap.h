@@ -83,6 +83,9 @@ struct FieldMaps {
   struct Kind {
     std::optional<std::uint32_t> recordSize;
     std::optional<std::vector<FieldMapEntry>> entries;  // the first map item of the kind
+    // The second map (keys 0x00020014...), which lists var-data fields the
+    // first does not (version 9 baselines among them).
+    std::optional<std::vector<FieldMapEntry>> varEntries;
   };
   std::array<Kind, kRecordKinds> kinds;
 
@@ -91,8 +94,9 @@ struct FieldMaps {
 
 FieldMaps ReadFieldMaps(platform::ByteView propsStream);
 
-// The layout of kind from a file's map: each field of the built-in table
-// found among the map's fixed-data entries, at the map's offset and width.
+// The layout of kind from a file's map: each field of the built-in table,
+// and each baseline 0 field (fixed only in some layouts), found among the
+// map's fixed-data entries, at the map's offset and width.
 // Entries whose kind of value does not fit the field (a float for an
 // integer, say) or that lie outside the record are left out. Nothing when
 // the map is missing or lacks the fields that identify a record.

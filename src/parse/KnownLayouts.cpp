@@ -38,6 +38,10 @@ const RecordLayout kT264{RecordKind::Task, Source::BuiltIn, 264, 48, {
     {F::FreeSlack, 24, E::I32},      {F::StartSlack, 28, E::I32},
     {F::FinishSlack, 32, E::I32},    {F::LevelingDelay, 82, E::U32},
     {F::LevelingDelayFormat, 86, E::U16},
+    // Baseline 0.
+    {F::TaskBaselineStart, 104, E::Date}, {F::TaskBaselineFinish, 108, E::Date},
+    {F::TaskBaselineDuration, 74, E::U32}, {F::TaskBaselineWork, 176, E::F64},
+    {F::TaskBaselineCost, 232, E::F64},
 }};
 
 const RecordLayout kT202{RecordKind::Task, Source::BuiltIn, 202, 48, {
@@ -89,6 +93,9 @@ const RecordLayout kA142{RecordKind::Assignment, Source::BuiltIn, 142, 0, {
     {F::AssignmentWork, 62, E::F64},        {F::AssignmentActualWork, 70, E::F64},
     {F::AssignmentCost, 102, E::F64},       {F::AssignmentActualCost, 110, E::F64},
     {F::AssignmentRemainingCost, 118, E::F64},
+    // Baseline 0.
+    {F::AssignmentBaselineStart, 36, E::Date}, {F::AssignmentBaselineFinish, 40, E::Date},
+    {F::AssignmentBaselineWork, 94, E::F64},   {F::AssignmentBaselineCost, 126, E::F64},
 }};
 
 const RecordLayout kA110b{RecordKind::Assignment, Source::BuiltIn, 110, 0, {

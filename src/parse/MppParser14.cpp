@@ -7,6 +7,7 @@
 #include <span>
 
 #include "parse/AssnStorageParser.h"
+#include "parse/Baselines.h"
 #include "parse/CalendarParser.h"
 #include "parse/KnownLayouts.h"
 #include "parse/ProjectProperties.h"
@@ -239,10 +240,12 @@ void CMppParser_14::ParseTasks(ElementId storage) {
   const mpp::RecordLayout& layout = layouts_.Of(mpp::RecordKind::Task);
   if (LaterApplication(mpp::RecordKind::Task)) rules.flags = mpp::kTaskFlags14Later;
   mpp::TaskStorageParser(ctx_, *reader_, storage, layout, project_, nullptr, rules);
+  mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Task, format_.version, project_, Maps());
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {
   mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_);
+  mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Assignment, format_.version, project_, Maps());
 }
 
 void CMppParser_14::ParseLinks(ElementId storage) {
@@ -257,6 +260,7 @@ void CMppParser_14::ParseResources(ElementId storage) {
   mpp::RscStorageParser(
       ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Resource), project_, nullptr,
       LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceCustomFlags14Later : mpp::kResourceCustomFlags9);
+  mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Resource, format_.version, project_, Maps());
 }
 
 void CMppParser_14::RunStep(std::size_t step, ElementId storage) {

@@ -1,6 +1,7 @@
 #include "parse/MppParser9.h"
 
 #include "parse/AssnStorageParser.h"
+#include "parse/Baselines.h"
 #include "parse/CalendarParser.h"
 #include "parse/RscStorageParser.h"
 #include "parse/TaskStorageParser.h"
@@ -25,17 +26,20 @@ void CMppParser::ParseTasks(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
   mpp::TaskStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format,
                          mpp::kTaskValueRules9);
+  mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Task, 9, Model(), Maps());
 }
 
 void CMppParser::ParseResources(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Resource, Maps());
   mpp::RscStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Resource), Model(), &format);
+  mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Resource, 9, Model(), Maps());
 }
 
 // The records, then the var values merged into them by UID.
 void CMppParser::ParseAssignments(platform::ElementId storage) {
   mpp::AssnStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model());
   mpp::AssnVarParser9(Run(), Reader(), storage, Model());
+  mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Assignment, 9, Model(), Maps());
 }
 
 void CMppParser::ParseCalendars(platform::ElementId storage) {

@@ -86,6 +86,18 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::LevelingDelayFormat, RecordKind::Task, 0x0B4000B2},
     // Resources.
     {Field::AccrueAt, RecordKind::Resource, 0x0C400013},
+    // Baseline 0.
+    {Field::TaskBaselineStart, RecordKind::Task, 0x0B40002B},
+    {Field::TaskBaselineFinish, RecordKind::Task, 0x0B40002C},
+    {Field::TaskBaselineDuration, RecordKind::Task, 0x0B40001B},
+    {Field::TaskBaselineWork, RecordKind::Task, 0x0B400001},
+    {Field::TaskBaselineCost, RecordKind::Task, 0x0B400006},
+    {Field::ResourceBaselineWork, RecordKind::Resource, 0x0C40000F},
+    {Field::ResourceBaselineCost, RecordKind::Resource, 0x0C400011},
+    {Field::AssignmentBaselineStart, RecordKind::Assignment, 0x0F400092},
+    {Field::AssignmentBaselineFinish, RecordKind::Assignment, 0x0F400093},
+    {Field::AssignmentBaselineWork, RecordKind::Assignment, 0x0F400010},
+    {Field::AssignmentBaselineCost, RecordKind::Assignment, 0x0F400020},
 }};
 
 constexpr bool InfoInFieldOrder() {
@@ -152,6 +164,9 @@ const RecordLayout kResource14{RecordKind::Resource, RecordLayout::Source::Built
     {F::OvertimeRate, 36, E::F64},
     {F::CostPerUse, 84, E::F64},
     {F::AccrueAt, 12, E::U16},
+    // Baseline 0.
+    {F::ResourceBaselineWork, 68, E::F64},
+    {F::ResourceBaselineCost, 148, E::F64},
 }};
 
 // Calendar records lie beyond the first 63 bytes of their FixedData.

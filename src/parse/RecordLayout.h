@@ -50,6 +50,12 @@ enum class Field : std::uint8_t {
   LevelingDelayFormat,
   // Resources: when the cost accrues.
   AccrueAt,
+  // Baseline 0, where a layout keeps it in the fixed record (T264, R188,
+  // A142); elsewhere it is var data.
+  TaskBaselineStart, TaskBaselineFinish, TaskBaselineDuration, TaskBaselineWork, TaskBaselineCost,
+  ResourceBaselineWork, ResourceBaselineCost,
+  AssignmentBaselineStart, AssignmentBaselineFinish, AssignmentBaselineWork, AssignmentBaselineCost,
+  // End of baseline 0.
   Count
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/Validators.h"
+#include "parse/Baselines.h"
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
@@ -238,6 +239,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
     resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
+    FillFixedBaseline(*record, RecordKind::Resource, resource.Baselines);
     flags.Keep(resource.UID, item.bytes, customFlags);
     if (fixed2Meta) {
       if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {

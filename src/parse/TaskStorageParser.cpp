@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/Validators.h"
+#include "parse/Baselines.h"
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
@@ -90,6 +91,7 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   task.Estimated = (record.UnsignedOr(F::DurationFormat, 0) & kEstimatedDurationMask) != 0;
   task.Summary = 0;
   FillSchedulingFields(task, record);
+  FillFixedBaseline(record, RecordKind::Task, task.Baselines);
 }
 
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
