@@ -37,6 +37,8 @@ CENSUS_FLOORS = {f: 99.0 for f in (
     "tasks.custom.Flag", "resources.custom.Flag",
     "tasks.early_start", "tasks.early_finish", "tasks.late_start", "tasks.late_finish", "tasks.fixed_cost_accrual",
     "resources.accrue_at")}
+# Baselines 0 to 10 (100 % on every format).
+CENSUS_FLOORS.update({f: 99.0 for f in ("tasks.baselines", "resources.baselines", "assignments.baselines")})
 # Outline code values (100 % on every format when set).
 CENSUS_FLOORS.update({f: 99.0 for f in ("tasks.custom.Outline Code", "resources.custom.Outline Code")})
 PLANNER_XSL = "/usr/share/planner/stylesheets/msp2planner.xsl"
