@@ -161,6 +161,43 @@ TEST_F(FileRecoverTest, OutputNameThatCannotBeComposed) {
   EXPECT_FALSE(SawStatus("Pass 1: Opening file..."));
 }
 
+// The output's name taken by someone else while the run works (here by the
+// host itself, when it hears of the first pass): a given name is never
+// replaced and the run fails; a composed name moves on to the next free one.
+// Either way the other file keeps its bytes and no temporary is left.
+fs::path takenMidRun;
+void TakeNameOnFirstPass(const char16_t* text) {
+  RecordStatus(text);
+  if (U8(text ? text : u"") == "Pass 1: Opening file...") WriteBytes(takenMidRun, "theirs");
+}
+
+TEST_F(FileRecoverTest, OutputNameTakenDuringTheRun) {
+  struct Case {
+    bool composed;
+    std::int32_t result;
+    std::vector<std::string> entries;
+  };
+  const Case cases[] = {{false, MDW_ERR_GENERAL, {"plan.xml"}}, {true, MDW_OK, {"plan(2).xml", "plan.xml"}}};
+  const fs::path input = in / "plan.mpp";
+  ASSERT_TRUE(fixture::WriteFile(input.string(),
+                                 project_fixture::BuildProjectFile(project_fixture::SyntheticProject(12))));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.composed ? "composed name" : "given name");
+    fs::remove_all(out);
+    fs::create_directory(out);
+    takenMidRun = out / "plan.xml";
+    DllInitialize(W(work).c_str(), &TakeNameOnFirstPass, &RecordProgress);
+    SetLogPath(W(logPath).c_str());
+    SetOutputFormat(u"*.xml");
+    EXPECT_EQ(Recover(input, c.composed ? out : takenMidRun), c.result);
+    EXPECT_EQ(Entries(out), c.entries);
+    EXPECT_EQ(ReadBytes(takenMidRun), "theirs");
+    char16_t last[512] = {};
+    GetLastOutputPath(last, 512);
+    EXPECT_EQ(std::u16string(last), c.composed ? W(out / "plan(2).xml") : u"");
+  }
+}
+
 // Output names composed inside a folder.
 class FileRecoverOutputName : public HostTest {
  protected:
