@@ -127,53 +127,6 @@ INSTANTIATE_TEST_SUITE_P(Props, Parser12Test,
 
 using Parser12Storages = Parser12Test;
 
-// Without its data or view storage the file is looked for in the root.
-TEST_F(Parser12Storages, MissingStoragesAreLookedForInTheRoot) {
-  ProjectDescription project = Project12(PropsState::Absent);
-  project.dataStorage = false;
-  project.viewStorageName.clear();
-  CMppParser_12 parser(ctx, Write(project));
-  ASSERT_EQ(parser.Parse(nullptr), 0);
-  EXPECT_EQ(parser.Model().Tasks().size(), 2u);
-  const auto log = Log();
-  EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   112]"));
-  EXPECT_TRUE(foundation_test::HasLine(log, "[ERROR]: Can't open storage:  [   212]"));
-}
-
-// The view storage's edit list and view timescales are kept: a view
-// value of type 0x2066 has its timescale bytes two further on, a second
-// value of a UID replaces the first, and a short value is passed over.
-TEST_F(Parser12Storages, ViewStoragesKeepTheEditListAndTimescales) {
-  auto viewValue = [](std::uint32_t type, std::uint8_t major) {
-    Bytes value(720);
-    value.U32(0, type);
-    const std::size_t d = type == mpp::kShiftedViewType ? 2 : 0;
-    value.U8(694 + d, major).U8(704 + d, 3).U8(702 + d, 9);
-    return ByteVector(value);
-  };
-  const VarStreams views = BuildVarData({{5, 1, viewValue(0x2066, 1)},
-                                         {5, 1, viewValue(0x10, 2)},
-                                         {6, 1, ByteVector(40, 1)},
-                                         {0, 1, viewValue(0x10, 4)}});
-  const VarStreams edits = BuildVarData({{8, 1, Bytesz("entry")}, {9, 2, Bytesz("other")}});
-  ProjectDescription project = Project12(PropsState::Absent);
-  project.views = {fixture::Storage(u"CV_iew", {fixture::Stream(u"VarMeta", views.meta),
-                                                fixture::Stream(u"Var2Data", views.data)}),
-                   fixture::Storage(u"CEdl", {fixture::Stream(u"VarMeta", edits.meta),
-                                              fixture::Stream(u"Var2Data", edits.data)})};
-  CMppParser_12 parser(ctx, Write(project));
-  ASSERT_EQ(parser.Parse(nullptr), 0);
-  const model::Project& model = parser.Model();
-  ASSERT_EQ(model.viewTimescales.size(), 1u);
-  EXPECT_EQ(model.viewTimescales[0].UID, 5u);
-  EXPECT_EQ(model.viewTimescales[0].MajorUnits, 2);
-  EXPECT_EQ(model.viewTimescales[0].MinorUnits, 3);
-  EXPECT_EQ(model.viewTimescales[0].MajorLabel, 9);
-  ASSERT_EQ(model.editList.size(), 1u);
-  EXPECT_EQ(model.editList[0].UID, 8u);
-  EXPECT_EQ(model.editList[0].Data.size(), 6u);
-}
-
 TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {
   ProjectDescription project;
   project.dataStorageName = u"   112";

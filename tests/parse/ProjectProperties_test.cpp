@@ -224,25 +224,4 @@ TEST(ProjectItems, ReadsEachKeyAndRejectsWhatIsOutOfRange) {
   }
 }
 
-TEST(ProjectProperties, SummaryTextsFirstThePropsItemWhereTheSummaryHasNone) {
-  project_fixture::ProjectDescription project;
-  project.dataStorageName = u"   112";
-  project.props = project_fixture::BuildProps({{0x02400008, Utf16z(u"Props title")},
-                                               {0x0240000C, Utf16z(u"Props author")},
-                                               {0x0240001D, U32(420)}});
-  fixture::Node root = project_fixture::ProjectRoot(project);
-  root.children.push_back(fixture::Stream(
-      u"\005SummaryInformation",
-      PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("")}, {mpp::kPropAuthor, Lpstr("Ann")}})));
-  auto reader = platform::CompoundFileReader::FromBytes(fixture::Build(root));
-  ASSERT_TRUE(reader);
-  auto storage = reader->OpenStorage(platform::kRootElement, u"   112");
-  ASSERT_TRUE(storage);
-  model::SProjectProps props;
-  mpp::ReadProjectProperties(test_support::QuietRun().log, *reader, *storage, props);
-  EXPECT_EQ(props.Title, u"Props title");
-  EXPECT_EQ(props.Author, u"Ann");
-  EXPECT_EQ(props.MinutesPerDay, 420u);
-}
-
 }  // namespace
