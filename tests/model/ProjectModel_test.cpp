@@ -46,12 +46,6 @@ TEST(Validators, ReplaceValuesOutsideTheirRange) {
   EXPECT_EQ(ValidRateFormat(9), 2);
 }
 
-TEST(Validators, DurationFormatsKeepOnlyTheKnownCodes) {
-  for (std::uint32_t format : {3u, 7u, 12u, 21u, 39u, 53u}) EXPECT_EQ(ValidDurationFormat(format), format);
-  for (std::uint32_t format : {0u, 2u, 13u, 20u, 22u, 40u, 54u, 0x10007u})
-    EXPECT_EQ(ValidDurationFormat(format), 7) << format;
-}
-
 TEST(Validators, UnitsAreCappedAndTinyUnitsDropped) {
   // 125 % and 20 units of a material are real values.
   EXPECT_EQ(ClampUnits(12500.0), 12500.0);
@@ -98,12 +92,6 @@ TEST(FixedText, TakesTheItemUpToItsTerminator) {
   EXPECT_EQ(TextFromItem(platform::ByteView()), u"");
 }
 
-TEST(FixedText, LongItemsKeep259Units) {
-  std::u16string longText(400, u'x');
-  std::u16string kept = TextFromItem(View(Utf16Bytes(longText)));
-  EXPECT_EQ(kept.size(), kFixedTextUnits - 1);
-}
-
 TEST(Notes, StopAtTheTerminatorTheItemAndTheLimit) {
   std::string withZero("{\\rtf1 note}\0more", 17);
   std::vector<std::uint8_t> bytes(withZero.begin(), withZero.end());
@@ -139,29 +127,6 @@ TEST(ModelLookups, FirstRecordWithTheUidWins) {
   std::vector<std::uint32_t> ids;
   for (std::size_t i = list.Find(5); i != list.npos; i = list.Next(i)) ids.push_back(list[i].ID);
   EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4}));
-}
-
-TEST(ModelLookups, EditsAreSeenByLaterLookups) {
-  model::Project gen;
-  gen.AppendTask(Task(1, 30));
-  gen.AppendTask(Task(2, 10));
-  gen.AppendTask(Task(1, 20));
-  EXPECT_EQ(gen.FindTask(1)->ID, 30u);
-  auto& tasks = gen.EditTasks();
-  std::sort(tasks.begin(), tasks.end(), [](const auto& a, const auto& b) { return a.ID < b.ID; });
-  EXPECT_EQ(gen.FindTask(1)->ID, 20u);  // first in the new order
-  gen.EditTasks()[0].UID = 8;           // the task with ID 10
-  EXPECT_EQ(gen.FindTask(8)->ID, 10u);
-  EXPECT_EQ(gen.FindTask(2), nullptr);
-}
-
-TEST(ModelLookups, ResourcesUseTheirWholeUid) {
-  model::Project gen;
-  SBkndRscParams resource;
-  resource.UID = 70000;
-  gen.AppendResource(resource);
-  EXPECT_NE(gen.FindResource(70000), nullptr);
-  EXPECT_EQ(gen.FindResource(70000 & 0xFFFF), nullptr);
 }
 
 }  // namespace
