@@ -152,40 +152,6 @@ TEST(CalendarWeekData, Version9WeekAndExceptions) {
   EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), -2);
 }
 
-TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatWasRead) {
-  const std::vector<DayDescription> week = Week(WorkingDay(), NonWorkingDay());
-  model::Project gen;
-  model::SCalendar calendar;
-  // A name that runs past the value.
-  ByteVector value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}, {101, 101, {}, u"Long", 4000}});
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), -2);
-  EXPECT_EQ(calendar.WeekDays.size(), 7u);
-  EXPECT_EQ(gen.calendarExceptions.size(), 1u);
-
-  // A count far beyond the records there are.
-  value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}});
-  Bytes lying(value.size());
-  lying.Put(0, value).U32(420, 0xFFFFFFFF);
-  gen.calendarExceptions.clear();
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(lying), calendar, gen), -2);
-  EXPECT_EQ(gen.calendarExceptions.size(), 1u);
-
-  // A work week count with less than one record behind it.
-  Bytes cutWeek(0);
-  cutWeek.Put(0, project_fixture::WeekDataValue(week)).U32(424, 2).U8(424 + 438, 0);
-  gen.workWeeks.clear();
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(cutWeek), calendar, gen), -2);
-  EXPECT_TRUE(gen.workWeeks.empty());
-
-  // Too short for seven days: nothing at all.
-  model::SCalendar empty;
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(419)), empty, gen), -2);
-  EXPECT_TRUE(empty.WeekDays.empty());
-  // Seven days and nothing after them are a whole week.
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(420)), empty, gen), 0);
-  EXPECT_EQ(empty.WeekDays.size(), 7u);
-}
-
 // --- the phases ---------------------------------------------------------
 
 TEST(CalendarPhases, ResourceCalendarsTakeTheirBaseCalendarsDays) {

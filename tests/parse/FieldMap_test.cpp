@@ -16,29 +16,6 @@ platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(byt
 
 constexpr std::uint32_t kFixed = static_cast<std::uint32_t>(FieldLocation::Fixed);
 
-TEST(PropsItems, WalkBackToBackUntilTheStreamEnds) {
-  ByteVector props = project_fixture::BuildProps({{0x00400001, {206, 0, 0, 0}, 4}, {0x1234, {}}, {0x03000014, ByteVector(56, 7)}});
-  auto items = ReadPropsItems(View(props));
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].offset, 16u);
-  EXPECT_EQ(items[0].extra, 4u);
-  EXPECT_EQ(items[0].data.u32_at(0), 206u);
-  EXPECT_EQ(items[1].key, 0x1234u);  // a zero-size item
-  EXPECT_EQ(items[1].data.size(), 0u);
-  EXPECT_EQ(items[2].data.size(), 56u);
-
-  // The last item cut short is dropped with whatever follows.
-  ByteVector cut(props.begin(), props.end() - 1);
-  EXPECT_EQ(ReadPropsItems(View(cut)).size(), 2u);
-  // An item header that claims more than the stream holds.
-  Bytes lying(16);
-  lying.U32(16, 0xFFFFFFF0).U32(20, 0x03000014).U32(24, 0).U8(40, 0);
-  EXPECT_TRUE(ReadPropsItems(View(lying.data())).empty());
-  // Shorter than the header, or a partial item header.
-  EXPECT_TRUE(ReadPropsItems(View(ByteVector(10))).empty());
-  EXPECT_TRUE(ReadPropsItems(View(ByteVector(27))).empty());
-}
-
 TEST(FieldMaps, EntriesAndRecordSizesPerKind) {
   FieldMapEntry start{0, 106, kFixed, 0x0B400025, 0x22, kMapDate, 4, 0};
   ByteVector map = project_fixture::FieldMapBytes({start, start});

@@ -127,13 +127,4 @@ INSTANTIATE_TEST_SUITE_P(Props, Parser12Test,
 
 using Parser12Storages = Parser12Test;
 
-TEST_F(Parser12Storages, NoTaskAndNoResourceIsAFailure) {
-  ProjectDescription project;
-  project.dataStorageName = u"   112";
-  project.storages.emplace_back(u"TBkndTask");
-  CMppParser_12 parser(ctx, Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), -3);
-  EXPECT_TRUE(foundation_test::HasLine(Log(), "    Task and Resource object can't be found!"));
-}
-
 }  // namespace

@@ -71,24 +71,6 @@ TEST(FixedMetaStream, HeaderCountBoundsTheValidItems) {
   EXPECT_FALSE(FixedMeta(View(cut), 47).Item(2));
 }
 
-TEST(FixedRecords, PositionAndSizeAreChecked) {
-  const RecordLayout& task = BuiltInLayout14(RecordKind::Task);
-  const ByteVector data(48 + 206);
-  EXPECT_TRUE(FixedRecord(View(data), 48, task));
-  EXPECT_FALSE(FixedRecord(View(data), 40, task));  // inside the free-slot area
-  EXPECT_FALSE(FixedRecord(View(data), 49, task));  // one byte short
-  EXPECT_FALSE(FixedRecord(View(data), 0xFFFFFFFFull, task));
-  EXPECT_FALSE(FixedRecord(View(data), std::numeric_limits<std::uint64_t>::max(), task));
-  // Links and assignments have no lower bound on the position.
-  EXPECT_TRUE(FixedRecord(View(ByteVector(20)), 0, BuiltInLayout14(RecordKind::Link)));
-  EXPECT_FALSE(FixedRecord(View(ByteVector(19)), 0, BuiltInLayout14(RecordKind::Link)));
-  // A record of zero bytes holds no field.
-  RecordLayout empty;
-  auto none = FixedRecord(View(data), 0, empty);
-  ASSERT_TRUE(none);
-  EXPECT_FALSE(RecordView(*none, task).Unsigned(Field::TaskUID));
-}
-
 // The built-in table against offsets written by hand: a wrong offset in the
 // table shows here.
 TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {

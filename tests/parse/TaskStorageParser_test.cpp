@@ -138,20 +138,6 @@ TEST(TaskFixedData, LeavesOutDeletedStaleAndDuplicateRecords) {
   EXPECT_EQ(counts.items, 4u);
 }
 
-TEST(TaskFixedData, OnlyUnconstrainedNumberedTasksMoveTheProjectDates) {
-  model::Project gen;
-  ReadVar({{1, kTaskNameType, Utf16z(u"a")}, {2, kTaskNameType, Utf16z(u"b")}}, gen);
-  auto fixed = project_fixture::BuildFixedData(
-      RecordKind::Task,
-      {Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::ConstraintType, 2),
-                        Int(Field::Start, Date(100, 0)), Int(Field::Finish, Date(900, 0))}),
-       Record(Tasks(), {Int(Field::TaskUID, 2), Int(Field::TaskID, 2), Int(Field::Start, Date(300, 0)),
-                        Int(Field::Finish, Date(400, 0))})});
-  ReadFixed(fixed, gen);
-  EXPECT_EQ(gen.projectStartDay, 300);
-  EXPECT_EQ(gen.projectFinishDay, 400);
-}
-
 // --- outline ----------------------------------------------------------
 
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t parent, std::uint32_t id = 0) {
@@ -183,31 +169,6 @@ TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
   EXPECT_EQ(gen.Tasks()[5].Summary, 1);
   EXPECT_EQ(gen.Tasks()[1].Summary, 0);
   EXPECT_EQ(gen.FindTask(22)->UID, 22u);  // the index follows the sort
-}
-
-TEST(OutlineNumbers, DamagedOutlinesEndAndNumberEachTaskOnce) {
-  model::Project gen;
-  gen.AppendTask(Task(1, 0));
-  gen.AppendTask(Task(5, 5, 40));   // its own parent: never a child
-  gen.AppendTask(Task(6, 7, 41));   // a loop no top-level task reaches
-  gen.AppendTask(Task(7, 6, 42));
-  gen.AppendTask(Task(2, 1));
-  gen.AppendTask(Task(1, 2));       // a duplicate UID that closes a loop
-  gen.AppendTask(Task(9, 1));
-  OutlineNumberParser(test_support::QuietRun(), gen);
-  std::map<std::uint32_t, std::string> numbers;
-  std::map<std::uint32_t, int> seen;
-  for (const auto& t : gen.Tasks()) {
-    if (!numbers.count(t.UID)) numbers[t.UID] = t.OutlineNumber;
-    ++seen[t.ID];
-  }
-  EXPECT_EQ(numbers[1], "1");
-  EXPECT_EQ(numbers[2], "1.1");
-  EXPECT_EQ(numbers[9], "1.2");
-  EXPECT_EQ(numbers[5], "");
-  EXPECT_EQ(numbers[6], "");
-  EXPECT_EQ(gen.Tasks().back().ID, 42u);  // unreached tasks keep their IDs
-  EXPECT_EQ(gen.Tasks().back().UID, 7u);
 }
 
 // --- the storage, through the version 14 driver -----------------------
