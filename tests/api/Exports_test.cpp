@@ -76,20 +76,6 @@ TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
   EXPECT_EQ(lines, logged);
 }
 
-// The writing pass moves the bar on as its tasks, resources and
-// assignments are written, instead of sitting at 90 % until the end.
-TEST_F(ExportsTest, TheWritingPassMovesTheProgressOn) {
-  Initialise();
-  ASSERT_EQ(Recover(MDW_SOURCE_DIR "/examples/sample.mpp", out), 0);
-  std::vector<int> writing;
-  for (const HostEvent& event : HostEvents())
-    if (event.kind == HostEvent::Progress && event.text == "Saving recovered data..." && event.percent > 90)
-      writing.push_back(event.percent);
-  EXPECT_GE(writing.size(), 5u);
-  EXPECT_TRUE(std::is_sorted(writing.begin(), writing.end()));
-  EXPECT_EQ(writing.empty() ? 0 : writing.back(), 100);
-}
-
 // Callbacks of a host that initialises twice.
 int firstHostCalls = 0;
 void FirstHostStatus(const char16_t*) { ++firstHostCalls; }

@@ -90,31 +90,4 @@ TEST(Timephased, StartsOutsideTheWorkingTime) {
   EXPECT_EQ(Spread(Standard(), 0, At(kMonday, 4800), 0).result.outcome, Distribution::Outcome::NoWork);
 }
 
-TEST(Timephased, DamagedWeeksFallBackOrAreCleaned) {
-  // No working day at all, too few days, no calendar: the default working week.
-  std::vector<model::SWeekDay> idle(7);
-  EXPECT_TRUE(WorkWeek::Of(idle).UsesDefault());
-  EXPECT_TRUE(WorkWeek::Of(std::vector<model::SWeekDay>(3, Day({{4800, 7200, 2400, 0}}))).UsesDefault());
-  EXPECT_TRUE(WorkWeek::Of(static_cast<const model::SCalendar*>(nullptr)).UsesDefault());
-  EXPECT_EQ(WorkWeek::Of(idle).Day(kMonday).total, 4800u);
-
-  // A day that claims working time but has no periods takes no work;
-  // periods out of order, overlapping, empty or past midnight are sorted or left out.
-  std::vector<model::SWeekDay> week(7);
-  week[1].WorkingTotal = 4800;  // Monday: a total and no periods
-  week[2] = Day({{7800, 10200, 2400, 0}, {4800, 7200, 2400, 0}, {6000, 9000, 3000, 0},
-                 {12000, 12000, 0, 0}, {14000, 15000, 1000, 0}});
-  const WorkWeek cleaned = WorkWeek::Of(week);
-  EXPECT_FALSE(cleaned.UsesDefault());
-  EXPECT_EQ(cleaned.Day(kMonday).total, 0u);
-  ASSERT_EQ(cleaned.Day(kMonday + 1).periods.size(), 2u);
-  EXPECT_EQ(cleaned.Day(kMonday + 1).periods[0].start, 4800u);
-  EXPECT_EQ(cleaned.Day(kMonday + 1).total, 4800u);
-
-  Spreading run = Spread(cleaned, 4800, At(kMonday, 4800), 10200);
-  // Monday takes nothing; Tuesday runs from its first period's start to its last one's end.
-  ASSERT_EQ(run.elements.size(), 1u);
-  ExpectElement(run.elements[0], At(kMonday + 1, 4800), At(kMonday + 1, 10200), 4800);
-}
-
 }  // namespace

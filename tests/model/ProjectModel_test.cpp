@@ -81,29 +81,6 @@ TEST(Validators, WorkFromDamagedFloats) {
   EXPECT_EQ(WorkFromRaw(std::numeric_limits<double>::infinity()), 0u);
 }
 
-TEST(FixedText, TakesTheItemUpToItsTerminator) {
-  EXPECT_EQ(TextFromItem(View(Utf16Bytes(std::u16string(u"Design\0junk", 11)))), u"Design");
-  // The last unit the item covers is the terminator's place, whatever it holds.
-  EXPECT_EQ(TextFromItem(View(Utf16Bytes(u"ABC"))), u"AB");
-  std::vector<std::uint8_t> odd = Utf16Bytes(u"AB");
-  odd.push_back('C');  // half a unit is no unit
-  EXPECT_EQ(TextFromItem(View(odd)), u"A");
-  EXPECT_EQ(TextFromItem(View(std::vector<std::uint8_t>{'A'})), u"");
-  EXPECT_EQ(TextFromItem(platform::ByteView()), u"");
-}
-
-TEST(Notes, StopAtTheTerminatorTheItemAndTheLimit) {
-  std::string withZero("{\\rtf1 note}\0more", 17);
-  std::vector<std::uint8_t> bytes(withZero.begin(), withZero.end());
-  EXPECT_EQ(NoteFromItem(View(bytes)), "{\\rtf1 note}");
-
-  std::vector<std::uint8_t> unterminated{'a', 'b', 'c'};
-  EXPECT_EQ(NoteFromItem(View(unterminated)), "ab");
-
-  std::vector<std::uint8_t> huge(70000, 'n');
-  EXPECT_EQ(NoteFromItem(View(huge)).size(), kMaxNoteBytes - 1);
-}
-
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id) {
   SBkndTaskParams task;
   task.UID = uid;

@@ -110,19 +110,6 @@ TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
   EXPECT_EQ(none.Text(), "");
 }
 
-TEST(XmlValueFormats, Numbers) {
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(100), "100");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(2.5), "2.5");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(12.50), "12.5");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(0), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(-0.001), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e20), "0");  // too long a text
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(std::nan("")), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e300), "0");  // infinite in single precision
-  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", 0.125f); }), "0.12");
-  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", INFINITY); }), "0.00");
-}
-
 // A document with one element per value, each read back through xmllint.
 class XmlHostileValues : public ::testing::Test {
  protected:
@@ -170,26 +157,6 @@ TEST_F(XmlHostileValues, ForbiddenCharactersBecomeReplacements) {
   std::u16string alias = u"x<y\u00E9";
   EXPECT_EQ(RoundTrip("Alias", [&](XmlWriter& w) { w.WriteNameXML("Alias", alias); }), "x<y\xC3\xA9");
   EXPECT_EQ(RoundTrip("Name", [](XmlWriter& w) { w.WriteNameXML("Name", {}); }), "UnknownName");
-}
-
-TEST_F(XmlHostileValues, NotesAreTextInCData) {
-  auto notes = [](std::string rtf) {
-    return [rtf](XmlWriter& w) {
-      w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
-    };
-  };
-  EXPECT_EQ(ElementOf(notes("{\\rtf1 Line one\\par Line two\\par}")), "<![CDATA[Line one!Line two]]>");
-  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 caf\\'e9 \\u8364? ]]> <&>\\tab x\\par}")),
-            "caf\xC3\xA9 \xE2\x82\xAC ]]> <&>!x");
-  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 \\u-10179?\\u-8704? lone \\u-10179?}")),
-            "\xF0\x9F\x98\x80 lone \xEF\xBF\xBD");
-
-  MemoryWriter out;
-  const std::string unclosed = "{{\\rtf1 text}";
-  EXPECT_EQ(out.writer.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(unclosed.data()),
-                                                                 unclosed.size())),
-            1);
-  EXPECT_EQ(out.Text(), "");
 }
 
 TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
