@@ -76,11 +76,6 @@ TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
   EXPECT_EQ(lines, logged);
 }
 
-// Callbacks of a host that initialises twice.
-int firstHostCalls = 0;
-void FirstHostStatus(const char16_t*) { ++firstHostCalls; }
-void FirstHostProgress(const char16_t*, int32_t) { ++firstHostCalls; }
-
 TEST_F(ExportsTest, LastOutputPathNamesTheXmlFile) {
   char16_t buffer[512];
   EXPECT_EQ(GetLastOutputPath(buffer, 512), 0);

@@ -43,14 +43,6 @@ void ExpectElement(const TimephasedElement& e, model::PackedDate start, model::P
   EXPECT_EQ(e.value, value);
 }
 
-model::SWeekDay Day(std::vector<model::SWorkingPeriod> periods) {
-  model::SWeekDay day;
-  day.PeriodCount = static_cast<std::uint16_t>(periods.size());
-  for (const auto& p : periods) day.WorkingTotal = static_cast<std::uint16_t>(day.WorkingTotal + p.Length);
-  day.Periods = std::move(periods);
-  return day;
-}
-
 WorkWeek Standard() { return WorkWeek::Of(model::DefaultWorkingWeek()); }
 
 TEST(Timephased, WholeDaysThenAPartialLastDay) {

@@ -16,19 +16,6 @@ namespace {
 
 using namespace model;
 
-platform::ByteView View(const std::vector<std::uint8_t>& bytes) {
-  return platform::ByteView(bytes.data(), bytes.size());
-}
-
-std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
-
 TEST(Validators, ReplaceValuesOutsideTheirRange) {
   EXPECT_EQ(ClampDuration(kMaxDuration), kMaxDuration);
   EXPECT_EQ(ClampDuration(kMaxDuration + 1), 0u);

@@ -43,10 +43,6 @@ RscFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Proj
                                rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen);
 }
 
-ByteVector ResourceRecord(std::uint32_t uid, std::uint32_t id = 0) {
-  return Record(Resources(), {Int(Field::ResourceUID, uid), Int(Field::ResourceID, id)});
-}
-
 // A Fixed2Meta row with the given flag bits.
 ByteVector Row(bool budget, bool cost, bool generic, bool inactive) {
   Bytes row(kFixed2MetaRow);

@@ -54,9 +54,6 @@ ByteVector TaskRecord(std::uint32_t uid, std::uint32_t parent = 0, std::uint32_t
   return Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, id), Int(Field::ParentUID, parent)});
 }
 
-// A blank row's 16-byte slot: the UID, then nothing.
-FixedItem BlankRow(std::uint32_t uid) { return FixedItem(Bytes(kBlankSlotSize).U32(0, uid), 4); }
-
 // --- var data ---------------------------------------------------------
 
 TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {

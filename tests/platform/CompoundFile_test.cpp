@@ -25,15 +25,6 @@ std::string Join(const std::vector<std::string>& lines) {
   return out;
 }
 
-// Builds root, reads it back and expects the same tree.
-void ExpectRoundTrip(const fixture::Node& root) {
-  const auto bytes = fixture::Build(root);
-  auto reader = CompoundFileReader::FromBytes(bytes);
-  ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(Join(fixture::Differences(root, fixture::ReadBack(*reader))), "");
-  EXPECT_EQ(Join(Image(bytes).TreeProblems()), "");
-}
-
 // --- round trips ---------------------------------------------------------------
 
 TEST(CompoundFileRoundTrip, InterleavedWritesInPiecesOfOddSizes) {
@@ -111,18 +102,6 @@ fixture::Node SampleTree() {
                                 fixture::Stream(u"B", Pattern(9000, 4)),
                                 fixture::Stream(u"C", Pattern(10, 5))}),
   });
-}
-
-// Whatever the reader still reads of a damaged sample is either refused or
-// exactly what was written.
-void ExpectNothingWrong(const std::vector<std::uint8_t>& bytes, const std::string& what) {
-  auto reader = CompoundFileReader::FromBytes(bytes);
-  if (!reader) return;
-  const fixture::Node read = fixture::ReadBack(*reader);
-  const fixture::Node expected = SampleTree();
-  for (const std::string& d : fixture::Differences(expected, read))
-    if (d.find("unreadable") == std::string::npos && d.find("missing") == std::string::npos)
-      ADD_FAILURE() << what << ": " << d;
 }
 
 // --- an independent reader ------------------------------------------------------
