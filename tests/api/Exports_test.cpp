@@ -49,12 +49,6 @@ TEST_F(ExportsTest, ExternStatusKeysReachTheStatusCallback) {
   EXPECT_FALSE(SawStatus("Pass 1: Opening file..."));
 }
 
-TEST_F(ExportsTest, BuiltInStatusTextsUntilKeysAreAsked) {
-  Initialise();
-  ASSERT_NE(Recover(TextInput(), out), 0);
-  EXPECT_TRUE(SawStatus("Pass 1: Opening file..."));
-}
-
 TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
   Initialise();
   api::HostLog().OpenFile(W(logPath), true);
@@ -80,68 +74,6 @@ TEST_F(ExportsTest, ProgressRepeatsAreDroppedButMinusOneAlwaysPasses) {
   const std::vector<std::string> logged = {"'start' - 0%", "'\x80 37' - 37%", "'unknown' - -1%",
                                            "'unknown' - -1%", "'back' - 37%"};
   EXPECT_EQ(lines, logged);
-}
-
-TEST_F(ExportsTest, ZeroReportIsDroppedAfterARunThatStoppedAtZero) {
-  Initialise();
-  const fs::path input = TextInput();
-  ASSERT_NE(Recover(input, out), 0);
-  const std::vector<HostEvent> first = HostEvents();
-  HostEvents().clear();
-  ASSERT_NE(Recover(input, out), 0);
-
-  EXPECT_NE(std::find(first.begin(), first.end(), ProgressEvent("Find file structure...", 0)), first.end());
-  // The second run still sends its direct 0 and its status, but the filtered
-  // 0 of the salvage is a repeat.
-  const std::vector<HostEvent> second = {ProgressEvent("", 0), StatusEvent("Pass 1: Opening file...")};
-  EXPECT_EQ(HostEvents(), second);
-  EXPECT_EQ(CountLines(LogLines(), "'Find file structure...' - 0%"), 1u);
-}
-
-// The writing pass moves the bar on as its tasks, resources and
-// assignments are written, instead of sitting at 90 % until the end.
-TEST_F(ExportsTest, TheWritingPassMovesTheProgressOn) {
-  Initialise();
-  ASSERT_EQ(Recover(MDW_SOURCE_DIR "/examples/sample.mpp", out), 0);
-  std::vector<int> writing;
-  for (const HostEvent& event : HostEvents())
-    if (event.kind == HostEvent::Progress && event.text == "Saving recovered data..." && event.percent > 90)
-      writing.push_back(event.percent);
-  EXPECT_GE(writing.size(), 5u);
-  EXPECT_TRUE(std::is_sorted(writing.begin(), writing.end()));
-  EXPECT_EQ(writing.empty() ? 0 : writing.back(), 100);
-}
-
-// Callbacks of a host that initialises twice.
-int firstHostCalls = 0;
-void FirstHostStatus(const char16_t*) { ++firstHostCalls; }
-void FirstHostProgress(const char16_t*, int32_t) { ++firstHostCalls; }
-
-TEST_F(ExportsTest, SecondInitialiseReplacesFolderAndCallbacks) {
-  firstHostCalls = 0;
-  EXPECT_EQ(DllInitialize(W(scratch / "first").c_str(), &FirstHostStatus, &FirstHostProgress), 1);
-  SetLogPath(W(logPath).c_str());
-  EXPECT_EQ(DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress), 1);
-
-  EXPECT_EQ(api::HostSettings().workFolder, W(work));
-  ASSERT_NE(Recover(TextInput(), out), 0);
-  EXPECT_EQ(firstHostCalls, 0);
-  EXPECT_FALSE(HostEvents().empty());
-}
-
-TEST_F(ExportsTest, NullCallbacksCountAsSet) {
-  DllInitialize(W(work).c_str(), nullptr, nullptr);
-  SetLogPath(W(logPath).c_str());
-  EXPECT_EQ(Recover(TextInput(), out), MDW_ERR_NOTHING);
-  EXPECT_TRUE(HasLine(LogLines(), "S: FileRecover()"));
-}
-
-TEST_F(ExportsTest, EmptyLogPathRunsWithoutALog) {
-  DllInitialize(W(work).c_str(), &RecordStatus, &RecordProgress);
-  SetLogPath(u"");
-  EXPECT_EQ(Recover(TextInput(), out), MDW_ERR_NOTHING);
-  EXPECT_TRUE(SawStatus("Pass 1: Opening file..."));
-  EXPECT_FALSE(fs::exists(logPath));
 }
 
 TEST_F(ExportsTest, LastOutputPathNamesTheXmlFile) {

@@ -38,51 +38,6 @@ class LoggerTest : public ::testing::Test {
   std::unique_ptr<Logger> log_;
 };
 
-TEST_F(LoggerTest, LongFormattedLineIsCut) {
-  MwLog& log = Open();
-  const std::string fits(16383, 'a');
-  const std::string tooLong(20000, 'b');
-  log.WriteFormat("%s", fits.c_str());
-  log.WriteFormat("%s", tooLong.c_str());
-  log.WriteFormat("%s!", fits.c_str());
-  log.WriteLine("next");
-
-  const std::vector<std::string> lines = Text();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], fits);
-  EXPECT_EQ(lines[1], std::string(16383, 'b'));
-  EXPECT_EQ(lines[2], fits);
-  EXPECT_EQ(lines[3], "next");
-}
-
-TEST_F(LoggerTest, SecondOpenAppends) {
-  log_ = std::make_unique<Logger>();
-  log_->OpenLog(W(path_));
-  log_->WriteLine("first run");
-  const std::string firstRun = Bytes();
-  log_->OpenLog(W(path_));
-  log_->WriteLine("second run");
-
-  const std::string both = Bytes();
-  ASSERT_GT(both.size(), firstRun.size());
-  EXPECT_EQ(both.substr(0, firstRun.size()), firstRun);
-  const std::vector<std::string> lines = WithoutStamps(SplitLines(both));
-  EXPECT_EQ(CountLines(lines, "============== LOGGER MACHINE INFO ================="), 2u);
-  EXPECT_EQ(lines.back(), "second run");
-
-  // A fresh logger on the same path appends too, as the next process would.
-  auto other = std::make_unique<Logger>();
-  other->OpenLog(W(path_));
-  other->WriteLine("third run");
-  EXPECT_EQ(Bytes().substr(0, both.size()), both);
-  EXPECT_EQ(Text().back(), "third run");
-
-  // Truncating starts the file anew.
-  other->OpenFile(W(path_), true);
-  other->WriteLine("alone");
-  EXPECT_EQ(Text(), std::vector<std::string>{"alone"});
-}
-
 TEST_F(LoggerTest, LinesWithoutAFileAreDropped) {
   auto log = std::make_unique<Logger>();
   log->WriteLine("nowhere");

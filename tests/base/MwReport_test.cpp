@@ -58,16 +58,6 @@ TEST(MwReport, ItemsFollowTheLevelRow) {
   EXPECT_NE(table.column[1][0], table.column[3][0]);
 }
 
-TEST(MwReport, LevelTextIsOneTwoOrThree) {
-  const std::pair<int, std::u16string> cases[] = {{1, u"1"}, {2, u"2"}, {3, u"3"},
-                                                  {0, u"1"}, {4, u"1"}, {-1, u"1"}};
-  for (const auto& [level, text] : cases) {
-    MwUtils::MwReport report;
-    report.SetLevel(level);
-    EXPECT_EQ(Build(report).At(0, 2), text) << level;
-  }
-}
-
 TEST(MwReport, RowsAccumulateAcrossRuns) {
   MwUtils::MwReport report;
   report.AddItem(u"Tasks", u"10");

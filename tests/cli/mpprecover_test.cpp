@@ -88,22 +88,6 @@ TEST_F(CliTest, JsonCarriesResultReportAndTiming) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text << " in " << run.out;
 }
 
-TEST_F(CliTest, LogGoesToTheNamedFileAndStatusToStderr) {
-  std::string input = Write("plan.mpp", std::string(2048, '\x01'));
-  std::string log = (dir_ / "run.log").string();
-  CliRun run = Cli("-v --log " + log + " " + input + " " + dir_.string());
-  EXPECT_EQ(run.exitCode, 3);
-  std::string text = Slurp(log);
-  EXPECT_NE(text.find("S: FileRecover()"), std::string::npos);
-  EXPECT_NE(text.find("Log file name: [" + log + "]"), std::string::npos);
-  EXPECT_NE(run.err.find("Pass 1: Opening file..."), std::string::npos);
-  // Nothing is left in the output folder by a failed run.
-  for (const auto& entry : fs::directory_iterator(dir_))
-    EXPECT_TRUE(entry.path().filename() == "plan.mpp" || entry.path().filename() == "run.log" ||
-                entry.path().filename() == "out.txt" || entry.path().filename() == "err.txt")
-        << entry.path();
-}
-
 static std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -124,38 +108,6 @@ TEST_F(CliTest, BundledSampleRecoversEveryTaskNoteAndOwner) {
   EXPECT_NE(xml.find("<Notes><![CDATA[Bring ID & two payslips; deposit < 3 months' rent.]]></Notes>"),
             std::string::npos);
   EXPECT_NE(xml.find("<OutlineNumber>2.2.3</OutlineNumber>"), std::string::npos);
-}
-
-// Files recovered side by side give the documents they give one after the
-// other (nothing of one run leaks into the next: invented names are
-// numbered per document); one document can go to standard output.
-TEST_F(CliTest, ParallelRunsAndStandardOutputGiveTheSameDocuments) {
-  const fs::path corpus = MDW_SOURCE_DIR "/../shared/corpus/mpp";
-  std::vector<std::string> inputs;
-  for (const char* name : {"SubprojectA-9.mpp", "ResourceIdAndUniqueId-project2013-mpp14.mpp",
-                           "ResourceIdAndUniqueId-project2010-mpp14.mpp"})
-    if (fs::exists(corpus / name)) inputs.push_back((corpus / name).string());
-  inputs.push_back(MDW_SOURCE_DIR "/examples/sample.mpp");
-  std::string list;
-  for (const std::string& input : inputs) list += " " + input;
-  fs::create_directories(dir_ / "one");
-  fs::create_directories(dir_ / "many");
-  ASSERT_EQ(Cli("-q" + list + " -o " + (dir_ / "one").string()).exitCode, 0);
-  ASSERT_EQ(Cli("-q -j 3" + list + " -o " + (dir_ / "many").string()).exitCode, 0);
-  std::size_t documents = 0;
-  for (const auto& entry : fs::directory_iterator(dir_ / "one")) {
-    ++documents;
-    EXPECT_EQ(Slurp(entry.path()), Slurp(dir_ / "many" / entry.path().filename())) << entry.path().filename();
-  }
-  EXPECT_EQ(documents, inputs.size());
-
-  CliRun piped = Cli("-q --work-dir " + dir_.string() + " " + MDW_SOURCE_DIR "/examples/sample.mpp -o -");
-  EXPECT_EQ(piped.exitCode, 0);
-  EXPECT_EQ(piped.out, Slurp(dir_ / "one" / "sample.xml"));
-  for (const auto& entry : fs::directory_iterator(dir_))
-    EXPECT_EQ(entry.path().filename().string().rfind("mdw-stdout", 0), std::string::npos);  // nothing left
-  EXPECT_EQ(Cli("-o - a.mpp b.mpp").exitCode, 2);
-  EXPECT_EQ(Cli("-j 0 a.mpp").exitCode, 2);
 }
 
 // Frozen dates make every task manual; by default each keeps its own mode
@@ -251,44 +203,6 @@ TEST_F(CliTest, EachSituationHasItsExitCodeMessageAndFiles) {
     }
   }
   EXPECT_NE(Cli("--json --frobnicate").out.find("\"meaning\":\"usage error\""), std::string::npos);
-}
-
-// Ctrl-C at any moment of a run: either the whole document or none, and no
-// temporary file left; a second Ctrl-C stops at once, leaving nothing either.
-TEST_F(CliTest, CtrlCLeavesAWholeDocumentOrNone) {
-  const std::string sample = MDW_SOURCE_DIR "/examples/sample.mpp";
-  for (int second : {0, 1}) {
-    for (int delayUs : {0, 500, 2000, 5000, 10000, 20000}) {
-      SCOPED_TRACE("delay " + std::to_string(delayUs) + " us, second Ctrl-C " + std::to_string(second));
-      fs::remove_all(dir_ / "out");
-      fs::create_directory(dir_ / "out");
-      pid_t pid = ::fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
-        ::execl(MDW_CLI_PATH, MDW_CLI_PATH, "-q", sample.c_str(), "-o", (dir_ / "out").c_str(), nullptr);
-        ::_exit(127);
-      }
-      ::usleep(delayUs);
-      ::kill(pid, SIGINT);
-      if (second) ::kill(pid, SIGINT);
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      // A Ctrl-C before the tool has set up its handler ends it at once.
-      ASSERT_TRUE(WIFEXITED(status) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGINT));
-      const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 130;
-      EXPECT_TRUE(code == 0 || code == 130) << code;
-      std::vector<std::string> left;
-      for (const auto& entry : fs::directory_iterator(dir_ / "out")) left.push_back(entry.path().filename().string());
-      if (code == 0) {
-        ASSERT_EQ(left, std::vector<std::string>{"sample.xml"});
-        EXPECT_NE(Slurp(dir_ / "out" / "sample.xml").find("</Project>"), std::string::npos);
-      } else {
-        EXPECT_TRUE(left.empty()) << left.front();
-      }
-    }
-  }
 }
 
 // A full disk: exit 5 with the system's reason, and nothing left behind.

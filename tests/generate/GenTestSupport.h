@@ -38,11 +38,6 @@ struct MemoryGen {
   std::unique_ptr<CXMLGen> gen;
 };
 
-// The last step of a parse that fills memory's model: memory's document.
-inline DocumentStep WriteInto(MemoryGen& memory) {
-  return {[&memory] { return memory.gen->GenerateMainXML(); }, [&memory] { memory.gen->CloseOutput(); }};
-}
-
 // A document on disk for xmllint, removed with this object.
 class XmlFile {
  public:

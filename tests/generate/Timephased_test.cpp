@@ -43,21 +43,7 @@ void ExpectElement(const TimephasedElement& e, model::PackedDate start, model::P
   EXPECT_EQ(e.value, value);
 }
 
-model::SWeekDay Day(std::vector<model::SWorkingPeriod> periods) {
-  model::SWeekDay day;
-  day.PeriodCount = static_cast<std::uint16_t>(periods.size());
-  for (const auto& p : periods) day.WorkingTotal = static_cast<std::uint16_t>(day.WorkingTotal + p.Length);
-  day.Periods = std::move(periods);
-  return day;
-}
-
 WorkWeek Standard() { return WorkWeek::Of(model::DefaultWorkingWeek()); }
-
-TEST(Timephased, DayNumbersFollowTheCalendarsWeekdays) {
-  EXPECT_EQ(Standard().Day(1).total, 0u);           // 1984-01-01, a Sunday
-  EXPECT_EQ(Standard().Day(kMonday).total, 4800u);
-  EXPECT_EQ(Standard().Day(kMonday + 5).total, 0u);  // Saturday
-}
 
 TEST(Timephased, WholeDaysThenAPartialLastDay) {
   // Two days of work from Monday 08:00: Monday and Tuesday, 08:00 to 17:00.
@@ -79,15 +65,6 @@ TEST(Timephased, WholeDaysThenAPartialLastDay) {
   ExpectElement(brief.elements[0], At(kMonday, 4800), At(kMonday, 5400), 600);
 }
 
-TEST(Timephased, DaysWithoutWorkGetAnEmptyElement) {
-  // Friday 08:00, 16 hours: Friday, an empty Saturday and Sunday, Monday.
-  Spreading run = Spread(Standard(), 9600, At(kMonday + 4, 4800), 10200);
-  ASSERT_EQ(run.elements.size(), 4u);
-  ExpectElement(run.elements[1], At(kMonday + 5, 4800), At(kMonday + 5, 10200), 0);
-  ExpectElement(run.elements[2], At(kMonday + 6, 4800), At(kMonday + 6, 10200), 0);
-  ExpectElement(run.elements[3], At(kMonday + 7, 4800), At(kMonday + 7, 10200), 4800);
-}
-
 TEST(Timephased, StartsOutsideTheWorkingTime) {
   // At noon, in the lunch break: the work begins with the afternoon.
   Spreading lunch = Spread(Standard(), 2400, At(kMonday, 7200), 10200);
@@ -103,67 +80,6 @@ TEST(Timephased, StartsOutsideTheWorkingTime) {
   ExpectElement(late.elements[1], At(kMonday + 1, 4800), At(kMonday + 1, 7200), 2400);
   // No work, no element.
   EXPECT_EQ(Spread(Standard(), 0, At(kMonday, 4800), 0).result.outcome, Distribution::Outcome::NoWork);
-}
-
-TEST(Timephased, DamagedWeeksFallBackOrAreCleaned) {
-  // No working day at all, too few days, no calendar: the default working week.
-  std::vector<model::SWeekDay> idle(7);
-  EXPECT_TRUE(WorkWeek::Of(idle).UsesDefault());
-  EXPECT_TRUE(WorkWeek::Of(std::vector<model::SWeekDay>(3, Day({{4800, 7200, 2400, 0}}))).UsesDefault());
-  EXPECT_TRUE(WorkWeek::Of(static_cast<const model::SCalendar*>(nullptr)).UsesDefault());
-  EXPECT_EQ(WorkWeek::Of(idle).Day(kMonday).total, 4800u);
-
-  // A day that claims working time but has no periods takes no work;
-  // periods out of order, overlapping, empty or past midnight are sorted or left out.
-  std::vector<model::SWeekDay> week(7);
-  week[1].WorkingTotal = 4800;  // Monday: a total and no periods
-  week[2] = Day({{7800, 10200, 2400, 0}, {4800, 7200, 2400, 0}, {6000, 9000, 3000, 0},
-                 {12000, 12000, 0, 0}, {14000, 15000, 1000, 0}});
-  const WorkWeek cleaned = WorkWeek::Of(week);
-  EXPECT_FALSE(cleaned.UsesDefault());
-  EXPECT_EQ(cleaned.Day(kMonday).total, 0u);
-  ASSERT_EQ(cleaned.Day(kMonday + 1).periods.size(), 2u);
-  EXPECT_EQ(cleaned.Day(kMonday + 1).periods[0].start, 4800u);
-  EXPECT_EQ(cleaned.Day(kMonday + 1).total, 4800u);
-
-  Spreading run = Spread(cleaned, 4800, At(kMonday, 4800), 10200);
-  // Monday takes nothing; Tuesday runs from its first period's start to its last one's end.
-  ASSERT_EQ(run.elements.size(), 1u);
-  ExpectElement(run.elements[0], At(kMonday + 1, 4800), At(kMonday + 1, 10200), 4800);
-}
-
-TEST(Timephased, TheWalkIsBounded) {
-  // One tenth of a minute of working time a week, and the longest work a
-  // record holds: the walk stops after kMaxTimephasedDays days.
-  std::vector<model::SWeekDay> week(7);
-  week[3] = Day({{4800, 4801, 1, 0}});
-  Spreading thin = Spread(WorkWeek::Of(week), model::kMaxDuration, At(kMonday, 4800), 10200);
-  EXPECT_EQ(thin.result.outcome, Distribution::Outcome::Cut);
-  EXPECT_EQ(thin.result.daysWalked, gen::kMaxTimephasedDays);
-  EXPECT_LE(thin.elements.size(), gen::kMaxTimephasedDays + 1u);
-  EXPECT_GT(thin.result.workLeft, 0u);
-
-  // The longest work on the standard week fits inside the bound.
-  Spreading longest = Spread(Standard(), model::kMaxDuration, At(kMonday, 4800), 10200);
-  EXPECT_EQ(longest.result.outcome, Distribution::Outcome::Done);
-  std::uint64_t placed = 0;
-  for (const TimephasedElement& e : longest.elements) placed += e.value;
-  EXPECT_EQ(placed, model::kMaxDuration);
-
-  // Never past the last day a day number names.
-  Spreading end = Spread(Standard(), 48000, At(gen::kLastDayNumber - 2, 4800), 10200);
-  EXPECT_EQ(end.result.outcome, Distribution::Outcome::Cut);
-  EXPECT_EQ(model::DayOf(end.elements.back().start), gen::kLastDayNumber);
-  Spreading beyond = Spread(Standard(), 4800, At(0xFFFF, 4800), 10200);
-  EXPECT_EQ(beyond.result.outcome, Distribution::Outcome::Cut);
-  EXPECT_TRUE(beyond.elements.empty());
-
-  // A caller that stops the walk.
-  int calls = 0;
-  const Distribution stopped = DistributeWork(
-      Standard(), 48000, At(kMonday, 4800), 10200, [&](const TimephasedElement&) { return ++calls < 3; });
-  EXPECT_EQ(stopped.outcome, Distribution::Outcome::Stopped);
-  EXPECT_EQ(calls, 3);
 }
 
 }  // namespace

@@ -188,82 +188,6 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
   EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ExtendedAttribute")), "1");
 }
 
-TEST_F(Gen14Test, EmptyModelGivesTheHeaderAndEmptySectionsInOrder) {
-  MemoryGen memory(ctx);
-  EXPECT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  ASSERT_EQ(WellFormed(xml), "") << xml;
-  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n", 0), 0u);
-
-  EXPECT_SCHEMA_VALID(xml);
-  // Nothing the file did not hold: no author, no dates; the defaults for
-  // the rest, and one calendar, the one the project names.
-  const std::string project = "/" + E("Project") + "/";
-  EXPECT_EQ(CountOf(xml, project + E("Author")), "0");
-  EXPECT_EQ(CountOf(xml, project + E("StartDate")), "0");
-  EXPECT_EQ(CountOf(xml, project + E("CreationDate")), "0");
-  EXPECT_EQ(XPath(xml, "string(" + project + E("CurrencyCode") + ")"), "USD");
-  EXPECT_EQ(XPath(xml, "string(" + project + E("CalendarUID") + ")"), "1");
-  EXPECT_EQ(XPath(xml, "string(" + project + E("Calendars") + "/" + E("Calendar") + "/" + E("UID") + ")"), "1");
-  EXPECT_EQ(memory.gen->Written().tasks, 0u);
-}
-
-// The header is the file's own; what the file lost falls back to what its
-// tasks say, never to a placeholder.
-TEST_F(Gen14Test, HeaderComesFromTheProjectsOwnProperties) {
-  struct Case {
-    const char* what;
-    std::optional<model::PackedDate> start, finish;
-    const char* startText;
-    const char* finishText;
-  };
-  const Case cases[] = {
-      {"stored", 0x2000'12C0, 0x2010'2A30, "2006-06-05T08:00:00", "2006-06-21T18:00:00"},
-      // The application keeps a project start after tasks constrained
-      // before it, and their earlier finish.
-      {"finish before start, as stored", 0x2010'0000, 0x2000'0000, "2006-06-21T00:00:00", "2006-06-05T00:00:00"},
-      {"lost: the tasks' span", std::nullopt, std::nullopt, "2006-06-05T08:00:00", "2006-06-06T04:00:00"},
-      {"only the start", 0x1FFF'0000, std::nullopt, "2006-06-04T00:00:00", "2006-06-06T04:00:00"},
-  };
-  // The file keeps UTC; the document shows local time, here an hour east.
-  const char* zone = std::getenv("TZ");
-  const std::string savedZone = zone ? zone : "";
-  setenv("TZ", "XYZ-1", 1);
-  tzset();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    MemoryGen memory(ctx);
-    model::Project& gen = memory.project;
-    FillProject(gen);
-    gen.props.Title = u"Move & settle";
-    gen.props.CurrencySymbol = u"\u00A3";
-    gen.props.CurrencyCode = u"GBP";
-    gen.props.MinutesPerDay = 450;
-    gen.props.CalendarName = u"Night";
-    gen.props.Comments = u"Budget agreed";
-    gen.calendars[1].Name = u"Night";
-    gen.props.CreationDate = 0x2000'0000 | 600;
-    gen.props.StartDate = c.start;
-    gen.props.FinishDate = c.finish;
-    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-    const std::string& xml = memory.Text();
-    EXPECT_SCHEMA_VALID(xml);
-    auto header = [&](const char* tag) { return XPath(xml, "string(/" + E("Project") + "/" + E(tag) + ")"); };
-    EXPECT_EQ(header("Title"), "Move & settle");
-    EXPECT_EQ(header("CurrencySymbol"), "\xC2\xA3");
-    EXPECT_EQ(header("CurrencyCode"), "GBP");
-    EXPECT_EQ(header("MinutesPerDay"), "450");
-    EXPECT_EQ(header("CalendarUID"), "40000");
-    EXPECT_EQ(header("CreationDate"), "2006-06-05T02:00:00");
-    EXPECT_EQ(header("StartDate"), c.startText);
-    EXPECT_EQ(header("FinishDate"), c.finishText);
-    EXPECT_EQ(TaskField(xml, 0, "Notes"), "Budget agreed");
-  }
-  if (zone) setenv("TZ", savedZone.c_str(), 1);
-  else unsetenv("TZ");
-  tzset();
-}
-
 // Each task as the file has it: its own mode and marks, blank rows as blank
 // rows; with frozen dates every task manual.
 TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
@@ -379,20 +303,6 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
             "2006-06-10T00:00:00");
 }
 
-// Documents of versions 12 and 9 define the fields their values belong
-// to, as version 14 documents do.
-TEST_F(Gen14Test, OlderVersionsDefineTheirFields) {
-  MemoryGen memory(ctx, "12");
-  FillProject(memory.project);
-  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  EXPECT_SCHEMA_VALID(xml);
-  EXPECT_EQ(XPath(xml, "string(/" + E("Project") + "/" + E("SaveVersion") + ")"), "12");
-  const std::string defs = "/" + E("Project") + "/" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute");
-  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kText1) + "]"), "1");
-  EXPECT_EQ(CountOf(xml, defs + "[" + E("FieldID") + "=" + std::to_string(kNumber1) + "]"), "1");
-}
-
 // Asks the run to stop as soon as the tasks section opens.
 class StopAtTasks : public xml::StringSink {
  public:
@@ -405,19 +315,5 @@ class StopAtTasks : public xml::StringSink {
  private:
   unsigned char& cancel_;
 };
-
-TEST_F(Gen14Test, CancelledAmongTheTasksLeavesTheRestUnwritten) {
-  auto owned = std::make_unique<StopAtTasks>(cancel);
-  const StopAtTasks* sink = owned.get();
-  model::Project project;
-  FillProject(project);
-  CXMLGen gen(ctx, project, std::move(owned));
-  EXPECT_EQ(gen.GenerateMainXML(), CXMLGen::kCancelled);
-  const std::string& xml = sink->Text();
-  EXPECT_NE(xml.find("<Tasks>"), std::string::npos);
-  for (const char* absent : {"<Task>", "<Resources", "<Assignments", "</Project>"})
-    EXPECT_EQ(xml.find(absent), std::string::npos) << absent;
-  EXPECT_EQ(gen.Written().tasks, 0u);
-}
 
 }  // namespace

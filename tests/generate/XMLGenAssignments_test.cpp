@@ -161,62 +161,6 @@ TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
   EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-20T12:00:00");
 }
 
-TEST_F(AssignmentsTest, TimephasedWorkIsBounded) {
-  MemoryGen memory;
-  model::Project& gen = memory.project;
-  gen.AppendTask(Task(1, model::kMaxDuration, At(kMonday, 4800)));
-  gen.AppendResource(Resource(2, 40));
-  // One tenth of a minute of work a week.
-  model::SCalendar thin;
-  thin.UID = 40;
-  thin.WeekDays.resize(7);
-  thin.WeekDays[3].Periods = {{4800, 4801, 1, 0}};
-  gen.calendars.push_back(thin);
-  gen.assignments.push_back(Assn(1, 1, 2));
-  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  ASSERT_EQ(WellFormed(xml), "");
-  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), std::to_string(gen::kMaxTimephasedDays));
-}
-
-TEST_F(AssignmentsTest, DamagedValuesGiveSaneElements) {
-  MemoryGen memory;
-  model::Project& gen = memory.project;
-  SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
-  task.WorkRaw = 1e300;  // no float holds it
-  task.Stop = At(kMonday, 7200);
-  task.Resume = model::kNoDate;  // stopped, resumed never
-  task.ActualDuration = 2400;
-  task.RemainingDuration = 2400;
-  gen.AppendTask(task);
-  gen.AppendResource(Resource(2));
-  gen.assignments.push_back(Assn(1, 1, 2, model::kMaxUnits));
-  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  ASSERT_EQ(WellFormed(xml), "") << xml;
-  EXPECT_EQ(Assignment(xml, 1, E("WorkVariance")), "0.00");
-  EXPECT_EQ(Assignment(xml, 1, E("Units")), "10000");
-  // The completed work only: the remaining work has no date to start from.
-  EXPECT_EQ(Count(xml, "//" + E("TimephasedData")), "1");
-  EXPECT_EQ(XPath(xml, "string(//" + E("TimephasedData") + "/" + E("Type") + ")"), "2");
-}
-
-TEST_F(AssignmentsTest, TheDocumentHasATimephasedBudget) {
-  MemoryGen memory;
-  model::Project& gen = memory.project;
-  memory.gen->LimitTimephased(3);
-  gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));  // two days each
-  gen.AppendResource(Resource(2));
-  for (std::uint32_t uid = 1; uid <= 3; ++uid) gen.assignments.push_back(Assn(uid, 1, 2));
-  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  ASSERT_EQ(WellFormed(xml), "");
-  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "3");
-  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=1]/" + E("TimephasedData")), "2");
-  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=2]/" + E("TimephasedData")), "1");
-  EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=3]/" + E("TimephasedData")), "0");
-}
-
 // Asks the run to stop once the first assignment is written.
 class StopAfterFirstAssignment : public xml::StringSink {
  public:
@@ -229,51 +173,5 @@ class StopAfterFirstAssignment : public xml::StringSink {
  private:
   unsigned char& cancel_;
 };
-
-TEST_F(AssignmentsTest, AFixtureFileComesOutWithItsLinksAndAssignments) {
-  using namespace project_fixture;
-  const mpp::RecordLayout& tasks = mpp::BuiltInLayout14(mpp::RecordKind::Task);
-  BackendStorage taskStorage{u"TBkndTask"};
-  taskStorage.var = BuildVarData({{1, mpp::kTaskNameType, Utf16z(u"Dig")}, {2, mpp::kTaskNameType, Utf16z(u"Pour")}});
-  taskStorage.fixed = BuildFixedData(
-      mpp::RecordKind::Task,
-      {{Record(tasks, {Int(mpp::Field::TaskUID, 1), Int(mpp::Field::Start, At(kMonday, 4800)),
-                       Int(mpp::Field::Duration, 4800)})},
-       {Record(tasks, {Int(mpp::Field::TaskUID, 2), Int(mpp::Field::Start, At(kMonday + 1, 4800))})},
-       {Record(tasks, {Int(mpp::Field::TaskUID, 3)})}});  // a blank row: written under an invented name
-  const mpp::RecordLayout& links = mpp::BuiltInLayout14(mpp::RecordKind::Link);
-  ProjectDescription project;
-  project.storages.push_back(taskStorage);
-  project.storages.push_back(LinkStorage({LinkRecord(links, {.uid = 1, .predecessor = 1, .successor = 2, .lag = -600}),
-                                          FixedItem(LinkRecord(links, {.uid = 2, .predecessor = 2, .successor = 1}), 2),
-                                          LinkRecord(links, {.uid = 3, .predecessor = 8, .successor = 1}),
-                                          LinkRecord(links, {.uid = 4, .predecessor = 3, .successor = 2})}));
-  project.storages.push_back(AssignmentStorage(
-      {AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
-                        {.uid = 1, .task = 1, .resource = model::kNoResourceUID, .work = 4800}),
-       AssignmentRecord(mpp::BuiltInLayout14(mpp::RecordKind::Assignment),
-                        {.uid = 2, .task = 3, .resource = model::kNoResourceUID, .work = 4800})}));
-  const std::string path = scratch.File("plan.mpp");
-  ASSERT_TRUE(fixture::WriteFile(path, BuildProject(project)));
-
-  MemoryGen memory;
-  xml::StringSink* sink = memory.sink;
-  CMppParser_14 parser(ctx, platform::Utf8ToUtf16(path), memory.project, WriteInto(memory));
-  ASSERT_EQ(parser.Parse(nullptr), 0);
-  const std::string& xml = sink->Text();
-  ASSERT_EQ(WellFormed(xml), "") << xml;
-  // The deleted link is gone, and so is the one from a task the file does
-  // not hold; the blank row keeps its link and its assignment.
-  EXPECT_EQ(Count(xml, "//" + E("PredecessorLink")), "2");
-  const std::string link = "//" + E("Task") + "[" + E("UID") + "=2]/" + E("PredecessorLink");
-  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("PredecessorUID") + ")"), "1");
-  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("LinkLag") + ")"), "-600");
-  EXPECT_EQ(XPath(xml, "string(" + link + "/" + E("Type") + ")"), "1");
-  EXPECT_EQ(Count(xml, "//" + E("Assignment")), "2");
-  EXPECT_EQ(Assignment(xml, 1, E("Work")), "PT8H0M0S");
-  EXPECT_EQ(Assignment(xml, 1, E("ResourceUID")), "-65535");
-  EXPECT_EQ(memory.gen->Written().links, 2u);
-  EXPECT_EQ(memory.gen->Written().assignments, 2u);
-}
 
 }  // namespace

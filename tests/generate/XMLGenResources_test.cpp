@@ -155,18 +155,6 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(Field(xml, "Resource", 1, E("ExtendedAttribute") + "/" + E("FieldID")), std::to_string(kResourceText1));
 }
 
-TEST_F(ResourceXmlTest, ResourcesWithoutPeriodsOrRatesAnywhereGetNoContainers) {
-  MemoryGen memory(ctx);
-  memory.project.AppendResource(Resource(1, u"Solo"));
-  memory.project.AppendTask(model::SBkndTaskParams{});
-  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-  const std::string& xml = memory.Text();
-  ASSERT_EQ(WellFormed(xml), "") << xml;
-  EXPECT_EQ(CountOf(xml, "//" + E("AvailabilityPeriods")), "0");
-  EXPECT_EQ(CountOf(xml, "//" + E("Rates")), "0");
-  EXPECT_EQ(CountOf(xml, "//" + E("ExtendedAttribute")), "0");
-}
-
 // --- calendars ----------------------------------------------------------
 
 TEST_F(ResourceXmlTest, CalendarsWithTheirWeekDaysNamesAndBaseCalendars) {

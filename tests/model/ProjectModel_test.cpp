@@ -16,19 +16,6 @@ namespace {
 
 using namespace model;
 
-platform::ByteView View(const std::vector<std::uint8_t>& bytes) {
-  return platform::ByteView(bytes.data(), bytes.size());
-}
-
-std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
-  std::vector<std::uint8_t> bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
-
 TEST(Validators, ReplaceValuesOutsideTheirRange) {
   EXPECT_EQ(ClampDuration(kMaxDuration), kMaxDuration);
   EXPECT_EQ(ClampDuration(kMaxDuration + 1), 0u);
@@ -44,12 +31,6 @@ TEST(Validators, ReplaceValuesOutsideTheirRange) {
   EXPECT_EQ(ValidRateTable(5), 0);
   EXPECT_EQ(ValidRateFormat(8), 8);
   EXPECT_EQ(ValidRateFormat(9), 2);
-}
-
-TEST(Validators, DurationFormatsKeepOnlyTheKnownCodes) {
-  for (std::uint32_t format : {3u, 7u, 12u, 21u, 39u, 53u}) EXPECT_EQ(ValidDurationFormat(format), format);
-  for (std::uint32_t format : {0u, 2u, 13u, 20u, 22u, 40u, 54u, 0x10007u})
-    EXPECT_EQ(ValidDurationFormat(format), 7) << format;
 }
 
 TEST(Validators, UnitsAreCappedAndTinyUnitsDropped) {
@@ -87,35 +68,6 @@ TEST(Validators, WorkFromDamagedFloats) {
   EXPECT_EQ(WorkFromRaw(std::numeric_limits<double>::infinity()), 0u);
 }
 
-TEST(FixedText, TakesTheItemUpToItsTerminator) {
-  EXPECT_EQ(TextFromItem(View(Utf16Bytes(std::u16string(u"Design\0junk", 11)))), u"Design");
-  // The last unit the item covers is the terminator's place, whatever it holds.
-  EXPECT_EQ(TextFromItem(View(Utf16Bytes(u"ABC"))), u"AB");
-  std::vector<std::uint8_t> odd = Utf16Bytes(u"AB");
-  odd.push_back('C');  // half a unit is no unit
-  EXPECT_EQ(TextFromItem(View(odd)), u"A");
-  EXPECT_EQ(TextFromItem(View(std::vector<std::uint8_t>{'A'})), u"");
-  EXPECT_EQ(TextFromItem(platform::ByteView()), u"");
-}
-
-TEST(FixedText, LongItemsKeep259Units) {
-  std::u16string longText(400, u'x');
-  std::u16string kept = TextFromItem(View(Utf16Bytes(longText)));
-  EXPECT_EQ(kept.size(), kFixedTextUnits - 1);
-}
-
-TEST(Notes, StopAtTheTerminatorTheItemAndTheLimit) {
-  std::string withZero("{\\rtf1 note}\0more", 17);
-  std::vector<std::uint8_t> bytes(withZero.begin(), withZero.end());
-  EXPECT_EQ(NoteFromItem(View(bytes)), "{\\rtf1 note}");
-
-  std::vector<std::uint8_t> unterminated{'a', 'b', 'c'};
-  EXPECT_EQ(NoteFromItem(View(unterminated)), "ab");
-
-  std::vector<std::uint8_t> huge(70000, 'n');
-  EXPECT_EQ(NoteFromItem(View(huge)).size(), kMaxNoteBytes - 1);
-}
-
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t id) {
   SBkndTaskParams task;
   task.UID = uid;
@@ -139,29 +91,6 @@ TEST(ModelLookups, FirstRecordWithTheUidWins) {
   std::vector<std::uint32_t> ids;
   for (std::size_t i = list.Find(5); i != list.npos; i = list.Next(i)) ids.push_back(list[i].ID);
   EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 3, 4}));
-}
-
-TEST(ModelLookups, EditsAreSeenByLaterLookups) {
-  model::Project gen;
-  gen.AppendTask(Task(1, 30));
-  gen.AppendTask(Task(2, 10));
-  gen.AppendTask(Task(1, 20));
-  EXPECT_EQ(gen.FindTask(1)->ID, 30u);
-  auto& tasks = gen.EditTasks();
-  std::sort(tasks.begin(), tasks.end(), [](const auto& a, const auto& b) { return a.ID < b.ID; });
-  EXPECT_EQ(gen.FindTask(1)->ID, 20u);  // first in the new order
-  gen.EditTasks()[0].UID = 8;           // the task with ID 10
-  EXPECT_EQ(gen.FindTask(8)->ID, 10u);
-  EXPECT_EQ(gen.FindTask(2), nullptr);
-}
-
-TEST(ModelLookups, ResourcesUseTheirWholeUid) {
-  model::Project gen;
-  SBkndRscParams resource;
-  resource.UID = 70000;
-  gen.AppendResource(resource);
-  EXPECT_NE(gen.FindResource(70000), nullptr);
-  EXPECT_EQ(gen.FindResource(70000 & 0xFFFF), nullptr);
 }
 
 }  // namespace

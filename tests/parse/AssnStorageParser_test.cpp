@@ -106,30 +106,6 @@ TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
   EXPECT_EQ(all.assignments.size(), 3u);
 }
 
-TEST(AssnFixedData, ShortRecordsAndLyingPositionsStayInside) {
-  model::Project gen;
-  std::vector<FixedItem> items;
-  items.emplace_back(Assignment(1));
-  items.emplace_back(Assignment(2), 0, 0xFFFFFFF0u);  // far past the stream
-  items.emplace_back(Assignment(3), 0, 0);            // no lower bound: the start of the stream is a record
-  items.emplace_back(Assignment(4));
-  auto fixed = project_fixture::BuildFixedData(RecordKind::Assignment, items, 48, 1000000);  // count beyond the stream
-  fixed.data.resize(fixed.data.size() - 1);  // the last record is one byte short
-  fixed.meta.resize(fixed.meta.size() + 20);  // and a partial item follows
-  const FixedRecordCounts counts = ReadAssignments(fixed, gen);
-  ASSERT_EQ(gen.assignments.size(), 2u);
-  EXPECT_EQ(gen.assignments[0].UID, 1u);
-  EXPECT_EQ(gen.assignments[1].UID, 0u);  // the 48 zero bytes and the first record
-  EXPECT_EQ(counts.items, 4u);
-  EXPECT_EQ(counts.unreadable, 2u);
-
-  model::Project empty;
-  EXPECT_EQ(ReadAssnFixedData(test_support::QuietRun(), View(ByteVector(15)), View(ByteVector(200)), Assignments(), empty).items, 0u);
-  EXPECT_EQ(ReadConsFixedData(test_support::QuietRun(), View(ByteVector(25)), View(ByteVector(3)), Links(), empty).records, 0u);
-  EXPECT_TRUE(empty.assignments.empty());
-  EXPECT_TRUE(empty.links.empty());
-}
-
 // --- links --------------------------------------------------------------
 
 TEST(ConsFixedData, TypesLagsAndDuplicates) {
@@ -187,22 +163,6 @@ TEST_F(AssnStorageTest, TheDriverReadsBothStoragesThroughTheFilesLayouts) {
       log, "        Assignment fixed data: 1 records, 1 deleted, 0 free slots, 0 unreadable, 0 stale items"));
   EXPECT_TRUE(foundation_test::HasLine(
       log, "        Link fixed data: 1 records, 0 deleted, 0 free slots, 0 unreadable, 0 stale items"));
-}
-
-TEST_F(AssnStorageTest, AMissingStreamIsLoggedAndReadsNothing) {
-  // Records without their FixedMeta, and a FixedMeta without its records.
-  project_fixture::BackendStorage assignments{u"TBkndAssn"};
-  assignments.extra.push_back(fixture::Stream(u"FixedData", Assignment(1)));
-  project_fixture::BackendStorage links{u"TBkndCons"};
-  links.extra.push_back(fixture::Stream(
-      u"FixedMeta", project_fixture::BuildFixedData(RecordKind::Link, {LinkRecord(Links(), {.uid = 1})}).meta));
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(assignments);
-  project.storages.push_back(links);
-  CMppParser_14 parser(ctx, Write(project));
-  parser.Parse(nullptr);
-  EXPECT_TRUE(parser.Model().assignments.empty());
-  EXPECT_TRUE(parser.Model().links.empty());
 }
 
 }  // namespace

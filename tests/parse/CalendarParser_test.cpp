@@ -152,80 +152,7 @@ TEST(CalendarWeekData, Version9WeekAndExceptions) {
   EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), -2);
 }
 
-TEST(CalendarWeekData, NoiseInDaysIsBoundedAndDaysFromElsewhereKeepOnlyTheirFlag) {
-  DayDescription crowded = WorkingDay({{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}});
-  crowded.count = 38560;  // more periods than a record holds
-  DayDescription midnight = WorkingDay({{23, 24}});
-  const ByteVector value = project_fixture::WeekDataValue({FromBaseDay(), crowded, midnight, {}, {}, {}, {}});
-  model::Project gen;
-  model::SCalendar calendar;
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), 0);
-  EXPECT_EQ(calendar.WeekDays[0].DayFlag, kDayFromBase);
-  EXPECT_TRUE(calendar.WeekDays[0].Periods.empty());
-  EXPECT_EQ(calendar.WeekDays[1].Periods.size(), 5u);
-  EXPECT_EQ(calendar.WeekDays[2].Periods[0].End, 14400u);
-}
-
-TEST(CalendarWeekData, MalformedExceptionsAndWorkWeeksEndTheWeekDataKeepingWhatWasRead) {
-  const std::vector<DayDescription> week = Week(WorkingDay(), NonWorkingDay());
-  model::Project gen;
-  model::SCalendar calendar;
-  // A name that runs past the value.
-  ByteVector value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}, {101, 101, {}, u"Long", 4000}});
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(value), calendar, gen), -2);
-  EXPECT_EQ(calendar.WeekDays.size(), 7u);
-  EXPECT_EQ(gen.calendarExceptions.size(), 1u);
-
-  // A count far beyond the records there are.
-  value = project_fixture::WeekDataValue(week, {{100, 100, {}, u"Ok"}});
-  Bytes lying(value.size());
-  lying.Put(0, value).U32(420, 0xFFFFFFFF);
-  gen.calendarExceptions.clear();
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(lying), calendar, gen), -2);
-  EXPECT_EQ(gen.calendarExceptions.size(), 1u);
-
-  // A work week count with less than one record behind it.
-  Bytes cutWeek(0);
-  cutWeek.Put(0, project_fixture::WeekDataValue(week)).U32(424, 2).U8(424 + 438, 0);
-  gen.workWeeks.clear();
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(cutWeek), calendar, gen), -2);
-  EXPECT_TRUE(gen.workWeeks.empty());
-
-  // Too short for seven days: nothing at all.
-  model::SCalendar empty;
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(419)), empty, gen), -2);
-  EXPECT_TRUE(empty.WeekDays.empty());
-  // Seven days and nothing after them are a whole week.
-  EXPECT_EQ(ReadWeekData(test_support::QuietRun(), View(Bytes(420)), empty, gen), 0);
-  EXPECT_EQ(empty.WeekDays.size(), 7u);
-}
-
 // --- the phases ---------------------------------------------------------
-
-TEST(CalendarPhases, BaseCalendarsTakeTheDefaultWeekWhereTheirDataSaysSo) {
-  model::Project gen;
-  DayDescription nightMonday = WorkingDay({{23, 24}});
-  Read({{1, kCalendarNameType, Utf16z(u"Standard")},
-        {1, kCalendarWeekType, project_fixture::WeekDataValue(std::vector<DayDescription>(7, FromBaseDay()))},
-        {6, kCalendarNameType, Utf16z(u"Night Shift")},
-        {6, kCalendarWeekType,
-         project_fixture::WeekDataValue({FromBaseDay(), nightMonday, {}, FromBaseDay(), {}, {}, WorkingDay({{0, 3}})})},
-        {9, kCalendarNameType, Utf16z(u"No week data")}},
-       {CalendarItem(1, kNone, kNone), CalendarItem(6, kNone, kNone), CalendarItem(9, kNone, kNone),
-        CalendarItem(12, kNone, kNone)},
-       gen);
-  ASSERT_EQ(gen.calendars.size(), 4u);
-  EXPECT_EQ(WeekHours(gen.calendars[0]), kStandard);
-  EXPECT_EQ(WeekHours(gen.calendars[1]),
-            (std::vector<std::string>{"-", "23:00-00:00", "-", "08:00-12:00 13:00-17:00", "-", "-", "00:00-03:00"}));
-  EXPECT_EQ(WeekHours(gen.calendars[2]), kStandard);
-  // Known from FixedData only.
-  EXPECT_EQ(gen.calendars[3].UID, 12u);
-  EXPECT_TRUE(gen.calendars[3].Name.empty());
-  EXPECT_EQ(WeekHours(gen.calendars[3]), kStandard);
-  EXPECT_EQ(gen.calendars[0].IsBaseCalendar, 1);
-  EXPECT_EQ(gen.calendars[0].BaseCalendarUID, -1);
-}
 
 TEST(CalendarPhases, ResourceCalendarsTakeTheirBaseCalendarsDays) {
   model::Project gen;
@@ -246,42 +173,6 @@ TEST(CalendarPhases, ResourceCalendarsTakeTheirBaseCalendarsDays) {
   EXPECT_EQ(WeekHours(*gen.CalendarByUid(21)), WeekHours(*gen.CalendarByUid(6)));
   // A base calendar that is not there: the default week.
   EXPECT_EQ(WeekHours(*gen.CalendarByUid(22)), kStandard);
-}
-
-TEST(CalendarPhases, DeletionMarksDoNotApplyAndStaleItemsAreLeftOut) {
-  model::Project gen;
-  auto v = project_fixture::BuildVarData({{1, kCalendarNameType, Utf16z(u"Standard")}});
-  ReadCalendarVarData(test_support::QuietRun(), View(v.meta), View(v.data), gen);
-  auto f = project_fixture::BuildFixedData(
-      RecordKind::Calendar,
-      {FixedItem(Bytes(16), 4, 16), CalendarItem(1, kNone, kNone, 2), CalendarItem(2, 1, 7),
-       FixedItem(Record(Calendars(), {}), 0, 40), CalendarItem(3, 1, 8)},
-      64, 4);
-  const CalendarFixedCounts counts = ReadCalendarFixedData(test_support::QuietRun(), View(f.meta), View(f.data), Calendars(), gen);
-  EXPECT_EQ(counts.records, 2u);
-  EXPECT_EQ(counts.freeSlots, 1u);
-  EXPECT_EQ(counts.unreadable, 1u);  // before the records
-  EXPECT_EQ(counts.created, 1u);
-  EXPECT_EQ(gen.CalendarByUid(1)->IsBaseCalendar, 1);  // read despite its mark
-  EXPECT_EQ(gen.CalendarByUid(2)->ResourceUID, 7);
-  EXPECT_EQ(gen.CalendarByUid(3), nullptr);  // after the valid count
-}
-
-TEST(CalendarModel, LookUpByUid) {
-  model::Project gen;
-  Read({{1, kCalendarNameType, Utf16z(u"Standard")},
-        {5, kCalendarWeekType, project_fixture::WeekDataValue(Week(WorkingDay({{6, 14}}), NonWorkingDay()))},
-        {5, kCalendarNameType, Utf16z(u"Early")}},
-       {CalendarItem(1, kNone, kNone), CalendarItem(5, kNone, kNone)}, gen);
-  ASSERT_NE(gen.CalendarByUid(5), nullptr);
-  EXPECT_EQ(gen.CalendarByUid(5)->Name, u"Early");
-  EXPECT_EQ(gen.CalendarByUid(77), nullptr);
-  EXPECT_EQ(Hours(gen.CalendarByUid(5)->WeekDays[1]), "06:00-14:00");
-  // Calendars appended later are found too.
-  model::SCalendar late;
-  late.UID = 77;
-  gen.AppendCalendar(late);
-  EXPECT_EQ(gen.CalendarByUid(77), &gen.calendars.back());
 }
 
 }  // namespace

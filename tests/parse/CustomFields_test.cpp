@@ -48,17 +48,6 @@ TEST(CustomFieldValueText, OneTextPerKind) {
   EXPECT_EQ(Text({'A', 0, 'b'}, 0x0B4001A0), u"A");         // an odd byte is dropped
 }
 
-TEST(CustomFieldValueText, DamagedValuesGiveValidTextsOrNone) {
-  // A time of day past midnight moves into the next day.
-  EXPECT_EQ(Text(Of((9000u << 16) | 15000u), 0x0B400034), u"2008-08-22T01:00:00");
-  EXPECT_EQ(Text(Of(0xFFFFFFFFu), 0x0B400034), u"<none>");  // no date
-  EXPECT_EQ(Text(Bytes{}, 0x0B400057), u"<none>");          // empty
-  EXPECT_EQ(Text(Of(1.0), 0x0B400099), u"<none>");          // unknown field
-  EXPECT_EQ(Text(Bytes{1, 2, 3}, 0x0B400057), u"0");        // neither float nor double
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(Text(Of(nan), 0x0B400057), u"0");
-}
-
 // The custom flags of a record are bits of its FixedMeta item, at places
 // that differ by owner, format and application.
 TEST(CustomFlags, EachFlagFromItsOwnBit) {
@@ -91,16 +80,6 @@ TEST(CustomFlags, EachFlagFromItsOwnBit) {
     EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 7u);
     EXPECT_EQ(gen::CustomFieldValueText(View(gen.customFieldValues[0].Data), c.field), u"1");
   }
-}
-
-TEST(CustomFlags, NoneTwiceAndNoneOutsideTheItem) {
-  model::Project gen;
-  gen.customFieldValues.push_back({.OwnerUID = 7, .FieldID = 0x0B400048, .Data = {1}});  // from var data
-  Bytes item(47, 0xFF);
-  FlagValueKeeper keeper(gen, model::OwnerKind::Task);
-  EXPECT_EQ(keeper.Keep(7, View(item), kTaskCustomFlags9), 19u);  // Flag1 was there already
-  EXPECT_EQ(keeper.Keep(7, View(item), kTaskCustomFlags9), 0u);
-  EXPECT_EQ(keeper.Keep(8, View(Bytes(38, 0xFF)), kTaskCustomFlags9), 3u);  // a short item: Flag1..3 only
 }
 
 }  // namespace

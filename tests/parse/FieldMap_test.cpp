@@ -16,29 +16,6 @@ platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(byt
 
 constexpr std::uint32_t kFixed = static_cast<std::uint32_t>(FieldLocation::Fixed);
 
-TEST(PropsItems, WalkBackToBackUntilTheStreamEnds) {
-  ByteVector props = project_fixture::BuildProps({{0x00400001, {206, 0, 0, 0}, 4}, {0x1234, {}}, {0x03000014, ByteVector(56, 7)}});
-  auto items = ReadPropsItems(View(props));
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].offset, 16u);
-  EXPECT_EQ(items[0].extra, 4u);
-  EXPECT_EQ(items[0].data.u32_at(0), 206u);
-  EXPECT_EQ(items[1].key, 0x1234u);  // a zero-size item
-  EXPECT_EQ(items[1].data.size(), 0u);
-  EXPECT_EQ(items[2].data.size(), 56u);
-
-  // The last item cut short is dropped with whatever follows.
-  ByteVector cut(props.begin(), props.end() - 1);
-  EXPECT_EQ(ReadPropsItems(View(cut)).size(), 2u);
-  // An item header that claims more than the stream holds.
-  Bytes lying(16);
-  lying.U32(16, 0xFFFFFFF0).U32(20, 0x03000014).U32(24, 0).U8(40, 0);
-  EXPECT_TRUE(ReadPropsItems(View(lying.data())).empty());
-  // Shorter than the header, or a partial item header.
-  EXPECT_TRUE(ReadPropsItems(View(ByteVector(10))).empty());
-  EXPECT_TRUE(ReadPropsItems(View(ByteVector(27))).empty());
-}
-
 TEST(FieldMaps, EntriesAndRecordSizesPerKind) {
   FieldMapEntry start{0, 106, kFixed, 0x0B400025, 0x22, kMapDate, 4, 0};
   ByteVector map = project_fixture::FieldMapBytes({start, start});
@@ -93,47 +70,6 @@ TEST(FieldMaps, LayoutFollowsTheFilesOwnMap) {
   EXPECT_EQ(view.Unsigned(Field::ActualFinish), 0x0BBA0000u);
   EXPECT_EQ(view.Unsigned(Field::DurationFormat), 0x0135u);  // the map's width, validated later
   EXPECT_EQ(view.Float(Field::Work), 96000.0);
-}
-
-TEST(FieldMaps, EntriesThatDoNotFitTheFieldAreLeftOut) {
-  std::vector<FieldMapEntry> entries = {
-      {0, 0, kFixed, 0x0B400056, 0, kMapU32, 4, 0},      // UID
-      {0, 8, kFixed, 0x0B400000, 0, kMapU32, 4, 0},      // work as an integer
-      {0, 12, kFixed, 0x0B400005, 0, kMapFloat, 4, 0},   // cost 4 bytes wide
-      {0, 200, kFixed, 0x0B400026, 0, kMapDate, 4, 0},   // finish past the record
-      {0, 16, kFixed, 0x0B40001D, 0, kMapU32, 3, 0},     // duration 3 bytes wide
-      {0, 20, 0x06, 0x0B400025, 0, kMapDate, 4, 0},      // start, but not in fixed data
-  };
-  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(
-      {{0x00400001, {202, 0, 0, 0}, 4}, {0x03000014, project_fixture::FieldMapBytes(entries)}})));
-  auto layout = LayoutFromMap(RecordKind::Task, maps);
-  ASSERT_TRUE(layout);
-  ASSERT_EQ(layout->fields.size(), 1u);
-  EXPECT_EQ(layout->fields[0].field, Field::TaskUID);
-}
-
-TEST(FieldMaps, NoLayoutFromAMapWithoutTheRecordsIdentity) {
-  // No map for the kind, or a map without the field that identifies the record.
-  EXPECT_FALSE(LayoutFromMap(RecordKind::Task, FieldMaps{}));
-  FieldMapEntry idOnly{0, 4, kFixed, 0x0B400017, 0, kMapU32, 4, 0};
-  FieldMaps maps = ReadFieldMaps(View(project_fixture::BuildProps(
-      {{0x03000014, project_fixture::FieldMapBytes({idOnly})}, {0x03000018, ByteVector(27)}})));
-  EXPECT_FALSE(LayoutFromMap(RecordKind::Task, maps));
-  EXPECT_FALSE(LayoutFromMap(RecordKind::Link, maps));  // an empty map
-}
-
-TEST(FieldMaps, RecordSizeMissingOrAbsurdComesFromTheFields) {
-  FieldMapEntry uid{0, 0, kFixed, 0x0C40001B, 0, kMapU32, 4, 0};
-  FieldMapEntry rate{0, 28, kFixed, 0x0C400006, 0, kMapRate, 8, 0};
-  ByteVector map = project_fixture::FieldMapBytes({uid, rate});
-  auto noSize = LayoutFromMap(RecordKind::Resource,
-                              ReadFieldMaps(View(project_fixture::BuildProps({{0x03000015, map}}))));
-  ASSERT_TRUE(noSize);
-  EXPECT_EQ(noSize->recordSize, 36u);
-  auto absurd = LayoutFromMap(RecordKind::Resource, ReadFieldMaps(View(project_fixture::BuildProps(
-                                                        {{0x00400002, {0, 0, 0, 0x7F}}, {0x03000015, map}}))));
-  ASSERT_TRUE(absurd);
-  EXPECT_EQ(absurd->recordSize, 36u);
 }
 
 }  // namespace

@@ -103,22 +103,6 @@ class ParserTest : public ::testing::Test {
   int written = 0;
 };
 
-TEST_F(ParserTest, VisitsTheBackendStoragesInOrderAndReportsProgress) {
-  const std::u16string path = Write(AllStorages());
-  int result = 0;
-  std::vector<std::string> calls;
-  {
-    RecordingParser parser(ctx, path);
-    result = parser.Parse(nullptr);
-    calls = parser.calls;
-  }
-  EXPECT_EQ(result, -3);  // neither a task nor a resource
-  EXPECT_EQ(calls, (std::vector<std::string>{"assignments:TBkndAssn", "calendars:TBkndCal", "links:TBkndCons",
-                                             "resources:TBkndRsc", "tasks:TBkndTask", "generate"}));
-
-  EXPECT_EQ(Percents(), (std::vector<std::int32_t>{26, 42, 58, 74, 90}));
-}
-
 TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
   ProjectDescription project;
   project.storages.emplace_back(u"TBkndTask");
@@ -128,19 +112,6 @@ TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
   const auto log = Log();
   EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndAssn]"));
   EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndRsc]"));
-}
-
-TEST_F(ParserTest, WithoutTheDataStorageTheRootIsParsed) {
-  ProjectDescription project = AllStorages();
-  project.dataStorage = false;
-  RecordingParser parser(ctx, Write(project));
-  parser.addTask = true;
-  EXPECT_EQ(parser.Parse(nullptr), 0);
-  EXPECT_EQ(parser.calls.size(), 6u);
-  const auto log = Log();
-  EXPECT_TRUE(HasLine(log, "[ERROR]: Can't open storage:  [   114]"));
-  EXPECT_FALSE(HasLine(log, "curStorage->Release()"));
-  EXPECT_TRUE(HasLine(log, "psl->Release()"));
 }
 
 TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
@@ -155,20 +126,6 @@ TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
   EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
   EXPECT_EQ(links.Find(mpp::Field::LinkUID)->offset, 16u);
   EXPECT_EQ(parser.Layouts().Of(mpp::RecordKind::Task).source, mpp::RecordLayout::Source::BuiltIn);
-}
-
-TEST_F(ParserTest, ResultsOfTheGenerator) {
-  RecordingParser failing(ctx, Write(AllStorages()));
-  failing.addTask = true;
-  failing.generateResult = -5;
-  EXPECT_EQ(failing.Parse(nullptr), -2);
-  EXPECT_TRUE(HasLine(Log(), "[ERROR]:     Function GenerateMainXML() failed!"));
-
-  RecordingParser broken(ctx, Write(AllStorages()));
-  broken.addTask = true;
-  broken.generateResult = -1000;
-  EXPECT_EQ(broken.Parse(nullptr), -1000);
-  EXPECT_EQ(broken.calls.back(), "close");
 }
 
 TEST_F(ParserTest, NotACompoundFile) {
@@ -206,18 +163,5 @@ class ThrowingParser : public RecordingParser {
  protected:
   void ParseCalendars(platform::ElementId) override { throw code; }
 };
-
-TEST_F(ParserTest, ExceptionsFromTheStorageReaders) {
-  ThrowingParser breaking(ctx, Write(AllStorages()));
-  EXPECT_EQ(breaking.Parse(nullptr), -1000);
-  auto log = Log();
-  EXPECT_TRUE(HasLine(log, "User break was thrown if MainStorageParser()"));
-  EXPECT_TRUE(HasLine(log, "User break was thrown if Parser()"));
-
-  ThrowingParser starving(ctx, Write(AllStorages()));
-  starving.code = mpp::kAllocationException;
-  EXPECT_EQ(starving.Parse(nullptr), -2);
-  EXPECT_EQ(starving.calls.back(), "close");
-}
 
 }  // namespace

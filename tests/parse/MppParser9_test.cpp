@@ -119,53 +119,6 @@ TEST_P(Parser9Test, ReadsTasksResourcesAndLinksByTheFilesCodes) {
 
 INSTANTIATE_TEST_SUITE_P(Maps, Parser9Test, ::testing::Bool());
 
-// The version 9 reader with its generator writes everything it read, in the file's
-// save version: the task's percent complete, its link, the resource.
-TEST_F(Parser9Document, CarriesWhatWasReadInTheFilesSaveVersion) {
-  const std::string output = scratch.File("plan.xml");
-  model::Project project;
-  CXMLGen gen(ctx, project, platform::Utf8ToUtf16(output), "9");
-  CMppParser parser(ctx, Write(Project9(false)), project,
-                    {[&gen] { return gen.GenerateMainXML(); }, [&gen] { gen.CloseOutput(); }});
-  ASSERT_EQ(parser.Parse(nullptr), 0);
-  const std::string xml = foundation_test::ReadBytes(output).value_or("");
-  EXPECT_EQ(gen_test::WellFormed(xml), "");
-  EXPECT_NE(xml.find("<SaveVersion>9</SaveVersion>"), std::string::npos);
-  EXPECT_NE(xml.find("<PercentComplete>50</PercentComplete>"), std::string::npos);
-  EXPECT_NE(xml.find("<PredecessorUID>1</PredecessorUID>"), std::string::npos);
-  EXPECT_NE(xml.find("<Name>Ann</Name>"), std::string::npos);
-}
-
-// Widening keeps owner, position and the field of a known code; an unknown
-// code reads as no field, and a cut item is not made up.
-TEST(VarItems9, WidensItemsIntoTheTwelveByteForm) {
-  const VarStreams var = BuildVarData9({{0xBEEF, 11, Utf16z(u"A")}, {3, 99, Utf16z(u"B")}});
-  ByteVector meta = var.meta;
-  meta.resize(meta.size() + 5);  // a partial third item
-  const mpp::VarItemFormat format = mpp::VarItemFormat9(RecordKind::Task, nullptr);
-  const ByteVector wide = mpp::WidenVarMeta(View(meta), format);
-  const mpp::VarMeta items{View(wide)};
-  ASSERT_EQ(items.Count(), 2u);
-  EXPECT_EQ(items.Item(0)->owner, 0xBEEFu);
-  EXPECT_EQ(items.Item(0)->type, 0x0B40000Eu);
-  EXPECT_EQ(items.Item(1)->type, 0u);
-  EXPECT_EQ(mpp::VarValue(View(var.data), items.Item(1)->position)->size(), 4u);  // "B" and its end
-  EXPECT_TRUE(mpp::WidenVarMeta(View(ByteVector(10, 0)), format).empty());
-}
-
-// A map's codes win; the usual codes fill in the fields it lacks, unless
-// the map uses the code for another field.
-TEST(VarItems9, TheMapsCodesWinAndTheUsualOnesFillIn) {
-  mpp::FieldMaps maps;
-  maps.kinds[static_cast<std::size_t>(RecordKind::Resource)].entries =
-      std::vector<mpp::FieldMapEntry>{VarEntry(0x0C400001, 3), VarEntry(0x0C400002, 5)};
-  const mpp::VarItemFormat format = mpp::VarItemFormat9(RecordKind::Resource, &maps);
-  EXPECT_EQ(format.fieldIds.at(3), 0x0C400001u);  // name, not the usual initials
-  EXPECT_EQ(format.fieldIds.at(5), 0x0C400002u);  // initials, not the usual code
-  EXPECT_EQ(format.fieldIds.count(1), 0u);        // the name has its code
-  EXPECT_EQ(format.fieldIds.at(124), 0x0C400014u);  // notes: the usual code
-}
-
 }  // namespace
 
 namespace {

@@ -97,10 +97,6 @@ TEST(SummaryProperties, ReadsWhatCanBeReadAndLeavesTheRestEmpty) {
   cut.resize(cut.size() - 8);
   ByteVector wrongOrder = PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("T")}});
   wrongOrder[0] = 0xFF;
-  ByteVector farSection = PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("T")}});
-  farSection[44] = 0xF0;
-  ByteVector longCount = PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("T")}});
-  longCount[48 + 23] = 0x7F;  // the title's byte count, far past the stream
   struct Case {
     const char* name;
     ByteVector summary, docSummary;
@@ -123,12 +119,6 @@ TEST(SummaryProperties, ReadsWhatCanBeReadAndLeavesTheRestEmpty) {
                    {{mpp::kPropCodePage, CodePage(1200)},
                     {mpp::kPropCompany, Typed(mpp::kVtLpstr, Bytes().U32(0, 6).Put(4, Utf16z(u"\u00C9l")))}}),
        {u"B\u00FCro", u"\u0410\u043D\u043D", u"\u00C9l", {}, {}}},
-      {"a code page not decoded here keeps its plain ASCII texts only",
-       PropertySet(mpp::kSummaryInformationId, {{mpp::kPropCodePage, CodePage(932)},
-                                                {mpp::kPropTitle, Lpstr("\x82\xA0")},
-                                                {mpp::kPropAuthor, Lpstr("Ann")}}),
-       {},
-       {u"", u"Ann", u"", {}, {}}},
       {"texts without terminator, of another type, or past the section",
        PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("Plan", false)},
                                                 {mpp::kPropAuthor, Typed(mpp::kVtI4, Bytes().U32(0, 7))},
@@ -142,9 +132,7 @@ TEST(SummaryProperties, ReadsWhatCanBeReadAndLeavesTheRestEmpty) {
        {},
        {}},
       {"a stream cut inside its last value", cut, {}, {u"", u"Ann", u"", {}, {}}},
-      {"a text count past the stream", longCount, {}, {}},
       {"not a property set", wrongOrder, ByteVector(3, 0xFE), {}},
-      {"a section past the stream", farSection, {}, {}},
       {"the sections swapped between the streams", company,
        PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("T")}}), {}},
   };
@@ -222,27 +210,6 @@ TEST(ProjectItems, ReadsEachKeyAndRejectsWhatIsOutOfRange) {
     mpp::ReadProjectItems(View(c.stream), props);
     c.check(props);
   }
-}
-
-TEST(ProjectProperties, SummaryTextsFirstThePropsItemWhereTheSummaryHasNone) {
-  project_fixture::ProjectDescription project;
-  project.dataStorageName = u"   112";
-  project.props = project_fixture::BuildProps({{0x02400008, Utf16z(u"Props title")},
-                                               {0x0240000C, Utf16z(u"Props author")},
-                                               {0x0240001D, U32(420)}});
-  fixture::Node root = project_fixture::ProjectRoot(project);
-  root.children.push_back(fixture::Stream(
-      u"\005SummaryInformation",
-      PropertySet(mpp::kSummaryInformationId, {{mpp::kPropTitle, Lpstr("")}, {mpp::kPropAuthor, Lpstr("Ann")}})));
-  auto reader = platform::CompoundFileReader::FromBytes(fixture::Build(root));
-  ASSERT_TRUE(reader);
-  auto storage = reader->OpenStorage(platform::kRootElement, u"   112");
-  ASSERT_TRUE(storage);
-  model::SProjectProps props;
-  mpp::ReadProjectProperties(test_support::QuietRun().log, *reader, *storage, props);
-  EXPECT_EQ(props.Title, u"Props title");
-  EXPECT_EQ(props.Author, u"Ann");
-  EXPECT_EQ(props.MinutesPerDay, 420u);
 }
 
 }  // namespace

@@ -25,69 +25,6 @@ TEST(CustomFieldBlock, ReadsAliasesInBlockOrder) {
   EXPECT_EQ(defs[1].TextOffset, defs[0].TextOffset + 12);
 }
 
-TEST(CustomFieldBlock, RejectsBlocksTooSmallForTheirCount) {
-  Bytes block(64);
-  block.U32(0, 20).U16(8, 3);  // 20 < 8 * 3 + 8
-  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0).empty());
-  block.U32(0, 32).U16(8, 0);  // no definitions
-  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0).empty());
-  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(ByteVector(30)), kTaskPropsBlock).empty());  // no block at all
-  EXPECT_TRUE(ReadCustomFieldBlock(test_support::QuietRun(), View(ByteVector(50)), kTaskPropsBlock).empty());  // cut inside the header
-}
-
-TEST(CustomFieldBlock, PositionsBeyondTheBlockDropTheirEntry) {
-  // Three entries; the second points past S, so the first alias runs on to
-  // the third one's position.
-  Bytes block;
-  const std::uint32_t size = 60;
-  block.U32(0, size).U16(8, 3);
-  block.U32(12, 0xA1).U16(16, 32);
-  block.U32(20, 0xA2).U16(24, 500);
-  block.U32(28, 0xA3).U16(32, 44);
-  block.Put(36, project_fixture::Utf16z(u"Phase"));    // P = 32
-  block.Put(48, project_fixture::Utf16z(u"Team"));     // P = 44
-  block.U8(size + 4, 0);
-  auto defs = ReadCustomFieldBlock(test_support::QuietRun(), View(block.data()), 0);
-  ASSERT_EQ(defs.size(), 2u);
-  EXPECT_EQ(defs[0].FieldID, 0xA1u);
-  EXPECT_EQ(defs[0].Alias, u"Phase");
-  EXPECT_EQ(defs[1].FieldID, 0xA3u);
-  EXPECT_EQ(defs[1].Alias, u"Team");
-}
-
-TEST(CustomFieldBlock, LyingPositionsAndCountsStayInsideTheStream) {
-  // Positions out of order: the first alias would have a negative length.
-  Bytes backwards;
-  backwards.U32(0, 40).U16(8, 2).U32(12, 1).U16(16, 30).U32(20, 2).U16(24, 24);
-  backwards.Put(28, project_fixture::Utf16z(u"B")).Put(34, project_fixture::Utf16z(u"A"));
-  auto defs = ReadCustomFieldBlock(test_support::QuietRun(), View(backwards.data()), 0);
-  ASSERT_EQ(defs.size(), 2u);
-  EXPECT_EQ(defs[0].Alias, u"");
-  EXPECT_EQ(defs[1].Alias, u"B");
-
-  // A count far beyond the stream, with a size to match: the table ends
-  // with the stream.
-  Bytes many;
-  many.U32(0, 0xFFFFFFF0).U16(8, 0xFFFF).U32(12, 7).U16(16, 100).U32(20, 8).U16(24, 200);
-  auto partial = ReadCustomFieldBlock(test_support::QuietRun(), View(many.data()), 0);
-  ASSERT_EQ(partial.size(), 2u);
-  EXPECT_EQ(partial[1].Alias, u"");  // its text lies beyond the stream
-
-  // An alias that runs past the stream end keeps what the stream has.
-  Bytes cut;
-  cut.U32(0, 2000).U16(8, 1).U32(12, 5).U16(16, 16);
-  cut.Put(20, project_fixture::Utf16z(u"Cut here"));
-  auto kept = ReadCustomFieldBlock(test_support::QuietRun(), View(cut.data()), 0);
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(kept[0].Alias, u"Cut here");
-}
-
-TEST(CustomFieldBlock, BlockPlaceDependsOnTheStorage) {
-  EXPECT_EQ(PropsBlockStart(u"TBkndTask"), kTaskPropsBlock);
-  EXPECT_EQ(PropsBlockStart(u"tbkndrsc"), kResourcePropsBlock);
-  EXPECT_FALSE(PropsBlockStart(u"TBkndCal"));
-}
-
 TEST(CustomFieldBlock, PropsParserAppendsTaskThenResourceDefinitions) {
   project_fixture::ProjectDescription project;
   project_fixture::BackendStorage tasks{u"TBkndTask"};

@@ -43,10 +43,6 @@ RscFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Proj
                                rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen);
 }
 
-ByteVector ResourceRecord(std::uint32_t uid, std::uint32_t id = 0) {
-  return Record(Resources(), {Int(Field::ResourceUID, uid), Int(Field::ResourceID, id)});
-}
-
 // A Fixed2Meta row with the given flag bits.
 ByteVector Row(bool budget, bool cost, bool generic, bool inactive) {
   Bytes row(kFixed2MetaRow);
@@ -100,39 +96,6 @@ TEST(RscVarData, TextsNotesAndBookingMakeResourcesInItemOrder) {
   EXPECT_EQ(counts.fields, 11u);
 }
 
-TEST(RscVarData, CustomValuesWaitForTheirResourceAndUnknownTypesAreLeft) {
-  model::Project gen;
-  gen.customFieldDefs.push_back({u"Site", 0x0C4003F0, 0});  // an aliased field outside the catalogue
-  const RscVarCounts counts = ReadVar({{4, 0x0C400008, Utf16z(u"text1 value")},  // Text1 of resources
-                                       {4, 0x0C4003F0, Utf16z(u"aliased")},
-                                       {4, 0x0B400008, Utf16z(u"a task field")},
-                                       {4, 0x0C400055, Bytes(4)}},
-                                      gen);
-  EXPECT_TRUE(gen.Resources().empty());
-  ASSERT_EQ(gen.customFieldValues.size(), 2u);
-  EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Resource);
-  EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 4u);
-  EXPECT_EQ(gen.customFieldValues[1].FieldID, 0x0C4003F0u);
-  EXPECT_EQ(counts.other, 2u);
-}
-
-TEST(RscVarData, ValuesOutsideVar2DataAreSkipped) {
-  auto var = project_fixture::BuildVarData({{1, kRscNameType, Utf16z(u"Kept")}, {2, kRscNameType, Utf16z(u"Cut")}});
-  // The second value's length runs one byte past the stream.
-  Bytes data(var.data.size());
-  data.Put(0, var.data);
-  const std::size_t second = 4 + Utf16z(u"Kept").size();
-  data.U32(second, static_cast<std::uint32_t>(var.data.size() - second - 4 + 1));
-  // And a third item points beyond the stream.
-  Bytes meta(var.meta.size());
-  meta.Put(0, var.meta).U32(kVarMetaHeader + 24, 3).U32(kVarMetaHeader + 28, 0xFFFFFFF0).U32(kVarMetaHeader + 32, 1);
-  model::Project gen;
-  const RscVarCounts counts = ReadResourceVarData(test_support::QuietRun(), View(meta), View(data), gen);
-  ASSERT_EQ(gen.Resources().size(), 1u);
-  EXPECT_EQ(gen.Resources()[0].Name, u"Kept");
-  EXPECT_EQ(counts.skipped, 2u);
-}
-
 // --- rate tables and availability ------------------------------------------
 
 TEST(RateTables, EntriesRunToTheNextOfTheirOwnTable) {
@@ -165,39 +128,6 @@ TEST(RateTables, EntriesRunToTheNextOfTheirOwnTable) {
   EXPECT_EQ(r[4].RatesTo, model::kOpenRateEnd);
   // Rate tables make their resource.
   EXPECT_EQ(gen.Resources().size(), 2u);
-}
-
-TEST(RateTables, ItemsStopAtTheBlockLengthAndAtTheBlock) {
-  const ByteVector value = project_fixture::RateTableValue({{0, 1.0}, {kDay, 2.0}, {2 * kDay, 3.0}});
-  model::Project gen;
-  // A length word that claims less than the items: only whole items inside it.
-  Bytes shortBlock(value.size() + 4);
-  shortBlock.Put(4, value).U32(0, 16 + 44 + 43);
-  EXPECT_EQ(RateParser(test_support::QuietRun(), View(shortBlock), 1, 0, gen), 1u);
-  // One that claims more than there is: the block ends the walk.
-  Bytes longBlock(value.size() + 4);
-  longBlock.Put(4, value).U32(0, 0xFFFFFFFF);
-  ByteVector cut(longBlock.data().begin(), longBlock.data().end() - 10);
-  EXPECT_EQ(RateParser(test_support::QuietRun(), View(cut), 1, 0, gen), 2u);
-  // Blocks too small for their head or a single item give nothing.
-  EXPECT_EQ(RateParser(test_support::QuietRun(), View(Block(Bytes(12))), 1, 0, gen), 0u);
-  EXPECT_EQ(RateParser(test_support::QuietRun(), platform::ByteView(), 1, 0, gen), 0u);
-  // A table number beyond E is table A.
-  gen.rates.clear();
-  RateParser(test_support::QuietRun(), View(Block(value)), 1, 9, gen);
-  EXPECT_EQ(gen.rates[0].RateTable, 0);
-}
-
-TEST(RateTables, DamagedNumbersBecomeZero) {
-  model::Project gen;
-  ReadVar({{1, kRscFirstRateType,
-            project_fixture::RateTableValue({{0, std::numeric_limits<double>::quiet_NaN(), 2, 1e300, 2,
-                                              -std::numeric_limits<double>::infinity()}})}},
-          gen);
-  ASSERT_EQ(gen.rates.size(), 1u);
-  EXPECT_EQ(gen.rates[0].StandardRate, 0.0);
-  EXPECT_EQ(gen.rates[0].OvertimeRate, 0.0);
-  EXPECT_EQ(gen.rates[0].CostPerUse, 0.0);
 }
 
 std::vector<model::SAvailabilityParams> Periods(const std::vector<AvailabilityItem>& items) {
@@ -270,52 +200,6 @@ TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
   EXPECT_EQ(r[1].IsGeneric, 1);
   EXPECT_EQ(r[2].Type, 1);
   EXPECT_EQ(r[2].IsCostResource, 1);
-}
-
-TEST(RscFixedData, DeletedStaleAndUnreadableRecordsAreLeftOutAndNamelessOnesKept) {
-  model::Project gen;
-  ReadVar({{1, kRscNameType, Utf16z(u"One")}, {2, kRscNameType, Utf16z(u"Two")}, {3, kRscNameType, Utf16z(u"Three")}},
-          gen);
-  std::vector<FixedItem> items = {
-      FixedItem(ResourceRecord(1, 11), 2),                 // deleted
-      FixedItem(Bytes(16).U32(0, 2), 4, 16),               // a free slot
-      FixedItem(ResourceRecord(2, 22)),
-      FixedItem(ResourceRecord(2, 99)),                    // a second record for 2
-      FixedItem(ResourceRecord(8, 88)),                    // no var data: a resource all the same
-      FixedItem(ResourceRecord(3, 33), 0, 40),             // before the records
-      FixedItem(ResourceRecord(3, 34), 0, 0xFFFFFF00),     // outside FixedData
-      FixedItem(ResourceRecord(1, 12)),                    // stale: after the valid count
-  };
-  auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items, 48, 7);
-  const RscFixedCounts counts = ReadFixed(fixed, gen);
-  EXPECT_EQ(counts.items, 7u);
-  EXPECT_EQ(counts.deleted, 1u);
-  EXPECT_EQ(counts.freeSlots, 1u);
-  EXPECT_EQ(counts.records, 2u);
-  EXPECT_EQ(counts.duplicates, 1u);
-  EXPECT_EQ(counts.unknown, 1u);
-  EXPECT_EQ(counts.unreadable, 2u);
-  ASSERT_EQ(gen.Resources().size(), 4u);
-  EXPECT_EQ(gen.Resources()[0].ID, 0u);
-  EXPECT_EQ(gen.Resources()[1].ID, 22u);
-  EXPECT_EQ(gen.Resources()[2].ID, 0u);
-  EXPECT_FALSE(gen.Resources()[2].HasFixedRecord);
-  EXPECT_EQ(gen.Resources()[3].UID, 8u);
-  EXPECT_EQ(gen.Resources()[3].ID, 88u);
-  EXPECT_TRUE(gen.Resources()[3].HasFixedRecord);
-}
-
-TEST(RscFixedData, RowsOutsideFixed2MetaLeaveTheFlagsAtZero) {
-  model::Project gen;
-  ReadVar({{1, kRscNameType, Utf16z(u"One")}, {2, kRscNameType, Utf16z(u"Two")}}, gen);
-  auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, {ResourceRecord(1), ResourceRecord(2)});
-  // One row only, cut short by a byte: neither record has its row.
-  ByteVector rows = project_fixture::BuildFixed2Meta({Row(true, true, true, true)});
-  rows.pop_back();
-  ReadFixed(fixed, gen, rows);
-  for (const auto& r : gen.Resources()) EXPECT_EQ(r.IsBudget + r.IsCostResource + r.IsGeneric + r.IsInactive, 0);
-  ReadFixed(fixed, gen);  // no Fixed2Meta at all
-  EXPECT_EQ(gen.Resources()[0].IsBudget, 0);
 }
 
 }  // namespace

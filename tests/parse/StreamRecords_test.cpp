@@ -17,23 +17,6 @@ using project_fixture::Bytes;
 
 platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
 
-TEST(VarMetaStream, CountsOnlyWholeItems) {
-  EXPECT_EQ(VarMeta(View(ByteVector(10))).Count(), 0u);  // shorter than its header
-  EXPECT_EQ(VarMeta(View(ByteVector(30))).Count(), 0u);  // the first item would end at 36
-  EXPECT_EQ(VarMeta(View(ByteVector(36))).Count(), 1u);
-  EXPECT_EQ(VarMeta(View(ByteVector(47))).Count(), 1u);
-  EXPECT_FALSE(VarMeta(View(ByteVector(36))).Item(1));
-
-  auto streams = project_fixture::BuildVarData({{7, 14, {1, 2}}, {70000, 0x0B400033, {3}}});
-  VarMeta meta(View(streams.meta));
-  ASSERT_EQ(meta.Count(), 2u);
-  auto second = meta.Item(1);
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->owner, 70000u);
-  EXPECT_EQ(second->type, 0x0B400033u);
-  EXPECT_EQ(second->offset, 36u);
-}
-
 TEST(VarMetaStream, ValuesMustLieInsideVar2Data) {
   Bytes data;
   data.U32(0, 0);                // an empty value
@@ -88,50 +71,6 @@ TEST(FixedMetaStream, HeaderCountBoundsTheValidItems) {
   EXPECT_FALSE(FixedMeta(View(cut), 47).Item(2));
 }
 
-TEST(FixedMetaStream, ItemsCarryTheirStateAndPosition) {
-  const auto& layout = BuiltInLayout14(RecordKind::Link);
-  auto streams = project_fixture::BuildFixedData(
-      RecordKind::Link,
-      {{project_fixture::Record(layout, {})}, {project_fixture::Record(layout, {}), 2}, {{}, 4, 16}, {{}, 6, 32}});
-  FixedMeta meta(View(streams.meta), FixedMetaStride(RecordKind::Link));
-  ASSERT_EQ(meta.Count(), 4u);
-  EXPECT_EQ(meta.Item(0)->State(), ItemState::Live);
-  EXPECT_EQ(meta.Item(0)->position, 48u);
-  EXPECT_EQ(meta.Item(1)->State(), ItemState::Deleted);
-  EXPECT_EQ(meta.Item(1)->position, 68u);
-  EXPECT_EQ(meta.Item(2)->State(), ItemState::Blank);
-  EXPECT_EQ(meta.Item(2)->position, 16u);
-  EXPECT_EQ(meta.Item(3)->State(), ItemState::DeletedBlank);
-  EXPECT_EQ(meta.Item(3)->offset, 16u + 3 * 10);
-}
-
-TEST(FixedRecords, PositionAndSizeAreChecked) {
-  const RecordLayout& task = BuiltInLayout14(RecordKind::Task);
-  const ByteVector data(48 + 206);
-  EXPECT_TRUE(FixedRecord(View(data), 48, task));
-  EXPECT_FALSE(FixedRecord(View(data), 40, task));  // inside the free-slot area
-  EXPECT_FALSE(FixedRecord(View(data), 49, task));  // one byte short
-  EXPECT_FALSE(FixedRecord(View(data), 0xFFFFFFFFull, task));
-  EXPECT_FALSE(FixedRecord(View(data), std::numeric_limits<std::uint64_t>::max(), task));
-  // Links and assignments have no lower bound on the position.
-  EXPECT_TRUE(FixedRecord(View(ByteVector(20)), 0, BuiltInLayout14(RecordKind::Link)));
-  EXPECT_FALSE(FixedRecord(View(ByteVector(19)), 0, BuiltInLayout14(RecordKind::Link)));
-  // A record of zero bytes holds no field.
-  RecordLayout empty;
-  auto none = FixedRecord(View(data), 0, empty);
-  ASSERT_TRUE(none);
-  EXPECT_FALSE(RecordView(*none, task).Unsigned(Field::TaskUID));
-}
-
-TEST(FixedRecords, Fixed2MetaRowsFollowTheItems) {
-  ByteVector stream = project_fixture::BuildFixed2Meta({ByteVector(50, 1), ByteVector(50, 2)});
-  EXPECT_EQ(Fixed2MetaRow(View(stream), 1)->u8_at(0), 2);
-  EXPECT_FALSE(Fixed2MetaRow(View(stream), 2));
-  stream.pop_back();
-  EXPECT_FALSE(Fixed2MetaRow(View(stream), 1));
-  EXPECT_FALSE(Fixed2MetaRow(View(stream), static_cast<std::size_t>(-1)));
-}
-
 // The built-in table against offsets written by hand: a wrong offset in the
 // table shows here.
 TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
@@ -159,28 +98,6 @@ TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
   EXPECT_FALSE(view.Float(Field::Duration));    // not a float field
   EXPECT_FALSE(view.Unsigned(Field::Work));     // not an integer field
   EXPECT_FALSE(view.Unsigned(Field::ResourceUID));  // not a task field
-}
-
-TEST(FixedRecords, LinkLagIsSignedAndShortRecordsReadNothingOutside) {
-  Bytes record(20);
-  record.U32(4, 1).U32(8, 2).U16(12, 1).U32(16, static_cast<std::uint32_t>(-4800));
-  const RecordLayout& link = BuiltInLayout14(RecordKind::Link);
-  RecordView view(platform::ByteView(record.data().data(), 20), link);
-  EXPECT_EQ(view.Signed(Field::Lag), -4800);
-  EXPECT_EQ(view.Signed(Field::LinkType), 1);
-  // The same layout over a record cut short (a damaged stream end).
-  RecordView cut(platform::ByteView(record.data().data(), 17), link);
-  EXPECT_TRUE(cut.Has(Field::LinkType));
-  EXPECT_FALSE(cut.Has(Field::Lag));
-  EXPECT_FALSE(cut.Signed(Field::Lag));
-}
-
-TEST(FixedRecords, BuiltInLayoutsStayInsideTheirRecords) {
-  for (std::size_t k = 0; k < kRecordKinds; ++k) {
-    const RecordLayout& layout = BuiltInLayout14(static_cast<RecordKind>(k));
-    EXPECT_LE(layout.Extent(), layout.recordSize) << k;
-    for (const FieldSlot& slot : layout.fields) EXPECT_EQ(KindOf(slot.field), layout.kind) << k;
-  }
 }
 
 }  // namespace

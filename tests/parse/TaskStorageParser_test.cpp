@@ -54,9 +54,6 @@ ByteVector TaskRecord(std::uint32_t uid, std::uint32_t parent = 0, std::uint32_t
   return Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, id), Int(Field::ParentUID, parent)});
 }
 
-// A blank row's 16-byte slot: the UID, then nothing.
-FixedItem BlankRow(std::uint32_t uid) { return FixedItem(Bytes(kBlankSlotSize).U32(0, uid), 4); }
-
 // --- var data ---------------------------------------------------------
 
 TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
@@ -78,55 +75,6 @@ TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
   // UIDs beyond 16 bits are kept whole and found again.
   EXPECT_EQ(gen.Tasks()[2].UID, 70000u);
   EXPECT_EQ(gen.Tasks()[2].WBS, u"9");
-}
-
-TEST(TaskVarData, CustomValuesAloneMakeNoTask) {
-  model::Project gen;
-  gen.customFieldDefs.push_back({u"Owner", 0x0B400033, 20});  // Text1 with an alias
-  const double half = 2.5;
-  ByteVector number(8);
-  std::memcpy(number.data(), &half, 8);
-  ReadVar({{1, kTaskNameType, Utf16z(u"A")},
-           {1, 0x0B400033, Utf16z(u"Ann")},
-           {1, 0x0B400057, number},          // Number1: no alias, still a custom field
-           {9, 0x0B400036, Utf16z(u"x")},   // Text2 of a UID with no task
-           {1, 0x0C400008, Utf16z(u"r")},   // a resource field in the task storage
-           {1, 0x0B400099, Utf16z(u"?")}},  // no custom field at all
-          gen);
-  ASSERT_EQ(gen.Tasks().size(), 1u);
-  ASSERT_EQ(gen.customFieldValues.size(), 3u);
-  EXPECT_EQ(gen.customFieldValues[0].OwnerUID, 1u);
-  EXPECT_EQ(gen.customFieldValues[0].FieldID, 0x0B400033u);
-  EXPECT_EQ(gen.customFieldValues[0].Data, Utf16z(u"Ann"));
-  EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Task);
-  EXPECT_EQ(gen.customFieldValues[1].Data, number);
-  EXPECT_EQ(gen.customFieldValues[2].OwnerUID, 9u);
-}
-
-TEST(TaskVarData, ValuesOutsideVar2DataOrEmptyAreSkipped) {
-  model::Project gen;
-  auto var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Kept")},
-                                            {2, kTaskNameType, {}},  // length 0
-                                            {3, kTaskNameType, Utf16z(u"Cut")}});
-  // The third value's length runs past the cut stream; an item half in
-  // VarMeta is not read.
-  ByteVector data = var.data;
-  data.resize(data.size() - 2);
-  ByteVector meta = var.meta;
-  meta.push_back(0x07);
-  const TaskVarCounts counts = ReadTaskVarData(test_support::QuietRun(), View(meta), View(data), gen);
-  ASSERT_EQ(gen.Tasks().size(), 1u);
-  EXPECT_EQ(gen.Tasks()[0].Name, u"Kept");
-  EXPECT_EQ(counts.items, 3u);
-  EXPECT_EQ(counts.skipped, 2u);
-
-  // A position far beyond the stream.
-  ByteVector lying = var.meta;
-  for (std::size_t i = 0; i < 4; ++i) lying[kVarMetaHeader + 4 + i] = 0xFF;
-  model::Project other;
-  ReadTaskVarData(test_support::QuietRun(), View(lying), View(var.data), other);
-  ASSERT_EQ(other.Tasks().size(), 1u);
-  EXPECT_EQ(other.Tasks()[0].UID, 3u);
 }
 
 // --- fixed data -------------------------------------------------------
@@ -167,29 +115,6 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(gen.projectFinishDay, 9004);
 }
 
-TEST(TaskFixedData, ReadsThroughTheLayoutItIsGiven) {
-  // Another application's layout: the UID and the ID swapped, the start
-  // elsewhere. The reader takes the offsets from the layout alone.
-  RecordLayout other;
-  other.kind = RecordKind::Task;
-  other.source = RecordLayout::Source::FileMap;
-  other.recordSize = 40;
-  other.minPosition = 48;
-  other.fields = {{Field::TaskID, 0, Encoding::U32}, {Field::TaskUID, 4, Encoding::U32},
-                  {Field::Start, 8, Encoding::Date}, {Field::OutlineLevel, 12, Encoding::U16}};
-  model::Project gen;
-  ReadVar({{4, kTaskNameType, Utf16z(u"Other")}}, gen);
-  auto fixed = project_fixture::BuildFixedData(
-      RecordKind::Task, {Record(other, {Int(Field::TaskID, 11), Int(Field::TaskUID, 4),
-                                        Int(Field::Start, Date(10000, 0)), Int(Field::OutlineLevel, 3)})});
-  ReadFixed(fixed, gen, other);
-  ASSERT_EQ(gen.Tasks().size(), 1u);
-  EXPECT_EQ(gen.Tasks()[0].ID, 11u);
-  EXPECT_EQ(gen.Tasks()[0].Start, Date(10000, 0));
-  EXPECT_EQ(gen.Tasks()[0].OutlineLevel, 3);
-  EXPECT_EQ(gen.Tasks()[0].Finish, 0u);  // not in this layout: left as it was
-}
-
 TEST(TaskFixedData, LeavesOutDeletedStaleAndDuplicateRecords) {
   model::Project gen;
   ReadVar({{1, kTaskNameType, Utf16z(u"One")}, {2, kTaskNameType, Utf16z(u"Two")}}, gen);
@@ -208,65 +133,6 @@ TEST(TaskFixedData, LeavesOutDeletedStaleAndDuplicateRecords) {
   EXPECT_EQ(counts.deleted, 2u);
   EXPECT_EQ(counts.duplicates, 1u);
   EXPECT_EQ(counts.items, 4u);
-}
-
-TEST(TaskFixedData, BlankRowsAndRecordsWithoutNamesBecomeTasks) {
-  model::Project gen;
-  ReadVar({{1, kTaskNameType, Utf16z(u"Named")}}, gen);
-  std::vector<FixedItem> items;
-  items.emplace_back(TaskRecord(1));
-  items.push_back(BlankRow(4));
-  items.emplace_back(TaskRecord(6, 0, 2));  // its name was lost
-  items.push_back(BlankRow(1));              // a blank row of a task already known
-  // A free slot inside the free-slot area is no task.
-  FixedItem freeSlot(ByteVector{}, 4, 16);
-  items.push_back(freeSlot);
-  const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items), gen);
-  ASSERT_EQ(gen.Tasks().size(), 3u);
-  EXPECT_EQ(gen.Tasks()[1].UID, 4u);
-  EXPECT_EQ(gen.Tasks()[1].Start, model::kNoDate);
-  EXPECT_EQ(gen.Tasks()[1].Finish, model::kNoDate);
-  EXPECT_EQ(gen.Tasks()[2].UID, 6u);
-  EXPECT_EQ(gen.Tasks()[2].ID, 2u);
-  EXPECT_EQ(counts.blankRows, 2u);
-  EXPECT_EQ(counts.created, 2u);
-}
-
-TEST(TaskFixedData, LyingPositionsCountsAndShortStreamsStayInside) {
-  model::Project gen;
-  std::vector<FixedItem> items;
-  items.emplace_back(TaskRecord(1));
-  items.emplace_back(TaskRecord(2), 0, 20);           // inside the free-slot area
-  items.emplace_back(TaskRecord(3), 0, 0xFFFFFF00u);  // far past the stream
-  items.emplace_back(TaskRecord(4));
-  auto fixed = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 1000000);  // count beyond the stream
-  fixed.data.resize(fixed.data.size() - 1);  // the last record is cut short
-  fixed.meta.resize(fixed.meta.size() + 20);  // and a partial item follows
-  const TaskFixedCounts counts = ReadFixed(fixed, gen);
-  ASSERT_EQ(gen.Tasks().size(), 1u);
-  EXPECT_EQ(gen.Tasks()[0].UID, 1u);
-  EXPECT_EQ(counts.items, 4u);
-  EXPECT_EQ(counts.unreadable, 3u);
-
-  // Streams shorter than their headers.
-  model::Project empty;
-  EXPECT_EQ(ReadTaskFixedData(test_support::QuietRun(), View(ByteVector(10)), View(ByteVector(3)), Tasks(), empty).items, 0u);
-  EXPECT_EQ(ReadTaskVarData(test_support::QuietRun(), View(ByteVector(23)), View(ByteVector(2)), empty).items, 0u);
-  EXPECT_TRUE(empty.Tasks().empty());
-}
-
-TEST(TaskFixedData, OnlyUnconstrainedNumberedTasksMoveTheProjectDates) {
-  model::Project gen;
-  ReadVar({{1, kTaskNameType, Utf16z(u"a")}, {2, kTaskNameType, Utf16z(u"b")}}, gen);
-  auto fixed = project_fixture::BuildFixedData(
-      RecordKind::Task,
-      {Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::TaskID, 1), Int(Field::ConstraintType, 2),
-                        Int(Field::Start, Date(100, 0)), Int(Field::Finish, Date(900, 0))}),
-       Record(Tasks(), {Int(Field::TaskUID, 2), Int(Field::TaskID, 2), Int(Field::Start, Date(300, 0)),
-                        Int(Field::Finish, Date(400, 0))})});
-  ReadFixed(fixed, gen);
-  EXPECT_EQ(gen.projectStartDay, 300);
-  EXPECT_EQ(gen.projectFinishDay, 400);
 }
 
 // --- outline ----------------------------------------------------------
@@ -302,41 +168,6 @@ TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
   EXPECT_EQ(gen.FindTask(22)->UID, 22u);  // the index follows the sort
 }
 
-TEST(OutlineNumbers, DamagedOutlinesEndAndNumberEachTaskOnce) {
-  model::Project gen;
-  gen.AppendTask(Task(1, 0));
-  gen.AppendTask(Task(5, 5, 40));   // its own parent: never a child
-  gen.AppendTask(Task(6, 7, 41));   // a loop no top-level task reaches
-  gen.AppendTask(Task(7, 6, 42));
-  gen.AppendTask(Task(2, 1));
-  gen.AppendTask(Task(1, 2));       // a duplicate UID that closes a loop
-  gen.AppendTask(Task(9, 1));
-  OutlineNumberParser(test_support::QuietRun(), gen);
-  std::map<std::uint32_t, std::string> numbers;
-  std::map<std::uint32_t, int> seen;
-  for (const auto& t : gen.Tasks()) {
-    if (!numbers.count(t.UID)) numbers[t.UID] = t.OutlineNumber;
-    ++seen[t.ID];
-  }
-  EXPECT_EQ(numbers[1], "1");
-  EXPECT_EQ(numbers[2], "1.1");
-  EXPECT_EQ(numbers[9], "1.2");
-  EXPECT_EQ(numbers[5], "");
-  EXPECT_EQ(numbers[6], "");
-  EXPECT_EQ(gen.Tasks().back().ID, 42u);  // unreached tasks keep their IDs
-  EXPECT_EQ(gen.Tasks().back().UID, 7u);
-}
-
-TEST(OutlineNumbers, NestingDeeperThanTheLimitIsLeftUnnumbered) {
-  model::Project gen;
-  const std::uint32_t depth = kMaxOutlineDepth + 10;
-  for (std::uint32_t uid = 1; uid <= depth + 1; ++uid) gen.AppendTask(Task(uid, uid - 1));
-  OutlineNumberParser(test_support::QuietRun(), gen);
-  EXPECT_EQ(gen.FindTask(1)->OutlineNumber, "1");
-  EXPECT_EQ(gen.FindTask(kMaxOutlineDepth + 1)->OutlineNumber.size(), 2 * kMaxOutlineDepth + 1);
-  EXPECT_TRUE(gen.FindTask(kMaxOutlineDepth + 2)->OutlineNumber.empty());
-}
-
 // --- the storage, through the version 14 driver -----------------------
 
 class TaskStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
@@ -359,19 +190,6 @@ TEST_F(TaskStorageTest, ReadsTheTaskStorageWithItsAliases) {
   EXPECT_EQ(tasks[1].OutlineNumber, "1.1");
   ASSERT_EQ(parser.Model().customFieldValues.size(), 1u);  // defined by the file alone
   EXPECT_EQ(parser.Model().customFieldValues[0].OwnerUID, 2u);
-}
-
-TEST_F(TaskStorageTest, MissingStreamsLeaveTheOtherPassRunning) {
-  project_fixture::BackendStorage storage{u"TBkndTask"};
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Task, {TaskRecord(3, 0, 1)});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  {
-    CMppParser_14 parser(ctx, Write(project));
-    EXPECT_EQ(parser.Parse(nullptr), 0);
-    ASSERT_EQ(parser.Model().Tasks().size(), 1u);
-    EXPECT_EQ(parser.Model().Tasks()[0].UID, 3u);
-  }
 }
 
 }  // namespace

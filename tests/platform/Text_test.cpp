@@ -41,21 +41,6 @@ TEST(Text, Utf16AndUtf8AgreeAcrossEncodingLengths) {
   EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), (std::u16string{0xD83D, 0xDE00}));
 }
 
-TEST(Text, LoneSurrogatesBecomeReplacementCharacters) {
-  const std::u16string loneHigh{u'a', 0xD800, u'b'};
-  const std::u16string highAtEnd{u'a', 0xDBFF};
-  const std::u16string loneLow{0xDC00, u'b'};
-  const std::u16string reversedPair{0xDE00, 0xD83D};
-  const std::u16string twoHighs{0xD83D, 0xD83D, 0xDE00};
-
-  EXPECT_EQ(Utf16ToUtf8(loneHigh), "a" + kReplacementUtf8 + "b");
-  EXPECT_EQ(Utf16ToUtf8(highAtEnd), "a" + kReplacementUtf8);
-  EXPECT_EQ(Utf16ToUtf8(loneLow), kReplacementUtf8 + "b");
-  EXPECT_EQ(Utf16ToUtf8(reversedPair), kReplacementUtf8 + kReplacementUtf8);
-  // The second high surrogate still pairs with the low one after it.
-  EXPECT_EQ(Utf16ToUtf8(twoHighs), kReplacementUtf8 + "\xF0\x9F\x98\x80");
-}
-
 TEST(Text, IllFormedUtf8BecomesReplacementAndSparesItsNeighbours) {
   // One replacement for a byte that can never start a character.
   EXPECT_EQ(Utf8ToUtf16("a\x80" "b"), u"a\uFFFDb");
@@ -104,19 +89,6 @@ TEST(Text, Windows1252HighBytesRoundTrip) {
     EXPECT_EQ(Utf16ToAnsi(wide), ansi) << byte;
     EXPECT_EQ(Utf8ToAnsi(Utf16ToUtf8(wide)), ansi) << byte;
   }
-}
-
-TEST(Text, CharactersOutsideWindows1252BecomeQuestionMarks) {
-  EXPECT_EQ(Utf16ToAnsi(u"caf\u00E9 \u20AC \u4E2D"), "caf\xE9 \x80 ?");
-  // A surrogate pair is one character and gives one '?'.
-  EXPECT_EQ(Utf16ToAnsi(u"a\U0001F600b"), "a?b");
-  EXPECT_EQ(Utf16ToAnsi(std::u16string{u'a', 0xD800, u'b'}), "a?b");
-  EXPECT_EQ(Utf8ToAnsi("caf\xC3\xA9 \xE2\x82\xAC \xE4\xB8\xAD \xF0\x9F\x98\x80"), "caf\xE9 \x80 ? ?");
-}
-
-TEST(Text, NullWideTextIsEmpty) {
-  EXPECT_EQ(platform::FromWide(nullptr), u"");
-  EXPECT_EQ(platform::FromWide(u"plan.mpp"), u"plan.mpp");
 }
 
 }  // namespace

@@ -521,10 +521,6 @@ void Image::SetMiniFatEntry(std::uint32_t miniSector, std::uint32_t value) {
   else ADD_FAILURE() << "no mini FAT entry for mini sector " << miniSector;
 }
 
-void Image::ZeroMiniFat() {
-  for (std::uint32_t s : MiniFatSectors()) ZeroSector(s);
-}
-
 void Image::SetHeaderField(std::size_t offset, std::uint32_t value) {
   if (offset + 4 <= kHeaderSize) Put32(offset, value);
   else ADD_FAILURE() << "no header field at " << offset;
@@ -535,17 +531,9 @@ void Image::SetHeaderFatEntry(std::size_t index, std::uint32_t value) {
   else ADD_FAILURE() << "the header lists " << kHeaderDifatEntries << " FAT sectors, not " << index + 1;
 }
 
-void Image::ZeroHeaderFatList() { Zero(kHdrDifat, 4 * kHeaderDifatEntries); }
-
 void Image::ZeroDirectorySector(std::size_t index) {
   const auto dir = DirectorySectors();
   if (index < dir.size()) ZeroSector(dir[index]);
-  else ADD_FAILURE() << "no directory sector " << index;
-}
-
-void Image::ScrambleDirectorySector(std::size_t index, std::uint32_t seed) {
-  const auto dir = DirectorySectors();
-  if (index < dir.size()) ScrambleSector(dir[index], seed);
   else ADD_FAILURE() << "no directory sector " << index;
 }
 
@@ -573,16 +561,8 @@ void Image::ScrambleEntryName(std::uint32_t entry, std::uint32_t seed) {
   if (const auto at = EntryToDamage(entry)) Scramble(*at + kDirName, 2 * (kMaxNameUnits + 1), seed);
 }
 
-void Image::SetEntryNameLength(std::uint32_t entry, std::uint16_t bytes) {
-  if (const auto at = EntryToDamage(entry)) Put16(*at + kDirNameLength, bytes);
-}
-
 void Image::SetEntryType(std::uint32_t entry, std::uint8_t type) {
   if (const auto at = EntryToDamage(entry)) bytes_[*at + kDirType] = type;
-}
-
-void Image::SetEntryColor(std::uint32_t entry, std::uint8_t color) {
-  if (const auto at = EntryToDamage(entry)) bytes_[*at + kDirColor] = color;
 }
 
 void Image::SetEntrySize(std::uint32_t entry, std::uint64_t size) {

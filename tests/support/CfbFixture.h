@@ -146,19 +146,14 @@ class Image {
   void ScrambleFatSector(std::size_t index, std::uint32_t seed);
   void SetFatEntry(std::uint32_t sector, std::uint32_t value);
   void SetMiniFatEntry(std::uint32_t miniSector, std::uint32_t value);
-  void ZeroMiniFat();
   // Damage: the header.
   void SetHeaderField(std::size_t offset, std::uint32_t value);
   void SetHeaderFatEntry(std::size_t index, std::uint32_t value);  // one of the 109
-  void ZeroHeaderFatList();  // all 109 become 0
   // Damage: the directory. index counts directory sectors in chain order.
   void ZeroDirectorySector(std::size_t index);
-  void ScrambleDirectorySector(std::size_t index, std::uint32_t seed);
   void SetEntryName(std::uint32_t entry, std::u16string_view name);  // also sets its length
   void ScrambleEntryName(std::uint32_t entry, std::uint32_t seed);
-  void SetEntryNameLength(std::uint32_t entry, std::uint16_t bytes);
   void SetEntryType(std::uint32_t entry, std::uint8_t type);
-  void SetEntryColor(std::uint32_t entry, std::uint8_t color);
   void SetEntrySize(std::uint32_t entry, std::uint64_t size);
   void SetEntryStart(std::uint32_t entry, std::uint32_t sector);
   void SetEntryLinks(std::uint32_t entry, std::uint32_t left, std::uint32_t right, std::uint32_t child);

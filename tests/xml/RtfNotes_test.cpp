@@ -77,17 +77,6 @@ TEST(RtfNotes, DestinationsAreDropped) {
   EXPECT_EQ(Text("{\\rtf1 \\bin0 y\\bin z}"), u"yz");
 }
 
-TEST(RtfNotes, NestedGroupsRestoreTheirState) {
-  EXPECT_EQ(Text("{\\rtf1 a{b{\\fonttbl c{d}}e}f}"), u"abef");
-  std::string deep(RtfReader::kMaxGroupDepth, '{');
-  deep += "deep" + std::string(RtfReader::kMaxGroupDepth, '}');
-  EXPECT_EQ(Text(deep), u"deep");
-
-  const std::string tooDeep = "{" + deep + "}";
-  EXPECT_EQ(ReadExact(tooDeep).result, RtfResult::StackOverflow);
-  EXPECT_EQ(ReadExact(std::string(1'000'000, '{')).result, RtfResult::StackOverflow);
-}
-
 TEST(RtfNotes, DamagedNotesAreRefusedWithoutReadingPastThem) {
   EXPECT_EQ(ReadExact("{\\rtf1 text").result, RtfResult::UnmatchedBrace);
   EXPECT_EQ(ReadExact("{\\rtf1 text}}").result, RtfResult::StackUnderflow);
@@ -102,26 +91,6 @@ TEST(RtfNotes, DamagedNotesAreRefusedWithoutReadingPastThem) {
   EXPECT_EQ(Text(withZero), u"ab");
   const std::string zeroAfterBackslash("{\\rtf1 ab\\\0par}", 15);
   EXPECT_EQ(ReadExact(zeroAfterBackslash).result, RtfResult::EndOfFile);
-}
-
-TEST(RtfNotes, HugeWordsAndParametersAreBounded) {
-  EXPECT_EQ(Text("{\\rtf1\\li99999999999999999999999999 x\\fi-99999999999999999999 y}"), u"xy");
-  const std::string longWord = "{\\rtf1 a\\" + std::string(100000, 'q') + " b}";
-  EXPECT_EQ(Text(longWord), u"ab");
-  // A word that only starts like a known one matches nothing.
-  EXPECT_EQ(Text("{\\rtf1 {\\*\\fonttblxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx gone}kept}"), u"kept");
-  const std::string longDigits = "{\\rtf1\\bin" + std::string(100000, '9') + " }";
-  EXPECT_EQ(ReadExact(longDigits).result, RtfResult::UnmatchedBrace);
-}
-
-TEST(RtfNotes, EachNoteStartsClean) {
-  RtfReader reader;
-  EXPECT_EQ(reader.Read(View("{{{\\fonttbl{\\*\\x \\bin9 ")), RtfResult::UnmatchedBrace);
-  EXPECT_EQ(reader.Read(View("{\\rtf1 fresh}")), RtfResult::Ok);
-  EXPECT_EQ(reader.Text(), u"fresh");
-  EXPECT_EQ(reader.Read(View("{\\rtf1 \\'e")), RtfResult::UnmatchedBrace);
-  EXPECT_EQ(reader.Read(View("{\\rtf1 41}")), RtfResult::Ok);
-  EXPECT_EQ(reader.Text(), u"41");
 }
 
 }  // namespace

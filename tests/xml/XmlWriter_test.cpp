@@ -95,19 +95,6 @@ TEST(XmlValueFormats, DayNumbersMatchTheCalendarAndStopAt2049) {
   EXPECT_EQ(XmlWriter::FormatDate(0xFFFFFFFF), "2049-12-31");
 }
 
-TEST(XmlValueFormats, MinuteStampsAreRightAcrossEveryYearEnd) {
-  // Day D of the count is January 1 plus D - 1 days, day 0 counting as day 1.
-  for (std::uint32_t day = 1; day < 0xFFFFFFFFu / 14400; ++day) {
-    const std::uint32_t tenths = day * 14400 + 23 * 600 + 59 * 10 + 9;
-    const std::string expected = IsoDate(kEpoch + chr::days(day - 1)) + "T23:59:00";
-    ASSERT_EQ(XmlWriter::FormatMinutesDateTime(tenths, 1984), expected) << "day " << day;
-  }
-  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(0, 1984), "1984-01-01T00:00:00");
-  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(366 * 14400, 1984), "1984-12-31T00:00:00");
-  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(367 * 14400 + 600, 1984), "1985-01-01T01:00:00");
-  EXPECT_EQ(XmlWriter::FormatMinutesDateTime(2 * 14400 + 605, 2000), "2000-01-02T01:00:00");
-}
-
 TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
   auto element = [](auto write) { return ElementOf(write); };
   EXPECT_EQ(element([](XmlWriter& w) { w.WriteDurationSecXML("Work", 605); }), "PT1H0M30S");
@@ -121,45 +108,6 @@ TEST(XmlValueFormats, DurationsTimesAndPackedDates) {
   MemoryWriter none;
   EXPECT_EQ(none.writer.WriteDateTime14XML("Start", xml::kNoDate), -3);
   EXPECT_EQ(none.Text(), "");
-}
-
-TEST(XmlValueFormats, Numbers) {
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(100), "100");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(2.5), "2.5");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(12.50), "12.5");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(0), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(-0.001), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e20), "0");  // too long a text
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(std::nan("")), "0");
-  EXPECT_EQ(XmlWriter::FormatTrimmedFloat(1e300), "0");  // infinite in single precision
-  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", 0.125f); }), "0.12");
-  EXPECT_EQ(ElementOf([](XmlWriter& w) { w.WriteFloatXML("Units", INFINITY); }), "0.00");
-}
-
-TEST(XmlLayout, TabsFollowTheNestingAndLinesEndInCrLf) {
-  MemoryWriter out;
-  XmlWriter& w = out.writer;
-  w.Write_hXML("?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?", nullptr, nullptr);
-  w.Write_hXML("Project xmlns=\"urn:test\"", nullptr, nullptr);
-  w.WriteRawXML("SaveVersion", "14");
-  w.Write_hXML("OutlineCodes/", nullptr, nullptr);
-  w.Write_hXML("Tasks", nullptr, nullptr);
-  w.Write_hXML("Task", nullptr, nullptr);
-  w.WriteRawXML("Name", "");
-  w.Write_hXML(nullptr, nullptr, "Task");
-  w.Write_hXML(nullptr, nullptr, "Tasks");
-  w.Write_hXML(nullptr, nullptr, "Project");
-  EXPECT_EQ(out.Text(),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-            "<Project xmlns=\"urn:test\">\r\n"
-            "\t<SaveVersion>14</SaveVersion>\r\n"
-            "\t<OutlineCodes/>\r\n"
-            "\t<Tasks>\r\n"
-            "\t\t<Task>\r\n"
-            "\t\t\t<Name></Name>\r\n"
-            "\t\t</Task>\r\n"
-            "\t</Tasks>\r\n"
-            "</Project>\r\n");
 }
 
 // A document with one element per value, each read back through xmllint.
@@ -211,26 +159,6 @@ TEST_F(XmlHostileValues, ForbiddenCharactersBecomeReplacements) {
   EXPECT_EQ(RoundTrip("Name", [](XmlWriter& w) { w.WriteNameXML("Name", {}); }), "UnknownName");
 }
 
-TEST_F(XmlHostileValues, NotesAreTextInCData) {
-  auto notes = [](std::string rtf) {
-    return [rtf](XmlWriter& w) {
-      w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
-    };
-  };
-  EXPECT_EQ(ElementOf(notes("{\\rtf1 Line one\\par Line two\\par}")), "<![CDATA[Line one!Line two]]>");
-  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 caf\\'e9 \\u8364? ]]> <&>\\tab x\\par}")),
-            "caf\xC3\xA9 \xE2\x82\xAC ]]> <&>!x");
-  EXPECT_EQ(RoundTrip("Notes", notes("{\\rtf1 \\u-10179?\\u-8704? lone \\u-10179?}")),
-            "\xF0\x9F\x98\x80 lone \xEF\xBF\xBD");
-
-  MemoryWriter out;
-  const std::string unclosed = "{{\\rtf1 text}";
-  EXPECT_EQ(out.writer.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(unclosed.data()),
-                                                                 unclosed.size())),
-            1);
-  EXPECT_EQ(out.Text(), "");
-}
-
 TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   ScratchFolder folder;
   const fs::path xmlFile = folder / "plan.xml";
@@ -257,59 +185,6 @@ TEST(XmlOutputFile, IsCreatedAtItsPathAndNeverOverwritten) {
   fs::create_symlink(target, folder / "link.xml");
   EXPECT_EQ(XmlWriter(test_support::QuietRun(), W(folder / "link.xml")).OpenResult(), -5);
   EXPECT_EQ(ReadBytes(target), "keep");
-}
-
-TEST(XmlOutputFile, PathsOverTheSystemsLimitThrowTwo) {
-  ScratchFolder folder;
-  const std::u16string base = W(folder.Path()) + u"/";
-  // 4095 bytes of path: the system refuses to create it, but it is no
-  // path too long for us.
-  std::u16string longest = base;
-  while (longest.size() + 200 < 4095 - 4) longest += std::u16string(199, u'p') + u"/";
-  longest += std::u16string(4095 - 4 - longest.size(), u'q') + u".mpp";
-  ASSERT_EQ(longest.size(), 4095u);
-  EXPECT_NO_THROW(XmlWriter(test_support::QuietRun(), longest));
-  try {
-    XmlWriter writer(test_support::QuietRun(), longest + u"x");
-    ADD_FAILURE() << "no exception";
-  } catch (int code) {
-    EXPECT_EQ(code, 2);
-  }
-}
-
-TEST(XmlOutputFile, AFailedWriteMakesTheCloseFail) {
-  platform::File full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
-  if (!full.IsOpen()) GTEST_SKIP() << "no /dev/full";
-  XmlWriter writer(test_support::QuietRun(), std::make_unique<xml::BufferedFileSink>(std::move(full)));
-  const std::string big(100000, 'x');
-  writer.WriteRawXML("Notes", big.c_str());
-  EXPECT_EQ(writer.CloseXMLFile(), -5);
-}
-
-TEST(XmlOutputFile, CancellationClosesAndWritesNothing) {
-  unsigned char cancel = 0;
-  MemoryWriter out;
-  out.run.settings.breakFlag = &cancel;
-  EXPECT_EQ(out.writer.WriteRawXML("UID", "1"), 0);
-  cancel = 1;
-  EXPECT_EQ(out.writer.WriteRawXML("UID", "2"), -1000);
-  cancel = 0;
-  EXPECT_EQ(out.writer.WriteRawXML("UID", "3"), 0);  // closed: dropped
-  EXPECT_EQ(out.Text(), "<UID>1</UID>\r\n");
-}
-
-TEST(XmlUnknownNames, CountPerKindAndFitTheBuffer) {
-  char16_t buffer[260];
-  XmlWriter::MakeUnknownTaskName(buffer);
-  const std::u16string first(buffer);
-  XmlWriter::MakeUnknownTaskName(buffer);
-  const int n = std::stoi(platform::Utf16ToUtf8(first).substr(19));
-  EXPECT_EQ(first, u"Unknown task name (" + W(std::string_view(std::to_string(n))) + u")");
-  EXPECT_EQ(std::u16string(buffer), u"Unknown task name (" + W(std::string_view(std::to_string(n + 1))) + u")");
-
-  char16_t small[8];
-  XmlWriter::MakeUnknownResourceName(small);
-  EXPECT_EQ(std::u16string(small), u"Unknown");
 }
 
 }  // namespace
