@@ -2,7 +2,7 @@
 # Sets up, builds and runs every test: bash scripts/test.sh
 # Unit and corpus tests under CTest (the fuzz targets' replays and the
 # include graph's check among them) first, then a short bounded fuzzing
-# run (FUZZ_SECONDS per target, default 60; with clang); fails when either
+# run (FUZZ_SECONDS per target, default 40; with clang); fails when either
 # failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +13,6 @@ ninja -C "$build"
 status=0
 (cd "$build" && ctest --output-on-failure -j 2) || { echo "test: CTest failed"; status=1; }
 if command -v clang++ >/dev/null; then
-  FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh || { echo "test: fuzzing failed"; status=1; }
+  FUZZ_SECONDS=${FUZZ_SECONDS:-40} bash scripts/fuzz.sh || { echo "test: fuzzing failed"; status=1; }
 fi
 exit $status
