@@ -1,7 +1,6 @@
-// The version 14 document: section order and header, tasks in model order
-// with invented names, links, custom fields and hostile texts, checked by
-// an independent XML reader; cancellation and an output that cannot be
-// created.
+// The version 14 document: tasks in model order with invented names,
+// links, custom fields and hostile texts, and calendar exception rules,
+// checked by an independent XML reader.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +10,6 @@
 
 #include "base/LibrarySettings.h"
 #include "generate/GenTestSupport.h"
-#include "generate/XMLGen.h"
 #include "generate/XMLGen.h"
 #include "platform/Text.h"
 #include "support/CfbFixture.h"
@@ -188,54 +186,6 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
   EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ExtendedAttribute")), "1");
 }
 
-// Each task as the file has it: its own mode and marks, blank rows as blank
-// rows; with frozen dates every task manual.
-TEST_F(Gen14Test, TasksCarryTheirOwnModeAndMarks) {
-  for (const bool freeze : {false, true}) {
-    SCOPED_TRACE(freeze ? "frozen dates" : "own modes");
-    run.settings.freezeDates = freeze;
-    MemoryGen memory(ctx);
-    model::Project& gen = memory.project;
-    gen.AppendTask(Task(0, 0, u"Project", 0, ""));
-    SBkndTaskParams milestone = Task(1, 1, u"Keys handed over", 1, "1");
-    milestone.Milestone = true;
-    milestone.Manual = true;
-    milestone.Cost = 12.34;
-    gen.AppendTask(milestone);
-    SBkndTaskParams automatic = Task(2, 2, u"Pack", 1, "2");
-    automatic.EffortDriven = automatic.Estimated = true;
-    automatic.Active = false;
-    gen.AppendTask(automatic);
-    SBkndTaskParams blank = Task(3, 3, u"", 1, "3");
-    blank.IsNull = true;
-    blank.Start = blank.Finish = model::kNoDate;
-    gen.AppendTask(blank);
-    SBkndTaskParams invented = Task(4, 4, u"", 1, "4");  // a name lost with its record's text
-    gen.AppendTask(invented);
-    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
-    run.settings.freezeDates = false;
-    const std::string& xml = memory.Text();
-    EXPECT_SCHEMA_VALID(xml);
-
-    EXPECT_EQ(TaskField(xml, 0, "Summary"), "1");
-    EXPECT_EQ(TaskField(xml, 1, "Milestone"), "1");
-    EXPECT_EQ(TaskField(xml, 2, "Milestone"), "0");
-    EXPECT_EQ(TaskField(xml, 1, "Manual"), "1");
-    EXPECT_EQ(TaskField(xml, 2, "Manual"), freeze ? "1" : "0");
-    EXPECT_EQ(TaskField(xml, 1, "ManualStart"), "2006-06-05T08:00:00");
-    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=2]/" + E("ManualStart")), freeze ? "1" : "0");
-    EXPECT_EQ(TaskField(xml, 2, "EffortDriven"), "1");
-    EXPECT_EQ(TaskField(xml, 2, "Estimated"), "1");
-    EXPECT_EQ(TaskField(xml, 2, "Active"), "0");
-    EXPECT_EQ(TaskField(xml, 1, "Cost"), "1234");  // hundredths
-    EXPECT_EQ(TaskField(xml, 3, "IsNull"), "1");
-    EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=3]/*"), "8");
-    EXPECT_EQ(TaskField(xml, 4, "Name").rfind("Unknown task name (", 0), 0u);
-    for (const char* invented : {"ActualStart", "Deadline", "Stop", "Resume", "CreateDate"})
-      EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E(invented)), "0") << invented;
-  }
-}
-
 // Calendar exceptions as the application writes them: each rule with its
 // own parameters, working days with their hours; a rule the document
 // cannot carry is left out rather than written as a range of days off.
@@ -302,18 +252,5 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
   EXPECT_EQ(XPath(xml, "string(" + working + "/" + E("TimePeriod") + "/" + E("FromDate") + ")"),
             "2006-06-10T00:00:00");
 }
-
-// Asks the run to stop as soon as the tasks section opens.
-class StopAtTasks : public xml::StringSink {
- public:
-  explicit StopAtTasks(unsigned char& cancel) : cancel_(cancel) {}
-  void Write(std::string_view bytes) override {
-    StringSink::Write(bytes);
-    if (bytes.find("<Tasks>") != std::string_view::npos) cancel_ = 1;
-  }
-
- private:
-  unsigned char& cancel_;
-};
 
 }  // namespace

@@ -161,17 +161,4 @@ TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
   EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-20T12:00:00");
 }
 
-// Asks the run to stop once the first assignment is written.
-class StopAfterFirstAssignment : public xml::StringSink {
- public:
-  explicit StopAfterFirstAssignment(unsigned char& cancel) : cancel_(cancel) {}
-  void Write(std::string_view bytes) override {
-    StringSink::Write(bytes);
-    if (bytes.find("</Assignment>") != std::string_view::npos) cancel_ = 1;
-  }
-
- private:
-  unsigned char& cancel_;
-};
-
 }  // namespace

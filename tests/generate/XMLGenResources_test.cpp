@@ -204,14 +204,6 @@ TEST_F(ResourceXmlTest, CalendarsWithTheirWeekDaysNamesAndBaseCalendars) {
     EXPECT_EQ(field(1, day + "/" + E("DayWorking")), "0");
     EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=1]/" + day + "/" + E("WorkingTimes")), "0");
   }
-  const std::string monday = days + "[" + E("DayType") + "=2]";
-  EXPECT_EQ(field(1, monday + "/" + E("DayWorking")), "1");
-  const std::string times = monday + "/" + E("WorkingTimes") + "/" + E("WorkingTime");
-  EXPECT_EQ(CountOf(xml, "//" + E("Calendar") + "[" + E("UID") + "=1]/" + times), "2");
-  EXPECT_EQ(field(1, times + "[1]/" + E("FromTime")), "08:00:00");
-  EXPECT_EQ(field(1, times + "[1]/" + E("ToTime")), "12:00:00");
-  EXPECT_EQ(field(1, times + "[2]/" + E("FromTime")), "13:00:00");
-  EXPECT_EQ(field(1, times + "[2]/" + E("ToTime")), "17:00:00");
 
   // Named after its resource, commas as semicolons, escaped.
   EXPECT_EQ(RawValue(xml, "Name", "<UID>40000</UID>"), "Night; shift &lt;B&gt;");

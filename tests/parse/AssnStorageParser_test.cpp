@@ -1,19 +1,12 @@
-// The version 14 readers of assignments and links over fixture storages
-// built record by record: what a record gives, what they leave out of
-// damaged or lying streams, and the storages read through the parse driver.
+// The readers of assignments and links over fixture streams built record
+// by record: what a record gives, what they leave out of damaged or lying
+// streams, and the version 9 assignment values.
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <string>
 #include <vector>
 
-#include "FoundationTestSupport.h"
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
 #include "parse/AssnStorageParser.h"
-#include "parse/MppParser14.h"
 #include "parse/StreamRecords.h"
-#include "support/ParserFixture.h"
 #include "support/TestRun.h"
 #include "support/ProjectFixture.h"
 
@@ -130,39 +123,27 @@ TEST(ConsFixedData, TypesLagsAndDuplicates) {
   EXPECT_EQ(gen.links[2].LinkLag, 120000);
 }
 
-// --- the storages -------------------------------------------------------
+// --- version 9 assignment values -------------------------------------------
 
-class AssnStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
-
-TEST_F(AssnStorageTest, TheDriverReadsBothStoragesThroughTheFilesLayouts) {
-  // An assignment layout of another application: the units before the work.
-  RecordLayout later = Assignments();
-  later.source = RecordLayout::Source::FileMap;
-  for (FieldSlot& slot : later.fields) {
-    if (slot.field == Field::Units) slot.offset = 12;
-    if (slot.field == Field::AssignmentWork) slot.offset = 20;
-    if (slot.field == Field::AssignmentStart) slot.offset = 52;
-    if (slot.field == Field::AssignmentFinish) slot.offset = 56;
-  }
-  project_fixture::ProjectDescription project;
-  project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(later));
-  project.storages.push_back(project_fixture::AssignmentStorage(
-      {AssignmentRecord(later, {.uid = 1, .task = 2, .resource = 3, .units = 7500, .work = 3600}),
-       FixedItem(AssignmentRecord(later, {.uid = 2}), 2)}));
-  project.storages.push_back(project_fixture::LinkStorage(
-      {LinkRecord(Links(), {.uid = 1, .predecessor = 2, .successor = 5, .lag = 600})}));
-  CMppParser_14 parser(ctx, Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), -3);  // neither tasks nor resources
-  ASSERT_EQ(parser.Model().assignments.size(), 1u);
-  EXPECT_EQ(parser.Model().assignments[0].Units, 7500.0);
-  EXPECT_EQ(parser.Model().assignments[0].Work, 3600u);
-  ASSERT_EQ(parser.Model().links.size(), 1u);
-  EXPECT_EQ(parser.Model().links[0].SuccessorUID, 5u);
-  auto log = Log();
-  EXPECT_TRUE(foundation_test::HasLine(
-      log, "        Assignment fixed data: 1 records, 1 deleted, 0 free slots, 0 unreadable, 0 stale items"));
-  EXPECT_TRUE(foundation_test::HasLine(
-      log, "        Link fixed data: 1 records, 0 deleted, 0 free slots, 0 unreadable, 0 stale items"));
+// Values of the assignment of their UID: a u32 of type 126, raw values of
+// their one legal length, a new assignment for an unknown UID.
+TEST(AssnVarData9, MergesValuesIntoTheAssignmentOfTheirUid) {
+  model::Project gen;
+  model::SBkndAssnParams read;
+  read.UID = 1;
+  read.TaskUID = 4;
+  gen.assignments.push_back(read);
+  const auto var = project_fixture::BuildVarData({{1, kAssnValueType126, project_fixture::Bytes(4).U32(0, 77)},
+                                                  {1, kAssnRawType7, ByteVector(10, 1)},
+                                                  {2, kAssnRawType9, ByteVector(76, 2)},
+                                                  {1, 3, ByteVector(4, 3)}});
+  EXPECT_EQ(ReadAssnVarData9(test_support::QuietRun(), View(var.meta), View(var.data), gen), 2u);
+  ASSERT_EQ(gen.assignments.size(), 2u);
+  EXPECT_EQ(gen.assignments[0].RawType126, 77u);
+  EXPECT_EQ(gen.assignments[0].TaskUID, 4u);
+  EXPECT_TRUE(gen.assignments[0].RawVar7.empty());
+  EXPECT_EQ(gen.assignments[1].UID, 2u);
+  EXPECT_EQ(gen.assignments[1].RawVar9.size(), 76u);
 }
 
 }  // namespace

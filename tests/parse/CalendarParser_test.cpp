@@ -1,7 +1,5 @@
-// The version 14 calendar reader over fixture streams: names and week data,
-// exceptions and work weeks, the fixed records, the default and inherited
-// days, and what damaged week data leaves. The storage as a whole is read
-// in RscCalStorage_test.
+// The version 14 calendar week data over a fixture value: the days, the
+// exceptions and the work weeks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,40 +14,11 @@ namespace {
 
 using namespace mpp;
 using project_fixture::ByteVector;
-using project_fixture::Bytes;
 using project_fixture::DayDescription;
-using project_fixture::FixedItem;
-using project_fixture::FromBaseDay;
-using project_fixture::Int;
 using project_fixture::NonWorkingDay;
-using project_fixture::Record;
-using project_fixture::Utf16z;
-using project_fixture::VarItem;
 using project_fixture::WorkingDay;
 
 platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(bytes.data(), bytes.size()); }
-
-const RecordLayout& Calendars() { return BuiltInLayout14(RecordKind::Calendar); }
-
-constexpr std::uint32_t kNone = 0xFFFFFFFF;
-
-// A calendar record and its FixedMeta item with the base flag set or not.
-FixedItem CalendarItem(std::uint32_t uid, std::uint32_t base, std::uint32_t resource, std::uint8_t state = 0) {
-  FixedItem item(Record(Calendars(), {Int(Field::CalendarUID, uid), Int(Field::BaseCalendarUID, base),
-                                      Int(Field::CalendarResourceUID, resource)}),
-                 state);
-  item.metaBytes = {{8, static_cast<std::uint8_t>(base == kNone ? 0x4F : 0x07)}};
-  return item;
-}
-
-void Read(const std::vector<VarItem>& var, const std::vector<FixedItem>& fixed, model::Project& gen) {
-  auto v = project_fixture::BuildVarData(var);
-  ReadCalendarVarData(test_support::QuietRun(), View(v.meta), View(v.data), gen);
-  auto f = project_fixture::BuildFixedData(RecordKind::Calendar, fixed, 64);
-  ReadCalendarFixedData(test_support::QuietRun(), View(f.meta), View(f.data), Calendars(), gen);
-  ApplyDefaultWeeks(test_support::QuietRun(), gen);
-  InheritBaseDays(test_support::QuietRun(), gen);
-}
 
 std::vector<DayDescription> Week(DayDescription weekday, DayDescription weekend) {
   return {weekend, weekday, weekday, weekday, weekday, weekday, weekend};
@@ -66,16 +35,6 @@ std::string Hours(const model::SWeekDay& day) {
   }
   return text.empty() ? "-" : text;
 }
-
-std::vector<std::string> WeekHours(const model::SCalendar& calendar) {
-  std::vector<std::string> hours;
-  for (const auto& day : calendar.WeekDays) hours.push_back(Hours(day));
-  return hours;
-}
-
-const std::vector<std::string> kStandard = {"-", "08:00-12:00 13:00-17:00", "08:00-12:00 13:00-17:00",
-                                            "08:00-12:00 13:00-17:00", "08:00-12:00 13:00-17:00",
-                                            "08:00-12:00 13:00-17:00", "-"};
 
 // --- week data ---------------------------------------------------------
 
@@ -120,59 +79,6 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
 // The part of a day record a version 9 exception block holds.
 constexpr std::size_t kExceptionSpan9 = kWeekData9.exceptionSize - kWeekData9.day;
 
-// Version 9 keeps the week four bytes in, behind the exception count, and
-// exceptions without names: read as the later form, a 24-hour calendar
-// came out garbled.
-TEST(CalendarWeekData, Version9WeekAndExceptions) {
-  const ByteVector week = project_fixture::WeekDataValue(
-      Week(WorkingDay({{0, 24}}), WorkingDay({{0, 24}})));  // every day round the clock
-  const ByteVector holiday = project_fixture::WeekDataValue(Week(WorkingDay({{9, 10}}), NonWorkingDay()));
-  ByteVector value(kWeekData9.exceptions + 2 * kWeekData9.exceptionSize, 0);
-  value[kWeekData9.exceptionCount] = 2;
-  std::copy_n(week.begin(), kWeekDaysSize, value.begin() + kWeekData9.week);
-  for (std::size_t k = 0; k < 2; ++k) {
-    const std::size_t at = kWeekData9.exceptions + k * kWeekData9.exceptionSize;
-    value[at + kWeekData9.firstDay] = static_cast<std::uint8_t>(100 + k);
-    value[at + kWeekData9.lastDay] = static_cast<std::uint8_t>(100 + k);
-    // Monday's record of the holiday week: a working hour; Sunday's: none.
-    std::copy_n(holiday.begin() + (k == 0 ? kDayRecord.size : 0), kExceptionSpan9, value.begin() + at + kWeekData9.day);
-  }
-  model::Project gen;
-  model::SCalendar calendar;
-  calendar.UID = 3;
-  EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), 0);
-  ASSERT_EQ(calendar.WeekDays.size(), 7u);
-  for (const auto& day : calendar.WeekDays) EXPECT_EQ(Hours(day), "00:00-00:00");
-  ASSERT_EQ(gen.calendarExceptions.size(), 2u);
-  EXPECT_EQ(gen.calendarExceptions[0].FromDate, 100u << 16);
-  EXPECT_EQ(Hours(gen.calendarExceptions[0].Day), "09:00-10:00");
-  EXPECT_EQ(Hours(gen.calendarExceptions[1].Day), "-");
-  // A count beyond the value ends the walk.
-  value[kWeekData9.exceptionCount] = 200;
-  EXPECT_EQ(ReadWeekData9(test_support::QuietRun(), View(value), calendar, gen), -2);
-}
-
 // --- the phases ---------------------------------------------------------
-
-TEST(CalendarPhases, ResourceCalendarsTakeTheirBaseCalendarsDays) {
-  model::Project gen;
-  Read({{6, kCalendarNameType, Utf16z(u"Night")},
-        {6, kCalendarWeekType, project_fixture::WeekDataValue(Week(WorkingDay({{22, 24}}), NonWorkingDay()))},
-        {20, kCalendarWeekType,
-         project_fixture::WeekDataValue({FromBaseDay(), WorkingDay({{8, 9}}), FromBaseDay(), FromBaseDay(),
-                                         FromBaseDay(), FromBaseDay(), FromBaseDay()})}},
-       {CalendarItem(20, 6, 3), CalendarItem(21, 6, 4), CalendarItem(6, kNone, kNone), CalendarItem(22, 99, 5)}, gen);
-  const model::SCalendar* own = gen.CalendarByUid(20);
-  ASSERT_TRUE(own);
-  EXPECT_EQ(own->ResourceUID, 3);
-  EXPECT_EQ(own->BaseCalendarUID, 6);
-  EXPECT_EQ(own->IsBaseCalendar, 0);
-  EXPECT_EQ(WeekHours(*own), (std::vector<std::string>{"-", "08:00-09:00", "22:00-00:00", "22:00-00:00",
-                                                       "22:00-00:00", "22:00-00:00", "-"}));
-  // Known from FixedData only: all the base calendar's days.
-  EXPECT_EQ(WeekHours(*gen.CalendarByUid(21)), WeekHours(*gen.CalendarByUid(6)));
-  // A base calendar that is not there: the default week.
-  EXPECT_EQ(WeekHours(*gen.CalendarByUid(22)), kStandard);
-}
 
 }  // namespace

@@ -16,26 +16,6 @@ platform::ByteView View(const ByteVector& bytes) { return platform::ByteView(byt
 
 constexpr std::uint32_t kFixed = static_cast<std::uint32_t>(FieldLocation::Fixed);
 
-TEST(FieldMaps, EntriesAndRecordSizesPerKind) {
-  FieldMapEntry start{0, 106, kFixed, 0x0B400025, 0x22, kMapDate, 4, 0};
-  ByteVector map = project_fixture::FieldMapBytes({start, start});
-  map.resize(map.size() + 27);  // a partial third entry
-  EXPECT_EQ(ReadFieldMap(View(map)).size(), 2u);
-  EXPECT_EQ(ReadFieldMap(View(map))[1].offset, 106u);
-  EXPECT_EQ(ReadFieldMap(View(map))[1].size, 4u);
-
-  ByteVector props = project_fixture::BuildProps({{0x00400002, {172, 0, 0, 0}, 4},
-                                                  {0x03000015, project_fixture::FieldMapBytes({start})},
-                                                  {0x00020015, ByteVector(28)},
-                                                  {0x03000015, ByteVector()}});
-  FieldMaps maps = ReadFieldMaps(View(props));
-  EXPECT_EQ(maps.Of(RecordKind::Resource).recordSize, 172u);
-  ASSERT_TRUE(maps.Of(RecordKind::Resource).entries);
-  EXPECT_EQ(maps.Of(RecordKind::Resource).entries->size(), 1u);  // the first map item counts
-  EXPECT_FALSE(maps.Of(RecordKind::Task).entries);
-  EXPECT_FALSE(maps.Of(RecordKind::Task).recordSize);
-}
-
 // Tasks of 202 bytes as the later applications write them: the UID and the
 // ID swap places, and the money fields move to the front.
 TEST(FieldMaps, LayoutFollowsTheFilesOwnMap) {

@@ -75,18 +75,4 @@ TEST(KnownLayouts, AMapIsKeptUnlessItsRecordsReadAsGarbage) {
   EXPECT_EQ(KnownLayoutName(chosen).value_or("?"), "T202") << why;
 }
 
-TEST(KnownLayouts, PlausibilityCountsUniqueSoundRecordsOnly) {
-  const RecordLayout& links = Known(RecordKind::Link, "L20a");
-  auto link = [&](std::uint32_t uid, std::uint32_t from, std::uint32_t to, std::uint32_t type) {
-    return FixedItem(Record(links, {Int(Field::LinkUID, uid), Int(Field::PredecessorUID, from),
-                                    Int(Field::SuccessorUID, to), Int(Field::LinkType, type)}));
-  };
-  const auto fixed = BuildFixedData(RecordKind::Link, {link(1, 1, 2, 1), link(1, 2, 3, 1),  // a UID twice
-                                                       link(3, 4, 4, 1),                    // a task to itself
-                                                       link(4, 5, 6, 9),                    // no such type
-                                                       link(5, 6, 7, 0)});
-  EXPECT_DOUBLE_EQ(Plausibility(links, View(fixed.meta), View(fixed.data)).value_or(-1), 2.0 / 5.0);
-  EXPECT_FALSE(Plausibility(links, {}, {}).has_value());
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
-// The version 14 parse driver and main storage parser over fixture
-// projects: the order of the backend storages, the log lines, progress,
-// cancellation, and files without their data storage.
+// The version 14 parse driver over fixture projects: the order of the
+// backend storages and cancellation before and between them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,20 +64,9 @@ class ParserTest : public ::testing::Test {
     run.log.OpenFile(platform::Utf8ToUtf16(scratch.File("run.log")), true);
     run.log.Enable();
     run.settings.breakFlag = &cancel;
-    run.settings.progressSet = true;
-    run.settings.progressCallback = [](const char16_t*, std::int32_t percent) { Percents().push_back(percent); };
-    run.settings.progressBase = 10;
-    run.settings.progressSpan = 90;
-    run.settings.lastPercent = 10;
-    Percents().clear();
   }
   test_support::TestRun run;
   RunContext& ctx = run.ctx;
-
-  static std::vector<std::int32_t>& Percents() {
-    static std::vector<std::int32_t> percents;
-    return percents;
-  }
 
   std::u16string Write(const ProjectDescription& project) {
     const std::string path = scratch.File("repaired" + std::to_string(++written) + ".mpp");
@@ -103,40 +91,6 @@ class ParserTest : public ::testing::Test {
   int written = 0;
 };
 
-TEST_F(ParserTest, MissingStoragesAreLoggedAndSkipped) {
-  ProjectDescription project;
-  project.storages.emplace_back(u"TBkndTask");
-  RecordingParser parser(ctx, Write(project));
-  EXPECT_EQ(parser.Parse(nullptr), -3);
-  EXPECT_EQ(parser.calls, (std::vector<std::string>{"tasks:TBkndTask", "generate"}));
-  const auto log = Log();
-  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndAssn]"));
-  EXPECT_TRUE(HasLine(log, "[ERROR]:   Can't open storage:  [TBkndRsc]"));
-}
-
-TEST_F(ParserTest, ReadsTheFilesRecordLayouts) {
-  ProjectDescription project = AllStorages();
-  mpp::RecordLayout moved = mpp::BuiltInLayout14(mpp::RecordKind::Link);
-  moved.fields[0].offset = 16;  // the UID where the lag was
-  moved.fields.pop_back();
-  project.props = project_fixture::BuildProps(project_fixture::MapItemsFor(moved));
-  RecordingParser parser(ctx, Write(project));
-  parser.Parse(nullptr);
-  const mpp::RecordLayout& links = parser.Layouts().Of(mpp::RecordKind::Link);
-  EXPECT_EQ(links.source, mpp::RecordLayout::Source::FileMap);
-  EXPECT_EQ(links.Find(mpp::Field::LinkUID)->offset, 16u);
-  EXPECT_EQ(parser.Layouts().Of(mpp::RecordKind::Task).source, mpp::RecordLayout::Source::BuiltIn);
-}
-
-TEST_F(ParserTest, NotACompoundFile) {
-  const std::string path = scratch.File("plain.bin");
-  ASSERT_TRUE(fixture::WriteFile(path, std::vector<std::uint8_t>(4096, 'x')));
-  RecordingParser parser(ctx, platform::Utf8ToUtf16(path));
-  EXPECT_EQ(parser.Parse(nullptr), -1);
-  EXPECT_TRUE(HasLine(Log(), "[ERROR]: Compound File not detected."));
-  EXPECT_TRUE(parser.calls.empty());
-}
-
 TEST_F(ParserTest, CancelBeforeTheStartAndBetweenStorages) {
   cancel = 1;
   RecordingParser early(ctx, Write(AllStorages()));
@@ -152,16 +106,5 @@ TEST_F(ParserTest, CancelBeforeTheStartAndBetweenStorages) {
                                                      "links:TBkndCons", "close"}));
   EXPECT_TRUE(HasLine(Log(), "User Exception in FileRecover. The process was canceled by user"));
 }
-
-// A break inside a storage reader travels as the integer 1 and ends the run
-// as cancelled; an allocation failure ends it as failed.
-class ThrowingParser : public RecordingParser {
- public:
-  using RecordingParser::RecordingParser;
-  int code = 1;
-
- protected:
-  void ParseCalendars(platform::ElementId) override { throw code; }
-};
 
 }  // namespace

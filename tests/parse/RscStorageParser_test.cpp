@@ -1,7 +1,6 @@
 // The version 14 resource reader over fixture streams built record by
-// record: what the var and fixed passes take, the rate tables and
-// availability periods, and what they leave out of damaged streams. The
-// storage as a whole is read in RscCalStorage_test.
+// record: the rate tables, the availability periods and what the fixed
+// pass takes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,40 +60,6 @@ ByteVector Block(const ByteVector& value) {
 constexpr std::uint32_t kDay = 14400;  // tenths of a minute
 
 // --- var data ---------------------------------------------------------
-
-TEST(RscVarData, TextsNotesAndBookingMakeResourcesInItemOrder) {
-  model::Project gen;
-  const RscVarCounts counts =
-      ReadVar({{7, kRscNameType, Utf16z(u"Alice, Smith")},
-               {7, kRscInitialsType, Utf16z(u"AS")},
-               {7, kRscGroupType, Utf16z(u"Design")},
-               {7, kRscCodeType, Utf16z(u"C-1")},
-               {7, kRscEmailType, Utf16z(u"a@x")},
-               {7, kRscMaterialLabelType, Utf16z(u"t")},
-               {7, kRscNTAccountType, Utf16z(u"dom\\a")},
-               {70000, kRscNotesType, project_fixture::Bytesz("{\\rtf1 note}")},
-               {70000, kRscBookingType, Bytes(2).U16(0, 2)},
-               {7, kRscBookingType, Bytes(4)},
-               {9, 0x0C400001, Utf16z(u"Full type word")}},
-              gen);
-  ASSERT_EQ(gen.Resources().size(), 3u);
-  const auto& a = gen.Resources()[0];
-  EXPECT_EQ(a.UID, 7u);
-  EXPECT_EQ(a.Name, u"Alice, Smith");
-  EXPECT_EQ(a.Initials, u"AS");
-  EXPECT_EQ(a.Group, u"Design");
-  EXPECT_EQ(a.Code, u"C-1");
-  EXPECT_EQ(a.EmailAddress, u"a@x");
-  EXPECT_EQ(a.MaterialLabel, u"t");
-  EXPECT_EQ(a.NTAccount, u"dom\\a");
-  EXPECT_EQ(a.BookingType, 0);
-  EXPECT_EQ(gen.Resources()[1].UID, 70000u);  // kept whole
-  EXPECT_EQ(gen.Resources()[1].Notes, "{\\rtf1 note}");
-  EXPECT_EQ(gen.Resources()[1].BookingType, 1);  // any value but 0
-  // The field is the low 16 bits of the type word.
-  EXPECT_EQ(gen.Resources()[2].Name, u"Full type word");
-  EXPECT_EQ(counts.fields, 11u);
-}
 
 // --- rate tables and availability ------------------------------------------
 

@@ -4,20 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <map>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "FoundationTestSupport.h"
-#include "base/LibrarySettings.h"
-#include "base/Logger.h"
-#include "parse/MppParser14.h"
-#include "parse/PropsParser.h"
 #include "parse/StreamRecords.h"
 #include "parse/TaskStorageParser.h"
-#include "support/ParserFixture.h"
 #include "support/TestRun.h"
 #include "support/ProjectFixture.h"
 
@@ -26,8 +18,6 @@ namespace {
 using namespace mpp;
 using model::SBkndTaskParams;
 using project_fixture::ByteVector;
-using project_fixture::Bytes;
-using project_fixture::FixedItem;
 using project_fixture::Int;
 using project_fixture::Real;
 using project_fixture::Record;
@@ -50,32 +40,7 @@ TaskFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Pro
   return ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), layout, gen);
 }
 
-ByteVector TaskRecord(std::uint32_t uid, std::uint32_t parent = 0, std::uint32_t id = 0) {
-  return Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, id), Int(Field::ParentUID, parent)});
-}
-
 // --- var data ---------------------------------------------------------
-
-TEST(TaskVarData, NamesNotesAndWbsMakeTasksInItemOrder) {
-  model::Project gen;
-  ReadVar({{5, kTaskNameType, Utf16z(u"Design")},
-           {2, kTaskNotesType, project_fixture::Bytesz("{\\rtf1 see plan}")},
-           {5, kTaskWbsType, Utf16z(u"1.2")},
-           {5, kTaskNameType, Utf16z(u"Design review")},  // a later name replaces
-           {70000, kTaskNameType, Utf16z(u"Far")},
-           {70000, kTaskWbsType, Utf16z(u"9")}},
-          gen);
-  ASSERT_EQ(gen.Tasks().size(), 3u);
-  EXPECT_EQ(gen.Tasks()[0].UID, 5u);
-  EXPECT_EQ(gen.Tasks()[0].Name, u"Design review");
-  EXPECT_EQ(gen.Tasks()[0].WBS, u"1.2");
-  EXPECT_EQ(gen.Tasks()[1].UID, 2u);
-  EXPECT_EQ(gen.Tasks()[1].Notes, "{\\rtf1 see plan}");
-  EXPECT_TRUE(gen.Tasks()[1].Name.empty());
-  // UIDs beyond 16 bits are kept whole and found again.
-  EXPECT_EQ(gen.Tasks()[2].UID, 70000u);
-  EXPECT_EQ(gen.Tasks()[2].WBS, u"9");
-}
 
 // --- fixed data -------------------------------------------------------
 
@@ -115,26 +80,6 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(gen.projectFinishDay, 9004);
 }
 
-TEST(TaskFixedData, LeavesOutDeletedStaleAndDuplicateRecords) {
-  model::Project gen;
-  ReadVar({{1, kTaskNameType, Utf16z(u"One")}, {2, kTaskNameType, Utf16z(u"Two")}}, gen);
-  std::vector<FixedItem> items;
-  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::Duration, 600)}));
-  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 2), Int(Field::Duration, 1200)}), 2);  // deleted
-  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 1), Int(Field::Duration, 9999)}));  // same UID
-  items.push_back(FixedItem(Bytes(kBlankSlotSize).U32(0, 8), 6));                               // deleted blank row
-  items.emplace_back(Record(Tasks(), {Int(Field::TaskUID, 3), Int(Field::Duration, 60)}));  // beyond the count
-  auto fixed = project_fixture::BuildFixedData(RecordKind::Task, items, 48, 4);
-  const TaskFixedCounts counts = ReadFixed(fixed, gen);
-  ASSERT_EQ(gen.Tasks().size(), 2u);
-  EXPECT_EQ(gen.Tasks()[0].Duration, 600u);  // the first record of a UID wins
-  EXPECT_EQ(gen.Tasks()[1].Duration, 0u);
-  EXPECT_EQ(counts.records, 1u);
-  EXPECT_EQ(counts.deleted, 2u);
-  EXPECT_EQ(counts.duplicates, 1u);
-  EXPECT_EQ(counts.items, 4u);
-}
-
 // --- outline ----------------------------------------------------------
 
 SBkndTaskParams Task(std::uint32_t uid, std::uint32_t parent, std::uint32_t id = 0) {
@@ -170,26 +115,5 @@ TEST(OutlineNumbers, PreOrderIdsAndNumbersSummaryMarks) {
 
 // --- the storage, through the version 14 driver -----------------------
 
-class TaskStorageTest : public project_fixture::ParserFixture<::testing::Test> {};
-
-TEST_F(TaskStorageTest, ReadsTheTaskStorageWithItsAliases) {
-  project_fixture::BackendStorage storage{u"TBkndTask"};
-  storage.props = project_fixture::CustomFieldProps(kTaskPropsBlock, {{0x0B400099, u"Odd field"}});
-  storage.var = project_fixture::BuildVarData({{1, kTaskNameType, Utf16z(u"Plan")},
-                                               {2, kTaskNameType, Utf16z(u"Do")},
-                                               {2, 0x0B400099, Utf16z(u"v")}});
-  storage.fixed = project_fixture::BuildFixedData(RecordKind::Task, {TaskRecord(2, 1), TaskRecord(1)});
-  project_fixture::ProjectDescription project;
-  project.storages.push_back(storage);
-  CMppParser_14 parser(ctx, Write(project));
-  parser.Parse(nullptr);
-  const auto& tasks = parser.Model().Tasks();
-  ASSERT_EQ(tasks.size(), 2u);
-  EXPECT_EQ(tasks[0].Name, u"Plan");
-  EXPECT_EQ(tasks[0].OutlineNumber, "1");
-  EXPECT_EQ(tasks[1].OutlineNumber, "1.1");
-  ASSERT_EQ(parser.Model().customFieldValues.size(), 1u);  // defined by the file alone
-  EXPECT_EQ(parser.Model().customFieldValues[0].OwnerUID, 2u);
-}
 
 }  // namespace
