@@ -6,12 +6,13 @@
 
 namespace model {
 
-std::u16string TextFromItem(platform::ByteView item) {
+std::u16string TextFromItem(platform::ByteView item, bool terminated) {
   const std::size_t units = std::min<std::size_t>(item.size(), 2 * kFixedTextUnits) / 2;
   std::u16string text;
   if (units == 0) return text;
   // The last unit covered is the terminator's place.
-  for (std::size_t i = 0; i + 1 < units; ++i) {
+  const std::size_t kept = terminated ? units - 1 : units;
+  for (std::size_t i = 0; i < kept; ++i) {
     const char16_t unit = static_cast<char16_t>(item.u16_at(2 * i).value_or(0));
     if (unit == 0) break;
     text.push_back(unit);

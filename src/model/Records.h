@@ -40,9 +40,10 @@ inline constexpr std::size_t kFixedTextUnits = 260;
 inline constexpr std::size_t kMaxNoteBytes = 65535;
 
 // The text of a var-data item: whole UTF-16 units from at most the first
-// 520 bytes, stopping at a zero unit; the last unit the item covers is its
-// terminator and is not kept.
-std::u16string TextFromItem(platform::ByteView item);
+// 520 bytes, stopping at a zero unit. The last unit the item covers is its
+// terminator and is not kept, unless the item's texts need not end in one
+// (terminated false: outline code texts).
+std::u16string TextFromItem(platform::ByteView item, bool terminated = true);
 // A note: the zero-terminated byte string at the start of the item, cut to
 // the item and to kMaxNoteBytes - 1 bytes.
 std::string NoteFromItem(platform::ByteView item);

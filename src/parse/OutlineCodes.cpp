@@ -21,19 +21,6 @@ constexpr std::uint8_t kTextCode9 = 1;
 constexpr std::size_t kOutlineMetaStride = 10;
 constexpr std::uint16_t kValueListItem = 0x0700;
 
-// The item's UTF-16 text up to its first zero unit or its end (outline
-// code texts need not end in a zero), from at most the first 520 bytes.
-std::u16string ItemText(platform::ByteView item) {
-  std::u16string text;
-  const std::size_t end = std::min<std::size_t>(item.size(), 520);
-  for (std::size_t at = 0; at + 2 <= end; at += 2) {
-    const char16_t unit = static_cast<char16_t>(item.u16_at(at).value_or(0));
-    if (unit == 0) break;
-    text.push_back(unit);
-  }
-  return text;
-}
-
 }  // namespace
 
 void OutlineCodeTable::SetText(std::uint32_t index, std::u16string text) { entries_[index].text = std::move(text); }
@@ -87,7 +74,7 @@ OutlineCodeTable ReadOutlineCodeStorage(RunContext& ctx, const platform::Compoun
       WalkVarItems(ctx, varMeta.View(), var2Data.View(), nullptr, items, skipped,
                    [&](const VarMetaItem& item, platform::ByteView value) {
                      if ((item.type & 0xFFFF) == (kTextField & 0xFFFF))
-                       table.SetText(item.owner, ItemText(value));
+                       table.SetText(item.owner, model::TextFromItem(value, false));
                    });
     }
   }
