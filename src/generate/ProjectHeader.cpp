@@ -89,14 +89,17 @@ std::int32_t CXMLGen::WriteHeader(const char* saveVersion) {
 
   run.Raw("SaveVersion", saveVersion);
   run.Raw("Name", "Project.xml");
+  if (p.Guid) run.Raw("GUID", xml::XmlWriter::FormatGuid(*p.Guid));
   text("Title", p.Title);
   text("Subject", p.Subject);
   text("Category", p.Category);
   text("Company", p.Company);
   text("Manager", p.Manager);
   text("Author", p.Author);
-  const auto lastSaved = LocalFromUtc(p.LastSaved);
-  dateTime("CreationDate", LocalFromUtc(p.CreationDate));
+  // The project's own local times where Props holds them; else the
+  // summary's instants, told in this machine's time zone.
+  const auto lastSaved = Dated(p.SavedLocal) ? p.SavedLocal : LocalFromUtc(p.LastSaved);
+  dateTime("CreationDate", Dated(p.CreatedLocal) ? p.CreatedLocal : LocalFromUtc(p.CreationDate));
   dateTime("LastSaved", lastSaved);
   run.Raw("ScheduleFromStart", p.ScheduleFromStart.value_or(true) ? "1" : "0");
   if (span) {

@@ -314,6 +314,10 @@ struct SViewTimescale {
 struct SProjectProps {
   std::u16string Title, Subject, Author, Manager, Company, Category, Keywords, Comments;
   std::optional<PackedDate> CreationDate, LastSaved;  // summary streams, UTC
+  // The same two instants as the project keeps them in Props, in the
+  // author's local time; preferred where the file has them.
+  std::optional<PackedDate> CreatedLocal, SavedLocal;
+  std::optional<std::array<std::uint8_t, 16>> Guid;  // version 14 files
   std::u16string CurrencySymbol, CurrencyCode;
   std::optional<std::uint16_t> CurrencyDigits;
   std::optional<std::uint16_t> CurrencySymbolPosition;  // 0 before, 1 after, 2/3 the same with a space

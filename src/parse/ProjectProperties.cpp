@@ -22,6 +22,9 @@ constexpr std::uint32_t kStart = 0x02400002;
 constexpr std::uint32_t kFinish = 0x02400003;
 constexpr std::uint32_t kScheduleFrom = 0x02400004;
 constexpr std::uint32_t kComments = 0x02400005;
+constexpr std::uint32_t kCreated = 0x02400006;
+constexpr std::uint32_t kSaved = 0x02400007;
+constexpr std::uint32_t kGuid = 0x02400029;
 constexpr std::uint32_t kTitle = 0x02400008;
 constexpr std::uint32_t kSubject = 0x02400009;
 constexpr std::uint32_t kAuthor = 0x0240000C;
@@ -110,6 +113,15 @@ bool TakeItem(const PropsItem& item, model::SProjectProps& p) {
       return true;
     }
     case kComments: return SetText(d, p.Comments, kMaxCommentUnits);
+    case kCreated: return SetDate(d, p.CreatedLocal);
+    case kSaved: return SetDate(d, p.SavedLocal);
+    case kGuid: {
+      if (d.size() < 16) return false;
+      std::array<std::uint8_t, 16> guid{};
+      for (std::size_t i = 0; i < guid.size(); ++i) guid[i] = *d.u8_at(i);
+      p.Guid = guid;
+      return true;
+    }
     case kTitle: return SetText(d, p.Title, kMaxPropertyUnits);
     case kSubject: return SetText(d, p.Subject, kMaxPropertyUnits);
     case kAuthor: return SetText(d, p.Author, kMaxPropertyUnits);

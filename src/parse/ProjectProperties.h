@@ -11,6 +11,8 @@
 //   0x02400000 company        0x02400001 manager     0x02400002 start
 //   0x02400003 finish         0x02400004 schedule from (u16: 1 from start,
 //   0x02400005 comments                              0 from finish)
+//   0x02400006 created, 0x02400007 last saved (local time)
+//   0x02400029 the project's GUID (16 bytes)
 //   0x02400008 title          0x02400009 subject     0x0240000C author
 //   0x0240000D keywords       0x0240000E project calendar (its name)
 //   0x02400010 currency symbol                       0x02400011 symbol

@@ -268,6 +268,13 @@ std::string XmlWriter::FormatDateTime(PackedDate value) {
 
 std::string XmlWriter::FormatTime(std::uint16_t tenths) { return TimeOfDayText(tenths); }
 
+std::string XmlWriter::FormatHex8(std::uint32_t value) { return Format("%08X", value); }
+
+std::string XmlWriter::FormatGuid(const std::array<std::uint8_t, 16>& b) {
+  return Format("%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3], b[2], b[1], b[0], b[5],
+                b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+}
+
 std::string XmlWriter::FormatDecimal(double value, int maxDecimals) {
   // Beyond this the digits say nothing and "%f" would run long.
   if (!std::isfinite(value) || std::fabs(value) >= 1e15) return "0";

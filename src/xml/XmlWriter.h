@@ -11,6 +11,7 @@
 // elements have stray '&', '<' and '>' escaped.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -107,6 +108,11 @@ class XmlWriter {
   // A number with at most maxDecimals decimals, trailing zeros dropped
   // ("0.125", "12.5", "3"); "0" for non-finite values.
   static std::string FormatDecimal(double value, int maxDecimals);
+  // A GUID as stored (its first three groups little-endian) in the
+  // document's form, "9035018B-DAD2-E811-AC3F-4CEDDE6E5B57".
+  static std::string FormatGuid(const std::array<std::uint8_t, 16>& bytes);
+  // Eight upper-case hex digits, "0B400033".
+  static std::string FormatHex8(std::uint32_t value);
   // Money as documents hold it: in hundredths of the currency unit (1.23
   // is "123").
   static std::string FormatMoney(double currencyUnits);
