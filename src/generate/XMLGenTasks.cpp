@@ -283,9 +283,22 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
     if (!field) return 0;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
+    // Version 14 documents name each field by a GUID too: the fixed one of
+    // a task field, none (zeros) for resource fields; from version 12 on,
+    // the field that carries the value into assignment rows follows.
+    const std::string_view version(saveVersion_);
+    auto guid = [&](std::uint32_t id) {
+      return field->resource ? std::string("00000000-0000-0000-0000-000000000000")
+                             : "000039B7-8BBE-4CEB-82C4-FA8C" + xml::XmlWriter::FormatHex8(id);
+    };
     run.Raw("FieldID", fieldId);
     run.Raw("FieldName", field->name);
+    if (version == "14") run.Raw("Guid", guid(fieldId));
     if (alias) run.Do([&] { return WriteName("Alias", *alias); });
+    if (version != "9" && field->secondaryId) {
+      run.Raw("SecondaryPID", field->secondaryId);
+      if (version == "14") run.Raw("SecondaryGuid", guid(field->secondaryId));
+    }
     run.Close("ExtendedAttribute");
     return run.Cancelled() ? kCancelled : 0;
   };

@@ -1,6 +1,7 @@
 #include "model/CustomFieldCatalog.h"
 
 #include <initializer_list>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -20,19 +21,59 @@ struct Catalogue {
   std::unordered_map<std::uint32_t, const CustomFieldInfo*> byId;
 };
 
+// The assignments' own custom fields, in runs of consecutive identifiers.
+struct AssignmentRun {
+  std::string_view family;
+  int first, last;
+  std::uint32_t id;
+};
+constexpr AssignmentRun kAssignmentFields[] = {
+    {"Text", 1, 10, 0x0F400058},    {"Text", 11, 30, 0x0F4000DA},   {"Start", 1, 5, 0x0F400062},
+    {"Start", 6, 10, 0x0F4000D5},   {"Finish", 1, 5, 0x0F400067},   {"Finish", 6, 10, 0x0F4000B7},
+    {"Number", 1, 5, 0x0F40006C},   {"Number", 6, 20, 0x0F4000C6},  {"Duration", 1, 3, 0x0F400071},
+    {"Duration", 4, 10, 0x0F4000B0}, {"Cost", 1, 3, 0x0F400077},    {"Cost", 4, 10, 0x0F40009F},
+    {"Flag", 10, 10, 0x0F40007A},   {"Flag", 1, 9, 0x0F40007B},     {"Flag", 11, 20, 0x0F4000BC},
+    {"Date", 1, 10, 0x0F4000A6},
+};
+
+// Task fields are shown in assignment rows by a block of fields of their
+// own, one family after another.
+struct TaskBlock {
+  std::string_view family;
+  std::uint32_t first;
+};
+constexpr TaskBlock kTaskFieldsInAssignments[] = {
+    {"Date", 0x0F404000},   {"Flag", 0x0F40400A},  {"Cost", 0x0F40401E},  {"Duration", 0x0F404028},
+    {"Finish", 0x0F404032}, {"Number", 0x0F40403C}, {"Start", 0x0F40405A}, {"Text", 0x0F404064},
+};
+
+std::uint32_t SecondaryId(bool resource, std::string_view family, int n) {
+  if (resource) {
+    for (const AssignmentRun& run : kAssignmentFields)
+      if (run.family == family && n >= run.first && n <= run.last) return run.id + (n - run.first);
+    return 0;
+  }
+  for (const TaskBlock& block : kTaskFieldsInAssignments)
+    if (block.family == family) return block.first + (n - 1);
+  return 0;
+}
+
 // Fields first .. last of a family, numbered from first number, with
 // consecutive identifiers from id (step apart).
 void Run(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
          int firstNumber, int lastNumber, std::uint32_t id, std::uint32_t step = 1) {
   for (int n = firstNumber; n <= lastNumber; ++n, id += step)
-    table.push_back({id, std::string(family) + std::to_string(n), kind, resource});
+    table.push_back({id, std::string(family) + std::to_string(n), kind, resource, SecondaryId(resource, family, n)});
 }
 
 // Fields whose identifiers follow no run.
 void List(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
           int firstNumber, std::initializer_list<std::uint32_t> ids) {
   int n = firstNumber;
-  for (std::uint32_t id : ids) table.push_back({id, std::string(family) + std::to_string(n++), kind, resource});
+  for (std::uint32_t id : ids) {
+    table.push_back({id, std::string(family) + std::to_string(n), kind, resource, SecondaryId(resource, family, n)});
+    ++n;
+  }
 }
 
 Catalogue Build() {

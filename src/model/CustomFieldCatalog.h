@@ -25,6 +25,10 @@ struct CustomFieldInfo {
   std::string name;  // "Text1", "Outline Code4"
   CustomFieldKind kind = CustomFieldKind::Text;
   bool resource = false;  // a resource field; else a task field
+  // The assignment field that shows this field's value in assignment rows
+  // (for resource fields, the assignments' own field of the same name);
+  // 0 where there is none.
+  std::uint32_t secondaryId = 0;
 };
 
 // The catalogue entry of fieldId (task fields first, then resource fields),
