@@ -145,6 +145,8 @@ class CXMLGen {
   // The links of the model by successor UID, in model order.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> linksBySuccessor_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> exceptionsByCalendar_;
+  // Days the calendars' exception lists may still look at in this document.
+  std::uint64_t exceptionDayBudget_ = 4'000'000;
   // Value indexes by owner UID, in model order, one map per owner kind.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "generate/ElementRun.h"
+#include "generate/ExceptionDays.h"
 #include "generate/XMLGen.h"
 
 namespace {
@@ -13,6 +14,8 @@ namespace {
 using gen::ElementRun;
 
 constexpr std::size_t kWeekDays = 7;
+// 23:59, in tenths of a minute: where a listed run of days ends.
+constexpr std::uint32_t kLastMinuteOfDay = 14390;
 
 // A resource calendar's name: its resource's, commas as semicolons.
 std::u16string ResourceCalendarName(std::u16string name) {
@@ -154,14 +157,28 @@ std::int32_t CXMLGen::WriteCalendar(const model::SCalendar& calendar) {
   // resource calendars).
   run.Raw("IsBaseCalendar", calendar.IsBaseCalendar && !baseFound ? 1 : 0);
   run.Raw("IsBaselineCalendar", calendar.IsBaselineCalendar);
-  if (baseFound)
+  // A base calendar keeps the 0 that the later applications store for
+  // "no base", as they write it; any other base that is not there is -1.
+  if (baseFound || calendar.BaseCalendarUID == 0)
     run.Raw("BaseCalendarUID", calendar.BaseCalendarUID);
   else
     run.Raw("BaseCalendarUID", "-1");
-  // Without a whole week the calendar takes its base calendar's days.
-  if (calendar.WeekDays.size() == kWeekDays) {
+  // Rules the document cannot carry are left out: written as a plain
+  // range they would take every day of the range off.
+  std::vector<std::size_t> writable;
+  if (auto found = exceptionsByCalendar_.find(calendar.UID); found != exceptionsByCalendar_.end())
+    for (std::size_t i : found->second)
+      if (WritableRule(project_.calendarExceptions[i])) writable.push_back(i);
+  // Without a whole week the calendar takes its base calendar's days; the
+  // exceptions' days follow the week, each run of days as one more day.
+  const bool week = calendar.WeekDays.size() == kWeekDays;
+  std::vector<std::pair<const model::SCalendarException*, gen::DayRuns>> listed;
+  for (std::size_t i : writable)
+    if (auto runs = gen::ExceptionDays(project_.calendarExceptions[i], exceptionDayBudget_))
+      listed.emplace_back(&project_.calendarExceptions[i], std::move(*runs));
+  if (week || !listed.empty()) {
     run.Open("WeekDays");
-    for (std::size_t d = 0; d < kWeekDays; ++d) {
+    for (std::size_t d = 0; week && d < kWeekDays; ++d) {
       const model::SWeekDay& day = calendar.WeekDays[d];
       const bool working = day.WorkingTotal != 0;
       run.Open("WeekDay");
@@ -170,19 +187,26 @@ std::int32_t CXMLGen::WriteCalendar(const model::SCalendar& calendar) {
       if (working) WriteWorkingTimes(run, w, day);
       run.Close("WeekDay");
     }
+    for (const auto& [exception, runs] : listed) {
+      const bool working = !exception->Day.Periods.empty();
+      for (const auto& [first, last] : runs) {
+        run.Open("WeekDay");
+        run.Raw("DayType", 0);
+        run.Raw("DayWorking", working ? 1 : 0);
+        run.Open("TimePeriod");
+        run.Do([&] { return w.WriteDateTime14XML("FromDate", static_cast<model::PackedDate>(first << 16)); });
+        run.Do([&] { return w.WriteDateTime14XML("ToDate", static_cast<model::PackedDate>(last << 16 | kLastMinuteOfDay)); });
+        run.Close("TimePeriod");
+        if (working) WriteWorkingTimes(run, w, exception->Day);
+        run.Close("WeekDay");
+      }
+    }
     run.Close("WeekDays");
   }
-  if (auto found = exceptionsByCalendar_.find(calendar.UID); found != exceptionsByCalendar_.end()) {
-    // A rule the document cannot carry is left out: written as a plain
-    // range it would take every day of the range off.
-    std::vector<std::size_t> writable;
-    for (std::size_t i : found->second)
-      if (WritableRule(project_.calendarExceptions[i])) writable.push_back(i);
-    if (!writable.empty()) {
-      run.Open("Exceptions");
-      for (std::size_t i : writable) run.Do([&] { return WriteException(project_.calendarExceptions[i]); });
-      run.Close("Exceptions");
-    }
+  if (!writable.empty()) {
+    run.Open("Exceptions");
+    for (std::size_t i : writable) run.Do([&] { return WriteException(project_.calendarExceptions[i]); });
+    run.Close("Exceptions");
   }
   run.Close("Calendar");
   return run.Cancelled() ? kCancelled : 0;
