@@ -12,6 +12,7 @@
 #include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
+#include "salvage/Version4.h"
 
 using namespace salvage;
 
@@ -65,9 +66,15 @@ int CStgReader::Init(std::u16string_view path) {
   }
   file.Close();
 
+  std::uint64_t imageSize = *size;
+  if (const std::uint64_t relaid = ReadVersion4AsVersion3(image, imageSize, state_.log())) imageSize = relaid;
+  if (imageSize > kMaxFileSize) {
+    state_.log().WriteError("[STG]\tCStgReader:: cannot determine file size");
+    return -1;
+  }
   image_ = std::move(image);
   initialised_ = true;
-  imageSize_ = static_cast<std::int32_t>(*size);
+  imageSize_ = static_cast<std::int32_t>(imageSize);
   root_ = std::make_unique<CRoot>(state_);
   sat_ = std::make_unique<CSat>(state_);
   state_.recurseLevel = 0;

@@ -1,7 +1,7 @@
 // Sound files at the size limits of the container: streams on either side
-// of the mini-stream cutoff, and a file large enough that its allocation
-// table is listed through more than one DIF sector. Every stream comes back
-// byte for byte.
+// of the mini-stream cutoff, a file large enough that its allocation table
+// is listed through more than one DIF sector, and a file of 4,096-byte
+// sectors. Every stream comes back byte for byte.
 #include <gtest/gtest.h>
 
 #include "salvage/SalvageRun.h"
@@ -39,6 +39,53 @@ TEST(StreamSizes, EveryStreamComesBackWhole) {
     ASSERT_TRUE(run.repaired);
     EXPECT_EQ(MissingFrom(root, *run.repaired), std::vector<std::string>{});
   }
+}
+
+// A version 4 file: 4,096-byte sectors, its header padded to one of them.
+// Sectors: 0 the table, 1 the directory, 2-3 a big stream, 4 the mini
+// table, 5 the mini stream holding a small one.
+std::vector<std::uint8_t> Version4File(const std::vector<std::uint8_t>& big, const std::vector<std::uint8_t>& small) {
+  constexpr std::size_t kSector = 4096;
+  std::vector<std::uint8_t> f(7 * kSector, 0);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { f[at] = v & 0xFF, f[at + 1] = v >> 8; };
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  auto sector = [&](std::size_t s) { return (s + 1) * kSector; };
+  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(signature), std::end(signature), f.begin());
+  put16(0x18, 0x3E), put16(0x1A, 4), put16(0x1C, 0xFFFE), put16(0x1E, 12), put16(0x20, 6);
+  put32(0x28, 1), put32(0x2C, 1), put32(0x30, 1), put32(0x38, 4096), put32(0x3C, 4), put32(0x40, 1);
+  put32(0x44, 0xFFFFFFFE);
+  for (std::size_t i = 0; i < 109; ++i) put32(0x4C + 4 * i, i == 0 ? 0 : 0xFFFFFFFF);
+  const std::uint32_t table[] = {0xFFFFFFFD, 0xFFFFFFFE, 3, 0xFFFFFFFE, 0xFFFFFFFE, 0xFFFFFFFE};
+  for (std::size_t i = 0; i < 1024; ++i) put32(sector(0) + 4 * i, i < 6 ? table[i] : 0xFFFFFFFF);
+  auto entry = [&](std::size_t n, std::u16string_view name, std::uint8_t type, std::uint32_t right,
+                   std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+    const std::size_t at = sector(1) + 128 * n;
+    for (std::size_t i = 0; i < name.size(); ++i) put16(at + 2 * i, name[i]);
+    put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+    f[at + 0x42] = type, f[at + 0x43] = 1;
+    put32(at + 0x44, 0xFFFFFFFF), put32(at + 0x48, right), put32(at + 0x4C, child);
+    put32(at + 0x74, start), put32(at + 0x78, size);
+  };
+  entry(0, u"Root Entry", 5, 0xFFFFFFFF, 1, 5, 128);
+  entry(1, u"Big", 2, 2, 0xFFFFFFFF, 2, static_cast<std::uint32_t>(big.size()));
+  entry(2, u"Small", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0, static_cast<std::uint32_t>(small.size()));
+  std::copy(big.begin(), big.end(), f.begin() + sector(2));
+  put32(sector(4), 1), put32(sector(4) + 4, 0xFFFFFFFE);
+  for (std::size_t i = 2; i < 1024; ++i) put32(sector(4) + 4 * i, 0xFFFFFFFF);
+  std::copy(small.begin(), small.end(), f.begin() + sector(5));
+  return f;
+}
+
+TEST(StreamSizes, Version4FilesAreReadWhole) {
+  const fixture::Node root =
+      fixture::Root({fixture::Stream(u"Big", fixture::Pattern(5000, 1)), fixture::Stream(u"Small", fixture::Pattern(100, 2))});
+  fixture::ScratchDir scratch;
+  auto run = Salvage(scratch, Version4File(root.children[0].bytes, root.children[1].bytes));
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(root, *run.repaired), std::vector<std::string>{});
 }
 
 }  // namespace
