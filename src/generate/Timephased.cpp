@@ -146,4 +146,43 @@ Distribution DistributeWork(const WorkWeek& week, std::uint32_t work, model::Pac
   return result;
 }
 
+Distribution DistributeBlocks(const WorkWeek& week, const std::vector<model::SWorkBlock>& blocks,
+                              model::PackedDate start, const std::function<bool(const TimephasedElement&)>& emit,
+                              std::uint32_t maxDays) {
+  Distribution result;
+  model::PackedDate cursor = start;
+  std::uint32_t lastEnd = 0;
+  for (const model::SWorkBlock& block : blocks) {
+    const std::uint32_t length = block.end > lastEnd ? block.end - lastEnd : 0;
+    lastEnd = std::max(lastEnd, block.end);
+    if (length == 0) continue;
+    // The stretch's working time is walked as work; what is written is its
+    // share of the block's work, so that the shares add up exactly.
+    std::uint64_t timeSoFar = 0, workSoFar = 0;
+    model::PackedDate last = cursor;
+    auto place = [&](const TimephasedElement& element) {
+      last = element.finish;
+      if (block.work == 0) return true;
+      timeSoFar += element.value;
+      const std::uint64_t upTo = std::uint64_t{block.work} * timeSoFar / length;
+      TimephasedElement share = element;
+      share.value = static_cast<std::uint32_t>(upTo - workSoFar);
+      workSoFar = upTo;
+      ++result.elements;
+      return emit(share);
+    };
+    const std::uint32_t daysLeft = maxDays > result.daysWalked ? maxDays - result.daysWalked : 0;
+    const Distribution part = DistributeWork(week, length, cursor, 0, place, daysLeft);
+    result.daysWalked += part.daysWalked;
+    if (part.outcome == Distribution::Outcome::Stopped || part.outcome == Distribution::Outcome::Cut) {
+      result.outcome = part.outcome;
+      result.workLeft = part.workLeft;
+      return result;
+    }
+    cursor = last;
+  }
+  if (result.elements == 0) result.outcome = Distribution::Outcome::NoWork;
+  return result;
+}
+
 }  // namespace gen

@@ -95,4 +95,12 @@ Distribution DistributeWork(const WorkWeek& week, std::uint32_t work, model::Pac
                             std::uint32_t endTime, const std::function<bool(const TimephasedElement&)>& emit,
                             std::uint32_t maxDays = kMaxTimephasedDays);
 
+// Spreads an assignment's stretches of work and pauses from start: each
+// stretch of work over as much working time as its length, its work in
+// proportion; a pause moves on by its length without elements. The same
+// outcomes as DistributeWork; maxDays counts the days of every stretch.
+Distribution DistributeBlocks(const WorkWeek& week, const std::vector<model::SWorkBlock>& blocks,
+                              model::PackedDate start, const std::function<bool(const TimephasedElement&)>& emit,
+                              std::uint32_t maxDays = kMaxTimephasedDays);
+
 }  // namespace gen

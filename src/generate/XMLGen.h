@@ -120,8 +120,10 @@ class CXMLGen {
   void IndexLinks();
   std::int32_t WriteAssignment(const model::SBkndAssnParams& assignment, const model::SBkndTaskParams& task);
   // One series of timephased data (type 1 remaining, 2 completed work).
+  // With blocks, the work follows the file's stretches and pauses instead.
   std::int32_t WriteTimephased(int type, std::uint32_t uid, std::uint32_t work, model::PackedDate start,
-                               std::uint32_t endTime, const gen::WorkWeek& week);
+                               std::uint32_t endTime, const gen::WorkWeek& week,
+                               const std::vector<model::SWorkBlock>* blocks = nullptr);
   // The working week of a calendar UID, made once per UID.
   const gen::WorkWeek& WeekOf(std::uint32_t calendarUid);
   // Availability and rates by resource UID, in model order.

@@ -106,14 +106,32 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
   const gen::WorkWeek& week = WeekOf(resource ? resource->CalendarUID : 1);
   // The end times are the low halves (times of day) of the dates.
-  auto series = [&](int type, std::uint32_t work, model::PackedDate from, model::PackedDate to) {
-    run.Do([&] { return WriteTimephased(type, assignment.UID, work, from, to & 0xFFFF, week); });
+  auto series = [&](int type, std::uint32_t work, model::PackedDate from, model::PackedDate to,
+                    const std::vector<model::SWorkBlock>* blocks = nullptr) {
+    run.Do([&] { return WriteTimephased(type, assignment.UID, work, from, to & 0xFFFF, week, blocks); });
   };
+  // Where the file times the remaining work with its pauses, and its
+  // stretches hold that very work, the series follows them.
+  // Blocks are taken when they hold the work the series would spread, or
+  // the assignment's own share of it (which differs at other units).
+  auto timed = [&](const std::vector<model::SWorkBlock>& blocks, std::uint32_t work,
+                   std::uint32_t own) -> const std::vector<model::SWorkBlock>* {
+    std::uint64_t total = 0;
+    for (const model::SWorkBlock& block : blocks) total += block.work;
+    return !blocks.empty() && (total == work || total == own) ? &blocks : nullptr;
+  };
+  const std::uint32_t ownActual = assignment.ActualWork;
+  const std::uint32_t ownRemaining = assignment.Work > ownActual ? assignment.Work - ownActual : 0;
   if (task.Stop == task.Resume) {
-    series(kRemainingWork, task.Duration, task.Start, task.Resume);
+    // The whole work in one series: what is left of it, or all of it done.
+    const auto* blocks = timed(assignment.RemainingBlocks, task.Duration, ownRemaining);
+    if (!blocks) blocks = timed(assignment.CompletedBlocks, task.Duration, ownActual);
+    series(kRemainingWork, task.Duration, task.Start, task.Resume, blocks);
   } else {
-    series(kCompletedWork, task.ActualDuration, task.Start, task.Stop);
-    series(kRemainingWork, task.RemainingDuration, task.Resume, task.Finish);
+    series(kCompletedWork, task.ActualDuration, task.Start, task.Stop,
+           timed(assignment.CompletedBlocks, task.ActualDuration, ownActual));
+    series(kRemainingWork, task.RemainingDuration, task.Resume, task.Finish,
+           timed(assignment.RemainingBlocks, task.RemainingDuration, ownRemaining));
   }
   run.Close("Assignment");
   return run.Cancelled() ? kCancelled : 0;
@@ -129,7 +147,8 @@ const gen::WorkWeek& CXMLGen::WeekOf(std::uint32_t calendarUid) {
 }
 
 std::int32_t CXMLGen::WriteTimephased(int type, std::uint32_t uid, std::uint32_t work, model::PackedDate start,
-                                        std::uint32_t endTime, const gen::WorkWeek& week) {
+                                        std::uint32_t endTime, const gen::WorkWeek& week,
+                                        const std::vector<model::SWorkBlock>* blocks) {
   // No work, or no date to start from: no series.
   if (work == 0 || !model::HasDate(start)) return kNothingWritten;
   if (timephasedWritten_ >= timephasedLimit_) {
@@ -165,7 +184,8 @@ std::int32_t CXMLGen::WriteTimephased(int type, std::uint32_t uid, std::uint32_t
   };
   const std::uint64_t budget = timephasedLimit_ - timephasedWritten_;
   const auto maxDays = static_cast<std::uint32_t>(std::min<std::uint64_t>(gen::kMaxTimephasedDays, budget - 1));
-  const gen::Distribution result = gen::DistributeWork(week, work, start, endTime, emit, maxDays);
+  const gen::Distribution result = blocks ? gen::DistributeBlocks(week, *blocks, start, emit, maxDays)
+                                          : gen::DistributeWork(week, work, start, endTime, emit, maxDays);
   timephasedWritten_ += result.elements;
   if (cancelled) return kCancelled;
   if (result.outcome == gen::Distribution::Outcome::Cut)

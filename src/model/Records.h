@@ -165,6 +165,14 @@ struct SBkndRscParams {
   std::uint16_t AccrueAt = 3;
 };
 
+// A stretch of an assignment's completed or remaining work as the file
+// times it: its end, in working time from where that work starts, and the work
+// it holds (none in a pause: the task is split there). Tenths of a minute.
+struct SWorkBlock {
+  std::uint32_t end = 0;
+  std::uint32_t work = 0;
+};
+
 // Stands for "no resource" in an assignment; needs no matching resource.
 inline constexpr std::uint32_t kNoResourceUID = 0xFFFF0001;
 
@@ -194,6 +202,9 @@ struct SBkndAssnParams {
   std::vector<std::uint8_t> RawVar9;
   std::uint32_t RawType126 = 0;
   std::vector<SBaseline> Baselines;
+  // The completed and the remaining work's stretches, where the work
+  // pauses at least once.
+  std::vector<SWorkBlock> CompletedBlocks, RemainingBlocks;
 };
 
 struct SBkndConsParams {

@@ -82,4 +82,37 @@ TEST(Timephased, StartsOutsideTheWorkingTime) {
   EXPECT_EQ(Spread(Standard(), 0, At(kMonday, 4800), 0).result.outcome, Distribution::Outcome::NoWork);
 }
 
+// Stretches of work and pauses: work runs only in the stretches, in
+// proportion at other units, and a pause moves the next stretch on.
+TEST(DistributeBlocks, PausesLeaveTheirWorkingTimeEmpty) {
+  constexpr std::uint32_t kDay = 4800;  // tenths of a minute in a working day
+  struct Case {
+    const char* name;
+    std::vector<model::SWorkBlock> blocks;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> expected;  // (day after kMonday, work)
+  };
+  const Case cases[] = {
+      {"work, pause, work", {{2 * kDay, 2 * kDay}, {3 * kDay, 0}, {4 * kDay, kDay}}, {{0, kDay}, {1, kDay}, {3, kDay}}},
+      // Half the work over the same stretch: half of each day.
+      {"half units", {{kDay, kDay / 2}, {2 * kDay, 0}, {3 * kDay, kDay / 2}}, {{0, kDay / 2}, {2, kDay / 2}}},
+      // A pause over the weekend: Friday's work, then the next Wednesday's.
+      {"pause across a weekend", {{5 * kDay, 5 * kDay}, {7 * kDay, 0}, {8 * kDay, kDay}},
+       {{0, kDay}, {1, kDay}, {2, kDay}, {3, kDay}, {4, kDay}, {9, kDay}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<TimephasedElement> elements;
+    const Distribution result = gen::DistributeBlocks(Standard(), c.blocks, At(kMonday, 4800), [&](const TimephasedElement& e) {
+      if (e.value) elements.push_back(e);
+      return true;
+    });
+    EXPECT_EQ(result.outcome, Distribution::Outcome::Done);
+    ASSERT_EQ(elements.size(), c.expected.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      EXPECT_EQ(model::DayOf(elements[i].start), kMonday + c.expected[i].first) << i;
+      EXPECT_EQ(elements[i].value, c.expected[i].second) << i;
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,74 @@
+#include "parse/WorkBlocks.h"
+
+#include <bit>
+#include <cmath>
+#include <unordered_map>
+
+#include "parse/StreamLoader.h"
+#include "parse/StreamRecords.h"
+
+namespace mpp {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 24;
+// More blocks than any plan pauses: a damaged count is not believed.
+constexpr std::size_t kMaxBlocks = 4096;
+// Ends count 1/80 of a minute: 8 to a tenth. Work counts minutes x 1000.
+constexpr std::uint32_t kEndUnitsPerTenth = 8;
+constexpr double kWorkUnitsPerTenth = 100.0;
+
+}  // namespace
+
+std::vector<model::SWorkBlock> ReadWorkBlocks(platform::ByteView value, std::size_t blockSize) {
+  const std::size_t count = value.u16_at(0).value_or(0);
+  const std::size_t begin = value.u32_at(4).value_or(0);
+  if (count == 0 || count > kMaxBlocks || begin < kHeaderSize || begin > value.size() ||
+      (value.size() - begin) / blockSize < count)
+    return {};
+  std::vector<model::SWorkBlock> blocks;
+  blocks.reserve(count);
+  double done = 0.0;
+  std::uint32_t lastEnd = 0, placed = 0;
+  bool paused = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t at = begin + i * blockSize;
+    const double cumulative = std::bit_cast<double>(value.u64_at(at).value_or(0)) / kWorkUnitsPerTenth;
+    const double rate = std::bit_cast<double>(value.u64_at(at + 8).value_or(0));
+    const std::uint32_t end = value.u32_at(at + blockSize - 4).value_or(0) / kEndUnitsPerTenth;
+    if (!std::isfinite(cumulative) || !std::isfinite(rate) || cumulative < done || cumulative > 4.0e9 || end < lastEnd)
+      return {};
+    const auto upTo = static_cast<std::uint32_t>(std::llround(cumulative));
+    const std::uint32_t work = upTo - placed;
+    if (rate == 0.0 && work != 0) return {};
+    paused = paused || (rate == 0.0 && end > lastEnd);
+    blocks.push_back({end, work});
+    done = cumulative;
+    placed = upTo;
+    lastEnd = end;
+  }
+  if (!paused) return {};
+  return blocks;
+}
+
+std::size_t ReadWorkBlockVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                                 model::Project& gen) {
+  std::unordered_map<std::uint32_t, std::size_t> byUid;
+  for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
+  std::size_t items = 0, skipped = 0, split = 0;
+  WalkVarItems(ctx, varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
+    const std::uint32_t field = item.type & 0xFFFF;
+    if (field != kRemainingWorkBlocksField && field != kCompletedWorkBlocksField) return;
+    auto found = byUid.find(item.owner);
+    if (found == byUid.end()) return;
+    model::SBkndAssnParams& assignment = gen.assignments[found->second];
+    const bool remaining = field == kRemainingWorkBlocksField;
+    std::vector<model::SWorkBlock>& blocks = remaining ? assignment.RemainingBlocks : assignment.CompletedBlocks;
+    if (!blocks.empty()) return;  // the first value of an owner holds
+    blocks = ReadWorkBlocks(value, remaining ? kRemainingWorkBlock : kCompletedWorkBlock);
+    split += !blocks.empty();
+  });
+  return split;
+}
+
+}  // namespace mpp
