@@ -147,6 +147,7 @@ class CXMLGen {
   // The links of the model by successor UID, in model order.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> linksBySuccessor_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> exceptionsByCalendar_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> workWeeksByCalendar_;
   // Days the calendars' exception lists may still look at in this document.
   std::uint64_t exceptionDayBudget_ = 4'000'000;
   // Value indexes by owner UID, in model order, one map per owner kind.

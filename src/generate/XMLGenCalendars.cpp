@@ -2,7 +2,7 @@
 // name (a resource calendar's is its resource's), the base and baseline
 // flags, its base calendar, the seven week days with their working times
 // and its exceptions (holidays, and the days worked otherwise, plain or
-// recurring). Work weeks are kept in the model only.
+// recurring) and its work weeks.
 #include <string>
 
 #include "generate/ElementRun.h"
@@ -207,6 +207,41 @@ std::int32_t CXMLGen::WriteCalendar(const model::SCalendar& calendar) {
     run.Open("Exceptions");
     for (std::size_t i : writable) run.Do([&] { return WriteException(project_.calendarExceptions[i]); });
     run.Close("Exceptions");
+  }
+  // Work weeks: their range and the days they define (a day taken from the
+  // calendar's own week is not listed). A range that ends before it starts
+  // is no work week.
+  std::vector<const model::SWorkWeek*> weeks;
+  if (auto found = workWeeksByCalendar_.find(calendar.UID); found != workWeeksByCalendar_.end())
+    for (std::size_t i : found->second) {
+      const model::SWorkWeek& week = project_.workWeeks[i];
+      if (week.WeekDays.size() == kWeekDays && model::HasDate(week.FromDate, true) &&
+          model::HasDate(week.ToDate, true) && week.FromDate <= week.ToDate)
+        weeks.push_back(&week);
+    }
+  if (!weeks.empty()) {
+    run.Open("WorkWeeks");
+    for (const model::SWorkWeek* week : weeks) {
+      run.Open("WorkWeek");
+      run.Open("TimePeriod");
+      run.Do([&] { return w.WriteDateTime14XML("FromDate", week->FromDate); });
+      run.Do([&] { return w.WriteDateTime14XML("ToDate", week->ToDate); });
+      run.Close("TimePeriod");
+      if (!week->Name.empty()) run.Do([&] { return WriteName("Name", EscapeMarkup(week->Name)); });
+      run.Open("WeekDays");
+      for (std::size_t d = 0; d < kWeekDays; ++d) {
+        const model::SWeekDay& day = week->WeekDays[d];
+        if (day.DayFlag == 1) continue;
+        run.Open("WeekDay");
+        run.Raw("DayType", d + 1);
+        run.Raw("DayWorking", day.WorkingTotal != 0 ? 1 : 0);
+        if (day.WorkingTotal != 0) WriteWorkingTimes(run, w, day);
+        run.Close("WeekDay");
+      }
+      run.Close("WeekDays");
+      run.Close("WorkWeek");
+    }
+    run.Close("WorkWeeks");
   }
   run.Close("Calendar");
   return run.Cancelled() ? kCancelled : 0;

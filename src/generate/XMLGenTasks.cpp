@@ -67,6 +67,8 @@ void CXMLGen::BuildIndexes() {
   for (const model::SCalendar& calendar : project_.calendars) calendarUids_.insert(calendar.UID);
   for (std::size_t i = 0; i < project_.calendarExceptions.size(); ++i)
     exceptionsByCalendar_[project_.calendarExceptions[i].CalendarUID].push_back(i);
+  for (std::size_t i = 0; i < project_.workWeeks.size(); ++i)
+    workWeeksByCalendar_[project_.workWeeks[i].CalendarUID].push_back(i);
   for (std::size_t i = 0; i < project_.customFieldValues.size(); ++i) {
     const model::SCustomFieldValue& value = project_.customFieldValues[i];
     (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);

@@ -253,4 +253,34 @@ TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
             "2006-06-10T00:00:00");
 }
 
+// A work week lists the days it defines, not those it takes from the
+// calendar; one whose range ends before it starts is left out.
+TEST_F(Gen14Test, WorkWeeksListTheirOwnDays) {
+  MemoryGen memory(ctx);
+  model::Project& gen = memory.project;
+  FillProject(gen);
+  model::SWorkWeek summer;
+  summer.CalendarUID = 5;
+  summer.Name = u"Summer";
+  summer.FromDate = 0x2000'0000;
+  summer.ToDate = 0x2010'0000 | 14390;
+  summer.WeekDays.resize(7);
+  for (model::SWeekDay& day : summer.WeekDays) day.DayFlag = 1;
+  summer.WeekDays[5] = {.DayFlag = 0, .PeriodCount = 1, .WorkingTotal = 3000, .Periods = {{.Start = 4800, .End = 7800}}};
+  gen.workWeeks.push_back(summer);
+  model::SWorkWeek backwards = summer;
+  backwards.Name = u"Backwards";
+  std::swap(backwards.FromDate, backwards.ToDate);
+  gen.workWeeks.push_back(backwards);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  const std::string week = "//" + E("Calendar") + "[" + E("UID") + "=5]/" + E("WorkWeeks") + "/" + E("WorkWeek");
+  EXPECT_EQ(CountOf(xml, week), "1");
+  EXPECT_EQ(XPath(xml, "string(" + week + "/" + E("Name") + ")"), "Summer");
+  EXPECT_EQ(CountOf(xml, week + "//" + E("WeekDay")), "1");
+  EXPECT_EQ(XPath(xml, "string(" + week + "//" + E("WeekDay") + "/" + E("DayType") + ")"), "6");
+  EXPECT_EQ(XPath(xml, "string(" + week + "//" + E("ToTime") + ")"), "13:00:00");
+}
+
 }  // namespace
