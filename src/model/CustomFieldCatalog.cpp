@@ -11,12 +11,14 @@ namespace {
 // Where the flags' field ids start (Flag10 of resources stands alone).
 constexpr std::uint32_t kTaskFlag1 = 0x0B400048, kTaskFlag11 = 0x0B400124;
 constexpr std::uint32_t kResourceFlag1 = 0x0C40007F, kResourceFlag10 = 0x0C40007E, kResourceFlag11 = 0x0C4000C3;
+constexpr std::uint32_t kAssignmentFlag1 = 0x0F40007B, kAssignmentFlag10 = 0x0F40007A, kAssignmentFlag11 = 0x0F4000BC;
 
 using K = CustomFieldKind;
 
 struct Catalogue {
   std::vector<CustomFieldInfo> task;
   std::vector<CustomFieldInfo> resource;
+  std::vector<CustomFieldInfo> assignment;
   std::unordered_map<std::uint32_t, const CustomFieldInfo*> byId;
 };
 
@@ -80,8 +82,28 @@ Catalogue Build() {
   Run(r, true, "Flag", K::Flag, 11, 20, kResourceFlag11);
   Run(r, true, "Outline Code", K::OutlineCode, 1, 10, 0x0C400116, 2);
 
+  // Assignments: families in two runs each, Flag10 before Flag1.
+  auto& a = c.assignment;
+  Run(a, false, "Text", K::Text, 1, 10, 0x0F400058);
+  Run(a, false, "Text", K::Text, 11, 30, 0x0F4000DA);
+  Run(a, false, "Start", K::Start, 1, 5, 0x0F400062);
+  Run(a, false, "Start", K::Start, 6, 10, 0x0F4000D5);
+  Run(a, false, "Finish", K::Finish, 1, 5, 0x0F400067);
+  Run(a, false, "Finish", K::Finish, 6, 10, 0x0F4000B7);
+  Run(a, false, "Number", K::Number, 1, 5, 0x0F40006C);
+  Run(a, false, "Number", K::Number, 6, 20, 0x0F4000C6);
+  Run(a, false, "Duration", K::Duration, 1, 3, 0x0F400071);
+  Run(a, false, "Duration", K::Duration, 4, 10, 0x0F4000B0);
+  Run(a, false, "Cost", K::Cost, 1, 3, 0x0F400077);
+  Run(a, false, "Cost", K::Cost, 4, 10, 0x0F40009F);
+  Run(a, false, "Date", K::Date, 1, 10, 0x0F4000A6);
+  Run(a, false, "Flag", K::Flag, 1, 9, kAssignmentFlag1);
+  List(a, false, "Flag", K::Flag, 10, {kAssignmentFlag10});
+  Run(a, false, "Flag", K::Flag, 11, 20, kAssignmentFlag11);
+  for (CustomFieldInfo& info : a) info.assignment = true;
+
   // Task fields first: the first entry with an identifier wins.
-  for (const auto* table : {&c.task, &c.resource})
+  for (const auto* table : {&c.task, &c.resource, &c.assignment})
     for (const CustomFieldInfo& info : *table) c.byId.try_emplace(info.fieldId, &info);
   return c;
 }
@@ -104,6 +126,12 @@ std::uint32_t FlagFieldId(bool resource, unsigned flag) {
   if (!resource) return flag <= 10 ? kTaskFlag1 + (flag - 1) : kTaskFlag11 + (flag - 11);
   if (flag == 10) return kResourceFlag10;
   return flag < 10 ? kResourceFlag1 + (flag - 1) : kResourceFlag11 + (flag - 11);
+}
+
+std::uint32_t AssignmentFlagFieldId(unsigned flag) {
+  if (flag < 1 || flag > 20) return 0;
+  if (flag == 10) return kAssignmentFlag10;
+  return flag < 10 ? kAssignmentFlag1 + (flag - 1) : kAssignmentFlag11 + (flag - 11);
 }
 
 }  // namespace model
