@@ -69,7 +69,7 @@ void CXMLGen::BuildIndexes() {
     exceptionsByCalendar_[project_.calendarExceptions[i].CalendarUID].push_back(i);
   for (std::size_t i = 0; i < project_.customFieldValues.size(); ++i) {
     const model::SCustomFieldValue& value = project_.customFieldValues[i];
-    (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);
+    ValuesOf(value.Owner)[value.OwnerUID].push_back(i);
   }
 }
 
@@ -299,7 +299,7 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
 std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner) {
   BuildIndexes();
   if (project_.customFieldValues.empty()) return kNothingWritten;
-  const auto& index = owner == model::OwnerKind::Task ? taskValues_ : resourceValues_;
+  const auto& index = ValuesOf(owner);
   auto found = index.find(ownerUid);
   if (found == index.end()) return 0;
   for (std::size_t i : found->second) {
