@@ -150,6 +150,13 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   const double countedWork =
       assignment.ResourceUID == model::kNoResourceUID ? 0.0 : static_cast<double>(assignment.Work) * 100.0;
   number("WorkVariance", countedWork - baselineWork);
+  // Only material resources consume at a variable rate or in a fixed
+  // amount: a work resource's units, or no resource's, are a fixed rate.
+  const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
+  if (assignment.ResourceUID == model::kNoResourceUID || (resource && resource->Type == 0 && !resource->IsCostResource)) {
+    run.Raw("HasFixedRateUnits", "1");
+    run.Raw("FixedMaterial", "0");
+  }
   run.Raw("LevelingDelay", assignment.LevelingDelay);
   run.Raw("LevelingDelayFormat", assignment.DelayFormat);
   money("OvertimeCost", assignment.ActualOvertimeCost + assignment.RemainingOvertimeCost);
@@ -171,11 +178,12 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
     number("BCWP", *budgeted);
   }
   if (assignment.CreationDate) date("CreationDate", *assignment.CreationDate);
+  money("BudgetCost", assignment.BudgetCost);
+  duration("BudgetWork", assignment.BudgetWork);
   run.Do([&] { return GenerateExtendedAttribute(assignment.UID, model::OwnerKind::Assignment); });
   run.Do([&] { return gen::WriteBaselines(w, assignment.Baselines, gen::BaselineOwner::Assignment); });
   if (run.Cancelled()) return kCancelled;
 
-  const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
   const gen::WorkWeek& week = WeekOf(resource ? resource->CalendarUID : 1);
   // The end times are the low halves (times of day) of the dates.
   auto series = [&](int type, std::uint32_t work, model::PackedDate from, model::PackedDate to) {

@@ -169,9 +169,13 @@ constexpr AssnVarField kActualOvertimeWork{0x0D, AssnVarValue::Work};
 constexpr AssnVarField kRemainingOvertimeWork{0x0E, AssnVarValue::Work};
 constexpr AssnVarField kActualOvertimeCost{0x1E, AssnVarValue::Money};
 constexpr AssnVarField kRemainingOvertimeCost{0x1F, AssnVarValue::Money};
-constexpr AssnVarField kCreationDate{0x27A, AssnVarValue::Date};  // versions 12 and 14
-constexpr AssnVarField kAssnVarFields[] = {kOvertimeWork,        kActualOvertimeWork,    kRemainingOvertimeWork,
-                                           kActualOvertimeCost, kRemainingOvertimeCost, kCreationDate};
+// Versions 12 and 14 only.
+constexpr AssnVarField kCreationDate{0x27A, AssnVarValue::Date};
+constexpr AssnVarField kBudgetWork{0x29D, AssnVarValue::Work};
+constexpr AssnVarField kBudgetCost{0x29E, AssnVarValue::Money};
+constexpr AssnVarField kAssnVarFields[] = {kOvertimeWork,          kActualOvertimeWork, kRemainingOvertimeWork,
+                                           kActualOvertimeCost,    kRemainingOvertimeCost, kCreationDate,
+                                           kBudgetWork,            kBudgetCost};
 
 // Puts one value into the assignment; false when it is no such field or
 // its bytes do not hold one.
@@ -188,14 +192,17 @@ bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::Byt
     if (!raw) return false;
     const double number = std::bit_cast<double>(*raw);
     if (known.value == AssnVarValue::Money) {
-      (field == kActualOvertimeCost.field ? assignment.ActualOvertimeCost : assignment.RemainingOvertimeCost) =
-          model::CostFromStored(number);
+      const double cost = model::CostFromStored(number);
+      if (field == kActualOvertimeCost.field) assignment.ActualOvertimeCost = cost;
+      else if (field == kRemainingOvertimeCost.field) assignment.RemainingOvertimeCost = cost;
+      else assignment.BudgetCost = cost;
       return true;
     }
     const std::uint32_t work = model::WorkFromRaw(number);
     if (field == kOvertimeWork.field) assignment.OvertimeWork = work;
     else if (field == kActualOvertimeWork.field) assignment.ActualOvertimeWork = work;
-    else assignment.RemainingOvertimeWork = work;
+    else if (field == kRemainingOvertimeWork.field) assignment.RemainingOvertimeWork = work;
+    else assignment.BudgetWork = work;
     return true;
   }
   return false;
