@@ -177,6 +177,12 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
     number("BCWS", *budgeted);
     number("BCWP", *budgeted);
   }
+  // Version 9 documents carry the protected actuals, the later ones only
+  // where they hold work (version 9 files have no such fields: none).
+  if (wholeNumbers || assignment.ActualWorkProtected || assignment.ActualOvertimeWorkProtected) {
+    duration("ActualWorkProtected", assignment.ActualWorkProtected);
+    duration("ActualOvertimeWorkProtected", assignment.ActualOvertimeWorkProtected);
+  }
   if (assignment.CreationDate) date("CreationDate", *assignment.CreationDate);
   money("BudgetCost", assignment.BudgetCost);
   duration("BudgetWork", assignment.BudgetWork);

@@ -199,7 +199,9 @@ struct SBkndAssnParams {
   // Overtime, from var data: a value the file leaves out is 0.
   std::uint32_t OvertimeWork = 0, ActualOvertimeWork = 0, RemainingOvertimeWork = 0;  // tenths of a minute
   double ActualOvertimeCost = 0.0, RemainingOvertimeCost = 0.0;
-  // Budget work (tenths of a minute) and cost, from var data likewise.
+  // Budget work (tenths of a minute) and cost, and the protected actual
+  // work and overtime work, from var data likewise.
+  std::uint32_t ActualWorkProtected = 0, ActualOvertimeWorkProtected = 0;
   std::uint32_t BudgetWork = 0;
   double BudgetCost = 0.0;
   std::optional<PackedDate> CreationDate;

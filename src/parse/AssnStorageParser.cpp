@@ -170,12 +170,15 @@ constexpr AssnVarField kRemainingOvertimeWork{0x0E, AssnVarValue::Work};
 constexpr AssnVarField kActualOvertimeCost{0x1E, AssnVarValue::Money};
 constexpr AssnVarField kRemainingOvertimeCost{0x1F, AssnVarValue::Money};
 // Versions 12 and 14 only.
+constexpr AssnVarField kActualWorkProtected{0x276, AssnVarValue::Work};
+constexpr AssnVarField kActualOvertimeWorkProtected{0x277, AssnVarValue::Work};
 constexpr AssnVarField kCreationDate{0x27A, AssnVarValue::Date};
 constexpr AssnVarField kBudgetWork{0x29D, AssnVarValue::Work};
 constexpr AssnVarField kBudgetCost{0x29E, AssnVarValue::Money};
 constexpr AssnVarField kAssnVarFields[] = {kOvertimeWork,          kActualOvertimeWork, kRemainingOvertimeWork,
                                            kActualOvertimeCost,    kRemainingOvertimeCost, kCreationDate,
-                                           kBudgetWork,            kBudgetCost};
+                                           kBudgetWork,            kBudgetCost,            kActualWorkProtected,
+                                           kActualOvertimeWorkProtected};
 
 // Puts one value into the assignment; false when it is no such field or
 // its bytes do not hold one.
@@ -202,6 +205,8 @@ bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::Byt
     if (field == kOvertimeWork.field) assignment.OvertimeWork = work;
     else if (field == kActualOvertimeWork.field) assignment.ActualOvertimeWork = work;
     else if (field == kRemainingOvertimeWork.field) assignment.RemainingOvertimeWork = work;
+    else if (field == kActualWorkProtected.field) assignment.ActualWorkProtected = work;
+    else if (field == kActualOvertimeWorkProtected.field) assignment.ActualOvertimeWorkProtected = work;
     else assignment.BudgetWork = work;
     return true;
   }
