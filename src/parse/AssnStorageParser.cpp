@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "model/Validators.h"
@@ -75,14 +76,17 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
 }
 
 // The GUID of the assignment whose FixedMeta item has this index, from its
-// second record; nothing when the row, the record or a GUID is missing.
+// second record; nothing when the row, the record or a GUID is missing, or
+// when an earlier row placed the same record (a damaged row: one GUID must
+// not name two assignments).
 std::optional<std::array<std::uint8_t, kGuidBytes>> GuidOf(const AssnSideStreams& side, std::size_t index,
-                                                          std::optional<std::size_t> rowSize) {
+                                                          std::optional<std::size_t> rowSize,
+                                                          std::unordered_set<std::uint32_t>& taken) {
   if (!rowSize) return std::nullopt;
   const auto row = Fixed2MetaRow(side.fixed2Meta, index, *rowSize);
   if (!row) return std::nullopt;
   const auto position = row->u32_at(kAssignmentFixed2.rowPosition);
-  if (!position) return std::nullopt;
+  if (!position || !taken.insert(*position).second) return std::nullopt;
   const auto bytes = side.fixed2Data.Sub(static_cast<std::size_t>(*position) + kAssignmentFixed2.guid, kGuidBytes);
   if (!bytes) return std::nullopt;
   std::array<std::uint8_t, kGuidBytes> guid{};
@@ -133,13 +137,14 @@ FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMet
                                     const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
                                     const AssnSideStreams& side) {
   FlagValueKeeper flags(gen, model::OwnerKind::Assignment);
+  std::unordered_set<std::uint32_t> takenRecords;
   const std::optional<std::size_t> rowSize =
       side.fixed2Data.size() ? Fixed2MetaRowSize(side.fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(layout.kind)).Count())
                              : std::nullopt;
   return WalkRecords(ctx, fixedMeta, fixedData, layout, progress,
                      [&](const RecordView& record, const FixedMetaItem& item) {
                        SBkndAssnParams assignment = AssignmentFrom(record);
-                       assignment.Guid = GuidOf(side, item.index, rowSize);
+                       assignment.Guid = GuidOf(side, item.index, rowSize, takenRecords);
                        if (side.flags) flags.Keep(assignment.UID, item.bytes, *side.flags);
                        gen.assignments.push_back(std::move(assignment));
                      });
