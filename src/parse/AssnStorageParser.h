@@ -1,8 +1,11 @@
 // The readers of the assignment storage "TBkndAssn" and the link storage
-// "TBkndCons" of version 14 files. Both take only the fixed-data pair of
-// their storage: one record per live FixedMeta item, read through the
-// file's record layout and appended to the model as it is; whether the
-// tasks and resources they name exist is the generator's concern.
+// "TBkndCons". Both read the fixed-data pair of their storage: one record
+// per live FixedMeta item, read through the file's record layout and
+// appended to the model as it is; whether the tasks and resources they
+// name exist is the generator's concern. Assignments also take the custom
+// flags of their FixedMeta items, their GUIDs (Fixed2Meta/Fixed2Data) and,
+// in a second pass, their var values (overtime, budget, creation date,
+// custom fields).
 //
 // Items past the header's count of valid items are stale copies, and items
 // marked deleted (state byte 2) are records the application threw away:
