@@ -183,7 +183,12 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
     duration("ActualWorkProtected", assignment.ActualWorkProtected);
     duration("ActualOvertimeWorkProtected", assignment.ActualOvertimeWorkProtected);
   }
-  if (assignment.CreationDate) date("CreationDate", *assignment.CreationDate);
+  // Version 9 files keep no creation date of an assignment: it is its
+  // task's (so on every sample the application read).
+  if (assignment.CreationDate)
+    date("CreationDate", *assignment.CreationDate);
+  else if (wholeNumbers && model::HasDate(task.CreateDate, true))
+    date("CreationDate", task.CreateDate);
   money("BudgetCost", assignment.BudgetCost);
   duration("BudgetWork", assignment.BudgetWork);
   run.Do([&] { return GenerateExtendedAttribute(assignment.UID, model::OwnerKind::Assignment); });
