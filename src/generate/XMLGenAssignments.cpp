@@ -171,6 +171,9 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   if (stopResume && model::HasDate(assignment.Resume, true)) date("Resume", assignment.Resume);
   if (!baselineStart) run.Raw("StartVariance", "0");
   run.Raw("Units", xml::XmlWriter::FormatDecimal(assignment.Units / 10000.0, 6));
+  // No file keeps an update-needed mark (its field is in no map): the
+  // application's own default.
+  run.Raw("UpdateNeeded", "0");
   if (baselineCost == assignment.Cost) number("VAC", 0.0);
   duration("Work", assignment.Work);
   if (budgeted) {
