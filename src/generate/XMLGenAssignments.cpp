@@ -153,7 +153,9 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   // Only material resources consume at a variable rate or in a fixed
   // amount: a work resource's units, or no resource's, are a fixed rate.
   const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
-  if (assignment.ResourceUID == model::kNoResourceUID || (resource && resource->Type == 0 && !resource->IsCostResource)) {
+  const bool fixedRate =
+      assignment.ResourceUID == model::kNoResourceUID || (resource && resource->Type == 0 && !resource->IsCostResource);
+  if (fixedRate) {
     run.Raw("HasFixedRateUnits", "1");
     run.Raw("FixedMaterial", "0");
   }
@@ -161,6 +163,8 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   run.Raw("LevelingDelayFormat", assignment.DelayFormat);
   money("OvertimeCost", assignment.ActualOvertimeCost + assignment.RemainingOvertimeCost);
   duration("OvertimeWork", assignment.OvertimeWork);
+  // No usage rate, so no time unit for it (0).
+  if (fixedRate) run.Raw("RateScale", "0");
   duration("RegularWork", regularWork);
   money("RemainingCost", assignment.RemainingCost.value_or(task.RemainingCost));
   money("RemainingOvertimeCost", assignment.RemainingOvertimeCost);
