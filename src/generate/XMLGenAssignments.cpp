@@ -161,6 +161,11 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   }
   run.Raw("LevelingDelay", assignment.LevelingDelay);
   run.Raw("LevelingDelayFormat", assignment.DelayFormat);
+  if (assignment.Notes && !assignment.Notes->empty())
+    run.Do([&] {
+      return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(assignment.Notes->data()),
+                                                         assignment.Notes->size()));
+    });
   money("OvertimeCost", assignment.ActualOvertimeCost + assignment.RemainingOvertimeCost);
   duration("OvertimeWork", assignment.OvertimeWork);
   // No usage rate, so no time unit for it (0).

@@ -205,6 +205,7 @@ struct SBkndAssnParams {
   std::uint32_t BudgetWork = 0;
   double BudgetCost = 0.0;
   std::optional<PackedDate> CreationDate;
+  std::optional<std::string> Notes;  // rich text, as stored
   // Versions 12 and 14 of the later applications: the assignment's GUID.
   std::optional<std::array<std::uint8_t, 16>> Guid;
   // Version 9 only: the raw parts the record was read from; not written.

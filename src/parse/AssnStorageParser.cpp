@@ -163,8 +163,8 @@ namespace {
 
 // The var values of an assignment read besides its baselines and custom
 // fields, by field index (the low 16 bits of the field id). The file keeps
-// none of them where the value is 0.
-enum class AssnVarValue : std::uint8_t { Work, Money, Date };
+// none of them where the value is 0 (or the notes empty).
+enum class AssnVarValue : std::uint8_t { Work, Money, Date, Notes };
 struct AssnVarField {
   std::uint16_t field;
   AssnVarValue value;
@@ -174,6 +174,7 @@ constexpr AssnVarField kActualOvertimeWork{0x0D, AssnVarValue::Work};
 constexpr AssnVarField kRemainingOvertimeWork{0x0E, AssnVarValue::Work};
 constexpr AssnVarField kActualOvertimeCost{0x1E, AssnVarValue::Money};
 constexpr AssnVarField kRemainingOvertimeCost{0x1F, AssnVarValue::Money};
+constexpr AssnVarField kNotes{0x47, AssnVarValue::Notes};
 // Versions 12 and 14 only.
 constexpr AssnVarField kActualWorkProtected{0x276, AssnVarValue::Work};
 constexpr AssnVarField kActualOvertimeWorkProtected{0x277, AssnVarValue::Work};
@@ -183,13 +184,17 @@ constexpr AssnVarField kBudgetCost{0x29E, AssnVarValue::Money};
 constexpr AssnVarField kAssnVarFields[] = {kOvertimeWork,          kActualOvertimeWork, kRemainingOvertimeWork,
                                            kActualOvertimeCost,    kRemainingOvertimeCost, kCreationDate,
                                            kBudgetWork,            kBudgetCost,            kActualWorkProtected,
-                                           kActualOvertimeWorkProtected};
+                                           kActualOvertimeWorkProtected, kNotes};
 
 // Puts one value into the assignment; false when it is no such field or
 // its bytes do not hold one.
 bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::ByteView value) {
   for (const AssnVarField& known : kAssnVarFields) {
     if (known.field != field) continue;
+    if (known.value == AssnVarValue::Notes) {
+      assignment.Notes = model::NoteFromItem(value);
+      return true;
+    }
     if (known.value == AssnVarValue::Date) {
       const auto date = value.u32_at(0);
       if (!date || !model::HasDate(*date, true)) return false;

@@ -183,10 +183,13 @@ TEST(AssnVarData, ValuesGoToTheirMembers) {
   gen.assignments.back().UID = 5;
   const auto var = project_fixture::BuildVarData({{5, 0x0F40027A, project_fixture::Bytes(4).U32(0, 0xFFFFFFFF)},
                                                   {5, 0x0F400058, project_fixture::Utf16z(u"Text1")},
+                                                  {5, 0x0F400047, project_fixture::Bytesz("{\\rtf1 Note}")},
                                                   {5, 0x0F400999, ByteVector(8, 1)}});
   const AssnVarCounts counts = ReadAssnVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
   EXPECT_FALSE(gen.assignments[0].CreationDate);
-  EXPECT_EQ(counts.values, 0u);
+  ASSERT_TRUE(gen.assignments[0].Notes);
+  EXPECT_EQ(*gen.assignments[0].Notes, "{\\rtf1 Note}");
+  EXPECT_EQ(counts.values, 1u);
   EXPECT_EQ(counts.customValues, 1u);
   ASSERT_EQ(gen.customFieldValues.size(), 1u);
   EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Assignment);
