@@ -130,7 +130,15 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   run.Raw("TaskUID", assignment.TaskUID);
   // Signed, so that "no resource" reads -65535.
   run.Raw("ResourceUID", static_cast<std::int32_t>(assignment.ResourceUID));
-  run.Raw("PercentWorkComplete", task.PercentComplete);
+  // Of the assignment's own work: none done is 0, all done 100; between
+  // them the application rounds its own way, and its task's stored work
+  // percentage stands in (the same value where the task has this one
+  // assignment).
+  const std::uint32_t percentWork = assignment.Work == 0           ? task.PercentWorkComplete
+                                    : assignment.ActualWork == 0     ? 0
+                                    : assignment.ActualWork >= assignment.Work ? 100
+                                                                     : task.PercentWorkComplete;
+  run.Raw("PercentWorkComplete", percentWork);
   money("ActualCost", actualCost);
   if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
   money("ActualOvertimeCost", assignment.ActualOvertimeCost);
