@@ -140,10 +140,14 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
                                                                      : task.PercentWorkComplete;
   run.Raw("PercentWorkComplete", percentWork);
   money("ActualCost", actualCost);
-  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
+  // The task's actual dates, unless the assignment's own work says it has
+  // not started, or not finished, yet (another of the task's may have).
+  const bool started = assignment.Work == 0 || assignment.ActualWork > 0;
+  const bool finished = assignment.Work == 0 || assignment.ActualWork >= assignment.Work;
+  if (finished && model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
   money("ActualOvertimeCost", assignment.ActualOvertimeCost);
   duration("ActualOvertimeWork", assignment.ActualOvertimeWork);
-  if (model::HasDate(task.ActualStart, true)) date("ActualStart", task.ActualStart);
+  if (started && model::HasDate(task.ActualStart, true)) date("ActualStart", task.ActualStart);
   duration("ActualWork", assignment.ActualWork);
   if (spent) number("ACWP", *spent);
   money("Cost", assignment.Cost);
