@@ -1,4 +1,5 @@
 // Any bytes as the fixed-data streams of the assignment and link storages
+// (the link streams also as the assignments' second records and var data)
 // and as a resource's working week (cut at the places the first eight
 // bytes name): the readers read what they can without reading outside a
 // stream, never make more records than the streams have items, and the
@@ -30,10 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parts[4] = *input.Sub(at, size - at);
 
   model::Project gen;
-  const auto assignments =
-      mpp::ReadAssnFixedData(FuzzRun(), parts[0], parts[1], mpp::BuiltInLayout14(mpp::RecordKind::Assignment), gen);
+  // The link streams stand in for the assignments' second records and
+  // their var data too.
+  mpp::AssnSideStreams side;
+  side.flags = &mpp::kAssignmentCustomFlags14Later;
+  side.fixed2Meta = parts[2];
+  side.fixed2Data = parts[3];
+  const auto assignments = mpp::ReadAssnFixedData(
+      FuzzRun(), parts[0], parts[1], mpp::BuiltInLayout14(mpp::RecordKind::Assignment), gen, nullptr, side);
   const auto links = mpp::ReadConsFixedData(FuzzRun(), parts[2], parts[3], mpp::BuiltInLayout14(mpp::RecordKind::Link), gen);
   if (gen.assignments.size() > assignments.items || gen.links.size() > links.items) std::abort();
+  const std::size_t read = gen.assignments.size();
+  mpp::ReadAssnVarData(FuzzRun(), parts[2], parts[3], gen);
+  if (gen.assignments.size() != read) std::abort();
 
   // Every task and resource named exists; the tasks start where the
   // assignments say and work as long as a record can; the resources work

@@ -68,7 +68,8 @@ class CXMLGen {
   std::int32_t GenerateLinks(std::uint32_t taskUid);
   // The custom field definitions of the project.
   std::int32_t GenerateAttributeListXML();
-  // The custom field values of one task (OwnerKind::Task) or resource.
+  // The custom field values of one task (OwnerKind::Task), resource or
+  // assignment.
   std::int32_t GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner);
   // The most timephased elements the document gets (kMaxTimephasedElements
   // unless set); the assignments after it go without theirs.
@@ -153,6 +154,12 @@ class CXMLGen {
   // Value indexes by owner UID, in model order, one map per owner kind.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> taskValues_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> resourceValues_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> assignmentValues_;
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>>& ValuesOf(model::OwnerKind owner) {
+    return owner == model::OwnerKind::Task ? taskValues_
+           : owner == model::OwnerKind::Resource ? resourceValues_
+                                                 : assignmentValues_;
+  }
   bool indexed_ = false;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> availabilityByResource_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> ratesByResource_;

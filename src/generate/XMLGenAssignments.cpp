@@ -1,6 +1,8 @@
 // The Assignments section: the version 9 form of the base generator and the
 // version 14 form with its timephased work.
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -9,6 +11,7 @@
 #include "generate/Baselines.h"
 #include "generate/ElementRun.h"
 #include "generate/XMLGen.h"
+#include "model/Validators.h"
 
 namespace {
 
@@ -30,6 +33,21 @@ float Single(double value) {
 std::int32_t EmptySection(xml::XmlWriter& writer) {
   const std::int32_t result = writer.Write_hXML("Assignments/", nullptr, nullptr);
   return result == xml::XmlWriter::kCancelled ? result : xml::XmlWriter::kNothingWritten;
+}
+
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX": the first three groups are
+// stored little-endian, the last eight bytes in order.
+std::string GuidText(const std::array<std::uint8_t, 16>& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  return text;
+}
+
+const model::SBaseline* BaselineZero(const std::vector<model::SBaseline>& baselines) {
+  for (const model::SBaseline& b : baselines)
+    if (b.Number == 0) return &b;
+  return nullptr;
 }
 
 }  // namespace
@@ -75,35 +93,132 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
     return model::HasDate(mine, true) ? mine : fallback;
   };
 
+  // Version 9 documents write the earned values and variances as whole
+  // numbers, the later ones with two decimals.
+  const bool wholeNumbers = std::string_view(saveVersion_) == "9";
+  auto number = [&](const char* tag, double value) {
+    if (wholeNumbers)
+      run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 2));
+    else
+      run.Do([&] { return w.WriteFloatXML(tag, Single(value)); });
+  };
+  // What the record holds of baseline 0 (nothing saved: no dates, 0 work
+  // and cost).
+  const model::SBaseline* baseline = BaselineZero(assignment.Baselines);
+  const double baselineCost = baseline ? baseline->Cost / model::kStoredMoneyScale : 0.0;
+  const double baselineWork = baseline ? baseline->Work : 0.0;  // minutes x 1000
+  const bool baselineStart = baseline && model::HasDate(baseline->Start, true);
+  const bool baselineFinish = baseline && model::HasDate(baseline->Finish, true);
+  const double actualCost = assignment.ActualCost.value_or(task.ActualCost);
+  // Earned value: with no baseline cost nothing was budgeted; with no
+  // actual cost nothing was spent. Other values depend on the status date
+  // and the timephased baseline, which the document does not get; and the
+  // variance at completion is written where it is 0 (the cost kept to its
+  // baseline), the only value whose unit the samples settle.
+  const std::optional<double> budgeted = baselineCost == 0.0 ? std::optional(0.0) : std::nullopt;
+  const std::optional<double> spent = actualCost == 0.0 ? std::optional(0.0) : std::nullopt;
+  const std::uint32_t remainingWork = assignment.RemainingWork.value_or(
+      assignment.Work > assignment.ActualWork ? assignment.Work - assignment.ActualWork : 0);
+  const std::uint32_t regularWork = assignment.RegularWork.value_or(
+      assignment.Work > assignment.OvertimeWork ? assignment.Work - assignment.OvertimeWork : 0);
+  // The second writes Stop and Resume only once work has been done.
+  const bool stopResume = std::string_view(saveVersion_) != "14" || assignment.ActualWork > 0;
+
   run.Open("Assignment");
   run.Raw("UID", assignment.UID);
+  if (assignment.Guid) run.Raw("GUID", GuidText(*assignment.Guid));
   run.Raw("TaskUID", assignment.TaskUID);
   // Signed, so that "no resource" reads -65535.
   run.Raw("ResourceUID", static_cast<std::int32_t>(assignment.ResourceUID));
-  run.Raw("PercentWorkComplete", task.PercentComplete);
-  money("ActualCost", assignment.ActualCost.value_or(task.ActualCost));
-  if (model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
-  run.Raw("ActualOvertimeCost", "0");
-  run.Raw("ActualOvertimeWork", "PT0H0M0S");
-  if (model::HasDate(task.ActualStart, true)) date("ActualStart", task.ActualStart);
+  // Of the assignment's own work: none done is 0, all done 100; between
+  // them the application rounds its own way, and its task's stored work
+  // percentage stands in (the same value where the task has this one
+  // assignment).
+  const std::uint32_t percentWork = assignment.Work == 0           ? task.PercentWorkComplete
+                                    : assignment.ActualWork == 0     ? 0
+                                    : assignment.ActualWork >= assignment.Work ? 100
+                                                                     : task.PercentWorkComplete;
+  run.Raw("PercentWorkComplete", percentWork);
+  money("ActualCost", actualCost);
+  // The task's actual dates, unless the assignment's own work says it has
+  // not started, or not finished, yet (another of the task's may have).
+  const bool started = assignment.Work == 0 || assignment.ActualWork > 0;
+  const bool finished = assignment.Work == 0 || assignment.ActualWork >= assignment.Work;
+  if (finished && model::HasDate(task.ActualFinish, true)) date("ActualFinish", task.ActualFinish);
+  money("ActualOvertimeCost", assignment.ActualOvertimeCost);
+  duration("ActualOvertimeWork", assignment.ActualOvertimeWork);
+  if (started && model::HasDate(task.ActualStart, true)) date("ActualStart", task.ActualStart);
   duration("ActualWork", assignment.ActualWork);
+  if (spent) number("ACWP", *spent);
   money("Cost", assignment.Cost);
+  run.Raw("CostRateTable", assignment.CostRateTable);
+  money("CostVariance", assignment.Cost - baselineCost);
+  if (budgeted && spent) number("CV", *budgeted - *spent);
+  run.Raw("Delay", assignment.Delay);
   date("Finish", own(assignment.Finish, task.Finish));
-  run.Do([&] { return w.WriteFloatXML("WorkVariance", Single(task.WorkRaw)); });
+  if (!baselineFinish) run.Raw("FinishVariance", "0");
+  // The stand-in assignment of a task without resources adds no work to
+  // its task: the variance counts none of it.
+  const double countedWork =
+      assignment.ResourceUID == model::kNoResourceUID ? 0.0 : static_cast<double>(assignment.Work) * 100.0;
+  number("WorkVariance", countedWork - baselineWork);
+  // Only material resources consume at a variable rate or in a fixed
+  // amount: a work resource's units, or no resource's, are a fixed rate.
+  const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
+  const bool fixedRate =
+      assignment.ResourceUID == model::kNoResourceUID || (resource && resource->Type == 0 && !resource->IsCostResource);
+  if (fixedRate) {
+    run.Raw("HasFixedRateUnits", "1");
+    run.Raw("FixedMaterial", "0");
+  }
+  run.Raw("LevelingDelay", assignment.LevelingDelay);
+  run.Raw("LevelingDelayFormat", assignment.DelayFormat);
+  if (assignment.Notes && !assignment.Notes->empty())
+    run.Do([&] {
+      return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(assignment.Notes->data()),
+                                                         assignment.Notes->size()));
+    });
+  money("OvertimeCost", assignment.ActualOvertimeCost + assignment.RemainingOvertimeCost);
+  duration("OvertimeWork", assignment.OvertimeWork);
+  // No usage rate, so no time unit for it (0).
+  if (fixedRate) run.Raw("RateScale", "0");
+  duration("RegularWork", regularWork);
   money("RemainingCost", assignment.RemainingCost.value_or(task.RemainingCost));
-  run.Raw("RemainingOvertimeCost", "0");
-  run.Raw("RemainingOvertimeWork", "PT0H0M0S");
-  // What is left of the assignment's own work.
-  duration("RemainingWork", assignment.Work > assignment.ActualWork ? assignment.Work - assignment.ActualWork : 0);
+  money("RemainingOvertimeCost", assignment.RemainingOvertimeCost);
+  duration("RemainingOvertimeWork", assignment.RemainingOvertimeWork);
+  duration("RemainingWork", remainingWork);
   date("Start", own(assignment.Start, task.Start));
-  if (model::HasDate(task.Stop, true)) date("Stop", task.Stop);
-  if (model::HasDate(task.Resume, true)) date("Resume", task.Resume);
+  if (stopResume && model::HasDate(assignment.Stop, true)) date("Stop", assignment.Stop);
+  if (stopResume && model::HasDate(assignment.Resume, true)) date("Resume", assignment.Resume);
+  if (!baselineStart) run.Raw("StartVariance", "0");
   run.Raw("Units", xml::XmlWriter::FormatDecimal(assignment.Units / 10000.0, 6));
+  // No file keeps an update-needed mark (its field is in no map): the
+  // application's own default.
+  run.Raw("UpdateNeeded", "0");
+  if (baselineCost == assignment.Cost) number("VAC", 0.0);
   duration("Work", assignment.Work);
+  if (budgeted) {
+    number("BCWS", *budgeted);
+    number("BCWP", *budgeted);
+  }
+  // Version 9 documents carry the protected actuals, the later ones only
+  // where they hold work (version 9 files have no such fields: none).
+  if (wholeNumbers || assignment.ActualWorkProtected || assignment.ActualOvertimeWorkProtected) {
+    duration("ActualWorkProtected", assignment.ActualWorkProtected);
+    duration("ActualOvertimeWorkProtected", assignment.ActualOvertimeWorkProtected);
+  }
+  // Version 9 files keep no creation date of an assignment: it is its
+  // task's (so on every sample the application read).
+  if (assignment.CreationDate)
+    date("CreationDate", *assignment.CreationDate);
+  else if (wholeNumbers && model::HasDate(task.CreateDate, true))
+    date("CreationDate", task.CreateDate);
+  money("BudgetCost", assignment.BudgetCost);
+  duration("BudgetWork", assignment.BudgetWork);
+  run.Do([&] { return GenerateExtendedAttribute(assignment.UID, model::OwnerKind::Assignment); });
   run.Do([&] { return gen::WriteBaselines(w, assignment.Baselines, gen::BaselineOwner::Assignment); });
   if (run.Cancelled()) return kCancelled;
 
-  const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
   const gen::WorkWeek& week = WeekOf(resource ? resource->CalendarUID : 1);
   // The end times are the low halves (times of day) of the dates.
   auto series = [&](int type, std::uint32_t work, model::PackedDate from, model::PackedDate to,

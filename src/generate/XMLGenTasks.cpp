@@ -71,7 +71,7 @@ void CXMLGen::BuildIndexes() {
     workWeeksByCalendar_[project_.workWeeks[i].CalendarUID].push_back(i);
   for (std::size_t i = 0; i < project_.customFieldValues.size(); ++i) {
     const model::SCustomFieldValue& value = project_.customFieldValues[i];
-    (value.Owner == model::OwnerKind::Task ? taskValues_ : resourceValues_)[value.OwnerUID].push_back(i);
+    ValuesOf(value.Owner)[value.OwnerUID].push_back(i);
   }
 }
 
@@ -270,8 +270,14 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
   {
     std::unordered_set<std::uint32_t> seen;
     for (const model::SCustomFieldDef& definition : project_.customFieldDefs) seen.insert(definition.FieldID);
-    for (const model::SCustomFieldValue& value : project_.customFieldValues)
-      if (seen.insert(value.FieldID).second && model::FindCustomField(value.FieldID)) undefined.push_back(value.FieldID);
+    // From version 12 on, an assignment's value is defined by the resource
+    // field that shows in the assignments' field (its SecondaryPID).
+    const bool byResource = std::string_view(saveVersion_) != "9";
+    for (const model::SCustomFieldValue& value : project_.customFieldValues) {
+      const model::CustomFieldInfo* field = model::FindCustomField(value.FieldID);
+      if (field && field->assignment && byResource) field = model::ResourceFieldShownAs(value.FieldID);
+      if (field && seen.insert(field->fieldId).second) undefined.push_back(field->fieldId);
+    }
   }
   if (project_.customFieldDefs.empty() && undefined.empty()) {
     const std::int32_t result = writer_->Write_hXML("ExtendedAttributes/", nullptr, nullptr);
@@ -314,7 +320,7 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
 std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::OwnerKind owner) {
   BuildIndexes();
   if (project_.customFieldValues.empty()) return kNothingWritten;
-  const auto& index = owner == model::OwnerKind::Task ? taskValues_ : resourceValues_;
+  const auto& index = ValuesOf(owner);
   auto found = index.find(ownerUid);
   if (found == index.end()) return 0;
   for (std::size_t i : found->second) {

@@ -1,6 +1,7 @@
 #include "model/CustomFieldCatalog.h"
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -12,28 +13,16 @@ namespace {
 // Where the flags' field ids start (Flag10 of resources stands alone).
 constexpr std::uint32_t kTaskFlag1 = 0x0B400048, kTaskFlag11 = 0x0B400124;
 constexpr std::uint32_t kResourceFlag1 = 0x0C40007F, kResourceFlag10 = 0x0C40007E, kResourceFlag11 = 0x0C4000C3;
+constexpr std::uint32_t kAssignmentFlag1 = 0x0F40007B, kAssignmentFlag10 = 0x0F40007A, kAssignmentFlag11 = 0x0F4000BC;
 
 using K = CustomFieldKind;
 
 struct Catalogue {
   std::vector<CustomFieldInfo> task;
   std::vector<CustomFieldInfo> resource;
+  std::vector<CustomFieldInfo> assignment;
   std::unordered_map<std::uint32_t, const CustomFieldInfo*> byId;
-};
-
-// The assignments' own custom fields, in runs of consecutive identifiers.
-struct AssignmentRun {
-  std::string_view family;
-  int first, last;
-  std::uint32_t id;
-};
-constexpr AssignmentRun kAssignmentFields[] = {
-    {"Text", 1, 10, 0x0F400058},    {"Text", 11, 30, 0x0F4000DA},   {"Start", 1, 5, 0x0F400062},
-    {"Start", 6, 10, 0x0F4000D5},   {"Finish", 1, 5, 0x0F400067},   {"Finish", 6, 10, 0x0F4000B7},
-    {"Number", 1, 5, 0x0F40006C},   {"Number", 6, 20, 0x0F4000C6},  {"Duration", 1, 3, 0x0F400071},
-    {"Duration", 4, 10, 0x0F4000B0}, {"Cost", 1, 3, 0x0F400077},    {"Cost", 4, 10, 0x0F40009F},
-    {"Flag", 10, 10, 0x0F40007A},   {"Flag", 1, 9, 0x0F40007B},     {"Flag", 11, 20, 0x0F4000BC},
-    {"Date", 1, 10, 0x0F4000A6},
+  std::unordered_map<std::uint32_t, const CustomFieldInfo*> resourceBySecondary;
 };
 
 // Task fields are shown in assignment rows by a block of fields of their
@@ -47,14 +36,14 @@ constexpr TaskBlock kTaskFieldsInAssignments[] = {
     {"Finish", 0x0F404032}, {"Number", 0x0F40403C}, {"Start", 0x0F40405A}, {"Text", 0x0F404064},
 };
 
-std::uint32_t SecondaryId(bool resource, std::string_view family, int n) {
-  if (resource) {
-    for (const AssignmentRun& run : kAssignmentFields)
-      if (run.family == family && n >= run.first && n <= run.last) return run.id + (n - run.first);
-    return 0;
-  }
+// The assignment field of a task field, named family and number.
+std::uint32_t TaskFieldInAssignments(std::string_view name) {
+  const std::size_t digits = name.find_first_of("0123456789");
+  if (digits == std::string_view::npos) return 0;
+  const std::string_view family = name.substr(0, digits);
+  const int n = std::stoi(std::string(name.substr(digits)));
   for (const TaskBlock& block : kTaskFieldsInAssignments)
-    if (block.family == family) return block.first + (n - 1);
+    if (block.family == family) return block.first + static_cast<std::uint32_t>(n - 1);
   return 0;
 }
 
@@ -63,17 +52,14 @@ std::uint32_t SecondaryId(bool resource, std::string_view family, int n) {
 void Run(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
          int firstNumber, int lastNumber, std::uint32_t id, std::uint32_t step = 1) {
   for (int n = firstNumber; n <= lastNumber; ++n, id += step)
-    table.push_back({id, std::string(family) + std::to_string(n), kind, resource, SecondaryId(resource, family, n)});
+    table.push_back({id, std::string(family) + std::to_string(n), kind, resource});
 }
 
 // Fields whose identifiers follow no run.
 void List(std::vector<CustomFieldInfo>& table, bool resource, const char* family, K kind,
           int firstNumber, std::initializer_list<std::uint32_t> ids) {
   int n = firstNumber;
-  for (std::uint32_t id : ids) {
-    table.push_back({id, std::string(family) + std::to_string(n), kind, resource, SecondaryId(resource, family, n)});
-    ++n;
-  }
+  for (std::uint32_t id : ids) table.push_back({id, std::string(family) + std::to_string(n++), kind, resource});
 }
 
 Catalogue Build() {
@@ -121,9 +107,40 @@ Catalogue Build() {
   Run(r, true, "Flag", K::Flag, 11, 20, kResourceFlag11);
   Run(r, true, "Outline Code", K::OutlineCode, 1, 10, 0x0C400116, 2);
 
+  // Assignments: families in two runs each, Flag10 before Flag1.
+  auto& a = c.assignment;
+  Run(a, false, "Text", K::Text, 1, 10, 0x0F400058);
+  Run(a, false, "Text", K::Text, 11, 30, 0x0F4000DA);
+  Run(a, false, "Start", K::Start, 1, 5, 0x0F400062);
+  Run(a, false, "Start", K::Start, 6, 10, 0x0F4000D5);
+  Run(a, false, "Finish", K::Finish, 1, 5, 0x0F400067);
+  Run(a, false, "Finish", K::Finish, 6, 10, 0x0F4000B7);
+  Run(a, false, "Number", K::Number, 1, 5, 0x0F40006C);
+  Run(a, false, "Number", K::Number, 6, 20, 0x0F4000C6);
+  Run(a, false, "Duration", K::Duration, 1, 3, 0x0F400071);
+  Run(a, false, "Duration", K::Duration, 4, 10, 0x0F4000B0);
+  Run(a, false, "Cost", K::Cost, 1, 3, 0x0F400077);
+  Run(a, false, "Cost", K::Cost, 4, 10, 0x0F40009F);
+  Run(a, false, "Date", K::Date, 1, 10, 0x0F4000A6);
+  Run(a, false, "Flag", K::Flag, 1, 9, kAssignmentFlag1);
+  List(a, false, "Flag", K::Flag, 10, {kAssignmentFlag10});
+  Run(a, false, "Flag", K::Flag, 11, 20, kAssignmentFlag11);
+  for (CustomFieldInfo& info : a) info.assignment = true;
+
+  // Where each task and resource field shows in assignment rows: task
+  // fields in a block of their own, resource fields in the assignments'
+  // field of the same name.
+  for (CustomFieldInfo& info : t) info.secondaryId = TaskFieldInAssignments(info.name);
+  std::unordered_map<std::string, std::uint32_t> assignmentByName;
+  for (const CustomFieldInfo& info : a) assignmentByName.emplace(info.name, info.fieldId);
+  for (CustomFieldInfo& info : r)
+    if (auto found = assignmentByName.find(info.name); found != assignmentByName.end()) info.secondaryId = found->second;
+
   // Task fields first: the first entry with an identifier wins.
-  for (const auto* table : {&c.task, &c.resource})
+  for (const auto* table : {&c.task, &c.resource, &c.assignment})
     for (const CustomFieldInfo& info : *table) c.byId.try_emplace(info.fieldId, &info);
+  for (const CustomFieldInfo& info : c.resource)
+    if (info.secondaryId) c.resourceBySecondary.try_emplace(info.secondaryId, &info);
   return c;
 }
 
@@ -140,11 +157,23 @@ const CustomFieldInfo* FindCustomField(std::uint32_t fieldId) {
   return it == byId.end() ? nullptr : it->second;
 }
 
+const CustomFieldInfo* ResourceFieldShownAs(std::uint32_t assignmentFieldId) {
+  const auto& map = TheCatalogue().resourceBySecondary;
+  auto it = map.find(assignmentFieldId);
+  return it == map.end() ? nullptr : it->second;
+}
+
 std::uint32_t FlagFieldId(bool resource, unsigned flag) {
   if (flag < 1 || flag > 20) return 0;
   if (!resource) return flag <= 10 ? kTaskFlag1 + (flag - 1) : kTaskFlag11 + (flag - 11);
   if (flag == 10) return kResourceFlag10;
   return flag < 10 ? kResourceFlag1 + (flag - 1) : kResourceFlag11 + (flag - 11);
+}
+
+std::uint32_t AssignmentFlagFieldId(unsigned flag) {
+  if (flag < 1 || flag > 20) return 0;
+  if (flag == 10) return kAssignmentFlag10;
+  return flag < 10 ? kAssignmentFlag1 + (flag - 1) : kAssignmentFlag11 + (flag - 11);
 }
 
 }  // namespace model

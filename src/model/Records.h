@@ -195,6 +195,27 @@ struct SBkndAssnParams {
   std::uint32_t StoppedWork = 0;
   std::uint32_t Work = 0;
   double WorkVariance = 0.0;
+  // Delays in tenths of a minute, and the duration format the record keeps
+  // after the delay (7, days, in every sample; written as the leveling
+  // delay's format).
+  std::uint32_t Delay = 0;
+  std::uint32_t LevelingDelay = 0;
+  std::uint16_t DelayFormat = 7;
+  std::uint16_t CostRateTable = 0;  // 0..4: tables A..E
+  // Tenths of a minute, where the record keeps them.
+  std::optional<std::uint32_t> RegularWork, RemainingWork;
+  // Overtime, from var data: a value the file leaves out is 0.
+  std::uint32_t OvertimeWork = 0, ActualOvertimeWork = 0, RemainingOvertimeWork = 0;  // tenths of a minute
+  double ActualOvertimeCost = 0.0, RemainingOvertimeCost = 0.0;
+  // Budget work (tenths of a minute) and cost, and the protected actual
+  // work and overtime work, from var data likewise.
+  std::uint32_t ActualWorkProtected = 0, ActualOvertimeWorkProtected = 0;
+  std::uint32_t BudgetWork = 0;
+  double BudgetCost = 0.0;
+  std::optional<PackedDate> CreationDate;
+  std::optional<std::string> Notes;  // rich text, as stored
+  // Versions 12 and 14 of the later applications: the assignment's GUID.
+  std::optional<std::array<std::uint8_t, 16>> Guid;
   // Version 9 only: the raw parts the record was read from; not written.
   std::vector<std::uint8_t> RawMeta;
   std::vector<std::uint8_t> RawFixed;
@@ -223,7 +244,7 @@ struct SCustomFieldDef {
   std::uint16_t TextOffset = 0;  // where the alias begins in its block
 };
 
-enum class OwnerKind : std::uint8_t { Resource = 0, Task = 1 };
+enum class OwnerKind : std::uint8_t { Resource = 0, Task = 1, Assignment = 2 };
 
 struct SCustomFieldValue {
   std::uint32_t OwnerUID = 0;

@@ -1,10 +1,13 @@
 #include "parse/AssnStorageParser.h"
 
+#include <bit>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "model/Validators.h"
 #include "parse/Baselines.h"
+#include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
 
@@ -39,7 +42,7 @@ FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, pla
       ++counts.unreadable;
       return;
     }
-    take(*record);
+    take(*record, item);
     ++counts.records;
   });
   return counts;
@@ -54,15 +57,44 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
   assignment.Units = model::ClampUnits(record.FloatOr(F::Units, 0.0));
   assignment.Work = model::WorkFromRaw(record.FloatOr(F::AssignmentWork, 0.0));
   assignment.ActualWork = model::WorkFromRaw(record.FloatOr(F::AssignmentActualWork, 0.0));
+  if (auto work = record.Float(F::AssignmentRegularWork)) assignment.RegularWork = model::WorkFromRaw(*work);
+  if (auto work = record.Float(F::AssignmentRemainingWork)) assignment.RemainingWork = model::WorkFromRaw(*work);
   assignment.Cost = model::CostFromStored(record.FloatOr(F::AssignmentCost, 0.0));
   if (auto cost = record.Float(F::AssignmentActualCost)) assignment.ActualCost = model::CostFromStored(*cost);
   if (auto cost = record.Float(F::AssignmentRemainingCost)) assignment.RemainingCost = model::CostFromStored(*cost);
   assignment.Start = record.UnsignedOr(F::AssignmentStart, model::kNoDate);
   assignment.Finish = record.UnsignedOr(F::AssignmentFinish, model::kNoDate);
-  assignment.Stop = 0;
-  assignment.Resume = 0;
+  // 0 where the layout lacks them: no date.
+  assignment.Stop = record.UnsignedOr(F::AssignmentStop, 0);
+  assignment.Resume = record.UnsignedOr(F::AssignmentResume, 0);
+  assignment.Delay = model::ClampDuration(record.UnsignedOr(F::AssignmentDelay, 0));
+  assignment.LevelingDelay = model::ClampDuration(record.UnsignedOr(F::AssignmentLevelingDelay, 0));
+  assignment.DelayFormat = model::ValidDurationFormat(record.UnsignedOr(F::AssignmentDelayFormat, assignment.DelayFormat));
+  assignment.CostRateTable = model::ValidRateTable(record.UnsignedOr(F::AssignmentCostRateTable, 0));
   FillFixedBaseline(record, RecordKind::Assignment, assignment.Baselines);
   return assignment;
+}
+
+// The GUID of the assignment whose FixedMeta item has this index, from its
+// second record; nothing when the row, the record or a GUID is missing, or
+// when an earlier row placed the same record (a damaged row: one GUID must
+// not name two assignments).
+std::optional<std::array<std::uint8_t, kGuidBytes>> GuidOf(const AssnSideStreams& side, std::size_t index,
+                                                          std::optional<std::size_t> rowSize,
+                                                          std::unordered_set<std::uint32_t>& taken) {
+  if (!rowSize) return std::nullopt;
+  const auto row = Fixed2MetaRow(side.fixed2Meta, index, *rowSize);
+  if (!row) return std::nullopt;
+  const auto position = row->u32_at(kAssignmentFixed2.rowPosition);
+  if (!position || !taken.insert(*position).second) return std::nullopt;
+  const auto bytes = side.fixed2Data.Sub(static_cast<std::size_t>(*position) + kAssignmentFixed2.guid, kGuidBytes);
+  if (!bytes) return std::nullopt;
+  std::array<std::uint8_t, kGuidBytes> guid{};
+  bytes->CopyTo(0, kGuidBytes, guid.data());
+  bool any = false;
+  for (std::uint8_t b : guid) any = any || b != 0;
+  if (!any) return std::nullopt;
+  return guid;
 }
 
 SBkndConsParams LinkFrom(const RecordView& record) {
@@ -102,18 +134,122 @@ void LogCounts(Logger& log, const char* what, const FixedRecordCounts& c) {
 }  // namespace
 
 FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
+                                    const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
+                                    const AssnSideStreams& side) {
+  FlagValueKeeper flags(gen, model::OwnerKind::Assignment);
+  std::unordered_set<std::uint32_t> takenRecords;
+  const std::optional<std::size_t> rowSize =
+      side.fixed2Data.size() ? Fixed2MetaRowSize(side.fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(layout.kind)).Count())
+                             : std::nullopt;
   return WalkRecords(ctx, fixedMeta, fixedData, layout, progress,
-                     [&](const RecordView& record) { gen.assignments.push_back(AssignmentFrom(record)); });
+                     [&](const RecordView& record, const FixedMetaItem& item) {
+                       SBkndAssnParams assignment = AssignmentFrom(record);
+                       assignment.Guid = GuidOf(side, item.index, rowSize, takenRecords);
+                       if (side.flags) flags.Keep(assignment.UID, item.bytes, *side.flags);
+                       gen.assignments.push_back(std::move(assignment));
+                     });
 }
 
 FixedRecordCounts ReadConsFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
-  return WalkRecords(ctx, fixedMeta, fixedData, layout, progress, [&](const RecordView& record) {
+  return WalkRecords(ctx, fixedMeta, fixedData, layout, progress, [&](const RecordView& record, const FixedMetaItem&) {
     // A task cannot follow itself: such a link is damage.
     model::SBkndConsParams link = LinkFrom(record);
     if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
   });
+}
+
+namespace {
+
+// The var values of an assignment read besides its baselines and custom
+// fields, by field index (the low 16 bits of the field id). The file keeps
+// none of them where the value is 0 (or the notes empty).
+enum class AssnVarValue : std::uint8_t { Work, Money, Date, Notes };
+struct AssnVarField {
+  std::uint16_t field;
+  AssnVarValue value;
+};
+constexpr AssnVarField kOvertimeWork{0x09, AssnVarValue::Work};
+constexpr AssnVarField kActualOvertimeWork{0x0D, AssnVarValue::Work};
+constexpr AssnVarField kRemainingOvertimeWork{0x0E, AssnVarValue::Work};
+constexpr AssnVarField kActualOvertimeCost{0x1E, AssnVarValue::Money};
+constexpr AssnVarField kRemainingOvertimeCost{0x1F, AssnVarValue::Money};
+constexpr AssnVarField kNotes{0x47, AssnVarValue::Notes};
+// Versions 12 and 14 only.
+constexpr AssnVarField kActualWorkProtected{0x276, AssnVarValue::Work};
+constexpr AssnVarField kActualOvertimeWorkProtected{0x277, AssnVarValue::Work};
+constexpr AssnVarField kCreationDate{0x27A, AssnVarValue::Date};
+constexpr AssnVarField kBudgetWork{0x29D, AssnVarValue::Work};
+constexpr AssnVarField kBudgetCost{0x29E, AssnVarValue::Money};
+constexpr AssnVarField kAssnVarFields[] = {kOvertimeWork,          kActualOvertimeWork, kRemainingOvertimeWork,
+                                           kActualOvertimeCost,    kRemainingOvertimeCost, kCreationDate,
+                                           kBudgetWork,            kBudgetCost,            kActualWorkProtected,
+                                           kActualOvertimeWorkProtected, kNotes};
+
+// Puts one value into the assignment; false when it is no such field or
+// its bytes do not hold one.
+bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::ByteView value) {
+  for (const AssnVarField& known : kAssnVarFields) {
+    if (known.field != field) continue;
+    if (known.value == AssnVarValue::Notes) {
+      assignment.Notes = model::NoteFromItem(value);
+      return true;
+    }
+    if (known.value == AssnVarValue::Date) {
+      const auto date = value.u32_at(0);
+      if (!date || !model::HasDate(*date, true)) return false;
+      assignment.CreationDate = *date;
+      return true;
+    }
+    const auto raw = value.u64_at(0);
+    if (!raw) return false;
+    const double number = std::bit_cast<double>(*raw);
+    if (known.value == AssnVarValue::Money) {
+      const double cost = model::CostFromStored(number);
+      if (field == kActualOvertimeCost.field) assignment.ActualOvertimeCost = cost;
+      else if (field == kRemainingOvertimeCost.field) assignment.RemainingOvertimeCost = cost;
+      else assignment.BudgetCost = cost;
+      return true;
+    }
+    const std::uint32_t work = model::WorkFromRaw(number);
+    if (field == kOvertimeWork.field) assignment.OvertimeWork = work;
+    else if (field == kActualOvertimeWork.field) assignment.ActualOvertimeWork = work;
+    else if (field == kRemainingOvertimeWork.field) assignment.RemainingOvertimeWork = work;
+    else if (field == kActualWorkProtected.field) assignment.ActualWorkProtected = work;
+    else if (field == kActualOvertimeWorkProtected.field) assignment.ActualOvertimeWorkProtected = work;
+    else assignment.BudgetWork = work;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+AssnVarCounts ReadAssnVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                              model::Project& gen) {
+  AssnVarCounts counts;
+  std::unordered_map<std::uint32_t, std::size_t> byUid;
+  for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
+  const CustomValueKeeper custom(gen, model::OwnerKind::Assignment);
+  WalkVarItems(ctx, varMeta, var2Data, nullptr, counts.items, counts.skipped,
+               [&](const VarMetaItem& item, platform::ByteView value) {
+                 auto found = byUid.find(item.owner);
+                 if (found == byUid.end()) return;
+                 if (TakeAssnVar(gen.assignments[found->second], static_cast<std::uint16_t>(item.type & 0xFFFF),
+                                 value))
+                   ++counts.values;
+                 else if (custom.Keep(item.owner, item.type, value))
+                   ++counts.customValues;
+               });
+  return counts;
+}
+
+void AssnVarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                   const VarItemFormat* format9, model::Project& gen) {
+  LoadedStream var2Data, varMeta;
+  if (!LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, format9)) return;
+  const AssnVarCounts c = ReadAssnVarData(ctx, varMeta.View(), var2Data.View(), gen);
+  ctx.log.WriteFormat("        Assignment var data: %zu values, %zu custom field values", c.values, c.customValues);
 }
 
 std::size_t ReadAssnVarData9(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
@@ -168,10 +304,20 @@ void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader,
 }
 
 void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, model::Project& gen) {
+                       const RecordLayout& layout, model::Project& gen, const CustomFlagBits* flags) {
   ReadStorage(ctx, reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
-                const FixedRecordCounts c = ReadAssnFixedData(ctx, meta, data, layout, gen, progress);
+                // The second records are optional: without them the
+                // assignments go without GUIDs.
+                LoadedStream fixed2Meta, fixed2Data;
+                AssnSideStreams side;
+                side.flags = flags;
+                if (LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta) &&
+                    LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data)) {
+                  side.fixed2Meta = fixed2Meta.View();
+                  side.fixed2Data = fixed2Data.View();
+                }
+                const FixedRecordCounts c = ReadAssnFixedData(ctx, meta, data, layout, gen, progress, side);
                 LogCounts(ctx.log, "Assignment fixed data", c);
                 gen.tally.assignments.AddFixed(c.records, c.unreadable);
               });

@@ -1,8 +1,11 @@
 // The readers of the assignment storage "TBkndAssn" and the link storage
-// "TBkndCons" of version 14 files. Both take only the fixed-data pair of
-// their storage: one record per live FixedMeta item, read through the
-// file's record layout and appended to the model as it is; whether the
-// tasks and resources they name exist is the generator's concern.
+// "TBkndCons". Both read the fixed-data pair of their storage: one record
+// per live FixedMeta item, read through the file's record layout and
+// appended to the model as it is; whether the tasks and resources they
+// name exist is the generator's concern. Assignments also take the custom
+// flags of their FixedMeta items, their GUIDs (Fixed2Meta/Fixed2Data) and,
+// in a second pass, their var values (overtime, budget, creation date,
+// custom fields).
 //
 // Items past the header's count of valid items are stale copies, and items
 // marked deleted (state byte 2) are records the application threw away:
@@ -15,6 +18,7 @@
 #include "model/Project.h"
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
+#include "parse/VarItems.h"
 #include "platform/ByteView.h"
 #include "platform/CompoundFile.h"
 
@@ -29,11 +33,19 @@ struct FixedRecordCounts {
   std::size_t stale = 0;       // whole items past the header's valid count
 };
 
+// What the assignment pass reads beside the records: the custom flags'
+// bits in the FixedMeta items (none read without them), and the second
+// records with the GUIDs (Fixed2Meta, Fixed2Data; empty when absent).
+struct AssnSideStreams {
+  const CustomFlagBits* flags = nullptr;
+  platform::ByteView fixed2Meta, fixed2Data;
+};
+
 // The fixed pass over assignments and links. progress may be null. Throws
 // kBreakException on a break.
 FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, model::Project& gen,
-                                    StreamProgress* progress = nullptr);
+                                    StreamProgress* progress = nullptr, const AssnSideStreams& side = {});
 FixedRecordCounts ReadConsFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                     const RecordLayout& layout, model::Project& gen,
                                     StreamProgress* progress = nullptr);
@@ -52,11 +64,27 @@ std::size_t ReadAssnVarData9(RunContext& ctx, platform::ByteView varMeta, platfo
 void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     model::Project& gen);
 
+// The pass over the var items (12-byte form) after the records were read:
+// overtime work and cost, the creation date and the custom field values of
+// the assignments of the model, by owner UID (first of a UID); items of
+// other owners are left out. Throws kBreakException on a break.
+struct AssnVarCounts {
+  std::size_t items = 0;
+  std::size_t skipped = 0;
+  std::size_t values = 0;
+  std::size_t customValues = 0;
+};
+AssnVarCounts ReadAssnVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
+                              model::Project& gen);
+// Loads the var streams (widened with format9 in version 9) and reads them.
+void AssnVarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
+                   const VarItemFormat* format9, model::Project& gen);
+
 // Load FixedData and FixedMeta of the storage and read them. A missing
 // stream is logged and ends the reader; logs and rethrows a break or an
 // allocation failure.
 void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, model::Project& gen);
+                       const RecordLayout& layout, model::Project& gen, const CustomFlagBits* flags = nullptr);
 void ConsStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen);
 

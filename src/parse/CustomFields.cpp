@@ -18,7 +18,8 @@ bool CustomValueKeeper::Keep(std::uint32_t owner, std::uint32_t fieldId, platfor
   const CustomFieldInfo* info = FindCustomField(fieldId);
   // An outline code's index is kept for ResolveOutlineCodeValues.
   if (!info && IsOutlineCodeIndexField(fieldId)) info = FindCustomField(fieldId - 1);
-  const bool ownKind = info && info->resource == (kind_ == model::OwnerKind::Resource);
+  const bool ownKind = info && info->assignment == (kind_ == model::OwnerKind::Assignment) &&
+                       info->resource == (kind_ == model::OwnerKind::Resource);
   if (!defined_.count(fieldId) && !ownKind) return false;
   model::SCustomFieldValue custom;
   custom.OwnerUID = owner;
@@ -41,7 +42,10 @@ std::size_t FlagValueKeeper::Keep(std::uint32_t owner, platform::ByteView item, 
     for (unsigned k = 0; k < run.count; ++k) {
       const unsigned bit = run.firstBit + k;
       if (!FlagSet(item, {bit / 8, static_cast<std::uint8_t>(1u << (bit % 8))})) continue;
-      const std::uint32_t field = FlagFieldId(kind_ == model::OwnerKind::Resource, run.firstFlag + k);
+      const unsigned flag = run.firstFlag + k;
+      const std::uint32_t field = kind_ == model::OwnerKind::Assignment
+                                      ? model::AssignmentFlagFieldId(flag)
+                                      : FlagFieldId(kind_ == model::OwnerKind::Resource, flag);
       if (field == 0 || !kept_.insert(static_cast<std::uint64_t>(owner) << 32 | field).second) continue;
       gen_.customFieldValues.push_back({.OwnerUID = owner, .FieldID = field, .Data = {1}, .Owner = kind_});
       ++kept;

@@ -96,6 +96,11 @@ const RecordLayout kA142{RecordKind::Assignment, Source::BuiltIn, 142, 0, {
     // Baseline 0.
     {F::AssignmentBaselineStart, 36, E::Date}, {F::AssignmentBaselineFinish, 40, E::Date},
     {F::AssignmentBaselineWork, 94, E::F64},   {F::AssignmentBaselineCost, 126, E::F64},
+    // Delays, rate table, regular and remaining work, stop and resume.
+    {F::AssignmentDelay, 24, E::U32},          {F::AssignmentDelayFormat, 28, E::U16},
+    {F::AssignmentLevelingDelay, 30, E::U32},  {F::AssignmentCostRateTable, 34, E::U16},
+    {F::AssignmentRegularWork, 78, E::F64},    {F::AssignmentRemainingWork, 86, E::F64},
+    {F::AssignmentStop, 44, E::Date},          {F::AssignmentResume, 20, E::Date},
 }};
 
 const RecordLayout kA110b{RecordKind::Assignment, Source::BuiltIn, 110, 0, {
@@ -105,6 +110,11 @@ const RecordLayout kA110b{RecordKind::Assignment, Source::BuiltIn, 110, 0, {
     {F::AssignmentWork, 20, E::F64},        {F::AssignmentActualWork, 28, E::F64},
     {F::AssignmentCost, 68, E::F64},        {F::AssignmentActualCost, 76, E::F64},
     {F::AssignmentRemainingCost, 84, E::F64},
+    // Delays, rate table, regular and remaining work, stop and resume.
+    {F::AssignmentDelay, 64, E::U32},          {F::AssignmentDelayFormat, 92, E::U16},
+    {F::AssignmentLevelingDelay, 100, E::U32}, {F::AssignmentCostRateTable, 94, E::U16},
+    {F::AssignmentRegularWork, 36, E::F64},    {F::AssignmentRemainingWork, 44, E::F64},
+    {F::AssignmentStop, 104, E::Date},         {F::AssignmentResume, 60, E::Date},
 }};
 
 const RecordLayout kL20b{RecordKind::Link, Source::BuiltIn, 20, 0, {

@@ -231,7 +231,8 @@ bool CMppParser_14::LaterApplication(mpp::RecordKind kind) const {
   if (format_.version != 14) return false;
   if (application_ != 0) return application_ > 14;
   const auto name = mpp::KnownLayoutName(layouts_.Of(kind));
-  return name == std::optional<std::string>("T202") || name == std::optional<std::string>("R172b");
+  return name == std::optional<std::string>("T202") || name == std::optional<std::string>("R172b") ||
+         name == std::optional<std::string>("A110b");
 }
 
 void CMppParser_14::ParseTasks(ElementId storage) {
@@ -244,7 +245,12 @@ void CMppParser_14::ParseTasks(ElementId storage) {
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {
-  mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_);
+  const mpp::CustomFlagBits& flags = format_.version != 14 ? mpp::kAssignmentCustomFlags9
+                                     : LaterApplication(mpp::RecordKind::Assignment)
+                                         ? mpp::kAssignmentCustomFlags14Later
+                                         : mpp::kAssignmentCustomFlags14;
+  mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_, &flags);
+  mpp::AssnVarParser(ctx_, *reader_, storage, nullptr, project_);
   mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Assignment, format_.version, project_, Maps());
 }
 

@@ -37,8 +37,11 @@ void CMppParser::ParseResources(platform::ElementId storage) {
 
 // The records, then the var values merged into them by UID.
 void CMppParser::ParseAssignments(platform::ElementId storage) {
-  mpp::AssnStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model());
+  mpp::AssnStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model(),
+                         &mpp::kAssignmentCustomFlags9);
   mpp::AssnVarParser9(Run(), Reader(), storage, Model());
+  const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Assignment, Maps());
+  mpp::AssnVarParser(Run(), Reader(), storage, &format, Model());
   mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Assignment, 9, Model(), Maps());
 }
 

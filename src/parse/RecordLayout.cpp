@@ -98,6 +98,15 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::AssignmentBaselineFinish, RecordKind::Assignment, 0x0F400093},
     {Field::AssignmentBaselineWork, RecordKind::Assignment, 0x0F400010},
     {Field::AssignmentBaselineCost, RecordKind::Assignment, 0x0F400020},
+    // Assignments: delays, rate table, regular and remaining work, stop and resume.
+    {Field::AssignmentDelay, RecordKind::Assignment, 0x0F400019},
+    {Field::AssignmentLevelingDelay, RecordKind::Assignment, 0x0F400091},
+    {Field::AssignmentDelayFormat, RecordKind::Assignment, 0x0F400037},
+    {Field::AssignmentCostRateTable, RecordKind::Assignment, 0x0F400050},
+    {Field::AssignmentRegularWork, RecordKind::Assignment, 0x0F40000B},
+    {Field::AssignmentRemainingWork, RecordKind::Assignment, 0x0F40000C},
+    {Field::AssignmentStop, RecordKind::Assignment, 0x0F400108},
+    {Field::AssignmentResume, RecordKind::Assignment, 0x0F400018},
 }};
 
 constexpr bool InfoInFieldOrder() {
@@ -188,6 +197,15 @@ const RecordLayout kAssignment14{RecordKind::Assignment, RecordLayout::Source::B
     {F::AssignmentCost, 86, E::F64},
     {F::AssignmentActualCost, 94, E::F64},
     {F::AssignmentRemainingCost, 102, E::F64},
+    // Delays, rate table, regular and remaining work, stop and resume.
+    {F::AssignmentDelay, 24, E::U32},
+    {F::AssignmentDelayFormat, 28, E::U16},
+    {F::AssignmentLevelingDelay, 30, E::U32},
+    {F::AssignmentCostRateTable, 34, E::U16},
+    {F::AssignmentRegularWork, 70, E::F64},
+    {F::AssignmentRemainingWork, 78, E::F64},
+    {F::AssignmentStop, 36, E::Date},
+    {F::AssignmentResume, 20, E::Date},
 }};
 
 const RecordLayout kLink14{RecordKind::Link, RecordLayout::Source::BuiltIn, 20, 0, {

@@ -56,6 +56,11 @@ enum class Field : std::uint8_t {
   ResourceBaselineWork, ResourceBaselineCost,
   AssignmentBaselineStart, AssignmentBaselineFinish, AssignmentBaselineWork, AssignmentBaselineCost,
   // End of baseline 0.
+  // Assignments: delays (tenths of a minute), the duration format kept
+  // after the delay, the rate table, the work split into regular and remaining, and
+  // the dates the work stops and resumes.
+  AssignmentDelay, AssignmentLevelingDelay, AssignmentDelayFormat, AssignmentCostRateTable,
+  AssignmentRegularWork, AssignmentRemainingWork, AssignmentStop, AssignmentResume,
   Count
 };
 
@@ -158,6 +163,22 @@ inline constexpr CustomFlagBits kTaskCustomFlags14Later{{{{193, 1, 10}, {265, 11
 // Resources keep Flag10 before Flag1.
 inline constexpr CustomFlagBits kResourceCustomFlags9{{{{229, 10, 1}, {230, 1, 9}, {239, 11, 10}}}};  // 9, 12, 14 of 2010
 inline constexpr CustomFlagBits kResourceCustomFlags14Later{{{{158, 10, 1}, {159, 1, 9}, {199, 11, 10}}}};
+
+// Assignments keep Flag10 before Flag1 too.
+inline constexpr CustomFlagBits kAssignmentCustomFlags9{{{{230, 10, 1}, {231, 1, 9}, {240, 11, 10}}}};  // and version 12
+inline constexpr CustomFlagBits kAssignmentCustomFlags14{{{{225, 10, 1}, {226, 1, 9}, {235, 11, 10}}}};  // the 2010 application
+inline constexpr CustomFlagBits kAssignmentCustomFlags14Later{{{{160, 10, 1}, {161, 1, 9}, {203, 11, 10}}}};
+
+// The second fixed record of an assignment (Fixed2Data, files of the 2010
+// and later applications): the Fixed2Meta row of the FixedMeta item's
+// index holds its position, and it starts with the assignment's GUID
+// (those of its task and resource follow).
+struct Fixed2Slots {
+  std::uint32_t rowPosition = 4;  // u32 in the Fixed2Meta row
+  std::uint32_t guid = 0;         // 16 bytes in the record
+};
+inline constexpr Fixed2Slots kAssignmentFixed2{};
+inline constexpr std::size_t kGuidBytes = 16;
 
 // Tasks: milestone and effort driven in the FixedMeta item; the mode and
 // the active bit in the Fixed2Meta row (version 14 only). Their places

@@ -161,4 +161,64 @@ TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {
   EXPECT_EQ(XPath(xml, "string(" + series + "[2]/" + E("Finish") + ")"), "2008-08-20T12:00:00");
 }
 
+// What each save version writes of an assignment's own values: stop and
+// resume (version 14 only once work was done), the variances against its
+// baseline and not its task's, the stand-in assignment's work left out of
+// the variance, the earned values only where they are 0 whatever their
+// unit, and the number forms.
+TEST_F(AssignmentsTest, OwnValuesByVersion) {
+  struct Case {
+    const char* version;
+    const char* stop10;      // not started
+    const char* stop11;      // started
+    const char* variance10;  // 8 h against a 6 h baseline
+    const char* vac11;
+  };
+  const Case cases[] = {{"9", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000", "0"},
+                        {"12", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000.00", "0.00"},
+                        {"14", "", "2008-08-18T12:00:00", "120000.00", "0.00"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    MemoryGen memory(c.version);
+    model::Project& gen = memory.project;
+    SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
+    task.WorkRaw = 9600 * 100;  // the task's work is not the assignment's
+    gen.AppendTask(task);
+    gen.AppendResource(Resource(2));
+    SBkndAssnParams planned = Assn(10, 1, 2);
+    planned.Work = 4800;
+    planned.Cost = 40;
+    planned.Stop = planned.Resume = At(kMonday, 4800);
+    model::BaselineOf(planned.Baselines, 0).Work = 360000;  // 6 h
+    model::BaselineOf(planned.Baselines, 0).Cost = 3000;    // 30.00
+    gen.assignments.push_back(planned);
+    SBkndAssnParams started = Assn(11, 1, 2);
+    started.Work = 4800;
+    started.ActualWork = 2400;
+    started.OvertimeWork = 600;
+    started.Stop = started.Resume = At(kMonday, 7200);
+    gen.assignments.push_back(started);
+    SBkndAssnParams standIn = Assn(12, 1, model::kNoResourceUID);
+    standIn.Work = 4800;
+    gen.assignments.push_back(standIn);
+    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+    EXPECT_EQ(Assignment(xml, 10, E("Stop")), c.stop10);
+    EXPECT_EQ(Assignment(xml, 11, E("Stop")), c.stop11);
+    EXPECT_EQ(Assignment(xml, 11, E("Resume")), c.stop11);
+    EXPECT_EQ(Assignment(xml, 10, E("WorkVariance")), c.variance10);
+    EXPECT_EQ(Assignment(xml, 10, E("CostVariance")), "1000");
+    EXPECT_EQ(Assignment(xml, 12, E("WorkVariance")), std::string(c.vac11));
+    // A baseline cost other than the cost: no variance at completion, no
+    // budgeted values; nothing budgeted and nothing spent: all 0.
+    EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=10]/" + E("VAC")), "0");
+    EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=10]/" + E("BCWS")), "0");
+    EXPECT_EQ(Assignment(xml, 11, E("VAC")), c.vac11);
+    EXPECT_EQ(Assignment(xml, 11, E("BCWP")), c.vac11);
+    EXPECT_EQ(Assignment(xml, 11, E("RegularWork")), "PT7H0M0S");
+    EXPECT_EQ(Assignment(xml, 11, E("OvertimeWork")), "PT1H0M0S");
+  }
+}
+
 }  // namespace

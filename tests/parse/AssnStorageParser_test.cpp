@@ -1,9 +1,13 @@
 // The readers of assignments and links over fixture streams built record
 // by record: what a record gives, what they leave out of damaged or lying
-// streams, and the version 9 assignment values.
+// streams, the assignments' flags, GUIDs and var values, and the version 9
+// assignment values.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
+
+#include "model/CustomFieldCatalog.h"
 
 #include "parse/AssnStorageParser.h"
 #include "parse/StreamRecords.h"
@@ -97,6 +101,99 @@ TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
   model::Project all;
   ReadAssignments(fixed, all);
   EXPECT_EQ(all.assignments.size(), 3u);
+}
+
+// Flags from the FixedMeta item's bits (Flag10 before Flag1), the GUID from
+// the second record the Fixed2Meta row places; a row that points outside
+// Fixed2Data or at a record another row took, or a GUID of zeros, gives
+// none.
+TEST(AssnFixedData, FlagsAndGuidsBesideTheRecord) {
+  model::Project gen;
+  std::vector<FixedItem> items;
+  items.emplace_back(Assignment(1));
+  items.back().metaBytes = {{28, 0xC0}, {30, 0x01}};  // bits 230, 231, 240: Flag10, Flag1, Flag11
+  items.emplace_back(Assignment(2));
+  items.emplace_back(Assignment(3));
+  items.emplace_back(Assignment(4));
+  const auto fixed = project_fixture::BuildFixedData(RecordKind::Assignment, items);
+  const ByteVector fixed2Data = project_fixture::Bytes(96).U32(0, 0x81DC0978).U8(15, 0x51);
+  const ByteVector fixed2Meta = project_fixture::BuildFixed2Meta({project_fixture::Bytes(8).U32(4, 0),
+                                                                   project_fixture::Bytes(8).U32(4, 48),
+                                                                   project_fixture::Bytes(8).U32(4, 90), {}});
+  AssnSideStreams side;
+  side.flags = &kAssignmentCustomFlags9;
+  side.fixed2Meta = View(fixed2Meta);
+  side.fixed2Data = View(fixed2Data);
+  ReadAssnFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Assignments(), gen, nullptr, side);
+  ASSERT_EQ(gen.assignments.size(), 4u);
+  ASSERT_TRUE(gen.assignments[0].Guid);
+  EXPECT_EQ((*gen.assignments[0].Guid)[0], 0x78);
+  EXPECT_EQ((*gen.assignments[0].Guid)[15], 0x51);
+  EXPECT_FALSE(gen.assignments[1].Guid);  // zeros
+  EXPECT_FALSE(gen.assignments[2].Guid);  // 90 + 16 bytes leave Fixed2Data
+  EXPECT_FALSE(gen.assignments[3].Guid);  // the first one's record: no GUID twice
+  std::vector<std::uint32_t> flags;
+  for (const model::SCustomFieldValue& value : gen.customFieldValues) {
+    EXPECT_EQ(value.Owner, model::OwnerKind::Assignment);
+    EXPECT_EQ(value.OwnerUID, 1u);
+    flags.push_back(value.FieldID);
+  }
+  EXPECT_EQ(flags, (std::vector<std::uint32_t>{model::AssignmentFlagFieldId(10), model::AssignmentFlagFieldId(1),
+                                               model::AssignmentFlagFieldId(11)}));
+}
+
+// Each var value into its own member, in its own encoding; a value too
+// short for its field, a "no date", an owner without a record and an
+// unknown type are left out; custom fields are kept for the assignment.
+TEST(AssnVarData, ValuesGoToTheirMembers) {
+  struct Case {
+    std::uint32_t type;
+    ByteVector value;
+    std::uint32_t model::SBkndAssnParams::*work;
+    double model::SBkndAssnParams::*money;
+    double expected;
+  };
+  using A = model::SBkndAssnParams;
+  const auto f64 = [](double v) { return ByteVector(project_fixture::Bytes(8).F64(0, v)); };
+  const std::vector<Case> cases = {
+      {0x0F400009, f64(540000), &A::OvertimeWork, nullptr, 5400},
+      {0x0F40000D, f64(60000), &A::ActualOvertimeWork, nullptr, 600},
+      {0x0F40000E, f64(480000), &A::RemainingOvertimeWork, nullptr, 4800},
+      {0x0F400276, f64(120000), &A::ActualWorkProtected, nullptr, 1200},
+      {0x0F400277, f64(6000), &A::ActualOvertimeWorkProtected, nullptr, 60},
+      {0x0F40029D, f64(5820000), &A::BudgetWork, nullptr, 58200},
+      {0x0F40001E, f64(660845), nullptr, &A::ActualOvertimeCost, 6608.45},
+      {0x0F40001F, f64(4739155), nullptr, &A::RemainingOvertimeCost, 47391.55},
+      {0x0F40029E, f64(9600), nullptr, &A::BudgetCost, 96},
+      {0x0F400009, ByteVector(4, 0xFF), &A::OvertimeWork, nullptr, 0},  // too short
+  };
+  for (const Case& c : cases) {
+    model::Project gen;
+    gen.assignments.push_back(A{});
+    gen.assignments.back().UID = 5;
+    const auto var = project_fixture::BuildVarData({{5, c.type, c.value}, {6, c.type, c.value}});
+    ReadAssnVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
+    ASSERT_EQ(gen.assignments.size(), 1u) << std::hex << c.type;  // owner 6 makes none
+    if (c.work) EXPECT_EQ(gen.assignments[0].*c.work, c.expected) << std::hex << c.type;
+    if (c.money) EXPECT_DOUBLE_EQ(gen.assignments[0].*c.money, c.expected) << std::hex << c.type;
+  }
+
+  model::Project gen;
+  gen.assignments.push_back(A{});
+  gen.assignments.back().UID = 5;
+  const auto var = project_fixture::BuildVarData({{5, 0x0F40027A, project_fixture::Bytes(4).U32(0, 0xFFFFFFFF)},
+                                                  {5, 0x0F400058, project_fixture::Utf16z(u"Text1")},
+                                                  {5, 0x0F400047, project_fixture::Bytesz("{\\rtf1 Note}")},
+                                                  {5, 0x0F400999, ByteVector(8, 1)}});
+  const AssnVarCounts counts = ReadAssnVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
+  EXPECT_FALSE(gen.assignments[0].CreationDate);
+  ASSERT_TRUE(gen.assignments[0].Notes);
+  EXPECT_EQ(*gen.assignments[0].Notes, "{\\rtf1 Note}");
+  EXPECT_EQ(counts.values, 1u);
+  EXPECT_EQ(counts.customValues, 1u);
+  ASSERT_EQ(gen.customFieldValues.size(), 1u);
+  EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Assignment);
+  EXPECT_EQ(gen.customFieldValues[0].FieldID, 0x0F400058u);
 }
 
 // --- links --------------------------------------------------------------
