@@ -1,6 +1,8 @@
 // The Resources section: the base generator's form (versions 9 and 12) and
 // the version 14 form with availability periods, rate tables and custom
 // field values per resource.
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "generate/Baselines.h"
@@ -53,6 +55,52 @@ std::string StampText(model::MinuteStamp stamp) {
 std::string LastMinuteText(model::MinuteStamp end) {
   if (end >= model::kOpenRateEnd) return StampText(end);
   return StampText(end >= 10 ? end - 10 : 0);
+}
+
+// Work as documents hold it, to the second: "PT80H0M0S".
+std::string WorkText(double minutes) {
+  const long long seconds = std::llround(minutes * 60.0);
+  char text[64];
+  std::snprintf(text, sizeof text, "PT%lldH%lldM%lldS", seconds / 3600, seconds % 3600 / 60, seconds % 60);
+  return text;
+}
+
+// Units, variances and earned values with two decimals, as the
+// applications since 2007 write them.
+std::string TwoDecimals(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return std::string(text) == "-0.00" ? "0.00" : text;
+}
+
+std::string GuidText(const std::array<std::uint8_t, 16>& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  return text;
+}
+
+const model::SBaseline* BaselineZero(const model::SBkndRscParams& resource) {
+  for (const model::SBaseline& baseline : resource.Baselines)
+    if (baseline.Number == 0) return &baseline;
+  return nullptr;
+}
+
+// Earned values that follow from the totals alone: with no baseline cost
+// in any baseline nothing was budgeted (BCWS and BCWP 0), and with no
+// actual cost none was spent by any date (ACWP 0). Otherwise they depend
+// on the time-phased values and the status date, and are left out.
+struct EarnedValues {
+  std::optional<double> bcws, bcwp, acwp;
+};
+EarnedValues EarnedValuesOf(const model::SBkndRscParams& resource) {
+  EarnedValues values;
+  bool budgeted = false;
+  for (const model::SBaseline& baseline : resource.Baselines)
+    budgeted = budgeted || !std::isfinite(baseline.Cost) || baseline.Cost != 0.0;
+  if (!budgeted && resource.HasFixedRecord) values.bcws = values.bcwp = 0.0;
+  if (resource.ActualCost && *resource.ActualCost == 0.0) values.acwp = 0.0;
+  return values;
 }
 
 }  // namespace
@@ -114,8 +162,22 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
   auto rate = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 4)); };
 
+  const bool cost = resource.IsCostResource != 0;
+  const bool work = !cost && resource.Type == 0;
+  const model::SBaseline* baseline = BaselineZero(resource);
+  auto workTotal = [&](const char* tag, const std::optional<double>& minutes) {
+    if (minutes) run.Raw(tag, WorkText(*minutes));
+  };
+  auto moneyTotal = [&](const char* tag, const std::optional<double>& value) {
+    if (value) money(tag, *value);
+  };
+  auto twoDecimals = [&](const char* tag, const std::optional<double>& value) {
+    if (value) run.Raw(tag, TwoDecimals(*value));
+  };
+
   run.Open("Resource");
   run.Raw("UID", resource.UID);
+  if (resource.Guid) run.Raw("GUID", GuidText(*resource.Guid));
   run.Raw("ID", resource.ID);
   if (resource.Name.empty()) {
     std::u16string invented(model::kFixedTextUnits, u'\0');
@@ -136,21 +198,64 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   text("Group", resource.Group);
   run.Raw("WorkGroup", resource.WorkGroup);
   text("EmailAddress", resource.EmailAddress);
+  // Maximum units belong to work resources; the totals of work to all
+  // but cost resources, those of overtime cost to work resources.
+  if (work) twoDecimals("MaxUnits", resource.MaxUnits);
+  twoDecimals("PeakUnits", resource.PeakUnits);
+  if (resource.CanLevel) run.Raw("CanLevel", *resource.CanLevel ? "1" : "0");
   run.Raw("AccrueAt", resource.AccrueAt);
+  if (!cost) {
+    workTotal("Work", resource.Work);
+    workTotal("RegularWork", resource.RegularWork);
+    workTotal("OvertimeWork", resource.OvertimeWork);
+    workTotal("ActualWork", resource.ActualWork);
+    workTotal("RemainingWork", resource.RemainingWork);
+    workTotal("ActualOvertimeWork", resource.ActualOvertimeWork);
+    workTotal("RemainingOvertimeWork", resource.RemainingOvertimeWork);
+  }
+  if (resource.Work && resource.ActualWork) {
+    // Only where the share is a whole percent: the application's own
+    // rounding of the others is not known.
+    const double percent = *resource.Work > 0.0 ? *resource.ActualWork / *resource.Work * 100.0 : 0.0;
+    if (std::fabs(percent - std::round(percent)) < 1e-9 && percent <= 100.0)
+      run.Raw("PercentWorkComplete", static_cast<int>(std::round(percent)));
+  }
   rate("StandardRate", resource.StandardRate);
   run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
+  moneyTotal("Cost", resource.Cost);
   rate("OvertimeRate", resource.OvertimeRate);
   run.Raw("OvertimeRateFormat", XmlRateFormat(resource.OvertimeRateFormat, true));
+  if (work) moneyTotal("OvertimeCost", resource.OvertimeCost);
   money("CostPerUse", resource.CostPerUse);
+  moneyTotal("ActualCost", resource.ActualCost);
+  if (work) moneyTotal("ActualOvertimeCost", resource.ActualOvertimeCost);
+  moneyTotal("RemainingCost", resource.RemainingCost);
+  if (work) moneyTotal("RemainingOvertimeCost", resource.RemainingOvertimeCost);
+  // Variances against baseline 0, work in thousandths of a minute as the
+  // documents hold it.
+  const bool baselineSound = !baseline || (std::isfinite(baseline->Work) && std::isfinite(baseline->Cost));
+  if (resource.Work && baselineSound)
+    twoDecimals("WorkVariance", *resource.Work * 1000.0 - (baseline ? baseline->Work : 0.0));
+  if (resource.Cost && baselineSound)
+    money("CostVariance", *resource.Cost - (baseline ? baseline->Cost / model::kStoredMoneyScale : 0.0));
+  const EarnedValues earned = EarnedValuesOf(resource);
+  if (earned.bcws && earned.bcwp) twoDecimals("SV", *earned.bcwp - *earned.bcws);
+  if (earned.bcwp && earned.acwp) twoDecimals("CV", *earned.bcwp - *earned.acwp);
+  twoDecimals("ACWP", earned.acwp);
   // The UID whole, as for tasks: calendars above 32767 stay themselves.
   if (calendarUids_.contains(resource.CalendarUID))
     run.Raw("CalendarUID", resource.CalendarUID);
   else
     run.Raw("CalendarUID", "-1");
   if (HasNotes(resource)) run.Do([&] { return w.WriteNotesXML("Notes", NotesView(*resource.Notes)); });
+  twoDecimals("BCWS", earned.bcws);
+  twoDecimals("BCWP", earned.bcwp);
   run.Raw("IsGeneric", resource.IsGeneric);
   run.Raw("IsInactive", resource.IsInactive);
-  if (resource.BookingType != 0) run.Raw("BookingType", resource.BookingType);
+  // The file keeps a booking type only where it is not the default
+  // (committed, 0).
+  run.Raw("BookingType", resource.BookingType);
+  if (resource.CreationDate) run.Raw("CreationDate", xml::XmlWriter::FormatDateTime(*resource.CreationDate));
   run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
   run.Do([&] { return gen::WriteBaselines(w, resource.Baselines, gen::BaselineOwner::Resource); });
   run.Raw("IsCostResource", resource.IsCostResource);

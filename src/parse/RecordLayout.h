@@ -56,6 +56,13 @@ enum class Field : std::uint8_t {
   ResourceBaselineWork, ResourceBaselineCost,
   AssignmentBaselineStart, AssignmentBaselineFinish, AssignmentBaselineWork, AssignmentBaselineCost,
   // End of baseline 0.
+  // Resources: units (percent x 100), work (minutes x 1000) and cost
+  // (hundredths) totals of the record.
+  MaxUnits, PeakUnits, ResourceWork, ResourceRegularWork, ResourceOvertimeWork, ResourceActualWork,
+  ResourceRemainingWork, ResourceActualOvertimeWork, ResourceRemainingOvertimeWork, ResourceCost,
+  ResourceActualCost, ResourceRemainingCost, ResourceOvertimeCost, ResourceActualOvertimeCost,
+  ResourceRemainingOvertimeCost,
+  // End of the resource totals.
   Count
 };
 
@@ -186,6 +193,24 @@ struct ResourceRowFlags {
   FlagBit inactive{48, 0x80};
 };
 inline constexpr ResourceRowFlags kResourceRowFlags{};
+
+// Resources: the custom flags and the leveling bit of the FixedMeta item.
+// Like the custom flags, the bit moved with the 2013 application.
+struct ResourceItemBits {
+  CustomFlagBits custom;
+  FlagBit canLevel;
+};
+inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}};  // 9, 12, 14 of 2010
+inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}};
+
+// Resources, in the Fixed2Data record that the Fixed2Meta row points to
+// (versions 12 and 14): where the row keeps the record's position, and
+// where the record keeps the resource's GUID.
+struct ResourceSecondRecord {
+  std::uint32_t position = 4;  // u32 of the row
+  std::uint32_t guid = 0;      // 16 bytes of the record
+};
+inline constexpr ResourceSecondRecord kResourceSecondRecord{};
 
 // Calendars, in the FixedMeta item.
 struct CalendarItemFlags {

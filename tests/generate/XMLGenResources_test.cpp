@@ -121,7 +121,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(1, "CalendarUID"), "40000");  // whole, not cut to 16 bits
   EXPECT_EQ(field(2, "CalendarUID"), "-1");
   EXPECT_EQ(field(1, "BookingType"), "1");
-  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=2]/" + E("BookingType")), "0");
+  EXPECT_EQ(field(2, "BookingType"), "0");  // committed, where the file keeps none
   EXPECT_EQ(field(1, "IsGeneric"), "1");
   EXPECT_EQ(field(1, "Notes"), "Works");
   EXPECT_EQ(field(2, "MaterialLabel"), "t");
@@ -153,6 +153,82 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
 
   EXPECT_EQ(Field(xml, "Resource", 1, E("ExtendedAttribute") + "/" + E("Value")), "Site");
   EXPECT_EQ(Field(xml, "Resource", 1, E("ExtendedAttribute") + "/" + E("FieldID")), std::to_string(kResourceText1));
+}
+
+// The totals each kind of resource gets, and the values derived from them.
+TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
+  MemoryGen memory(ctx);
+  model::Project& gen = memory.project;
+  auto withTotals = [](SBkndRscParams resource) {
+    resource.HasFixedRecord = true;
+    resource.MaxUnits = 1.5;
+    resource.PeakUnits = 2.0;
+    resource.CanLevel = false;
+    resource.Work = 4800.0 + 5.1 / 60.0;  // to the second
+    resource.RegularWork = 4260.0;
+    resource.OvertimeWork = 540.0;
+    resource.ActualWork = 1200.0;
+    resource.RemainingWork = 3600.0;
+    resource.ActualOvertimeWork = resource.RemainingOvertimeWork = 0.0;
+    resource.Cost = 4090.0;
+    resource.ActualCost = 0.0;
+    resource.RemainingCost = 4090.0;
+    resource.OvertimeCost = 540.0;
+    resource.ActualOvertimeCost = resource.RemainingOvertimeCost = 0.0;
+    resource.CreationDate = (12710u << 16) | 8750u;  // 2018-10-18 14:35
+    resource.Guid = std::array<std::uint8_t, 16>{0xB2, 0x24, 0x78, 0x2A, 0xD2, 0xDA, 0x11, 0xE8,
+                                                 0xAC, 0x3F, 0x4C, 0xED, 0xDE, 0x6E, 0x5B, 0x57};
+    model::BaselineOf(resource.Baselines, 0).Work = 4000.0 * 1000.0;
+    return resource;
+  };
+  gen.AppendResource(withTotals(Resource(1, u"Work")));
+  SBkndRscParams material = withTotals(Resource(2, u"Material"));
+  material.Type = 1;
+  gen.AppendResource(material);
+  SBkndRscParams cost = withTotals(Resource(3, u"Cost"));
+  cost.Type = 1;
+  cost.IsCostResource = 1;
+  model::BaselineOf(cost.Baselines, 0).Cost = 100000.0;  // 1000 in hundredths: budgeted
+  gen.AppendResource(cost);
+  gen.AppendResource(Resource(4, u"No record"));
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+
+  struct Case {
+    const char* element;
+    const char* work;  // value per resource 1..4; nullptr: not written
+    const char* material;
+    const char* cost;
+    const char* none;
+  };
+  const Case cases[] = {
+      {"MaxUnits", "1.50", nullptr, nullptr, nullptr},
+      {"PeakUnits", "2.00", "2.00", "2.00", nullptr},
+      {"CanLevel", "0", "0", "0", nullptr},
+      {"Work", "PT80H0M5S", "PT80H0M5S", nullptr, nullptr},
+      {"OvertimeWork", "PT9H0M0S", "PT9H0M0S", nullptr, nullptr},
+      {"PercentWorkComplete", nullptr, nullptr, nullptr, nullptr},  // 24.99.. %: no whole percent
+      {"Cost", "409000", "409000", "409000", nullptr},
+      {"OvertimeCost", "54000", nullptr, nullptr, nullptr},
+      {"WorkVariance", "800085.00", "800085.00", "800085.00", nullptr},
+      {"CostVariance", "409000", "409000", "309000", nullptr},
+      {"BCWS", "0.00", "0.00", nullptr, nullptr},
+      {"ACWP", "0.00", "0.00", "0.00", nullptr},
+      {"CV", "0.00", "0.00", nullptr, nullptr},
+      {"CreationDate", "2018-10-18T14:35:00", "2018-10-18T14:35:00", "2018-10-18T14:35:00", nullptr},
+      {"GUID", "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57", "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57",
+       "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57", nullptr},
+  };
+  for (const Case& c : cases) {
+    const char* expected[] = {c.work, c.material, c.cost, c.none};
+    for (int uid = 1; uid <= 4; ++uid) {
+      SCOPED_TRACE(std::string(c.element) + " of resource " + std::to_string(uid));
+      const std::string path = "//" + E("Resource") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + E(c.element);
+      EXPECT_EQ(CountOf(xml, path), expected[uid - 1] ? "1" : "0");
+      if (expected[uid - 1]) EXPECT_EQ(XPath(xml, "string(" + path + ")"), expected[uid - 1]);
+    }
+  }
 }
 
 // --- calendars ----------------------------------------------------------

@@ -167,4 +167,56 @@ TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
   EXPECT_EQ(r[2].IsCostResource, 1);
 }
 
+// Stored totals reach the model in its units; damaged ones are dropped,
+// not turned into zeros. The leveling bit and the GUID come from beside
+// the record.
+TEST(RscFixedData, TotalsLevelingAndGuid) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double stored;  // in the record, for units and work alike
+    std::optional<double> units, minutes;
+  };
+  const Case cases[] = {
+      {15000.0, 1.5, 15.0},      // 150 %, 15 minutes
+      {0.0, 0.0, 0.0},
+      {-1e-9, 0.0, 0.0},         // the residue of a difference
+      {-5000.0, std::nullopt, std::nullopt},
+      {nan, std::nullopt, std::nullopt},
+      {1e300, std::nullopt, std::nullopt},
+  };
+  model::Project gen;
+  std::vector<FixedItem> items;
+  std::vector<ByteVector> rows;
+  Bytes second(0);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto uid = static_cast<std::uint32_t>(i + 1);
+    items.emplace_back(Record(Resources(), {Int(Field::ResourceUID, uid), Real(Field::MaxUnits, cases[i].stored),
+                                            Real(Field::ResourceWork, cases[i].stored)}));
+    if (i % 2 == 0) items.back().metaBytes.push_back({kResourceBits9.canLevel.offset, kResourceBits9.canLevel.mask});
+    // Each row points at its second record; the last one past the stream.
+    Bytes row(kFixed2MetaRow);
+    row.U32(kResourceSecondRecord.position, i + 1 < std::size(cases) ? static_cast<std::uint32_t>(40 * i) : 5000);
+    rows.push_back(row);
+    Bytes record(40);
+    record.U8(kResourceSecondRecord.guid, static_cast<std::uint8_t>(i));  // the first is all zero: none
+    second.Put(40 * i, record);
+  }
+  const auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items);
+  const ByteVector meta2 = project_fixture::BuildFixed2Meta(rows);
+  const ByteVector data2 = second;
+  ReadResourceFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), View(meta2), Resources(), gen,
+                        nullptr, kResourceBits9, View(data2));
+  ASSERT_EQ(gen.Resources().size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("stored " + std::to_string(cases[i].stored));
+    const auto& r = gen.Resources()[i];
+    EXPECT_EQ(r.MaxUnits, cases[i].units);
+    EXPECT_EQ(r.Work, cases[i].minutes);
+    EXPECT_EQ(r.CanLevel, std::optional(i % 2 == 0));
+    const bool guid = i != 0 && i + 1 < std::size(cases);
+    ASSERT_EQ(r.Guid.has_value(), guid);
+    if (guid) EXPECT_EQ((*r.Guid)[0], i);
+  }
+}
+
 }  // namespace
