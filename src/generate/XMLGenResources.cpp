@@ -17,7 +17,6 @@ using gen::ElementRun;
 // Project XML resource types.
 constexpr int kMaterialResource = 0;
 constexpr int kWorkResource = 1;
-constexpr int kCostResource = 2;
 
 platform::ByteView NotesView(const std::string& notes) {
   return platform::ByteView(reinterpret_cast<const std::uint8_t*>(notes.data()), notes.size());
@@ -33,9 +32,10 @@ std::uint16_t XmlRateFormat(std::uint16_t format, bool overtime) {
   return known ? format : kPerHour;
 }
 
+// Cost resources are written as the application writes them: the
+// material type with the cost mark.
 int XmlType(const model::SBkndRscParams& resource) {
-  if (resource.IsCostResource) return kCostResource;
-  return resource.Type != 0 ? kMaterialResource : kWorkResource;
+  return resource.Type != 0 || resource.IsCostResource ? kMaterialResource : kWorkResource;
 }
 
 // One day in tenths of a minute.
@@ -187,9 +187,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   } else {
     run.Do([&] { return WriteName("Name", EscapeMarkup(resource.Name)); });
   }
-  // Cost resources are written as the application writes them: a work
-  // type with the cost mark.
-  run.Raw("Type", resource.IsCostResource ? kWorkResource : XmlType(resource));
+  run.Raw("Type", XmlType(resource));
   run.Raw("IsNull", "0");
   text("Initials", resource.Initials);
   text("NTAccount", resource.NTAccount);
@@ -199,7 +197,8 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   run.Raw("WorkGroup", resource.WorkGroup);
   text("EmailAddress", resource.EmailAddress);
   // Maximum units belong to work resources; the totals of work to all
-  // but cost resources, those of overtime cost to work resources.
+  // but cost resources (their overtime work is written all the same),
+  // those of overtime cost to work resources.
   if (work) twoDecimals("MaxUnits", resource.MaxUnits);
   twoDecimals("PeakUnits", resource.PeakUnits);
   if (resource.CanLevel) run.Raw("CanLevel", *resource.CanLevel ? "1" : "0");
@@ -207,12 +206,14 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   if (!cost) {
     workTotal("Work", resource.Work);
     workTotal("RegularWork", resource.RegularWork);
-    workTotal("OvertimeWork", resource.OvertimeWork);
+  }
+  workTotal("OvertimeWork", resource.OvertimeWork);
+  if (!cost) {
     workTotal("ActualWork", resource.ActualWork);
     workTotal("RemainingWork", resource.RemainingWork);
-    workTotal("ActualOvertimeWork", resource.ActualOvertimeWork);
-    workTotal("RemainingOvertimeWork", resource.RemainingOvertimeWork);
   }
+  workTotal("ActualOvertimeWork", resource.ActualOvertimeWork);
+  workTotal("RemainingOvertimeWork", resource.RemainingOvertimeWork);
   if (resource.Work && resource.ActualWork) {
     // Only where the share is a whole percent: the application's own
     // rounding of the others is not known.
@@ -220,13 +221,15 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
     if (std::fabs(percent - std::round(percent)) < 1e-9 && percent <= 100.0)
       run.Raw("PercentWorkComplete", static_cast<int>(std::round(percent)));
   }
-  rate("StandardRate", resource.StandardRate);
+  // Rates as the application writes them: none for cost resources, no
+  // overtime rate but for work resources.
+  if (!cost) rate("StandardRate", resource.StandardRate);
   run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
   moneyTotal("Cost", resource.Cost);
-  rate("OvertimeRate", resource.OvertimeRate);
+  if (work) rate("OvertimeRate", resource.OvertimeRate);
   run.Raw("OvertimeRateFormat", XmlRateFormat(resource.OvertimeRateFormat, true));
   if (work) moneyTotal("OvertimeCost", resource.OvertimeCost);
-  money("CostPerUse", resource.CostPerUse);
+  if (!cost) money("CostPerUse", resource.CostPerUse);
   moneyTotal("ActualCost", resource.ActualCost);
   if (work) moneyTotal("ActualOvertimeCost", resource.ActualOvertimeCost);
   moneyTotal("RemainingCost", resource.RemainingCost);

@@ -183,9 +183,12 @@ inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
 
-// Resources, in the Fixed2Meta row (version 14 of the 2010 application).
-// The cost bit marks cost resources; the FixedMeta item's own byte 9 bits
-// do not tell the resource type on real files.
+// Resources, in the Fixed2Meta row (versions 12 and 14; version 9 has no
+// budget or cost resources and its 14-byte rows hold none of these). The
+// cost bit marks cost resources; the FixedMeta item's own byte 9 bits do
+// not tell the resource type on real files. The budget bit moved with the
+// 2013 application in version 14, where the earlier one's place is set on
+// every resource.
 struct ResourceRowFlags {
   FlagBit budget{8, 0x20};
   FlagBit cost{8, 0x10};
@@ -193,15 +196,20 @@ struct ResourceRowFlags {
   FlagBit inactive{48, 0x80};
 };
 inline constexpr ResourceRowFlags kResourceRowFlags{};
+inline constexpr ResourceRowFlags kResourceRowFlags14Later{{8, 0x40}, {8, 0x10}, {35, 0x08}, {48, 0x80}};
 
-// Resources: the custom flags and the leveling bit of the FixedMeta item.
-// Like the custom flags, the bit moved with the 2013 application.
+// Resources: the custom flags and the leveling bit of the FixedMeta item,
+// and the flags of the Fixed2Meta row where the format has them. Like the
+// custom flags, the leveling bit moved with the 2013 application.
 struct ResourceItemBits {
   CustomFlagBits custom;
   FlagBit canLevel;
+  std::optional<ResourceRowFlags> row;
 };
-inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}};  // 9, 12, 14 of 2010
-inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}};
+inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}, std::nullopt};
+inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x10}, kResourceRowFlags};  // 12, 14 of 2010
+inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10},
+                                                       kResourceRowFlags14Later};
 
 // Resources, in the Fixed2Data record that the Fixed2Meta row points to
 // (versions 12 and 14): where the row keeps the record's position, and

@@ -258,6 +258,13 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
   RscFixedCounts counts;
   FlagValueKeeper flags(gen, model::OwnerKind::Resource);
   std::vector<bool> filled(gen.Resources().size(), false);
+  // The rows share their stream out among the FixedMeta items: 49 bytes in
+  // version 12, 50 or 51 in version 14.
+  constexpr std::size_t kLeastResourceRow = 49;
+  std::optional<std::size_t> rowSize;
+  if (fixed2Meta && bits.row)
+    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)).Count(),
+                                kLeastResourceRow);
 
   WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
     if (item.State() == ItemState::Deleted) {
@@ -311,13 +318,13 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     ReadTotals(*record, resource);
     flags.Keep(resource.UID, item.bytes, bits.custom);
     resource.CanLevel = FlagSet(item.bytes, bits.canLevel);
-    if (fixed2Meta) {
-      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {
+    if (rowSize) {
+      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index, *rowSize)) {
         if (fixed2Data) resource.Guid = GuidOf(*row, *fixed2Data);
-        resource.IsBudget = FlagSet(*row, kResourceRowFlags.budget);
-        resource.IsCostResource = FlagSet(*row, kResourceRowFlags.cost);
-        resource.IsGeneric = FlagSet(*row, kResourceRowFlags.generic);
-        resource.IsInactive = FlagSet(*row, kResourceRowFlags.inactive);
+        resource.IsBudget = FlagSet(*row, bits.row->budget);
+        resource.IsCostResource = FlagSet(*row, bits.row->cost);
+        resource.IsGeneric = FlagSet(*row, bits.row->generic);
+        resource.IsInactive = FlagSet(*row, bits.row->inactive);
       }
     }
   });

@@ -112,7 +112,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(4, "Name").rfind("Unknown resource name (", 0), 0u);
   EXPECT_EQ(field(1, "Type"), "1");  // work
   EXPECT_EQ(field(2, "Type"), "0");  // material
-  EXPECT_EQ(field(3, "Type"), "1");  // cost: work, with the cost mark
+  EXPECT_EQ(field(3, "Type"), "0");  // cost: material, with the cost mark
   EXPECT_EQ(field(3, "IsCostResource"), "1");
   EXPECT_EQ(field(1, "StandardRate"), "42.5");
   EXPECT_EQ(field(1, "StandardRateFormat"), "2");  // 9 is no format
@@ -207,7 +207,10 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
       {"PeakUnits", "2.00", "2.00", "2.00", nullptr},
       {"CanLevel", "0", "0", "0", nullptr},
       {"Work", "PT80H0M5S", "PT80H0M5S", nullptr, nullptr},
-      {"OvertimeWork", "PT9H0M0S", "PT9H0M0S", nullptr, nullptr},
+      {"OvertimeWork", "PT9H0M0S", "PT9H0M0S", "PT9H0M0S", nullptr},
+      {"ActualWork", "PT20H0M0S", "PT20H0M0S", nullptr, nullptr},
+      {"OvertimeRate", "0", nullptr, nullptr, "0"},
+      {"CostPerUse", "0", "0", nullptr, "0"},
       {"PercentWorkComplete", nullptr, nullptr, nullptr, nullptr},  // 24.99.. %: no whole percent
       {"Cost", "409000", "409000", "409000", nullptr},
       {"OvertimeCost", "54000", nullptr, nullptr, nullptr},
