@@ -32,6 +32,16 @@ std::uint16_t XmlRateFormat(std::uint16_t format, bool overtime) {
   return known ? format : kPerHour;
 }
 
+// Material resources are priced per unit and cost resources have no
+// rate: the application writes the material rate format (8) and per hour
+// (2) for them, whatever the record holds.
+std::uint16_t StandardRateFormatOf(const model::SBkndRscParams& resource) {
+  constexpr std::uint16_t kPerHour = 2, kMaterialRate = 8;
+  if (resource.IsCostResource) return kPerHour;
+  if (resource.Type != 0) return kMaterialRate;
+  return XmlRateFormat(resource.StandardRateFormat, false);
+}
+
 // Cost resources are written as the application writes them: the
 // material type with the cost mark.
 int XmlType(const model::SBkndRscParams& resource) {
@@ -224,7 +234,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   // Rates as the application writes them: none for cost resources, no
   // overtime rate but for work resources.
   if (!cost) rate("StandardRate", resource.StandardRate);
-  run.Raw("StandardRateFormat", XmlRateFormat(resource.StandardRateFormat, false));
+  run.Raw("StandardRateFormat", StandardRateFormatOf(resource));
   moneyTotal("Cost", resource.Cost);
   if (work) rate("OvertimeRate", resource.OvertimeRate);
   run.Raw("OvertimeRateFormat", XmlRateFormat(resource.OvertimeRateFormat, true));

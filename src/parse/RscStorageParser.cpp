@@ -18,6 +18,8 @@ namespace {
 using model::SBkndRscParams;
 
 constexpr const char* kStorage = "TBkndRsc";
+// Work groups: 0 default, 1 none, 2 e-mail, 3 web.
+constexpr std::uint32_t kLastWorkGroup = 3;
 
 std::optional<double> F64At(platform::ByteView bytes, std::size_t offset) {
   if (auto bits = bytes.u64_at(offset)) return std::bit_cast<double>(*bits);
@@ -313,7 +315,11 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
       resource.AccrueAt = static_cast<std::uint16_t>(*accrue);
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
-    resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
+    const std::uint32_t typeCode = record->UnsignedOr(F::ResourceTypeCode, 0);
+    resource.Type = typeCode != 0 ? 1 : 0;
+    // The code is the resource's work group as well, in every sample:
+    // material and cost resources none (1), work resources the default (0).
+    resource.WorkGroup = static_cast<std::uint16_t>(typeCode <= kLastWorkGroup ? typeCode : 0);
     FillFixedBaseline(*record, RecordKind::Resource, resource.Baselines);
     ReadTotals(*record, resource);
     flags.Keep(resource.UID, item.bytes, bits.custom);

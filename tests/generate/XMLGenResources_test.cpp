@@ -211,6 +211,7 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
       {"ActualWork", "PT20H0M0S", "PT20H0M0S", nullptr, nullptr},
       {"OvertimeRate", "0", nullptr, nullptr, "0"},
       {"CostPerUse", "0", "0", nullptr, "0"},
+      {"StandardRateFormat", "2", "8", "2", "2"},
       {"PercentWorkComplete", nullptr, nullptr, nullptr, nullptr},  // 24.99.. %: no whole percent
       {"Cost", "409000", "409000", "409000", nullptr},
       {"OvertimeCost", "54000", nullptr, nullptr, nullptr},
