@@ -211,6 +211,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   // those of overtime cost to work resources.
   if (work) twoDecimals("MaxUnits", resource.MaxUnits);
   twoDecimals("PeakUnits", resource.PeakUnits);
+  if (resource.OverAllocated) run.Raw("OverAllocated", *resource.OverAllocated ? "1" : "0");
   if (resource.CanLevel) run.Raw("CanLevel", *resource.CanLevel ? "1" : "0");
   run.Raw("AccrueAt", resource.AccrueAt);
   if (!cost) {

@@ -170,7 +170,7 @@ struct SBkndRscParams {
   std::optional<double> Work, RegularWork, OvertimeWork, ActualWork, RemainingWork, ActualOvertimeWork,
       RemainingOvertimeWork;
   std::optional<double> Cost, ActualCost, RemainingCost, OvertimeCost, ActualOvertimeCost, RemainingOvertimeCost;
-  std::optional<bool> CanLevel;
+  std::optional<bool> CanLevel, OverAllocated;
   std::optional<PackedDate> CreationDate;
   // From the second record (versions 12 and 14); all zero is none.
   std::optional<std::array<std::uint8_t, 16>> Guid;

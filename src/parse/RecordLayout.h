@@ -198,17 +198,21 @@ struct ResourceRowFlags {
 inline constexpr ResourceRowFlags kResourceRowFlags{};
 inline constexpr ResourceRowFlags kResourceRowFlags14Later{{8, 0x40}, {8, 0x10}, {35, 0x08}, {48, 0x80}};
 
-// Resources: the custom flags and the leveling bit of the FixedMeta item,
-// and the flags of the Fixed2Meta row where the format has them. Like the
-// custom flags, the leveling bit moved with the 2013 application.
+// Resources: the custom flags, the leveling and the overallocation bits of
+// the FixedMeta item, and the flags of the Fixed2Meta row where the format
+// has them. Like the custom flags, the item bits moved with the 2013
+// application (the overallocation bit sits where the task's milestone bit
+// does).
 struct ResourceItemBits {
   CustomFlagBits custom;
   FlagBit canLevel;
+  FlagBit overAllocated;
   std::optional<ResourceRowFlags> row;
 };
-inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}, std::nullopt};
-inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x10}, kResourceRowFlags};  // 12, 14 of 2010
-inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10},
+inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}, {8, 0x20}, std::nullopt};
+inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x10}, {8, 0x20},
+                                                  kResourceRowFlags};  // 12, 14 of 2010
+inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}, {10, 0x02},
                                                        kResourceRowFlags14Later};
 
 // Resources, in the Fixed2Data record that the Fixed2Meta row points to

@@ -324,6 +324,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     ReadTotals(*record, resource);
     flags.Keep(resource.UID, item.bytes, bits.custom);
     resource.CanLevel = FlagSet(item.bytes, bits.canLevel);
+    resource.OverAllocated = FlagSet(item.bytes, bits.overAllocated);
     if (rowSize) {
       if (auto row = Fixed2MetaRow(*fixed2Meta, item.index, *rowSize)) {
         if (fixed2Data) resource.Guid = GuidOf(*row, *fixed2Data);

@@ -164,6 +164,7 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
     resource.MaxUnits = 1.5;
     resource.PeakUnits = 2.0;
     resource.CanLevel = false;
+    resource.OverAllocated = true;
     resource.Work = 4800.0 + 5.1 / 60.0;  // to the second
     resource.RegularWork = 4260.0;
     resource.OvertimeWork = 540.0;
@@ -206,6 +207,7 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
       {"MaxUnits", "1.50", nullptr, nullptr, nullptr},
       {"PeakUnits", "2.00", "2.00", "2.00", nullptr},
       {"CanLevel", "0", "0", "0", nullptr},
+      {"OverAllocated", "1", "1", "1", nullptr},
       {"Work", "PT80H0M5S", "PT80H0M5S", nullptr, nullptr},
       {"OvertimeWork", "PT9H0M0S", "PT9H0M0S", "PT9H0M0S", nullptr},
       {"ActualWork", "PT20H0M0S", "PT20H0M0S", nullptr, nullptr},

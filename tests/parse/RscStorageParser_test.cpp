@@ -226,6 +226,8 @@ TEST(RscFixedData, TotalsLevelingAndGuid) {
     items.emplace_back(Record(Resources(), {Int(Field::ResourceUID, uid), Real(Field::MaxUnits, cases[i].stored),
                                             Real(Field::ResourceWork, cases[i].stored)}));
     if (i % 2 == 0) items.back().metaBytes.push_back({kResourceBits12.canLevel.offset, kResourceBits12.canLevel.mask});
+    if (i % 3 == 0)
+      items.back().metaBytes.push_back({kResourceBits12.overAllocated.offset, kResourceBits12.overAllocated.mask});
     // Each row points at its second record; the last one past the stream.
     Bytes row(kFixed2MetaRow);
     row.U32(kResourceSecondRecord.position, i + 1 < std::size(cases) ? static_cast<std::uint32_t>(40 * i) : 5000);
@@ -246,6 +248,7 @@ TEST(RscFixedData, TotalsLevelingAndGuid) {
     EXPECT_EQ(r.MaxUnits, cases[i].units);
     EXPECT_EQ(r.Work, cases[i].minutes);
     EXPECT_EQ(r.CanLevel, std::optional(i % 2 == 0));
+    EXPECT_EQ(r.OverAllocated, std::optional(i % 3 == 0));
     const bool guid = i != 0 && i + 1 < std::size(cases);
     ASSERT_EQ(r.Guid.has_value(), guid);
     if (guid) EXPECT_EQ((*r.Guid)[0], i);
