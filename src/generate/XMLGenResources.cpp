@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "generate/Baselines.h"
 #include "generate/ElementRun.h"
@@ -269,6 +270,15 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   // The file keeps a booking type only where it is not the default
   // (committed, 0).
   run.Raw("BookingType", resource.BookingType);
+  // Protected actual work: var data of versions 12 and 14 where it is not
+  // 0. Version 9 files have no such field; the applications that wrote them
+  // export 0 for every resource, and the importer takes an absent one for
+  // 0 as well.
+  const bool version9 = std::string_view(saveVersion_) == "9";
+  if (resource.ActualWorkProtected || version9)
+    run.Raw("ActualWorkProtected", WorkText(resource.ActualWorkProtected.value_or(0.0)));
+  if (resource.ActualOvertimeWorkProtected || version9)
+    run.Raw("ActualOvertimeWorkProtected", WorkText(resource.ActualOvertimeWorkProtected.value_or(0.0)));
   if (resource.CreationDate) run.Raw("CreationDate", xml::XmlWriter::FormatDateTime(*resource.CreationDate));
   run.Do([&] { return GenerateExtendedAttribute(resource.UID, model::OwnerKind::Resource); });
   run.Do([&] { return gen::WriteBaselines(w, resource.Baselines, gen::BaselineOwner::Resource); });

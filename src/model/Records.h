@@ -171,6 +171,8 @@ struct SBkndRscParams {
       RemainingOvertimeWork;
   std::optional<double> Cost, ActualCost, RemainingCost, OvertimeCost, ActualOvertimeCost, RemainingOvertimeCost;
   std::optional<bool> CanLevel, OverAllocated;
+  // Var data, versions 12 and 14, where not 0.
+  std::optional<double> ActualWorkProtected, ActualOvertimeWorkProtected;
   std::optional<PackedDate> CreationDate;
   // From the second record (versions 12 and 14); all zero is none.
   std::optional<std::array<std::uint8_t, 16>> Guid;

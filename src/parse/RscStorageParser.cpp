@@ -113,6 +113,8 @@ bool IsResourceField(std::uint16_t type) {
     case kRscMaterialLabelType:
     case kRscNTAccountType:
     case kRscCreationDateType:
+    case kRscActualWorkProtectedType:
+    case kRscActualOvertimeWorkProtectedType:
     case kRscBookingType: return true;
     default: return type >= kRscFirstRateType && type <= kRscLastRateType;
   }
@@ -142,6 +144,16 @@ void TakeField(RunContext& ctx, SBkndRscParams& resource, std::uint16_t type, pl
       // The first 16 bits, or what there is of them.
       const std::uint32_t stored = value.size() >= 2 ? value.u16_at(0).value_or(0) : value.u8_at(0).value_or(0);
       resource.BookingType = stored != 0 ? 1 : 0;
+      break;
+    }
+    case kRscActualWorkProtectedType:
+    case kRscActualOvertimeWorkProtectedType: {
+      // Work in thousandths of a minute, as in the record.
+      const auto stored = value.u64_at(0);
+      const double minutes = stored ? std::bit_cast<double>(*stored) / kStoredWorkPerMinute : -1.0;
+      if (!std::isfinite(minutes) || minutes < 0.0 || minutes > kMostMinutes) break;
+      (type == kRscActualWorkProtectedType ? resource.ActualWorkProtected : resource.ActualOvertimeWorkProtected) =
+          minutes;
       break;
     }
     case kRscCreationDateType:

@@ -58,7 +58,9 @@ inline constexpr std::uint16_t kRscAvailabilityType = 276;
 inline constexpr std::uint16_t kRscMaterialLabelType = 299;
 inline constexpr std::uint16_t kRscNTAccountType = 311;
 inline constexpr std::uint16_t kRscBookingType = 699;
-inline constexpr std::uint16_t kRscCreationDateType = 726;  // versions 12 and 14
+inline constexpr std::uint16_t kRscActualWorkProtectedType = 720;          // versions 12 and 14
+inline constexpr std::uint16_t kRscActualOvertimeWorkProtectedType = 721;  // versions 12 and 14
+inline constexpr std::uint16_t kRscCreationDateType = 726;                 // versions 12 and 14
 
 struct RateItemLayout {
   std::size_t first = 16;
