@@ -150,8 +150,9 @@ std::int32_t CXMLGen::GenerateResourcesXML() {
     for (const model::SBkndRscParams& resource : project_.Resources()) {
       if (ctx_.Cancelled()) return Cancel();
       // A row with neither a name nor notes nor a fixed record is an unused
-      // slot; one with a record is a resource whose name was lost (or the
-      // project's own nameless resource 0) and gets an invented name.
+      // slot; one with a record is a resource whose name was lost and gets
+      // an invented name, but for the project's own resource 0, which has
+      // none.
       if (resource.Name.empty() && !resource.Notes && !resource.HasFixedRecord) continue;
       ++written_.resources;
       if (WriteResource(resource) == kCancelled) return kCancelled;
@@ -190,7 +191,9 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   run.Raw("UID", resource.UID);
   if (resource.Guid) run.Raw("GUID", GuidText(*resource.Guid));
   run.Raw("ID", resource.ID);
-  if (resource.Name.empty()) {
+  if (resource.Name.empty() && resource.UID == 0) {
+    // The project's own resource has no name to lose.
+  } else if (resource.Name.empty()) {
     std::u16string invented(model::kFixedTextUnits, u'\0');
     xml::XmlWriter::MakeUnknownResourceName(std::span<char16_t>(invented.data(), invented.size()));
     invented.resize(std::u16string_view(invented.c_str()).size());

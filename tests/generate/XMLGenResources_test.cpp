@@ -192,6 +192,9 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
   model::BaselineOf(cost.Baselines, 0).Cost = 100000.0;  // 1000 in hundredths: budgeted
   gen.AppendResource(cost);
   gen.AppendResource(Resource(4, u"No record"));
+  SBkndRscParams project = Resource(0, u"");  // the project's own, nameless
+  project.HasFixedRecord = true;
+  gen.AppendResource(project);
   ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
   const std::string& xml = memory.Text();
   EXPECT_SCHEMA_VALID(xml);
@@ -235,6 +238,8 @@ TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
       if (expected[uid - 1]) EXPECT_EQ(XPath(xml, "string(" + path + ")"), expected[uid - 1]);
     }
   }
+  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=0]"), "1");
+  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=0]/" + E("Name")), "0");
 }
 
 // --- calendars ----------------------------------------------------------
