@@ -61,8 +61,8 @@ std::string StampText(model::MinuteStamp stamp) {
   return xml::XmlWriter::FormatMinutesDateTime(stamp);
 }
 
-// The last minute of an availability period: one minute before its stored
-// end, or the open end itself.
+// The last minute of an availability period or rate entry: one minute
+// before its stored end, or the open end itself.
 std::string LastMinuteText(model::MinuteStamp end) {
   if (end >= model::kOpenRateEnd) return StampText(end);
   return StampText(end >= 10 ? end - 10 : 0);
@@ -330,7 +330,8 @@ std::int32_t CXMLGen::GenerateRates(std::uint32_t resourceUid) {
         ElementRun run(*writer_);
         run.Open("Rate");
         run.Raw("RatesFrom", StampText(rate.RatesFrom));
-        run.Raw("RatesTo", StampText(rate.RatesTo));
+        // An entry ends one minute before the next one of its table starts.
+        run.Raw("RatesTo", LastMinuteText(rate.RatesTo));
         run.Raw("RateTable", rate.RateTable);
         run.Raw("StandardRate", xml::XmlWriter::FormatDecimal(rate.StandardRate, 4));
         run.Raw("StandardRateFormat", XmlRateFormat(rate.StandardRateFormat, false));

@@ -145,7 +145,8 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   const std::string rates = "//" + E("Resource") + "[" + E("UID") + "=1]/" + E("Rates") + "/" + E("Rate");
   EXPECT_EQ(CountOf(xml, rates), "2");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesFrom") + ")"), "1984-01-01T00:00:00");
-  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesTo") + ")"), "1984-04-09T00:00:00");
+  // One minute before the next entry starts.
+  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesTo") + ")"), "1984-04-08T23:59:00");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("CostPerUse") + ")"), "150");
   // The open end is the last minute of 2049.
   EXPECT_EQ(XPath(xml, "string(" + rates + "[2]/" + E("RatesTo") + ")"), "2049-12-31T23:59:00");
