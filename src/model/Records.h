@@ -163,6 +163,19 @@ struct SBkndRscParams {
   bool HasFixedRecord = false;
   // When its cost accrues: 1 start, 2 prorated, 3 end.
   std::uint16_t AccrueAt = 3;
+  // What the fixed record keeps beside: units as shares (1 is 100 %), work
+  // in minutes, money in currency units; each absent when the record or
+  // its layout lacks it, or the stored value is damaged.
+  std::optional<double> MaxUnits, PeakUnits;
+  std::optional<double> Work, RegularWork, OvertimeWork, ActualWork, RemainingWork, ActualOvertimeWork,
+      RemainingOvertimeWork;
+  std::optional<double> Cost, ActualCost, RemainingCost, OvertimeCost, ActualOvertimeCost, RemainingOvertimeCost;
+  std::optional<bool> CanLevel, OverAllocated;
+  // Var data, versions 12 and 14, where not 0.
+  std::optional<double> ActualWorkProtected, ActualOvertimeWorkProtected;
+  std::optional<PackedDate> CreationDate;
+  // From the second record (versions 12 and 14); all zero is none.
+  std::optional<std::array<std::uint8_t, 16>> Guid;
 };
 
 // A stretch of an assignment's completed or remaining work as the file

@@ -75,6 +75,15 @@ const RecordLayout kR172a{RecordKind::Resource, Source::BuiltIn, 172, 48, {
     {F::StandardRate, 28, E::F64},      {F::OvertimeRate, 36, E::F64},
     {F::CostPerUse, 76, E::F64},
     {F::AccrueAt, 12, E::U16},
+    // Totals.
+    {F::MaxUnits, 44, E::F64},            {F::PeakUnits, 116, E::F64},
+    {F::ResourceWork, 52, E::F64},        {F::ResourceRegularWork, 92, E::F64},
+    {F::ResourceOvertimeWork, 68, E::F64}, {F::ResourceActualWork, 60, E::F64},
+    {F::ResourceRemainingWork, 84, E::F64}, {F::ResourceActualOvertimeWork, 100, E::F64},
+    {F::ResourceRemainingOvertimeWork, 108, E::F64},
+    {F::ResourceCost, 132, E::F64},       {F::ResourceActualCost, 124, E::F64},
+    {F::ResourceRemainingCost, 140, E::F64}, {F::ResourceOvertimeCost, 148, E::F64},
+    {F::ResourceActualOvertimeCost, 156, E::F64}, {F::ResourceRemainingOvertimeCost, 164, E::F64},
 }};
 
 const RecordLayout kR172b{RecordKind::Resource, Source::BuiltIn, 172, 48, {
@@ -84,6 +93,15 @@ const RecordLayout kR172b{RecordKind::Resource, Source::BuiltIn, 172, 48, {
     {F::StandardRate, 16, E::F64},        {F::OvertimeRate, 24, E::F64},
     {F::CostPerUse, 72, E::F64},
     {F::AccrueAt, 80, E::U16},
+    // Totals.
+    {F::MaxUnits, 8, E::F64},             {F::PeakUnits, 98, E::F64},
+    {F::ResourceWork, 48, E::F64},        {F::ResourceRegularWork, 106, E::F64},
+    {F::ResourceOvertimeWork, 64, E::F64}, {F::ResourceActualWork, 56, E::F64},
+    {F::ResourceRemainingWork, 90, E::F64}, {F::ResourceActualOvertimeWork, 114, E::F64},
+    {F::ResourceRemainingOvertimeWork, 122, E::F64},
+    {F::ResourceCost, 40, E::F64},        {F::ResourceActualCost, 32, E::F64},
+    {F::ResourceRemainingCost, 82, E::F64}, {F::ResourceOvertimeCost, 130, E::F64},
+    {F::ResourceActualOvertimeCost, 138, E::F64}, {F::ResourceRemainingOvertimeCost, 146, E::F64},
 }};
 
 const RecordLayout kA142{RecordKind::Assignment, Source::BuiltIn, 142, 0, {

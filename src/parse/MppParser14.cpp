@@ -265,7 +265,7 @@ void CMppParser_14::ParseCalendars(ElementId storage) {
 void CMppParser_14::ParseResources(ElementId storage) {
   mpp::RscStorageParser(
       ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Resource), project_, nullptr,
-      LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceCustomFlags14Later : mpp::kResourceCustomFlags9);
+      LaterApplication(mpp::RecordKind::Resource) ? mpp::kResourceBits14Later : mpp::kResourceBits12);
   mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Resource, format_.version, project_, Maps());
 }
 

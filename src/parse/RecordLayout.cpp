@@ -107,6 +107,22 @@ constexpr std::array<FieldInfo, static_cast<std::size_t>(Field::Count)> kFieldIn
     {Field::AssignmentRemainingWork, RecordKind::Assignment, 0x0F40000C},
     {Field::AssignmentStop, RecordKind::Assignment, 0x0F400108},
     {Field::AssignmentResume, RecordKind::Assignment, 0x0F400018},
+    // Resource totals.
+    {Field::MaxUnits, RecordKind::Resource, 0x0C400004},
+    {Field::PeakUnits, RecordKind::Resource, 0x0C40001A},
+    {Field::ResourceWork, RecordKind::Resource, 0x0C40000D},
+    {Field::ResourceRegularWork, RecordKind::Resource, 0x0C400026},
+    {Field::ResourceOvertimeWork, RecordKind::Resource, 0x0C400010},
+    {Field::ResourceActualWork, RecordKind::Resource, 0x0C40000E},
+    {Field::ResourceRemainingWork, RecordKind::Resource, 0x0C400016},
+    {Field::ResourceActualOvertimeWork, RecordKind::Resource, 0x0C400027},
+    {Field::ResourceRemainingOvertimeWork, RecordKind::Resource, 0x0C400028},
+    {Field::ResourceCost, RecordKind::Resource, 0x0C40000C},
+    {Field::ResourceActualCost, RecordKind::Resource, 0x0C40000B},
+    {Field::ResourceRemainingCost, RecordKind::Resource, 0x0C400015},
+    {Field::ResourceOvertimeCost, RecordKind::Resource, 0x0C40002F},
+    {Field::ResourceActualOvertimeCost, RecordKind::Resource, 0x0C400030},
+    {Field::ResourceRemainingOvertimeCost, RecordKind::Resource, 0x0C400031},
 }};
 
 constexpr bool InfoInFieldOrder() {
@@ -176,6 +192,22 @@ const RecordLayout kResource14{RecordKind::Resource, RecordLayout::Source::Built
     // Baseline 0.
     {F::ResourceBaselineWork, 68, E::F64},
     {F::ResourceBaselineCost, 148, E::F64},
+    // Totals.
+    {F::MaxUnits, 44, E::F64},
+    {F::PeakUnits, 124, E::F64},
+    {F::ResourceWork, 52, E::F64},
+    {F::ResourceRegularWork, 100, E::F64},
+    {F::ResourceOvertimeWork, 76, E::F64},
+    {F::ResourceActualWork, 60, E::F64},
+    {F::ResourceRemainingWork, 92, E::F64},
+    {F::ResourceActualOvertimeWork, 108, E::F64},
+    {F::ResourceRemainingOvertimeWork, 116, E::F64},
+    {F::ResourceCost, 140, E::F64},
+    {F::ResourceActualCost, 132, E::F64},
+    {F::ResourceRemainingCost, 156, E::F64},
+    {F::ResourceOvertimeCost, 164, E::F64},
+    {F::ResourceActualOvertimeCost, 172, E::F64},
+    {F::ResourceRemainingOvertimeCost, 180, E::F64},
 }};
 
 // Calendar records lie beyond the first 63 bytes of their FixedData.

@@ -61,6 +61,13 @@ enum class Field : std::uint8_t {
   // the dates the work stops and resumes.
   AssignmentDelay, AssignmentLevelingDelay, AssignmentDelayFormat, AssignmentCostRateTable,
   AssignmentRegularWork, AssignmentRemainingWork, AssignmentStop, AssignmentResume,
+  // Resources: units (percent x 100), work (minutes x 1000) and cost
+  // (hundredths) totals of the record.
+  MaxUnits, PeakUnits, ResourceWork, ResourceRegularWork, ResourceOvertimeWork, ResourceActualWork,
+  ResourceRemainingWork, ResourceActualOvertimeWork, ResourceRemainingOvertimeWork, ResourceCost,
+  ResourceActualCost, ResourceRemainingCost, ResourceOvertimeCost, ResourceActualOvertimeCost,
+  ResourceRemainingOvertimeCost,
+  // End of the resource totals.
   Count
 };
 
@@ -197,9 +204,12 @@ inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
 
-// Resources, in the Fixed2Meta row (version 14 of the 2010 application).
-// The cost bit marks cost resources; the FixedMeta item's own byte 9 bits
-// do not tell the resource type on real files.
+// Resources, in the Fixed2Meta row (versions 12 and 14; version 9 has no
+// budget or cost resources and its 14-byte rows hold none of these). The
+// cost bit marks cost resources; the FixedMeta item's own byte 9 bits do
+// not tell the resource type on real files. The budget bit moved with the
+// 2013 application in version 14, where the earlier one's place is set on
+// every resource.
 struct ResourceRowFlags {
   FlagBit budget{8, 0x20};
   FlagBit cost{8, 0x10};
@@ -207,6 +217,33 @@ struct ResourceRowFlags {
   FlagBit inactive{48, 0x80};
 };
 inline constexpr ResourceRowFlags kResourceRowFlags{};
+inline constexpr ResourceRowFlags kResourceRowFlags14Later{{8, 0x40}, {8, 0x10}, {35, 0x08}, {48, 0x80}};
+
+// Resources: the custom flags, the leveling and the overallocation bits of
+// the FixedMeta item, and the flags of the Fixed2Meta row where the format
+// has them. Like the custom flags, the item bits moved with the 2013
+// application (the overallocation bit sits where the task's milestone bit
+// does).
+struct ResourceItemBits {
+  CustomFlagBits custom;
+  FlagBit canLevel;
+  FlagBit overAllocated;
+  std::optional<ResourceRowFlags> row;
+};
+inline constexpr ResourceItemBits kResourceBits9{kResourceCustomFlags9, {9, 0x10}, {8, 0x20}, std::nullopt};
+inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x10}, {8, 0x20},
+                                                  kResourceRowFlags};  // 12, 14 of 2010
+inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}, {10, 0x02},
+                                                       kResourceRowFlags14Later};
+
+// Resources, in the Fixed2Data record that the Fixed2Meta row points to
+// (versions 12 and 14): where the row keeps the record's position, and
+// where the record keeps the resource's GUID.
+struct ResourceSecondRecord {
+  std::uint32_t position = 4;  // u32 of the row
+  std::uint32_t guid = 0;      // 16 bytes of the record
+};
+inline constexpr ResourceSecondRecord kResourceSecondRecord{};
 
 // Calendars, in the FixedMeta item.
 struct CalendarItemFlags {

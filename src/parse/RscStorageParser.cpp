@@ -18,6 +18,8 @@ namespace {
 using model::SBkndRscParams;
 
 constexpr const char* kStorage = "TBkndRsc";
+// Work groups: 0 default, 1 none, 2 e-mail, 3 web.
+constexpr std::uint32_t kLastWorkGroup = 3;
 
 std::optional<double> F64At(platform::ByteView bytes, std::size_t offset) {
   if (auto bits = bytes.u64_at(offset)) return std::bit_cast<double>(*bits);
@@ -36,6 +38,69 @@ std::size_t BlockEnd(platform::ByteView block) {
   return declared < block.size() ? declared : block.size();
 }
 
+// Units are stored in hundredths of a percent, work in thousandths of a
+// minute, money in hundredths.
+constexpr double kStoredUnitsPerShare = 10000.0;
+constexpr double kStoredWorkPerMinute = 1000.0;
+// Beyond these a total is taken for damage: a million times full time, and
+// about two thousand years of work or 10^12 of a currency.
+constexpr double kMostShare = 1000000.0;
+constexpr double kMostMinutes = 1e9;
+constexpr double kMostMoney = 1e12;
+
+// A total of the record in the model's unit, or none for a field the layout
+// lacks and for a damaged value (NaN, infinities, absurd sizes). Negative
+// values are damage too, but for the rounding residue that a difference of
+// two totals leaves (less than a thousandth of the unit), taken as 0.
+std::optional<double> Total(const RecordView& record, Field field, double scale, double most) {
+  const auto stored = record.Float(field);
+  if (!stored || !std::isfinite(*stored)) return std::nullopt;
+  const double value = *stored / scale;
+  if (value > most || value < -0.001) return std::nullopt;
+  return value < 0.0 ? 0.0 : value;
+}
+
+void ReadTotals(const RecordView& record, SBkndRscParams& resource) {
+  using F = Field;
+  auto units = [&](F field) { return Total(record, field, kStoredUnitsPerShare, kMostShare); };
+  auto work = [&](F field) { return Total(record, field, kStoredWorkPerMinute, kMostMinutes); };
+  auto money = [&](F field) { return Total(record, field, model::kStoredMoneyScale, kMostMoney); };
+  resource.MaxUnits = units(F::MaxUnits);
+  resource.PeakUnits = units(F::PeakUnits);
+  resource.Work = work(F::ResourceWork);
+  resource.RegularWork = work(F::ResourceRegularWork);
+  resource.OvertimeWork = work(F::ResourceOvertimeWork);
+  resource.ActualWork = work(F::ResourceActualWork);
+  resource.RemainingWork = work(F::ResourceRemainingWork);
+  resource.ActualOvertimeWork = work(F::ResourceActualOvertimeWork);
+  resource.RemainingOvertimeWork = work(F::ResourceRemainingOvertimeWork);
+  resource.Cost = money(F::ResourceCost);
+  resource.ActualCost = money(F::ResourceActualCost);
+  resource.RemainingCost = money(F::ResourceRemainingCost);
+  resource.OvertimeCost = money(F::ResourceOvertimeCost);
+  resource.ActualOvertimeCost = money(F::ResourceActualOvertimeCost);
+  resource.RemainingOvertimeCost = money(F::ResourceRemainingOvertimeCost);
+}
+
+// The GUID in the resource's second record, when the row points to one
+// that holds it whole; all zero is none.
+std::optional<std::array<std::uint8_t, 16>> GuidOf(platform::ByteView row, platform::ByteView fixed2Data) {
+  const auto position = row.u32_at(kResourceSecondRecord.position);
+  if (!position) return std::nullopt;
+  const std::uint64_t at = static_cast<std::uint64_t>(*position) + kResourceSecondRecord.guid;
+  if (at > fixed2Data.size()) return std::nullopt;
+  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(at), 16);
+  if (!bytes) return std::nullopt;
+  std::array<std::uint8_t, 16> guid{};
+  bool any = false;
+  for (std::size_t i = 0; i < guid.size(); ++i) {
+    guid[i] = bytes->u8_at(i).value_or(0);
+    any = any || guid[i] != 0;
+  }
+  if (!any) return std::nullopt;
+  return guid;
+}
+
 bool IsResourceField(std::uint16_t type) {
   switch (type) {
     case kRscNameType:
@@ -47,6 +112,9 @@ bool IsResourceField(std::uint16_t type) {
     case kRscAvailabilityType:
     case kRscMaterialLabelType:
     case kRscNTAccountType:
+    case kRscCreationDateType:
+    case kRscActualWorkProtectedType:
+    case kRscActualOvertimeWorkProtectedType:
     case kRscBookingType: return true;
     default: return type >= kRscFirstRateType && type <= kRscLastRateType;
   }
@@ -78,6 +146,19 @@ void TakeField(RunContext& ctx, SBkndRscParams& resource, std::uint16_t type, pl
       resource.BookingType = stored != 0 ? 1 : 0;
       break;
     }
+    case kRscActualWorkProtectedType:
+    case kRscActualOvertimeWorkProtectedType: {
+      // Work in thousandths of a minute, as in the record.
+      const auto stored = value.u64_at(0);
+      const double minutes = stored ? std::bit_cast<double>(*stored) / kStoredWorkPerMinute : -1.0;
+      if (!std::isfinite(minutes) || minutes < 0.0 || minutes > kMostMinutes) break;
+      (type == kRscActualWorkProtectedType ? resource.ActualWorkProtected : resource.ActualOvertimeWorkProtected) =
+          minutes;
+      break;
+    }
+    case kRscCreationDateType:
+      if (auto date = value.u32_at(0); date && model::HasDate(*date, true)) resource.CreationDate = *date;
+      break;
     case kRscAvailabilityType: counts.periods += AvailabilityPeriodsParser(ctx, block, resource.UID, gen); return;
     default: counts.rates += RateParser(ctx, block, resource.UID, type - kRscFirstRateType, gen); return;
   }
@@ -185,11 +266,19 @@ RscVarCounts ReadResourceVarData(RunContext& ctx, platform::ByteView varMeta, pl
 
 RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
-                                     model::Project& gen, StreamProgress* progress, const CustomFlagBits& customFlags) {
+                                     model::Project& gen, StreamProgress* progress, const ResourceItemBits& bits,
+                                     std::optional<platform::ByteView> fixed2Data) {
   using F = Field;
   RscFixedCounts counts;
   FlagValueKeeper flags(gen, model::OwnerKind::Resource);
   std::vector<bool> filled(gen.Resources().size(), false);
+  // The rows share their stream out among the FixedMeta items: 49 bytes in
+  // version 12, 50 or 51 in version 14.
+  constexpr std::size_t kLeastResourceRow = 49;
+  std::optional<std::size_t> rowSize;
+  if (fixed2Meta && bits.row)
+    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)).Count(),
+                                kLeastResourceRow);
 
   WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
     if (item.State() == ItemState::Deleted) {
@@ -238,15 +327,23 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
       resource.AccrueAt = static_cast<std::uint16_t>(*accrue);
     // The type field: 0 for work resources, else material or cost (the
     // row's cost bit tells those apart).
-    resource.Type = record->UnsignedOr(F::ResourceTypeCode, 0) != 0 ? 1 : 0;
+    const std::uint32_t typeCode = record->UnsignedOr(F::ResourceTypeCode, 0);
+    resource.Type = typeCode != 0 ? 1 : 0;
+    // The code is the resource's work group as well, in every sample:
+    // material and cost resources none (1), work resources the default (0).
+    resource.WorkGroup = static_cast<std::uint16_t>(typeCode <= kLastWorkGroup ? typeCode : 0);
     FillFixedBaseline(*record, RecordKind::Resource, resource.Baselines);
-    flags.Keep(resource.UID, item.bytes, customFlags);
-    if (fixed2Meta) {
-      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index)) {
-        resource.IsBudget = FlagSet(*row, kResourceRowFlags.budget);
-        resource.IsCostResource = FlagSet(*row, kResourceRowFlags.cost);
-        resource.IsGeneric = FlagSet(*row, kResourceRowFlags.generic);
-        resource.IsInactive = FlagSet(*row, kResourceRowFlags.inactive);
+    ReadTotals(*record, resource);
+    flags.Keep(resource.UID, item.bytes, bits.custom);
+    resource.CanLevel = FlagSet(item.bytes, bits.canLevel);
+    resource.OverAllocated = FlagSet(item.bytes, bits.overAllocated);
+    if (rowSize) {
+      if (auto row = Fixed2MetaRow(*fixed2Meta, item.index, *rowSize)) {
+        if (fixed2Data) resource.Guid = GuidOf(*row, *fixed2Data);
+        resource.IsBudget = FlagSet(*row, bits.row->budget);
+        resource.IsCostResource = FlagSet(*row, bits.row->cost);
+        resource.IsGeneric = FlagSet(*row, bits.row->generic);
+        resource.IsInactive = FlagSet(*row, bits.row->inactive);
       }
     }
   });
@@ -255,7 +352,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
 
 void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
-                      const CustomFlagBits& customFlags) {
+                      const ResourceItemBits& bits) {
   try {
     {
       LoadedStream var2Data, varMeta;
@@ -269,14 +366,17 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
         gen.tally.resources.AddVar(c.items, c.skipped);
       }
     }
-    LoadedStream fixedData, fixedMeta, fixed2Meta;
+    LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
     if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
     const bool haveRows = LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
     if (!haveRows) LogMissingStream(ctx.log, u"Fixed2Meta");
+    // Version 9 files have none; without it the resources have no GUID.
+    const bool haveSecond = haveRows && LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data);
     StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
     const RscFixedCounts c = ReadResourceFixedData(ctx, fixedMeta.View(), fixedData.View(),
                                                    haveRows ? std::optional(fixed2Meta.View()) : std::nullopt, layout,
-                                                   gen, &progress, customFlags);
+                                                   gen, &progress, bits,
+                                                   haveSecond ? std::optional(fixed2Data.View()) : std::nullopt);
     ctx.log.WriteFormat(
         "        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
         "%zu without var data, %zu duplicates",

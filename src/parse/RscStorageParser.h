@@ -58,6 +58,9 @@ inline constexpr std::uint16_t kRscAvailabilityType = 276;
 inline constexpr std::uint16_t kRscMaterialLabelType = 299;
 inline constexpr std::uint16_t kRscNTAccountType = 311;
 inline constexpr std::uint16_t kRscBookingType = 699;
+inline constexpr std::uint16_t kRscActualWorkProtectedType = 720;          // versions 12 and 14
+inline constexpr std::uint16_t kRscActualOvertimeWorkProtectedType = 721;  // versions 12 and 14
+inline constexpr std::uint16_t kRscCreationDateType = 726;                 // versions 12 and 14
 
 struct RateItemLayout {
   std::size_t first = 16;
@@ -107,12 +110,14 @@ struct RscFixedCounts {
 RscVarCounts ReadResourceVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
                                  model::Project& gen, StreamProgress* progress = nullptr);
 // The fixed pass, reading records through layout; without a Fixed2Meta
-// stream the budget, cost, generic and inactive flags stay 0. progress may
-// be null. Throws kBreakException on a break.
+// stream the budget, cost, generic and inactive flags stay 0, without a
+// Fixed2Data stream the GUIDs stay unknown. progress may be null. Throws
+// kBreakException on a break.
 RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                      std::optional<platform::ByteView> fixed2Meta, const RecordLayout& layout,
                                      model::Project& gen, StreamProgress* progress = nullptr,
-                                     const CustomFlagBits& customFlags = kResourceCustomFlags9);
+                                     const ResourceItemBits& bits = kResourceBits9,
+                                     std::optional<platform::ByteView> fixed2Data = std::nullopt);
 
 // One rate table of a resource: an entry per item, each running to the
 // next item's start and the last one to the open end. Returns the entries
@@ -131,6 +136,6 @@ std::size_t AvailabilityPeriodsParser(RunContext& ctx, platform::ByteView block,
 // failure.
 void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                       const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr,
-                      const CustomFlagBits& customFlags = kResourceCustomFlags9);
+                      const ResourceItemBits& bits = kResourceBits9);
 
 }  // namespace mpp

@@ -71,12 +71,13 @@ std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::
   return stream.Sub(kFixed2MetaHeader + index * rowSize, rowSize);
 }
 
-std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items) {
-  // Rows seen: 86 bytes (version 12) to 96 (the latest applications).
-  constexpr std::size_t kLeast = 50, kMost = 160;
+std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items, std::size_t least) {
+  // Task rows seen: 86 bytes (version 12) to 96 (the latest applications);
+  // resource rows 49 (version 12) to 51.
+  constexpr std::size_t kMost = 160;
   if (items == 0 || stream.size() <= kFixed2MetaHeader) return std::nullopt;
   const std::size_t size = (stream.size() - kFixed2MetaHeader) / items;
-  if (size < kLeast || size > kMost) return std::nullopt;
+  if (size < least || size > kMost) return std::nullopt;
   return size;
 }
 

@@ -97,8 +97,10 @@ class FixedMeta {
 // when it lies whole in the stream.
 std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index,
                                                 std::size_t rowSize = kFixed2MetaRow);
-// Task rows have no fixed size: they share the stream's body out evenly
-// among the FixedMeta items. Nothing when that gives no plausible row.
-std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items);
+// Rows have no fixed size: they share the stream's body out evenly among
+// the FixedMeta items. Nothing when that gives no plausible row (at least
+// `least` bytes: task rows have 86 or more, resource rows 49 or more in
+// versions 12 and 14).
+std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items, std::size_t least = 50);
 
 }  // namespace mpp

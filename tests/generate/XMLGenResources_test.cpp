@@ -112,7 +112,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(4, "Name").rfind("Unknown resource name (", 0), 0u);
   EXPECT_EQ(field(1, "Type"), "1");  // work
   EXPECT_EQ(field(2, "Type"), "0");  // material
-  EXPECT_EQ(field(3, "Type"), "1");  // cost: work, with the cost mark
+  EXPECT_EQ(field(3, "Type"), "0");  // cost: material, with the cost mark
   EXPECT_EQ(field(3, "IsCostResource"), "1");
   EXPECT_EQ(field(1, "StandardRate"), "42.5");
   EXPECT_EQ(field(1, "StandardRateFormat"), "2");  // 9 is no format
@@ -121,7 +121,7 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   EXPECT_EQ(field(1, "CalendarUID"), "40000");  // whole, not cut to 16 bits
   EXPECT_EQ(field(2, "CalendarUID"), "-1");
   EXPECT_EQ(field(1, "BookingType"), "1");
-  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=2]/" + E("BookingType")), "0");
+  EXPECT_EQ(field(2, "BookingType"), "0");  // committed, where the file keeps none
   EXPECT_EQ(field(1, "IsGeneric"), "1");
   EXPECT_EQ(field(1, "Notes"), "Works");
   EXPECT_EQ(field(2, "MaterialLabel"), "t");
@@ -145,7 +145,8 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
   const std::string rates = "//" + E("Resource") + "[" + E("UID") + "=1]/" + E("Rates") + "/" + E("Rate");
   EXPECT_EQ(CountOf(xml, rates), "2");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesFrom") + ")"), "1984-01-01T00:00:00");
-  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesTo") + ")"), "1984-04-09T00:00:00");
+  // One minute before the next entry starts.
+  EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("RatesTo") + ")"), "1984-04-08T23:59:00");
   EXPECT_EQ(XPath(xml, "string(" + rates + "[1]/" + E("CostPerUse") + ")"), "150");
   // The open end is the last minute of 2049.
   EXPECT_EQ(XPath(xml, "string(" + rates + "[2]/" + E("RatesTo") + ")"), "2049-12-31T23:59:00");
@@ -153,6 +154,93 @@ TEST_F(ResourceXmlTest, ResourcesReadBackWithTheirPeriodsRatesAndValues) {
 
   EXPECT_EQ(Field(xml, "Resource", 1, E("ExtendedAttribute") + "/" + E("Value")), "Site");
   EXPECT_EQ(Field(xml, "Resource", 1, E("ExtendedAttribute") + "/" + E("FieldID")), std::to_string(kResourceText1));
+}
+
+// The totals each kind of resource gets, and the values derived from them.
+TEST_F(ResourceXmlTest, TotalsFollowTheResourceType) {
+  MemoryGen memory(ctx);
+  model::Project& gen = memory.project;
+  auto withTotals = [](SBkndRscParams resource) {
+    resource.HasFixedRecord = true;
+    resource.MaxUnits = 1.5;
+    resource.PeakUnits = 2.0;
+    resource.CanLevel = false;
+    resource.OverAllocated = true;
+    resource.Work = 4800.0 + 5.1 / 60.0;  // to the second
+    resource.RegularWork = 4260.0;
+    resource.OvertimeWork = 540.0;
+    resource.ActualWork = 1200.0;
+    resource.RemainingWork = 3600.0;
+    resource.ActualOvertimeWork = resource.RemainingOvertimeWork = 0.0;
+    resource.Cost = 4090.0;
+    resource.ActualCost = 0.0;
+    resource.RemainingCost = 4090.0;
+    resource.OvertimeCost = 540.0;
+    resource.ActualOvertimeCost = resource.RemainingOvertimeCost = 0.0;
+    resource.CreationDate = (12710u << 16) | 8750u;  // 2018-10-18 14:35
+    resource.Guid = std::array<std::uint8_t, 16>{0xB2, 0x24, 0x78, 0x2A, 0xD2, 0xDA, 0x11, 0xE8,
+                                                 0xAC, 0x3F, 0x4C, 0xED, 0xDE, 0x6E, 0x5B, 0x57};
+    model::BaselineOf(resource.Baselines, 0).Work = 4000.0 * 1000.0;
+    return resource;
+  };
+  gen.AppendResource(withTotals(Resource(1, u"Work")));
+  SBkndRscParams material = withTotals(Resource(2, u"Material"));
+  material.Type = 1;
+  gen.AppendResource(material);
+  SBkndRscParams cost = withTotals(Resource(3, u"Cost"));
+  cost.Type = 1;
+  cost.IsCostResource = 1;
+  model::BaselineOf(cost.Baselines, 0).Cost = 100000.0;  // 1000 in hundredths: budgeted
+  gen.AppendResource(cost);
+  gen.AppendResource(Resource(4, u"No record"));
+  SBkndRscParams project = Resource(0, u"");  // the project's own, nameless
+  project.HasFixedRecord = true;
+  gen.AppendResource(project);
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+
+  struct Case {
+    const char* element;
+    const char* work;  // value per resource 1..4; nullptr: not written
+    const char* material;
+    const char* cost;
+    const char* none;
+  };
+  const Case cases[] = {
+      {"MaxUnits", "1.50", nullptr, nullptr, nullptr},
+      {"PeakUnits", "2.00", "2.00", "2.00", nullptr},
+      {"CanLevel", "0", "0", "0", nullptr},
+      {"OverAllocated", "1", "1", "1", nullptr},
+      {"Work", "PT80H0M5S", "PT80H0M5S", nullptr, nullptr},
+      {"OvertimeWork", "PT9H0M0S", "PT9H0M0S", "PT9H0M0S", nullptr},
+      {"ActualWork", "PT20H0M0S", "PT20H0M0S", nullptr, nullptr},
+      {"OvertimeRate", "0", nullptr, nullptr, "0"},
+      {"CostPerUse", "0", "0", nullptr, "0"},
+      {"StandardRateFormat", "2", "8", "2", "2"},
+      {"PercentWorkComplete", nullptr, nullptr, nullptr, nullptr},  // 24.99.. %: no whole percent
+      {"Cost", "409000", "409000", "409000", nullptr},
+      {"OvertimeCost", "54000", nullptr, nullptr, nullptr},
+      {"WorkVariance", "800085.00", "800085.00", "800085.00", nullptr},
+      {"CostVariance", "409000", "409000", "309000", nullptr},
+      {"BCWS", "0.00", "0.00", nullptr, nullptr},
+      {"ACWP", "0.00", "0.00", "0.00", nullptr},
+      {"CV", "0.00", "0.00", nullptr, nullptr},
+      {"CreationDate", "2018-10-18T14:35:00", "2018-10-18T14:35:00", "2018-10-18T14:35:00", nullptr},
+      {"GUID", "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57", "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57",
+       "2A7824B2-DAD2-E811-AC3F-4CEDDE6E5B57", nullptr},
+  };
+  for (const Case& c : cases) {
+    const char* expected[] = {c.work, c.material, c.cost, c.none};
+    for (int uid = 1; uid <= 4; ++uid) {
+      SCOPED_TRACE(std::string(c.element) + " of resource " + std::to_string(uid));
+      const std::string path = "//" + E("Resource") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + E(c.element);
+      EXPECT_EQ(CountOf(xml, path), expected[uid - 1] ? "1" : "0");
+      if (expected[uid - 1]) EXPECT_EQ(XPath(xml, "string(" + path + ")"), expected[uid - 1]);
+    }
+  }
+  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=0]"), "1");
+  EXPECT_EQ(CountOf(xml, "//" + E("Resource") + "[" + E("UID") + "=0]/" + E("Name")), "0");
 }
 
 // --- calendars ----------------------------------------------------------

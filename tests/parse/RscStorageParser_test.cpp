@@ -39,7 +39,8 @@ RscVarCounts ReadVar(const std::vector<VarItem>& items, model::Project& gen) {
 RscFixedCounts ReadFixed(const project_fixture::FixedStreams& fixed, model::Project& gen,
                          std::optional<ByteVector> rows = std::nullopt) {
   return ReadResourceFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data),
-                               rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen);
+                               rows ? std::optional(View(*rows)) : std::nullopt, Resources(), gen, nullptr,
+                               kResourceBits12);
 }
 
 // A Fixed2Meta row with the given flag bits.
@@ -165,6 +166,93 @@ TEST(RscFixedData, CompletesTheResourcesOfItsRecords) {
   EXPECT_EQ(r[1].IsGeneric, 1);
   EXPECT_EQ(r[2].Type, 1);
   EXPECT_EQ(r[2].IsCostResource, 1);
+}
+
+// Rows are as long as their stream shares out (49 bytes in version 12, 50
+// or 51 in 14); version 9 rows hold no flags.
+TEST(RscFixedData, RowFlagsFollowTheRowSize) {
+  struct Case {
+    std::size_t rowSize;
+    const ResourceItemBits* bits;
+    bool flagsRead;
+  };
+  const Case cases[] = {{49, &kResourceBits12, true}, {50, &kResourceBits12, true}, {51, &kResourceBits14Later, true},
+                        {14, &kResourceBits9, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("rows of " + std::to_string(c.rowSize));
+    model::Project gen;
+    std::vector<FixedItem> items;
+    Bytes rows(kFixed2MetaHeader);
+    for (std::uint32_t uid = 1; uid <= 3; ++uid) {
+      items.emplace_back(Record(Resources(), {Int(Field::ResourceUID, uid)}));
+      Bytes row(c.rowSize);
+      if (uid == 3) row.U8(8, 0x10);  // the cost bit, last row only
+      rows.Put(kFixed2MetaHeader + (uid - 1) * c.rowSize, row);
+    }
+    const auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items);
+    const ByteVector meta2 = rows;
+    ReadResourceFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), View(meta2), Resources(),
+                          gen, nullptr, *c.bits);
+    ASSERT_EQ(gen.Resources().size(), 3u);
+    EXPECT_EQ(gen.Resources()[0].IsCostResource, 0);
+    EXPECT_EQ(gen.Resources()[1].IsCostResource, 0);
+    EXPECT_EQ(gen.Resources()[2].IsCostResource, c.flagsRead ? 1 : 0);
+  }
+}
+
+// Stored totals reach the model in its units; damaged ones are dropped,
+// not turned into zeros. The leveling bit and the GUID come from beside
+// the record.
+TEST(RscFixedData, TotalsLevelingAndGuid) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double stored;  // in the record, for units and work alike
+    std::optional<double> units, minutes;
+  };
+  const Case cases[] = {
+      {15000.0, 1.5, 15.0},      // 150 %, 15 minutes
+      {0.0, 0.0, 0.0},
+      {-1e-9, 0.0, 0.0},         // the residue of a difference
+      {-5000.0, std::nullopt, std::nullopt},
+      {nan, std::nullopt, std::nullopt},
+      {1e300, std::nullopt, std::nullopt},
+  };
+  model::Project gen;
+  std::vector<FixedItem> items;
+  std::vector<ByteVector> rows;
+  Bytes second(0);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto uid = static_cast<std::uint32_t>(i + 1);
+    items.emplace_back(Record(Resources(), {Int(Field::ResourceUID, uid), Real(Field::MaxUnits, cases[i].stored),
+                                            Real(Field::ResourceWork, cases[i].stored)}));
+    if (i % 2 == 0) items.back().metaBytes.push_back({kResourceBits12.canLevel.offset, kResourceBits12.canLevel.mask});
+    if (i % 3 == 0)
+      items.back().metaBytes.push_back({kResourceBits12.overAllocated.offset, kResourceBits12.overAllocated.mask});
+    // Each row points at its second record; the last one past the stream.
+    Bytes row(kFixed2MetaRow);
+    row.U32(kResourceSecondRecord.position, i + 1 < std::size(cases) ? static_cast<std::uint32_t>(40 * i) : 5000);
+    rows.push_back(row);
+    Bytes record(40);
+    record.U8(kResourceSecondRecord.guid, static_cast<std::uint8_t>(i));  // the first is all zero: none
+    second.Put(40 * i, record);
+  }
+  const auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items);
+  const ByteVector meta2 = project_fixture::BuildFixed2Meta(rows);
+  const ByteVector data2 = second;
+  ReadResourceFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), View(meta2), Resources(), gen,
+                        nullptr, kResourceBits12, View(data2));
+  ASSERT_EQ(gen.Resources().size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("stored " + std::to_string(cases[i].stored));
+    const auto& r = gen.Resources()[i];
+    EXPECT_EQ(r.MaxUnits, cases[i].units);
+    EXPECT_EQ(r.Work, cases[i].minutes);
+    EXPECT_EQ(r.CanLevel, std::optional(i % 2 == 0));
+    EXPECT_EQ(r.OverAllocated, std::optional(i % 3 == 0));
+    const bool guid = i != 0 && i + 1 < std::size(cases);
+    ASSERT_EQ(r.Guid.has_value(), guid);
+    if (guid) EXPECT_EQ((*r.Guid)[0], i);
+  }
 }
 
 }  // namespace
