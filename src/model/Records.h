@@ -130,6 +130,18 @@ struct SBkndTaskParams {
   std::optional<std::int32_t> FreeSlack, StartSlack, FinishSlack;
   std::uint32_t LevelingDelay = 0;
   std::uint16_t LevelingDelayFormat = 8;  // days, elapsed or not
+
+  // Overtime, from var data: work in tenths of a minute, cost in currency
+  // units. The total overtime work is the actual plus the remaining.
+  std::uint32_t ActualOvertimeWork = 0;
+  std::uint32_t RemainingOvertimeWork = 0;
+  double OvertimeCost = 0.0;
+  double ActualOvertimeCost = 0.0;
+  double RemainingOvertimeCost = 0.0;
+  bool IgnoreResourceCalendar = false;
+  // Version 14 keeps a GUID per task (bytes as stored: the first three
+  // groups little-endian).
+  std::optional<std::array<std::uint8_t, 16>> GUID;
 };
 
 struct SBkndRscParams {

@@ -1,6 +1,8 @@
 #include "parse/TaskStorageParser.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,6 +25,37 @@ constexpr const char* kStorage = "TBkndTask";
 
 bool IsTaskText(std::uint16_t type) {
   return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
+}
+
+// The overtime values of var data: which member each type fills, and
+// whether it is work (else cost).
+struct OvertimeSlot {
+  std::uint16_t type;
+  bool work;
+  std::uint32_t SBkndTaskParams::*workMember;
+  double SBkndTaskParams::*costMember;
+};
+constexpr OvertimeSlot kOvertimeSlots[] = {
+    {kTaskActualOvertimeWorkType, true, &SBkndTaskParams::ActualOvertimeWork, nullptr},
+    {kTaskRemainingOvertimeWorkType, true, &SBkndTaskParams::RemainingOvertimeWork, nullptr},
+    {kTaskOvertimeCostType, false, nullptr, &SBkndTaskParams::OvertimeCost},
+    {kTaskActualOvertimeCostType, false, nullptr, &SBkndTaskParams::ActualOvertimeCost},
+    {kTaskRemainingOvertimeCostType, false, nullptr, &SBkndTaskParams::RemainingOvertimeCost},
+};
+
+const OvertimeSlot* OvertimeSlotOf(std::uint16_t type) {
+  for (const OvertimeSlot& slot : kOvertimeSlots)
+    if (slot.type == type) return &slot;
+  return nullptr;
+}
+
+// A stored overtime value into the task. Values out of range give 0
+// through the usual validators.
+void PutOvertime(SBkndTaskParams& task, const OvertimeSlot& slot, double stored) {
+  if (slot.work)
+    task.*slot.workMember = model::WorkFromRaw(stored);
+  else
+    task.*slot.costMember = model::CostFromStored(stored);
 }
 
 // The task of uid, appended when the list has none.
@@ -94,19 +127,51 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   FillFixedBaseline(record, RecordKind::Task, task.Baselines);
 }
 
+// The GUID the row points at in Fixed2Data; none when the row or the
+// record is out of reach or the bytes are blank (all 0 or all 0xFF).
+std::optional<std::array<std::uint8_t, 16>> GuidOf(platform::ByteView row, platform::ByteView fixed2Data) {
+  const auto position = row.u32_at(kTaskRowData.positionOffset);
+  if (!position) return std::nullopt;
+  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(*position) + kTaskRowData.guidOffset, kGuidBytes);
+  if (!bytes) return std::nullopt;
+  std::array<std::uint8_t, 16> guid{};
+  bool zero = true, ones = true;
+  for (std::size_t i = 0; i < kGuidBytes; ++i) {
+    guid[i] = bytes->u8_at(i).value_or(0);
+    zero = zero && guid[i] == 0;
+    ones = ones && guid[i] == 0xFF;
+  }
+  if (zero || ones) return std::nullopt;
+  return guid;
+}
+
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
                const TaskFlagBits& bits, FlagValueKeeper& customFlags) {
   customFlags.Keep(task.UID, item.bytes, bits.custom);
   task.Milestone = FlagSet(item.bytes, bits.milestone);
   task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
+  task.IgnoreResourceCalendar = FlagSet(item.bytes, bits.ignoreResourceCalendar);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
   if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
 }
 
 }  // namespace
 
+std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen) {
+  std::size_t placed = 0;
+  for (const PendingTaskValue& value : pending) {
+    const OvertimeSlot* slot = OvertimeSlotOf(value.type);
+    SBkndTaskParams* task = gen.FindTask(value.uid);
+    if (!slot || !task) continue;
+    PutOvertime(*task, *slot, value.stored);
+    ++placed;
+  }
+  return placed;
+}
+
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                              model::Project& gen, StreamProgress* progress) {
+                              model::Project& gen, StreamProgress* progress,
+                              std::vector<PendingTaskValue>* pending) {
   TaskVarCounts counts;
   const CustomValueKeeper custom(gen, model::OwnerKind::Task);
   WalkVarItems(ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
@@ -121,6 +186,18 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                    else
                      task.WBS = model::TextFromItem(value);
                    ++counts.texts;
+                 } else if (const OvertimeSlot* slot = OvertimeSlotOf(type)) {
+                   const auto bits = value.u64_at(0);
+                   if (!bits) {
+                     ++counts.other;
+                     return;
+                   }
+                   const double stored = std::bit_cast<double>(*bits);
+                   if (pending)
+                     pending->push_back({item.owner, type, stored});
+                   else if (SBkndTaskParams* task = gen.FindTask(item.owner))
+                     PutOvertime(*task, *slot, stored);
+                   ++counts.overtime;
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
                    ++counts.customValues;
@@ -133,7 +210,8 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
 
 TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
-                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta) {
+                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta,
+                                  std::optional<platform::ByteView> fixed2Data) {
   TaskFixedCounts counts;
   std::optional<std::size_t> rowSize;
   if (fixed2Meta)
@@ -199,7 +277,9 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       return;
     }
     Fill(task, *record, rules);
-    FillFlags(task, item, rowOf(item.index), rules.flags, customFlags);
+    const auto row = rowOf(item.index);
+    FillFlags(task, item, row, rules.flags, customFlags);
+    if (row && fixed2Data) task.GUID = GuidOf(*row, *fixed2Data);
     ++counts.records;
     gen.NoteTaskDates(task);
   });
@@ -277,24 +357,27 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
                        const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
                        const TaskValueRules& rules) {
   try {
+    std::vector<PendingTaskValue> pending;
     {
       LoadedStream var2Data, varMeta;
       if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress);
+        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress, &pending);
         ctx.log.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped", c.items,
                             c.texts, c.customValues, c.skipped);
         gen.tally.tasks.AddVar(c.items, c.skipped);
       }
     }
     {
-      LoadedStream fixedData, fixedMeta, fixed2Meta;
+      LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
       if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
-        // Only version 14 keeps the mode bits there.
+        // Only version 14 keeps the mode bits there, and the GUIDs.
         const bool haveRows = rules.flags.manual && LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
+        const bool haveGuids = haveRows && LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data);
         StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const TaskFixedCounts c = ReadTaskFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress,
-                                                    rules, haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
+                                                    rules, haveRows ? std::optional(fixed2Meta.View()) : std::nullopt,
+                                                    haveGuids ? std::optional(fixed2Data.View()) : std::nullopt);
         ctx.log.WriteFormat(
             "        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
             "%zu duplicates, %zu tasks without var data",
@@ -302,6 +385,10 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
       }
     }
+    const std::size_t placed = PlacePendingTaskValues(pending, gen);
+    if (placed != pending.size())
+      ctx.log.WriteFormat("        Task overtime values: %zu of %zu without their task", pending.size() - placed,
+                          pending.size());
     OutlineNumberParser(ctx, gen);
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if TaskStorageParser()");

@@ -33,6 +33,13 @@ struct VarItemFormat;
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
+// Overtime values kept as var data (f64): work as minutes x 1000, cost as
+// currency x 100.
+inline constexpr std::uint16_t kTaskActualOvertimeWorkType = 164;
+inline constexpr std::uint16_t kTaskRemainingOvertimeWorkType = 165;
+inline constexpr std::uint16_t kTaskOvertimeCostType = 168;
+inline constexpr std::uint16_t kTaskActualOvertimeCostType = 169;
+inline constexpr std::uint16_t kTaskRemainingOvertimeCostType = 170;
 // A blank row's slot starts with the UID of its task (u32).
 inline constexpr std::size_t kBlankSlotUid = 0;
 // Free slots start with their number in the low and 0xFFFF in the high
@@ -57,6 +64,7 @@ struct TaskVarCounts {
   std::size_t items = 0;
   std::size_t skipped = 0;  // value outside Var2Data or empty
   std::size_t texts = 0;    // names, notes and WBS codes taken
+  std::size_t overtime = 0;  // overtime work and cost values taken
   std::size_t customValues = 0;
   std::size_t other = 0;  // types this reader does not take
 };
@@ -72,16 +80,33 @@ struct TaskFixedCounts {
   std::size_t created = 0;     // tasks made by this pass (no var data)
 };
 
-// The var pass. progress may be null. Throws kBreakException on a break.
+// A var value whose task may only come with the fixed pass: values alone
+// make no task.
+struct PendingTaskValue {
+  std::uint32_t uid = 0;
+  std::uint16_t type = 0;
+  double stored = 0.0;
+};
+
+// The var pass. progress may be null. Overtime values go to pending when
+// given (to be placed by PlacePendingTaskValues once the fixed pass has
+// run), else straight to the tasks already listed. Throws kBreakException
+// on a break.
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                              model::Project& gen, StreamProgress* progress = nullptr);
+                              model::Project& gen, StreamProgress* progress = nullptr,
+                              std::vector<PendingTaskValue>* pending = nullptr);
+// Puts each pending value into its task, when the project lists it;
+// returns how many found their task.
+std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen);
 // The fixed pass, reading records through layout; fixed2Meta, when the
-// storage has one, gives the rows of the mode and active bits. progress
+// storage has one, gives the rows of the mode and active bits, and with
+// fixed2Data the tasks' GUIDs. progress
 // may be null. Throws kBreakException on a break.
 TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr,
                                   const TaskValueRules& rules = kTaskValueRules14,
-                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt);
+                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt,
+                                  std::optional<platform::ByteView> fixed2Data = std::nullopt);
 // The outline pass. Throws kBreakException on a break.
 void OutlineNumberParser(RunContext& ctx, model::Project& gen);
 
