@@ -300,6 +300,12 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ownDate("Deadline", task.Deadline);
   run.Raw("LevelingDelay", task.LevelingDelay);
   run.Raw("LevelingDelayFormat", XmlDelayFormat(task.LevelingDelayFormat));
+  auto text = [&](const char* tag, const std::u16string& value) {
+    if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
+  };
+  text("Hyperlink", task.Hyperlink);
+  text("HyperlinkAddress", task.HyperlinkAddress);
+  text("HyperlinkSubAddress", task.HyperlinkSubAddress);
   flag("IgnoreResourceCalendar", task.IgnoreResourceCalendar);
   if (task.Notes && !task.Notes->empty())
     run.Do([&] {

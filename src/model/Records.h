@@ -139,6 +139,7 @@ struct SBkndTaskParams {
   double ActualOvertimeCost = 0.0;
   double RemainingOvertimeCost = 0.0;
   bool IgnoreResourceCalendar = false;
+  std::u16string Hyperlink, HyperlinkAddress, HyperlinkSubAddress;
   // Version 14 keeps a GUID per task (bytes as stored: the first three
   // groups little-endian).
   std::optional<std::array<std::uint8_t, 16>> GUID;

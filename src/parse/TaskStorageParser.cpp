@@ -49,6 +49,31 @@ const OvertimeSlot* OvertimeSlotOf(std::uint16_t type) {
   return nullptr;
 }
 
+// The texts of a hyperlink item into the task; false when the item holds
+// none.
+bool KeepHyperlink(SBkndTaskParams& task, platform::ByteView item) {
+  const HyperlinkItemLayout& l = kHyperlinkItem;
+  bool any = false;
+  std::size_t at = l.header;
+  for (std::size_t n = 0; n < l.mostTexts; ++n) {
+    const auto length = item.u32_at(at + l.lengthOffset);
+    const auto part = item.u32_at(at + l.partOffset);
+    if (!length || !part) break;
+    const auto text = item.Sub(at + l.textHeader, *length);
+    if (!text) break;
+    std::u16string* target = *part == 0   ? &task.Hyperlink
+                             : *part == 1 ? &task.HyperlinkAddress
+                             : *part == 2 ? &task.HyperlinkSubAddress
+                                          : nullptr;
+    if (target) {
+      *target = model::TextFromItem(*text);
+      any = any || !target->empty();
+    }
+    at += l.textHeader + *length;
+  }
+  return any;
+}
+
 // A stored overtime value into the task. Values out of range give 0
 // through the usual validators.
 void PutOvertime(SBkndTaskParams& task, const OvertimeSlot& slot, double stored) {
@@ -186,6 +211,9 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                    else
                      task.WBS = model::TextFromItem(value);
                    ++counts.texts;
+                 } else if (type == kTaskHyperlinkType) {
+                   // A text of the task's own, like its name.
+                   if (KeepHyperlink(TaskOf(gen, item.owner), value)) ++counts.hyperlinks;
                  } else if (const OvertimeSlot* slot = OvertimeSlotOf(type)) {
                    const auto bits = value.u64_at(0);
                    if (!bits) {

@@ -33,6 +33,18 @@ struct VarItemFormat;
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
+// The hyperlink: one var item holding its texts. After a 12-byte header,
+// each text is [u32 byte length][u32 part][u32 kind][UTF-16 text]; part 0
+// is the shown text, 1 the address, 2 the sub-address.
+inline constexpr std::uint16_t kTaskHyperlinkType = 215;
+struct HyperlinkItemLayout {
+  std::size_t header = 12;
+  std::size_t textHeader = 12;
+  std::size_t lengthOffset = 0;
+  std::size_t partOffset = 4;
+  std::size_t mostTexts = 8;  // a damaged item is read no further
+};
+inline constexpr HyperlinkItemLayout kHyperlinkItem{};
 // Overtime values kept as var data (f64): work as minutes x 1000, cost as
 // currency x 100.
 inline constexpr std::uint16_t kTaskActualOvertimeWorkType = 164;
@@ -65,6 +77,7 @@ struct TaskVarCounts {
   std::size_t skipped = 0;  // value outside Var2Data or empty
   std::size_t texts = 0;    // names, notes and WBS codes taken
   std::size_t overtime = 0;  // overtime work and cost values taken
+  std::size_t hyperlinks = 0;
   std::size_t customValues = 0;
   std::size_t other = 0;  // types this reader does not take
 };

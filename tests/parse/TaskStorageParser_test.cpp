@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -78,6 +79,120 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(t.Type, 2);
   EXPECT_EQ(gen.projectStartDay, 9000);
   EXPECT_EQ(gen.projectFinishDay, 9004);
+}
+
+// The bits beside a record: "ignore resource calendars" lies in a
+// different byte of the FixedMeta item in the 2013+ applications' files;
+// each set of bits reads its own place and no other.
+TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
+  struct Case {
+    const char* name;
+    TaskFlagBits bits;
+    std::size_t byte;
+    std::uint8_t mask;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"9 and 12", kTaskFlags9, 10, 0x02, true},
+      {"14 of 2010", kTaskFlags14, 10, 0x02, true},
+      {"14 of 2013+", kTaskFlags14Later, 17, 0x20, true},
+      {"14 of 2013+, the older place", kTaskFlags14Later, 10, 0x02, false},
+      {"9 and 12, the later place", kTaskFlags9, 17, 0x20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model::Project gen;
+    project_fixture::FixedItem item(Record(Tasks(), {Int(Field::TaskUID, 4)}));
+    item.metaBytes.push_back({c.byte, c.mask});
+    auto fixed = project_fixture::BuildFixedData(RecordKind::Task, {item});
+    TaskValueRules rules;
+    rules.flags = c.bits;
+    ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr, rules);
+    ASSERT_EQ(gen.Tasks().size(), 1u);
+    EXPECT_EQ(gen.Tasks()[0].IgnoreResourceCalendar, c.expected);
+  }
+}
+
+ByteVector F64(double value) {
+  ByteVector out(8);
+  std::memcpy(out.data(), &value, 8);
+  return out;
+}
+
+// Overtime values wait for the fixed pass: a value whose task has no
+// record makes no task, and a value cut short is not taken.
+TEST(TaskVarData, OvertimeValuesWaitForTheirTask) {
+  model::Project gen;
+  auto var = project_fixture::BuildVarData({{5, kTaskRemainingOvertimeWorkType, F64(120000.0)},
+                                            {5, kTaskOvertimeCostType, F64(2342.5)},
+                                            {5, kTaskActualOvertimeWorkType, ByteVector{1, 2, 3}},
+                                            {9, kTaskOvertimeCostType, F64(100.0)}});
+  std::vector<PendingTaskValue> pending;
+  const TaskVarCounts counts =
+      ReadTaskVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen, nullptr, &pending);
+  EXPECT_EQ(counts.overtime, 3u);
+  EXPECT_TRUE(gen.Tasks().empty());
+  ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 5)})}), gen);
+  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 2u);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  const SBkndTaskParams& t = gen.Tasks()[0];
+  EXPECT_EQ(t.RemainingOvertimeWork, 1200u);  // tenths of a minute: 2 hours
+  EXPECT_EQ(t.ActualOvertimeWork, 0u);
+  EXPECT_DOUBLE_EQ(t.OvertimeCost, 23.425);
+}
+
+// A hyperlink item: texts by part, read no further than the item holds.
+TEST(TaskVarData, HyperlinkTextsStayInsideTheItem) {
+  auto part = [](std::uint32_t index, std::u16string_view text, std::uint32_t declared = 0) {
+    ByteVector bytes = Utf16z(text);
+    const std::uint32_t length = declared ? declared : static_cast<std::uint32_t>(bytes.size());
+    ByteVector out(12);
+    std::memcpy(out.data(), &length, 4);
+    std::memcpy(out.data() + 4, &index, 4);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    return out;
+  };
+  auto item = [](std::initializer_list<ByteVector> parts) {
+    ByteVector out(12);
+    for (const ByteVector& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  model::Project gen;
+  ReadVar({{1, kTaskHyperlinkType, item({part(0, u"Site"), part(1, u"http://a.example"), part(2, u"x")})},
+           // The address claims more bytes than the item has: it is not read.
+           {2, kTaskHyperlinkType, item({part(0, u"Shown"), part(1, u"http://b.example", 4000)})}},
+          gen);
+  ASSERT_EQ(gen.Tasks().size(), 2u);
+  EXPECT_EQ(gen.FindTask(1)->Hyperlink, u"Site");
+  EXPECT_EQ(gen.FindTask(1)->HyperlinkAddress, u"http://a.example");
+  EXPECT_EQ(gen.FindTask(1)->HyperlinkSubAddress, u"x");
+  EXPECT_EQ(gen.FindTask(2)->Hyperlink, u"Shown");
+  EXPECT_TRUE(gen.FindTask(2)->HyperlinkAddress.empty());
+}
+
+// Version 14 GUIDs: the task's row points into Fixed2Data; a row pointing
+// beyond it, or at blank bytes, gives none.
+TEST(TaskFixedData, GuidFromTheRowsRecord) {
+  ByteVector data(64 * 2, 0);
+  for (std::size_t i = 0; i < 16; ++i) data[64 + i] = static_cast<std::uint8_t>(0xA0 + i);
+  auto row = [](std::uint32_t position) {
+    ByteVector out(50, 0);
+    std::memcpy(out.data() + kTaskRowData.positionOffset, &position, 4);
+    return out;
+  };
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 1)}), Record(Tasks(), {Int(Field::TaskUID, 2)}),
+                         Record(Tasks(), {Int(Field::TaskUID, 3)})});
+  const ByteVector rows = project_fixture::BuildFixed2Meta({row(64), row(0), row(120)});
+  model::Project gen;
+  ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr,
+                    kTaskValueRules14, View(rows), View(data));
+  ASSERT_EQ(gen.Tasks().size(), 3u);
+  ASSERT_TRUE(gen.FindTask(1)->GUID);
+  EXPECT_EQ((*gen.FindTask(1)->GUID)[0], 0xA0);
+  EXPECT_EQ((*gen.FindTask(1)->GUID)[15], 0xAF);
+  EXPECT_FALSE(gen.FindTask(2)->GUID);  // blank
+  EXPECT_FALSE(gen.FindTask(3)->GUID);  // runs past the stream
 }
 
 // --- outline ----------------------------------------------------------
