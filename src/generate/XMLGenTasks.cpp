@@ -319,6 +319,12 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   run.Do([&] { return GenerateLinks(task.UID); });
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
+  auto optionalText = [&](const char* tag, const std::optional<std::u16string>& value) {
+    if (value) run.Do([&] { return WriteName(tag, *value); });
+  };
+  optionalText("StartText", task.StartText);
+  optionalText("FinishText", task.FinishText);
+  optionalText("DurationText", task.DurationText);
   // The manual dates and duration are the task's own, whatever its mode.
   date("ManualStart", task.Start);
   date("ManualFinish", task.Finish);

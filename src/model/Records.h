@@ -140,6 +140,9 @@ struct SBkndTaskParams {
   double RemainingOvertimeCost = 0.0;
   bool IgnoreResourceCalendar = false;
   std::u16string Hyperlink, HyperlinkAddress, HyperlinkSubAddress;
+  // The texts a manually scheduled task may show for its dates and
+  // duration; kept (possibly empty) where the file has an item for them.
+  std::optional<std::u16string> StartText, FinishText, DurationText;
   // Version 14 keeps a GUID per task (bytes as stored: the first three
   // groups little-endian).
   std::optional<std::array<std::uint8_t, 16>> GUID;

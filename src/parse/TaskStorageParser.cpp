@@ -27,6 +27,16 @@ bool IsTaskText(std::uint16_t type) {
   return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
 }
 
+// The optional texts of a task, by var type.
+std::optional<std::u16string>* ScheduleTextOf(SBkndTaskParams& task, std::uint16_t type) {
+  switch (type) {
+    case kTaskStartTextType: return &task.StartText;
+    case kTaskFinishTextType: return &task.FinishText;
+    case kTaskDurationTextType: return &task.DurationText;
+    default: return nullptr;
+  }
+}
+
 // The overtime values of var data: which member each type fills, and
 // whether it is work (else cost).
 struct OvertimeSlot {
@@ -210,6 +220,10 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                      task.Notes = model::NoteFromItem(value);
                    else
                      task.WBS = model::TextFromItem(value);
+                   ++counts.texts;
+                 } else if (type == kTaskStartTextType || type == kTaskFinishTextType ||
+                            type == kTaskDurationTextType) {
+                   *ScheduleTextOf(TaskOf(gen, item.owner), type) = model::TextFromItem(value);
                    ++counts.texts;
                  } else if (type == kTaskHyperlinkType) {
                    // A text of the task's own, like its name.

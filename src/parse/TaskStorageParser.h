@@ -33,6 +33,10 @@ struct VarItemFormat;
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
+// The start, finish and duration texts of manually scheduled tasks.
+inline constexpr std::uint16_t kTaskStartTextType = 1285;
+inline constexpr std::uint16_t kTaskFinishTextType = 1286;
+inline constexpr std::uint16_t kTaskDurationTextType = 1287;
 // The hyperlink: one var item holding its texts. After a 12-byte header,
 // each text is [u32 byte length][u32 part][u32 kind][UTF-16 text]; part 0
 // is the shown text, 1 the address, 2 the sub-address.
