@@ -407,6 +407,12 @@ std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::O
     run.Open("ExtendedAttribute");
     run.Raw("FieldID", value.FieldID);
     run.Do([&] { return WriteName("Value", *text); });
+    if (owner == model::OwnerKind::Task) {
+      // A custom duration's format, where the file keeps it.
+      if (const model::SBkndTaskParams* task = project_.FindTask(ownerUid))
+        for (const auto& [field, format] : task->CustomDurationFormats)
+          if (field == value.FieldID) run.Raw("DurationFormat", format);
+    }
     run.Close("ExtendedAttribute");
     if (run.Cancelled()) return kCancelled;
   }

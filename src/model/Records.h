@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ByteView.h"
@@ -143,6 +144,9 @@ struct SBkndTaskParams {
   // The texts a manually scheduled task may show for its dates and
   // duration; kept (possibly empty) where the file has an item for them.
   std::optional<std::u16string> StartText, FinishText, DurationText;
+  // The formats of the task's custom durations that the file keeps (field
+  // id of Duration n, format).
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> CustomDurationFormats;
   // Version 14 keeps a GUID per task (bytes as stored: the first three
   // groups little-endian).
   std::optional<std::array<std::uint8_t, 16>> GUID;

@@ -93,6 +93,36 @@ void PutOvertime(SBkndTaskParams& task, const OvertimeSlot& slot, double stored)
     task.*slot.costMember = model::CostFromStored(stored);
 }
 
+// The field id of the custom duration whose format type is given.
+std::optional<std::uint32_t> DurationOfFormat(std::uint16_t type) {
+  for (const DurationFormatRun& run : kTaskDurationFormats)
+    if (type >= run.firstFormatType && type < run.firstFormatType + run.count)
+      return 0x0B400000u | static_cast<std::uint32_t>(run.firstDurationField + (type - run.firstFormatType));
+  return std::nullopt;
+}
+
+// The duration formats a document can name (the estimated ones included).
+bool KnownDurationFormat(std::uint32_t format) {
+  return (format >= 3 && format <= 12) || (format >= 19 && format <= 21) || (format >= 35 && format <= 44) ||
+         (format >= 51 && format <= 53);
+}
+
+// A pending value into its task.
+void PutPending(SBkndTaskParams& task, const PendingTaskValue& value) {
+  if (const OvertimeSlot* slot = OvertimeSlotOf(value.type)) {
+    PutOvertime(task, *slot, value.stored);
+  } else if (const auto field = DurationOfFormat(value.type)) {
+    const auto format = static_cast<std::uint8_t>(value.stored);
+    for (auto& [id, kept] : task.CustomDurationFormats)
+      if (id == *field) {
+        kept = format;
+        return;
+      }
+    task.CustomDurationFormats.emplace_back(*field, format);
+  }
+}
+
+
 // The task of uid, appended when the list has none.
 SBkndTaskParams& TaskOf(model::Project& gen, std::uint32_t uid, bool* created = nullptr) {
   if (SBkndTaskParams* task = gen.FindTask(uid)) return *task;
@@ -195,10 +225,9 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
 std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen) {
   std::size_t placed = 0;
   for (const PendingTaskValue& value : pending) {
-    const OvertimeSlot* slot = OvertimeSlotOf(value.type);
     SBkndTaskParams* task = gen.FindTask(value.uid);
-    if (!slot || !task) continue;
-    PutOvertime(*task, *slot, value.stored);
+    if (!task) continue;
+    PutPending(*task, value);
     ++placed;
   }
   return placed;
@@ -228,18 +257,24 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                  } else if (type == kTaskHyperlinkType) {
                    // A text of the task's own, like its name.
                    if (KeepHyperlink(TaskOf(gen, item.owner), value)) ++counts.hyperlinks;
-                 } else if (const OvertimeSlot* slot = OvertimeSlotOf(type)) {
-                   const auto bits = value.u64_at(0);
-                   if (!bits) {
+                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type)) {
+                   const bool overtime = OvertimeSlotOf(type) != nullptr;
+                   std::optional<double> stored;
+                   if (overtime) {
+                     if (auto bits = value.u64_at(0)) stored = std::bit_cast<double>(*bits);
+                   } else if (auto format = value.u16_at(0); format && KnownDurationFormat(*format)) {
+                     stored = *format;
+                   }
+                   if (!stored) {
                      ++counts.other;
                      return;
                    }
-                   const double stored = std::bit_cast<double>(*bits);
+                   const PendingTaskValue kept{item.owner, type, *stored};
                    if (pending)
-                     pending->push_back({item.owner, type, stored});
+                     pending->push_back(kept);
                    else if (SBkndTaskParams* task = gen.FindTask(item.owner))
-                     PutOvertime(*task, *slot, stored);
-                   ++counts.overtime;
+                     PutPending(*task, kept);
+                   ++(overtime ? counts.overtime : counts.durationFormats);
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
                    ++counts.customValues;
@@ -429,7 +464,7 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
     }
     const std::size_t placed = PlacePendingTaskValues(pending, gen);
     if (placed != pending.size())
-      ctx.log.WriteFormat("        Task overtime values: %zu of %zu without their task", pending.size() - placed,
+      ctx.log.WriteFormat("        Task values: %zu of %zu without their task", pending.size() - placed,
                           pending.size());
     OutlineNumberParser(ctx, gen);
   } catch (...) {

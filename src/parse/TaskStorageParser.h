@@ -37,6 +37,15 @@ inline constexpr std::uint16_t kTaskWbsType = 16;
 inline constexpr std::uint16_t kTaskStartTextType = 1285;
 inline constexpr std::uint16_t kTaskFinishTextType = 1286;
 inline constexpr std::uint16_t kTaskDurationTextType = 1287;
+// The formats of the custom durations (u16 var items beside the values):
+// Duration1-3 (field index 103-105) at 183-185, Duration4-10 (275-281) at
+// 337-343.
+struct DurationFormatRun {
+  std::uint16_t firstFormatType;
+  std::uint16_t firstDurationField;  // low 16 bits of the field id
+  std::uint8_t count;
+};
+inline constexpr DurationFormatRun kTaskDurationFormats[] = {{183, 103, 3}, {337, 275, 7}};
 // The hyperlink: one var item holding its texts. After a 12-byte header,
 // each text is [u32 byte length][u32 part][u32 kind][UTF-16 text]; part 0
 // is the shown text, 1 the address, 2 the sub-address.
@@ -82,6 +91,7 @@ struct TaskVarCounts {
   std::size_t texts = 0;    // names, notes and WBS codes taken
   std::size_t overtime = 0;  // overtime work and cost values taken
   std::size_t hyperlinks = 0;
+  std::size_t durationFormats = 0;
   std::size_t customValues = 0;
   std::size_t other = 0;  // types this reader does not take
 };
@@ -97,8 +107,8 @@ struct TaskFixedCounts {
   std::size_t created = 0;     // tasks made by this pass (no var data)
 };
 
-// A var value whose task may only come with the fixed pass: values alone
-// make no task.
+// A var value whose task may only come with the fixed pass (overtime,
+// custom duration formats): values alone make no task.
 struct PendingTaskValue {
   std::uint32_t uid = 0;
   std::uint16_t type = 0;

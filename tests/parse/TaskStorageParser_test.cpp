@@ -119,26 +119,32 @@ ByteVector F64(double value) {
   return out;
 }
 
-// Overtime values wait for the fixed pass: a value whose task has no
-// record makes no task, and a value cut short is not taken.
-TEST(TaskVarData, OvertimeValuesWaitForTheirTask) {
+// Overtime values and custom duration formats wait for the fixed pass: a
+// value whose task has no record makes no task, and a value cut short (or
+// a format no document names) is not taken.
+TEST(TaskVarData, ValuesWaitForTheirTask) {
   model::Project gen;
   auto var = project_fixture::BuildVarData({{5, kTaskRemainingOvertimeWorkType, F64(120000.0)},
                                             {5, kTaskOvertimeCostType, F64(2342.5)},
                                             {5, kTaskActualOvertimeWorkType, ByteVector{1, 2, 3}},
+                                            {5, 184, ByteVector{5, 0}},    // Duration2 in hours
+                                            {5, 338, ByteVector{99, 0}},   // Duration5: no such format
                                             {9, kTaskOvertimeCostType, F64(100.0)}});
   std::vector<PendingTaskValue> pending;
   const TaskVarCounts counts =
       ReadTaskVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen, nullptr, &pending);
   EXPECT_EQ(counts.overtime, 3u);
+  EXPECT_EQ(counts.durationFormats, 1u);
   EXPECT_TRUE(gen.Tasks().empty());
   ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 5)})}), gen);
-  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 2u);
+  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 3u);
   ASSERT_EQ(gen.Tasks().size(), 1u);
   const SBkndTaskParams& t = gen.Tasks()[0];
   EXPECT_EQ(t.RemainingOvertimeWork, 1200u);  // tenths of a minute: 2 hours
   EXPECT_EQ(t.ActualOvertimeWork, 0u);
   EXPECT_DOUBLE_EQ(t.OvertimeCost, 23.425);
+  const std::vector<std::pair<std::uint32_t, std::uint8_t>> formats = {{0x0B400068, 5}};
+  EXPECT_EQ(t.CustomDurationFormats, formats);
 }
 
 // A hyperlink item: texts by part, read no further than the item holds.
