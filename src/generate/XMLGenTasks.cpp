@@ -237,6 +237,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ownDate("Stop", task.Stop);
   ownDate("Resume", task.Resume);
   flag("EffortDriven", task.EffortDriven);
+  flag("Recurring", task.Recurring);
   flag("Estimated", task.Estimated);
   flag("Milestone", task.Milestone);
   // The project's own row sums up every other task, when there is one.

@@ -140,6 +140,7 @@ struct SBkndTaskParams {
   double ActualOvertimeCost = 0.0;
   double RemainingOvertimeCost = 0.0;
   bool IgnoreResourceCalendar = false;
+  bool Recurring = false;  // the file keeps a recurrence pattern for it
   std::u16string Hyperlink, HyperlinkAddress, HyperlinkSubAddress;
   // The texts a manually scheduled task may show for its dates and
   // duration; kept (possibly empty) where the file has an item for them.

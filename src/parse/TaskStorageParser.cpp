@@ -107,10 +107,29 @@ bool KnownDurationFormat(std::uint32_t format) {
          (format >= 51 && format <= 53);
 }
 
+// The value a pending item keeps: overtime as the stored f64, a custom
+// duration format as its u16 (one the documents can name), a recurrence
+// pattern as 1 when the item holds one. Nothing for other types or values
+// cut short.
+std::optional<double> PendingValueOf(std::uint16_t type, platform::ByteView value) {
+  if (OvertimeSlotOf(type)) {
+    if (auto bits = value.u64_at(0)) return std::bit_cast<double>(*bits);
+    return std::nullopt;
+  }
+  if (DurationOfFormat(type)) {
+    if (auto format = value.u16_at(0); format && KnownDurationFormat(*format)) return *format;
+    return std::nullopt;
+  }
+  if (type == kTaskRecurrenceType && !value.empty()) return 1.0;
+  return std::nullopt;
+}
+
 // A pending value into its task.
 void PutPending(SBkndTaskParams& task, const PendingTaskValue& value) {
   if (const OvertimeSlot* slot = OvertimeSlotOf(value.type)) {
     PutOvertime(task, *slot, value.stored);
+  } else if (value.type == kTaskRecurrenceType) {
+    task.Recurring = true;
   } else if (const auto field = DurationOfFormat(value.type)) {
     const auto format = static_cast<std::uint8_t>(value.stored);
     for (auto& [id, kept] : task.CustomDurationFormats)
@@ -257,24 +276,18 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                  } else if (type == kTaskHyperlinkType) {
                    // A text of the task's own, like its name.
                    if (KeepHyperlink(TaskOf(gen, item.owner), value)) ++counts.hyperlinks;
-                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type)) {
-                   const bool overtime = OvertimeSlotOf(type) != nullptr;
-                   std::optional<double> stored;
-                   if (overtime) {
-                     if (auto bits = value.u64_at(0)) stored = std::bit_cast<double>(*bits);
-                   } else if (auto format = value.u16_at(0); format && KnownDurationFormat(*format)) {
-                     stored = *format;
-                   }
-                   if (!stored) {
-                     ++counts.other;
-                     return;
-                   }
+                 } else if (const auto stored = PendingValueOf(type, value)) {
+                   // Values alone make no task: they wait for the fixed pass.
                    const PendingTaskValue kept{item.owner, type, *stored};
                    if (pending)
                      pending->push_back(kept);
                    else if (SBkndTaskParams* task = gen.FindTask(item.owner))
                      PutPending(*task, kept);
-                   ++(overtime ? counts.overtime : counts.durationFormats);
+                   ++(OvertimeSlotOf(type)      ? counts.overtime
+                      : DurationOfFormat(type) ? counts.durationFormats
+                                               : counts.recurrences);
+                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type) || type == kTaskRecurrenceType) {
+                   ++counts.other;  // cut short, or a format no document names
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
                    ++counts.customValues;

@@ -37,6 +37,9 @@ inline constexpr std::uint16_t kTaskWbsType = 16;
 inline constexpr std::uint16_t kTaskStartTextType = 1285;
 inline constexpr std::uint16_t kTaskFinishTextType = 1286;
 inline constexpr std::uint16_t kTaskDurationTextType = 1287;
+// The recurrence pattern of a recurring task (its occurrences are its
+// children and have none).
+inline constexpr std::uint16_t kTaskRecurrenceType = 203;
 // The formats of the custom durations (u16 var items beside the values):
 // Duration1-3 (field index 103-105) at 183-185, Duration4-10 (275-281) at
 // 337-343.
@@ -92,6 +95,7 @@ struct TaskVarCounts {
   std::size_t overtime = 0;  // overtime work and cost values taken
   std::size_t hyperlinks = 0;
   std::size_t durationFormats = 0;
+  std::size_t recurrences = 0;
   std::size_t customValues = 0;
   std::size_t other = 0;  // types this reader does not take
 };
@@ -108,7 +112,7 @@ struct TaskFixedCounts {
 };
 
 // A var value whose task may only come with the fixed pass (overtime,
-// custom duration formats): values alone make no task.
+// custom duration formats, recurrence): values alone make no task.
 struct PendingTaskValue {
   std::uint32_t uid = 0;
   std::uint16_t type = 0;

@@ -119,7 +119,7 @@ ByteVector F64(double value) {
   return out;
 }
 
-// Overtime values and custom duration formats wait for the fixed pass: a
+// Overtime values, custom duration formats and recurrence wait for the fixed pass: a
 // value whose task has no record makes no task, and a value cut short (or
 // a format no document names) is not taken.
 TEST(TaskVarData, ValuesWaitForTheirTask) {
@@ -129,6 +129,7 @@ TEST(TaskVarData, ValuesWaitForTheirTask) {
                                             {5, kTaskActualOvertimeWorkType, ByteVector{1, 2, 3}},
                                             {5, 184, ByteVector{5, 0}},    // Duration2 in hours
                                             {5, 338, ByteVector{99, 0}},   // Duration5: no such format
+                                            {5, kTaskRecurrenceType, ByteVector{1, 0, 0, 0}},
                                             {9, kTaskOvertimeCostType, F64(100.0)}});
   std::vector<PendingTaskValue> pending;
   const TaskVarCounts counts =
@@ -137,7 +138,7 @@ TEST(TaskVarData, ValuesWaitForTheirTask) {
   EXPECT_EQ(counts.durationFormats, 1u);
   EXPECT_TRUE(gen.Tasks().empty());
   ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 5)})}), gen);
-  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 3u);
+  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 4u);
   ASSERT_EQ(gen.Tasks().size(), 1u);
   const SBkndTaskParams& t = gen.Tasks()[0];
   EXPECT_EQ(t.RemainingOvertimeWork, 1200u);  // tenths of a minute: 2 hours
@@ -145,6 +146,7 @@ TEST(TaskVarData, ValuesWaitForTheirTask) {
   EXPECT_DOUBLE_EQ(t.OvertimeCost, 23.425);
   const std::vector<std::pair<std::uint32_t, std::uint8_t>> formats = {{0x0B400068, 5}};
   EXPECT_EQ(t.CustomDurationFormats, formats);
+  EXPECT_TRUE(t.Recurring);
 }
 
 // A hyperlink item: texts by part, read no further than the item holds.
