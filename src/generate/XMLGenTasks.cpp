@@ -247,6 +247,11 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   // and is not finished. A manually scheduled one is critical or not by
   // rules the file does not tell: nothing is written for it.
   if (!task.Manual && totalSlack) flag("Critical", *totalSlack <= 0 && task.PercentComplete < 100);
+  // A project that links to no other file has no inserted projects.
+  if (project_.projectLinks == 0u) {
+    flag("IsSubproject", false);
+    flag("IsSubprojectReadOnly", false);
+  }
   // The record's start and finish are the early dates the scheduler set.
   ownDate("EarlyStart", task.Start);
   ownDate("EarlyFinish", task.Finish);

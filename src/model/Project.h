@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +49,9 @@ class Project {
   model::ReadTally tally;
 
   model::SProjectProps props;
+  // How many other files the project links to (inserted projects, a
+  // shared resource pool); unknown when the file does not say.
+  std::optional<std::uint32_t> projectLinks;
   std::uint16_t projectStartDay = 0xFFFF;
   std::uint16_t projectFinishDay = 0;
 

@@ -84,6 +84,7 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
   mpp::LoadedStream props;
   if (mpp::LoadStream(ctx_.log, *reader_, dataStorage, u"Props", props)) {
     maps_ = mpp::ReadFieldMaps(props.View());
+    project_.projectLinks = mpp::ProjectLinkCount(props.View());
   } else {
     props.bytes.clear();
     mpp::LogMissingStream(ctx_.log, u"Props");

@@ -12,6 +12,7 @@
 #include "model/Validators.h"
 #include "parse/Baselines.h"
 #include "parse/CustomFields.h"
+#include "parse/FieldMap.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
 
@@ -240,6 +241,17 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> ProjectLinkCount(platform::ByteView propsStream) {
+  for (const PropsItem& item : ReadPropsItems(propsStream)) {
+    if (item.key != kProjectLinksKey) continue;
+    const auto entries = item.data.u32_at(kProjectLinks.tableCount);
+    const auto at = item.data.u16_at(kProjectLinks.firstEntry);
+    if (!entries || *entries == 0 || !at) return std::nullopt;
+    return item.data.u32_at(*at);
+  }
+  return std::nullopt;
+}
 
 std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen) {
   std::size_t placed = 0;

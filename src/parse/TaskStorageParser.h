@@ -111,6 +111,18 @@ struct TaskFixedCounts {
   std::size_t created = 0;     // tasks made by this pass (no var data)
 };
 
+// The links of the project to other files (inserted projects, a resource
+// pool) are one Props item: [u32 size][u32 n], n table entries of [u16
+// offset][u16 tag], and at the first entry's offset the u32 number of
+// links. Nothing when the stream lacks a whole item.
+inline constexpr std::uint32_t kProjectLinksKey = 0x024000A2;
+struct ProjectLinksLayout {
+  std::size_t tableCount = 4;
+  std::size_t firstEntry = 8;
+};
+inline constexpr ProjectLinksLayout kProjectLinks{};
+std::optional<std::uint32_t> ProjectLinkCount(platform::ByteView propsStream);
+
 // A var value whose task may only come with the fixed pass (overtime,
 // custom duration formats, recurrence): values alone make no task.
 struct PendingTaskValue {

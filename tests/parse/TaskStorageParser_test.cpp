@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,50 @@ TEST(TaskFixedData, GuidFromTheRowsRecord) {
   EXPECT_EQ((*gen.FindTask(1)->GUID)[15], 0xAF);
   EXPECT_FALSE(gen.FindTask(2)->GUID);  // blank
   EXPECT_FALSE(gen.FindTask(3)->GUID);  // runs past the stream
+}
+
+// The number of files a project links to, from its Props item: the first
+// table entry points at the count; a table without entries or pointing
+// past the item says nothing.
+TEST(ProjectLinks, CountFromTheFirstTableEntry) {
+  auto u32 = [](ByteVector& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  auto props = [&](std::uint32_t key, const ByteVector& data) {
+    ByteVector out(16, 0);
+    u32(out, static_cast<std::uint32_t>(data.size()));
+    u32(out, key);
+    u32(out, 0);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+  };
+  auto item = [&](std::uint32_t entries, std::uint16_t at, std::uint32_t count) {
+    ByteVector data;
+    u32(data, 16);
+    u32(data, entries);
+    data.push_back(static_cast<std::uint8_t>(at));
+    data.push_back(static_cast<std::uint8_t>(at >> 8));
+    data.push_back(0);
+    data.push_back(0);
+    u32(data, count);
+    return data;
+  };
+  struct Case {
+    const char* name;
+    ByteVector stream;
+    std::optional<std::uint32_t> expected;
+  };
+  const Case cases[] = {
+      {"no links", props(kProjectLinksKey, item(1, 12, 0)), 0u},
+      {"two links", props(kProjectLinksKey, item(1, 12, 2)), 2u},
+      {"no table", props(kProjectLinksKey, item(0, 12, 0)), std::nullopt},
+      {"count past the item", props(kProjectLinksKey, item(1, 200, 0)), std::nullopt},
+      {"another item only", props(kProjectLinksKey + 1, item(1, 12, 0)), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ProjectLinkCount(View(c.stream)), c.expected);
+  }
 }
 
 // --- outline ----------------------------------------------------------
