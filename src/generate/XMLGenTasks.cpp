@@ -176,8 +176,9 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   // Work variance and earned value: with two decimals from version 12 on,
   // as whole numbers before.
   const bool twoDecimals = std::string_view(saveVersion_) != "9";
+  // A value a damaged record makes unreadable is left out, not made 0.
   auto amount = [&](const char* tag, double value) {
-    if (!std::isfinite(value) || std::fabs(value) >= 1e15) value = 0.0;
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15) return;
     if (!twoDecimals) {
       run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 2));
       return;

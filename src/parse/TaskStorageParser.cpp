@@ -142,7 +142,6 @@ void PutPending(SBkndTaskParams& task, const PendingTaskValue& value) {
   }
 }
 
-
 // The task of uid, appended when the list has none.
 SBkndTaskParams& TaskOf(model::Project& gen, std::uint32_t uid, bool* created = nullptr) {
   if (SBkndTaskParams* task = gen.FindTask(uid)) return *task;
