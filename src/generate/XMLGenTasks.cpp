@@ -1,5 +1,6 @@
 #include "generate/XMLGen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -248,11 +249,18 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   // and is not finished. A manually scheduled one is critical or not by
   // rules the file does not tell: nothing is written for it.
   if (!task.Manual && totalSlack) flag("Critical", *totalSlack <= 0 && task.PercentComplete < 100);
-  // A project that links to no other file has no inserted projects.
-  if (project_.projectLinks == 0u) {
-    flag("IsSubproject", false);
-    flag("IsSubprojectReadOnly", false);
+  // Whether the task stands for an inserted project: known when the
+  // project links to no file, or when every link was read.
+  const auto& inserted = project_.insertedProjects;
+  const auto link = std::lower_bound(inserted.begin(), inserted.end(), task.UID,
+                                     [](const auto& entry, std::uint32_t uid) { return entry.first < uid; });
+  const bool isSubproject = link != inserted.end() && link->first == task.UID;
+  if (project_.projectLinks == 0u || (project_.projectLinks && project_.linksComplete)) {
+    flag("IsSubproject", isSubproject);
+    // Read-only is the inserted project's own setting, not read yet.
+    if (!isSubproject) flag("IsSubprojectReadOnly", false);
   }
+  if (isSubproject && !link->second.empty()) run.Do([&] { return WriteName("SubprojectName", link->second); });
   // The record's start and finish are the early dates the scheduler set.
   ownDate("EarlyStart", task.Start);
   ownDate("EarlyFinish", task.Finish);

@@ -241,13 +241,96 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
 
 }  // namespace
 
-std::optional<std::uint32_t> ProjectLinkCount(platform::ByteView propsStream) {
+std::optional<std::u16string> FileMonikerPath(platform::ByteView moniker) {
+  const FileMonikerLayout& l = kFileMoniker;
+  const auto ansiLength = moniker.u32_at(l.ansiLength);
+  if (!ansiLength) return std::nullopt;
+  const auto ansi = moniker.Sub(l.ansiPath, *ansiLength);
+  if (!ansi) return std::nullopt;
+  const std::size_t after = l.ansiPath + *ansiLength;
+  if (moniker.u16_at(after + l.versionAfterAnsi) != l.version) return std::nullopt;
+  const auto rest = moniker.u32_at(after + l.restSizeAfterAnsi);
+  const auto bytes = moniker.u32_at(after + l.unicodeBytesAfterAnsi);
+  if (rest && *rest != 0 && bytes) {
+    if (auto unicode = moniker.Sub(after + l.unicodePathAfterAnsi, *bytes)) {
+      std::u16string path;
+      for (std::size_t at = 0; at + 2 <= unicode->size(); at += 2) {
+        const char16_t unit = static_cast<char16_t>(*unicode->u16_at(at));
+        if (unit == 0) break;
+        path.push_back(unit);
+      }
+      return path;
+    }
+    return std::nullopt;
+  }
+  // No UTF-16 path: the ANSI one, taken byte for byte.
+  std::u16string path;
+  for (std::size_t at = 0; at < ansi->size(); ++at) {
+    const auto byte = *ansi->u8_at(at);
+    if (byte == 0) break;
+    path.push_back(static_cast<char16_t>(byte));
+  }
+  return path;
+}
+
+std::optional<ProjectLinks> ReadProjectLinks(platform::ByteView propsStream) {
+  const ProjectLinksLayout& l = kProjectLinks;
   for (const PropsItem& item : ReadPropsItems(propsStream)) {
     if (item.key != kProjectLinksKey) continue;
-    const auto entries = item.data.u32_at(kProjectLinks.tableCount);
-    const auto at = item.data.u16_at(kProjectLinks.firstEntry);
-    if (!entries || *entries == 0 || !at) return std::nullopt;
-    return item.data.u32_at(*at);
+    const platform::ByteView data = item.data;
+    const auto entries = data.u32_at(l.tableCount);
+    const auto countAt = data.u16_at(l.firstEntry);
+    if (!entries || *entries == 0 || !countAt) return std::nullopt;
+    const auto count = data.u32_at(*countAt);
+    if (!count) return std::nullopt;
+    ProjectLinks links;
+    links.count = *count;
+    if (*count > l.mostLinks) return links;  // not complete: nothing is told
+    // Per link: the task it stands for and the file, when given.
+    std::vector<std::optional<std::uint32_t>> tasks(*count);
+    std::vector<std::optional<std::u16string>> files(*count);
+    bool whole = true;
+    // The table cannot hold more entries than the item has bytes.
+    const std::size_t most = std::min<std::size_t>(*entries, data.size() / l.entrySize);
+    whole = most == *entries;
+    for (std::size_t i = 1; i < most; ++i) {
+      const std::size_t entry = l.firstEntry + i * l.entrySize;
+      const auto at = data.u16_at(entry);
+      const auto tag = data.u16_at(entry + 2);
+      if (!at || !tag) {
+        whole = false;
+        break;
+      }
+      const std::size_t link = *tag / l.linkStride;
+      const std::uint16_t part = *tag % l.linkStride;
+      if (link >= *count) {
+        whole = false;
+        continue;
+      }
+      if (part == l.taskPart) {
+        tasks[link] = data.u32_at(*at);
+        whole = whole && tasks[link].has_value();
+      } else if (part == l.filePart) {
+        // The moniker runs to the next entry's offset or the item's end.
+        const auto next = i + 1 < most ? data.u16_at(entry + l.entrySize) : std::nullopt;
+        const std::size_t end = next && *next > *at ? std::min<std::size_t>(*next, data.size()) : data.size();
+        if (end > *at)
+          if (auto moniker = data.Sub(*at, end - *at)) files[link] = FileMonikerPath(*moniker);
+      }
+    }
+    for (std::size_t link = 0; link < *count; ++link) {
+      if (!tasks[link]) continue;  // a link that stands for no task (a resource pool)
+      if (!files[link]) {
+        whole = false;
+        continue;
+      }
+      links.insertedProjects.emplace_back(*tasks[link], std::move(*files[link]));
+    }
+    // By task UID, for the look-ups of the writer.
+    std::sort(links.insertedProjects.begin(), links.insertedProjects.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    links.complete = whole;
+    return links;
   }
   return std::nullopt;
 }

@@ -113,15 +113,44 @@ struct TaskFixedCounts {
 
 // The links of the project to other files (inserted projects, a resource
 // pool) are one Props item: [u32 size][u32 n], n table entries of [u16
-// offset][u16 tag], and at the first entry's offset the u32 number of
-// links. Nothing when the stream lacks a whole item.
+// offset][u16 tag]. The first entry's offset holds the u32 number of
+// links; the tag of each other entry is link x 0x40 + part: 0x10 the UID
+// of the task an inserted project stands for (u32), 0x20 the file, as a
+// file moniker.
 inline constexpr std::uint32_t kProjectLinksKey = 0x024000A2;
 struct ProjectLinksLayout {
   std::size_t tableCount = 4;
   std::size_t firstEntry = 8;
+  std::size_t entrySize = 4;
+  std::uint16_t linkStride = 0x40;
+  std::uint16_t taskPart = 0x10;
+  std::uint16_t filePart = 0x20;
+  std::uint32_t mostLinks = 4096;  // a larger count is damage
 };
 inline constexpr ProjectLinksLayout kProjectLinks{};
-std::optional<std::uint32_t> ProjectLinkCount(platform::ByteView propsStream);
+// A file moniker: CLSID (16), u16, u32 length of the ANSI path @18, the
+// path; then u16, u16 0xDEAD, 20 reserved bytes, u32 size of the rest
+// (0: none), u32 bytes of the UTF-16 path, u16, the UTF-16 path.
+struct FileMonikerLayout {
+  std::size_t ansiLength = 18;
+  std::size_t ansiPath = 22;
+  std::size_t versionAfterAnsi = 2;
+  std::uint16_t version = 0xDEAD;
+  std::size_t restSizeAfterAnsi = 24;
+  std::size_t unicodeBytesAfterAnsi = 28;
+  std::size_t unicodePathAfterAnsi = 34;
+};
+inline constexpr FileMonikerLayout kFileMoniker{};
+
+struct ProjectLinks {
+  std::uint32_t count = 0;
+  std::vector<std::pair<std::uint32_t, std::u16string>> insertedProjects;
+  bool complete = false;  // every table entry read and every link placed
+};
+// Nothing when the stream lacks a whole item or its count.
+std::optional<ProjectLinks> ReadProjectLinks(platform::ByteView propsStream);
+// The path a file moniker names: the UTF-16 one, else the ANSI one.
+std::optional<std::u16string> FileMonikerPath(platform::ByteView moniker);
 
 // A var value whose task may only come with the fixed pass (overtime,
 // custom duration formats, recurrence): values alone make no task.

@@ -244,8 +244,54 @@ TEST(ProjectLinks, CountFromTheFirstTableEntry) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ProjectLinkCount(View(c.stream)), c.expected);
+    const auto links = ReadProjectLinks(View(c.stream));
+    EXPECT_EQ(links ? std::optional(links->count) : std::nullopt, c.expected);
   }
+
+  // An inserted project: the task it stands for and the file's UTF-16 path
+  // from its moniker; a second link whose task part points past the item
+  // leaves the list incomplete.
+  auto moniker = [&](std::u16string_view path) {
+    ByteVector m(18, 0);
+    u32(m, 4);
+    for (char c : std::string("X.MP")) m.push_back(static_cast<std::uint8_t>(c));
+    m.insert(m.end(), {0xFF, 0xFF, 0xAD, 0xDE});
+    m.resize(m.size() + 20, 0);
+    const ByteVector text = Utf16z(path);
+    u32(m, static_cast<std::uint32_t>(text.size() + 6));
+    u32(m, static_cast<std::uint32_t>(text.size()));
+    m.insert(m.end(), {3, 0});
+    m.insert(m.end(), text.begin(), text.end());
+    return m;
+  };
+  auto withLinks = [&](std::uint32_t count, std::uint16_t secondTaskAt) {
+    const ByteVector file = moniker(u"D:\\plans\\A.mpp");
+    ByteVector data;
+    u32(data, 0);
+    u32(data, 4);
+    const std::uint16_t table[] = {24, 0x00, 28, 0x10, 32, 0x20, secondTaskAt, 0x50};
+    for (std::uint16_t v : table) {
+      data.push_back(static_cast<std::uint8_t>(v));
+      data.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    u32(data, count);
+    u32(data, 7);  // the task of link 0
+    data.insert(data.end(), file.begin(), file.end());
+    return props(kProjectLinksKey, data);
+  };
+  const auto twoLinks = ReadProjectLinks(View(withLinks(2, 28)));
+  ASSERT_TRUE(twoLinks);
+  ASSERT_EQ(twoLinks->insertedProjects.size(), 1u);  // link 1 names task 7 but no file
+  EXPECT_EQ(twoLinks->insertedProjects[0].first, 7u);
+  EXPECT_EQ(twoLinks->insertedProjects[0].second, u"D:\\plans\\A.mpp");
+  EXPECT_FALSE(twoLinks->complete);
+  const auto beyond = ReadProjectLinks(View(withLinks(2, 4000)));
+  ASSERT_TRUE(beyond);
+  EXPECT_FALSE(beyond->complete);
+  const auto single = ReadProjectLinks(View(withLinks(1, 28)));  // link 1 beyond the count
+  ASSERT_TRUE(single);
+  EXPECT_EQ(single->insertedProjects.size(), 1u);
+  EXPECT_FALSE(single->complete);
 }
 
 // --- outline ----------------------------------------------------------
