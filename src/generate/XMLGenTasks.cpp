@@ -1,12 +1,17 @@
 #include "generate/XMLGen.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "base/Result.h"
 #include "generate/Baselines.h"
 #include "generate/ElementRun.h"
 #include "generate/CustomFieldText.h"
 #include "model/CustomFieldCatalog.h"
+#include "model/Validators.h"
 
 namespace {
 
@@ -33,6 +38,46 @@ std::uint16_t XmlDelayFormat(std::uint16_t format) {
 std::optional<std::int32_t> TotalSlack(const model::SBkndTaskParams& task) {
   if (task.StartSlack && task.FinishSlack) return std::min(*task.StartSlack, *task.FinishSlack);
   return task.StartSlack ? task.StartSlack : task.FinishSlack;
+}
+
+// The task's baseline (number 0), when saved.
+const model::SBaseline* BaselineZero(const model::SBkndTaskParams& task) {
+  for (const model::SBaseline& b : task.Baselines)
+    if (b.Number == 0) return &b;
+  return nullptr;
+}
+
+// Start or finish variance, where it follows from the stored dates alone:
+// 0 without a saved date, or when the date is unchanged. Any other
+// variance is counted in the task's working time, which the file does not
+// keep: nothing is written then.
+std::optional<std::int32_t> DateVariance(model::PackedDate current, const model::SBaseline* baseline,
+                                         model::PackedDate model::SBaseline::*saved) {
+  if (!baseline || !model::HasDate(baseline->*saved, true)) return 0;
+  if (baseline->*saved == current) return 0;
+  return std::nullopt;
+}
+
+// Earned value a task cannot have: without a baseline cost nothing was
+// budgeted (BCWS and BCWP 0), without actual cost nothing was spent (ACWP
+// 0). Other values depend on the status date and the timephased costs.
+struct EarnedValue {
+  std::optional<double> bcws, bcwp, acwp;
+};
+EarnedValue KnownEarnedValue(const model::SBkndTaskParams& task, const model::SBaseline* baseline) {
+  EarnedValue value;
+  if (!baseline || model::CostFromStored(baseline->Cost) == 0.0) value.bcws = value.bcwp = 0.0;
+  if (task.ActualCost == 0.0) value.acwp = 0.0;
+  return value;
+}
+
+// The GUID as the documents write it: the first three groups are stored
+// little-endian.
+std::string GuidText(const std::array<std::uint8_t, 16>& b) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3], b[2],
+                b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return text;
 }
 
 template <typename Body>
@@ -131,6 +176,20 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     run.Do([&] { return w.WriteDurationSecXML(tag, tenths); });
   };
   auto money = [&](const char* tag, double value) { run.Raw(tag, xml::XmlWriter::FormatMoney(value)); };
+  // Work variance and earned value: with two decimals from version 12 on,
+  // as whole numbers before.
+  const bool twoDecimals = std::string_view(saveVersion_) != "9";
+  // A value a damaged record makes unreadable is left out, not made 0.
+  auto amount = [&](const char* tag, double value) {
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15) return;
+    if (!twoDecimals) {
+      run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 2));
+      return;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    run.Raw(tag, std::string_view(text) == "-0.00" ? "0.00" : text);
+  };
   auto flag = [&](const char* tag, bool value) { run.Raw(tag, value ? "1" : "0"); };
   // With frozen dates every task is manually scheduled, so that a
   // scheduler keeps the dates exactly as the file stores them.
@@ -138,6 +197,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
 
   run.Open("Task");
   run.Raw("UID", task.UID);
+  if (task.GUID) run.Raw("GUID", GuidText(*task.GUID));
   run.Raw("ID", task.ID);
   if (task.Name.empty() && task.UID == 0 && !project_.props.Title.empty()) {
     // The project's own row is named after the project.
@@ -181,35 +241,71 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ownDate("Stop", task.Stop);
   ownDate("Resume", task.Resume);
   flag("EffortDriven", task.EffortDriven);
+  flag("Recurring", task.Recurring);
   flag("Estimated", task.Estimated);
   flag("Milestone", task.Milestone);
   // The project's own row sums up every other task, when there is one.
   flag("Summary", task.Summary != 0 || (task.UID == 0 && project_.Tasks().size() > 1));
   const std::optional<std::int32_t> totalSlack = TotalSlack(task);
+  // An automatically scheduled task is critical when it has no slack left
+  // and is not finished. A manually scheduled one is critical or not by
+  // rules the file does not tell: nothing is written for it.
+  if (!task.Manual && totalSlack) flag("Critical", *totalSlack <= 0 && task.PercentComplete < 100);
+  // Whether the task stands for an inserted project: known when the
+  // project links to no file, or when every link was read.
+  const auto& inserted = project_.insertedProjects;
+  const auto link = std::lower_bound(inserted.begin(), inserted.end(), task.UID,
+                                     [](const auto& entry, std::uint32_t uid) { return entry.first < uid; });
+  const bool isSubproject = link != inserted.end() && link->first == task.UID;
+  if (project_.projectLinks == 0u || (project_.projectLinks && project_.linksComplete)) {
+    flag("IsSubproject", isSubproject);
+    // Read-only is the inserted project's own setting, not read yet.
+    if (!isSubproject) flag("IsSubprojectReadOnly", false);
+  }
+  if (isSubproject && !link->second.empty()) run.Do([&] { return WriteName("SubprojectName", link->second); });
   // The record's start and finish are the early dates the scheduler set.
   ownDate("EarlyStart", task.Start);
   ownDate("EarlyFinish", task.Finish);
   ownDate("LateStart", task.LateStart);
   ownDate("LateFinish", task.LateFinish);
+  const model::SBaseline* baseline = BaselineZero(task);
+  if (auto variance = DateVariance(task.Start, baseline, &model::SBaseline::Start))
+    run.Raw("StartVariance", *variance);
+  if (auto variance = DateVariance(task.Finish, baseline, &model::SBaseline::Finish))
+    run.Raw("FinishVariance", *variance);
+  // Stored work less the saved baseline work, both minutes x 1000.
+  amount("WorkVariance", task.WorkRaw - (baseline ? baseline->Work : 0.0));
   if (task.FreeSlack) run.Raw("FreeSlack", *task.FreeSlack);
   if (totalSlack) run.Raw("TotalSlack", *totalSlack);
+  if (task.StartSlack) run.Raw("StartSlack", *task.StartSlack);
+  if (task.FinishSlack) run.Raw("FinishSlack", *task.FinishSlack);
   money("FixedCost", task.FixedCost);
   run.Raw("FixedCostAccrual", task.FixedCostAccrual);
   run.Raw("PercentComplete", task.PercentComplete);
   run.Raw("PercentWorkComplete", task.PercentWorkComplete);
   money("Cost", task.Cost);
+  // The overtime work is the actual plus the remaining; what is left of
+  // the work is regular (the project's row can hold more overtime than
+  // work: then the regular work is not known).
+  const std::uint64_t overtime = std::uint64_t{task.ActualOvertimeWork} + task.RemainingOvertimeWork;
+  money("OvertimeCost", task.OvertimeCost);
+  if (overtime <= model::kMaxDuration) duration("OvertimeWork", static_cast<std::uint32_t>(overtime));
   ownDate("ActualStart", task.ActualStart);
   ownDate("ActualFinish", task.ActualFinish);
   duration("ActualDuration", task.ActualDuration);
   money("ActualCost", task.ActualCost);
-  run.Raw("ActualOvertimeCost", "0");
+  money("ActualOvertimeCost", task.ActualOvertimeCost);
   duration("ActualWork", task.ActualWork);
-  run.Raw("ActualOvertimeWork", "PT0H0M0S");
+  duration("ActualOvertimeWork", task.ActualOvertimeWork);
+  if (overtime <= task.Work) duration("RegularWork", task.Work - static_cast<std::uint32_t>(overtime));
   duration("RemainingDuration", task.RemainingDuration);
   money("RemainingCost", task.RemainingCost);
   duration("RemainingWork", task.RemainingWork);
-  run.Raw("RemainingOvertimeCost", "0");
-  run.Raw("RemainingOvertimeWork", "PT0H0M0S");
+  money("RemainingOvertimeCost", task.RemainingOvertimeCost);
+  duration("RemainingOvertimeWork", task.RemainingOvertimeWork);
+  const EarnedValue earned = KnownEarnedValue(task, baseline);
+  if (earned.acwp) amount("ACWP", *earned.acwp);
+  if (earned.acwp && earned.bcwp) amount("CV", *earned.bcwp - *earned.acwp);
   run.Raw("ConstraintType", task.ConstraintType);
   if (calendarUids_.contains(task.CalendarUID))
     run.Raw("CalendarUID", task.CalendarUID);
@@ -221,6 +317,13 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ownDate("Deadline", task.Deadline);
   run.Raw("LevelingDelay", task.LevelingDelay);
   run.Raw("LevelingDelayFormat", XmlDelayFormat(task.LevelingDelayFormat));
+  auto text = [&](const char* tag, const std::u16string& value) {
+    if (!value.empty()) run.Do([&] { return WriteName(tag, value); });
+  };
+  text("Hyperlink", task.Hyperlink);
+  text("HyperlinkAddress", task.HyperlinkAddress);
+  text("HyperlinkSubAddress", task.HyperlinkSubAddress);
+  flag("IgnoreResourceCalendar", task.IgnoreResourceCalendar);
   if (task.Notes && !task.Notes->empty())
     run.Do([&] {
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(task.Notes->data()),
@@ -228,14 +331,21 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     });
   else if (task.UID == 0 && !project_.props.Comments.empty())
     run.Do([&] { return WriteName("Notes", project_.props.Comments); });  // the project's comments
+  if (earned.bcws) amount("BCWS", *earned.bcws);
+  if (earned.bcwp) amount("BCWP", *earned.bcwp);
   run.Do([&] { return GenerateLinks(task.UID); });
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
-  if (manual) {
-    date("ManualStart", task.Start);
-    date("ManualFinish", task.Finish);
-    duration("ManualDuration", task.Duration);
-  }
+  auto optionalText = [&](const char* tag, const std::optional<std::u16string>& value) {
+    if (value) run.Do([&] { return WriteName(tag, *value); });
+  };
+  optionalText("StartText", task.StartText);
+  optionalText("FinishText", task.FinishText);
+  optionalText("DurationText", task.DurationText);
+  // The manual dates and duration are the task's own, whatever its mode.
+  date("ManualStart", task.Start);
+  date("ManualFinish", task.Finish);
+  duration("ManualDuration", task.Duration);
   run.Close("Task");
   return run.Cancelled() ? kCancelled : 0;
 }
@@ -333,6 +443,12 @@ std::int32_t CXMLGen::GenerateExtendedAttribute(std::uint32_t ownerUid, model::O
     run.Open("ExtendedAttribute");
     run.Raw("FieldID", value.FieldID);
     run.Do([&] { return WriteName("Value", *text); });
+    if (owner == model::OwnerKind::Task) {
+      // A custom duration's format, where the file keeps it.
+      if (const model::SBkndTaskParams* task = project_.FindTask(ownerUid))
+        for (const auto& [field, format] : task->CustomDurationFormats)
+          if (field == value.FieldID) run.Raw("DurationFormat", format);
+    }
     run.Close("ExtendedAttribute");
     if (run.Cancelled()) return kCancelled;
   }

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <utility>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +51,14 @@ class Project {
   model::ReadTally tally;
 
   model::SProjectProps props;
+  // How many other files the project links to (inserted projects, a
+  // shared resource pool); unknown when the file does not say.
+  std::optional<std::uint32_t> projectLinks;
+  // The inserted projects among them: the task standing for each and the
+  // file's path, by task UID. Complete when linksComplete (every link was
+  // read).
+  std::vector<std::pair<std::uint32_t, std::u16string>> insertedProjects;
+  bool linksComplete = false;
   std::uint16_t projectStartDay = 0xFFFF;
   std::uint16_t projectFinishDay = 0;
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ByteView.h"
@@ -130,6 +131,26 @@ struct SBkndTaskParams {
   std::optional<std::int32_t> FreeSlack, StartSlack, FinishSlack;
   std::uint32_t LevelingDelay = 0;
   std::uint16_t LevelingDelayFormat = 8;  // days, elapsed or not
+
+  // Overtime, from var data: work in tenths of a minute, cost in currency
+  // units. The total overtime work is the actual plus the remaining.
+  std::uint32_t ActualOvertimeWork = 0;
+  std::uint32_t RemainingOvertimeWork = 0;
+  double OvertimeCost = 0.0;
+  double ActualOvertimeCost = 0.0;
+  double RemainingOvertimeCost = 0.0;
+  bool IgnoreResourceCalendar = false;
+  bool Recurring = false;  // the file keeps a recurrence pattern for it
+  std::u16string Hyperlink, HyperlinkAddress, HyperlinkSubAddress;
+  // The texts a manually scheduled task may show for its dates and
+  // duration; kept (possibly empty) where the file has an item for them.
+  std::optional<std::u16string> StartText, FinishText, DurationText;
+  // The formats of the task's custom durations that the file keeps (field
+  // id of Duration n, format).
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> CustomDurationFormats;
+  // Version 14 keeps a GUID per task (bytes as stored: the first three
+  // groups little-endian).
+  std::optional<std::array<std::uint8_t, 16>> GUID;
 };
 
 struct SBkndRscParams {

@@ -84,6 +84,11 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
   mpp::LoadedStream props;
   if (mpp::LoadStream(ctx_.log, *reader_, dataStorage, u"Props", props)) {
     maps_ = mpp::ReadFieldMaps(props.View());
+    if (auto links = mpp::ReadProjectLinks(props.View())) {
+      project_.projectLinks = links->count;
+      project_.insertedProjects = std::move(links->insertedProjects);
+      project_.linksComplete = links->complete;
+    }
   } else {
     props.bytes.clear();
     mpp::LogMissingStream(ctx_.log, u"Props");

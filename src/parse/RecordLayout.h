@@ -190,17 +190,30 @@ inline constexpr std::size_t kGuidBytes = 16;
 // Tasks: milestone and effort driven in the FixedMeta item; the mode and
 // the active bit in the Fixed2Meta row (version 14 only). Their places
 // moved with the 2013 application.
+// "Ignore resource calendars" is in the FixedMeta item too.
 struct TaskFlagBits {
   FlagBit milestone;
   FlagBit effortDriven;
   std::optional<FlagBit> manual;
   std::optional<FlagBit> active;
   CustomFlagBits custom;
+  FlagBit ignoreResourceCalendar;
 };
-inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt, kTaskCustomFlags9};
-inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}, kTaskCustomFlags14};
+inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt, kTaskCustomFlags9,
+                                          {10, 0x02}};
+inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}, kTaskCustomFlags14,
+                                           {10, 0x02}};
 inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40},
-                                                kTaskCustomFlags14Later};
+                                                kTaskCustomFlags14Later, {17, 0x20}};
+// Version 14 task rows also point into Fixed2Data (u32 at positionOffset),
+// where each task's record starts with its GUID.
+struct TaskRowData {
+  std::uint32_t positionOffset = 4;
+  std::uint32_t guidOffset = 0;
+};
+inline constexpr TaskRowData kTaskRowData{};
+inline constexpr std::size_t kGuidBytes = 16;
+
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
 

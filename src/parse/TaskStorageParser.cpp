@@ -1,6 +1,8 @@
 #include "parse/TaskStorageParser.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -10,6 +12,7 @@
 #include "model/Validators.h"
 #include "parse/Baselines.h"
 #include "parse/CustomFields.h"
+#include "parse/FieldMap.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
 
@@ -23,6 +26,120 @@ constexpr const char* kStorage = "TBkndTask";
 
 bool IsTaskText(std::uint16_t type) {
   return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
+}
+
+// The optional texts of a task, by var type.
+std::optional<std::u16string>* ScheduleTextOf(SBkndTaskParams& task, std::uint16_t type) {
+  switch (type) {
+    case kTaskStartTextType: return &task.StartText;
+    case kTaskFinishTextType: return &task.FinishText;
+    case kTaskDurationTextType: return &task.DurationText;
+    default: return nullptr;
+  }
+}
+
+// The overtime values of var data: which member each type fills, and
+// whether it is work (else cost).
+struct OvertimeSlot {
+  std::uint16_t type;
+  bool work;
+  std::uint32_t SBkndTaskParams::*workMember;
+  double SBkndTaskParams::*costMember;
+};
+constexpr OvertimeSlot kOvertimeSlots[] = {
+    {kTaskActualOvertimeWorkType, true, &SBkndTaskParams::ActualOvertimeWork, nullptr},
+    {kTaskRemainingOvertimeWorkType, true, &SBkndTaskParams::RemainingOvertimeWork, nullptr},
+    {kTaskOvertimeCostType, false, nullptr, &SBkndTaskParams::OvertimeCost},
+    {kTaskActualOvertimeCostType, false, nullptr, &SBkndTaskParams::ActualOvertimeCost},
+    {kTaskRemainingOvertimeCostType, false, nullptr, &SBkndTaskParams::RemainingOvertimeCost},
+};
+
+const OvertimeSlot* OvertimeSlotOf(std::uint16_t type) {
+  for (const OvertimeSlot& slot : kOvertimeSlots)
+    if (slot.type == type) return &slot;
+  return nullptr;
+}
+
+// The texts of a hyperlink item into the task; false when the item holds
+// none.
+bool KeepHyperlink(SBkndTaskParams& task, platform::ByteView item) {
+  const HyperlinkItemLayout& l = kHyperlinkItem;
+  bool any = false;
+  std::size_t at = l.header;
+  for (std::size_t n = 0; n < l.mostTexts; ++n) {
+    const auto length = item.u32_at(at + l.lengthOffset);
+    const auto part = item.u32_at(at + l.partOffset);
+    if (!length || !part) break;
+    const auto text = item.Sub(at + l.textHeader, *length);
+    if (!text) break;
+    std::u16string* target = *part == 0   ? &task.Hyperlink
+                             : *part == 1 ? &task.HyperlinkAddress
+                             : *part == 2 ? &task.HyperlinkSubAddress
+                                          : nullptr;
+    if (target) {
+      *target = model::TextFromItem(*text);
+      any = any || !target->empty();
+    }
+    at += l.textHeader + *length;
+  }
+  return any;
+}
+
+// A stored overtime value into the task. Values out of range give 0
+// through the usual validators.
+void PutOvertime(SBkndTaskParams& task, const OvertimeSlot& slot, double stored) {
+  if (slot.work)
+    task.*slot.workMember = model::WorkFromRaw(stored);
+  else
+    task.*slot.costMember = model::CostFromStored(stored);
+}
+
+// The field id of the custom duration whose format type is given.
+std::optional<std::uint32_t> DurationOfFormat(std::uint16_t type) {
+  for (const DurationFormatRun& run : kTaskDurationFormats)
+    if (type >= run.firstFormatType && type < run.firstFormatType + run.count)
+      return 0x0B400000u | static_cast<std::uint32_t>(run.firstDurationField + (type - run.firstFormatType));
+  return std::nullopt;
+}
+
+// The duration formats a document can name (the estimated ones included).
+bool KnownDurationFormat(std::uint32_t format) {
+  return (format >= 3 && format <= 12) || (format >= 19 && format <= 21) || (format >= 35 && format <= 44) ||
+         (format >= 51 && format <= 53);
+}
+
+// The value a pending item keeps: overtime as the stored f64, a custom
+// duration format as its u16 (one the documents can name), a recurrence
+// pattern as 1 when the item holds one. Nothing for other types or values
+// cut short.
+std::optional<double> PendingValueOf(std::uint16_t type, platform::ByteView value) {
+  if (OvertimeSlotOf(type)) {
+    if (auto bits = value.u64_at(0)) return std::bit_cast<double>(*bits);
+    return std::nullopt;
+  }
+  if (DurationOfFormat(type)) {
+    if (auto format = value.u16_at(0); format && KnownDurationFormat(*format)) return *format;
+    return std::nullopt;
+  }
+  if (type == kTaskRecurrenceType && !value.empty()) return 1.0;
+  return std::nullopt;
+}
+
+// A pending value into its task.
+void PutPending(SBkndTaskParams& task, const PendingTaskValue& value) {
+  if (const OvertimeSlot* slot = OvertimeSlotOf(value.type)) {
+    PutOvertime(task, *slot, value.stored);
+  } else if (value.type == kTaskRecurrenceType) {
+    task.Recurring = true;
+  } else if (const auto field = DurationOfFormat(value.type)) {
+    const auto format = static_cast<std::uint8_t>(value.stored);
+    for (auto& [id, kept] : task.CustomDurationFormats)
+      if (id == *field) {
+        kept = format;
+        return;
+      }
+    task.CustomDurationFormats.emplace_back(*field, format);
+  }
 }
 
 // The task of uid, appended when the list has none.
@@ -94,19 +211,144 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   FillFixedBaseline(record, RecordKind::Task, task.Baselines);
 }
 
+// The GUID the row points at in Fixed2Data; none when the row or the
+// record is out of reach or the bytes are blank (all 0 or all 0xFF).
+std::optional<std::array<std::uint8_t, 16>> GuidOf(platform::ByteView row, platform::ByteView fixed2Data) {
+  const auto position = row.u32_at(kTaskRowData.positionOffset);
+  if (!position) return std::nullopt;
+  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(*position) + kTaskRowData.guidOffset, kGuidBytes);
+  if (!bytes) return std::nullopt;
+  std::array<std::uint8_t, 16> guid{};
+  bool zero = true, ones = true;
+  for (std::size_t i = 0; i < kGuidBytes; ++i) {
+    guid[i] = bytes->u8_at(i).value_or(0);
+    zero = zero && guid[i] == 0;
+    ones = ones && guid[i] == 0xFF;
+  }
+  if (zero || ones) return std::nullopt;
+  return guid;
+}
+
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
                const TaskFlagBits& bits, FlagValueKeeper& customFlags) {
   customFlags.Keep(task.UID, item.bytes, bits.custom);
   task.Milestone = FlagSet(item.bytes, bits.milestone);
   task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
+  task.IgnoreResourceCalendar = FlagSet(item.bytes, bits.ignoreResourceCalendar);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
   if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
 }
 
 }  // namespace
 
+std::optional<std::u16string> FileMonikerPath(platform::ByteView moniker) {
+  const FileMonikerLayout& l = kFileMoniker;
+  const auto ansiLength = moniker.u32_at(l.ansiLength);
+  if (!ansiLength) return std::nullopt;
+  const auto ansi = moniker.Sub(l.ansiPath, *ansiLength);
+  if (!ansi) return std::nullopt;
+  const std::size_t after = l.ansiPath + *ansiLength;
+  if (moniker.u16_at(after + l.versionAfterAnsi) != l.version) return std::nullopt;
+  const auto rest = moniker.u32_at(after + l.restSizeAfterAnsi);
+  const auto bytes = moniker.u32_at(after + l.unicodeBytesAfterAnsi);
+  if (rest && *rest != 0 && bytes) {
+    if (auto unicode = moniker.Sub(after + l.unicodePathAfterAnsi, *bytes)) {
+      std::u16string path;
+      for (std::size_t at = 0; at + 2 <= unicode->size(); at += 2) {
+        const char16_t unit = static_cast<char16_t>(*unicode->u16_at(at));
+        if (unit == 0) break;
+        path.push_back(unit);
+      }
+      return path;
+    }
+    return std::nullopt;
+  }
+  // No UTF-16 path: the ANSI one, taken byte for byte.
+  std::u16string path;
+  for (std::size_t at = 0; at < ansi->size(); ++at) {
+    const auto byte = *ansi->u8_at(at);
+    if (byte == 0) break;
+    path.push_back(static_cast<char16_t>(byte));
+  }
+  return path;
+}
+
+std::optional<ProjectLinks> ReadProjectLinks(platform::ByteView propsStream) {
+  const ProjectLinksLayout& l = kProjectLinks;
+  for (const PropsItem& item : ReadPropsItems(propsStream)) {
+    if (item.key != kProjectLinksKey) continue;
+    const platform::ByteView data = item.data;
+    const auto entries = data.u32_at(l.tableCount);
+    const auto countAt = data.u16_at(l.firstEntry);
+    if (!entries || *entries == 0 || !countAt) return std::nullopt;
+    const auto count = data.u32_at(*countAt);
+    if (!count) return std::nullopt;
+    ProjectLinks links;
+    links.count = *count;
+    if (*count > l.mostLinks) return links;  // not complete: nothing is told
+    // Per link: the task it stands for and the file, when given.
+    std::vector<std::optional<std::uint32_t>> tasks(*count);
+    std::vector<std::optional<std::u16string>> files(*count);
+    bool whole = true;
+    // The table cannot hold more entries than the item has bytes.
+    const std::size_t most = std::min<std::size_t>(*entries, data.size() / l.entrySize);
+    whole = most == *entries;
+    for (std::size_t i = 1; i < most; ++i) {
+      const std::size_t entry = l.firstEntry + i * l.entrySize;
+      const auto at = data.u16_at(entry);
+      const auto tag = data.u16_at(entry + 2);
+      if (!at || !tag) {
+        whole = false;
+        break;
+      }
+      const std::size_t link = *tag / l.linkStride;
+      const std::uint16_t part = *tag % l.linkStride;
+      if (link >= *count) {
+        whole = false;
+        continue;
+      }
+      if (part == l.taskPart) {
+        tasks[link] = data.u32_at(*at);
+        whole = whole && tasks[link].has_value();
+      } else if (part == l.filePart) {
+        // The moniker runs to the next entry's offset or the item's end.
+        const auto next = i + 1 < most ? data.u16_at(entry + l.entrySize) : std::nullopt;
+        const std::size_t end = next && *next > *at ? std::min<std::size_t>(*next, data.size()) : data.size();
+        if (end > *at)
+          if (auto moniker = data.Sub(*at, end - *at)) files[link] = FileMonikerPath(*moniker);
+      }
+    }
+    for (std::size_t link = 0; link < *count; ++link) {
+      if (!tasks[link]) continue;  // a link that stands for no task (a resource pool)
+      if (!files[link]) {
+        whole = false;
+        continue;
+      }
+      links.insertedProjects.emplace_back(*tasks[link], std::move(*files[link]));
+    }
+    // By task UID, for the look-ups of the writer.
+    std::sort(links.insertedProjects.begin(), links.insertedProjects.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    links.complete = whole;
+    return links;
+  }
+  return std::nullopt;
+}
+
+std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen) {
+  std::size_t placed = 0;
+  for (const PendingTaskValue& value : pending) {
+    SBkndTaskParams* task = gen.FindTask(value.uid);
+    if (!task) continue;
+    PutPending(*task, value);
+    ++placed;
+  }
+  return placed;
+}
+
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                              model::Project& gen, StreamProgress* progress) {
+                              model::Project& gen, StreamProgress* progress,
+                              std::vector<PendingTaskValue>* pending) {
   TaskVarCounts counts;
   const CustomValueKeeper custom(gen, model::OwnerKind::Task);
   WalkVarItems(ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
@@ -121,6 +363,25 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                    else
                      task.WBS = model::TextFromItem(value);
                    ++counts.texts;
+                 } else if (type == kTaskStartTextType || type == kTaskFinishTextType ||
+                            type == kTaskDurationTextType) {
+                   *ScheduleTextOf(TaskOf(gen, item.owner), type) = model::TextFromItem(value);
+                   ++counts.texts;
+                 } else if (type == kTaskHyperlinkType) {
+                   // A text of the task's own, like its name.
+                   if (KeepHyperlink(TaskOf(gen, item.owner), value)) ++counts.hyperlinks;
+                 } else if (const auto stored = PendingValueOf(type, value)) {
+                   // Values alone make no task: they wait for the fixed pass.
+                   const PendingTaskValue kept{item.owner, type, *stored};
+                   if (pending)
+                     pending->push_back(kept);
+                   else if (SBkndTaskParams* task = gen.FindTask(item.owner))
+                     PutPending(*task, kept);
+                   ++(OvertimeSlotOf(type)      ? counts.overtime
+                      : DurationOfFormat(type) ? counts.durationFormats
+                                               : counts.recurrences);
+                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type) || type == kTaskRecurrenceType) {
+                   ++counts.other;  // cut short, or a format no document names
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
                    ++counts.customValues;
@@ -133,7 +394,8 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
 
 TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
-                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta) {
+                                  const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta,
+                                  std::optional<platform::ByteView> fixed2Data) {
   TaskFixedCounts counts;
   std::optional<std::size_t> rowSize;
   if (fixed2Meta)
@@ -199,7 +461,9 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       return;
     }
     Fill(task, *record, rules);
-    FillFlags(task, item, rowOf(item.index), rules.flags, customFlags);
+    const auto row = rowOf(item.index);
+    FillFlags(task, item, row, rules.flags, customFlags);
+    if (row && fixed2Data) task.GUID = GuidOf(*row, *fixed2Data);
     ++counts.records;
     gen.NoteTaskDates(task);
   });
@@ -277,24 +541,27 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
                        const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
                        const TaskValueRules& rules) {
   try {
+    std::vector<PendingTaskValue> pending;
     {
       LoadedStream var2Data, varMeta;
       if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress);
+        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress, &pending);
         ctx.log.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped", c.items,
                             c.texts, c.customValues, c.skipped);
         gen.tally.tasks.AddVar(c.items, c.skipped);
       }
     }
     {
-      LoadedStream fixedData, fixedMeta, fixed2Meta;
+      LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
       if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
-        // Only version 14 keeps the mode bits there.
+        // Only version 14 keeps the mode bits there, and the GUIDs.
         const bool haveRows = rules.flags.manual && LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
+        const bool haveGuids = haveRows && LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data);
         StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
         const TaskFixedCounts c = ReadTaskFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress,
-                                                    rules, haveRows ? std::optional(fixed2Meta.View()) : std::nullopt);
+                                                    rules, haveRows ? std::optional(fixed2Meta.View()) : std::nullopt,
+                                                    haveGuids ? std::optional(fixed2Data.View()) : std::nullopt);
         ctx.log.WriteFormat(
             "        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
             "%zu duplicates, %zu tasks without var data",
@@ -302,6 +569,10 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
       }
     }
+    const std::size_t placed = PlacePendingTaskValues(pending, gen);
+    if (placed != pending.size())
+      ctx.log.WriteFormat("        Task values: %zu of %zu without their task", pending.size() - placed,
+                          pending.size());
     OutlineNumberParser(ctx, gen);
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if TaskStorageParser()");

@@ -33,6 +33,41 @@ struct VarItemFormat;
 inline constexpr std::uint16_t kTaskNameType = 14;
 inline constexpr std::uint16_t kTaskNotesType = 15;
 inline constexpr std::uint16_t kTaskWbsType = 16;
+// The start, finish and duration texts of manually scheduled tasks.
+inline constexpr std::uint16_t kTaskStartTextType = 1285;
+inline constexpr std::uint16_t kTaskFinishTextType = 1286;
+inline constexpr std::uint16_t kTaskDurationTextType = 1287;
+// The recurrence pattern of a recurring task (its occurrences are its
+// children and have none).
+inline constexpr std::uint16_t kTaskRecurrenceType = 203;
+// The formats of the custom durations (u16 var items beside the values):
+// Duration1-3 (field index 103-105) at 183-185, Duration4-10 (275-281) at
+// 337-343.
+struct DurationFormatRun {
+  std::uint16_t firstFormatType;
+  std::uint16_t firstDurationField;  // low 16 bits of the field id
+  std::uint8_t count;
+};
+inline constexpr DurationFormatRun kTaskDurationFormats[] = {{183, 103, 3}, {337, 275, 7}};
+// The hyperlink: one var item holding its texts. After a 12-byte header,
+// each text is [u32 byte length][u32 part][u32 kind][UTF-16 text]; part 0
+// is the shown text, 1 the address, 2 the sub-address.
+inline constexpr std::uint16_t kTaskHyperlinkType = 215;
+struct HyperlinkItemLayout {
+  std::size_t header = 12;
+  std::size_t textHeader = 12;
+  std::size_t lengthOffset = 0;
+  std::size_t partOffset = 4;
+  std::size_t mostTexts = 8;  // a damaged item is read no further
+};
+inline constexpr HyperlinkItemLayout kHyperlinkItem{};
+// Overtime values kept as var data (f64): work as minutes x 1000, cost as
+// currency x 100.
+inline constexpr std::uint16_t kTaskActualOvertimeWorkType = 164;
+inline constexpr std::uint16_t kTaskRemainingOvertimeWorkType = 165;
+inline constexpr std::uint16_t kTaskOvertimeCostType = 168;
+inline constexpr std::uint16_t kTaskActualOvertimeCostType = 169;
+inline constexpr std::uint16_t kTaskRemainingOvertimeCostType = 170;
 // A blank row's slot starts with the UID of its task (u32).
 inline constexpr std::size_t kBlankSlotUid = 0;
 // Free slots start with their number in the low and 0xFFFF in the high
@@ -57,6 +92,10 @@ struct TaskVarCounts {
   std::size_t items = 0;
   std::size_t skipped = 0;  // value outside Var2Data or empty
   std::size_t texts = 0;    // names, notes and WBS codes taken
+  std::size_t overtime = 0;  // overtime work and cost values taken
+  std::size_t hyperlinks = 0;
+  std::size_t durationFormats = 0;
+  std::size_t recurrences = 0;
   std::size_t customValues = 0;
   std::size_t other = 0;  // types this reader does not take
 };
@@ -72,16 +111,74 @@ struct TaskFixedCounts {
   std::size_t created = 0;     // tasks made by this pass (no var data)
 };
 
-// The var pass. progress may be null. Throws kBreakException on a break.
+// The links of the project to other files (inserted projects, a resource
+// pool) are one Props item: [u32 size][u32 n], n table entries of [u16
+// offset][u16 tag]. The first entry's offset holds the u32 number of
+// links; the tag of each other entry is link x 0x40 + part: 0x10 the UID
+// of the task an inserted project stands for (u32), 0x20 the file, as a
+// file moniker.
+inline constexpr std::uint32_t kProjectLinksKey = 0x024000A2;
+struct ProjectLinksLayout {
+  std::size_t tableCount = 4;
+  std::size_t firstEntry = 8;
+  std::size_t entrySize = 4;
+  std::uint16_t linkStride = 0x40;
+  std::uint16_t taskPart = 0x10;
+  std::uint16_t filePart = 0x20;
+  std::uint32_t mostLinks = 4096;  // a larger count is damage
+};
+inline constexpr ProjectLinksLayout kProjectLinks{};
+// A file moniker: CLSID (16), u16, u32 length of the ANSI path @18, the
+// path; then u16, u16 0xDEAD, 20 reserved bytes, u32 size of the rest
+// (0: none), u32 bytes of the UTF-16 path, u16, the UTF-16 path.
+struct FileMonikerLayout {
+  std::size_t ansiLength = 18;
+  std::size_t ansiPath = 22;
+  std::size_t versionAfterAnsi = 2;
+  std::uint16_t version = 0xDEAD;
+  std::size_t restSizeAfterAnsi = 24;
+  std::size_t unicodeBytesAfterAnsi = 28;
+  std::size_t unicodePathAfterAnsi = 34;
+};
+inline constexpr FileMonikerLayout kFileMoniker{};
+
+struct ProjectLinks {
+  std::uint32_t count = 0;
+  std::vector<std::pair<std::uint32_t, std::u16string>> insertedProjects;
+  bool complete = false;  // every table entry read and every link placed
+};
+// Nothing when the stream lacks a whole item or its count.
+std::optional<ProjectLinks> ReadProjectLinks(platform::ByteView propsStream);
+// The path a file moniker names: the UTF-16 one, else the ANSI one.
+std::optional<std::u16string> FileMonikerPath(platform::ByteView moniker);
+
+// A var value whose task may only come with the fixed pass (overtime,
+// custom duration formats, recurrence): values alone make no task.
+struct PendingTaskValue {
+  std::uint32_t uid = 0;
+  std::uint16_t type = 0;
+  double stored = 0.0;
+};
+
+// The var pass. progress may be null. Overtime values go to pending when
+// given (to be placed by PlacePendingTaskValues once the fixed pass has
+// run), else straight to the tasks already listed. Throws kBreakException
+// on a break.
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                              model::Project& gen, StreamProgress* progress = nullptr);
+                              model::Project& gen, StreamProgress* progress = nullptr,
+                              std::vector<PendingTaskValue>* pending = nullptr);
+// Puts each pending value into its task, when the project lists it;
+// returns how many found their task.
+std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen);
 // The fixed pass, reading records through layout; fixed2Meta, when the
-// storage has one, gives the rows of the mode and active bits. progress
+// storage has one, gives the rows of the mode and active bits, and with
+// fixed2Data the tasks' GUIDs. progress
 // may be null. Throws kBreakException on a break.
 TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress = nullptr,
                                   const TaskValueRules& rules = kTaskValueRules14,
-                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt);
+                                  std::optional<platform::ByteView> fixed2Meta = std::nullopt,
+                                  std::optional<platform::ByteView> fixed2Data = std::nullopt);
 // The outline pass. Throws kBreakException on a break.
 void OutlineNumberParser(RunContext& ctx, model::Project& gen);
 

@@ -149,8 +149,8 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
   EXPECT_NE(TaskField(xml, 1, "ConstraintDate"), "");
   EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=4]/" + E("ConstraintDate")), "0");
   EXPECT_EQ(TaskField(xml, 1, "Start"), "2006-06-05T08:00:00");
-  // Automatic tasks have no manual dates.
-  EXPECT_EQ(CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=1]/" + E("ManualStart")), "0");
+  // Every task carries its own dates as the manual ones too.
+  EXPECT_EQ(TaskField(xml, 1, "ManualStart"), TaskField(xml, 1, "Start"));
   EXPECT_SCHEMA_VALID(xml);
 
   // Links: only the one whose predecessor exists.
@@ -189,6 +189,55 @@ TEST_F(Gen14Test, TasksLinksAndCustomFieldsReadBack) {
 // Calendar exceptions as the application writes them: each rule with its
 // own parameters, working days with their hours; a rule the document
 // cannot carry is left out rather than written as a range of days off.
+// Elements derived from stored values are written only where those values
+// settle them: each row a task and what must (or must not) come out.
+TEST_F(Gen14Test, DerivedTaskElementsOnlyWhereTheFileSettlesThem) {
+  MemoryGen memory(ctx);
+  model::Project& gen = memory.project;
+  gen.AppendTask(Task(0, 0, u"Project", 0, ""));
+  auto add = [&](std::uint32_t uid, auto change) {
+    SBkndTaskParams t = Task(uid, uid, u"T", 1, std::to_string(uid));
+    change(t);
+    gen.AppendTask(t);
+  };
+  add(1, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 4800; });
+  add(2, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 0, t.PercentComplete = 100; });
+  add(3, [](SBkndTaskParams& t) { t.StartSlack = -600, t.Manual = true; });
+  add(4, [](SBkndTaskParams& t) {
+    t.Work = 6000, t.ActualOvertimeWork = 600, t.RemainingOvertimeWork = 1200;
+  });
+  add(5, [](SBkndTaskParams& t) { t.Work = 600, t.RemainingOvertimeWork = 1200; });
+  add(6, [](SBkndTaskParams& t) {
+    model::SBaseline& b = model::BaselineOf(t.Baselines, 0);
+    b.Start = t.Start;
+    b.Finish = t.Finish + 600;
+    b.Cost = 500.0;
+  });
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  struct Row {
+    int uid;
+    const char* field;
+    const char* expected;  // "" = not written
+  };
+  const Row rows[] = {
+      {1, "Critical", "1"},          {1, "TotalSlack", "0"},       {1, "FinishSlack", "4800"},
+      {2, "Critical", "0"},          {3, "Critical", ""},          {4, "OvertimeWork", "PT3H0M0S"},
+      {4, "RegularWork", "PT7H0M0S"}, {5, "RegularWork", ""},      {5, "OvertimeWork", "PT2H0M0S"},
+      {1, "StartVariance", "0"},     {6, "StartVariance", "0"},    {6, "FinishVariance", ""},
+      {6, "BCWS", ""},               {1, "BCWS", "0.00"},          {6, "ACWP", "0.00"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.uid) + " " + row.field);
+    const std::string path =
+        "//" + E("Task") + "[" + E("UID") + "=" + std::to_string(row.uid) + "]/" + E(row.field);
+    const std::string count = CountOf(xml, path);
+    EXPECT_EQ(count, *row.expected ? "1" : "0");
+    if (*row.expected) EXPECT_EQ(TaskField(xml, row.uid, row.field), row.expected);
+  }
+  EXPECT_SCHEMA_VALID(xml);
+}
+
 TEST_F(Gen14Test, CalendarExceptionsKeepTheirRules) {
   struct Case {
     const char* name;

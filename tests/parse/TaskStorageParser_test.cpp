@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,218 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(t.Type, 2);
   EXPECT_EQ(gen.projectStartDay, 9000);
   EXPECT_EQ(gen.projectFinishDay, 9004);
+}
+
+// The bits beside a record: "ignore resource calendars" lies in a
+// different byte of the FixedMeta item in the 2013+ applications' files;
+// each set of bits reads its own place and no other.
+TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
+  struct Case {
+    const char* name;
+    TaskFlagBits bits;
+    std::size_t byte;
+    std::uint8_t mask;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"9 and 12", kTaskFlags9, 10, 0x02, true},
+      {"14 of 2010", kTaskFlags14, 10, 0x02, true},
+      {"14 of 2013+", kTaskFlags14Later, 17, 0x20, true},
+      {"14 of 2013+, the older place", kTaskFlags14Later, 10, 0x02, false},
+      {"9 and 12, the later place", kTaskFlags9, 17, 0x20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model::Project gen;
+    project_fixture::FixedItem item(Record(Tasks(), {Int(Field::TaskUID, 4)}));
+    item.metaBytes.push_back({c.byte, c.mask});
+    auto fixed = project_fixture::BuildFixedData(RecordKind::Task, {item});
+    TaskValueRules rules;
+    rules.flags = c.bits;
+    ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr, rules);
+    ASSERT_EQ(gen.Tasks().size(), 1u);
+    EXPECT_EQ(gen.Tasks()[0].IgnoreResourceCalendar, c.expected);
+  }
+}
+
+ByteVector F64(double value) {
+  ByteVector out(8);
+  std::memcpy(out.data(), &value, 8);
+  return out;
+}
+
+// Overtime values, custom duration formats and recurrence wait for the fixed pass: a
+// value whose task has no record makes no task, and a value cut short (or
+// a format no document names) is not taken.
+TEST(TaskVarData, ValuesWaitForTheirTask) {
+  model::Project gen;
+  auto var = project_fixture::BuildVarData({{5, kTaskRemainingOvertimeWorkType, F64(120000.0)},
+                                            {5, kTaskOvertimeCostType, F64(2342.5)},
+                                            {5, kTaskActualOvertimeWorkType, ByteVector{1, 2, 3}},
+                                            {5, 184, ByteVector{5, 0}},    // Duration2 in hours
+                                            {5, 338, ByteVector{99, 0}},   // Duration5: no such format
+                                            {5, kTaskRecurrenceType, ByteVector{1, 0, 0, 0}},
+                                            {9, kTaskOvertimeCostType, F64(100.0)}});
+  std::vector<PendingTaskValue> pending;
+  const TaskVarCounts counts =
+      ReadTaskVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen, nullptr, &pending);
+  EXPECT_EQ(counts.overtime, 3u);
+  EXPECT_EQ(counts.durationFormats, 1u);
+  EXPECT_TRUE(gen.Tasks().empty());
+  ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 5)})}), gen);
+  EXPECT_EQ(PlacePendingTaskValues(pending, gen), 4u);
+  ASSERT_EQ(gen.Tasks().size(), 1u);
+  const SBkndTaskParams& t = gen.Tasks()[0];
+  EXPECT_EQ(t.RemainingOvertimeWork, 1200u);  // tenths of a minute: 2 hours
+  EXPECT_EQ(t.ActualOvertimeWork, 0u);
+  EXPECT_DOUBLE_EQ(t.OvertimeCost, 23.425);
+  const std::vector<std::pair<std::uint32_t, std::uint8_t>> formats = {{0x0B400068, 5}};
+  EXPECT_EQ(t.CustomDurationFormats, formats);
+  EXPECT_TRUE(t.Recurring);
+}
+
+// A hyperlink item: texts by part, read no further than the item holds.
+TEST(TaskVarData, HyperlinkTextsStayInsideTheItem) {
+  auto part = [](std::uint32_t index, std::u16string_view text, std::uint32_t declared = 0) {
+    ByteVector bytes = Utf16z(text);
+    const std::uint32_t length = declared ? declared : static_cast<std::uint32_t>(bytes.size());
+    ByteVector out(12);
+    std::memcpy(out.data(), &length, 4);
+    std::memcpy(out.data() + 4, &index, 4);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    return out;
+  };
+  auto item = [](std::initializer_list<ByteVector> parts) {
+    ByteVector out(12);
+    for (const ByteVector& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  model::Project gen;
+  ReadVar({{1, kTaskHyperlinkType, item({part(0, u"Site"), part(1, u"http://a.example"), part(2, u"x")})},
+           // The address claims more bytes than the item has: it is not read.
+           {2, kTaskHyperlinkType, item({part(0, u"Shown"), part(1, u"http://b.example", 4000)})}},
+          gen);
+  ASSERT_EQ(gen.Tasks().size(), 2u);
+  EXPECT_EQ(gen.FindTask(1)->Hyperlink, u"Site");
+  EXPECT_EQ(gen.FindTask(1)->HyperlinkAddress, u"http://a.example");
+  EXPECT_EQ(gen.FindTask(1)->HyperlinkSubAddress, u"x");
+  EXPECT_EQ(gen.FindTask(2)->Hyperlink, u"Shown");
+  EXPECT_TRUE(gen.FindTask(2)->HyperlinkAddress.empty());
+}
+
+// Version 14 GUIDs: the task's row points into Fixed2Data; a row pointing
+// beyond it, or at blank bytes, gives none.
+TEST(TaskFixedData, GuidFromTheRowsRecord) {
+  ByteVector data(64 * 2, 0);
+  for (std::size_t i = 0; i < 16; ++i) data[64 + i] = static_cast<std::uint8_t>(0xA0 + i);
+  auto row = [](std::uint32_t position) {
+    ByteVector out(50, 0);
+    std::memcpy(out.data() + kTaskRowData.positionOffset, &position, 4);
+    return out;
+  };
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 1)}), Record(Tasks(), {Int(Field::TaskUID, 2)}),
+                         Record(Tasks(), {Int(Field::TaskUID, 3)})});
+  const ByteVector rows = project_fixture::BuildFixed2Meta({row(64), row(0), row(120)});
+  model::Project gen;
+  ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr,
+                    kTaskValueRules14, View(rows), View(data));
+  ASSERT_EQ(gen.Tasks().size(), 3u);
+  ASSERT_TRUE(gen.FindTask(1)->GUID);
+  EXPECT_EQ((*gen.FindTask(1)->GUID)[0], 0xA0);
+  EXPECT_EQ((*gen.FindTask(1)->GUID)[15], 0xAF);
+  EXPECT_FALSE(gen.FindTask(2)->GUID);  // blank
+  EXPECT_FALSE(gen.FindTask(3)->GUID);  // runs past the stream
+}
+
+// The number of files a project links to, from its Props item: the first
+// table entry points at the count; a table without entries or pointing
+// past the item says nothing.
+TEST(ProjectLinks, CountFromTheFirstTableEntry) {
+  auto u32 = [](ByteVector& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  auto props = [&](std::uint32_t key, const ByteVector& data) {
+    ByteVector out(16, 0);
+    u32(out, static_cast<std::uint32_t>(data.size()));
+    u32(out, key);
+    u32(out, 0);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+  };
+  auto item = [&](std::uint32_t entries, std::uint16_t at, std::uint32_t count) {
+    ByteVector data;
+    u32(data, 16);
+    u32(data, entries);
+    data.push_back(static_cast<std::uint8_t>(at));
+    data.push_back(static_cast<std::uint8_t>(at >> 8));
+    data.push_back(0);
+    data.push_back(0);
+    u32(data, count);
+    return data;
+  };
+  struct Case {
+    const char* name;
+    ByteVector stream;
+    std::optional<std::uint32_t> expected;
+  };
+  const Case cases[] = {
+      {"no links", props(kProjectLinksKey, item(1, 12, 0)), 0u},
+      {"two links", props(kProjectLinksKey, item(1, 12, 2)), 2u},
+      {"no table", props(kProjectLinksKey, item(0, 12, 0)), std::nullopt},
+      {"count past the item", props(kProjectLinksKey, item(1, 200, 0)), std::nullopt},
+      {"another item only", props(kProjectLinksKey + 1, item(1, 12, 0)), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto links = ReadProjectLinks(View(c.stream));
+    EXPECT_EQ(links ? std::optional(links->count) : std::nullopt, c.expected);
+  }
+
+  // An inserted project: the task it stands for and the file's UTF-16 path
+  // from its moniker; a second link whose task part points past the item
+  // leaves the list incomplete.
+  auto moniker = [&](std::u16string_view path) {
+    ByteVector m(18, 0);
+    u32(m, 4);
+    for (char c : std::string("X.MP")) m.push_back(static_cast<std::uint8_t>(c));
+    m.insert(m.end(), {0xFF, 0xFF, 0xAD, 0xDE});
+    m.resize(m.size() + 20, 0);
+    const ByteVector text = Utf16z(path);
+    u32(m, static_cast<std::uint32_t>(text.size() + 6));
+    u32(m, static_cast<std::uint32_t>(text.size()));
+    m.insert(m.end(), {3, 0});
+    m.insert(m.end(), text.begin(), text.end());
+    return m;
+  };
+  auto withLinks = [&](std::uint32_t count, std::uint16_t secondTaskAt) {
+    const ByteVector file = moniker(u"D:\\plans\\A.mpp");
+    ByteVector data;
+    u32(data, 0);
+    u32(data, 4);
+    const std::uint16_t table[] = {24, 0x00, 28, 0x10, 32, 0x20, secondTaskAt, 0x50};
+    for (std::uint16_t v : table) {
+      data.push_back(static_cast<std::uint8_t>(v));
+      data.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    u32(data, count);
+    u32(data, 7);  // the task of link 0
+    data.insert(data.end(), file.begin(), file.end());
+    return props(kProjectLinksKey, data);
+  };
+  const auto twoLinks = ReadProjectLinks(View(withLinks(2, 28)));
+  ASSERT_TRUE(twoLinks);
+  ASSERT_EQ(twoLinks->insertedProjects.size(), 1u);  // link 1 names task 7 but no file
+  EXPECT_EQ(twoLinks->insertedProjects[0].first, 7u);
+  EXPECT_EQ(twoLinks->insertedProjects[0].second, u"D:\\plans\\A.mpp");
+  EXPECT_FALSE(twoLinks->complete);
+  const auto beyond = ReadProjectLinks(View(withLinks(2, 4000)));
+  ASSERT_TRUE(beyond);
+  EXPECT_FALSE(beyond->complete);
+  const auto single = ReadProjectLinks(View(withLinks(1, 28)));  // link 1 beyond the count
+  ASSERT_TRUE(single);
+  EXPECT_EQ(single->insertedProjects.size(), 1u);
+  EXPECT_FALSE(single->complete);
 }
 
 // --- outline ----------------------------------------------------------
