@@ -35,15 +35,6 @@ std::int32_t EmptySection(xml::XmlWriter& writer) {
   return result == xml::XmlWriter::kCancelled ? result : xml::XmlWriter::kNothingWritten;
 }
 
-// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX": the first three groups are
-// stored little-endian, the last eight bytes in order.
-std::string GuidText(const std::array<std::uint8_t, 16>& g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  return text;
-}
-
 const model::SBaseline* BaselineZero(const std::vector<model::SBaseline>& baselines) {
   for (const model::SBaseline& b : baselines)
     if (b.Number == 0) return &b;
@@ -126,7 +117,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
 
   run.Open("Assignment");
   run.Raw("UID", assignment.UID);
-  if (assignment.Guid) run.Raw("GUID", GuidText(*assignment.Guid));
+  if (assignment.Guid) run.Raw("GUID", xml::XmlWriter::FormatGuid(*assignment.Guid));
   run.Raw("TaskUID", assignment.TaskUID);
   // Signed, so that "no resource" reads -65535.
   run.Raw("ResourceUID", static_cast<std::int32_t>(assignment.ResourceUID));

@@ -84,13 +84,6 @@ std::string TwoDecimals(double value) {
   return std::string(text) == "-0.00" ? "0.00" : text;
 }
 
-std::string GuidText(const std::array<std::uint8_t, 16>& g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-  return text;
-}
-
 const model::SBaseline* BaselineZero(const model::SBkndRscParams& resource) {
   for (const model::SBaseline& baseline : resource.Baselines)
     if (baseline.Number == 0) return &baseline;
@@ -189,7 +182,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
 
   run.Open("Resource");
   run.Raw("UID", resource.UID);
-  if (resource.Guid) run.Raw("GUID", GuidText(*resource.Guid));
+  if (resource.Guid) run.Raw("GUID", xml::XmlWriter::FormatGuid(*resource.Guid));
   run.Raw("ID", resource.ID);
   if (resource.Name.empty() && resource.UID == 0) {
     // The project's own resource has no name to lose.

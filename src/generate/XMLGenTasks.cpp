@@ -71,15 +71,6 @@ EarnedValue KnownEarnedValue(const model::SBkndTaskParams& task, const model::SB
   return value;
 }
 
-// The GUID as the documents write it: the first three groups are stored
-// little-endian.
-std::string GuidText(const std::array<std::uint8_t, 16>& b) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[3], b[2],
-                b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-  return text;
-}
-
 template <typename Body>
 std::int32_t Guarded(Logger& log, const char* breakLine, Body body) {
   try {
@@ -197,7 +188,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
 
   run.Open("Task");
   run.Raw("UID", task.UID);
-  if (task.GUID) run.Raw("GUID", GuidText(*task.GUID));
+  if (task.GUID) run.Raw("GUID", xml::XmlWriter::FormatGuid(*task.GUID));
   run.Raw("ID", task.ID);
   if (task.Name.empty() && task.UID == 0 && !project_.props.Title.empty()) {
     // The project's own row is named after the project.

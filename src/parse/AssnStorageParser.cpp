@@ -79,22 +79,15 @@ SBkndAssnParams AssignmentFrom(const RecordView& record) {
 // second record; nothing when the row, the record or a GUID is missing, or
 // when an earlier row placed the same record (a damaged row: one GUID must
 // not name two assignments).
-std::optional<std::array<std::uint8_t, kGuidBytes>> GuidOf(const AssnSideStreams& side, std::size_t index,
-                                                          std::optional<std::size_t> rowSize,
-                                                          std::unordered_set<std::uint32_t>& taken) {
+std::optional<std::array<std::uint8_t, 16>> GuidOf(const AssnSideStreams& side, std::size_t index,
+                                                   std::optional<std::size_t> rowSize,
+                                                   std::unordered_set<std::uint32_t>& taken) {
   if (!rowSize) return std::nullopt;
   const auto row = Fixed2MetaRow(side.fixed2Meta, index, *rowSize);
   if (!row) return std::nullopt;
-  const auto position = row->u32_at(kAssignmentFixed2.rowPosition);
+  const auto position = row->u32_at(kFixed2Record.rowPosition);
   if (!position || !taken.insert(*position).second) return std::nullopt;
-  const auto bytes = side.fixed2Data.Sub(static_cast<std::size_t>(*position) + kAssignmentFixed2.guid, kGuidBytes);
-  if (!bytes) return std::nullopt;
-  std::array<std::uint8_t, kGuidBytes> guid{};
-  bytes->CopyTo(0, kGuidBytes, guid.data());
-  bool any = false;
-  for (std::uint8_t b : guid) any = any || b != 0;
-  if (!any) return std::nullopt;
-  return guid;
+  return Fixed2RecordGuid(*row, side.fixed2Data);
 }
 
 SBkndConsParams LinkFrom(const RecordView& record) {

@@ -176,16 +176,16 @@ inline constexpr CustomFlagBits kAssignmentCustomFlags9{{{{230, 10, 1}, {231, 1,
 inline constexpr CustomFlagBits kAssignmentCustomFlags14{{{{225, 10, 1}, {226, 1, 9}, {235, 11, 10}}}};  // the 2010 application
 inline constexpr CustomFlagBits kAssignmentCustomFlags14Later{{{{160, 10, 1}, {161, 1, 9}, {203, 11, 10}}}};
 
-// The second fixed record of an assignment (Fixed2Data, files of the 2010
-// and later applications): the Fixed2Meta row of the FixedMeta item's
-// index holds its position, and it starts with the assignment's GUID
-// (those of its task and resource follow).
+// The second fixed records of tasks, resources, assignments and calendars
+// (Fixed2Data): the Fixed2Meta row of the FixedMeta item's index holds the
+// record's position, and the record starts with the owner's GUID (an
+// assignment's, those of its task and resource follow; a task's, its
+// parent's at byte 24).
 struct Fixed2Slots {
   std::uint32_t rowPosition = 4;  // u32 in the Fixed2Meta row
   std::uint32_t guid = 0;         // 16 bytes in the record
 };
-inline constexpr Fixed2Slots kAssignmentFixed2{};
-inline constexpr std::size_t kGuidBytes = 16;
+inline constexpr Fixed2Slots kFixed2Record{};
 
 // Tasks: milestone and effort driven in the FixedMeta item; the mode and
 // the active bit in the Fixed2Meta row (version 14 only). Their places
@@ -205,14 +205,6 @@ inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x0
                                            {10, 0x02}};
 inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40},
                                                 kTaskCustomFlags14Later, {17, 0x20}};
-// Version 14 task rows also point into Fixed2Data (u32 at positionOffset),
-// where each task's record starts with its GUID.
-struct TaskRowData {
-  std::uint32_t positionOffset = 4;
-  std::uint32_t guidOffset = 0;
-};
-inline constexpr TaskRowData kTaskRowData{};
-inline constexpr std::size_t kGuidBytes = 16;
 
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;
@@ -248,15 +240,6 @@ inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x1
                                                   kResourceRowFlags};  // 12, 14 of 2010
 inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}, {10, 0x02},
                                                        kResourceRowFlags14Later};
-
-// Resources, in the Fixed2Data record that the Fixed2Meta row points to
-// (versions 12 and 14): where the row keeps the record's position, and
-// where the record keeps the resource's GUID.
-struct ResourceSecondRecord {
-  std::uint32_t position = 4;  // u32 of the row
-  std::uint32_t guid = 0;      // 16 bytes of the record
-};
-inline constexpr ResourceSecondRecord kResourceSecondRecord{};
 
 // Calendars, in the FixedMeta item.
 struct CalendarItemFlags {

@@ -82,25 +82,6 @@ void ReadTotals(const RecordView& record, SBkndRscParams& resource) {
   resource.RemainingOvertimeCost = money(F::ResourceRemainingOvertimeCost);
 }
 
-// The GUID in the resource's second record, when the row points to one
-// that holds it whole; all zero is none.
-std::optional<std::array<std::uint8_t, 16>> GuidOf(platform::ByteView row, platform::ByteView fixed2Data) {
-  const auto position = row.u32_at(kResourceSecondRecord.position);
-  if (!position) return std::nullopt;
-  const std::uint64_t at = static_cast<std::uint64_t>(*position) + kResourceSecondRecord.guid;
-  if (at > fixed2Data.size()) return std::nullopt;
-  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(at), 16);
-  if (!bytes) return std::nullopt;
-  std::array<std::uint8_t, 16> guid{};
-  bool any = false;
-  for (std::size_t i = 0; i < guid.size(); ++i) {
-    guid[i] = bytes->u8_at(i).value_or(0);
-    any = any || guid[i] != 0;
-  }
-  if (!any) return std::nullopt;
-  return guid;
-}
-
 bool IsResourceField(std::uint16_t type) {
   switch (type) {
     case kRscNameType:
@@ -339,7 +320,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     resource.OverAllocated = FlagSet(item.bytes, bits.overAllocated);
     if (rowSize) {
       if (auto row = Fixed2MetaRow(*fixed2Meta, item.index, *rowSize)) {
-        if (fixed2Data) resource.Guid = GuidOf(*row, *fixed2Data);
+        if (fixed2Data) resource.Guid = Fixed2RecordGuid(*row, *fixed2Data);
         resource.IsBudget = FlagSet(*row, bits.row->budget);
         resource.IsCostResource = FlagSet(*row, bits.row->cost);
         resource.IsGeneric = FlagSet(*row, bits.row->generic);

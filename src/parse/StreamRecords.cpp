@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "parse/RecordLayout.h"
+
 namespace mpp {
 
 namespace {
@@ -79,6 +81,19 @@ std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::siz
   const std::size_t size = (stream.size() - kFixed2MetaHeader) / items;
   if (size < least || size > kMost) return std::nullopt;
   return size;
+}
+
+std::optional<std::array<std::uint8_t, 16>> Fixed2RecordGuid(platform::ByteView row, platform::ByteView fixed2Data) {
+  const auto position = row.u32_at(kFixed2Record.rowPosition);
+  if (!position) return std::nullopt;
+  std::array<std::uint8_t, 16> guid{};
+  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(*position) + kFixed2Record.guid, guid.size());
+  if (!bytes) return std::nullopt;
+  bytes->CopyTo(0, guid.size(), guid.data());
+  const bool zero = std::all_of(guid.begin(), guid.end(), [](std::uint8_t b) { return b == 0; });
+  const bool ones = std::all_of(guid.begin(), guid.end(), [](std::uint8_t b) { return b == 0xFF; });
+  if (zero || ones) return std::nullopt;
+  return guid;
 }
 
 }  // namespace mpp

@@ -13,6 +13,7 @@
 //              FixedMeta item in item order
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -102,5 +103,10 @@ std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::
 // `least` bytes: task rows have 86 or more, resource rows 49 or more in
 // versions 12 and 14).
 std::optional<std::size_t> Fixed2MetaRowSize(platform::ByteView stream, std::size_t items, std::size_t least = 50);
+
+// The GUID at the start of the second record (Fixed2Data) that a Fixed2Meta
+// row points to (the u32 at byte 4); none when the record is out of reach
+// or the bytes are blank (all 0 or all 0xFF).
+std::optional<std::array<std::uint8_t, 16>> Fixed2RecordGuid(platform::ByteView row, platform::ByteView fixed2Data);
 
 }  // namespace mpp

@@ -211,24 +211,6 @@ void Fill(SBkndTaskParams& task, const RecordView& record, const TaskValueRules&
   FillFixedBaseline(record, RecordKind::Task, task.Baselines);
 }
 
-// The GUID the row points at in Fixed2Data; none when the row or the
-// record is out of reach or the bytes are blank (all 0 or all 0xFF).
-std::optional<std::array<std::uint8_t, 16>> GuidOf(platform::ByteView row, platform::ByteView fixed2Data) {
-  const auto position = row.u32_at(kTaskRowData.positionOffset);
-  if (!position) return std::nullopt;
-  const auto bytes = fixed2Data.Sub(static_cast<std::size_t>(*position) + kTaskRowData.guidOffset, kGuidBytes);
-  if (!bytes) return std::nullopt;
-  std::array<std::uint8_t, 16> guid{};
-  bool zero = true, ones = true;
-  for (std::size_t i = 0; i < kGuidBytes; ++i) {
-    guid[i] = bytes->u8_at(i).value_or(0);
-    zero = zero && guid[i] == 0;
-    ones = ones && guid[i] == 0xFF;
-  }
-  if (zero || ones) return std::nullopt;
-  return guid;
-}
-
 void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<platform::ByteView> row,
                const TaskFlagBits& bits, FlagValueKeeper& customFlags) {
   customFlags.Keep(task.UID, item.bytes, bits.custom);
@@ -463,7 +445,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     Fill(task, *record, rules);
     const auto row = rowOf(item.index);
     FillFlags(task, item, row, rules.flags, customFlags);
-    if (row && fixed2Data) task.GUID = GuidOf(*row, *fixed2Data);
+    if (row && fixed2Data) task.GUID = Fixed2RecordGuid(*row, *fixed2Data);
     ++counts.records;
     gen.NoteTaskDates(task);
   });

@@ -230,10 +230,10 @@ TEST(RscFixedData, TotalsLevelingAndGuid) {
       items.back().metaBytes.push_back({kResourceBits12.overAllocated.offset, kResourceBits12.overAllocated.mask});
     // Each row points at its second record; the last one past the stream.
     Bytes row(kFixed2MetaRow);
-    row.U32(kResourceSecondRecord.position, i + 1 < std::size(cases) ? static_cast<std::uint32_t>(40 * i) : 5000);
+    row.U32(kFixed2Record.rowPosition, i + 1 < std::size(cases) ? static_cast<std::uint32_t>(40 * i) : 5000);
     rows.push_back(row);
     Bytes record(40);
-    record.U8(kResourceSecondRecord.guid, static_cast<std::uint8_t>(i));  // the first is all zero: none
+    record.U8(kFixed2Record.guid, static_cast<std::uint8_t>(i));  // the first is all zero: none
     second.Put(40 * i, record);
   }
   const auto fixed = project_fixture::BuildFixedData(RecordKind::Resource, items);

@@ -186,7 +186,7 @@ TEST(TaskFixedData, GuidFromTheRowsRecord) {
   for (std::size_t i = 0; i < 16; ++i) data[64 + i] = static_cast<std::uint8_t>(0xA0 + i);
   auto row = [](std::uint32_t position) {
     ByteVector out(50, 0);
-    std::memcpy(out.data() + kTaskRowData.positionOffset, &position, 4);
+    std::memcpy(out.data() + kFixed2Record.rowPosition, &position, 4);
     return out;
   };
   auto fixed = project_fixture::BuildFixedData(
