@@ -134,6 +134,7 @@ std::int32_t CXMLGen::WriteCalendar(const model::SCalendar& calendar) {
   ElementRun run(w);
   run.Open("Calendar");
   run.Raw("UID", calendar.UID);
+  if (calendar.Guid) run.Raw("GUID", xml::XmlWriter::FormatGuid(*calendar.Guid));
   // A resource calendar is named after its resource: the name it carries
   // itself is the resource's name when the calendar was made, and stays so
   // when the resource is renamed.

@@ -330,6 +330,7 @@ struct SCalendar {
   std::int32_t BaseCalendarUID = -1;
   std::int32_t ResourceUID = 0;  // 0 or less: none
   std::vector<SWeekDay> WeekDays;  // Sunday first; seven when complete
+  std::optional<std::array<std::uint8_t, 16>> Guid;  // version 14 files
 };
 
 struct SCalendarException {

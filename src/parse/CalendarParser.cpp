@@ -199,8 +199,12 @@ CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMet
 }
 
 CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
-                                          const RecordLayout& layout, model::Project& gen, StreamProgress* progress) {
+                                          const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
+                                          platform::ByteView fixed2Meta, platform::ByteView fixed2Data) {
   CalendarFixedCounts counts;
+  // Calendar rows are 9 (2010 application) or 10 bytes long.
+  const std::optional<std::size_t> rowSize =
+      Fixed2MetaRowSize(fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Calendar)).Count(), 9);
   WalkFixedItems(ctx, fixedMeta, RecordKind::Calendar, progress, counts.items, [&](const FixedMetaItem& item) {
     // Byte 0 = 2 marks no deleted calendar; 4 and 6 are free slots.
     if (item.State() == ItemState::Blank || item.State() == ItemState::DeletedBlank) {
@@ -223,6 +227,8 @@ CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fi
     calendar.BaseCalendarUID =
         std::bit_cast<std::int32_t>(record->UnsignedOr(Field::BaseCalendarUID, 0xFFFFFFFF));
     calendar.ResourceUID = std::bit_cast<std::int32_t>(record->UnsignedOr(Field::CalendarResourceUID, 0));
+    if (const auto row = rowSize ? Fixed2MetaRow(fixed2Meta, item.index, *rowSize) : std::nullopt)
+      calendar.Guid = Fixed2RecordGuid(*row, fixed2Data);
   });
   return counts;
 }
@@ -265,11 +271,16 @@ void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader,
       }
     }
     {
-      LoadedStream fixedData, fixedMeta;
+      LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
       if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
         StreamProgress progress(ctx, kStorage, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
+        // Version 14 files keep the calendars' GUIDs in second records.
+        const bool second = LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta) &&
+                            LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data);
         const CalendarFixedCounts c =
-            ReadCalendarFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress);
+            ReadCalendarFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress,
+                                  second ? fixed2Meta.View() : platform::ByteView(),
+                                  second ? fixed2Data.View() : platform::ByteView());
         ctx.log.WriteFormat(
             "        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
             "%zu calendars without var data",

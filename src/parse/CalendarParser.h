@@ -156,9 +156,12 @@ CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMet
                                       model::Project& gen, StreamProgress* progress = nullptr, bool version9 = false);
 // The fixed data phase; the deletion mark of other storages' items means
 // nothing here. progress may be null. Throws kBreakException on a break.
+// The GUIDs come from the second records (Fixed2Meta, Fixed2Data; empty
+// when absent).
 CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, model::Project& gen,
-                                          StreamProgress* progress = nullptr);
+                                          StreamProgress* progress = nullptr, platform::ByteView fixed2Meta = {},
+                                          platform::ByteView fixed2Data = {});
 // A calendar has a base calendar when its base calendar UID names another
 // calendar of the model.
 const model::SCalendar* BaseCalendarOf(const model::Project& gen, const model::SCalendar& calendar);
