@@ -12,7 +12,9 @@ installed, imports every document with it as a second reader.
 FLOORS.json maps a group to the least mean fidelity and recall per entity
 the group must reach, e.g. {"2010": {"fidelity": 45, "tasks": 98}}, and
 "census" to the least agreement of census fields over all files, e.g.
-{"census": {"tasks.actual_start": 99.5}}. The
+{"census": {"tasks.actual_start": 99.5}}, and "compare" to the least
+agreement per section with the application's own exports and the most
+wrong values, e.g. {"compare": {"tasks": 82, "wrong_values_pct": 0.9}}. The
 version 14 files make two groups, "2010" for the files of the 2010
 application and "later" for the others; the version 12 and 9 files make
 the groups "MPP12" and "MPP9", and are also scored (without floors) by the
@@ -69,6 +71,33 @@ def check_census(tools, xml_dir, ref_dir, overall, failures):
         print(f"  census {name:32} {field['agree_pct']:5.1f}%  (worst group {worst[1]}: {worst[0]:.1f}%)")
         if worst[0] < least:
             failures.append(f"census {name}: {worst[0]:.1f}% in {worst[1]}, below {least}")
+
+
+def check_compare(tools, corpus, xml_dir, floors, failures):
+    """The documents against the application's own exports of the same
+    projects (app-xml, where the corpus has them): each section's agreement
+    held to its floor in the "compare" table of FLOORS.json, and the share
+    of wrong values (in percent of the elements compared) to its ceiling."""
+    app = os.path.join(corpus, "app-xml")
+    pairs = os.path.join(app, "PAIRS.tsv")
+    if not floors or not os.path.exists(pairs):
+        print("no application exports beside the corpus: the comparison with them is not checked")
+        return
+    run = subprocess.run([sys.executable, os.path.join(tools, "mspdi_compare.py"), "--batch", "--json", "--pairs",
+                          pairs, xml_dir, app], capture_output=True, check=True)
+    result = json.loads(run.stdout)
+    sections = dict(result["sections"], overall=result["overall"])
+    for name, least in floors.items():
+        if name == "wrong_values_pct":
+            wrong = 100.0 * result["overall"]["differ"] / max(result["overall"]["compared"], 1)
+            print(f"  compare wrong values {wrong:.2f}%")
+            if wrong > least:
+                failures.append(f"compare: {wrong:.2f}% wrong values, above {least}")
+            continue
+        value = sections.get(name, {}).get("agreement") or 0.0
+        print(f"  compare {name:12} {value:5.1f}%")
+        if value < least:
+            failures.append(f"compare {name}: {value:.1f}% below {least}")
 
 
 def check_planner(xml, ref, work, failures):
@@ -158,6 +187,7 @@ def main():
             os.symlink(os.path.abspath(os.path.join(corpus, "reference", stem + ".json")),
                        os.path.join(ref_all, stem + ".json"))
         check_census(tools, all_xml, ref_all, floors.get("census", {}), failures)
+        check_compare(tools, corpus, all_xml, floors.get("compare", {}), failures)
         for index, (group, stems) in enumerate(groups.items()):
             if not stems:
                 continue
