@@ -10,6 +10,7 @@
 #include "parse/CustomFields.h"
 #include "parse/StreamRecords.h"
 #include "parse/VarItems.h"
+#include "parse/WorkBlocks.h"
 
 namespace mpp {
 
@@ -218,6 +219,16 @@ bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::Byt
 
 }  // namespace
 
+// The stretches and pauses of the completed or remaining work (the first
+// value of an owner holds); true when the value was one of them.
+bool TakeWorkBlocks(SBkndAssnParams& assignment, std::uint32_t field, platform::ByteView value) {
+  if (field != kRemainingWorkBlocksField && field != kCompletedWorkBlocksField) return false;
+  const bool remaining = field == kRemainingWorkBlocksField;
+  std::vector<model::SWorkBlock>& blocks = remaining ? assignment.RemainingBlocks : assignment.CompletedBlocks;
+  if (blocks.empty()) blocks = ReadWorkBlocks(value, remaining ? kRemainingWorkBlock : kCompletedWorkBlock);
+  return !blocks.empty();
+}
+
 AssnVarCounts ReadAssnVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
                               model::Project& gen) {
   AssnVarCounts counts;
@@ -228,7 +239,9 @@ AssnVarCounts ReadAssnVarData(RunContext& ctx, platform::ByteView varMeta, platf
                [&](const VarMetaItem& item, platform::ByteView value) {
                  auto found = byUid.find(item.owner);
                  if (found == byUid.end()) return;
-                 if (TakeAssnVar(gen.assignments[found->second], static_cast<std::uint16_t>(item.type & 0xFFFF),
+                 if (TakeWorkBlocks(gen.assignments[found->second], item.type & 0xFFFF, value))
+                   ++counts.splits;
+                 else if (TakeAssnVar(gen.assignments[found->second], static_cast<std::uint16_t>(item.type & 0xFFFF),
                                  value))
                    ++counts.values;
                  else if (custom.Keep(item.owner, item.type, value))
@@ -242,7 +255,8 @@ void AssnVarParser(RunContext& ctx, const platform::CompoundFileReader& reader, 
   LoadedStream var2Data, varMeta;
   if (!LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, format9)) return;
   const AssnVarCounts c = ReadAssnVarData(ctx, varMeta.View(), var2Data.View(), gen);
-  ctx.log.WriteFormat("        Assignment var data: %zu values, %zu custom field values", c.values, c.customValues);
+  ctx.log.WriteFormat("        Assignment var data: %zu values, %zu custom field values, %zu split works", c.values,
+                      c.customValues, c.splits);
 }
 
 std::size_t ReadAssnVarData9(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,

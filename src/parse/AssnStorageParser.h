@@ -65,14 +65,15 @@ void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader,
                     model::Project& gen);
 
 // The pass over the var items (12-byte form) after the records were read:
-// overtime work and cost, the creation date and the custom field values of
-// the assignments of the model, by owner UID (first of a UID); items of
+// overtime work and cost, the creation date, the work's stretches and
+// pauses and the custom field values of the assignments of the model, by owner UID (first of a UID); items of
 // other owners are left out. Throws kBreakException on a break.
 struct AssnVarCounts {
   std::size_t items = 0;
   std::size_t skipped = 0;
   std::size_t values = 0;
   std::size_t customValues = 0;
+  std::size_t splits = 0;  // completed or remaining work that pauses
 };
 AssnVarCounts ReadAssnVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
                               model::Project& gen);

@@ -6,7 +6,6 @@
 
 #include "parse/StreamLoader.h"
 #include "parse/StreamRecords.h"
-#include "parse/WorkBlocks.h"
 
 namespace mpp {
 
@@ -237,11 +236,6 @@ void BaselineVarParser(RunContext& ctx, const platform::CompoundFileReader& read
   if (c.values || c.unknownOwner)
     ctx.log.WriteFormat("        Baseline var data: %zu values, %zu of owners without a record", c.values,
                         c.unknownOwner);
-  // The same items time the assignments' work; read while the
-  // streams are loaded.
-  if (kind == RecordKind::Assignment)
-    if (const std::size_t split = ReadWorkBlockVarData(ctx, varMeta.View(), var2Data.View(), gen))
-      ctx.log.WriteFormat("        Work paused (split) in %zu assignments' completed or remaining work", split);
 }
 
 void FillFixedBaseline(const RecordView& record, RecordKind kind, std::vector<model::SBaseline>& baselines) {

@@ -2,10 +2,7 @@
 
 #include <bit>
 #include <cmath>
-#include <unordered_map>
 
-#include "parse/StreamLoader.h"
-#include "parse/StreamRecords.h"
 
 namespace mpp {
 
@@ -51,24 +48,5 @@ std::vector<model::SWorkBlock> ReadWorkBlocks(platform::ByteView value, std::siz
   return blocks;
 }
 
-std::size_t ReadWorkBlockVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                                 model::Project& gen) {
-  std::unordered_map<std::uint32_t, std::size_t> byUid;
-  for (std::size_t i = 0; i < gen.assignments.size(); ++i) byUid.try_emplace(gen.assignments[i].UID, i);
-  std::size_t items = 0, skipped = 0, split = 0;
-  WalkVarItems(ctx, varMeta, var2Data, nullptr, items, skipped, [&](const VarMetaItem& item, platform::ByteView value) {
-    const std::uint32_t field = item.type & 0xFFFF;
-    if (field != kRemainingWorkBlocksField && field != kCompletedWorkBlocksField) return;
-    auto found = byUid.find(item.owner);
-    if (found == byUid.end()) return;
-    model::SBkndAssnParams& assignment = gen.assignments[found->second];
-    const bool remaining = field == kRemainingWorkBlocksField;
-    std::vector<model::SWorkBlock>& blocks = remaining ? assignment.RemainingBlocks : assignment.CompletedBlocks;
-    if (!blocks.empty()) return;  // the first value of an owner holds
-    blocks = ReadWorkBlocks(value, remaining ? kRemainingWorkBlock : kCompletedWorkBlock);
-    split += !blocks.empty();
-  });
-  return split;
-}
 
 }  // namespace mpp

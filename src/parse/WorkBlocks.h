@@ -14,7 +14,6 @@
 
 #include <vector>
 
-#include "base/RunContext.h"
 #include "model/Project.h"
 #include "platform/ByteView.h"
 
@@ -31,10 +30,5 @@ inline constexpr std::size_t kCompletedWorkBlock = 20;
 // never decreasing, no work in a pause) and the work pauses at least once;
 // nothing otherwise: an unsplit assignment needs no blocks.
 std::vector<model::SWorkBlock> ReadWorkBlocks(platform::ByteView value, std::size_t blockSize);
-
-// The pass over an assignment storage's var items (12-byte form): each
-// owner's blocks to its assignment. How many blocks of work were read.
-std::size_t ReadWorkBlockVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
-                                 model::Project& gen);
 
 }  // namespace mpp
