@@ -1,13 +1,14 @@
 // The whole run (salvage, rebuilt container, parse, XML) on synthetic
 // version 14 projects of 1,000, 10,000 and 60,000 tasks, and of 60,000
 // tasks with 3,000 resources, 60,000 assignments (timephased data
-// included) and 60,000 links, through the library's exports as a host calls
+// included) and 60,000 links, the same with baselines 0 and 1 and a custom
+// cost on every subtask, through the library's exports as a host calls
 // them, with the XML writer's detail log lines off. Prints, per project, the
 // median time of five runs, the peak memory of one run (in a child process,
 // so that nothing else counts) against input plus output, and how time
 // grows from one task count to the next.
 //
-//   build/bench/whole_run_bench [TASKS[:RESOURCES:ASSIGNMENTS:LINKS]...]
+//   build/bench/whole_run_bench [TASKS[:RESOURCES:ASSIGNMENTS:LINKS[:b]]...]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,9 +68,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     project_fixture::SyntheticSizes size;
     std::sscanf(argv[i], "%zu:%zu:%zu:%zu", &size.tasks, &size.resources, &size.assignments, &size.links);
+    size.baselines = std::string(argv[i]).ends_with(":b");
     sizes.push_back(size);
   }
-  if (sizes.empty()) sizes = {{1000}, {10000}, {60000}, {60000, 3000, 60000, 60000}};
+  if (sizes.empty())
+    sizes = {{1000}, {10000}, {60000}, {60000, 3000, 60000, 60000}, {60000, 3000, 60000, 60000, true}};
 
   char pattern[] = "/tmp/mdw-whole-run-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
@@ -86,7 +89,8 @@ int main(int argc, char** argv) {
   project_fixture::SyntheticSizes previousSize;
   for (const project_fixture::SyntheticSizes& size : sizes) {
     char label[64];
-    std::snprintf(label, sizeof label, "%zu:%zu:%zu:%zu", size.tasks, size.resources, size.assignments, size.links);
+    std::snprintf(label, sizeof label, "%zu:%zu:%zu:%zu%s", size.tasks, size.resources, size.assignments, size.links,
+                  size.baselines ? ":b" : "");
     const fs::path input = scratch / ("plan-" + std::string(label) + ".mpp");
     {
       const auto bytes = project_fixture::BuildProjectFile(project_fixture::SyntheticProject(size));

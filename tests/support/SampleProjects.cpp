@@ -1,6 +1,7 @@
 #include "support/SampleProjects.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace {
 using mpp::Field;
 
 constexpr std::uint32_t kOwnerField = 0x0B400033;  // Text1
+constexpr std::uint32_t kCostField = 0x0B40006A;   // Cost1
 constexpr std::uint32_t kDayStart = 8 * 600;       // 08:00 in tenths of a minute
 constexpr std::uint32_t kDayFinish = 17 * 600;     // 17:00
 constexpr std::uint32_t kWorkingDay = 8 * 600;     // eight hours
@@ -65,7 +67,16 @@ struct PlanRow {
 // other (or, side by side, each leaf at its summary's start and the next
 // summary after the last leaf), summaries spanning their subtasks, parents
 // from the levels.
-ProjectDescription PlanToProject(const std::vector<PlanRow>& rows, std::uint32_t firstDay, bool sideBySide) {
+// A var value of four or eight bytes.
+template <typename T>
+ByteVector Scalar(T value) {
+  ByteVector bytes(sizeof value);
+  std::memcpy(bytes.data(), &value, sizeof value);
+  return bytes;
+}
+
+ProjectDescription PlanToProject(const std::vector<PlanRow>& rows, std::uint32_t firstDay, bool sideBySide,
+                                 bool baselines = false) {
   const std::size_t n = rows.size();
   std::vector<std::uint32_t> start(n), finish(n), parent(n, 0);
   std::vector<std::uint32_t> open;  // indexes of the summaries enclosing the current row
@@ -102,6 +113,14 @@ ProjectDescription PlanToProject(const std::vector<PlanRow>& rows, std::uint32_t
     var.push_back({uid, mpp::kTaskNameType, Utf16z(row.name)});
     if (!row.note.empty()) var.push_back({uid, mpp::kTaskNotesType, Note(row.note)});
     if (!row.owner.empty()) var.push_back({uid, kOwnerField, Utf16z(row.owner)});
+    if (baselines && !row.summary) {
+      // Baseline 0 and Baseline1 start and finish (version 14 ids), Cost1.
+      for (std::uint32_t field : {1299u, 1302u}) {
+        var.push_back({uid, 0x0B400000 | field, Scalar(start[i])});
+        var.push_back({uid, 0x0B400000 | (field + 1), Scalar(finish[i])});
+      }
+      var.push_back({uid, kCostField, Scalar(100.0 * (uid % 1000))});
+    }
     std::uint32_t workdays = 0;
     for (std::uint32_t d = start[i] >> 16; d <= (finish[i] >> 16) && finish[i] > start[i]; ++d)
       workdays += IsWorkday(d);
@@ -245,7 +264,7 @@ ProjectDescription SyntheticProject(const SyntheticSizes& sizes) {
     rows.push_back(Leaf(u"Task " + suffix, 2, 1, 0, i % 5 == 1 ? u"Team A" : u"",
                         i % 7 == 3 ? "Check with the team before starting task " + number + "." : ""));
   }
-  ProjectDescription project = PlanToProject(rows, DayNumber(2026, 1, 5), true);
+  ProjectDescription project = PlanToProject(rows, DayNumber(2026, 1, 5), true, sizes.baselines);
 
   project.storages.push_back(StandardCalendarStorage());
 

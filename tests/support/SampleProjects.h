@@ -33,6 +33,9 @@ struct SyntheticSizes {
   std::size_t resources = 0;
   std::size_t assignments = 0;
   std::size_t links = 0;
+  // Every subtask also with baselines 0 and 1 (its own dates) and a cost
+  // in Cost1.
+  bool baselines = false;
 };
 ProjectDescription SyntheticProject(const SyntheticSizes& sizes);
 inline ProjectDescription SyntheticProject(std::size_t taskCount) { return SyntheticProject({.tasks = taskCount}); }
