@@ -164,6 +164,8 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   }
   run.Raw("LevelingDelay", assignment.LevelingDelay);
   run.Raw("LevelingDelayFormat", assignment.DelayFormat);
+  // An assignment is a milestone when its task is.
+  run.Raw("Milestone", task.Milestone ? "1" : "0");
   if (assignment.Notes && !assignment.Notes->empty())
     run.Do([&] {
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(assignment.Notes->data()),

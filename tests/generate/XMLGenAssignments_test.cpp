@@ -78,6 +78,7 @@ TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
   SBkndTaskParams task = Task(1, 9600, At(kMonday, 4800));
   task.ActualCost = 3.5;
   task.WorkRaw = 960000;
+  task.Milestone = true;
   gen.AppendTask(task);
   gen.AppendResource(Resource(2));
   SBkndAssnParams half = Assn(10, 1, 2, 5000);
@@ -109,6 +110,7 @@ TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
   EXPECT_EQ(Assignment(xml, 10, E("RemainingWork")), "PT6H0M0S");
   EXPECT_EQ(Assignment(xml, 10, E("Units")), "0.5");
   EXPECT_EQ(Assignment(xml, 10, E("Stop")), "");
+  EXPECT_EQ(Assignment(xml, 10, E("Milestone")), "1");  // its task's
   // No resource reads -65535; the task's dates stand in for missing ones.
   EXPECT_EQ(Assignment(xml, 11, E("ResourceUID")), "-65535");
   EXPECT_EQ(Assignment(xml, 11, E("Start")), "2008-08-18T08:00:00");
