@@ -190,13 +190,15 @@ std::int32_t CXMLGen::WriteCalendar(const model::SCalendar& calendar) {
     }
     for (const auto& [exception, runs] : listed) {
       const bool working = !exception->Day.Periods.empty();
-      for (const auto& [first, last] : runs) {
+      for (const auto& days : runs) {
+        const auto first = static_cast<model::PackedDate>(days.first << 16);
+        const auto last = static_cast<model::PackedDate>(days.second << 16 | kLastMinuteOfDay);
         run.Open("WeekDay");
         run.Raw("DayType", 0);
         run.Raw("DayWorking", working ? 1 : 0);
         run.Open("TimePeriod");
-        run.Do([&] { return w.WriteDateTime14XML("FromDate", static_cast<model::PackedDate>(first << 16)); });
-        run.Do([&] { return w.WriteDateTime14XML("ToDate", static_cast<model::PackedDate>(last << 16 | kLastMinuteOfDay)); });
+        run.Do([&] { return w.WriteDateTime14XML("FromDate", first); });
+        run.Do([&] { return w.WriteDateTime14XML("ToDate", last); });
         run.Close("TimePeriod");
         if (working) WriteWorkingTimes(run, w, exception->Day);
         run.Close("WeekDay");
