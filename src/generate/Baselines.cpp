@@ -35,4 +35,10 @@ std::int32_t WriteBaselines(xml::XmlWriter& writer, const std::vector<model::SBa
   return 0;
 }
 
+const model::SBaseline* BaselineZero(const std::vector<model::SBaseline>& list) {
+  for (const model::SBaseline& baseline : list)
+    if (baseline.Number == 0) return &baseline;
+  return nullptr;
+}
+
 }  // namespace gen

@@ -19,4 +19,7 @@ enum class BaselineOwner : std::uint8_t { Task, Resource, Assignment };
 // kCancelled when the writer was cancelled, else 0.
 std::int32_t WriteBaselines(xml::XmlWriter& writer, const std::vector<model::SBaseline>& list, BaselineOwner owner);
 
+// Baseline 0 of list, when saved; null otherwise.
+const model::SBaseline* BaselineZero(const std::vector<model::SBaseline>& list);
+
 }  // namespace gen

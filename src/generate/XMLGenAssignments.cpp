@@ -35,12 +35,6 @@ std::int32_t EmptySection(xml::XmlWriter& writer) {
   return result == xml::XmlWriter::kCancelled ? result : xml::XmlWriter::kNothingWritten;
 }
 
-const model::SBaseline* BaselineZero(const std::vector<model::SBaseline>& baselines) {
-  for (const model::SBaseline& b : baselines)
-    if (b.Number == 0) return &b;
-  return nullptr;
-}
-
 }  // namespace
 
 
@@ -95,7 +89,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   };
   // What the record holds of baseline 0 (nothing saved: no dates, 0 work
   // and cost).
-  const model::SBaseline* baseline = BaselineZero(assignment.Baselines);
+  const model::SBaseline* baseline = gen::BaselineZero(assignment.Baselines);
   const double baselineCost = baseline ? baseline->Cost / model::kStoredMoneyScale : 0.0;
   const double baselineWork = baseline ? baseline->Work : 0.0;  // minutes x 1000
   const bool baselineStart = baseline && model::HasDate(baseline->Start, true);

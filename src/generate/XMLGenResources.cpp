@@ -76,20 +76,6 @@ std::string WorkText(double minutes) {
   return text;
 }
 
-// Units, variances and earned values with two decimals, as the
-// applications since 2007 write them.
-std::string TwoDecimals(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return std::string(text) == "-0.00" ? "0.00" : text;
-}
-
-const model::SBaseline* BaselineZero(const model::SBkndRscParams& resource) {
-  for (const model::SBaseline& baseline : resource.Baselines)
-    if (baseline.Number == 0) return &baseline;
-  return nullptr;
-}
-
 // Earned values that follow from the totals alone: with no baseline cost
 // in any baseline nothing was budgeted (BCWS and BCWP 0), and with no
 // actual cost none was spent by any date (ACWP 0). Otherwise they depend
@@ -169,7 +155,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
 
   const bool cost = resource.IsCostResource != 0;
   const bool work = !cost && resource.Type == 0;
-  const model::SBaseline* baseline = BaselineZero(resource);
+  const model::SBaseline* baseline = gen::BaselineZero(resource.Baselines);
   auto workTotal = [&](const char* tag, const std::optional<double>& minutes) {
     if (minutes) run.Raw(tag, WorkText(*minutes));
   };
@@ -177,7 +163,7 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
     if (value) money(tag, *value);
   };
   auto twoDecimals = [&](const char* tag, const std::optional<double>& value) {
-    if (value) run.Raw(tag, TwoDecimals(*value));
+    if (value) run.Raw(tag, xml::XmlWriter::FormatTwoDecimals(*value));
   };
 
   run.Open("Resource");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -38,13 +37,6 @@ std::uint16_t XmlDelayFormat(std::uint16_t format) {
 std::optional<std::int32_t> TotalSlack(const model::SBkndTaskParams& task) {
   if (task.StartSlack && task.FinishSlack) return std::min(*task.StartSlack, *task.FinishSlack);
   return task.StartSlack ? task.StartSlack : task.FinishSlack;
-}
-
-// The task's baseline (number 0), when saved.
-const model::SBaseline* BaselineZero(const model::SBkndTaskParams& task) {
-  for (const model::SBaseline& b : task.Baselines)
-    if (b.Number == 0) return &b;
-  return nullptr;
 }
 
 // Start or finish variance, where it follows from the stored dates alone:
@@ -177,9 +169,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
       run.Raw(tag, xml::XmlWriter::FormatDecimal(value, 2));
       return;
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    run.Raw(tag, std::string_view(text) == "-0.00" ? "0.00" : text);
+    run.Raw(tag, xml::XmlWriter::FormatTwoDecimals(value));
   };
   auto flag = [&](const char* tag, bool value) { run.Raw(tag, value ? "1" : "0"); };
   // With frozen dates every task is manually scheduled, so that a
@@ -259,7 +249,7 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   ownDate("EarlyFinish", task.Finish);
   ownDate("LateStart", task.LateStart);
   ownDate("LateFinish", task.LateFinish);
-  const model::SBaseline* baseline = BaselineZero(task);
+  const model::SBaseline* baseline = gen::BaselineZero(task.Baselines);
   if (auto variance = DateVariance(task.Start, baseline, &model::SBaseline::Start))
     run.Raw("StartVariance", *variance);
   if (auto variance = DateVariance(task.Finish, baseline, &model::SBaseline::Finish))

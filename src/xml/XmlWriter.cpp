@@ -268,6 +268,11 @@ std::string XmlWriter::FormatDateTime(PackedDate value) {
 
 std::string XmlWriter::FormatTime(std::uint16_t tenths) { return TimeOfDayText(tenths); }
 
+std::string XmlWriter::FormatTwoDecimals(double value) {
+  const std::string text = Format("%.2f", value);
+  return text == "-0.00" ? "0.00" : text;
+}
+
 std::string XmlWriter::FormatHex8(std::uint32_t value) { return Format("%08X", value); }
 
 std::string XmlWriter::FormatGuid(const std::array<std::uint8_t, 16>& b) {

@@ -108,6 +108,9 @@ class XmlWriter {
   // A number with at most maxDecimals decimals, trailing zeros dropped
   // ("0.125", "12.5", "3"); "0" for non-finite values.
   static std::string FormatDecimal(double value, int maxDecimals);
+  // Two decimals, as the applications since 2007 write units, variances
+  // and earned values ("12.50", "0.00", never "-0.00").
+  static std::string FormatTwoDecimals(double value);
   // A GUID as stored (its first three groups little-endian) in the
   // document's form, "9035018B-DAD2-E811-AC3F-4CEDDE6E5B57".
   static std::string FormatGuid(const std::array<std::uint8_t, 16>& bytes);
