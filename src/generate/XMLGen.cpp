@@ -15,6 +15,12 @@ constexpr const char* kProjectTag = "Project xmlns=\"http://schemas.microsoft.co
 
 }  // namespace
 
+int CXMLGen::Form() const {
+  if (project_.applicationVersion >= 9) return project_.applicationVersion;
+  const std::string_view version(saveVersion_);
+  return version == "9" ? 9 : version == "12" ? 12 : 14;
+}
+
 CXMLGen::CXMLGen(RunContext& ctx, const model::Project& project, std::u16string_view outputPath,
                  const char* saveVersion)
     : ctx_(ctx), project_(project), saveVersion_(saveVersion),

@@ -129,6 +129,10 @@ class CXMLGen {
   const gen::WorkWeek& WeekOf(std::uint32_t calendarUid);
   // Availability and rates by resource UID, in model order.
   void IndexResourceData();
+  // The application whose own documents this one follows where their form
+  // differs between versions: the one that saved the file, or, where the
+  // file does not say, the one of its format (9, 12 or 14).
+  int Form() const;
 
   RunContext& ctx_;
   const model::Project& project_;

@@ -102,9 +102,14 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   // baseline), the only value whose unit the samples settle.
   const std::optional<double> budgeted = baselineCost == 0.0 ? std::optional(0.0) : std::nullopt;
   const std::optional<double> spent = actualCost == 0.0 ? std::optional(0.0) : std::nullopt;
-  const std::uint32_t remainingWork = assignment.RemainingWork.value_or(
+  // The stand-in assignment of a task without resources keeps the task's
+  // planned work in the file; the applications before 2010 show none on it
+  // (its task has none either), the later ones what the file keeps.
+  const bool workShown = Form() >= 14 || assignment.ResourceUID != model::kNoResourceUID;
+  const std::uint32_t work = workShown ? assignment.Work : 0;
+  const std::uint32_t remainingWork = !workShown ? 0 : assignment.RemainingWork.value_or(
       assignment.Work > assignment.ActualWork ? assignment.Work - assignment.ActualWork : 0);
-  const std::uint32_t regularWork = assignment.RegularWork.value_or(
+  const std::uint32_t regularWork = !workShown ? 0 : assignment.RegularWork.value_or(
       assignment.Work > assignment.OvertimeWork ? assignment.Work - assignment.OvertimeWork : 0);
   // The second writes Stop and Resume only once work has been done.
   const bool stopResume = std::string_view(saveVersion_) != "14" || assignment.ActualWork > 0;
@@ -183,7 +188,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   // application's own default.
   run.Raw("UpdateNeeded", "0");
   if (baselineCost == assignment.Cost) number("VAC", 0.0);
-  duration("Work", assignment.Work);
+  duration("Work", work);
   if (budgeted) {
     number("BCWS", *budgeted);
     number("BCWP", *budgeted);

@@ -361,9 +361,9 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
   {
     std::unordered_set<std::uint32_t> seen;
     for (const model::SCustomFieldDef& definition : project_.customFieldDefs) seen.insert(definition.FieldID);
-    // From version 12 on, an assignment's value is defined by the resource
-    // field that shows in the assignments' field (its SecondaryPID).
-    const bool byResource = std::string_view(saveVersion_) != "9";
+    // From the 2007 application on, an assignment's value is defined by the
+    // resource field that shows in the assignments' field (its SecondaryPID).
+    const bool byResource = Form() >= 12;
     for (const model::SCustomFieldValue& value : project_.customFieldValues) {
       const model::CustomFieldInfo* field = model::FindCustomField(value.FieldID);
       if (field && field->assignment && byResource) field = model::ResourceFieldShownAs(value.FieldID);
@@ -382,21 +382,21 @@ std::int32_t CXMLGen::GenerateAttributeListXML() {
     if (!field) return 0;
     ElementRun run(*writer_);
     run.Open("ExtendedAttribute");
-    // Version 14 documents name each field by a GUID too: the fixed one of
-    // a task field, none (zeros) for resource fields; from version 12 on,
-    // the field that carries the value into assignment rows follows.
-    const std::string_view version(saveVersion_);
+    // From the 2010 application on each field is named by a GUID too: the
+    // fixed one of a task field, none (zeros) for resource fields; from the
+    // 2007 one on, the field that carries the value into assignment rows
+    // follows.
     auto guid = [&](std::uint32_t id) {
       return field->resource ? std::string("00000000-0000-0000-0000-000000000000")
                              : "000039B7-8BBE-4CEB-82C4-FA8C" + xml::XmlWriter::FormatHex8(id);
     };
     run.Raw("FieldID", fieldId);
     run.Raw("FieldName", field->name);
-    if (version == "14") run.Raw("Guid", guid(fieldId));
+    if (Form() >= 14) run.Raw("Guid", guid(fieldId));
     if (alias) run.Do([&] { return WriteName("Alias", *alias); });
-    if (version != "9" && field->secondaryId) {
+    if (Form() >= 12 && field->secondaryId) {
       run.Raw("SecondaryPID", field->secondaryId);
-      if (version == "14") run.Raw("SecondaryGuid", guid(field->secondaryId));
+      if (Form() >= 14) run.Raw("SecondaryGuid", guid(field->secondaryId));
     }
     run.Close("ExtendedAttribute");
     return run.Cancelled() ? kCancelled : 0;

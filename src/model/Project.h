@@ -51,6 +51,9 @@ class Project {
   model::ReadTally tally;
 
   model::SProjectProps props;
+  // The major version of the application that saved the file (9, 12, 14,
+  // 15, 16); 0 when the file does not say.
+  int applicationVersion = 0;
   // How many other files the project links to (inserted projects, a
   // shared resource pool); unknown when the file does not say.
   std::optional<std::uint32_t> projectLinks;

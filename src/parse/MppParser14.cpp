@@ -95,6 +95,7 @@ void CMppParser_14::ReadLayouts(ElementId dataStorage) {
     maps_.reset();
   }
   application_ = mpp::ApplicationVersion(*reader_);
+  project_.applicationVersion = application_;
   const mpp::LayoutHints hints{format_.version, application_};
   for (std::size_t k = 0; k < mpp::kRecordKinds; ++k) {
     const auto kind = static_cast<mpp::RecordKind>(k);

@@ -332,4 +332,30 @@ TEST_F(Gen14Test, WorkWeeksListTheirOwnDays) {
   EXPECT_EQ(XPath(xml, "string(" + week + "//" + E("ToTime") + ")"), "13:00:00");
 }
 
+// Definitions take the form of the application that saved the file, not
+// of its format: GUIDs from the 2010 application on, the assignment
+// field from the 2007 one on.
+TEST_F(Gen14Test, DefinitionsFollowTheSavingApplication) {
+  struct Case {
+    const char* version;
+    int application;
+    const char* guids;
+    const char* secondary;
+  };
+  const Case cases[] = {{"9", 0, "0", "0"}, {"9", 12, "0", "1"}, {"9", 15, "1", "1"},
+                        {"12", 0, "0", "1"}, {"14", 0, "1", "1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version) + " saved by " + std::to_string(c.application));
+    MemoryGen memory(ctx, c.version);
+    memory.project.applicationVersion = c.application;
+    memory.project.customFieldDefs.push_back({.Alias = u"Owner", .FieldID = kText1});
+    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+    const std::string def = "//" + E("ExtendedAttributes") + "/" + E("ExtendedAttribute") + "/";
+    EXPECT_EQ(CountOf(xml, def + E("Guid")), c.guids);
+    EXPECT_EQ(CountOf(xml, def + E("SecondaryPID")), c.secondary);
+  }
+}
+
 }  // namespace

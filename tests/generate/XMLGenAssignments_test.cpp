@@ -175,14 +175,18 @@ TEST_F(AssignmentsTest, OwnValuesByVersion) {
     const char* stop11;      // started
     const char* variance10;  // 8 h against a 6 h baseline
     const char* vac11;
+    int application;          // that saved the file, 0 unknown
+    const char* standInWork;  // of the assignment without a resource
   };
-  const Case cases[] = {{"9", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000", "0"},
-                        {"12", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000.00", "0.00"},
-                        {"14", "", "2008-08-18T12:00:00", "120000.00", "0.00"}};
+  const Case cases[] = {{"9", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000", "0", 0, "PT0H0M0S"},
+                        {"12", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000.00", "0.00", 12, "PT0H0M0S"},
+                        {"14", "", "2008-08-18T12:00:00", "120000.00", "0.00", 0, "PT8H0M0S"},
+                        {"9", "2008-08-18T08:00:00", "2008-08-18T12:00:00", "120000", "0", 15, "PT8H0M0S"}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
+    SCOPED_TRACE(std::string(c.version) + " saved by " + std::to_string(c.application));
     MemoryGen memory(c.version);
     model::Project& gen = memory.project;
+    gen.applicationVersion = c.application;
     SBkndTaskParams task = Task(1, 4800, At(kMonday, 4800));
     task.WorkRaw = 9600 * 100;  // the task's work is not the assignment's
     gen.AppendTask(task);
@@ -212,6 +216,8 @@ TEST_F(AssignmentsTest, OwnValuesByVersion) {
     EXPECT_EQ(Assignment(xml, 10, E("WorkVariance")), c.variance10);
     EXPECT_EQ(Assignment(xml, 10, E("CostVariance")), "1000");
     EXPECT_EQ(Assignment(xml, 12, E("WorkVariance")), std::string(c.vac11));
+    EXPECT_EQ(Assignment(xml, 12, E("Work")), c.standInWork);
+    EXPECT_EQ(Assignment(xml, 12, E("RemainingWork")), c.standInWork);
     // A baseline cost other than the cost: no variance at completion, no
     // budgeted values; nothing budgeted and nothing spent: all 0.
     EXPECT_EQ(Count(xml, "//" + E("Assignment") + "[" + E("UID") + "=10]/" + E("VAC")), "0");
