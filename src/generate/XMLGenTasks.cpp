@@ -225,8 +225,8 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   flag("Recurring", task.Recurring);
   flag("Estimated", task.Estimated);
   flag("Milestone", task.Milestone);
-  // The project's own row sums up every other task, when there is one.
-  flag("Summary", task.Summary != 0 || (task.UID == 0 && project_.Tasks().size() > 1));
+  // The project's own row is its summary, of an empty project too.
+  flag("Summary", task.Summary != 0 || task.UID == 0);
   const std::optional<std::int32_t> totalSlack = TotalSlack(task);
   // An automatically scheduled task is critical when it has no slack left
   // and is not finished. A manually scheduled one is critical or not by

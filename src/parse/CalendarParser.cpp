@@ -200,7 +200,8 @@ CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMet
 
 CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
-                                          platform::ByteView fixed2Meta, platform::ByteView fixed2Data) {
+                                          platform::ByteView fixed2Meta, platform::ByteView fixed2Data,
+                                          const CalendarItemFlags& flags) {
   CalendarFixedCounts counts;
   // Calendar rows are 9 (2010 application) or 10 bytes long.
   const std::optional<std::size_t> rowSize =
@@ -221,8 +222,8 @@ CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fi
     SCalendar& calendar = CalendarOf(gen, *uid, &created);
     counts.created += created;
     ++counts.records;
-    calendar.IsBaseCalendar = FlagSet(item.bytes, kCalendarItemFlags.base);
-    calendar.IsBaselineCalendar = FlagSet(item.bytes, kCalendarItemFlags.baseline);
+    calendar.IsBaseCalendar = FlagSet(item.bytes, flags.base);
+    calendar.IsBaselineCalendar = flags.baseline && FlagSet(item.bytes, *flags.baseline);
     // Both are signed: 0xFFFFFFFF stands for none.
     calendar.BaseCalendarUID =
         std::bit_cast<std::int32_t>(record->UnsignedOr(Field::BaseCalendarUID, 0xFFFFFFFF));
@@ -256,7 +257,8 @@ void InheritBaseDays(RunContext& ctx, model::Project& gen) {
 }
 
 void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat) {
+                    const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
+                    const CalendarItemFlags& flags) {
   try {
     {
       LoadedStream var2Data, varMeta;
@@ -280,7 +282,7 @@ void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader,
         const CalendarFixedCounts c =
             ReadCalendarFixedData(ctx, fixedMeta.View(), fixedData.View(), layout, gen, &progress,
                                   second ? fixed2Meta.View() : platform::ByteView(),
-                                  second ? fixed2Data.View() : platform::ByteView());
+                                  second ? fixed2Data.View() : platform::ByteView(), flags);
         ctx.log.WriteFormat(
             "        Calendar fixed data: %zu records, %zu free slots, %zu unreadable, "
             "%zu calendars without var data",

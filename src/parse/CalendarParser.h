@@ -161,7 +161,8 @@ CalendarVarCounts ReadCalendarVarData(RunContext& ctx, platform::ByteView varMet
 CalendarFixedCounts ReadCalendarFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                           const RecordLayout& layout, model::Project& gen,
                                           StreamProgress* progress = nullptr, platform::ByteView fixed2Meta = {},
-                                          platform::ByteView fixed2Data = {});
+                                          platform::ByteView fixed2Data = {},
+                                          const CalendarItemFlags& flags = kCalendarItemFlags);
 // A calendar has a base calendar when its base calendar UID names another
 // calendar of the model.
 const model::SCalendar* BaseCalendarOf(const model::Project& gen, const model::SCalendar& calendar);
@@ -172,6 +173,7 @@ void InheritBaseDays(RunContext& ctx, model::Project& gen);
 // The version 14 reader: all four phases. A missing pair of streams leaves
 // its phase out (logged). Logs and rethrows a break or allocation failure.
 void CalendarParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr);
+                    const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr,
+                    const CalendarItemFlags& flags = kCalendarItemFlags);
 
 }  // namespace mpp

@@ -241,11 +241,13 @@ inline constexpr ResourceItemBits kResourceBits12{kResourceCustomFlags9, {9, 0x1
 inline constexpr ResourceItemBits kResourceBits14Later{kResourceCustomFlags14Later, {12, 0x10}, {10, 0x02},
                                                        kResourceRowFlags14Later};
 
-// Calendars, in the FixedMeta item.
+// Calendars, in the FixedMeta item. Version 9 files of the applications
+// after 2010 set the baseline bit on every calendar: there it marks none.
 struct CalendarItemFlags {
   FlagBit base{8, 0x08};
-  FlagBit baseline{8, 0x10};
+  std::optional<FlagBit> baseline = FlagBit{8, 0x10};
 };
 inline constexpr CalendarItemFlags kCalendarItemFlags{};
+inline constexpr CalendarItemFlags kCalendarItemFlags9Later{{8, 0x08}, std::nullopt};
 
 }  // namespace mpp

@@ -7,6 +7,7 @@
 
 #include "support/TestRun.h"
 #include "parse/CalendarParser.h"
+#include "parse/KnownLayouts.h"
 #include "parse/StreamRecords.h"
 #include "support/ProjectFixture.h"
 
@@ -80,5 +81,28 @@ TEST(CalendarWeekData, DayRecordsExceptionsAndWorkWeeks) {
 constexpr std::size_t kExceptionSpan9 = kWeekData9.exceptionSize - kWeekData9.day;
 
 // --- the phases ---------------------------------------------------------
+
+
+// The item's base and baseline bits; version 9 files of the later
+// applications set the baseline bit on every calendar, so it is not read.
+TEST(CalendarFixedData, BaseAndBaselineBits) {
+  const RecordLayout& layout = BuiltInLayout12(RecordKind::Calendar);
+  project_fixture::FixedItem item(project_fixture::Record(
+      layout, {project_fixture::Int(Field::CalendarUID, 7), project_fixture::Int(Field::BaseCalendarUID, 0xFFFFFFFF)}));
+  item.metaBytes = {{8, 0x18}};
+  const project_fixture::FixedStreams streams = project_fixture::BuildFixedData(RecordKind::Calendar, {item}, 64);
+  struct Case {
+    const CalendarItemFlags* flags;
+    bool baseline;
+  };
+  for (const Case& c : {Case{&kCalendarItemFlags, true}, Case{&kCalendarItemFlags9Later, false}}) {
+    model::Project gen;
+    ReadCalendarFixedData(test_support::QuietRun(), View(streams.meta), View(streams.data), layout, gen, nullptr, {},
+                          {}, *c.flags);
+    ASSERT_EQ(gen.calendars.size(), 1u);
+    EXPECT_TRUE(gen.calendars[0].IsBaseCalendar);
+    EXPECT_EQ(gen.calendars[0].IsBaselineCalendar != 0, c.baseline);
+  }
+}
 
 }  // namespace
