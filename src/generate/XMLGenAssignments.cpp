@@ -184,6 +184,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   run.Raw("UpdateNeeded", "0");
   if (baselineCost == assignment.Cost) number("VAC", 0.0);
   duration("Work", assignment.Work);
+  if (assignment.WorkContour) run.Raw("WorkContour", *assignment.WorkContour);
   if (budgeted) {
     number("BCWS", *budgeted);
     number("BCWP", *budgeted);
