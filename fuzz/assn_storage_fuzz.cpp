@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The link streams stand in for the assignments' second records and
   // their var data too.
   mpp::AssnSideStreams side;
-  side.flags = &mpp::kAssignmentCustomFlags14Later;
+  side.bits = &mpp::kAssignmentBits14Later;
   side.fixed2Meta = parts[2];
   side.fixed2Data = parts[3];
   const auto assignments = mpp::ReadAssnFixedData(

@@ -170,6 +170,10 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
       return w.WriteNotesXML("Notes", platform::ByteView(reinterpret_cast<const std::uint8_t*>(assignment.Notes->data()),
                                                          assignment.Notes->size()));
     });
+  // No file keeps an assignment's overallocation; it follows from its
+  // resource's: work of a resource never overallocated, or of none, is not.
+  if (assignment.ResourceUID == model::kNoResourceUID || (resource && resource->OverAllocated == false))
+    run.Raw("Overallocated", "0");
   money("OvertimeCost", assignment.ActualOvertimeCost + assignment.RemainingOvertimeCost);
   duration("OvertimeWork", assignment.OvertimeWork);
   // No usage rate, so no time unit for it (0).
@@ -189,6 +193,7 @@ std::int32_t CXMLGen::WriteAssignment(const model::SBkndAssnParams& assignment, 
   run.Raw("UpdateNeeded", "0");
   if (baselineCost == assignment.Cost) number("VAC", 0.0);
   duration("Work", work);
+  if (assignment.WorkContour) run.Raw("WorkContour", *assignment.WorkContour);
   if (budgeted) {
     number("BCWS", *budgeted);
     number("BCWP", *budgeted);

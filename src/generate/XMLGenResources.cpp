@@ -249,6 +249,11 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   twoDecimals("BCWP", earned.bcwp);
   run.Raw("IsGeneric", resource.IsGeneric);
   run.Raw("IsInactive", resource.IsInactive);
+  // Version 9 files have no enterprise field (no map lists one): a resource
+  // is the project's own, as the importer takes it when the element is
+  // absent. Later files keep it as a bit not yet placed: none written.
+  const bool version9 = std::string_view(saveVersion_) == "9";
+  if (version9) run.Raw("IsEnterprise", "0");
   // The file keeps a booking type only where it is not the default
   // (committed, 0).
   run.Raw("BookingType", resource.BookingType);
@@ -256,7 +261,6 @@ std::int32_t CXMLGen::WriteResource(const model::SBkndRscParams& resource) {
   // 0. Version 9 files have no such field; the applications that wrote them
   // export 0 for every resource, and the importer takes an absent one for
   // 0 as well.
-  const bool version9 = std::string_view(saveVersion_) == "9";
   if (resource.ActualWorkProtected || version9)
     run.Raw("ActualWorkProtected", WorkText(resource.ActualWorkProtected.value_or(0.0)));
   if (resource.ActualOvertimeWorkProtected || version9)

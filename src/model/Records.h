@@ -210,6 +210,9 @@ struct SWorkBlock {
 // Stands for "no resource" in an assignment; needs no matching resource.
 inline constexpr std::uint32_t kNoResourceUID = 0xFFFF0001;
 
+// The work contour of an assignment whose work was reshaped by hand.
+inline constexpr std::uint8_t kContouredByHand = 8;
+
 struct SBkndAssnParams {
   std::uint32_t UID = 0;
   std::uint32_t TaskUID = 0;
@@ -247,6 +250,9 @@ struct SBkndAssnParams {
   std::uint32_t BudgetWork = 0;
   double BudgetCost = 0.0;
   std::optional<PackedDate> CreationDate;
+  // The work contour: 0 flat, 1..7 the predefined shapes, kContouredByHand;
+  // nothing where the file names none.
+  std::optional<std::uint8_t> WorkContour;
   std::optional<std::string> Notes;  // rich text, as stored
   // Versions 12 and 14 of the later applications: the assignment's GUID.
   std::optional<std::array<std::uint8_t, 16>> Guid;

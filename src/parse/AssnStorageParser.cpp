@@ -139,7 +139,10 @@ FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMet
                      [&](const RecordView& record, const FixedMetaItem& item) {
                        SBkndAssnParams assignment = AssignmentFrom(record);
                        assignment.Guid = GuidOf(side, item.index, rowSize, takenRecords);
-                       if (side.flags) flags.Keep(assignment.UID, item.bytes, *side.flags);
+                       if (side.bits) {
+                         flags.Keep(assignment.UID, item.bytes, side.bits->custom);
+                         if (FlagSet(item.bytes, side.bits->contoured)) assignment.WorkContour = model::kContouredByHand;
+                       }
                        gen.assignments.push_back(std::move(assignment));
                      });
 }
@@ -220,10 +223,13 @@ bool TakeAssnVar(SBkndAssnParams& assignment, std::uint16_t field, platform::Byt
 }  // namespace
 
 // The stretches and pauses of the completed or remaining work (the first
-// value of an owner holds); true when the value was one of them.
+// value of an owner holds); true when the value was one of them. The
+// remaining work also names its predefined contour, unless the FixedMeta
+// item marked the work as reshaped by hand.
 bool TakeWorkBlocks(SBkndAssnParams& assignment, std::uint32_t field, platform::ByteView value) {
   if (field != kRemainingWorkBlocksField && field != kCompletedWorkBlocksField) return false;
   const bool remaining = field == kRemainingWorkBlocksField;
+  if (remaining && !assignment.WorkContour) assignment.WorkContour = ReadWorkContour(value);
   std::vector<model::SWorkBlock>& blocks = remaining ? assignment.RemainingBlocks : assignment.CompletedBlocks;
   if (blocks.empty()) blocks = ReadWorkBlocks(value, remaining ? kRemainingWorkBlock : kCompletedWorkBlock);
   return !blocks.empty();
@@ -311,14 +317,14 @@ void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader,
 }
 
 void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, model::Project& gen, const CustomFlagBits* flags) {
+                       const RecordLayout& layout, model::Project& gen, const AssignmentItemBits* bits) {
   ReadStorage(ctx, reader, storage, "TBkndAssn", "User break was thrown if AssnStorageParser()",
               [&](platform::ByteView meta, platform::ByteView data, StreamProgress* progress) {
                 // The second records are optional: without them the
                 // assignments go without GUIDs.
                 LoadedStream fixed2Meta, fixed2Data;
                 AssnSideStreams side;
-                side.flags = flags;
+                side.bits = bits;
                 if (LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta) &&
                     LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data)) {
                   side.fixed2Meta = fixed2Meta.View();

@@ -33,11 +33,12 @@ struct FixedRecordCounts {
   std::size_t stale = 0;       // whole items past the header's valid count
 };
 
-// What the assignment pass reads beside the records: the custom flags'
-// bits in the FixedMeta items (none read without them), and the second
-// records with the GUIDs (Fixed2Meta, Fixed2Data; empty when absent).
+// What the assignment pass reads beside the records: the custom flags' and
+// the hand-shaped contour's bits in the FixedMeta items (none read without
+// them), and the second records with the GUIDs (Fixed2Meta, Fixed2Data;
+// empty when absent).
 struct AssnSideStreams {
-  const CustomFlagBits* flags = nullptr;
+  const AssignmentItemBits* bits = nullptr;
   platform::ByteView fixed2Meta, fixed2Data;
 };
 
@@ -66,7 +67,7 @@ void AssnVarParser9(RunContext& ctx, const platform::CompoundFileReader& reader,
 
 // The pass over the var items (12-byte form) after the records were read:
 // overtime work and cost, the creation date, the work's stretches and
-// pauses and the custom field values of the assignments of the model, by owner UID (first of a UID); items of
+// pauses, its predefined contour and the custom field values of the assignments of the model, by owner UID (first of a UID); items of
 // other owners are left out. Throws kBreakException on a break.
 struct AssnVarCounts {
   std::size_t items = 0;
@@ -85,7 +86,7 @@ void AssnVarParser(RunContext& ctx, const platform::CompoundFileReader& reader, 
 // stream is logged and ends the reader; logs and rethrows a break or an
 // allocation failure.
 void AssnStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                       const RecordLayout& layout, model::Project& gen, const CustomFlagBits* flags = nullptr);
+                       const RecordLayout& layout, model::Project& gen, const AssignmentItemBits* bits = nullptr);
 void ConsStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen);
 

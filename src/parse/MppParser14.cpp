@@ -251,11 +251,11 @@ void CMppParser_14::ParseTasks(ElementId storage) {
 }
 
 void CMppParser_14::ParseAssignments(ElementId storage) {
-  const mpp::CustomFlagBits& flags = format_.version != 14 ? mpp::kAssignmentCustomFlags9
-                                     : LaterApplication(mpp::RecordKind::Assignment)
-                                         ? mpp::kAssignmentCustomFlags14Later
-                                         : mpp::kAssignmentCustomFlags14;
-  mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_, &flags);
+  const mpp::AssignmentItemBits& bits = format_.version != 14 ? mpp::kAssignmentBits9
+                                        : LaterApplication(mpp::RecordKind::Assignment)
+                                            ? mpp::kAssignmentBits14Later
+                                            : mpp::kAssignmentBits14;
+  mpp::AssnStorageParser(ctx_, *reader_, storage, layouts_.Of(mpp::RecordKind::Assignment), project_, &bits);
   mpp::AssnVarParser(ctx_, *reader_, storage, nullptr, project_);
   mpp::BaselineVarParser(ctx_, *reader_, storage, mpp::RecordKind::Assignment, format_.version, project_, Maps());
 }

@@ -38,7 +38,7 @@ void CMppParser::ParseResources(platform::ElementId storage) {
 // The records, then the var values merged into them by UID.
 void CMppParser::ParseAssignments(platform::ElementId storage) {
   mpp::AssnStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Assignment), Model(),
-                         &mpp::kAssignmentCustomFlags9);
+                         &mpp::kAssignmentBits9);
   mpp::AssnVarParser9(Run(), Reader(), storage, Model());
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Assignment, Maps());
   mpp::AssnVarParser(Run(), Reader(), storage, &format, Model());

@@ -176,6 +176,17 @@ inline constexpr CustomFlagBits kAssignmentCustomFlags9{{{{230, 10, 1}, {231, 1,
 inline constexpr CustomFlagBits kAssignmentCustomFlags14{{{{225, 10, 1}, {226, 1, 9}, {235, 11, 10}}}};  // the 2010 application
 inline constexpr CustomFlagBits kAssignmentCustomFlags14Later{{{{160, 10, 1}, {161, 1, 9}, {203, 11, 10}}}};
 
+// Assignments: the custom flags and the mark of work reshaped by hand (the
+// "contoured" work contour, where no predefined shape holds any more), in
+// the FixedMeta item. The mark moved with the 2013 application in version 14.
+struct AssignmentItemBits {
+  CustomFlagBits custom;
+  FlagBit contoured;
+};
+inline constexpr AssignmentItemBits kAssignmentBits9{kAssignmentCustomFlags9, {8, 0x10}};    // and version 12
+inline constexpr AssignmentItemBits kAssignmentBits14{kAssignmentCustomFlags14, {8, 0x10}};  // the 2010 application
+inline constexpr AssignmentItemBits kAssignmentBits14Later{kAssignmentCustomFlags14Later, {10, 0x04}};
+
 // The second fixed records of tasks, resources, assignments and calendars
 // (Fixed2Data): the Fixed2Meta row of the FixedMeta item's index holds the
 // record's position, and the record starts with the owner's GUID (an

@@ -49,4 +49,12 @@ std::vector<model::SWorkBlock> ReadWorkBlocks(platform::ByteView value, std::siz
 }
 
 
+std::optional<std::uint8_t> ReadWorkContour(platform::ByteView remainingWork) {
+  const std::uint32_t begin = remainingWork.u32_at(4).value_or(0);
+  if (begin < kWorkContourOffset + 4) return std::nullopt;
+  const auto code = remainingWork.u32_at(kWorkContourOffset);
+  if (!code || *code > kLastPredefinedContour) return std::nullopt;
+  return static_cast<std::uint8_t>(*code);
+}
+
 }  // namespace mpp

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,47 @@ TEST_F(AssignmentsTest, WrittenWhenTaskAndResourceExist) {
   EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Type") + ")"), "1");
   EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("Unit") + ")"), "2");
   EXPECT_EQ(XPath(xml, "string(" + series + "[1]/" + E("UID") + ")"), "10");
+}
+
+// An assignment is overallocated only where its resource is: of a resource
+// known never to be, or of none, it is not; otherwise nothing is claimed.
+// The contour is written where the file named one.
+TEST_F(AssignmentsTest, OverallocationFollowsTheResourceAndContoursAreTheFiles) {
+  MemoryGen memory;
+  model::Project& gen = memory.project;
+  gen.AppendTask(Task(1, 9600, At(kMonday, 4800)));
+  model::SBkndRscParams calm = Resource(2), busy = Resource(3), unknown = Resource(4);
+  calm.OverAllocated = false;
+  busy.OverAllocated = true;
+  for (const auto& resource : {calm, busy, unknown}) gen.AppendResource(resource);
+  struct Case {
+    std::uint32_t uid, resource;
+    std::optional<std::uint8_t> contour;
+    const char* overallocated;  // nullptr: not written
+    const char* contourText;
+  };
+  const Case cases[] = {
+      {20, 2, 6, "0", "6"},
+      {21, 3, model::kContouredByHand, nullptr, "8"},
+      {22, 4, std::nullopt, nullptr, nullptr},
+      {23, model::kNoResourceUID, 0, "0", "0"},
+  };
+  for (const Case& c : cases) {
+    SBkndAssnParams assignment = Assn(c.uid, 1, c.resource);
+    assignment.WorkContour = c.contour;
+    gen.assignments.push_back(assignment);
+  }
+  ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+  const std::string& xml = memory.Text();
+  EXPECT_SCHEMA_VALID(xml);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uid);
+    const std::string own = "//" + E("Assignment") + "[" + E("UID") + "=" + std::to_string(c.uid) + "]/";
+    EXPECT_EQ(Count(xml, own + E("Overallocated")), c.overallocated ? "1" : "0");
+    if (c.overallocated) EXPECT_EQ(Assignment(xml, c.uid, E("Overallocated")), c.overallocated);
+    EXPECT_EQ(Count(xml, own + E("WorkContour")), c.contourText ? "1" : "0");
+    if (c.contourText) EXPECT_EQ(Assignment(xml, c.uid, E("WorkContour")), c.contourText);
+  }
 }
 
 TEST_F(AssignmentsTest, CompletedAndRemainingWorkOverTheResourcesCalendar) {

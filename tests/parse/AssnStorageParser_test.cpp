@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "model/CustomFieldCatalog.h"
@@ -113,6 +114,7 @@ TEST(AssnFixedData, FlagsAndGuidsBesideTheRecord) {
   items.emplace_back(Assignment(1));
   items.back().metaBytes = {{28, 0xC0}, {30, 0x01}};  // bits 230, 231, 240: Flag10, Flag1, Flag11
   items.emplace_back(Assignment(2));
+  items.back().metaBytes = {{8, 0x10}};  // work reshaped by hand
   items.emplace_back(Assignment(3));
   items.emplace_back(Assignment(4));
   const auto fixed = project_fixture::BuildFixedData(RecordKind::Assignment, items);
@@ -121,7 +123,7 @@ TEST(AssnFixedData, FlagsAndGuidsBesideTheRecord) {
                                                                    project_fixture::Bytes(8).U32(4, 48),
                                                                    project_fixture::Bytes(8).U32(4, 90), {}});
   AssnSideStreams side;
-  side.flags = &kAssignmentCustomFlags9;
+  side.bits = &kAssignmentBits9;
   side.fixed2Meta = View(fixed2Meta);
   side.fixed2Data = View(fixed2Data);
   ReadAssnFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Assignments(), gen, nullptr, side);
@@ -132,6 +134,8 @@ TEST(AssnFixedData, FlagsAndGuidsBesideTheRecord) {
   EXPECT_FALSE(gen.assignments[1].Guid);  // zeros
   EXPECT_FALSE(gen.assignments[2].Guid);  // 90 + 16 bytes leave Fixed2Data
   EXPECT_FALSE(gen.assignments[3].Guid);  // the first one's record: no GUID twice
+  EXPECT_FALSE(gen.assignments[0].WorkContour);
+  EXPECT_EQ(gen.assignments[1].WorkContour, model::kContouredByHand);
   std::vector<std::uint32_t> flags;
   for (const model::SCustomFieldValue& value : gen.customFieldValues) {
     EXPECT_EQ(value.Owner, model::OwnerKind::Assignment);
@@ -194,6 +198,36 @@ TEST(AssnVarData, ValuesGoToTheirMembers) {
   ASSERT_EQ(gen.customFieldValues.size(), 1u);
   EXPECT_EQ(gen.customFieldValues[0].Owner, model::OwnerKind::Assignment);
   EXPECT_EQ(gen.customFieldValues[0].FieldID, 0x0F400058u);
+}
+
+// The remaining work's header names the predefined contour, unless the
+// FixedMeta item marked the work as reshaped by hand; a code past the last
+// contour, or a header too short to hold one, names none.
+TEST(AssnVarData, ContourFromTheRemainingWork) {
+  struct Case {
+    const char* name;
+    std::optional<std::uint8_t> fromItem;
+    std::uint32_t begin, code;
+    std::optional<std::uint8_t> expected;
+  };
+  const Case cases[] = {
+      {"flat", std::nullopt, 44, 0, 0},
+      {"turtle", std::nullopt, 44, 7, 7},
+      {"reshaped by hand", model::kContouredByHand, 44, 0, model::kContouredByHand},
+      {"no such contour", std::nullopt, 44, 9, std::nullopt},
+      {"header too short", std::nullopt, 24, 3, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model::Project gen;
+    gen.assignments.push_back(model::SBkndAssnParams{});
+    gen.assignments.back().UID = 5;
+    gen.assignments.back().WorkContour = c.fromItem;
+    const ByteVector remaining = project_fixture::Bytes(44).U32(4, c.begin).U32(28, c.code);
+    const auto var = project_fixture::BuildVarData({{5, 0x0F400031, remaining}});
+    ReadAssnVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
+    EXPECT_EQ(gen.assignments[0].WorkContour, c.expected);
+  }
 }
 
 // --- links --------------------------------------------------------------
