@@ -296,6 +296,11 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
       task.ConstraintDate != model::kNoConstraintDate)
     date("ConstraintDate", task.ConstraintDate);
   ownDate("Deadline", task.Deadline);
+  auto bit = [&](const char* tag, const std::optional<bool>& value) {
+    if (value) flag(tag, *value);
+  };
+  bit("LevelAssignments", task.LevelAssignments);
+  bit("LevelingCanSplit", task.LevelingCanSplit);
   run.Raw("LevelingDelay", task.LevelingDelay);
   run.Raw("LevelingDelayFormat", XmlDelayFormat(task.LevelingDelayFormat));
   auto text = [&](const char* tag, const std::u16string& value) {
@@ -312,6 +317,8 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     });
   else if (task.UID == 0 && !project_.props.Comments.empty())
     run.Do([&] { return WriteName("Notes", project_.props.Comments); });  // the project's comments
+  bit("HideBar", task.HideBar);
+  bit("Rollup", task.Rollup);
   if (earned.bcws) amount("BCWS", *earned.bcws);
   if (earned.bcwp) amount("BCWP", *earned.bcwp);
   run.Do([&] { return GenerateLinks(task.UID); });

@@ -151,6 +151,9 @@ struct SBkndTaskParams {
   // Version 14 keeps a GUID per task (bytes as stored: the first three
   // groups little-endian).
   std::optional<std::array<std::uint8_t, 16>> GUID;
+  // Display and leveling bits of the FixedMeta item; none without a
+  // record.
+  std::optional<bool> Rollup, HideBar, LevelAssignments, LevelingCanSplit;
 };
 
 struct SBkndRscParams {

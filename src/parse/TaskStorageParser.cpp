@@ -217,6 +217,10 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
   task.Milestone = FlagSet(item.bytes, bits.milestone);
   task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
   task.IgnoreResourceCalendar = FlagSet(item.bytes, bits.ignoreResourceCalendar);
+  task.Rollup = FlagSet(item.bytes, bits.rollup);
+  task.HideBar = FlagSet(item.bytes, bits.hideBar);
+  task.LevelAssignments = FlagSet(item.bytes, bits.levelAssignments);
+  task.LevelingCanSplit = FlagSet(item.bytes, bits.levelingCanSplit);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
   if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
 }

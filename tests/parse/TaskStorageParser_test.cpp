@@ -3,6 +3,7 @@
 // and the outline numbering.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -82,23 +83,39 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(gen.projectFinishDay, 9004);
 }
 
-// The bits beside a record: "ignore resource calendars" lies in a
-// different byte of the FixedMeta item in the 2013+ applications' files;
-// each set of bits reads its own place and no other.
-TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
+// The bits beside a record: "ignore resource calendars", roll-up, hidden
+// bar and the two leveling permissions lie in other bytes of the FixedMeta
+// item in the 2013+ applications' files; each set of bits reads its own
+// places and no other (a neighbouring bit, such as effort driven, sets
+// none of them).
+TEST(TaskFixedData, ItemBitsPerFormat) {
   struct Case {
     const char* name;
     TaskFlagBits bits;
     std::size_t byte;
     std::uint8_t mask;
-    bool expected;
+    // Ignore resource calendars, roll-up, hide bar, level assignments,
+    // leveling can split.
+    std::array<bool, 5> expected;
   };
   const Case cases[] = {
-      {"9 and 12", kTaskFlags9, 10, 0x02, true},
-      {"14 of 2010", kTaskFlags14, 10, 0x02, true},
-      {"14 of 2013+", kTaskFlags14Later, 17, 0x20, true},
-      {"14 of 2013+, the older place", kTaskFlags14Later, 10, 0x02, false},
-      {"9 and 12, the later place", kTaskFlags9, 17, 0x20, false},
+      {"9 and 12: ignore", kTaskFlags9, 10, 0x02, {true, false, false, false, false}},
+      {"9 and 12: roll-up", kTaskFlags9, 10, 0x08, {false, true, false, false, false}},
+      {"9 and 12: hide bar", kTaskFlags9, 10, 0x80, {false, false, true, false, false}},
+      {"9 and 12: level", kTaskFlags9, 13, 0x04, {false, false, false, true, false}},
+      {"9 and 12: split", kTaskFlags9, 13, 0x02, {false, false, false, false, true}},
+      {"14 of 2010: ignore", kTaskFlags14, 10, 0x02, {true, false, false, false, false}},
+      {"14 of 2010: hide bar", kTaskFlags14, 10, 0x80, {false, false, true, false, false}},
+      {"14 of 2010: split", kTaskFlags14, 13, 0x02, {false, false, false, false, true}},
+      {"14 of 2013+: ignore", kTaskFlags14Later, 17, 0x20, {true, false, false, false, false}},
+      {"14 of 2013+: roll-up", kTaskFlags14Later, 12, 0x04, {false, true, false, false, false}},
+      {"14 of 2013+: hide bar", kTaskFlags14Later, 12, 0x80, {false, false, true, false, false}},
+      {"14 of 2013+: level", kTaskFlags14Later, 16, 0x04, {false, false, false, true, false}},
+      {"14 of 2013+: split", kTaskFlags14Later, 16, 0x02, {false, false, false, false, true}},
+      {"14 of 2013+, the older places", kTaskFlags14Later, 10, 0x8A, {false, false, false, false, false}},
+      {"14 of 2013+, effort driven", kTaskFlags14Later, 13, 0x08, {false, false, false, false, false}},
+      {"9 and 12, the later places", kTaskFlags9, 16, 0x06, {false, false, false, false, false}},
+      {"9 and 12, effort driven", kTaskFlags9, 11, 0x10, {false, false, false, false, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,7 +127,10 @@ TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
     rules.flags = c.bits;
     ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr, rules);
     ASSERT_EQ(gen.Tasks().size(), 1u);
-    EXPECT_EQ(gen.Tasks()[0].IgnoreResourceCalendar, c.expected);
+    const SBkndTaskParams& t = gen.Tasks()[0];
+    const std::array<bool, 5> read = {t.IgnoreResourceCalendar, t.Rollup.value_or(true), t.HideBar.value_or(true),
+                                      t.LevelAssignments.value_or(false), t.LevelingCanSplit.value_or(false)};
+    EXPECT_EQ(read, c.expected);
   }
 }
 
