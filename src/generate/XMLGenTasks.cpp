@@ -244,6 +244,10 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     if (!isSubproject) flag("IsSubprojectReadOnly", false);
   }
   if (isSubproject && !link->second.empty()) run.Do([&] { return WriteName("SubprojectName", link->second); });
+  // Var data keeps the status values only where they are not 0: without
+  // the var streams they are not known.
+  const bool statusKnown = project_.tally.tasks.varRead;
+  if (statusKnown) flag("ExternalTask", task.ExternalTaskId != 0);
   // The record's start and finish are the early dates the scheduler set.
   ownDate("EarlyStart", task.Start);
   ownDate("EarlyFinish", task.Finish);
@@ -321,9 +325,18 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   bit("Rollup", task.Rollup);
   if (earned.bcws) amount("BCWS", *earned.bcws);
   if (earned.bcwp) amount("BCWP", *earned.bcwp);
+  if (statusKnown) {
+    run.Raw("PhysicalPercentComplete", task.PhysicalPercentComplete);
+    run.Raw("EarnedValueMethod", task.EarnedValueMethod);
+  }
   run.Do([&] { return GenerateLinks(task.UID); });
+  if (statusKnown) {
+    duration("ActualWorkProtected", task.ActualWorkProtected);
+    duration("ActualOvertimeWorkProtected", task.ActualOvertimeWorkProtected);
+  }
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
+  if (statusKnown) run.Raw("CommitmentType", task.CommitmentType);
   auto optionalText = [&](const char* tag, const std::optional<std::u16string>& value) {
     if (value) run.Do([&] { return WriteName(tag, *value); });
   };

@@ -154,6 +154,17 @@ struct SBkndTaskParams {
   // Display and leveling bits of the FixedMeta item; none without a
   // record.
   std::optional<bool> Rollup, HideBar, LevelAssignments, LevelingCanSplit;
+  // Status values var data keeps only where they differ from 0: physical
+  // percent complete, the earned value method (0 percent complete, 1
+  // physical), the deliverable type (0 none, 1 deliverable, 2 dependency),
+  // the protected actual and overtime work (tenths of a minute) and the
+  // task of another project this one stands for (0: none).
+  std::uint16_t PhysicalPercentComplete = 0;
+  std::uint16_t EarnedValueMethod = 0;
+  std::uint16_t CommitmentType = 0;
+  std::uint32_t ActualWorkProtected = 0;
+  std::uint32_t ActualOvertimeWorkProtected = 0;
+  std::uint32_t ExternalTaskId = 0;
 };
 
 struct SBkndRscParams {
