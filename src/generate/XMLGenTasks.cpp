@@ -228,10 +228,9 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   // The project's own row sums up every other task, when there is one.
   flag("Summary", task.Summary != 0 || (task.UID == 0 && project_.Tasks().size() > 1));
   const std::optional<std::int32_t> totalSlack = TotalSlack(task);
-  // An automatically scheduled task is critical when it has no slack left
-  // and is not finished. A manually scheduled one is critical or not by
-  // rules the file does not tell: nothing is written for it.
-  if (!task.Manual && totalSlack) flag("Critical", *totalSlack <= 0 && task.PercentComplete < 100);
+  // The file keeps the mark the application computed, for manually
+  // scheduled tasks too (their slack does not settle it).
+  if (task.Critical) flag("Critical", *task.Critical);
   // Whether the task stands for an inserted project: known when the
   // project links to no file, or when every link was read.
   const auto& inserted = project_.insertedProjects;

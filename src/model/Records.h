@@ -154,6 +154,8 @@ struct SBkndTaskParams {
   // Display and leveling bits of the FixedMeta item; none without a
   // record.
   std::optional<bool> Rollup, HideBar, LevelAssignments, LevelingCanSplit;
+  // Critical as the application last scheduled the task, in either mode.
+  std::optional<bool> Critical;
   // Status values var data keeps only where they differ from 0: physical
   // percent complete, the earned value method (0 percent complete, 1
   // physical), the deliverable type (0 none, 1 deliverable, 2 dependency),

@@ -278,6 +278,7 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
   task.HideBar = FlagSet(item.bytes, bits.hideBar);
   task.LevelAssignments = FlagSet(item.bytes, bits.levelAssignments);
   task.LevelingCanSplit = FlagSet(item.bytes, bits.levelingCanSplit);
+  task.Critical = FlagSet(item.bytes, bits.critical);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
   if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
 }

@@ -96,27 +96,32 @@ TEST(TaskFixedData, ItemBitsPerFormat) {
     std::size_t byte;
     std::uint8_t mask;
     // Ignore resource calendars, roll-up, hide bar, level assignments,
-    // leveling can split.
-    std::array<bool, 5> expected;
+    // leveling can split, critical.
+    std::array<bool, 6> expected;
   };
   const Case cases[] = {
-      {"9 and 12: ignore", kTaskFlags9, 10, 0x02, {true, false, false, false, false}},
-      {"9 and 12: roll-up", kTaskFlags9, 10, 0x08, {false, true, false, false, false}},
-      {"9 and 12: hide bar", kTaskFlags9, 10, 0x80, {false, false, true, false, false}},
-      {"9 and 12: level", kTaskFlags9, 13, 0x04, {false, false, false, true, false}},
-      {"9 and 12: split", kTaskFlags9, 13, 0x02, {false, false, false, false, true}},
-      {"14 of 2010: ignore", kTaskFlags14, 10, 0x02, {true, false, false, false, false}},
-      {"14 of 2010: hide bar", kTaskFlags14, 10, 0x80, {false, false, true, false, false}},
-      {"14 of 2010: split", kTaskFlags14, 13, 0x02, {false, false, false, false, true}},
-      {"14 of 2013+: ignore", kTaskFlags14Later, 17, 0x20, {true, false, false, false, false}},
-      {"14 of 2013+: roll-up", kTaskFlags14Later, 12, 0x04, {false, true, false, false, false}},
-      {"14 of 2013+: hide bar", kTaskFlags14Later, 12, 0x80, {false, false, true, false, false}},
-      {"14 of 2013+: level", kTaskFlags14Later, 16, 0x04, {false, false, false, true, false}},
-      {"14 of 2013+: split", kTaskFlags14Later, 16, 0x02, {false, false, false, false, true}},
-      {"14 of 2013+, the older places", kTaskFlags14Later, 10, 0x8A, {false, false, false, false, false}},
-      {"14 of 2013+, effort driven", kTaskFlags14Later, 13, 0x08, {false, false, false, false, false}},
-      {"9 and 12, the later places", kTaskFlags9, 16, 0x06, {false, false, false, false, false}},
-      {"9 and 12, effort driven", kTaskFlags9, 11, 0x10, {false, false, false, false, false}},
+      {"9 and 12: ignore", kTaskFlags9, 10, 0x02, {true, false, false, false, false, false}},
+      {"9 and 12: roll-up", kTaskFlags9, 10, 0x08, {false, true, false, false, false, false}},
+      {"9 and 12: hide bar", kTaskFlags9, 10, 0x80, {false, false, true, false, false, false}},
+      {"9 and 12: level", kTaskFlags9, 13, 0x04, {false, false, false, true, false, false}},
+      {"9 and 12: split", kTaskFlags9, 13, 0x02, {false, false, false, false, true, false}},
+      {"14 of 2010: ignore", kTaskFlags14, 10, 0x02, {true, false, false, false, false, false}},
+      {"14 of 2010: hide bar", kTaskFlags14, 10, 0x80, {false, false, true, false, false, false}},
+      {"14 of 2010: split", kTaskFlags14, 13, 0x02, {false, false, false, false, true, false}},
+      {"9 and 12: critical", kTaskFlags9, 8, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2010: critical", kTaskFlags14, 8, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2013+: critical", kTaskFlags14Later, 9, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2013+: the older critical place", kTaskFlags14Later, 8, 0x40, {false, false, false, false, false, false}},
+      {"9 and 12: milestone beside critical", kTaskFlags9, 8, 0x20, {false, false, false, false, false, false}},
+      {"14 of 2013+: ignore", kTaskFlags14Later, 17, 0x20, {true, false, false, false, false, false}},
+      {"14 of 2013+: roll-up", kTaskFlags14Later, 12, 0x04, {false, true, false, false, false, false}},
+      {"14 of 2013+: hide bar", kTaskFlags14Later, 12, 0x80, {false, false, true, false, false, false}},
+      {"14 of 2013+: level", kTaskFlags14Later, 16, 0x04, {false, false, false, true, false, false}},
+      {"14 of 2013+: split", kTaskFlags14Later, 16, 0x02, {false, false, false, false, true, false}},
+      {"14 of 2013+, the older places", kTaskFlags14Later, 10, 0x8A, {false, false, false, false, false, false}},
+      {"14 of 2013+, effort driven", kTaskFlags14Later, 13, 0x08, {false, false, false, false, false, false}},
+      {"9 and 12, the later places", kTaskFlags9, 16, 0x06, {false, false, false, false, false, false}},
+      {"9 and 12, effort driven", kTaskFlags9, 11, 0x10, {false, false, false, false, false, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -129,8 +134,9 @@ TEST(TaskFixedData, ItemBitsPerFormat) {
     ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr, rules);
     ASSERT_EQ(gen.Tasks().size(), 1u);
     const SBkndTaskParams& t = gen.Tasks()[0];
-    const std::array<bool, 5> read = {t.IgnoreResourceCalendar, t.Rollup.value_or(true), t.HideBar.value_or(true),
-                                      t.LevelAssignments.value_or(false), t.LevelingCanSplit.value_or(false)};
+    const std::array<bool, 6> read = {t.IgnoreResourceCalendar,          t.Rollup.value_or(true),
+                                      t.HideBar.value_or(true),          t.LevelAssignments.value_or(false),
+                                      t.LevelingCanSplit.value_or(false), t.Critical.value_or(true)};
     EXPECT_EQ(read, c.expected);
   }
 }
