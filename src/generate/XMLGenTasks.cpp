@@ -228,10 +228,9 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   // The project's own row is its summary, of an empty project too.
   flag("Summary", task.Summary != 0 || task.UID == 0);
   const std::optional<std::int32_t> totalSlack = TotalSlack(task);
-  // An automatically scheduled task is critical when it has no slack left
-  // and is not finished. A manually scheduled one is critical or not by
-  // rules the file does not tell: nothing is written for it.
-  if (!task.Manual && totalSlack) flag("Critical", *totalSlack <= 0 && task.PercentComplete < 100);
+  // The file keeps the mark the application computed, for manually
+  // scheduled tasks too (their slack does not settle it).
+  if (task.Critical) flag("Critical", *task.Critical);
   // Whether the task stands for an inserted project: known when the
   // project links to no file, or when every link was read.
   const auto& inserted = project_.insertedProjects;
@@ -244,6 +243,10 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     if (!isSubproject) flag("IsSubprojectReadOnly", false);
   }
   if (isSubproject && !link->second.empty()) run.Do([&] { return WriteName("SubprojectName", link->second); });
+  // Var data keeps the status values only where they are not 0: without
+  // the var streams they are not known.
+  const bool statusKnown = project_.tally.tasks.varRead;
+  if (statusKnown) flag("ExternalTask", task.ExternalTaskId != 0);
   // The record's start and finish are the early dates the scheduler set.
   ownDate("EarlyStart", task.Start);
   ownDate("EarlyFinish", task.Finish);
@@ -296,6 +299,11 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
       task.ConstraintDate != model::kNoConstraintDate)
     date("ConstraintDate", task.ConstraintDate);
   ownDate("Deadline", task.Deadline);
+  auto bit = [&](const char* tag, const std::optional<bool>& value) {
+    if (value) flag(tag, *value);
+  };
+  bit("LevelAssignments", task.LevelAssignments);
+  bit("LevelingCanSplit", task.LevelingCanSplit);
   run.Raw("LevelingDelay", task.LevelingDelay);
   run.Raw("LevelingDelayFormat", XmlDelayFormat(task.LevelingDelayFormat));
   auto text = [&](const char* tag, const std::u16string& value) {
@@ -312,11 +320,22 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
     });
   else if (task.UID == 0 && !project_.props.Comments.empty())
     run.Do([&] { return WriteName("Notes", project_.props.Comments); });  // the project's comments
+  bit("HideBar", task.HideBar);
+  bit("Rollup", task.Rollup);
   if (earned.bcws) amount("BCWS", *earned.bcws);
   if (earned.bcwp) amount("BCWP", *earned.bcwp);
+  if (statusKnown) {
+    run.Raw("PhysicalPercentComplete", task.PhysicalPercentComplete);
+    run.Raw("EarnedValueMethod", task.EarnedValueMethod);
+  }
   run.Do([&] { return GenerateLinks(task.UID); });
+  if (statusKnown) {
+    duration("ActualWorkProtected", task.ActualWorkProtected);
+    duration("ActualOvertimeWorkProtected", task.ActualOvertimeWorkProtected);
+  }
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
+  if (statusKnown) run.Raw("CommitmentType", task.CommitmentType);
   auto optionalText = [&](const char* tag, const std::optional<std::u16string>& value) {
     if (value) run.Do([&] { return WriteName(tag, *value); });
   };

@@ -151,6 +151,22 @@ struct SBkndTaskParams {
   // Version 14 keeps a GUID per task (bytes as stored: the first three
   // groups little-endian).
   std::optional<std::array<std::uint8_t, 16>> GUID;
+  // Display and leveling bits of the FixedMeta item; none without a
+  // record.
+  std::optional<bool> Rollup, HideBar, LevelAssignments, LevelingCanSplit;
+  // Critical as the application last scheduled the task, in either mode.
+  std::optional<bool> Critical;
+  // Status values var data keeps only where they differ from 0: physical
+  // percent complete, the earned value method (0 percent complete, 1
+  // physical), the deliverable type (0 none, 1 deliverable, 2 dependency),
+  // the protected actual and overtime work (tenths of a minute) and the
+  // task of another project this one stands for (0: none).
+  std::uint16_t PhysicalPercentComplete = 0;
+  std::uint16_t EarnedValueMethod = 0;
+  std::uint16_t CommitmentType = 0;
+  std::uint32_t ActualWorkProtected = 0;
+  std::uint32_t ActualOvertimeWorkProtected = 0;
+  std::uint32_t ExternalTaskId = 0;
 };
 
 struct SBkndRscParams {

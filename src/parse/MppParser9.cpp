@@ -23,9 +23,14 @@ CMppParser::CMppParser(RunContext& ctx, std::u16string repairedPath, model::Proj
 CMppParser::~CMppParser() = default;
 
 void CMppParser::ParseTasks(platform::ElementId storage) {
-  const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
+  mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
+  // The binary values that hold the fields no map lists are coded in the
+  // second map only.
+  const auto blobs = mpp::BaselineBlobFields(mpp::RecordKind::Task, Maps());
+  for (const auto& [code, field] : mpp::BaselineItemFormat9(mpp::RecordKind::Task, Maps()).fieldIds)
+    if (blobs.contains(field)) format.fieldIds.try_emplace(code, field);
   mpp::TaskStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Task), Model(), &format,
-                         mpp::kTaskValueRules9);
+                         mpp::kTaskValueRules9, &blobs);
   mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Task, 9, Model(), Maps());
 }
 

@@ -201,7 +201,10 @@ inline constexpr Fixed2Slots kFixed2Record{};
 // Tasks: milestone and effort driven in the FixedMeta item; the mode and
 // the active bit in the Fixed2Meta row (version 14 only). Their places
 // moved with the 2013 application.
-// "Ignore resource calendars" is in the FixedMeta item too.
+// "Ignore resource calendars", roll-up, hidden bar, the two leveling
+// permissions (level the assignments, leveling may split the task) and
+// the critical mark the application last computed are in the FixedMeta
+// item too.
 struct TaskFlagBits {
   FlagBit milestone;
   FlagBit effortDriven;
@@ -209,13 +212,21 @@ struct TaskFlagBits {
   std::optional<FlagBit> active;
   CustomFlagBits custom;
   FlagBit ignoreResourceCalendar;
+  FlagBit rollup;
+  FlagBit hideBar;
+  FlagBit levelAssignments;
+  FlagBit levelingCanSplit;
+  FlagBit critical;
 };
-inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20}, {11, 0x10}, std::nullopt, std::nullopt, kTaskCustomFlags9,
-                                          {10, 0x02}};
-inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20}, {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}, kTaskCustomFlags14,
-                                           {10, 0x02}};
+inline constexpr TaskFlagBits kTaskFlags9{{8, 0x20},  {11, 0x10}, std::nullopt, std::nullopt, kTaskCustomFlags9,
+                                          {10, 0x02}, {10, 0x08}, {10, 0x80},   {13, 0x04},   {13, 0x02},
+                                          {8, 0x40}};
+inline constexpr TaskFlagBits kTaskFlags14{{8, 0x20},  {11, 0x10}, FlagBit{8, 0x08}, FlagBit{8, 0x04}, kTaskCustomFlags14,
+                                           {10, 0x02}, {10, 0x08}, {10, 0x80},       {13, 0x04},       {13, 0x02},
+                                           {8, 0x40}};
 inline constexpr TaskFlagBits kTaskFlags14Later{{10, 0x02}, {13, 0x08}, FlagBit{8, 0x80}, FlagBit{8, 0x40},
-                                                kTaskCustomFlags14Later, {17, 0x20}};
+                                                kTaskCustomFlags14Later, {17, 0x20}, {12, 0x04}, {12, 0x80},
+                                                {16, 0x04}, {16, 0x02}, {9, 0x40}};
 
 // The duration format field carries the estimated mark.
 inline constexpr std::uint32_t kEstimatedDurationMask = 0x20;

@@ -23,6 +23,7 @@ namespace {
 using model::SBkndTaskParams;
 
 constexpr const char* kStorage = "TBkndTask";
+constexpr std::uint32_t kTaskFieldPrefix = 0x0B400000;
 
 bool IsTaskText(std::uint16_t type) {
   return type == kTaskNameType || type == kTaskNotesType || type == kTaskWbsType;
@@ -58,6 +59,59 @@ const OvertimeSlot* OvertimeSlotOf(std::uint16_t type) {
   for (const OvertimeSlot& slot : kOvertimeSlots)
     if (slot.type == type) return &slot;
   return nullptr;
+}
+
+// The status values of var data, and what a value may be: a small number
+// up to most (larger ones are damage), work as the stored f64, or a UID.
+struct StatusSlot {
+  enum class Kind : std::uint8_t { Small, Work, Uid };
+  std::uint16_t type;
+  Kind kind;
+  std::uint16_t most;
+};
+constexpr StatusSlot kStatusSlots[] = {
+    {kTaskPhysicalPercentType, StatusSlot::Kind::Small, 100},
+    {kTaskEarnedValueMethodType, StatusSlot::Kind::Small, 1},
+    {kTaskDeliverableType, StatusSlot::Kind::Small, 2},
+    {kTaskActualWorkProtectedType, StatusSlot::Kind::Work, 0},
+    {kTaskActualOvertimeWorkProtectedType, StatusSlot::Kind::Work, 0},
+    {kTaskExternalTaskType, StatusSlot::Kind::Uid, 0},
+};
+
+const StatusSlot* StatusSlotOf(std::uint16_t type) {
+  for (const StatusSlot& slot : kStatusSlots)
+    if (slot.type == type) return &slot;
+  return nullptr;
+}
+
+// The value a status item keeps; nothing when it is cut short or out of
+// its range.
+std::optional<double> StatusValueOf(const StatusSlot& slot, platform::ByteView value) {
+  switch (slot.kind) {
+    case StatusSlot::Kind::Small:
+      if (auto small = value.u16_at(0); small && *small <= slot.most) return *small;
+      return std::nullopt;
+    case StatusSlot::Kind::Work:
+      if (auto bits = value.u64_at(0)) return std::bit_cast<double>(*bits);
+      return std::nullopt;
+    case StatusSlot::Kind::Uid:
+      if (auto uid = value.u32_at(0)) return *uid;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void PutStatus(SBkndTaskParams& task, const StatusSlot& slot, double stored) {
+  const auto small = static_cast<std::uint16_t>(stored);
+  switch (slot.type) {
+    case kTaskPhysicalPercentType: task.PhysicalPercentComplete = small; break;
+    case kTaskEarnedValueMethodType: task.EarnedValueMethod = small; break;
+    case kTaskDeliverableType: task.CommitmentType = small; break;
+    case kTaskActualWorkProtectedType: task.ActualWorkProtected = model::WorkFromRaw(stored); break;
+    case kTaskActualOvertimeWorkProtectedType: task.ActualOvertimeWorkProtected = model::WorkFromRaw(stored); break;
+    case kTaskExternalTaskType: task.ExternalTaskId = static_cast<std::uint32_t>(stored); break;
+    default: break;
+  }
 }
 
 // The texts of a hyperlink item into the task; false when the item holds
@@ -122,6 +176,7 @@ std::optional<double> PendingValueOf(std::uint16_t type, platform::ByteView valu
     return std::nullopt;
   }
   if (type == kTaskRecurrenceType && !value.empty()) return 1.0;
+  if (const StatusSlot* slot = StatusSlotOf(type)) return StatusValueOf(*slot, value);
   return std::nullopt;
 }
 
@@ -129,6 +184,8 @@ std::optional<double> PendingValueOf(std::uint16_t type, platform::ByteView valu
 void PutPending(SBkndTaskParams& task, const PendingTaskValue& value) {
   if (const OvertimeSlot* slot = OvertimeSlotOf(value.type)) {
     PutOvertime(task, *slot, value.stored);
+  } else if (const StatusSlot* status = StatusSlotOf(value.type)) {
+    PutStatus(task, *status, value.stored);
   } else if (value.type == kTaskRecurrenceType) {
     task.Recurring = true;
   } else if (const auto field = DurationOfFormat(value.type)) {
@@ -217,8 +274,38 @@ void FillFlags(SBkndTaskParams& task, const FixedMetaItem& item, std::optional<p
   task.Milestone = FlagSet(item.bytes, bits.milestone);
   task.EffortDriven = FlagSet(item.bytes, bits.effortDriven);
   task.IgnoreResourceCalendar = FlagSet(item.bytes, bits.ignoreResourceCalendar);
+  task.Rollup = FlagSet(item.bytes, bits.rollup);
+  task.HideBar = FlagSet(item.bytes, bits.hideBar);
+  task.LevelAssignments = FlagSet(item.bytes, bits.levelAssignments);
+  task.LevelingCanSplit = FlagSet(item.bytes, bits.levelingCanSplit);
+  task.Critical = FlagSet(item.bytes, bits.critical);
   if (row && bits.manual) task.Manual = FlagSet(*row, *bits.manual);
   if (row && bits.active) task.Active = FlagSet(*row, *bits.active);
+}
+
+// The status values inside a binary value of version 9, each handed to
+// keep; returns how many were taken. The pairs are read no further than
+// the value's own size and its bytes.
+template <typename Keep>
+std::size_t ReadStatusBlob(std::uint32_t owner, platform::ByteView value, Keep&& keep) {
+  const FieldBlobLayout& l = kFieldBlob;
+  const std::size_t size = std::min<std::size_t>(value.u32_at(0).value_or(0), value.size());
+  if (size < l.header) return 0;
+  const platform::ByteView body = value.Sub(0, size).value_or(platform::ByteView());
+  const std::size_t pairs = std::min<std::size_t>(body.u32_at(l.countOffset).value_or(0), (size - l.header) / l.pair);
+  std::size_t taken = 0;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const std::size_t at = l.header + i * l.pair;
+    const std::uint32_t id = body.u32_at(at).value_or(0);
+    const std::uint32_t offset = body.u32_at(at + 4).value_or(0);
+    const StatusSlot* slot = (id >> 16) == (kTaskFieldPrefix >> 16) ? StatusSlotOf(id & 0xFFFF) : nullptr;
+    if (!slot || offset >= size) continue;
+    const auto stored = StatusValueOf(*slot, *body.Sub(offset, size - offset));
+    if (!stored) continue;
+    keep(PendingTaskValue{owner, slot->type, *stored});
+    ++taken;
+  }
+  return taken;
 }
 
 }  // namespace
@@ -330,9 +417,18 @@ std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending,
 
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
                               model::Project& gen, StreamProgress* progress,
-                              std::vector<PendingTaskValue>* pending) {
+                              std::vector<PendingTaskValue>* pending,
+                              const std::unordered_set<std::uint32_t>* blobFields) {
   TaskVarCounts counts;
   const CustomValueKeeper custom(gen, model::OwnerKind::Task);
+  // A value alone makes no task: it waits for the fixed pass when there is
+  // a pending list.
+  auto keep = [&](const PendingTaskValue& kept) {
+    if (pending)
+      pending->push_back(kept);
+    else if (SBkndTaskParams* task = gen.FindTask(kept.uid))
+      PutPending(*task, kept);
+  };
   WalkVarItems(ctx, varMeta, var2Data, progress, counts.items, counts.skipped,
                [&](const VarMetaItem& item, platform::ByteView value) {
                  const auto type = static_cast<std::uint16_t>(item.type & 0xFFFF);
@@ -353,20 +449,21 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
                    // A text of the task's own, like its name.
                    if (KeepHyperlink(TaskOf(gen, item.owner), value)) ++counts.hyperlinks;
                  } else if (const auto stored = PendingValueOf(type, value)) {
-                   // Values alone make no task: they wait for the fixed pass.
-                   const PendingTaskValue kept{item.owner, type, *stored};
-                   if (pending)
-                     pending->push_back(kept);
-                   else if (SBkndTaskParams* task = gen.FindTask(item.owner))
-                     PutPending(*task, kept);
+                   keep(PendingTaskValue{item.owner, type, *stored});
                    ++(OvertimeSlotOf(type)      ? counts.overtime
                       : DurationOfFormat(type) ? counts.durationFormats
+                      : StatusSlotOf(type)     ? counts.statusValues
                                                : counts.recurrences);
-                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type) || type == kTaskRecurrenceType) {
+                 } else if (OvertimeSlotOf(type) || DurationOfFormat(type) || type == kTaskRecurrenceType ||
+                            StatusSlotOf(type)) {
                    ++counts.other;  // cut short, or a format no document names
                  } else if (custom.Keep(item.owner, item.type, value)) {
                    // Values alone make no task: the value waits for its owner.
                    ++counts.customValues;
+                 } else if (blobFields && blobFields->contains(item.type)) {
+                   // Binary values that no reader above took: those of
+                   // version 9 that hold fields no map lists.
+                   counts.statusValues += ReadStatusBlob(item.owner, value, keep);
                  } else {
                    ++counts.other;
                  }
@@ -521,14 +618,14 @@ void OutlineNumberParser(RunContext& ctx, model::Project& gen) {
 
 void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat,
-                       const TaskValueRules& rules) {
+                       const TaskValueRules& rules, const std::unordered_set<std::uint32_t>* blobFields) {
   try {
     std::vector<PendingTaskValue> pending;
     {
       LoadedStream var2Data, varMeta;
       if (LoadVarStreams(ctx.log, reader, storage, var2Data, varMeta, varFormat)) {
         StreamProgress progress(ctx, kStorage, "VarData", varMeta.bytes.size(), kVarMetaHeader);
-        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress, &pending);
+        const TaskVarCounts c = ReadTaskVarData(ctx, varMeta.View(), var2Data.View(), gen, &progress, &pending, blobFields);
         ctx.log.WriteFormat("        Task var data: %zu items, %zu texts, %zu custom values, %zu skipped", c.items,
                             c.texts, c.customValues, c.skipped);
         gen.tally.tasks.AddVar(c.items, c.skipped);

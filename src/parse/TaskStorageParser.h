@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 
 #include "base/RunContext.h"
 #include "model/Project.h"
@@ -68,6 +69,24 @@ inline constexpr std::uint16_t kTaskRemainingOvertimeWorkType = 165;
 inline constexpr std::uint16_t kTaskOvertimeCostType = 168;
 inline constexpr std::uint16_t kTaskActualOvertimeCostType = 169;
 inline constexpr std::uint16_t kTaskRemainingOvertimeCostType = 170;
+// Status values kept as var data only where they are not 0: physical
+// percent complete, earned value method and deliverable type (u16), the
+// protected actual and overtime work (f64, minutes x 1000) and the task of
+// another project that this one stands for (u32, 0 none). Version 9 keeps
+// them inside binary values: [u32 size][u32 count], then count x [u32 field
+// id][u32 offset from the value's start].
+inline constexpr std::uint16_t kTaskPhysicalPercentType = 1119;
+inline constexpr std::uint16_t kTaskEarnedValueMethodType = 1122;
+inline constexpr std::uint16_t kTaskActualWorkProtectedType = 1139;
+inline constexpr std::uint16_t kTaskActualOvertimeWorkProtectedType = 1140;
+inline constexpr std::uint16_t kTaskDeliverableType = 1147;
+inline constexpr std::uint16_t kTaskExternalTaskType = 255;
+struct FieldBlobLayout {
+  std::size_t header = 8;
+  std::size_t countOffset = 4;
+  std::size_t pair = 8;
+};
+inline constexpr FieldBlobLayout kFieldBlob{};
 // A blank row's slot starts with the UID of its task (u32).
 inline constexpr std::size_t kBlankSlotUid = 0;
 // Free slots start with their number in the low and 0xFFFF in the high
@@ -97,6 +116,7 @@ struct TaskVarCounts {
   std::size_t durationFormats = 0;
   std::size_t recurrences = 0;
   std::size_t customValues = 0;
+  std::size_t statusValues = 0;  // status values taken, in binary values too
   std::size_t other = 0;  // types this reader does not take
 };
 
@@ -162,11 +182,13 @@ struct PendingTaskValue {
 
 // The var pass. progress may be null. Overtime values go to pending when
 // given (to be placed by PlacePendingTaskValues once the fixed pass has
-// run), else straight to the tasks already listed. Throws kBreakException
+// run), else straight to the tasks already listed. blobFields (version 9)
+// names the binary values that hold status values. Throws kBreakException
 // on a break.
 TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platform::ByteView var2Data,
                               model::Project& gen, StreamProgress* progress = nullptr,
-                              std::vector<PendingTaskValue>* pending = nullptr);
+                              std::vector<PendingTaskValue>* pending = nullptr,
+                              const std::unordered_set<std::uint32_t>* blobFields = nullptr);
 // Puts each pending value into its task, when the project lists it;
 // returns how many found their task.
 std::size_t PlacePendingTaskValues(const std::vector<PendingTaskValue>& pending, model::Project& gen);
@@ -187,6 +209,7 @@ void OutlineNumberParser(RunContext& ctx, model::Project& gen);
 // pass still run, so that what is left of the storage is kept. Logs and rethrows a break or allocation failure.
 void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                        const RecordLayout& layout, model::Project& gen, const VarItemFormat* varFormat = nullptr,
-                       const TaskValueRules& rules = kTaskValueRules14);
+                       const TaskValueRules& rules = kTaskValueRules14,
+                       const std::unordered_set<std::uint32_t>* blobFields = nullptr);
 
 }  // namespace mpp

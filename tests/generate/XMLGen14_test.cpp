@@ -200,9 +200,9 @@ TEST_F(Gen14Test, DerivedTaskElementsOnlyWhereTheFileSettlesThem) {
     change(t);
     gen.AppendTask(t);
   };
-  add(1, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 4800; });
-  add(2, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 0, t.PercentComplete = 100; });
-  add(3, [](SBkndTaskParams& t) { t.StartSlack = -600, t.Manual = true; });
+  add(1, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 4800, t.Critical = true; });
+  add(2, [](SBkndTaskParams& t) { t.StartSlack = 0, t.FinishSlack = 0, t.Critical = false; });
+  add(3, [](SBkndTaskParams& t) { t.StartSlack = 4800, t.Manual = true, t.Critical = true; });
   add(4, [](SBkndTaskParams& t) {
     t.Work = 6000, t.ActualOvertimeWork = 600, t.RemainingOvertimeWork = 1200;
   });
@@ -222,7 +222,8 @@ TEST_F(Gen14Test, DerivedTaskElementsOnlyWhereTheFileSettlesThem) {
   };
   const Row rows[] = {
       {1, "Critical", "1"},          {1, "TotalSlack", "0"},       {1, "FinishSlack", "4800"},
-      {2, "Critical", "0"},          {3, "Critical", ""},          {4, "OvertimeWork", "PT3H0M0S"},
+      {2, "Critical", "0"},          {3, "Critical", "1"},         {4, "Critical", ""},
+      {4, "OvertimeWork", "PT3H0M0S"},
       {4, "RegularWork", "PT7H0M0S"}, {5, "RegularWork", ""},      {5, "OvertimeWork", "PT2H0M0S"},
       {1, "StartVariance", "0"},     {6, "StartVariance", "0"},    {6, "FinishVariance", ""},
       {6, "BCWS", ""},               {1, "BCWS", "0.00"},          {6, "ACWP", "0.00"},

@@ -3,11 +3,13 @@
 // and the outline numbering.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "parse/StreamRecords.h"
@@ -82,23 +84,41 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(gen.projectFinishDay, 9004);
 }
 
-// The bits beside a record: "ignore resource calendars" lies in a
-// different byte of the FixedMeta item in the 2013+ applications' files;
-// each set of bits reads its own place and no other.
-TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
+// The bits beside a record: "ignore resource calendars", roll-up, hidden
+// bar and the two leveling permissions lie in other bytes of the FixedMeta
+// item in the 2013+ applications' files; each set of bits reads its own
+// places and no other (a neighbouring bit, such as effort driven, sets
+// none of them).
+TEST(TaskFixedData, ItemBitsPerFormat) {
   struct Case {
     const char* name;
     TaskFlagBits bits;
     std::size_t byte;
     std::uint8_t mask;
-    bool expected;
+    // Ignore resource calendars, roll-up, hide bar, level assignments,
+    // leveling can split, critical.
+    std::array<bool, 6> expected;
   };
   const Case cases[] = {
-      {"9 and 12", kTaskFlags9, 10, 0x02, true},
-      {"14 of 2010", kTaskFlags14, 10, 0x02, true},
-      {"14 of 2013+", kTaskFlags14Later, 17, 0x20, true},
-      {"14 of 2013+, the older place", kTaskFlags14Later, 10, 0x02, false},
-      {"9 and 12, the later place", kTaskFlags9, 17, 0x20, false},
+      {"9 and 12: ignore", kTaskFlags9, 10, 0x02, {true, false, false, false, false, false}},
+      {"9 and 12: roll-up", kTaskFlags9, 10, 0x08, {false, true, false, false, false, false}},
+      {"9 and 12: hide bar", kTaskFlags9, 10, 0x80, {false, false, true, false, false, false}},
+      {"9 and 12: level", kTaskFlags9, 13, 0x04, {false, false, false, true, false, false}},
+      {"9 and 12: split", kTaskFlags9, 13, 0x02, {false, false, false, false, true, false}},
+      {"14 of 2010: ignore", kTaskFlags14, 10, 0x02, {true, false, false, false, false, false}},
+      {"9 and 12: critical", kTaskFlags9, 8, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2010: critical", kTaskFlags14, 8, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2013+: critical", kTaskFlags14Later, 9, 0x40, {false, false, false, false, false, true}},
+      {"14 of 2013+: the older critical place", kTaskFlags14Later, 8, 0x40, {false, false, false, false, false, false}},
+      {"14 of 2013+: ignore", kTaskFlags14Later, 17, 0x20, {true, false, false, false, false, false}},
+      {"14 of 2013+: roll-up", kTaskFlags14Later, 12, 0x04, {false, true, false, false, false, false}},
+      {"14 of 2013+: hide bar", kTaskFlags14Later, 12, 0x80, {false, false, true, false, false, false}},
+      {"14 of 2013+: level", kTaskFlags14Later, 16, 0x04, {false, false, false, true, false, false}},
+      {"14 of 2013+: split", kTaskFlags14Later, 16, 0x02, {false, false, false, false, true, false}},
+      {"14 of 2013+, the older places", kTaskFlags14Later, 10, 0x8A, {false, false, false, false, false, false}},
+      {"14 of 2013+, effort driven", kTaskFlags14Later, 13, 0x08, {false, false, false, false, false, false}},
+      {"9 and 12, the later places", kTaskFlags9, 16, 0x06, {false, false, false, false, false, false}},
+      {"9 and 12, effort driven", kTaskFlags9, 11, 0x10, {false, false, false, false, false, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,7 +130,11 @@ TEST(TaskFixedData, IgnoreResourceCalendarBitPerFormat) {
     rules.flags = c.bits;
     ReadTaskFixedData(test_support::QuietRun(), View(fixed.meta), View(fixed.data), Tasks(), gen, nullptr, rules);
     ASSERT_EQ(gen.Tasks().size(), 1u);
-    EXPECT_EQ(gen.Tasks()[0].IgnoreResourceCalendar, c.expected);
+    const SBkndTaskParams& t = gen.Tasks()[0];
+    const std::array<bool, 6> read = {t.IgnoreResourceCalendar,          t.Rollup.value_or(true),
+                                      t.HideBar.value_or(true),          t.LevelAssignments.value_or(false),
+                                      t.LevelingCanSplit.value_or(false), t.Critical.value_or(true)};
+    EXPECT_EQ(read, c.expected);
   }
 }
 
@@ -148,6 +172,96 @@ TEST(TaskVarData, ValuesWaitForTheirTask) {
   const std::vector<std::pair<std::uint32_t, std::uint8_t>> formats = {{0x0B400068, 5}};
   EXPECT_EQ(t.CustomDurationFormats, formats);
   EXPECT_TRUE(t.Recurring);
+}
+
+ByteVector U16(std::uint16_t value) { return ByteVector{static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)}; }
+
+ByteVector U32(std::uint32_t value) {
+  ByteVector out(4);
+  std::memcpy(out.data(), &value, 4);
+  return out;
+}
+
+// Version 9 keeps fields no map lists inside a binary value: [u32 size]
+// [u32 count], then (field id, offset) pairs, the values after them.
+ByteVector FieldBlob(const std::vector<std::pair<std::uint32_t, ByteVector>>& fields, std::uint32_t count,
+                     std::uint32_t badOffset = 0) {
+  ByteVector out(8 + 8 * fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::uint32_t id = fields[i].first;
+    const std::uint32_t at = badOffset && i + 1 == fields.size() ? badOffset : static_cast<std::uint32_t>(out.size());
+    std::memcpy(out.data() + 8 + 8 * i, &id, 4);
+    std::memcpy(out.data() + 12 + 8 * i, &at, 4);
+    if (!badOffset || i + 1 != fields.size()) out.insert(out.end(), fields[i].second.begin(), fields[i].second.end());
+  }
+  const auto size = static_cast<std::uint32_t>(out.size());
+  std::memcpy(out.data(), &size, 4);
+  std::memcpy(out.data() + 4, &count, 4);
+  return out;
+}
+
+// The status values var data keeps where they are not 0, as items of
+// their own or inside a version 9 binary value. A value out of its range,
+// cut short, beyond the binary value or of another kind's field is not
+// taken: the task keeps 0.
+TEST(TaskVarData, StatusValuesFromItemsAndBinaryValues) {
+  constexpr std::uint32_t kBlob = 0x0B4001E1;
+  struct Expect {
+    std::uint16_t physical, method, deliverable;
+    std::uint32_t actualProtected, overtimeProtected, external;
+  };
+  struct Case {
+    const char* name;
+    std::vector<VarItem> items;
+    Expect expected;
+  };
+  const Case cases[] = {
+      {"items",
+       {{5, kTaskPhysicalPercentType, U16(40)},
+        {5, kTaskEarnedValueMethodType, U16(1)},
+        {5, kTaskDeliverableType, U16(2)},
+        {5, kTaskActualWorkProtectedType, F64(120000.0)},
+        {5, kTaskActualOvertimeWorkProtectedType, F64(60000.0)},
+        {5, kTaskExternalTaskType, U32(12)}},
+       {40, 1, 2, 1200, 600, 12}},
+      {"out of range or cut short",
+       {{5, kTaskPhysicalPercentType, U16(101)},
+        {5, kTaskEarnedValueMethodType, U16(2)},
+        {5, kTaskDeliverableType, U16(3)},
+        {5, kTaskActualWorkProtectedType, ByteVector{1, 2, 3}},
+        {5, kTaskExternalTaskType, ByteVector{7}}},
+       {0, 0, 0, 0, 0, 0}},
+      {"binary value",
+       {{5, kBlob, FieldBlob({{0x0B40045F, U32(25)}, {0x0B400462, U16(1)}, {0x0C40047B, U16(2)}}, 3)}},
+       {25, 1, 0, 0, 0, 0}},
+      {"binary value with more pairs claimed than held: the pairs it holds",
+       {{5, kBlob, FieldBlob({{0x0B40045F, U32(30)}}, 1000)}},
+       {30, 0, 0, 0, 0, 0}},
+      {"binary value whose last offset lies beyond it",
+       {{5, kBlob, FieldBlob({{0x0B40045F, U32(30)}, {0x0B400462, U16(1)}}, 2, 4000)}},
+       {30, 0, 0, 0, 0, 0}},
+      {"a binary value of a field not named",
+       {{5, 0x0B4001E2, FieldBlob({{0x0B40045F, U32(30)}}, 1)}},
+       {0, 0, 0, 0, 0, 0}},
+  };
+  const std::unordered_set<std::uint32_t> blobs = {kBlob};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    model::Project gen;
+    auto var = project_fixture::BuildVarData(c.items);
+    std::vector<PendingTaskValue> pending;
+    ReadTaskVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen, nullptr, &pending, &blobs);
+    ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, {Record(Tasks(), {Int(Field::TaskUID, 5)})}), gen);
+    PlacePendingTaskValues(pending, gen);
+    ASSERT_EQ(gen.Tasks().size(), 1u);
+    const SBkndTaskParams& t = gen.Tasks()[0];
+    EXPECT_EQ(t.PhysicalPercentComplete, c.expected.physical);
+    EXPECT_EQ(t.EarnedValueMethod, c.expected.method);
+    EXPECT_EQ(t.CommitmentType, c.expected.deliverable);
+    EXPECT_EQ(t.ActualWorkProtected, c.expected.actualProtected);
+    EXPECT_EQ(t.ActualOvertimeWorkProtected, c.expected.overtimeProtected);
+    EXPECT_EQ(t.ExternalTaskId, c.expected.external);
+  }
 }
 
 // A hyperlink item: texts by part, read no further than the item holds.
