@@ -153,6 +153,10 @@ class CXMLGen {
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> linksBySuccessor_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> exceptionsByCalendar_;
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> workWeeksByCalendar_;
+  // The tasks with an assignment whose resource is, or may be, overallocated
+  // (its mark unknown), and whether the project has any such resource.
+  std::unordered_set<std::uint32_t> tasksMaybeOverallocated_;
+  bool anyMaybeOverallocated_ = false;
   // Days the calendars' exception lists may still look at in this document.
   std::uint64_t exceptionDayBudget_ = 4'000'000;
   // Value indexes by owner UID, in model order, one map per owner kind.

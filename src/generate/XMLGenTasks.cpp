@@ -101,6 +101,13 @@ void CXMLGen::BuildIndexes() {
     const model::SCustomFieldValue& value = project_.customFieldValues[i];
     ValuesOf(value.Owner)[value.OwnerUID].push_back(i);
   }
+  for (const model::SBkndRscParams& resource : project_.Resources())
+    anyMaybeOverallocated_ = anyMaybeOverallocated_ || resource.OverAllocated != false;
+  for (const model::SBkndAssnParams& assignment : project_.assignments) {
+    if (assignment.ResourceUID == model::kNoResourceUID) continue;
+    const model::SBkndRscParams* resource = project_.FindResource(assignment.ResourceUID);
+    if (!resource || resource->OverAllocated != false) tasksMaybeOverallocated_.insert(assignment.TaskUID);
+  }
 }
 
 std::int32_t CXMLGen::GenerateMainXML() {
@@ -221,12 +228,19 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   duration("Work", task.Work);
   ownDate("Stop", task.Stop);
   ownDate("Resume", task.Resume);
+  // No file keeps whether a task may resume (no field of any map stands
+  // for it): the application writes 0 for every task.
+  flag("ResumeValid", false);
   flag("EffortDriven", task.EffortDriven);
   flag("Recurring", task.Recurring);
+  // No task is overallocated whose resources never are (a summary row: no
+  // resource of the project is).
+  const bool summaryRow = task.Summary != 0 || task.UID == 0;
+  if (summaryRow ? !anyMaybeOverallocated_ : !tasksMaybeOverallocated_.count(task.UID)) flag("OverAllocated", false);
   flag("Estimated", task.Estimated);
   flag("Milestone", task.Milestone);
   // The project's own row is its summary, of an empty project too.
-  flag("Summary", task.Summary != 0 || task.UID == 0);
+  flag("Summary", summaryRow);
   const std::optional<std::int32_t> totalSlack = TotalSlack(task);
   // The file keeps the mark the application computed, for manually
   // scheduled tasks too (their slack does not settle it).
@@ -335,6 +349,10 @@ std::int32_t CXMLGen::WriteTask(const model::SBkndTaskParams& task) {
   }
   run.Do([&] { return GenerateExtendedAttribute(task.UID, model::OwnerKind::Task); });
   run.Do([&] { return gen::WriteBaselines(w, task.Baselines, gen::BaselineOwner::Task); });
+  // Nor whether a task is published to a project server: from the 2007
+  // application on, every task is, but for the project's own row of the
+  // 2010 application and later.
+  if (Form() >= 12) flag("IsPublished", task.UID != 0 || Form() < 14);
   if (statusKnown) run.Raw("CommitmentType", task.CommitmentType);
   auto optionalText = [&](const char* tag, const std::optional<std::u16string>& value) {
     if (value) run.Do([&] { return WriteName(tag, *value); });

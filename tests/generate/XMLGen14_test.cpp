@@ -359,4 +359,48 @@ TEST_F(Gen14Test, DefinitionsFollowTheSavingApplication) {
   }
 }
 
+// What no file keeps, as the application writes it: a task is not
+// overallocated when its resources never are (a summary row: when no
+// resource of the project is); published, but the project's own row from
+// the 2010 application on; never resumable.
+TEST_F(Gen14Test, ElementsTheFileDoesNotKeep) {
+  for (const int application : {9, 12, 15}) {
+    SCOPED_TRACE(application);
+    MemoryGen memory(ctx);
+    model::Project& gen = memory.project;
+    gen.applicationVersion = application;
+    gen.AppendTask(Task(0, 0, u"Plan", 0, "0"));
+    for (std::uint32_t uid = 1; uid <= 4; ++uid) gen.AppendTask(Task(uid, uid, u"T", 1, std::to_string(uid)));
+    const std::optional<bool> marks[] = {false, true, std::nullopt};  // resources 11, 12, 13
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      model::SBkndRscParams resource;
+      resource.UID = resource.ID = 11 + i;
+      resource.OverAllocated = marks[i];
+      gen.AppendResource(resource);
+      model::SBkndAssnParams assignment;
+      assignment.UID = 20 + i;
+      assignment.TaskUID = 1 + i;
+      assignment.ResourceUID = 11 + i;
+      gen.assignments.push_back(assignment);
+    }
+    ASSERT_EQ(memory.gen->GenerateMainXML(), 0);
+    const std::string& xml = memory.Text();
+    EXPECT_SCHEMA_VALID(xml);
+    auto count = [&](int uid, const char* field) {
+      return CountOf(xml, "//" + E("Task") + "[" + E("UID") + "=" + std::to_string(uid) + "]/" + E(field));
+    };
+    EXPECT_EQ(TaskField(xml, 1, "OverAllocated"), "0");
+    EXPECT_EQ(count(2, "OverAllocated"), "0");
+    EXPECT_EQ(count(3, "OverAllocated"), "0");
+    EXPECT_EQ(TaskField(xml, 4, "OverAllocated"), "0");  // no assignment
+    EXPECT_EQ(count(0, "OverAllocated"), "0");
+    EXPECT_EQ(TaskField(xml, 2, "ResumeValid"), "0");
+    EXPECT_EQ(count(1, "IsPublished"), application >= 12 ? "1" : "0");
+    if (application >= 12) {
+      EXPECT_EQ(TaskField(xml, 1, "IsPublished"), "1");
+      EXPECT_EQ(TaskField(xml, 0, "IsPublished"), application >= 14 ? "0" : "1");
+    }
+  }
+}
+
 }  // namespace
