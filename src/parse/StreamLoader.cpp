@@ -71,4 +71,14 @@ void StreamProgress::Finish() {
   ctx_.settings.progressBase = next > 100 ? 100 : next;
 }
 
+void LogSharedValues(RunContext& ctx, std::uint64_t named, std::size_t var2DataSize) {
+  // Real files name each value once, a few small ones at most twice.
+  constexpr std::uint64_t kFactor = 8;
+  constexpr std::uint64_t kSlack = 1 << 20;
+  if (named <= kFactor * var2DataSize + kSlack) return;
+  ctx.log.WriteFormat("        VarMeta items name %llu bytes of values held in %zu bytes: they share their values, "
+                      "and the document may grow far beyond the file",
+                      static_cast<unsigned long long>(named), var2DataSize);
+}
+
 }  // namespace mpp

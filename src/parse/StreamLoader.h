@@ -69,6 +69,11 @@ class StreamProgress {
   std::size_t headerSize_;
 };
 
+// Items of a VarMeta stream may name one value many times over: what is
+// made of them then outgrows the file. Says so once per stream, when the
+// values named come to several times the Var2Data that holds them.
+void LogSharedValues(RunContext& ctx, std::uint64_t named, std::size_t var2DataSize);
+
 // Walks the items of a VarMeta stream, polling the break and reporting
 // progress: take(item, value) gets each item whose value lies inside
 // Var2Data. Counts every item in items and those without a value in
@@ -78,6 +83,7 @@ void WalkVarItems(RunContext& ctx, platform::ByteView varMeta, platform::ByteVie
                   std::size_t& items, std::size_t& skipped, Take take) {
   const VarMeta meta(varMeta);
   const std::size_t count = meta.Count();
+  std::uint64_t named = 0;  // bytes of the values taken
   for (std::size_t i = 0; i < count; ++i) {
     PollBreak(ctx);
     auto item = meta.Item(i);
@@ -89,9 +95,11 @@ void WalkVarItems(RunContext& ctx, platform::ByteView varMeta, platform::ByteVie
       ++skipped;
       continue;
     }
+    named += value->size();
     take(*item, *value);
   }
   if (progress) progress->Finish();
+  LogSharedValues(ctx, named, var2Data.size());
 }
 
 // Walks the items of a FixedMeta stream of kind that its header declares

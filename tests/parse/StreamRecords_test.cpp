@@ -6,7 +6,9 @@
 #include <limits>
 
 #include "parse/RecordLayout.h"
+#include "parse/StreamLoader.h"
 #include "parse/StreamRecords.h"
+#include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
 namespace {
@@ -98,6 +100,31 @@ TEST(FixedRecords, BuiltInTaskLayoutReadsTheVersion14Places) {
   EXPECT_FALSE(view.Float(Field::Duration));    // not a float field
   EXPECT_FALSE(view.Unsigned(Field::Work));     // not an integer field
   EXPECT_FALSE(view.Unsigned(Field::ResourceUID));  // not a task field
+}
+
+// Items that all name one value are walked as they come, and the log says
+// once that the values are shared (what is made of them may outgrow the
+// file); a value per item says nothing.
+class SharedVarValues : public project_fixture::ParserFixture<> {};
+
+TEST_F(SharedVarValues, SaidOnceWhenTheItemsOutgrowTheirStream) {
+  const ByteVector text(64 * 1024, 'a');
+  for (const std::uint32_t count : {1u, 200u}) {
+    auto var = project_fixture::BuildVarData({{1, 14, text}});
+    var.meta.resize(kVarMetaHeader + count * kVarMetaItem);
+    Bytes meta(var.meta.size());
+    meta.Put(0, var.meta).U32(8, count);
+    for (std::uint32_t i = 1; i < count; ++i)
+      meta.U32(kVarMetaHeader + i * kVarMetaItem, i + 1).U32(kVarMetaHeader + i * kVarMetaItem + 8, 14);
+    const ByteVector metaBytes = meta;
+    std::size_t items = 0, skipped = 0, taken = 0;
+    WalkVarItems(ctx, View(metaBytes), View(var.data), nullptr, items, skipped,
+                 [&](const VarMetaItem&, platform::ByteView value) { taken += value.size() == text.size(); });
+    EXPECT_EQ(taken, count);
+    std::size_t said = 0;
+    for (const std::string& line : Log()) said += line.find("share their values") != std::string::npos;
+    EXPECT_EQ(said, count > 1 ? 1u : 0u);
+  }
 }
 
 }  // namespace
