@@ -102,14 +102,18 @@ std::optional<double> StatusValueOf(const StatusSlot& slot, platform::ByteView v
 }
 
 void PutStatus(SBkndTaskParams& task, const StatusSlot& slot, double stored) {
-  const auto small = static_cast<std::uint16_t>(stored);
+  // Only values the slot's kind bounds are converted: a work value may be
+  // any double a damaged file holds.
+  auto small = [&] { return stored >= 0 && stored <= 0xFFFF ? static_cast<std::uint16_t>(stored) : std::uint16_t{0}; };
   switch (slot.type) {
-    case kTaskPhysicalPercentType: task.PhysicalPercentComplete = small; break;
-    case kTaskEarnedValueMethodType: task.EarnedValueMethod = small; break;
-    case kTaskDeliverableType: task.CommitmentType = small; break;
+    case kTaskPhysicalPercentType: task.PhysicalPercentComplete = small(); break;
+    case kTaskEarnedValueMethodType: task.EarnedValueMethod = small(); break;
+    case kTaskDeliverableType: task.CommitmentType = small(); break;
     case kTaskActualWorkProtectedType: task.ActualWorkProtected = model::WorkFromRaw(stored); break;
     case kTaskActualOvertimeWorkProtectedType: task.ActualOvertimeWorkProtected = model::WorkFromRaw(stored); break;
-    case kTaskExternalTaskType: task.ExternalTaskId = static_cast<std::uint32_t>(stored); break;
+    case kTaskExternalTaskType:
+      task.ExternalTaskId = stored >= 0 && stored <= 0xFFFFFFFF ? static_cast<std::uint32_t>(stored) : 0;
+      break;
     default: break;
   }
 }
