@@ -185,3 +185,32 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
 }
 
 }  // namespace salvage
+
+namespace salvage {
+
+bool CSat::LinkLost(std::uint32_t sector) const {
+  const std::size_t part = sector / kEntriesPerSector;
+  return sector < satTable_.size() && part < lostParts_.size() && lostParts_[part] != 0;
+}
+
+bool CSat::NextSector(std::uint32_t sector, std::uint32_t& next) const {
+  if (sector >= ChainNodes(BigTable())) return false;
+  std::uint8_t stop = 0;
+  return ChainLink(sector, next, stop);
+}
+
+std::vector<std::uint8_t> CSat::LinkedFromSoundParts() const {
+  const std::uint32_t count = ChainNodes(BigTable());
+  std::vector<std::uint8_t> linked(count, 0);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    std::uint32_t next = 0;
+    if (!LinkLost(s) && NextSector(s, next) && next < count) linked[next] = 1;
+  }
+  return linked;
+}
+
+bool CSat::IsTableSector(std::uint32_t sector) const {
+  return sector < satTable_.size() && (satTable_[sector] == kFatSectorMark || satTable_[sector] == kDifatSectorMark);
+}
+
+}  // namespace salvage

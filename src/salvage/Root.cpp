@@ -323,6 +323,9 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
 int CRoot::ReadRoot() {
   state_.log().WriteLine("inside CRoot::ReadRoot()");
   sat_->FollowChain(state_.header.rootsStart, rootChain_);
+  // Where a lost SAT part held the directory's links, the runs it was
+  // taken as lead anywhere: the chain is read from the entries instead.
+  if (Chain rebuilt; RebuildDirectoryChain(state_.header.rootsStart, rebuilt)) rootChain_ = std::move(rebuilt);
   bool manual = false;
   if (!rootChain_.chainEnded) {
     state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");

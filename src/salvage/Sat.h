@@ -102,6 +102,17 @@ class CSat {
   // For each of sectors: how many of its chain's leading sectors are among
   // sectors (0 for one that starts no chain).
   std::vector<std::uint32_t> RunsWithin(const std::vector<std::uint32_t>& sectors);
+  // Whether the table entry of sector lies in a SAT part that was lost:
+  // its link is then a guess (the run to the next sector), not the file's.
+  bool LinkLost(std::uint32_t sector) const;
+  // The next sector as the table links it; false at the chain's end or
+  // where the link leads nowhere.
+  bool NextSector(std::uint32_t sector, std::uint32_t& next) const;
+  // For every sector the table maps: 1 when an entry of a part that was
+  // not lost links to it (its place in some chain is known).
+  std::vector<std::uint8_t> LinkedFromSoundParts() const;
+  // Whether the table marks sector as one of its own or a DIF sector.
+  bool IsTableSector(std::uint32_t sector) const;
   // Builds the mini stream from the chain that starts at start.
   int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
   // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
