@@ -16,13 +16,16 @@
 
 namespace salvage {
 
-bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
+bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_t miniStreamBytes) {
   if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
   const std::uint32_t count = ChainNodes(BigTable());
   // The mini SAT's chain too, as long as the header says, first; chains
   // longer than the table are no chains at all.
   std::vector<KnownChain> known;
-  if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
+  const std::vector<std::uint32_t> miniPath = MiniSatPastLostLinks(miniStreamBytes);
+  if (!miniPath.empty())
+    known.push_back({miniPath.front(), static_cast<std::uint32_t>(miniPath.size())});
+  else if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
     known.push_back({headerMiniSatStart_, header_->miniSatCount});
   for (const KnownChain& c : knownChains)
     if (c.sectors <= count) known.push_back(c);
@@ -52,6 +55,11 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
     free[s] = s + 1;
     taken[c].push_back(s);
   };
+  // The mini SAT's parts, placed by what they hold, go before any run.
+  for (std::uint32_t s : miniPath) {
+    if (owner[s] != kNobody || isTableSector(s)) break;
+    own(0, s);
+  }
   // Where the table is sound, a sector in use that no sound entry links to
   // and no entry starts at continues a chain whose link was lost. Each such
   // head is known by the length of its chain, as far as it ends in the
@@ -187,6 +195,36 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
 }  // namespace salvage
 
 namespace salvage {
+
+std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBytes) const {
+  const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  const std::uint64_t needParts = (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector;
+  const std::uint32_t count = ChainNodes(BigTable());
+  const std::uint32_t start = headerMiniSatStart_;
+  if (needParts < 2 || start >= count) return {};
+  // Past a lost link, the sector that reads best as the next part (the
+  // runs of mini sectors it links placing it), wherever it lies.
+  std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
+  std::vector<std::uint32_t> path{start};
+  std::unordered_set<std::uint32_t> seen{start};
+  bool lostLink = false;
+  for (std::uint64_t k = 1; k < needParts; ++k) {
+    const std::uint32_t prev = path.back();
+    std::uint32_t next = 0;
+    if (LinkLost(prev)) {
+      lostLink = true;
+      if (!byVotes) byVotes = MiniPartsByVotes(miniSectors, false);
+      auto it = byVotes->find(static_cast<std::uint32_t>(k));
+      if (it == byVotes->end()) return {};
+      next = it->second;
+    } else if (!NextSector(prev, next)) {
+      return {};
+    }
+    if (next >= count || IsTableSector(next) || !seen.insert(next).second) return {};
+    path.push_back(next);
+  }
+  return lostLink ? path : std::vector<std::uint32_t>{};
+}
 
 bool CSat::LinkLost(std::uint32_t sector) const {
   const std::size_t part = sector / kEntriesPerSector;
