@@ -162,14 +162,17 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
     own(c, start);
     lostStarts.push_back(c);
   }
-  for (std::size_t c = 0; c < known.size(); ++c) {
-    if (state_.run.Cancelled()) return false;
-    if (!inLost(known[c].start)) take(c, true);
-  }
+  // Each chain takes its own run before any chain goes on past a run that
+  // another took.
   std::sort(lostStarts.begin(), lostStarts.end(),
             [&](std::size_t a, std::size_t b) { return known[a].start < known[b].start; });
-  for (std::size_t c : lostStarts) take(c, false);
-  for (std::size_t c : lostStarts) take(c, true);
+  for (bool jump : {false, true}) {
+    for (std::size_t c = 0; c < known.size(); ++c) {
+      if (state_.run.Cancelled()) return false;
+      if (!inLost(known[c].start)) take(c, jump);
+    }
+    for (std::size_t c : lostStarts) take(c, jump);
+  }
 
   int changed = 0;
   auto link = [&](std::uint32_t s, std::uint32_t value) {
