@@ -88,3 +88,112 @@ TEST(LostSatParts, StreamsThroughALostPartComeBackWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// Four small streams in the mini stream, and a big one; the mini SAT and
+// the mini stream lie in pieces through the first SAT part.
+struct MiniLayout {
+  const char* name;
+  std::vector<std::uint32_t> miniSat;  // the mini SAT's sectors, in order
+  std::vector<Piece> miniStream;       // the mini stream's pieces, in order
+  Piece big;
+};
+
+constexpr std::uint32_t kSmallStreams = 4;
+constexpr std::uint32_t kSmallSize = 4000;  // 63 mini sectors each
+constexpr std::uint32_t kMiniPerStream = 63;
+
+std::vector<std::uint8_t> BuildMini(const MiniLayout& layout, fixture::Node& expected) {
+  fixture::RawCfb cfb;
+  cfb.AddSectors(320);
+  const std::vector<std::uint8_t> filler = fixture::Pattern(320 * 512, 77);
+  std::copy(filler.begin(), filler.end(), cfb.Sector(0));
+  auto place = [&](const std::vector<std::uint32_t>& chain, const std::vector<std::uint8_t>& bytes) {
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+      cfb.Link(chain[k], k + 1 < chain.size() ? chain[k + 1] : 0xFFFFFFFE);
+      std::fill(cfb.Sector(chain[k]), cfb.Sector(chain[k]) + 512, 0);
+      for (std::uint32_t b = 0; b < 512 && k * 512 + b < bytes.size(); ++b) cfb.Sector(chain[k])[b] = bytes[k * 512 + b];
+    }
+  };
+  auto sectorsOf = [](const std::vector<Piece>& pieces) {
+    std::vector<std::uint32_t> chain;
+    for (const Piece& p : pieces)
+      for (std::uint32_t k = 0; k < p.count; ++k) chain.push_back(p.first + k);
+    return chain;
+  };
+
+  // The mini stream: each small stream in its own run of mini sectors.
+  std::vector<fixture::Node> nodes;
+  std::vector<std::uint8_t> miniStream;
+  std::vector<std::uint32_t> miniSat(layout.miniSat.size() * 128, 0xFFFFFFFF);
+  for (std::uint32_t j = 0; j < kSmallStreams; ++j) {
+    const std::vector<std::uint8_t> bytes = fixture::Pattern(kSmallSize, 10 + j);
+    nodes.push_back(fixture::Stream(u"Small" + std::u16string(1, static_cast<char16_t>(u'A' + j)), bytes));
+    miniStream.insert(miniStream.end(), bytes.begin(), bytes.end());
+    miniStream.resize(std::size_t{j + 1} * kMiniPerStream * 64, 0);
+    for (std::uint32_t m = 0; m < kMiniPerStream; ++m)
+      miniSat[j * kMiniPerStream + m] = m + 1 < kMiniPerStream ? j * kMiniPerStream + m + 1 : 0xFFFFFFFE;
+  }
+  place(sectorsOf(layout.miniStream), miniStream);
+  std::vector<std::uint8_t> miniSatBytes(miniSat.size() * 4);
+  for (std::size_t i = 0; i < miniSat.size(); ++i)
+    for (int b = 0; b < 4; ++b) miniSatBytes[4 * i + b] = static_cast<std::uint8_t>(miniSat[i] >> (8 * b));
+  place(layout.miniSat, miniSatBytes);
+  const std::uint32_t bigSize = layout.big.count * 512 - 50;
+  const std::vector<std::uint8_t> bigBytes = fixture::Pattern(bigSize, 3);
+  place(sectorsOf({layout.big}), bigBytes);
+  nodes.push_back(fixture::Stream(u"Big", bigBytes));
+
+  // The directory, in the sound second part.
+  std::vector<fixture::RawEntry> entries(8);
+  entries[0].name = u"Root Entry";
+  entries[0].type = 5;
+  entries[0].child = 1;
+  entries[0].start = layout.miniStream.front().first;
+  entries[0].size = static_cast<std::uint32_t>(miniStream.size());
+  for (std::uint32_t j = 0; j < kSmallStreams; ++j) {
+    fixture::RawEntry& e = entries[1 + j];
+    e.name = nodes[j].name;
+    e.right = 2 + j;
+    e.start = j * kMiniPerStream;
+    e.size = kSmallSize;
+  }
+  entries[5].name = u"Big";
+  entries[5].start = layout.big.first;
+  entries[5].size = bigSize;
+  entries[6].type = entries[7].type = 0;
+  cfb.LinkRun(200, 2);
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].WriteTo(cfb.Sector(200 + static_cast<std::uint32_t>(i / 4)) + (i % 4) * 128);
+  cfb.dirStart = 200;
+  cfb.miniSatStart = layout.miniSat.front();
+  cfb.miniSatCount = static_cast<std::uint32_t>(layout.miniSat.size());
+  expected = fixture::Root(std::move(nodes));
+  return cfb.Build();
+}
+
+TEST(LostSatParts, MiniStreamThroughALostPartComesBackWhole) {
+  // The mini stream starts in the sound second part and goes on in pieces
+  // through the lost first part, around a part of the mini SAT or a big
+  // stream that starts there.
+  const std::vector<MiniLayout> layouts = {
+      {"a mini SAT part between its pieces", {3, 28}, {{130, 16}, {20, 8}, {29, 8}}, {240, 10}},
+      {"a big stream between its pieces", {3, 4}, {{130, 16}, {20, 8}, {38, 8}}, {28, 10}},
+  };
+  for (const MiniLayout& layout : layouts) {
+    for (int damage = 0; damage < 2; ++damage) {
+      SCOPED_TRACE(std::string(layout.name) + (damage == 0 ? ", zeroed" : ", overwritten"));
+      fixture::Node expected;
+      fixture::Image image(BuildMini(layout, expected));
+      ASSERT_EQ(image.MiniFatSectors(), layout.miniSat);
+      if (damage == 0) image.ZeroFatSector(0);
+      else image.ScrambleFatSector(0, 11);
+      fixture::ScratchDir scratch;
+      auto run = Salvage(scratch, image.bytes());
+      ASSERT_TRUE(run.repaired);
+      EXPECT_EQ(salvage_test::MissingFrom(expected, *run.repaired), std::vector<std::string>{});
+    }
+  }
+}
+
+}  // namespace
