@@ -396,6 +396,7 @@ int CRoot::ReadRoot() {
         item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
+      item->storedStart = U32Of(e, kDirStartSector);
       if (item->Name() == kRootEntryName) item->SetType(kTypeRoot);
       if (!miniStreamSet) {
         miniStreamSet = true;
@@ -546,6 +547,13 @@ void CRoot::ReadStreamMini(DirItem& item) {
   } catch (const std::bad_alloc&) {
     item.FreeData();
     state_.log().WriteLine("Error while construct miniSAT stream");
+  }
+}
+
+void CRoot::RecutMiniStarts() {
+  for (auto& item : items_) {
+    if (item->lost || item->storedStart == kEndOfChain || item->declaredSize >= kMiniStreamCutoff) continue;
+    item->SetU32(kDirStartSector, TruncateByBound(item->storedStart, state_.bounds.maxMiniSector));
   }
 }
 

@@ -35,6 +35,10 @@ class CRoot {
   std::uint32_t FindRoot();
   int ReadRoot();
   int ReadFilesData();
+  // The mini stream was read again (a lost SAT part had cut it short when
+  // the directory was read): the starts of the streams in it are cut to
+  // its bound anew, from what their entries store.
+  void RecutMiniStarts();
 
   // Item n, or null when there is none.
   DirItem* GetEntry(std::uint32_t n);

@@ -116,6 +116,7 @@ void CStgReader::MendMiniSat() {
     state_.header.miniSatStart = sat_->FindMiniSat();
     sat_->ReadMiniSat();
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
+    root_->RecutMiniStarts();
   }
   sat_->MendMiniSat(known, rootItem->Size());
   sat_->MendLostMiniParts(rootItem->Size());

@@ -91,16 +91,17 @@ TEST(LostSatParts, StreamsThroughALostPartComeBackWhole) {
 
 namespace {
 
-// Four small streams in the mini stream, and a big one; the mini SAT and
-// the mini stream lie in pieces through the first SAT part.
+// Small streams in the mini stream, and a big one; the mini SAT and the
+// mini stream lie in pieces through the SAT part that is lost.
 struct MiniLayout {
   const char* name;
+  std::uint32_t smallStreams;
   std::vector<std::uint32_t> miniSat;  // the mini SAT's sectors, in order
   std::vector<Piece> miniStream;       // the mini stream's pieces, in order
   Piece big;
+  std::size_t lostPart;
 };
 
-constexpr std::uint32_t kSmallStreams = 4;
 constexpr std::uint32_t kSmallSize = 4000;  // 63 mini sectors each
 constexpr std::uint32_t kMiniPerStream = 63;
 
@@ -127,7 +128,7 @@ std::vector<std::uint8_t> BuildMini(const MiniLayout& layout, fixture::Node& exp
   std::vector<fixture::Node> nodes;
   std::vector<std::uint8_t> miniStream;
   std::vector<std::uint32_t> miniSat(layout.miniSat.size() * 128, 0xFFFFFFFF);
-  for (std::uint32_t j = 0; j < kSmallStreams; ++j) {
+  for (std::uint32_t j = 0; j < layout.smallStreams; ++j) {
     const std::vector<std::uint8_t> bytes = fixture::Pattern(kSmallSize, 10 + j);
     nodes.push_back(fixture::Stream(u"Small" + std::u16string(1, static_cast<char16_t>(u'A' + j)), bytes));
     miniStream.insert(miniStream.end(), bytes.begin(), bytes.end());
@@ -146,24 +147,25 @@ std::vector<std::uint8_t> BuildMini(const MiniLayout& layout, fixture::Node& exp
   nodes.push_back(fixture::Stream(u"Big", bigBytes));
 
   // The directory, in the sound second part.
-  std::vector<fixture::RawEntry> entries(8);
+  std::vector<fixture::RawEntry> entries((layout.smallStreams + 2 + 3) / 4 * 4);
   entries[0].name = u"Root Entry";
   entries[0].type = 5;
   entries[0].child = 1;
   entries[0].start = layout.miniStream.front().first;
   entries[0].size = static_cast<std::uint32_t>(miniStream.size());
-  for (std::uint32_t j = 0; j < kSmallStreams; ++j) {
+  for (std::uint32_t j = 0; j < layout.smallStreams; ++j) {
     fixture::RawEntry& e = entries[1 + j];
     e.name = nodes[j].name;
     e.right = 2 + j;
     e.start = j * kMiniPerStream;
     e.size = kSmallSize;
   }
-  entries[5].name = u"Big";
-  entries[5].start = layout.big.first;
-  entries[5].size = bigSize;
-  entries[6].type = entries[7].type = 0;
-  cfb.LinkRun(200, 2);
+  fixture::RawEntry& big = entries[1 + layout.smallStreams];
+  big.name = u"Big";
+  big.start = layout.big.first;
+  big.size = bigSize;
+  for (std::size_t i = 2 + layout.smallStreams; i < entries.size(); ++i) entries[i].type = 0;
+  cfb.LinkRun(200, static_cast<std::uint32_t>(entries.size() / 4));
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i].WriteTo(cfb.Sector(200 + static_cast<std::uint32_t>(i / 4)) + (i % 4) * 128);
   cfb.dirStart = 200;
   cfb.miniSatStart = layout.miniSat.front();
@@ -173,12 +175,14 @@ std::vector<std::uint8_t> BuildMini(const MiniLayout& layout, fixture::Node& exp
 }
 
 TEST(LostSatParts, MiniStreamThroughALostPartComesBackWhole) {
-  // The mini stream starts in the sound second part and goes on in pieces
-  // through the lost first part, around a part of the mini SAT or a big
-  // stream that starts there.
+  // The mini stream starts in a sound part and goes on in pieces through
+  // the lost first part, around a part of the mini SAT or a big stream that
+  // starts there; or it starts in the lost last part, whose run ends at the
+  // table's own sectors, short of the small streams' starts past 255.
   const std::vector<MiniLayout> layouts = {
-      {"a mini SAT part between its pieces", {3, 28}, {{130, 16}, {20, 8}, {29, 8}}, {240, 10}},
-      {"a big stream between its pieces", {3, 4}, {{130, 16}, {20, 8}, {38, 8}}, {28, 10}},
+      {"a mini SAT part between its pieces", 4, {3, 28}, {{130, 16}, {20, 8}, {29, 8}}, {240, 10}, 0},
+      {"a big stream between its pieces", 4, {3, 4}, {{130, 16}, {20, 8}, {38, 8}}, {28, 10}, 0},
+      {"starts past a short first reading", 6, {3, 4, 5}, {{300, 8}, {10, 40}}, {308, 10}, 2},
   };
   for (const MiniLayout& layout : layouts) {
     for (int damage = 0; damage < 2; ++damage) {
@@ -186,8 +190,8 @@ TEST(LostSatParts, MiniStreamThroughALostPartComesBackWhole) {
       fixture::Node expected;
       fixture::Image image(BuildMini(layout, expected));
       ASSERT_EQ(image.MiniFatSectors(), layout.miniSat);
-      if (damage == 0) image.ZeroFatSector(0);
-      else image.ScrambleFatSector(0, 11);
+      if (damage == 0) image.ZeroFatSector(layout.lostPart);
+      else image.ScrambleFatSector(layout.lostPart, 11);
       fixture::ScratchDir scratch;
       auto run = Salvage(scratch, image.bytes());
       ASSERT_TRUE(run.repaired);
