@@ -133,9 +133,14 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
       if (inLost(cur)) {
         next = cur + 1;
         if (next >= count) break;
-        // Past the lost part the table takes over again.
+        // Past the lost part the table takes over again; where the sector
+        // there is taken (or is the table's own), the chain goes on at a
+        // head of its missing length, if any.
         if (!inLost(next)) {
-          if (owner[next] != kNobody || isTableSector(next)) break;
+          if (owner[next] != kNobody || isTableSector(next)) {
+            if (jump) takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()));
+            break;
+          }
         } else if (nextFree(next) != next) {
           // The run is taken: once every chain has its own run, the chain
           // goes on at a head of its missing length, or else with the next
@@ -155,12 +160,13 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
   };
   // The starts are certain: they go first, then the chains that start
   // where the table is sound, then the others in the order of their starts.
+  // (A start in a sound part is certain too: no chain runs on into it.)
   std::vector<std::size_t> lostStarts;
   for (std::size_t c = 0; c < known.size(); ++c) {
     const std::uint32_t start = known[c].start;
-    if (!inLost(start) || owner[start] != kNobody || isTableSector(start)) continue;
+    if (start >= count || owner[start] != kNobody || isTableSector(start)) continue;
     own(c, start);
-    lostStarts.push_back(c);
+    if (inLost(start)) lostStarts.push_back(c);
   }
   // Each chain takes its own run before any chain goes on past a run that
   // another took.

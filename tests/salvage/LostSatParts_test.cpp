@@ -177,12 +177,14 @@ std::vector<std::uint8_t> BuildMini(const MiniLayout& layout, fixture::Node& exp
 TEST(LostSatParts, MiniStreamThroughALostPartComesBackWhole) {
   // The mini stream starts in a sound part and goes on in pieces through
   // the lost first part, around a part of the mini SAT or a big stream that
-  // starts there; or it starts in the lost last part, whose run ends at the
-  // table's own sectors, short of the small streams' starts past 255.
+  // starts there, or that starts right after the lost part; or it starts in
+  // the lost last part, whose run ends at the table's own sectors, short of
+  // the small streams' starts past 255.
   const std::vector<MiniLayout> layouts = {
       {"a mini SAT part between its pieces", 4, {3, 28}, {{130, 16}, {20, 8}, {29, 8}}, {240, 10}, 0},
       {"a big stream between its pieces", 4, {3, 4}, {{130, 16}, {20, 8}, {38, 8}}, {28, 10}, 0},
       {"starts past a short first reading", 6, {3, 4, 5}, {{300, 8}, {10, 40}}, {308, 10}, 2},
+      {"a big stream right after the lost part", 4, {3, 4}, {{160, 16}, {120, 8}, {180, 8}}, {128, 10}, 0},
   };
   for (const MiniLayout& layout : layouts) {
     for (int damage = 0; damage < 2; ++damage) {
