@@ -211,11 +211,55 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
   const std::uint32_t count = ChainNodes(BigTable());
   const std::uint32_t start = headerMiniSatStart_;
   if (needParts < 2 || start >= count) return {};
-  // Past a lost link, the sector that reads best as the next part (the
-  // runs of mini sectors it links placing it), wherever it lies.
-  std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
+  // A sector that reads as a part of a mini SAT: only links within the mini
+  // stream (to its first mini sector once at most), ends of chains and free
+  // entries, one of these at least.
+  auto readsAsPart = [&](std::uint32_t sector) {
+    const auto bytes = image_.Sub(OffsetOfSector(sector), kSectorSize);
+    if (!bytes) return false;
+    int zeros = 0, marks = 0;
+    for (const std::uint32_t v : bytes->Words<kEntriesPerSector>()) {
+      if (!IsMiniTableValue(v, miniSectors)) return false;
+      zeros += v == 0;
+      marks += v == kEndOfChain || v == kFreeSector;
+    }
+    return zeros <= 1 && marks > 0;
+  };
   std::vector<std::uint32_t> path{start};
   std::unordered_set<std::uint32_t> seen{start};
+  // The one chain in the sound parts that no sound link leads to, of just
+  // the parts still missing, each reading as a part; none when there are
+  // more.
+  std::optional<std::vector<std::uint8_t>> linked;
+  auto soundTail = [&](std::uint64_t missing) {
+    if (!linked) linked = LinkedFromSoundParts();
+    std::vector<std::uint32_t> found;
+    // Each sector is walked once: walks that meet are no chains of their own.
+    std::vector<std::uint8_t> walked(count, 0);
+    int matches = 0;
+    for (std::uint32_t s = 0; s < count && matches < 2; ++s) {
+      if (LinkLost(s) || (*linked)[s] || IsTableSector(s) || seen.count(s) || walked[s] || !readsAsPart(s)) continue;
+      walked[s] = 1;
+      std::vector<std::uint32_t> tail{s};
+      std::uint32_t cur = s, next = 0;
+      bool met = false;
+      while (tail.size() < missing && !LinkLost(cur) && NextSector(cur, next) && !seen.count(next) && readsAsPart(next)) {
+        if ((met = walked[next] != 0)) break;
+        walked[next] = 1;
+        tail.push_back(next);
+        cur = next;
+      }
+      if (met || tail.size() != missing || LinkLost(cur) || satTable_[cur] != kEndOfChain) continue;
+      ++matches;
+      found = std::move(tail);
+    }
+    return matches == 1 ? found : std::vector<std::uint32_t>{};
+  };
+  // Past a lost link, the sector that reads best as the next part (the
+  // runs of mini sectors it links placing it), wherever it lies; failing
+  // that (a last part maps few mini sectors), the tail of the chain that
+  // starts unlinked in a sound part.
+  std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
   bool lostLink = false;
   for (std::uint64_t k = 1; k < needParts; ++k) {
     const std::uint32_t prev = path.back();
@@ -224,8 +268,17 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
       lostLink = true;
       if (!byVotes) byVotes = MiniPartsByVotes(miniSectors, false);
       auto it = byVotes->find(static_cast<std::uint32_t>(k));
-      if (it == byVotes->end()) return {};
-      next = it->second;
+      if (it != byVotes->end()) {
+        next = it->second;
+      } else {
+        const std::vector<std::uint32_t> tail = soundTail(needParts - k);
+        if (tail.empty()) return {};
+        for (std::uint32_t t : tail) {
+          seen.insert(t);
+          path.push_back(t);
+        }
+        break;
+      }
     } else if (!NextSector(prev, next)) {
       return {};
     }
