@@ -23,8 +23,11 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
   // longer than the table are no chains at all.
   std::vector<KnownChain> known;
   const std::vector<std::uint32_t> miniPath = MiniSatPastLostLinks(miniStreamBytes);
-  if (!miniPath.empty())
+  if (!miniPath.empty()) {
     known.push_back({miniPath.front(), static_cast<std::uint32_t>(miniPath.size())});
+    state_.log().WriteFormat("miniSAT chain past a lost SAT part: %i sectors placed by what they hold",
+                             static_cast<int>(miniPath.size()));
+  }
   else if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
     known.push_back({headerMiniSatStart_, header_->miniSatCount});
   for (const KnownChain& c : knownChains)

@@ -325,7 +325,10 @@ int CRoot::ReadRoot() {
   sat_->FollowChain(state_.header.rootsStart, rootChain_);
   // Where a lost SAT part held the directory's links, the runs it was
   // taken as lead anywhere: the chain is read from the entries instead.
-  if (Chain rebuilt; RebuildDirectoryChain(state_.header.rootsStart, rebuilt)) rootChain_ = std::move(rebuilt);
+  const bool lostLink = std::any_of(rootChain_.sectors.begin(), rootChain_.sectors.end(),
+                                    [&](std::uint32_t s) { return sat_->LinkLost(s); });
+  if (Chain rebuilt; lostLink && RebuildDirectoryChain(state_.header.rootsStart, rebuilt))
+    rootChain_ = std::move(rebuilt);
   bool manual = false;
   if (!rootChain_.chainEnded) {
     state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
