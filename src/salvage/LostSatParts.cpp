@@ -230,9 +230,9 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
   };
   std::vector<std::uint32_t> path{start};
   std::unordered_set<std::uint32_t> seen{start};
-  // The one chain in the sound parts that no sound link leads to, of just
-  // the parts still missing, each reading as a part; none when there are
-  // more.
+  // The one chain that no sound link leads to, of just the parts still
+  // missing, each reading as a part, that ends where the table ends it or
+  // where its link was lost; none when there are more.
   std::optional<std::vector<std::uint8_t>> linked;
   auto soundTail = [&](std::uint64_t missing) {
     if (!linked) linked = LinkedFromSoundParts();
@@ -241,7 +241,7 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
     std::vector<std::uint8_t> walked(count, 0);
     int matches = 0;
     for (std::uint32_t s = 0; s < count && matches < 2; ++s) {
-      if (LinkLost(s) || (*linked)[s] || IsTableSector(s) || seen.count(s) || walked[s] || !readsAsPart(s)) continue;
+      if ((*linked)[s] || IsTableSector(s) || seen.count(s) || walked[s] || !readsAsPart(s)) continue;
       walked[s] = 1;
       std::vector<std::uint32_t> tail{s};
       std::uint32_t cur = s, next = 0;
@@ -252,7 +252,7 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
         tail.push_back(next);
         cur = next;
       }
-      if (met || tail.size() != missing || LinkLost(cur) || satTable_[cur] != kEndOfChain) continue;
+      if (met || tail.size() != missing || (!LinkLost(cur) && satTable_[cur] != kEndOfChain)) continue;
       ++matches;
       found = std::move(tail);
     }
@@ -260,8 +260,8 @@ std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBy
   };
   // Past a lost link, the sector that reads best as the next part (the
   // runs of mini sectors it links placing it), wherever it lies; failing
-  // that (a last part maps few mini sectors), the tail of the chain that
-  // starts unlinked in a sound part.
+  // that (a last part maps few mini sectors), the unlinked tail that reads
+  // as the parts still missing.
   std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
   bool lostLink = false;
   for (std::uint64_t k = 1; k < needParts; ++k) {

@@ -200,6 +200,8 @@ TEST(LostSatParts, MiniStreamThroughALostPartComesBackWhole) {
       {"a big stream right after the lost part", 4, {3, 4}, {{160, 16}, {120, 8}, {180, 8}}, {128, 10}, 0},
       {"a last mini SAT part, mapping two mini sectors, in a sound part", 4, {3, 21, 150}, {{130, 16}, {4, 17}},
        {240, 10}, 0, 6},
+      {"a last mini SAT part, mapping two mini sectors, in the lost part", 4, {3, 21, 100}, {{130, 16}, {4, 17}},
+       {240, 10}, 0, 6},
   };
   for (const MiniLayout& layout : layouts) {
     for (int damage = 0; damage < 2; ++damage) {
