@@ -41,6 +41,8 @@ class DirItem {
   const Entry& EntryBytes() const { return entry_; }
 
   std::uint32_t declaredSize = 0;
+  // The start sector as the entry stores it, before it was cut to its bound.
+  std::uint32_t storedStart = kEndOfChain;
   // Stream data as read; empty when there is none.
   Bytes data;
   // 1 when created and whenever a data buffer is allocated; 0 when a stream

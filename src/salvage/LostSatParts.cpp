@@ -16,13 +16,19 @@
 
 namespace salvage {
 
-bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
+bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_t miniStreamBytes) {
   if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
   const std::uint32_t count = ChainNodes(BigTable());
   // The mini SAT's chain too, as long as the header says, first; chains
   // longer than the table are no chains at all.
   std::vector<KnownChain> known;
-  if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
+  const std::vector<std::uint32_t> miniPath = MiniSatPastLostLinks(miniStreamBytes);
+  if (!miniPath.empty()) {
+    known.push_back({miniPath.front(), static_cast<std::uint32_t>(miniPath.size())});
+    state_.log().WriteFormat("miniSAT chain past a lost SAT part: %i sectors placed by what they hold",
+                             static_cast<int>(miniPath.size()));
+  }
+  else if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
     known.push_back({headerMiniSatStart_, header_->miniSatCount});
   for (const KnownChain& c : knownChains)
     if (c.sectors <= count) known.push_back(c);
@@ -52,6 +58,11 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
     free[s] = s + 1;
     taken[c].push_back(s);
   };
+  // The mini SAT's parts, placed by what they hold, go before any run.
+  for (std::uint32_t s : miniPath) {
+    if (owner[s] != kNobody || isTableSector(s)) break;
+    own(0, s);
+  }
   // Where the table is sound, a sector in use that no sound entry links to
   // and no entry starts at continues a chain whose link was lost. Each such
   // head is known by the length of its chain, as far as it ends in the
@@ -125,9 +136,14 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
       if (inLost(cur)) {
         next = cur + 1;
         if (next >= count) break;
-        // Past the lost part the table takes over again.
+        // Past the lost part the table takes over again; where the sector
+        // there is taken (or is the table's own), the chain goes on at a
+        // head of its missing length, if any.
         if (!inLost(next)) {
-          if (owner[next] != kNobody || isTableSector(next)) break;
+          if (owner[next] != kNobody || isTableSector(next)) {
+            if (jump) takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()));
+            break;
+          }
         } else if (nextFree(next) != next) {
           // The run is taken: once every chain has its own run, the chain
           // goes on at a head of its missing length, or else with the next
@@ -147,21 +163,25 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
   };
   // The starts are certain: they go first, then the chains that start
   // where the table is sound, then the others in the order of their starts.
+  // (A start in a sound part is certain too: no chain runs on into it.)
   std::vector<std::size_t> lostStarts;
   for (std::size_t c = 0; c < known.size(); ++c) {
     const std::uint32_t start = known[c].start;
-    if (!inLost(start) || owner[start] != kNobody || isTableSector(start)) continue;
+    if (start >= count || owner[start] != kNobody || isTableSector(start)) continue;
     own(c, start);
-    lostStarts.push_back(c);
+    if (inLost(start)) lostStarts.push_back(c);
   }
-  for (std::size_t c = 0; c < known.size(); ++c) {
-    if (state_.run.Cancelled()) return false;
-    if (!inLost(known[c].start)) take(c, true);
-  }
+  // Each chain takes its own run before any chain goes on past a run that
+  // another took.
   std::sort(lostStarts.begin(), lostStarts.end(),
             [&](std::size_t a, std::size_t b) { return known[a].start < known[b].start; });
-  for (std::size_t c : lostStarts) take(c, false);
-  for (std::size_t c : lostStarts) take(c, true);
+  for (bool jump : {false, true}) {
+    for (std::size_t c = 0; c < known.size(); ++c) {
+      if (state_.run.Cancelled()) return false;
+      if (!inLost(known[c].start)) take(c, jump);
+    }
+    for (std::size_t c : lostStarts) take(c, jump);
+  }
 
   int changed = 0;
   auto link = [&](std::uint32_t s, std::uint32_t value) {
@@ -182,6 +202,118 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains) {
   state_.log().WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
   ForgetWalks();
   return true;
+}
+
+}  // namespace salvage
+
+namespace salvage {
+
+std::vector<std::uint32_t> CSat::MiniSatPastLostLinks(std::uint64_t miniStreamBytes) const {
+  const std::uint64_t miniSectors = (miniStreamBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  const std::uint64_t needParts = (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector;
+  const std::uint32_t count = ChainNodes(BigTable());
+  const std::uint32_t start = headerMiniSatStart_;
+  if (needParts < 2 || start >= count) return {};
+  // A sector that reads as a part of a mini SAT: only links within the mini
+  // stream (to its first mini sector once at most), ends of chains and free
+  // entries, one of these at least.
+  auto readsAsPart = [&](std::uint32_t sector) {
+    const auto bytes = image_.Sub(OffsetOfSector(sector), kSectorSize);
+    if (!bytes) return false;
+    int zeros = 0, marks = 0;
+    for (const std::uint32_t v : bytes->Words<kEntriesPerSector>()) {
+      if (!IsMiniTableValue(v, miniSectors)) return false;
+      zeros += v == 0;
+      marks += v == kEndOfChain || v == kFreeSector;
+    }
+    return zeros <= 1 && marks > 0;
+  };
+  std::vector<std::uint32_t> path{start};
+  std::unordered_set<std::uint32_t> seen{start};
+  // The one chain that no sound link leads to, of just the parts still
+  // missing, each reading as a part, that ends where the table ends it or
+  // where its link was lost; none when there are more.
+  std::optional<std::vector<std::uint8_t>> linked;
+  auto soundTail = [&](std::uint64_t missing) {
+    if (!linked) linked = LinkedFromSoundParts();
+    std::vector<std::uint32_t> found;
+    // Each sector is walked once: walks that meet are no chains of their own.
+    std::vector<std::uint8_t> walked(count, 0);
+    int matches = 0;
+    for (std::uint32_t s = 0; s < count && matches < 2; ++s) {
+      if ((*linked)[s] || IsTableSector(s) || seen.count(s) || walked[s] || !readsAsPart(s)) continue;
+      walked[s] = 1;
+      std::vector<std::uint32_t> tail{s};
+      std::uint32_t cur = s, next = 0;
+      bool met = false;
+      while (tail.size() < missing && !LinkLost(cur) && NextSector(cur, next) && !seen.count(next) && readsAsPart(next)) {
+        if ((met = walked[next] != 0)) break;
+        walked[next] = 1;
+        tail.push_back(next);
+        cur = next;
+      }
+      if (met || tail.size() != missing || (!LinkLost(cur) && satTable_[cur] != kEndOfChain)) continue;
+      ++matches;
+      found = std::move(tail);
+    }
+    return matches == 1 ? found : std::vector<std::uint32_t>{};
+  };
+  // Past a lost link, the sector that reads best as the next part (the
+  // runs of mini sectors it links placing it), wherever it lies; failing
+  // that (a last part maps few mini sectors), the unlinked tail that reads
+  // as the parts still missing.
+  std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
+  bool lostLink = false;
+  for (std::uint64_t k = 1; k < needParts; ++k) {
+    const std::uint32_t prev = path.back();
+    std::uint32_t next = 0;
+    if (LinkLost(prev)) {
+      lostLink = true;
+      if (!byVotes) byVotes = MiniPartsByVotes(miniSectors, false);
+      auto it = byVotes->find(static_cast<std::uint32_t>(k));
+      if (it != byVotes->end()) {
+        next = it->second;
+      } else {
+        const std::vector<std::uint32_t> tail = soundTail(needParts - k);
+        if (tail.empty()) return {};
+        for (std::uint32_t t : tail) {
+          seen.insert(t);
+          path.push_back(t);
+        }
+        break;
+      }
+    } else if (!NextSector(prev, next)) {
+      return {};
+    }
+    if (next >= count || IsTableSector(next) || !seen.insert(next).second) return {};
+    path.push_back(next);
+  }
+  return lostLink ? path : std::vector<std::uint32_t>{};
+}
+
+bool CSat::LinkLost(std::uint32_t sector) const {
+  const std::size_t part = sector / kEntriesPerSector;
+  return sector < satTable_.size() && part < lostParts_.size() && lostParts_[part] != 0;
+}
+
+bool CSat::NextSector(std::uint32_t sector, std::uint32_t& next) const {
+  if (sector >= ChainNodes(BigTable())) return false;
+  std::uint8_t stop = 0;
+  return ChainLink(sector, next, stop);
+}
+
+std::vector<std::uint8_t> CSat::LinkedFromSoundParts() const {
+  const std::uint32_t count = ChainNodes(BigTable());
+  std::vector<std::uint8_t> linked(count, 0);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    std::uint32_t next = 0;
+    if (!LinkLost(s) && NextSector(s, next) && next < count) linked[next] = 1;
+  }
+  return linked;
+}
+
+bool CSat::IsTableSector(std::uint32_t sector) const {
+  return sector < satTable_.size() && (satTable_[sector] == kFatSectorMark || satTable_[sector] == kDifatSectorMark);
 }
 
 }  // namespace salvage

@@ -171,9 +171,11 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
 // or free, and the links that run from one mini sector to the next (entry i
 // of part k holding 128k + i + 1) placing it. Sectors already in a table
 // are left out.
-std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uint64_t miniSectors) const {
+std::unordered_map<std::uint32_t, std::uint32_t> CSat::MiniPartsByVotes(std::uint64_t miniSectors,
+                                                                       bool leaveOutListed) const {
   constexpr int kMinVotes = 4;
-  std::unordered_set<std::uint32_t> taken(miniSatList_.begin(), miniSatList_.end());
+  std::unordered_set<std::uint32_t> taken;
+  if (leaveOutListed) taken.insert(miniSatList_.begin(), miniSatList_.end());
   for (std::uint32_t offset : satList_)
     if (offset != 0) taken.insert(SectorOfOffset(offset));
   std::unordered_map<std::uint32_t, std::pair<int, std::uint32_t>> best;  // part -> (votes, sector)

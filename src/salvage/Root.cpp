@@ -323,6 +323,12 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
 int CRoot::ReadRoot() {
   state_.log().WriteLine("inside CRoot::ReadRoot()");
   sat_->FollowChain(state_.header.rootsStart, rootChain_);
+  // Where a lost SAT part held the directory's links, the runs it was
+  // taken as lead anywhere: the chain is read from the entries instead.
+  const bool lostLink = std::any_of(rootChain_.sectors.begin(), rootChain_.sectors.end(),
+                                    [&](std::uint32_t s) { return sat_->LinkLost(s); });
+  if (Chain rebuilt; lostLink && RebuildDirectoryChain(state_.header.rootsStart, rebuilt))
+    rootChain_ = std::move(rebuilt);
   bool manual = false;
   if (!rootChain_.chainEnded) {
     state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
@@ -393,6 +399,7 @@ int CRoot::ReadRoot() {
         item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
+      item->storedStart = U32Of(e, kDirStartSector);
       if (item->Name() == kRootEntryName) item->SetType(kTypeRoot);
       if (!miniStreamSet) {
         miniStreamSet = true;
@@ -543,6 +550,13 @@ void CRoot::ReadStreamMini(DirItem& item) {
   } catch (const std::bad_alloc&) {
     item.FreeData();
     state_.log().WriteLine("Error while construct miniSAT stream");
+  }
+}
+
+void CRoot::RecutMiniStarts() {
+  for (auto& item : items_) {
+    if (item->lost || item->storedStart == kEndOfChain || item->declaredSize >= kMiniStreamCutoff) continue;
+    item->SetU32(kDirStartSector, TruncateByBound(item->storedStart, state_.bounds.maxMiniSector));
   }
 }
 

@@ -35,6 +35,10 @@ class CRoot {
   std::uint32_t FindRoot();
   int ReadRoot();
   int ReadFilesData();
+  // The mini stream was read again (a lost SAT part had cut it short when
+  // the directory was read): the starts of the streams in it are cut to
+  // its bound anew, from what their entries store.
+  void RecutMiniStarts();
 
   // Item n, or null when there is none.
   DirItem* GetEntry(std::uint32_t n);
@@ -50,6 +54,11 @@ class CRoot {
   // offset (that of its first entry) look like directory entries.
   bool DirectoryEntriesAfter(std::uint64_t offset) const;
   static void CorrectName(DirItem& item, SalvageState& state);
+  // The directory's chain where a lost SAT part held some of its links:
+  // a sound link is followed, a lost one goes on at the unlinked sector
+  // that holds the entries the directory still lacks. True, with chain
+  // set, when the chain met a lost link.
+  bool RebuildDirectoryChain(std::uint32_t first, Chain& chain);
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);

@@ -81,9 +81,11 @@ class CSat {
   // directory names takes, from its start, as many sectors as its size
   // needs, one after the other, up to a sector another chain took (chains
   // that start where the table is sound go first), and ends there; a run
-  // that no chain took ends before the next sector a chain took. True when
-  // a link changed.
-  bool MendLostRuns(const std::vector<KnownChain>& known);
+  // that no chain took ends before the next sector a chain took. The mini
+  // SAT's chain, where the header's ran through a lost part, is the one its
+  // parts were found as (each read as the part it stands for), as many as
+  // a mini stream of miniStreamBytes needs. True when a link changed.
+  bool MendLostRuns(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
   // A mini SAT part that is zeroed or overwritten (many links to mini
   // sector 0, or beyond the mini stream) has those links taken as runs:
   // each mini sector linked to the next. Returns the parts mended.
@@ -102,6 +104,17 @@ class CSat {
   // For each of sectors: how many of its chain's leading sectors are among
   // sectors (0 for one that starts no chain).
   std::vector<std::uint32_t> RunsWithin(const std::vector<std::uint32_t>& sectors);
+  // Whether the table entry of sector lies in a SAT part that was lost:
+  // its link is then a guess (the run to the next sector), not the file's.
+  bool LinkLost(std::uint32_t sector) const;
+  // The next sector as the table links it; false at the chain's end or
+  // where the link leads nowhere.
+  bool NextSector(std::uint32_t sector, std::uint32_t& next) const;
+  // For every sector the table maps: 1 when an entry of a part that was
+  // not lost links to it (its place in some chain is known).
+  std::vector<std::uint8_t> LinkedFromSoundParts() const;
+  // Whether the table marks sector as one of its own or a DIF sector.
+  bool IsTableSector(std::uint32_t sector) const;
   // Builds the mini stream from the chain that starts at start.
   int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
   // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
@@ -160,7 +173,9 @@ class CSat {
   std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
   void MendSatByMarks();
   bool IsLostPart(const std::uint32_t* part) const;
-  std::unordered_map<std::uint32_t, std::uint32_t> MiniPartsByVotes(std::uint64_t miniSectors) const;
+  // leaveOutListed: sectors already listed as the mini SAT's are not offered.
+  std::unordered_map<std::uint32_t, std::uint32_t> MiniPartsByVotes(std::uint64_t miniSectors,
+                                                                 bool leaveOutListed = true) const;
   std::uint32_t FindMiniSatPart(PartSearch& search, std::uint32_t k, std::int32_t minPoints);
   // The first 32-bit value of sector n (zero when it lies outside the image).
   std::uint32_t FirstValueOf(std::uint32_t n) const;
@@ -191,6 +206,9 @@ class CSat {
   std::vector<std::uint32_t> satTable_;
   std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;
+  // The mini SAT's parts as found, where the header's chain to them ran
+  // through a lost SAT part; empty otherwise.
+  std::vector<std::uint32_t> MiniSatPastLostLinks(std::uint64_t miniStreamBytes) const;
   HeaderInfo* header_ = nullptr;
   // Every chain of each table (the SAT's, the mini SAT's), walked once the
   // table is read, with the bound they were walked with.

@@ -112,10 +112,11 @@ void CStgReader::MendMiniSat() {
   // Chains through lost SAT parts follow the directory now that it is
   // known; the mini SAT and the mini stream, read through them before,
   // are read again.
-  if (sat_->MendLostRuns(known)) {
+  if (sat_->MendLostRuns(known, rootItem->Size())) {
     state_.header.miniSatStart = sat_->FindMiniSat();
     sat_->ReadMiniSat();
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
+    root_->RecutMiniStarts();
   }
   sat_->MendMiniSat(known, rootItem->Size());
   sat_->MendLostMiniParts(rootItem->Size());
