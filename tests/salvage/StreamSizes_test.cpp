@@ -23,6 +23,8 @@ TEST(StreamSizes, EveryStreamComesBackWhole) {
       {"around the mini-stream cutoff", {4095, 4096, 4097, 1, 8191, 8192}, 0},
       // 237 SAT sectors or more: 109 in the header, the rest in two DIF sectors.
       {"two DIF sectors", {5 * kMiB + 3, 5 * kMiB, 5 * kMiB + 4096, 900 * 1024, 4096, 100}, 2},
+      // Entry numbers past 255 while the mini stream holds two mini sectors.
+      {"many entries, a small mini stream", [] { std::vector<std::size_t> v(300, 4096); v.push_back(100); return v; }(), 0},
   };
   for (const SizesCase& c : cases) {
     SCOPED_TRACE(c.name);
