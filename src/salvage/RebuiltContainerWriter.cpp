@@ -2,6 +2,7 @@
 // recovered directory tree is written, storage by storage and stream by
 // stream, into a fresh compound file in the work folder, which is then
 // copied to the path the pipeline chose.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -149,22 +150,117 @@ void CStgReader::WriteSummary() {
 }
 
 // Every item: item 0, normally the Root Entry, writes the whole reachable
-// tree; every item still unwritten afterwards is an orphan and goes, with
-// its own siblings and children, directly into the root storage. When the
-// tree leads to lost entries (a directory sector that held nothing) within
-// one storage only, the orphans are what hung below them: they go there.
+// tree; every item still unwritten afterwards is an orphan. Orphans whose
+// names say where they belong go there first (PlaceOrphans); the rest go,
+// with their own siblings and children, directly into the root storage.
+// When the tree leads to lost entries (a directory sector that held nothing)
+// within one storage only, those rest are what hung below them: they go
+// there.
 int CStgReader::ParseRootElements(platform::ElementId storage) {
   lostParents_.clear();
+  placed_.assign(1, PlacedStorage{storage, u"", {}, false});
+  placedIndex_.clear();
+  placedIndex_[storage] = 0;
   platform::ElementId orphans = storage;
   for (std::uint32_t i = 0; i < elParsed_.size(); ++i) {
     if (state_.run.Cancelled()) break;
     if (elParsed_[i] == 0) ParseDir(static_cast<std::int32_t>(i), orphans);
+    if (i == 0) PlaceOrphans();
     if (i == 0 && lostParents_.size() == 1 && *lostParents_.begin() != storage) {
       orphans = *lostParents_.begin();
       state_.log().WriteLine("[STG]\tEntries below lost entries are written into the storage that held them");
     }
   }
   return 1;
+}
+
+PlacedStorage* CStgReader::Placed(platform::ElementId id) {
+  const auto found = placedIndex_.find(id);
+  return found == placedIndex_.end() ? nullptr : &placed_[found->second];
+}
+
+void CStgReader::NoteWritten(platform::ElementId storage, const std::u16string& name) {
+  if (PlacedStorage* s = Placed(storage)) s->children.insert(name);
+}
+
+// The orphans cut off by lost entries, a level at a time from the top of
+// each cut-off part: levels of table storages first, as the table streams
+// below lost entries are placed by the table storages already there.
+void CStgReader::PlaceOrphans() {
+  const std::size_t count = elParsed_.size();
+  auto orphan = [&](std::uint32_t n) {
+    const DirItem* item = n < count && !elParsed_[n] ? root_->GetEntry(n) : nullptr;
+    return item && !item->lost && !item->Name().empty() ? item : nullptr;
+  };
+  std::vector<std::uint8_t> referenced(count, 0);
+  for (std::uint32_t n = 0; n < count; ++n)
+    if (const DirItem* item = orphan(n))
+      for (std::uint32_t link : {item->Prev(), item->Next(), item->Child()})
+        if (link < count && link != n) referenced[link] = 1;
+  if (lostParents_.empty()) return;
+
+  // Each top with the siblings it leads to: one level of one storage.
+  struct Level {
+    std::uint32_t top = 0;
+    std::vector<OrphanMember> members;
+  };
+  std::vector<Level> levels;
+  std::vector<std::uint8_t> seen(count, 0);
+  for (std::uint32_t top = 0; top < count; ++top) {
+    if (referenced[top] || !orphan(top) || seen[top]) continue;
+    Level level{top, {}};
+    std::vector<std::uint32_t> todo{top};
+    seen[top] = 1;
+    while (!todo.empty()) {
+      const DirItem* item = orphan(todo.back());
+      todo.pop_back();
+      if (!item) continue;
+      level.members.push_back({item->Name(), item->Type() == kTypeStorage});
+      for (std::uint32_t link : {item->Prev(), item->Next()})
+        if (link < count && !seen[link] && orphan(link)) {
+          seen[link] = 1;
+          todo.push_back(link);
+        }
+    }
+    levels.push_back(std::move(level));
+  }
+
+  auto names = [](const Level& level) {
+    std::string text;
+    for (const OrphanMember& m : level.members) text += (text.empty() ? "" : ", ") + platform::Utf16ToAnsi(m.name);
+    return text;
+  };
+  // Table storages first; then the streams, in rounds, as a level placed
+  // in one round may leave a single place for another in the next.
+  for (int round = 0; round < 3 && !state_.run.Cancelled(); ++round) {
+    for (const Level& level : levels) {
+      if (elParsed_[level.top] || state_.run.Cancelled()) continue;
+      const bool tables = std::any_of(level.members.begin(), level.members.end(),
+                                      [](const OrphanMember& m) { return m.storage; });
+      if (round == 0 && !tables) continue;
+      const OrphanPlace place = PlaceOrphanLevel(level.members, placed_);
+      if (place.kind == OrphanPlace::Kind::Keep) continue;
+      platform::ElementId into = place.storage;
+      const PlacedStorage* parent = Placed(place.storage);
+      const std::string parentName = parent ? platform::Utf16ToAnsi(parent->name) : std::string();
+      if (place.kind == OrphanPlace::Kind::Recreate) {
+        const auto made = writer_->CreateStorage(place.storage, place.name);
+        if (!made) continue;
+        ++state_.stats.storagesCreated;
+        NoteWritten(place.storage, place.name);
+        placedIndex_[*made] = placed_.size();
+        placed_.push_back(PlacedStorage{*made, place.name, {}, true});
+        lostParents_.insert(*made);
+        into = *made;
+        state_.log().WriteFormat("[STG]\tStorage %s, lost with its entry, is made again in %s for the entries below it",
+                                 platform::Utf16ToAnsi(place.name).c_str(), parentName.c_str());
+      }
+      const PlacedStorage* target = Placed(into);
+      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s", names(level).c_str(),
+                               target ? platform::Utf16ToAnsi(target->name).c_str() : "");
+      ParseDir(static_cast<std::int32_t>(level.top), into);
+    }
+  }
 }
 
 bool CStgReader::LogElement(std::int32_t index, const DirItem& item) {
@@ -225,6 +321,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
 
   visited_[static_cast<std::size_t>(index)] = 1;
   elParsed_[static_cast<std::size_t>(index)] = 1;
+  NoteWritten(storage, item->Name());
   frame = WalkFrame{};
   frame.index = index;
   frame.item = item;
@@ -239,6 +336,8 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     }
     state_.log().WriteLine("[STG]\tIt's a storage, create Ok");
     ++state_.stats.storagesCreated;
+    placedIndex_[*created] = placed_.size();
+    placed_.push_back(PlacedStorage{*created, item->Name(), {}, false});
     writer_->SetClass(*created, item->ClassId());
     frame.storageCreated = true;
     frame.created = *created;
@@ -280,7 +379,9 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
 
 void CStgReader::NoteLost(std::int32_t index, platform::ElementId parent) {
   const DirItem* item = index < 0 ? nullptr : root_->GetEntry(static_cast<std::uint32_t>(index));
-  if (item && item->lost) lostParents_.insert(parent);
+  if (!item || !item->lost) return;
+  lostParents_.insert(parent);
+  if (PlacedStorage* s = Placed(parent)) s->lostBelow = true;
 }
 
 // Writes item index and everything reachable from it through its siblings

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/CompoundFile.h"
 #include "base/RunContext.h"
 #include "salvage/Buffer.h"
+#include "salvage/OrphanPlacement.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
 
@@ -54,6 +56,9 @@ class CStgReader {
   bool EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame);
   bool LogElement(std::int32_t index, const salvage::DirItem& item);
   void NoteLost(std::int32_t index, platform::ElementId parent);
+  void NoteWritten(platform::ElementId storage, const std::u16string& name);
+  salvage::PlacedStorage* Placed(platform::ElementId id);
+  void PlaceOrphans();
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
@@ -74,5 +79,8 @@ class CStgReader {
   // The storages whose children lead to a lost entry: what the lost entries
   // were part of, and so where what hung below them belongs.
   std::set<platform::ElementId> lostParents_;
+  // Every storage written so far, with the names written into it.
+  std::vector<salvage::PlacedStorage> placed_;
+  std::map<platform::ElementId, std::size_t> placedIndex_;  // into placed_
   platform::CompoundFileWriter* writer_ = nullptr;
 };

@@ -1,0 +1,103 @@
+#include "salvage/OrphanPlacement.h"
+
+#include <array>
+#include <string_view>
+
+namespace salvage {
+namespace {
+
+// The two kinds of table storage and the data storages that hold them.
+enum class Family { None, Data, Views };
+
+constexpr std::array<std::u16string_view, 4> kDataParents = {u"   19", u"   112", u"   114", u"   1"};
+constexpr std::array<std::u16string_view, 4> kViewParents = {u"   29", u"   212", u"   214", u"   2"};
+// The table storages every file of these versions holds.
+constexpr std::array<std::u16string_view, 6> kDataTables = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
+                                                            u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
+constexpr std::array<std::u16string_view, 9> kViewTables = {u"CEdl",    u"CMap",    u"CUdm",
+                                                            u"CTable",  u"CV_iew",  u"CFilter",
+                                                            u"CReport", u"CGrouping", u"CCommandBar"};
+// Further view tables, only in some files: never made again, but known.
+constexpr std::array<std::u16string_view, 4> kOtherViewTables = {u"CVba", u"CDrawing", u"CWindow", u"CToolbar"};
+constexpr std::array<std::u16string_view, 7> kTableStreams = {u"VarMeta",    u"Var2Data",   u"FixedMeta", u"FixedData",
+                                                              u"Fixed2Meta", u"Fixed2Data", u"Props"};
+constexpr std::size_t kViewTableStreams = 4;  // the first four: a view table holds no other
+
+template <std::size_t N>
+bool In(const std::array<std::u16string_view, N>& list, std::u16string_view name, std::size_t count = N) {
+  for (std::size_t i = 0; i < count && i < N; ++i)
+    if (list[i] == name) return true;
+  return false;
+}
+
+Family ParentFamily(std::u16string_view name) {
+  if (In(kDataParents, name)) return Family::Data;
+  if (In(kViewParents, name)) return Family::Views;
+  return Family::None;
+}
+
+Family TableFamily(std::u16string_view name) {
+  if (name.substr(0, 5) == u"TBknd") return Family::Data;
+  if (In(kViewTables, name) || In(kOtherViewTables, name)) return Family::Views;
+  return Family::None;
+}
+
+bool Clashes(const std::vector<OrphanMember>& level, const PlacedStorage& s) {
+  for (const OrphanMember& m : level)
+    if (s.children.count(m.name)) return true;
+  return false;
+}
+
+// The family of a level of table storages (and the data storage's own
+// "Props"), or None.
+Family TablesLevel(const std::vector<OrphanMember>& level) {
+  Family family = Family::None;
+  for (const OrphanMember& m : level) {
+    if (!m.storage && m.name == u"Props") continue;
+    const Family f = m.storage ? TableFamily(m.name) : Family::None;
+    if (f == Family::None || (family != Family::None && f != family)) return Family::None;
+    family = f;
+  }
+  return family;
+}
+
+// Whether every member is a stream a table storage of family holds.
+bool StreamsOf(const std::vector<OrphanMember>& level, Family family) {
+  const std::size_t count = family == Family::Views ? kViewTableStreams : kTableStreams.size();
+  for (const OrphanMember& m : level)
+    if (m.storage || !In(kTableStreams, m.name, count)) return false;
+  return !level.empty();
+}
+
+}  // namespace
+
+OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
+  std::vector<OrphanPlace> places;
+  if (const Family tables = TablesLevel(level); tables != Family::None) {
+    for (const PlacedStorage& s : placed)
+      if (s.lostBelow && ParentFamily(s.name) == tables && !Clashes(level, s))
+        places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+  } else {
+    for (Family family : {Family::Data, Family::Views}) {
+      if (!StreamsOf(level, family)) continue;
+      for (const PlacedStorage& s : placed) {
+        if (!s.lostBelow) continue;
+        if (TableFamily(s.name) == family && !Clashes(level, s)) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+        if (ParentFamily(s.name) != family) continue;
+        // A table storage its data storage lacks was lost with the entry.
+        const auto consider = [&](std::u16string_view table) {
+          if (!s.children.count(std::u16string(table)))
+            places.push_back({OrphanPlace::Kind::Recreate, s.id, std::u16string(table)});
+        };
+        if (family == Family::Data)
+          for (std::u16string_view t : kDataTables) consider(t);
+        else
+          for (std::u16string_view t : kViewTables) consider(t);
+      }
+    }
+  }
+  if (places.size() != 1) return {};
+  return places.front();
+}
+
+}  // namespace salvage

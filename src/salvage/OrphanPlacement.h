@@ -1,0 +1,46 @@
+// Where entries go that hang below lost directory entries. A lost entry cuts
+// its siblings and child off the tree; what it cut off is walked on its own
+// afterwards, a level at a time (an entry and the siblings it leads to). The
+// names of a project file's storages and streams say where such a level
+// belongs: table storages ("TBkndTask", "CV_iew"...) in the data storage
+// that lost an entry, table streams ("VarMeta", "FixedData"...) in the table
+// storage that lost an entry, or in the one table storage its data storage
+// lacks, which is then made again under its name. Where no single place
+// fits, the level stays where the salvage puts orphans otherwise.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/CompoundFile.h"
+
+namespace salvage {
+
+// A storage the rebuilt file holds so far.
+struct PlacedStorage {
+  platform::ElementId id = platform::kRootElement;
+  std::u16string name;
+  std::set<std::u16string> children;  // names of what was written into it
+  bool lostBelow = false;             // its children led to a lost entry
+};
+
+// One entry of an orphaned level.
+struct OrphanMember {
+  std::u16string name;
+  bool storage = false;
+};
+
+struct OrphanPlace {
+  enum class Kind { Keep, Into, Recreate };
+  Kind kind = Kind::Keep;
+  platform::ElementId storage = platform::kRootElement;  // Into: the place; Recreate: its parent
+  std::u16string name;                                  // Recreate: the storage to make again
+};
+
+// The place for one orphaned level among the storages written so far; Keep
+// when no single place fits.
+OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed);
+
+}  // namespace salvage
