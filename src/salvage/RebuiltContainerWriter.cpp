@@ -321,6 +321,14 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
 
   visited_[static_cast<std::size_t>(index)] = 1;
   elParsed_[static_cast<std::size_t>(index)] = 1;
+  // An orphan whose name the storage holds already would be dropped there:
+  // it goes into the root storage instead.
+  if (const PlacedStorage* s = Placed(storage);
+      s && s->children.count(item->Name()) && storage != platform::kRootElement && item->Type() != kTypeStorage) {
+    state_.log().WriteFormat("[STG]\tAn element named %s is there already: written into the root storage",
+                             item->NarrowName().c_str());
+    storage = platform::kRootElement;
+  }
   NoteWritten(storage, item->Name());
   frame = WalkFrame{};
   frame.index = index;
