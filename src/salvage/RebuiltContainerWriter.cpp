@@ -196,10 +196,10 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   if (!LogElement(index, *item)) return false;
   const auto count = static_cast<std::int32_t>(root_->EntryCount());
   const auto child = static_cast<std::int32_t>(item->Child());
-  if (child > count) {
-    state_.log().WriteError("[STG]\tRootDirSize smaller then childe position");
-    return false;
-  }
+  // A child beyond the entries found (its entry was lost, as when the file
+  // was cut inside the directory) is skipped when the walk reaches it; the
+  // item itself and its siblings are still written.
+  if (child > count) state_.log().WriteError("[STG]\tRootDirSize smaller then childe position");
 
   if (index == 0 && child != kNone && item->NarrowName() == "Root Entry") {
     // The Root Entry gives the root storage its times and class; its child
@@ -210,7 +210,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     writer_->SetClass(storage, item->ClassId());
     elParsed_[0] = 1;
     visited_[0] = 1;
-    if (child < 0) return false;
+    if (child < 0 || child >= count) return false;
     if (visited_[static_cast<std::size_t>(child)]) {
       state_.log().WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", "Root Entry", child);
       return false;

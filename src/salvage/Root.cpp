@@ -286,6 +286,8 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
     if (good == 1) state_.log().WriteFormat("Too smal entries in sector by [0x%08x]", static_cast<unsigned>(offset));
     if (good < 2) continue;
     const auto sector = static_cast<std::uint32_t>(offset / kSectorSize) - 1;
+    // The table's own sectors hold sector numbers, which can pass for entries.
+    if (sat_->IsTableSector(sector)) continue;
     if (inChain.count(sector)) {
       state_.log().WriteFormat("Sector by [0x%08x] already exists", static_cast<unsigned>(offset));
     } else {
@@ -394,8 +396,11 @@ int CRoot::ReadRoot() {
       const std::uint32_t size = TruncateByBound(U32Of(e, kDirSizeLow), static_cast<std::uint64_t>(imageSize_));
       item->SetU32(kDirSizeLow, size);
       if (U32Of(e, kDirStartSector) != kEndOfChain) {
-        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{state_.bounds.maxMiniSector}
-                                                             : static_cast<std::uint64_t>(state_.bounds.maxSector);
+        // A big stream may start on a sector the table maps past the end of
+        // a cut file: narrowing it to the file's bound would name another.
+        const std::uint64_t sectors = std::max<std::uint64_t>(static_cast<std::uint64_t>(state_.bounds.maxSector),
+                                                              sat_->SatTable().size());
+        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{state_.bounds.maxMiniSector} : sectors;
         item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
@@ -460,7 +465,14 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     state_.log().WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kSectorSize;
     const auto size = static_cast<std::int32_t>(item.Size());
-    if (!(size >= 0 && size <= imageSize_ && size <= capacity && size >= capacity - kSectorSize)) {
+    if (chain.pastFileEnd && size > capacity) {
+      // The file was cut inside the stream: what lies before the cut is kept.
+      state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes", static_cast<int>(size),
+                               static_cast<int>(capacity));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
+      ++state_.stats.damagedElements;
+      ++state_.stats.streamsCut;
+    } else if (!(size >= 0 && size <= imageSize_ && size <= capacity && size >= capacity - kSectorSize)) {
       state_.log().WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(size), static_cast<int>(capacity));
@@ -528,7 +540,19 @@ void CRoot::ReadStreamMini(DirItem& item) {
       item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
       ++state_.stats.damagedElements;
     }
-    const std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
+    std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
+    // Where the mini stream itself was cut by the file's end, a stream
+    // keeps its mini sectors up to the first one the cut took.
+    for (std::size_t k = 0; sat_->MiniStreamCut() && k < needed && k < chain.sectors.size(); ++k) {
+      if (sat_->GetMiniSector(chain.sectors[k])) continue;
+      state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes",
+                               static_cast<int>(item.Size()), static_cast<int>(k * kMiniSectorSize));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(k * kMiniSectorSize));
+      ++state_.stats.damagedElements;
+      ++state_.stats.streamsCut;
+      needed = k;
+      break;
+    }
     for (std::size_t k = 0; k < needed && k < chain.sectors.size(); ++k) {
       if (!taken_.Take(taken_.miniSectors, chain.sectors[k], kMiniSectorSize)) {
         CutShared(item, std::uint64_t{k} * kMiniSectorSize);

@@ -44,6 +44,7 @@ struct SalvageStats {
   std::uint32_t streamsTotal = 0;
   std::uint32_t streamsCreated = 0;
   std::uint32_t namesCorrected = 0;
+  std::uint32_t streamsCut = 0;  // streams that ran past the end of a cut file, kept up to it
 };
 
 struct SalvageState {

@@ -406,14 +406,17 @@ int CSat::ReadSat() {
   }
   if (lost > 0) state_.log().WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
 
-  // Entries that point outside the file continue the run before them.
+  // Entries that point outside the file and outside what the table maps
+  // continue the run before them. A link to a sector the table maps but the
+  // file no longer holds stays: the file was cut, and a chain ends there.
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
+  const std::uint64_t mapped = satTable_.size();
   for (std::uint32_t& e : satTable_) {
     if (IsReservedSect(e) || e == kDifatSectorMark) continue;
     const bool inRange = std::uint64_t{e} * kSectorSize <= size;
-    if (!inRange) e = ++last;
-    else last = e;
+    if (inRange) last = e;
+    else if (e >= mapped) e = ++last;
   }
   ForgetWalks();
   return 0;
