@@ -275,6 +275,12 @@ int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
   miniStream_.assign(chain.sectors.size() * kSectorSize, 0);
   for (std::size_t i = 0; i < chain.sectors.size(); ++i) {
     auto offset = GetOffsBySector(chain.sectors[i]);
+    if (!offset && (std::int64_t{chain.sectors[i]} + 2) * kSectorSize > fileSize_) {
+      // The file's end cuts through this sector: the mini stream ends before it.
+      miniStream_.resize(i * kSectorSize);
+      miniStreamPastFileEnd_ = true;
+      break;
+    }
     if (!offset || (i + 1) * kSectorSize > miniStream_.size()) break;
     if (!image_.CopyOut(*offset, miniStream_.data() + i * kSectorSize, kSectorSize)) break;
   }

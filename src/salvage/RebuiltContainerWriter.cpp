@@ -141,6 +141,9 @@ void CStgReader::WriteSummary() {
   state_.log().WriteFormat("[STG]\tDamaged elements: %i", static_cast<int>(s.damagedElements));
   state_.log().WriteFormat("[STG]\tLosts elements: %i", static_cast<int>(s.lostElements));
   state_.log().WriteFormat("[STG]\tNames correct: %i", static_cast<int>(s.namesCorrected));
+  if (state_.cutAt != 0)
+    state_.log().WriteFormat("[STG]\tFile cut at %llu bytes: %i streams kept up to the cut",
+                             static_cast<unsigned long long>(state_.cutAt), static_cast<int>(s.streamsCut));
   state_.log().WriteFormat("[STG]\t%i storages from %i created", static_cast<int>(s.storagesCreated),
                      static_cast<int>(s.storagesTotal));
   state_.log().WriteFormat("[STG]\t%i streams from %i created", static_cast<int>(s.streamsCreated),

@@ -485,6 +485,16 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     std::size_t kept = 0;
     for (; kept < needed && kept < chain.length; ++kept) {
       if (kept == chain.sectors.size() && !sat_->ExtendChain(chain)) break;
+      // A sector the file's end cuts through: the stream ends before it.
+      if (const std::uint32_t s = chain.sectors[kept];
+          !sat_->GetOffsBySector(s) && (std::int64_t{s} + 2) * kSectorSize > imageSize_) {
+        state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes",
+                                 static_cast<int>(item.Size()), static_cast<int>(kept * kSectorSize));
+        item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(kept * kSectorSize));
+        ++state_.stats.damagedElements;
+        ++state_.stats.streamsCut;
+        break;
+      }
       if (!taken_.Take(taken_.sectors, chain.sectors[kept], kSectorSize)) {
         CutShared(item, std::uint64_t{kept} * kSectorSize);
         break;

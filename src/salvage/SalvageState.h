@@ -56,6 +56,8 @@ struct SalvageState {
   SalvageStats stats;
   // Depth of the directory walk that writes the repaired file, as its log shows it.
   std::int32_t recurseLevel = 0;
+  // The file's size when it was found cut (shorter than its tables account for); 0 otherwise.
+  std::uint64_t cutAt = 0;
 
   Logger& log() const { return run.log; }
 };

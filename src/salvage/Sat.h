@@ -135,6 +135,10 @@ class CSat {
   // The mini stream's chain ran past the end of a cut file.
   bool MiniStreamCut() const { return miniStreamPastFileEnd_; }
   bool SatFound() const { return satFound_; }
+  // After ReadSat: the file size the sound parts of the table account for,
+  // to the end of the last sector they mark in use. A file shorter than
+  // this was cut.
+  std::uint64_t AccountedBytes() const { return accountedBytes_; }
 
   // Exposed for tests: the score of the sector at image offset as part k.
   PartScore ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const;
@@ -211,6 +215,7 @@ class CSat {
   bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
   bool miniSatPastFileEnd_ = false;                 // and that chain ran past the end of a cut file
   bool miniStreamPastFileEnd_ = false;
+  std::uint64_t accountedBytes_ = 0;
   std::vector<std::uint32_t> satTable_;
   std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;

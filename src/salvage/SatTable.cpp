@@ -406,6 +406,35 @@ int CSat::ReadSat() {
   }
   if (lost > 0) state_.log().WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
 
+  // The bytes the sound parts account for: up to the end of the last sector
+  // they mark in use (a link, an end of chain, a table sector). A zero is
+  // left out: a zeroed entry links nowhere the file would have put a chain.
+  accountedBytes_ = 0;
+  const std::uint64_t tableEntries = satTable_.size();
+  for (std::size_t i = 0; i < satList_.size(); ++i) {
+    if (lostParts_[i]) continue;
+    const std::uint32_t* part = satTable_.data() + i * kEntriesPerSector;
+    for (std::uint32_t e = kEntriesPerSector; e-- > 0;) {
+      const std::uint32_t v = part[e];
+      const bool used = v == kEndOfChain || v == kFatSectorMark || v == kDifatSectorMark ||
+                        (v != 0 && v != kFreeSector && v < tableEntries);
+      if (!used) continue;
+      accountedBytes_ = std::max(accountedBytes_, (i * kEntriesPerSector + e + 2) * std::uint64_t{kSectorSize});
+      break;
+    }
+    // And the sectors its links lead to.
+    for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
+      const std::uint32_t v = part[e];
+      if (v != 0 && v < tableEntries)
+        accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
+    }
+  }
+  // The table sectors the header lists, where the table maps them.
+  for (std::uint32_t i = 0; i < kHeaderDifatEntries; ++i) {
+    const std::uint32_t v = image_.U32(kHdrDifat + 4 * i);
+    if (v != 0 && v < tableEntries) accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
+  }
+
   // Entries that point outside the file and outside what the table maps
   // continue the run before them. A link to a sector the table maps but the
   // file no longer holds stays: the file was cut, and a chain ends there.
