@@ -83,24 +83,25 @@ std::vector<std::uint8_t> LaidOutFile() {
     put32(At(199) + 4 * i, fat[128 + i]);
     put32(At(2) + 4 * i, minifat[i]);
   }
-  // Entries 0-3 in sector 1, 4-7 in sector 150.
-  auto entry = [&](std::uint32_t n, std::u16string_view name, std::uint8_t type, std::uint32_t right, std::uint32_t child,
-                   std::uint32_t start, std::uint32_t size) {
+  // Entries 0-3 in sector 1, 4-7 in sector 150. Store, reached as m1's
+  // sibling, has entry 6 as its child: past the first sector's entries.
+  auto entry = [&](std::uint32_t n, std::u16string_view name, std::uint8_t type, std::uint32_t left, std::uint32_t right,
+                   std::uint32_t child, std::uint32_t start, std::uint32_t size) {
     const std::size_t at = At(n < 4 ? 1 : 150) + 128 * (n % 4);
     for (std::size_t i = 0; i < name.size(); ++i) put16(at + 2 * i, name[i]);
     put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
     f[at + 0x42] = type, f[at + 0x43] = 1;
-    put32(at + 0x44, kFree), put32(at + 0x48, right), put32(at + 0x4C, child);
+    put32(at + 0x44, left), put32(at + 0x48, right), put32(at + 0x4C, child);
     put32(at + 0x74, start), put32(at + 0x78, size);
   };
-  entry(0, u"Root Entry", 5, kFree, 1, 3, 26 * 64);
-  entry(1, u"Store", 1, 2, 4, 0, 0);
-  entry(2, u"m1", 2, 3, kFree, 0, 300);
-  entry(3, u"Alpha", 2, kFree, kFree, 10, 20000);
-  entry(4, u"Beta", 2, 5, kFree, 100, 20480);
-  entry(5, u"m2", 2, 6, kFree, 5, 500);
-  entry(6, u"m3", 2, 7, kFree, 16, 600);
-  entry(7, u"Gamma", 2, kFree, kFree, 170, 10000);
+  entry(0, u"Root Entry", 5, kFree, kFree, 2, 3, 26 * 64);
+  entry(1, u"Store", 1, kFree, kFree, 6, 0, 0);
+  entry(2, u"m1", 2, 1, 3, kFree, 0, 300);
+  entry(3, u"Alpha", 2, kFree, kFree, kFree, 10, 20000);
+  entry(4, u"Beta", 2, kFree, 5, kFree, 100, 20480);
+  entry(5, u"m2", 2, kFree, kFree, kFree, 5, 500);
+  entry(6, u"m3", 2, 4, 7, kFree, 16, 600);
+  entry(7, u"Gamma", 2, kFree, kFree, kFree, 170, 10000);
   return f;
 }
 
@@ -157,9 +158,9 @@ TEST(CutFiles, WhatLiesBeforeTheCutComesBackAndTheCutIsReported) {
       SCOPED_TRACE(kStreams[n].path);
       const auto found = streams.find(kStreams[n].path);
       const std::size_t got = found == streams.end() ? 0 : found->second.size();
-      ASSERT_EQ(got, c.kept[n]);
+      EXPECT_EQ(got, c.kept[n]);
       const auto expected = Content(n);
-      if (got > 0) EXPECT_TRUE(std::equal(found->second.begin(), found->second.end(), expected.begin()));
+      if (got > 0 && got <= expected.size()) EXPECT_TRUE(std::equal(found->second.begin(), found->second.end(), expected.begin()));
     }
     // Nothing but the streams and the one storage.
     std::size_t present = 0;
@@ -170,7 +171,8 @@ TEST(CutFiles, WhatLiesBeforeTheCutComesBackAndTheCutIsReported) {
     EXPECT_TRUE(log.Has("File was cut: " + std::to_string(c.size) + " bytes of the " + std::to_string(whole) +
                         " its header and tables account for"));
     const auto& items = salvage_test::SharedRun().report.Items();
-    ASSERT_EQ(items.size(), rowsBefore + 1);
+    EXPECT_EQ(items.size(), rowsBefore + 1);
+    if (items.size() <= rowsBefore) continue;
     EXPECT_EQ(items.back().name, u"File cut");
     EXPECT_EQ(items.back().value, platform::Utf8ToUtf16(sizes + " bytes"));
     EXPECT_EQ(items.back().status, u"lost");
