@@ -276,8 +276,14 @@ int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
   for (std::size_t i = 0; i < chain.sectors.size(); ++i) {
     auto offset = GetOffsBySector(chain.sectors[i]);
     if (!offset && (std::int64_t{chain.sectors[i]} + 2) * kSectorSize > fileSize_) {
-      // The file's end cuts through this sector: the mini stream ends before it.
-      miniStream_.resize(i * kSectorSize);
+      // The file's end cuts through this sector: the mini stream ends with
+      // the whole mini sectors that lie before the cut.
+      const std::int64_t start = (std::int64_t{chain.sectors[i]} + 1) * kSectorSize;
+      const std::int64_t left = std::max<std::int64_t>(0, fileSize_ - start) / kMiniSectorSize * kMiniSectorSize;
+      miniStream_.resize(i * kSectorSize + static_cast<std::size_t>(left));
+      if (left > 0 && !image_.CopyOut(static_cast<std::uint64_t>(start), miniStream_.data() + i * kSectorSize,
+                                      static_cast<std::size_t>(left)))
+        miniStream_.resize(i * kSectorSize);
       miniStreamPastFileEnd_ = true;
       break;
     }

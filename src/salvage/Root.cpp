@@ -483,14 +483,22 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     // sectors allow.
     const std::uint64_t needed = (std::uint64_t{item.Size()} + kSectorSize - 1) / kSectorSize;
     std::size_t kept = 0;
+    // The bytes of a sector the file's end cuts through, and where they lie.
+    std::uint64_t tailBytes = 0, tailOffset = 0;
     for (; kept < needed && kept < chain.length; ++kept) {
       if (kept == chain.sectors.size() && !sat_->ExtendChain(chain)) break;
-      // A sector the file's end cuts through: the stream ends before it.
+      // A sector the file's end cuts through: the stream ends with what
+      // lies before the cut.
       if (const std::uint32_t s = chain.sectors[kept];
           !sat_->GetOffsBySector(s) && (std::int64_t{s} + 2) * kSectorSize > imageSize_) {
+        tailOffset = (std::uint64_t{s} + 1) * kSectorSize;
+        tailBytes = static_cast<std::int64_t>(tailOffset) < imageSize_ ? imageSize_ - tailOffset : 0;
+        const std::uint64_t cut =
+            std::min<std::uint64_t>(item.Size(), std::uint64_t{kept} * kSectorSize + tailBytes);
+        tailBytes = cut - std::uint64_t{kept} * kSectorSize;
         state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes",
-                                 static_cast<int>(item.Size()), static_cast<int>(kept * kSectorSize));
-        item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(kept * kSectorSize));
+                                 static_cast<int>(item.Size()), static_cast<int>(cut));
+        item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(cut));
         ++state_.stats.damagedElements;
         ++state_.stats.streamsCut;
         break;
@@ -527,6 +535,10 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
       }
     }
     if (filled < buffer) std::fill(out + filled, out + buffer, 0);
+    if (tailBytes > 0 && filled == std::uint64_t{kept} * kSectorSize && filled + tailBytes <= buffer &&
+        !image_.CopyOut(tailOffset, out + filled, static_cast<std::size_t>(tailBytes))) {
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(filled));
+    }
   } catch (const std::bad_alloc&) {
     item.FreeData();
     state_.log().WriteLine("Error while construct SAT stream");

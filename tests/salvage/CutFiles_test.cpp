@@ -133,10 +133,11 @@ TEST(CutFiles, WhatLiesBeforeTheCutComesBackAndTheCutIsReported) {
       // The table's second sector, which maps sectors 128 on, is lost: its
       // links are taken as runs, and every stream is whole.
       {"inside the table", At(199) + 256, {300, 20000, 20480, 500, 600, 10000}},
-      // Gamma runs from sector 170: ten whole sectors before the cut.
-      {"inside a stream", At(180) + 100, {300, 20000, 20480, 500, 600, 10 * kSector}},
-      // m3 lies in mini sectors 16-25, of which 16-23 are in sector 160.
-      {"inside the mini stream", At(161), {300, 20000, 20480, 500, 8 * 64, 0}},
+      // Gamma runs from sector 170: ten whole sectors and 100 bytes before the cut.
+      {"inside a stream", At(180) + 100, {300, 20000, 20480, 500, 600, 10 * kSector + 100}},
+      // m3 lies in mini sectors 16-25: 16-23 in sector 160, 24 in the
+      // first 100 bytes of sector 161 that the cut leaves.
+      {"inside the mini stream", At(161) + 100, {300, 20000, 20480, 500, 9 * 64, 0}},
       // Entries 4 to 7 are gone with the directory's second sector.
       {"inside the directory", At(150) + 64, {300, 20000, 0, 0, 0, 0}},
   };
