@@ -211,10 +211,14 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
   const std::uint64_t needParts = (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector;
   std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
   int lost = 0;
-  // The parts a chain cut by the file's end lost are missing parts.
-  if (miniSatPastFileEnd_ && miniSatList_.size() < needParts) {
-    miniSatList_.resize(needParts, kFreeSector);
-    miniSatTable_.resize(needParts * kEntriesPerSector, kFreeSector);
+  // The parts a chain cut by the file's end lost are missing parts: as many
+  // as the mini stream needs, and no more than the sectors the table maps
+  // could hold (the root entry's size is the file's to claim).
+  const std::uint64_t mappable = satTable_.size() * std::uint64_t{kSectorSize / kMiniSectorSize};
+  const std::uint64_t partsMapped = (mappable + kEntriesPerSector - 1) / kEntriesPerSector;
+  if (const std::uint64_t parts = std::min(needParts, partsMapped); miniSatPastFileEnd_ && miniSatList_.size() < parts) {
+    miniSatList_.resize(parts, kFreeSector);
+    miniSatTable_.resize(parts * kEntriesPerSector, kFreeSector);
   }
   // Parts past those the mini stream needs map nothing that is read.
   for (std::size_t k = 0; k < needParts && k * kEntriesPerSector < miniSatTable_.size(); ++k) {

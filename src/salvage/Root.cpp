@@ -332,6 +332,9 @@ int CRoot::ReadRoot() {
   if (Chain rebuilt; lostLink && RebuildDirectoryChain(state_.header.rootsStart, rebuilt))
     rootChain_ = std::move(rebuilt);
   bool manual = false;
+  if (rootChain_.pastFileEnd)
+    state_.log().WriteFormat("Directory runs past the end of the file after %i sectors: the entries past the cut are lost",
+                             static_cast<int>(rootChain_.sectors.size()));
   if (!rootChain_.chainEnded) {
     state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
     FindAllRootEntries(rootChain_, rootChain_.sectors.size());
