@@ -199,10 +199,15 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   if (!LogElement(index, *item)) return false;
   const auto count = static_cast<std::int32_t>(root_->EntryCount());
   const auto child = static_cast<std::int32_t>(item->Child());
-  // A child beyond the entries found (its entry was lost, as when the file
-  // was cut inside the directory) is skipped when the walk reaches it; the
-  // item itself and its siblings are still written.
-  if (child > count) state_.log().WriteError("[STG]\tRootDirSize smaller then childe position");
+  // A child beyond the entries found: for a storage or a stream (its
+  // child's entry was lost, as when the file was cut inside the directory)
+  // the child is skipped when the walk reaches it, and the item and its
+  // siblings are still written; an item of no known type is rubbish read as
+  // an entry, and is dropped with what hangs on it.
+  if (child > count) {
+    state_.log().WriteError("[STG]\tRootDirSize smaller then childe position");
+    if (item->Type() != kTypeStorage && item->Type() != kTypeStream && item->Type() != kTypeRoot) return false;
+  }
 
   if (index == 0 && child != kNone && item->NarrowName() == "Root Entry") {
     // The Root Entry gives the root storage its times and class; its child

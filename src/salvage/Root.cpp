@@ -286,8 +286,12 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
     if (good == 1) state_.log().WriteFormat("Too smal entries in sector by [0x%08x]", static_cast<unsigned>(offset));
     if (good < 2) continue;
     const auto sector = static_cast<std::uint32_t>(offset / kSectorSize) - 1;
-    // The table's own sectors hold sector numbers, which can pass for entries.
-    if (sat_->IsTableSector(sector)) continue;
+    // The table's own sectors hold sector numbers, which can pass for
+    // entries. In a cut file they are left out. (Elsewhere a table sector
+    // taken in now stands in for a lost directory sector and keeps the
+    // entries after it at their numbers; until lost sectors keep their
+    // places in the scan, that stays.)
+    if (state_.cutAt != 0 && sat_->IsTableSector(sector)) continue;
     if (inChain.count(sector)) {
       state_.log().WriteFormat("Sector by [0x%08x] already exists", static_cast<unsigned>(offset));
     } else {

@@ -315,7 +315,19 @@ void CSat::MendSatByMarks() {
   std::vector<std::uint32_t> offsets;
   for (std::uint32_t sector : marks.parts) offsets.push_back(sector == kNoPart ? 0 : OffsetOfSector(sector));
   if (offsets.empty()) return;
-  if (marks.Whole()) {
+  // A part the list has past those the marks found, that marks itself as a
+  // table sector where it sits: the marks missed it (in a cut file its
+  // links run past the end and it reads as no table), so the list stays.
+  bool listGoesOn = false;
+  for (std::size_t k = offsets.size(); k < satList_.size() && !listGoesOn; ++k) {
+    const std::uint32_t offset = satList_[k];
+    if (offset == 0) continue;
+    const std::uint32_t sector = SectorOfOffset(offset);
+    listGoesOn = sector / kEntriesPerSector == k &&
+                 image_.U32(std::uint64_t{offset} + 4 * (sector % kEntriesPerSector)) == kFatSectorMark;
+  }
+  if (listGoesOn) state_.log().WriteLine("The SAT's list goes on past the parts its marks found: the list is kept");
+  if (marks.Whole() && !listGoesOn) {
     if (satList_ == offsets) return;
     state_.log().WriteFormat("SAT rebuilt from the marks of its own %i sectors", static_cast<int>(offsets.size()));
     satList_.clear();
@@ -429,10 +441,13 @@ int CSat::ReadSat() {
         accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
     }
   }
-  // The table sectors the header lists, where the table maps them.
-  for (std::uint32_t i = 0; i < kHeaderDifatEntries; ++i) {
+  // A table sector the header lists where the table maps a sector, for a
+  // part that was found nowhere in the file (a wrong entry of the list
+  // names a sector while the part itself is found elsewhere).
+  for (std::uint32_t i = 0; i < kHeaderDifatEntries && i < satList_.size(); ++i) {
     const std::uint32_t v = image_.U32(kHdrDifat + 4 * i);
-    if (v != 0 && v < tableEntries) accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
+    if (lostParts_[i] && v != 0 && v < tableEntries)
+      accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
   }
 
   // Entries that point outside the file and outside what the table maps
