@@ -199,4 +199,65 @@ TEST(CutFiles, WholeAndLengthenedFilesAreNotReportedCut) {
   }
 }
 
+// A table part that lies before the cut while most of the sectors it maps
+// lie past it: its links run past the end, so it reads as no table, but it
+// marks itself where it sits and the header lists it. Sectors: 0 and 128
+// the table, 1 the directory, Early over 2-127, Long over 129-199.
+std::vector<std::uint8_t> TwoPartFile(const std::vector<std::uint8_t>& early, const std::vector<std::uint8_t>& long_) {
+  std::vector<std::uint8_t> f(At(kSectors), 0);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { f[at] = v & 0xFF, f[at + 1] = v >> 8; };
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(signature), std::end(signature), f.begin());
+  put16(0x18, 0x3E), put16(0x1A, 3), put16(0x1C, 0xFFFE), put16(0x1E, 9), put16(0x20, 6);
+  put32(0x2C, 2), put32(0x30, 1), put32(0x38, 4096), put32(0x3C, kEnd), put32(0x44, kEnd);
+  for (std::size_t i = 0; i < 109; ++i) put32(0x4C + 4 * i, i == 0 ? 0 : i == 1 ? 128 : kFree);
+  std::vector<std::uint32_t> fat(256, kFree);
+  auto run = [&](std::uint32_t first, std::uint32_t last, const std::vector<std::uint8_t>& bytes) {
+    for (std::uint32_t s = first; s <= last; ++s) fat[s] = s < last ? s + 1 : kEnd;
+    std::copy(bytes.begin(), bytes.end(), f.begin() + At(first));
+  };
+  run(2, 127, early);
+  run(129, 199, long_);
+  fat[0] = fat[128] = kFatMark;
+  fat[1] = kEnd;
+  for (std::size_t i = 0; i < 128; ++i) put32(At(0) + 4 * i, fat[i]), put32(At(128) + 4 * i, fat[128 + i]);
+  auto entry = [&](std::size_t at, std::u16string_view name, std::uint8_t type, std::uint32_t right,
+                   std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+    for (std::size_t i = 0; i < name.size(); ++i) put16(at + 2 * i, name[i]);
+    put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+    f[at + 0x42] = type, f[at + 0x43] = 1;
+    put32(at + 0x44, kFree), put32(at + 0x48, right), put32(at + 0x4C, child);
+    put32(at + 0x74, start), put32(at + 0x78, size);
+  };
+  entry(At(1), u"Root Entry", 5, kFree, 1, kEnd, 0);
+  entry(At(1) + 128, u"Early", 2, 2, kFree, 2, static_cast<std::uint32_t>(early.size()));
+  entry(At(1) + 256, u"Long", 2, kFree, kFree, 129, static_cast<std::uint32_t>(long_.size()));
+  return f;
+}
+
+TEST(CutFiles, ATablePartBeforeTheCutStaysThoughItsLinksRunPastIt) {
+  const std::vector<std::uint8_t> early = fixture::Pattern(126 * kSector, 7), long_ = fixture::Pattern(71 * kSector, 8);
+  const std::vector<std::uint8_t> intact = TwoPartFile(early, long_);
+  struct Case {
+    std::size_t size;
+    std::size_t kept;  // Long's bytes that come back: from sector 129 up to the cut
+  };
+  for (const Case& c : {Case{At(150), 21 * kSector}, Case{At(180) + 300, 51 * kSector + 300}}) {
+    SCOPED_TRACE(c.size);
+    fixture::ScratchDir scratch;
+    auto run = Salvage(scratch, std::vector<std::uint8_t>(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(c.size)));
+    ASSERT_TRUE(run.repaired);
+    std::map<std::string, std::vector<std::uint8_t>> streams;
+    std::vector<std::string> storages;
+    Flatten(fixture::ReadBack(*run.repaired), "", streams, storages);
+    EXPECT_EQ(streams["Early"], early);
+    ASSERT_EQ(streams["Long"].size(), c.kept);
+    EXPECT_TRUE(std::equal(streams["Long"].begin(), streams["Long"].end(), long_.begin()));
+    EXPECT_EQ(run.reader->State().cutAt, c.size);
+  }
+}
+
 }  // namespace
