@@ -23,6 +23,35 @@ constexpr std::uint32_t kFree = 0xFFFFFFFF, kEnd = 0xFFFFFFFE, kFatMark = 0xFFFF
 
 std::size_t At(std::uint32_t sector) { return (std::size_t{sector} + 1) * kSector; }
 
+// A file of kSectors sectors written byte by byte: a header listing the
+// table sectors 0 and second, the directory from sector 1, and entries.
+struct Bytes {
+  std::vector<std::uint8_t> f = std::vector<std::uint8_t>(At(kSectors), 0);
+  void Put16(std::size_t at, std::uint16_t v) { f[at] = v & 0xFF, f[at + 1] = v >> 8; }
+  void Put32(std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  }
+  void Header(std::uint32_t second, std::uint32_t miniTable) {
+    const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(std::begin(signature), std::end(signature), f.begin());
+    Put16(0x18, 0x3E), Put16(0x1A, 3), Put16(0x1C, 0xFFFE), Put16(0x1E, 9), Put16(0x20, 6);
+    Put32(0x2C, 2), Put32(0x30, 1), Put32(0x38, 4096), Put32(0x3C, miniTable), Put32(0x40, miniTable == kEnd ? 0 : 1);
+    Put32(0x44, kEnd);
+    for (std::size_t i = 0; i < 109; ++i) Put32(0x4C + 4 * i, i == 0 ? 0 : i == 1 ? second : kFree);
+  }
+  void Table(std::uint32_t sector, const std::uint32_t* values) {
+    for (std::size_t i = 0; i < 128; ++i) Put32(At(sector) + 4 * i, values[i]);
+  }
+  void Entry(std::size_t at, std::u16string_view name, std::uint8_t type, std::uint32_t left, std::uint32_t right,
+             std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+    for (std::size_t i = 0; i < name.size(); ++i) Put16(at + 2 * i, name[i]);
+    Put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
+    f[at + 0x42] = type, f[at + 0x43] = 1;
+    Put32(at + 0x44, left), Put32(at + 0x48, right), Put32(at + 0x4C, child);
+    Put32(at + 0x74, start), Put32(at + 0x78, size);
+  }
+};
+
 // Where each stream lies: big ones from a first sector on, one sector after
 // the other; small ones from a first mini sector on, likewise.
 struct Placed {
@@ -44,16 +73,9 @@ std::vector<std::uint8_t> Content(std::size_t index) {
 }
 
 std::vector<std::uint8_t> LaidOutFile() {
-  std::vector<std::uint8_t> f(At(kSectors), 0);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { f[at] = v & 0xFF, f[at + 1] = v >> 8; };
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::copy(std::begin(signature), std::end(signature), f.begin());
-  put16(0x18, 0x3E), put16(0x1A, 3), put16(0x1C, 0xFFFE), put16(0x1E, 9), put16(0x20, 6);
-  put32(0x2C, 2), put32(0x30, 1), put32(0x38, 4096), put32(0x3C, 2), put32(0x40, 1), put32(0x44, kEnd);
-  for (std::size_t i = 0; i < 109; ++i) put32(0x4C + 4 * i, i == 0 ? 0 : i == 1 ? 199 : kFree);
+  Bytes b;
+  std::vector<std::uint8_t>& f = b.f;
+  b.Header(199, 2);
 
   std::vector<std::uint32_t> fat(256, kFree), minifat(128, kFree);
   auto chain = [](std::vector<std::uint32_t>& table, const std::vector<std::uint32_t>& sectors) {
@@ -78,21 +100,12 @@ std::vector<std::uint8_t> LaidOutFile() {
   }
   for (std::size_t i = 0; i < kMiniStreamSectors.size(); ++i)
     std::copy(miniStream.begin() + i * kSector, miniStream.begin() + (i + 1) * kSector, f.begin() + At(kMiniStreamSectors[i]));
-  for (std::size_t i = 0; i < 128; ++i) {
-    put32(At(0) + 4 * i, fat[i]);
-    put32(At(199) + 4 * i, fat[128 + i]);
-    put32(At(2) + 4 * i, minifat[i]);
-  }
+  b.Table(0, fat.data()), b.Table(199, fat.data() + 128), b.Table(2, minifat.data());
   // Entries 0-3 in sector 1, 4-7 in sector 150. Store, reached as m1's
   // sibling, has entry 6 as its child: past the first sector's entries.
   auto entry = [&](std::uint32_t n, std::u16string_view name, std::uint8_t type, std::uint32_t left, std::uint32_t right,
                    std::uint32_t child, std::uint32_t start, std::uint32_t size) {
-    const std::size_t at = At(n < 4 ? 1 : 150) + 128 * (n % 4);
-    for (std::size_t i = 0; i < name.size(); ++i) put16(at + 2 * i, name[i]);
-    put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
-    f[at + 0x42] = type, f[at + 0x43] = 1;
-    put32(at + 0x44, left), put32(at + 0x48, right), put32(at + 0x4C, child);
-    put32(at + 0x74, start), put32(at + 0x78, size);
+    b.Entry(At(n < 4 ? 1 : 150) + 128 * (n % 4), name, type, left, right, child, start, size);
   };
   entry(0, u"Root Entry", 5, kFree, kFree, 2, 3, 26 * 64);
   entry(1, u"Store", 1, kFree, kFree, 6, 0, 0);
@@ -204,38 +217,22 @@ TEST(CutFiles, WholeAndLengthenedFilesAreNotReportedCut) {
 // marks itself where it sits and the header lists it. Sectors: 0 and 128
 // the table, 1 the directory, Early over 2-127, Long over 129-199.
 std::vector<std::uint8_t> TwoPartFile(const std::vector<std::uint8_t>& early, const std::vector<std::uint8_t>& long_) {
-  std::vector<std::uint8_t> f(At(kSectors), 0);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { f[at] = v & 0xFF, f[at + 1] = v >> 8; };
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::copy(std::begin(signature), std::end(signature), f.begin());
-  put16(0x18, 0x3E), put16(0x1A, 3), put16(0x1C, 0xFFFE), put16(0x1E, 9), put16(0x20, 6);
-  put32(0x2C, 2), put32(0x30, 1), put32(0x38, 4096), put32(0x3C, kEnd), put32(0x44, kEnd);
-  for (std::size_t i = 0; i < 109; ++i) put32(0x4C + 4 * i, i == 0 ? 0 : i == 1 ? 128 : kFree);
+  Bytes b;
+  b.Header(128, kEnd);
   std::vector<std::uint32_t> fat(256, kFree);
   auto run = [&](std::uint32_t first, std::uint32_t last, const std::vector<std::uint8_t>& bytes) {
     for (std::uint32_t s = first; s <= last; ++s) fat[s] = s < last ? s + 1 : kEnd;
-    std::copy(bytes.begin(), bytes.end(), f.begin() + At(first));
+    std::copy(bytes.begin(), bytes.end(), b.f.begin() + At(first));
   };
   run(2, 127, early);
   run(129, 199, long_);
   fat[0] = fat[128] = kFatMark;
   fat[1] = kEnd;
-  for (std::size_t i = 0; i < 128; ++i) put32(At(0) + 4 * i, fat[i]), put32(At(128) + 4 * i, fat[128 + i]);
-  auto entry = [&](std::size_t at, std::u16string_view name, std::uint8_t type, std::uint32_t right,
-                   std::uint32_t child, std::uint32_t start, std::uint32_t size) {
-    for (std::size_t i = 0; i < name.size(); ++i) put16(at + 2 * i, name[i]);
-    put16(at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));
-    f[at + 0x42] = type, f[at + 0x43] = 1;
-    put32(at + 0x44, kFree), put32(at + 0x48, right), put32(at + 0x4C, child);
-    put32(at + 0x74, start), put32(at + 0x78, size);
-  };
-  entry(At(1), u"Root Entry", 5, kFree, 1, kEnd, 0);
-  entry(At(1) + 128, u"Early", 2, 2, kFree, 2, static_cast<std::uint32_t>(early.size()));
-  entry(At(1) + 256, u"Long", 2, kFree, kFree, 129, static_cast<std::uint32_t>(long_.size()));
-  return f;
+  b.Table(0, fat.data()), b.Table(128, fat.data() + 128);
+  b.Entry(At(1), u"Root Entry", 5, kFree, kFree, 1, kEnd, 0);
+  b.Entry(At(1) + 128, u"Early", 2, kFree, 2, kFree, 2, static_cast<std::uint32_t>(early.size()));
+  b.Entry(At(1) + 256, u"Long", 2, kFree, kFree, kFree, 129, static_cast<std::uint32_t>(long_.size()));
+  return b.f;
 }
 
 TEST(CutFiles, ATablePartBeforeTheCutStaysThoughItsLinksRunPastIt) {
