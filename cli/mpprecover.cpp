@@ -592,6 +592,14 @@ void PrintSummary(const Options& options, const FileResult& file) {
   if (options.quiet && !file.losses) return;
   std::fprintf(stderr, "%s: %s -> %s\n", file.input.c_str(),
                file.losses ? "recovered with losses" : "recovered whole", file.output.c_str());
+  // Findings about the file itself (a cut file), before the kinds of data.
+  for (const ReportRow& row : file.rows) {
+    if (IsLossRow(row) || row.status != "lost") continue;
+    std::string name = row.name;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::fprintf(stderr, "  %-14s %s%s%s\n", (name + ":").c_str(), row.value.c_str(), row.note != " " ? " - " : "",
+                 row.note != " " ? row.note.c_str() : "");
+  }
   for (const ReportRow& row : file.rows) {
     if (!IsLossRow(row)) continue;
     const bool lost = row.status == "lost";
@@ -629,7 +637,10 @@ std::string Json(const FileResult& file, const std::string& kept) {
   for (const ReportRow& row : file.rows) {
     if (IsLossRow(row)) continue;
     json += (first ? "" : ",") + std::string("{\"name\":") + JsonString(row.name) + ",\"value\":" +
-            JsonString(row.value) + "}";
+            JsonString(row.value);
+    if (!row.status.empty()) json += ",\"status\":" + JsonString(row.status);
+    if (!row.note.empty() && row.note != " ") json += ",\"note\":" + JsonString(row.note);
+    json += "}";
     first = false;
   }
   json += "]},\"losses\":[";

@@ -81,7 +81,10 @@ MDW_API int32_t FileRecover(const char16_t* input, const char16_t* output);
 /* Hands out the report of the runs so far as four column arrays of texts,
  * each ended by a null entry; row 0 holds the recovery level (1..3) in
  * column 2. Valid until the next call. Returns 0.
- * Rows per run: the counts written ("Tasks", "Constraints" (links),
+ * Rows per run: first, when the input was cut short (shorter than the
+ * sectors its allocation table uses), a row "File cut" with column 1
+ * "<file size> of <size the table accounts for> bytes", column 2 "lost"
+ * and column 3 the reason; then the counts written ("Tasks", "Constraints" (links),
  * "Resources", "Assignments"; column 2 empty, left out when 0), then one
  * loss row per kind of data: column 0 "Tasks recovered", "Resources
  * recovered", "Assignments recovered", "Links recovered", "Calendars

@@ -52,6 +52,13 @@ bool CSat::ChainLink(const Table& t, std::uint32_t sector, std::uint32_t& next, 
       stop = kStopEndMark;
       return false;
     }
+    // A sector the table maps beyond the file's end: the file was cut. The
+    // link is the table's own and is not narrowed to the file's bound (that
+    // would make it name some other sector).
+    if (entry < t.entries.size() && std::int64_t{entry} > t.bound) {
+      stop = kStopPastFileEnd;
+      return false;
+    }
   }
   return EnterChain(t, TruncateByBound(entry, static_cast<std::uint64_t>(t.bound)), next, stop);
 }
@@ -64,6 +71,7 @@ void CSat::Follow(const Table& t, std::uint32_t start, Chain& chain, std::size_t
   chain.sectors.clear();
   chain.length = 0;
   chain.chainEnded = false;
+  chain.pastFileEnd = false;
   // A mini stream entry that names no chain has none.
   if (t.mini && (start == kEndOfChain || start == kFreeSector)) return;
   TableWalks& cache = walks_[t.mini ? 1 : 0];
@@ -98,9 +106,11 @@ void CSat::Follow(const Table& t, std::uint32_t start, Chain& chain, std::size_t
     case kStopOverBoundary: state_.log().WriteLine("Trying to read over boundary sector"); break;
     case kWalkCycle: state_.log().WriteError("ERROR ! sectors cycle detected ! truncating chain. End Search"); break;
     case kStopEndMark: state_.log().WriteLine("End of chain found"); break;
+    case kStopPastFileEnd: state_.log().WriteLine("Chain runs past the end of the file"); break;
     default: break;
   }
   chain.chainEnded = stop == kStopEndMark || stop == kStopTableEnd;
+  chain.pastFileEnd = stop == kStopPastFileEnd;
 }
 
 int CSat::FollowChain(std::uint32_t start, Chain& chain, std::size_t limit) {

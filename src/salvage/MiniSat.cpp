@@ -46,6 +46,12 @@ std::uint32_t CSat::FindMiniSat() {
     miniSatList_.push_back(sector);
   }
   headerChainAccepted_ = allAccepted;
+  // A chain that runs past the end of a cut file is the table's own as far
+  // as it goes; the parts it lost are mended with the other lost parts.
+  miniSatPastFileEnd_ = allAccepted && chain.pastFileEnd;
+  if (miniSatPastFileEnd_)
+    state_.log().WriteFormat("miniSAT chain runs past the end of the file after %i sectors",
+                             static_cast<int>(miniSatList_.size()));
   if (allAccepted) {
     state_.log().WriteFormat("All %i miniSAT sectors defined", static_cast<int>(miniSatList_.size()));
     state_.stats.miniSatSectorsExpected = static_cast<std::uint32_t>(miniSatList_.size());
@@ -116,8 +122,8 @@ bool CSat::MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniS
   // SAT part leaves tails that look like heads, and a damaged part may link
   // anywhere.)
   const std::uint32_t start = headerMiniSatStart_;
-  if (headerChainAccepted_ && miniSatList_.size() >= needParts && start < count && !owned[start] &&
-      (satTable_[start] == kEndOfChain || link(start)))
+  if (headerChainAccepted_ && (miniSatList_.size() >= needParts || miniSatPastFileEnd_) && start < count &&
+      !owned[start] && (satTable_[start] == kEndOfChain || link(start) || miniSatPastFileEnd_))
     return false;
 
   // Each sector is walked once: a chain that runs into another is no mini SAT.
@@ -205,6 +211,15 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
   const std::uint64_t needParts = (miniSectors + kEntriesPerSector - 1) / kEntriesPerSector;
   std::optional<std::unordered_map<std::uint32_t, std::uint32_t>> byVotes;
   int lost = 0;
+  // The parts a chain cut by the file's end lost are missing parts: as many
+  // as the mini stream needs, and no more than the sectors the table maps
+  // could hold (the root entry's size is the file's to claim).
+  const std::uint64_t mappable = satTable_.size() * std::uint64_t{kSectorSize / kMiniSectorSize};
+  const std::uint64_t partsMapped = (mappable + kEntriesPerSector - 1) / kEntriesPerSector;
+  if (const std::uint64_t parts = std::min(needParts, partsMapped); miniSatPastFileEnd_ && miniSatList_.size() < parts) {
+    miniSatList_.resize(parts, kFreeSector);
+    miniSatTable_.resize(parts * kEntriesPerSector, kFreeSector);
+  }
   // Parts past those the mini stream needs map nothing that is read.
   for (std::size_t k = 0; k < needParts && k * kEntriesPerSector < miniSatTable_.size(); ++k) {
     std::uint32_t* part = miniSatTable_.data() + k * kEntriesPerSector;
@@ -213,7 +228,8 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
       if (part[i] == 0) ++zeros;
       else if (!IsMiniTableValue(part[i], miniSectors)) ++foreign;
     }
-    if (zeros < 16 && foreign < 64) continue;
+    const bool missing = miniSatList_[k] == kFreeSector;
+    if (zeros < 16 && foreign < 64 && !(missing && miniSatPastFileEnd_)) continue;
     ++lost;
     // Another sector that reads as this part takes its place; failing that,
     // the links it lost are taken as runs.
@@ -259,9 +275,22 @@ int CSat::SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize) {
   miniStreamStart_ = start;
   Chain chain;
   FollowChain(start, chain);
+  miniStreamPastFileEnd_ = chain.pastFileEnd;
   miniStream_.assign(chain.sectors.size() * kSectorSize, 0);
   for (std::size_t i = 0; i < chain.sectors.size(); ++i) {
     auto offset = GetOffsBySector(chain.sectors[i]);
+    if (!offset && (std::int64_t{chain.sectors[i]} + 2) * kSectorSize > fileSize_) {
+      // The file's end cuts through this sector: the mini stream ends with
+      // the whole mini sectors that lie before the cut.
+      const std::int64_t start = (std::int64_t{chain.sectors[i]} + 1) * kSectorSize;
+      const std::int64_t left = std::max<std::int64_t>(0, fileSize_ - start) / kMiniSectorSize * kMiniSectorSize;
+      miniStream_.resize(i * kSectorSize + static_cast<std::size_t>(left));
+      if (left > 0 && !image_.CopyOut(static_cast<std::uint64_t>(start), miniStream_.data() + i * kSectorSize,
+                                      static_cast<std::size_t>(left)))
+        miniStream_.resize(i * kSectorSize);
+      miniStreamPastFileEnd_ = true;
+      break;
+    }
     if (!offset || (i + 1) * kSectorSize > miniStream_.size()) break;
     if (!image_.CopyOut(*offset, miniStream_.data() + i * kSectorSize, kSectorSize)) break;
   }

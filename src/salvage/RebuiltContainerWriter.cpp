@@ -142,6 +142,9 @@ void CStgReader::WriteSummary() {
   state_.log().WriteFormat("[STG]\tDamaged elements: %i", static_cast<int>(s.damagedElements));
   state_.log().WriteFormat("[STG]\tLosts elements: %i", static_cast<int>(s.lostElements));
   state_.log().WriteFormat("[STG]\tNames correct: %i", static_cast<int>(s.namesCorrected));
+  if (state_.cutAt != 0)
+    state_.log().WriteFormat("[STG]\tFile cut at %llu bytes: %i streams kept up to the cut",
+                             static_cast<unsigned long long>(state_.cutAt), static_cast<int>(s.streamsCut));
   state_.log().WriteFormat("[STG]\t%i storages from %i created", static_cast<int>(s.storagesCreated),
                      static_cast<int>(s.storagesTotal));
   state_.log().WriteFormat("[STG]\t%i streams from %i created", static_cast<int>(s.streamsCreated),
@@ -292,9 +295,14 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   if (!LogElement(index, *item)) return false;
   const auto count = static_cast<std::int32_t>(root_->EntryCount());
   const auto child = static_cast<std::int32_t>(item->Child());
+  // A child beyond the entries found: for a storage or a stream (its
+  // child's entry was lost, as when the file was cut inside the directory)
+  // the child is skipped when the walk reaches it, and the item and its
+  // siblings are still written; an item of no known type is rubbish read as
+  // an entry, and is dropped with what hangs on it.
   if (child > count) {
     state_.log().WriteError("[STG]\tRootDirSize smaller then childe position");
-    return false;
+    if (item->Type() != kTypeStorage && item->Type() != kTypeStream && item->Type() != kTypeRoot) return false;
   }
 
   if (index == 0 && child != kNone && item->NarrowName() == "Root Entry") {
@@ -306,7 +314,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     writer_->SetClass(storage, item->ClassId());
     elParsed_[0] = 1;
     visited_[0] = 1;
-    if (child < 0) return false;
+    if (child < 0 || child >= count) return false;
     if (visited_[static_cast<std::size_t>(child)]) {
       state_.log().WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", "Root Entry", child);
       return false;

@@ -286,6 +286,12 @@ void CRoot::FindAllRootEntries(Chain& chain, std::size_t position) {
     if (good == 1) state_.log().WriteFormat("Too smal entries in sector by [0x%08x]", static_cast<unsigned>(offset));
     if (good < 2) continue;
     const auto sector = static_cast<std::uint32_t>(offset / kSectorSize) - 1;
+    // The table's own sectors hold sector numbers, which can pass for
+    // entries. In a cut file they are left out. (Elsewhere a table sector
+    // taken in now stands in for a lost directory sector and keeps the
+    // entries after it at their numbers; until lost sectors keep their
+    // places in the scan, that stays.)
+    if (state_.cutAt != 0 && sat_->IsTableSector(sector)) continue;
     if (inChain.count(sector)) {
       state_.log().WriteFormat("Sector by [0x%08x] already exists", static_cast<unsigned>(offset));
     } else {
@@ -330,6 +336,9 @@ int CRoot::ReadRoot() {
   if (Chain rebuilt; lostLink && RebuildDirectoryChain(state_.header.rootsStart, rebuilt))
     rootChain_ = std::move(rebuilt);
   bool manual = false;
+  if (rootChain_.pastFileEnd)
+    state_.log().WriteFormat("Directory runs past the end of the file after %i sectors: the entries past the cut are lost",
+                             static_cast<int>(rootChain_.sectors.size()));
   if (!rootChain_.chainEnded) {
     state_.log().WriteError("ERROR ! Root Chain is corrupt. Try found entries manualy");
     FindAllRootEntries(rootChain_, rootChain_.sectors.size());
@@ -394,8 +403,11 @@ int CRoot::ReadRoot() {
       const std::uint32_t size = TruncateByBound(U32Of(e, kDirSizeLow), static_cast<std::uint64_t>(imageSize_));
       item->SetU32(kDirSizeLow, size);
       if (U32Of(e, kDirStartSector) != kEndOfChain) {
-        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{state_.bounds.maxMiniSector}
-                                                             : static_cast<std::uint64_t>(state_.bounds.maxSector);
+        // A big stream may start on a sector the table maps past the end of
+        // a cut file: narrowing it to the file's bound would name another.
+        const std::uint64_t sectors = std::max<std::uint64_t>(static_cast<std::uint64_t>(state_.bounds.maxSector),
+                                                              sat_->SatTable().size());
+        const std::uint64_t bound = size < kMiniStreamCutoff ? std::uint64_t{state_.bounds.maxMiniSector} : sectors;
         item->SetU32(kDirStartSector, TruncateByBound(U32Of(e, kDirStartSector), bound));
       }
       item->declaredSize = size;
@@ -460,7 +472,14 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     state_.log().WriteFormat("Find %i entries for stream", static_cast<int>(n));
     const std::int64_t capacity = n * kSectorSize;
     const auto size = static_cast<std::int32_t>(item.Size());
-    if (!(size >= 0 && size <= imageSize_ && size <= capacity && size >= capacity - kSectorSize)) {
+    if (chain.pastFileEnd && size > capacity) {
+      // The file was cut inside the stream: what lies before the cut is kept.
+      state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes", static_cast<int>(size),
+                               static_cast<int>(capacity));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
+      ++state_.stats.damagedElements;
+      ++state_.stats.streamsCut;
+    } else if (!(size >= 0 && size <= imageSize_ && size <= capacity && size >= capacity - kSectorSize)) {
       state_.log().WriteFormat(
           "Stream length (%i) failure or more (less) then can (must) read, try collect by sectors, set size as %i",
           static_cast<int>(size), static_cast<int>(capacity));
@@ -471,8 +490,26 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     // sectors allow.
     const std::uint64_t needed = (std::uint64_t{item.Size()} + kSectorSize - 1) / kSectorSize;
     std::size_t kept = 0;
+    // The bytes of a sector the file's end cuts through, and where they lie.
+    std::uint64_t tailBytes = 0, tailOffset = 0;
     for (; kept < needed && kept < chain.length; ++kept) {
       if (kept == chain.sectors.size() && !sat_->ExtendChain(chain)) break;
+      // A sector the file's end cuts through: the stream ends with what
+      // lies before the cut.
+      if (const std::uint32_t s = chain.sectors[kept];
+          !sat_->GetOffsBySector(s) && (std::int64_t{s} + 2) * kSectorSize > imageSize_) {
+        tailOffset = (std::uint64_t{s} + 1) * kSectorSize;
+        tailBytes = static_cast<std::int64_t>(tailOffset) < imageSize_ ? imageSize_ - tailOffset : 0;
+        const std::uint64_t cut =
+            std::min<std::uint64_t>(item.Size(), std::uint64_t{kept} * kSectorSize + tailBytes);
+        tailBytes = cut - std::uint64_t{kept} * kSectorSize;
+        state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes",
+                                 static_cast<int>(item.Size()), static_cast<int>(cut));
+        item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(cut));
+        ++state_.stats.damagedElements;
+        ++state_.stats.streamsCut;
+        break;
+      }
       if (!taken_.Take(taken_.sectors, chain.sectors[kept], kSectorSize)) {
         CutShared(item, std::uint64_t{kept} * kSectorSize);
         break;
@@ -505,6 +542,10 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
       }
     }
     if (filled < buffer) std::fill(out + filled, out + buffer, 0);
+    if (tailBytes > 0 && filled == std::uint64_t{kept} * kSectorSize && filled + tailBytes <= buffer &&
+        !image_.CopyOut(tailOffset, out + filled, static_cast<std::size_t>(tailBytes))) {
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(filled));
+    }
   } catch (const std::bad_alloc&) {
     item.FreeData();
     state_.log().WriteLine("Error while construct SAT stream");
@@ -528,7 +569,19 @@ void CRoot::ReadStreamMini(DirItem& item) {
       item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(capacity));
       ++state_.stats.damagedElements;
     }
-    const std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
+    std::uint64_t needed = (std::uint64_t{item.Size()} + kMiniSectorSize - 1) / kMiniSectorSize;
+    // Where the mini stream itself was cut by the file's end, a stream
+    // keeps its mini sectors up to the first one the cut took.
+    for (std::size_t k = 0; sat_->MiniStreamCut() && k < needed && k < chain.sectors.size(); ++k) {
+      if (sat_->GetMiniSector(chain.sectors[k])) continue;
+      state_.log().WriteFormat("Stream runs past the end of the file: cut from %i to %i bytes",
+                               static_cast<int>(item.Size()), static_cast<int>(k * kMiniSectorSize));
+      item.SetU32(kDirSizeLow, static_cast<std::uint32_t>(k * kMiniSectorSize));
+      ++state_.stats.damagedElements;
+      ++state_.stats.streamsCut;
+      needed = k;
+      break;
+    }
     for (std::size_t k = 0; k < needed && k < chain.sectors.size(); ++k) {
       if (!taken_.Take(taken_.miniSectors, chain.sectors[k], kMiniSectorSize)) {
         CutShared(item, std::uint64_t{k} * kMiniSectorSize);

@@ -44,6 +44,7 @@ struct SalvageStats {
   std::uint32_t streamsTotal = 0;
   std::uint32_t streamsCreated = 0;
   std::uint32_t namesCorrected = 0;
+  std::uint32_t streamsCut = 0;  // streams that ran past the end of a cut file, kept up to it
 };
 
 struct SalvageState {
@@ -55,6 +56,8 @@ struct SalvageState {
   SalvageStats stats;
   // Depth of the directory walk that writes the repaired file, as its log shows it.
   std::int32_t recurseLevel = 0;
+  // The file's size when it was found cut (shorter than its tables account for); 0 otherwise.
+  std::uint64_t cutAt = 0;
 
   Logger& log() const { return run.log; }
 };

@@ -25,6 +25,10 @@ struct Chain {
   std::vector<std::uint32_t> sectors;  // the chain, or as much of it as was asked for
   std::size_t length = 0;              // the whole chain's length
   bool chainEnded = false;  // the chain reached its end mark (or the end of the table)
+  // The chain's next link names a sector that the table maps but that lies
+  // past the end of the file: the file was cut there, and the rest of the
+  // chain went with it.
+  bool pastFileEnd = false;
 };
 
 // How much a sector looks like part k of an allocation table.
@@ -128,7 +132,13 @@ class CSat {
   const std::vector<std::uint32_t>& MiniSatTable() const { return miniSatTable_; }
   const std::vector<std::uint32_t>& CandidateSectors() const { return candidateSectors_; }
   std::size_t MiniStreamSize() const { return miniStream_.size(); }
+  // The mini stream's chain ran past the end of a cut file.
+  bool MiniStreamCut() const { return miniStreamPastFileEnd_; }
   bool SatFound() const { return satFound_; }
+  // After ReadSat: the file size the sound parts of the table account for,
+  // to the end of the last sector they mark in use. A file shorter than
+  // this was cut.
+  std::uint64_t AccountedBytes() const { return accountedBytes_; }
 
   // Exposed for tests: the score of the sector at image offset as part k.
   PartScore ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const;
@@ -203,6 +213,9 @@ class CSat {
   std::uint32_t miniStreamStart_ = 0;
   std::uint32_t headerMiniSatStart_ = 0xFFFFFFFE;  // as the header gave it (none: end of chain)
   bool headerChainAccepted_ = false;                // every sector of its chain read as a mini SAT
+  bool miniSatPastFileEnd_ = false;                 // and that chain ran past the end of a cut file
+  bool miniStreamPastFileEnd_ = false;
+  std::uint64_t accountedBytes_ = 0;
   std::vector<std::uint32_t> satTable_;
   std::vector<std::uint8_t> lostParts_;  // per SAT part: 1 when taken as runs
   std::vector<std::uint32_t> miniSatList_;

@@ -315,7 +315,19 @@ void CSat::MendSatByMarks() {
   std::vector<std::uint32_t> offsets;
   for (std::uint32_t sector : marks.parts) offsets.push_back(sector == kNoPart ? 0 : OffsetOfSector(sector));
   if (offsets.empty()) return;
-  if (marks.Whole()) {
+  // A part the list has past those the marks found, that marks itself as a
+  // table sector where it sits: the marks missed it (in a cut file its
+  // links run past the end and it reads as no table), so the list stays.
+  bool listGoesOn = false;
+  for (std::size_t k = offsets.size(); k < satList_.size() && !listGoesOn; ++k) {
+    const std::uint32_t offset = satList_[k];
+    if (offset == 0) continue;
+    const std::uint32_t sector = SectorOfOffset(offset);
+    listGoesOn = sector / kEntriesPerSector == k &&
+                 image_.U32(std::uint64_t{offset} + 4 * (sector % kEntriesPerSector)) == kFatSectorMark;
+  }
+  if (listGoesOn) state_.log().WriteLine("The SAT's list goes on past the parts its marks found: the list is kept");
+  if (marks.Whole() && !listGoesOn) {
     if (satList_ == offsets) return;
     state_.log().WriteFormat("SAT rebuilt from the marks of its own %i sectors", static_cast<int>(offsets.size()));
     satList_.clear();
@@ -406,14 +418,49 @@ int CSat::ReadSat() {
   }
   if (lost > 0) state_.log().WriteFormat("%i lost SAT sectors taken as runs of sectors", lost);
 
-  // Entries that point outside the file continue the run before them.
+  // The bytes the sound parts account for: up to the end of the last sector
+  // they mark in use (a link, an end of chain, a table sector). A zero is
+  // left out: a zeroed entry links nowhere the file would have put a chain.
+  accountedBytes_ = 0;
+  const std::uint64_t tableEntries = satTable_.size();
+  for (std::size_t i = 0; i < satList_.size(); ++i) {
+    if (lostParts_[i]) continue;
+    const std::uint32_t* part = satTable_.data() + i * kEntriesPerSector;
+    for (std::uint32_t e = kEntriesPerSector; e-- > 0;) {
+      const std::uint32_t v = part[e];
+      const bool used = v == kEndOfChain || v == kFatSectorMark || v == kDifatSectorMark ||
+                        (v != 0 && v != kFreeSector && v < tableEntries);
+      if (!used) continue;
+      accountedBytes_ = std::max(accountedBytes_, (i * kEntriesPerSector + e + 2) * std::uint64_t{kSectorSize});
+      break;
+    }
+    // And the sectors its links lead to.
+    for (std::uint32_t e = 0; e < kEntriesPerSector; ++e) {
+      const std::uint32_t v = part[e];
+      if (v != 0 && v < tableEntries)
+        accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
+    }
+  }
+  // A table sector the header lists where the table maps a sector, for a
+  // part that was found nowhere in the file (a wrong entry of the list
+  // names a sector while the part itself is found elsewhere).
+  for (std::uint32_t i = 0; i < kHeaderDifatEntries && i < satList_.size(); ++i) {
+    const std::uint32_t v = image_.U32(kHdrDifat + 4 * i);
+    if (lostParts_[i] && v != 0 && v < tableEntries)
+      accountedBytes_ = std::max(accountedBytes_, (std::uint64_t{v} + 2) * kSectorSize);
+  }
+
+  // Entries that point outside the file and outside what the table maps
+  // continue the run before them. A link to a sector the table maps but the
+  // file no longer holds stays: the file was cut, and a chain ends there.
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
+  const std::uint64_t mapped = satTable_.size();
   for (std::uint32_t& e : satTable_) {
     if (IsReservedSect(e) || e == kDifatSectorMark) continue;
     const bool inRange = std::uint64_t{e} * kSectorSize <= size;
-    if (!inRange) e = ++last;
-    else last = e;
+    if (inRange) last = e;
+    else if (e >= mapped) e = ++last;
   }
   ForgetWalks();
   return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #include "base/LibrarySettings.h"
 #include "base/Logger.h"
@@ -122,6 +123,21 @@ void CStgReader::MendMiniSat() {
   sat_->MendLostMiniParts(rootItem->Size());
 }
 
+// A file shorter than its table accounts for was cut: said in the log and
+// in the run's report, with both sizes.
+void CStgReader::NoteCut() {
+  const std::uint64_t accounted = sat_->AccountedBytes();
+  const auto size = static_cast<std::uint64_t>(imageSize_);
+  state_.cutAt = 0;
+  if (accounted <= size) return;
+  state_.cutAt = size;
+  state_.log().WriteFormat("File was cut: %llu bytes of the %llu its header and tables account for",
+                           static_cast<unsigned long long>(size), static_cast<unsigned long long>(accounted));
+  const std::u16string value = platform::Utf8ToUtf16(std::to_string(size) + " of " + std::to_string(accounted) + " bytes");
+  state_.run.report.AddItem(u"File cut", value.c_str(), u"the file ends before the sectors its tables use; what lay past its end is lost",
+                            u"lost");
+}
+
 int CStgReader::ParseData() {
   state_.log().WriteLine("[STG]\tinside CStgReader::ParseData()");
   if (!initialised_) return -1;
@@ -158,6 +174,7 @@ int CStgReader::ParseData() {
     state_.log().WriteErrorNumber("[STG]\tSAT read error ", code);
     return -1;
   }
+  NoteCut();
   h.miniSatStart = sat_->FindMiniSat();
   if (state_.run.Cancelled()) return -1000;
   if (int code = sat_->ReadMiniSat(); code != 0) {

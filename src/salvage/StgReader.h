@@ -62,6 +62,7 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds
   // the mini stream.

@@ -29,6 +29,7 @@ constexpr std::uint8_t kStopEndMark = 2;       // an end-of-chain mark
 constexpr std::uint8_t kStopTableEnd = 3;      // a link to the first sector no table part maps
 constexpr std::uint8_t kStopSpecial = 4;       // a free or table-sector mark
 constexpr std::uint8_t kStopMiniPastTable = 5; // a link to the first mini sector no part maps (taken, then the end)
+constexpr std::uint8_t kStopPastFileEnd = 6;   // a link to a sector the table maps but the file no longer holds
 
 // What a mini SAT may hold: links within a mini stream of miniSectors, ends
 // of chains and free entries.
