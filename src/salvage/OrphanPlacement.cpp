@@ -72,15 +72,19 @@ bool StreamsOf(const std::vector<OrphanMember>& level, Family family) {
 }  // namespace
 
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
+  // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;
   if (const Family tables = TablesLevel(level); tables != Family::None) {
     for (const PlacedStorage& s : placed)
-      if (s.lostBelow && ParentFamily(s.name) == tables && !Clashes(level, s))
+      if (s.lostBelow && ParentFamily(s.name) == tables && !Clashes(level, s)) {
         places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+        if (places.size() > 1) return {};
+      }
   } else {
     for (Family family : {Family::Data, Family::Views}) {
       if (!StreamsOf(level, family)) continue;
       for (const PlacedStorage& s : placed) {
+        if (places.size() > 1) return {};
         if (!s.lostBelow) continue;
         if (TableFamily(s.name) == family && !Clashes(level, s)) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
         if (ParentFamily(s.name) != family) continue;

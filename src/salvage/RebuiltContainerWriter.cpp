@@ -233,6 +233,14 @@ void CStgReader::PlaceOrphans() {
     for (const OrphanMember& m : level.members) text += (text.empty() ? "" : ", ") + platform::Utf16ToAnsi(m.name);
     return text;
   };
+  // Each level weighs every storage written: a file of many lost entries
+  // and many storages is placed as before rather than in quadratic time.
+  constexpr std::uint64_t kPlacementBudget = 20'000'000;
+  if (std::uint64_t{levels.size()} * placed_.size() > kPlacementBudget) {
+    state_.log().WriteFormat("[STG]\t%zu groups of entries below lost entries among %zu storages: not placed by name",
+                             levels.size(), placed_.size());
+    return;
+  }
   // Table storages first; then the streams, in rounds, as a level placed
   // in one round may leave a single place for another in the next.
   for (int round = 0; round < 3 && !state_.run.Cancelled(); ++round) {
