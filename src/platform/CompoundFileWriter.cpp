@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <unistd.h>
 
@@ -363,10 +364,15 @@ class Writer final : public CompoundFileWriter {
   }
 
   // Packs the short streams into the mini stream, 64 bytes a mini sector,
-  // and writes it and its mini FAT.
+  // and writes it and its mini FAT. The mini stream goes out a sector at a
+  // time as it fills, each short stream's bytes freed once they are in:
+  // the file never waits in memory twice.
   bool WriteMiniStream(std::uint8_t* header) {
-    std::vector<std::uint8_t> mini;
     std::vector<std::uint32_t> miniFat;
+    Element holder;  // the mini stream's chain
+    std::uint8_t sector[kSectorSize];
+    std::size_t filled = 0;  // bytes of sector in use
+    std::uint64_t miniSize = 0;
     for (Element& e : elements_) {
       if (e.type != kTypeStream || e.inSectors || e.size == 0) continue;
       const auto first = static_cast<std::uint32_t>(miniFat.size());
@@ -374,15 +380,27 @@ class Writer final : public CompoundFileWriter {
       for (std::size_t i = 1; i < count; ++i) miniFat.push_back(first + static_cast<std::uint32_t>(i));
       miniFat.push_back(kEndOfChain);
       e.firstSector = first;
-      mini.insert(mini.end(), e.pending.begin(), e.pending.end());
-      mini.resize(miniFat.size() * kMiniSectorSize, 0);
+      e.pending.resize(count * kMiniSectorSize, 0);
+      for (std::size_t done = 0; done < e.pending.size();) {
+        const std::size_t n = std::min(kSectorSize - filled, e.pending.size() - done);
+        std::memcpy(sector + filled, e.pending.data() + done, n);
+        filled += n;
+        done += n;
+        if (filled == kSectorSize) {
+          if (!AppendSectors(holder, sector, 1)) return false;
+          filled = 0;
+        }
+      }
+      miniSize += e.pending.size();
       std::vector<std::uint8_t>().swap(e.pending);
     }
-    const auto miniStart = AppendChain(mini);
-    if (!miniStart) return false;
+    if (filled > 0) {
+      std::memset(sector + filled, 0, kSectorSize - filled);
+      if (!AppendSectors(holder, sector, 1)) return false;
+    }
     Element& root = elements_[kRootElement];
-    root.firstSector = *miniStart;
-    root.size = mini.size();
+    root.firstSector = holder.firstSector;
+    root.size = miniSize;
 
     miniFat.resize(CeilDiv(miniFat.size(), kEntriesPerFatSector) * kEntriesPerFatSector, kFreeSector);
     std::vector<std::uint8_t> table(miniFat.size() * 4);
@@ -493,7 +511,10 @@ class Writer final : public CompoundFileWriter {
   std::unique_ptr<Sink> sink_;
   std::u16string path_;
   std::vector<std::uint8_t> bytes_;
-  std::vector<Element> elements_;
+  // A deque, so that adding an element never copies the others: a file of
+  // many short streams would otherwise hold its elements twice while the
+  // vector grows.
+  std::deque<Element> elements_;
   // One entry per sector written so far: the next sector of its chain.
   std::vector<std::uint32_t> fat_;
   // Stream bytes received but not yet in a written sector.

@@ -29,6 +29,11 @@ class CRoot {
   // image: the file's bytes and their slack, which the search for the
   // Root Entry may rename it in.
   int Init(std::span<std::uint8_t> image, std::int64_t size);
+  // Drops the view of the image (see CSat::ReleaseImage).
+  void ReleaseImage() {
+    image_ = ImageView();
+    writable_ = {};
+  }
   void SetSat(CSat* sat) { sat_ = sat; }
 
   // Returns the directory start sector.

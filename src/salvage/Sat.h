@@ -58,6 +58,12 @@ class CSat {
 
   // The image: the file's bytes followed by 512 bytes of zero slack.
   int Init(ImageView image);
+  // Once every stream's bytes are copied out: drops the view of the image
+  // and the mini stream's copy. Reads after this find nothing.
+  void ReleaseImage() {
+    image_ = ImageView();
+    std::vector<std::uint8_t>().swap(miniStream_);
+  }
   // The file size and the header fields; sector numbers beyond the file are
   // replaced (SAT start by 0, directory start by 1).
   void SetFileInfo(std::int64_t fileSize, HeaderInfo& header);

@@ -197,6 +197,12 @@ int CStgReader::ParseData() {
     state_.log().WriteErrorNumber("[STG]\tFiles data read error ", code);
     return -3;
   }
+  // Every stream's bytes are copied out: the file's image and the mini
+  // stream's copy go, so that writing the new file does not hold the old
+  // one beside it.
+  sat_->ReleaseImage();
+  root_->ReleaseImage();
+  salvage::Bytes().swap(image_);
   state_.log().WriteLine("[STG]\tCStgReader::ParseData() done.");
   return 0;
 }
