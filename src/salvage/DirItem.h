@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ class DirItem {
   std::uint32_t declaredSize = 0;
   // The start sector as the entry stores it, before it was cut to its bound.
   std::uint32_t storedStart = kEndOfChain;
-  // Stream data as read; empty when there is none.
+  // Stream data as read, where it had to be pieced together; empty when
+  // there is none or when the stream is a view of the image (Content).
   Bytes data;
   // 1 when created and whenever a data buffer is allocated; 0 when a stream
   // read through the mini SAT got no buffer.
@@ -51,13 +53,27 @@ class DirItem {
   // The place of an entry whose directory sector held nothing readable.
   bool lost = false;
 
-  void FreeData() { Bytes().swap(data); }
+  // The stream's bytes: its data, or, for a stream that lies in one run of
+  // the file's sectors, those sectors in the image, not copied.
+  std::span<const std::uint8_t> Content() const {
+    return data.empty() ? view_ : std::span<const std::uint8_t>(data.data(), data.size());
+  }
+  void SetView(std::span<const std::uint8_t> view) {
+    Bytes().swap(data);
+    view_ = view;
+  }
+  bool Viewed() const { return !view_.empty(); }
+  void FreeData() {
+    Bytes().swap(data);
+    view_ = {};
+  }
 
  private:
   std::uint32_t U32(std::uint32_t offset) const {
     return platform::ByteView(entry_.data(), entry_.size()).u32_at(offset).value_or(0);
   }
   Entry entry_;
+  std::span<const std::uint8_t> view_;
 };
 
 }  // namespace salvage

@@ -110,6 +110,7 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
     throw;
   }
   writer_ = nullptr;
+  ReleaseImage();  // every stream is written
   state_.log().WriteFormat("[STG]\tParseRootElements returns %d", walked);
   std::vector<std::uint8_t>().swap(elParsed_);
   std::vector<std::uint8_t>().swap(visited_);
@@ -373,7 +374,8 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   ++state_.stats.streamsTotal;
   // Only bytes that were actually read are written: an entry whose data
   // could not be read counts as empty.
-  const std::size_t length = std::min<std::size_t>(item->Size(), item->data.size());
+  const std::span<const std::uint8_t> content = item->Content();
+  const std::size_t length = std::min<std::size_t>(item->Size(), content.size());
   if (static_cast<std::int32_t>(item->Size()) <= 0 || length == 0) {
     state_.log().WriteLine("[STG]\t!!!Skip. Length = 0");
     return true;
@@ -386,7 +388,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   state_.log().WriteLine("[STG]\tOK for create stream");
   ++state_.stats.streamsCreated;
   state_.log().WriteValue("name      :", item->NarrowName().c_str());
-  const bool written = writer_->Write(*stream, item->data.data(), length);
+  const bool written = writer_->Write(*stream, content.data(), length);
   item->FreeData();
   if (!written) {
     state_.log().WriteError("[STG]\tFailure to write to stream");

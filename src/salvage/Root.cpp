@@ -515,6 +515,7 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
         break;
       }
     }
+    if (tailBytes == 0 && kept == needed && ViewRun(item, chain, kept)) return;
     const std::uint64_t wanted = item.Size();
     const std::uint64_t buffer = (wanted + kSectorSize - 1) / kSectorSize * kSectorSize;
     state_.log().WriteFormat("Try to allocate data %i bytes for %i", static_cast<int>(buffer), static_cast<int>(wanted));
@@ -550,6 +551,22 @@ void CRoot::ReadStreamBig(DirItem& item, Chain& chain) {
     item.FreeData();
     state_.log().WriteLine("Error while construct SAT stream");
   }
+}
+
+bool CRoot::ViewRun(DirItem& item, const Chain& chain, std::size_t kept) {
+  if (kept == 0 || kept > chain.sectors.size()) return false;
+  const std::uint32_t first = chain.sectors[0];
+  for (std::size_t k = 1; k < kept; ++k)
+    if (chain.sectors[k] != first + k) return false;
+  const auto offset = sat_->GetOffsBySector(first);
+  const std::uint64_t length = item.Size();
+  if (!offset || !sat_->GetOffsBySector(first + static_cast<std::uint32_t>(kept - 1)) || length == 0 || length > std::uint64_t{kept} * kSectorSize || !image_.Contains(*offset, length) ||
+      *offset + length > writable_.size())
+    return false;
+  item.SetView(writable_.subspan(static_cast<std::size_t>(*offset), static_cast<std::size_t>(length)));
+  item.readFlag = true;
+  viewedBytes_ += length;
+  return true;
 }
 
 void CRoot::ReadStreamMini(DirItem& item) {

@@ -29,11 +29,18 @@ class CRoot {
   // image: the file's bytes and their slack, which the search for the
   // Root Entry may rename it in.
   int Init(std::span<std::uint8_t> image, std::int64_t size);
-  // Drops the view of the image (see CSat::ReleaseImage).
+  // Drops the view of the image (see CSat::ReleaseImage), and every
+  // stream's view of it with it.
   void ReleaseImage() {
     image_ = ImageView();
     writable_ = {};
+    for (auto& item : items_)
+      if (item->Viewed()) item->FreeData();
+    viewedBytes_ = 0;
   }
+  // Whether some stream's bytes are a view of the image, which must then
+  // outlive them.
+  bool HoldsViews() const { return viewedBytes_ > 0; }
   void SetSat(CSat* sat) { sat_ = sat; }
 
   // Returns the directory start sector.
@@ -68,6 +75,9 @@ class CRoot {
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);
   void ReadStreamBig(DirItem& item, Chain& chain);
+  // Points item at its first kept sectors in the image when they lie in one
+  // run there; false when they do not (the bytes are copied then).
+  bool ViewRun(DirItem& item, const Chain& chain, std::size_t kept);
   void ReadStreamMini(DirItem& item);
   // Streams' data are copies of their sectors. A sector that an earlier
   // stream took is copied again only while such second copies stay within
@@ -87,6 +97,7 @@ class CRoot {
   SalvageState& state_;
   ImageView image_;
   std::span<std::uint8_t> writable_;  // the same bytes, for the Root Entry's name
+  std::uint64_t viewedBytes_ = 0;     // of streams that are views of the image
   std::int64_t imageSize_ = 0;
   bool rootFound_ = false;
   Chain rootChain_;

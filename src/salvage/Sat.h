@@ -62,8 +62,9 @@ class CSat {
   // and the mini stream's copy. Reads after this find nothing.
   void ReleaseImage() {
     image_ = ImageView();
-    std::vector<std::uint8_t>().swap(miniStream_);
+    ReleaseMiniStream();
   }
+  void ReleaseMiniStream() { std::vector<std::uint8_t>().swap(miniStream_); }
   // The file size and the header fields; sector numbers beyond the file are
   // replaced (SAT start by 0, directory start by 1).
   void SetFileInfo(std::int64_t fileSize, HeaderInfo& header);

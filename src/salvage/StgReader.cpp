@@ -138,6 +138,12 @@ void CStgReader::NoteCut() {
                             u"lost");
 }
 
+void CStgReader::ReleaseImage() {
+  if (sat_) sat_->ReleaseImage();
+  if (root_) root_->ReleaseImage();
+  salvage::Bytes().swap(image_);
+}
+
 int CStgReader::ParseData() {
   state_.log().WriteLine("[STG]\tinside CStgReader::ParseData()");
   if (!initialised_) return -1;
@@ -197,12 +203,11 @@ int CStgReader::ParseData() {
     state_.log().WriteErrorNumber("[STG]\tFiles data read error ", code);
     return -3;
   }
-  // Every stream's bytes are copied out: the file's image and the mini
-  // stream's copy go, so that writing the new file does not hold the old
-  // one beside it.
-  sat_->ReleaseImage();
-  root_->ReleaseImage();
-  salvage::Bytes().swap(image_);
+  // Every stream's bytes are read: the mini stream's copy goes, and so
+  // does the image unless streams are views of it, so that writing the new
+  // file does not hold the old one twice.
+  sat_->ReleaseMiniStream();
+  if (!root_->HoldsViews()) ReleaseImage();
   state_.log().WriteLine("[STG]\tCStgReader::ParseData() done.");
   return 0;
 }

@@ -67,6 +67,8 @@ class CStgReader {
   // streams' and the mini stream's chains; rootItem: the entry that holds
   // the mini stream.
   std::vector<salvage::CSat::KnownChain> KnownChains(const salvage::DirItem*& rootItem) const;
+  // Drops the image and every view of it.
+  void ReleaseImage();
 
   salvage::SalvageState state_;
   bool initialised_ = false;

@@ -174,7 +174,9 @@ TEST(CutFiles, WhatLiesBeforeTheCutComesBackAndTheCutIsReported) {
       const std::size_t got = found == streams.end() ? 0 : found->second.size();
       EXPECT_EQ(got, c.kept[n]);
       const auto expected = Content(n);
-      if (got > 0 && got <= expected.size()) EXPECT_TRUE(std::equal(found->second.begin(), found->second.end(), expected.begin()));
+      if (got > 0 && got <= expected.size()) {
+        EXPECT_TRUE(std::equal(found->second.begin(), found->second.end(), expected.begin()));
+      }
     }
     // Nothing but the streams and the one storage.
     std::size_t present = 0;
