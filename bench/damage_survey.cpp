@@ -12,6 +12,7 @@
 // did not is listed (MISS: damaged file, stream path).
 // DAMAGED_DIR holds manifest.tsv (output, source, kind, seed, ...).
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,6 +179,11 @@ int main(int argc, char** argv) {
   }
   std::string originals = argv[1], damaged = argv[2];
   std::string work = argc > 3 ? argv[3] : "/tmp";
+  struct stat folder {};
+  if (::stat(work.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+    std::fprintf(stderr, "damage_survey: no folder %s to rebuild the files in\n", work.c_str());
+    return 2;
+  }
   std::ifstream manifest(damaged + "/manifest.tsv");
   if (!manifest) {
     std::fprintf(stderr, "damage_survey: no %s/manifest.tsv\n", damaged.c_str());
