@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
+#include "salvage/NameRepair.h"
 #include "salvage/Root.h"
 #include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
@@ -196,6 +197,7 @@ int CStgReader::ParseData() {
     state_.log().WriteErrorNumber("[STG]\tRoot read error ", code);
     return -2;
   }
+  salvage::RepairProjectNames(*root_, state_);
   MendMiniSat();
   code = root_->ReadFilesData();
   if (state_.run.Cancelled()) return -1000;

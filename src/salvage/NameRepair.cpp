@@ -1,0 +1,139 @@
+#include "salvage/NameRepair.h"
+
+#include <array>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/Text.h"
+
+namespace salvage {
+namespace {
+
+struct KnownName {
+  std::u16string_view name;
+  bool storage;
+};
+
+// The names the project's readers look for, and the storages that hold
+// them. Names that differ in a single place from each other (" 19" and
+// " 29") are told apart by the siblings: a damaged name never becomes one
+// that its storage holds already.
+constexpr std::array kKnownNames = {
+    KnownName{u"   1", true},          KnownName{u"   2", true},
+    KnownName{u"   19", true},         KnownName{u"   29", true},
+    KnownName{u"   112", true},        KnownName{u"   212", true},
+    KnownName{u"   114", true},        KnownName{u"   214", true},
+    KnownName{u"Props", false},        KnownName{u"Props9", false},
+    KnownName{u"Props12", false},      KnownName{u"Props14", false},
+    KnownName{u"\x01" u"CompObj", false},
+    KnownName{u"\x05" u"SummaryInformation", false},
+    KnownName{u"\x05" u"DocumentSummaryInformation", false},
+    KnownName{u"TBkndTask", true},     KnownName{u"TBkndRsc", true},
+    KnownName{u"TBkndAssn", true},     KnownName{u"TBkndCal", true},
+    KnownName{u"TBkndCons", true},     KnownName{u"TBkndOutlCode", true},
+    KnownName{u"CV_iew", true},        KnownName{u"CTable", true},
+    KnownName{u"CFilter", true},       KnownName{u"CEdl", true},
+    KnownName{u"CMap", true},          KnownName{u"CReport", true},
+    KnownName{u"CUdm", true},          KnownName{u"CCommandBar", true},
+    KnownName{u"CGrouping", true},     KnownName{u"CDrawing", true},
+    KnownName{u"CVba", true},
+    KnownName{u"FixedMeta", false},    KnownName{u"FixedData", false},
+    KnownName{u"VarMeta", false},      KnownName{u"Var2Data", false},
+    KnownName{u"Fixed2Meta", false},   KnownName{u"Fixed2Data", false},
+    KnownName{u"FixDeferFix   0", false},
+    KnownName{u"FixFix   0", false},
+    KnownName{u"Var       1_       0", false},
+};
+
+// Places in which name differs from known, the end of the name included;
+// more than limit: limit + 1.
+std::size_t Distance(std::u16string_view name, std::u16string_view known, std::size_t limit) {
+  std::size_t d = 0;
+  for (std::size_t i = 0; i <= known.size() && d <= limit; ++i) {
+    const char16_t unit = i < name.size() ? name[i] : u'\0';
+    const char16_t want = i < known.size() ? known[i] : u'\0';
+    d += unit != want;
+  }
+  return d;
+}
+
+// How far a name of this length may be from a known one: one place in a
+// short name, two in a long one.
+std::size_t Limit(std::size_t length) { return length >= 9 ? 2 : 1; }
+
+}  // namespace
+
+std::uint32_t RepairProjectNames(CRoot& root, SalvageState& state) {
+  const std::uint32_t count = root.EntryCount();
+  if (count == 0) return 0;
+  // Each storage's children, through their sibling trees; every entry is
+  // visited once.
+  std::vector<std::uint8_t> seen(count, 0);
+  std::vector<std::uint32_t> storages{0};
+  seen[0] = 1;
+  std::uint32_t repaired = 0;
+  std::vector<std::uint32_t> children, pending;
+  for (std::size_t s = 0; s < storages.size(); ++s) {
+    const DirItem* storage = root.GetEntry(storages[s]);
+    if (!storage) continue;
+    children.clear();
+    pending.assign(1, storage->Child());
+    while (!pending.empty()) {
+      const std::uint32_t n = pending.back();
+      pending.pop_back();
+      if (n >= count || seen[n]) continue;
+      seen[n] = 1;
+      const DirItem* item = root.GetEntry(n);
+      if (!item || item->lost) continue;
+      children.push_back(n);
+      pending.push_back(item->Prev());
+      pending.push_back(item->Next());
+      if (item->Type() == kTypeStorage) storages.push_back(n);
+    }
+    std::unordered_set<std::u16string> names;
+    for (std::uint32_t n : children) names.insert(root.GetEntry(n)->Name());
+    for (std::uint32_t n : children) {
+      DirItem& item = *root.GetEntry(n);
+      const std::u16string name = item.Name();
+      // Compared as stored, so that a character damaged into a zero does
+      // not cut the name short.
+      const std::u16string raw = item.RawName();
+      if (raw.find_first_not_of(u'\0') == std::u16string::npos) continue;
+      const bool isStorage = item.Type() == kTypeStorage;
+      const KnownName* best = nullptr;
+      std::size_t bestDistance = 0;
+      bool tie = false;
+      for (const KnownName& known : kKnownNames) {
+        if (known.storage != isStorage) continue;
+        const std::size_t limit = Limit(known.name.size());
+        const std::size_t d = Distance(raw, known.name, limit);
+        if (d == 0) {
+          best = nullptr;  // a known name already
+          tie = true;
+          break;
+        }
+        if (d > limit || names.count(std::u16string(known.name))) continue;
+        if (!best || d < bestDistance) {
+          best = &known;
+          bestDistance = d;
+          tie = false;
+        } else if (d == bestDistance) {
+          tie = true;
+        }
+      }
+      if (!best || tie) continue;
+      for (std::size_t i = 0; i < best->name.size(); ++i) item.SetNameUnit(static_cast<std::uint32_t>(i), best->name[i]);
+      item.SetNameUnit(static_cast<std::uint32_t>(best->name.size()), u'\0');
+      names.erase(name);
+      names.insert(std::u16string(best->name));
+      ++repaired;
+      ++state.stats.namesCorrected;
+      state.log().WriteFormat("[STG]\tName %s repaired to %s", platform::Utf16ToAnsi(name).c_str(),
+                              platform::Utf16ToAnsi(std::u16string(best->name)).c_str());
+    }
+  }
+  return repaired;
+}
+
+}  // namespace salvage
