@@ -99,6 +99,12 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
   TempFile removeLater(tempPath);
   const std::uint32_t count = root_ ? root_->EntryCount() : 0;
   visited_.assign(std::size_t{count} + 1, 0);
+  firstChildren_.assign(std::size_t{count} + 1, 0);
+  for (std::uint32_t n = 0; n < count; ++n) {
+    const DirItem* item = root_->GetEntry(n);
+    if (!item || item->lost || (item->Type() != kTypeStorage && item->Type() != kTypeRoot)) continue;
+    if (item->Child() < count && item->Child() != n) firstChildren_[item->Child()] = 1;
+  }
   state_.log().WriteFormat("[STG]\tRootDirectory size - %u", count);
   elParsed_.assign(count, 0);
   writer_ = writer.get();
@@ -114,6 +120,7 @@ int CStgReader::WriteData(std::u16string_view repairedPath) {
   state_.log().WriteFormat("[STG]\tParseRootElements returns %d", walked);
   std::vector<std::uint8_t>().swap(elParsed_);
   std::vector<std::uint8_t>().swap(visited_);
+  std::vector<std::uint8_t>().swap(firstChildren_);
   // A cancelled walk leaves nothing behind: the writer never commits and
   // the temporary file goes.
   if (state_.run.Cancelled()) {
@@ -405,7 +412,10 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
 
 void CStgReader::NoteLost(std::int32_t index, platform::ElementId parent) {
   const DirItem* item = index < 0 ? nullptr : root_->GetEntry(static_cast<std::uint32_t>(index));
-  if (!item || !item->lost) return;
+  if (item && item->lost) NoteBrokenBelow(parent);
+}
+
+void CStgReader::NoteBrokenBelow(platform::ElementId parent) {
   lostParents_.insert(parent);
   if (PlacedStorage* s = Placed(parent)) s->lostBelow = true;
 }
@@ -433,6 +443,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
       state_.log().WriteNumber(left ? "[STG]\tParsing left leaf (prev_el)" : "[STG]\tParsing right leaf (next_el)", sibling);
       if (sibling < 0 || sibling > count) {
         ++state_.stats.lostElements;
+        NoteBrokenBelow(f.storage);
         state_.log().WriteErrorNumber(left ? "[STG]\tPrev_el<0 or greater than rootdir enties no. So skipping prev_el"
                                      : "[STG]\tNext_el<0 or greater than rootdir enties no. So skipping next_el",
                                 sibling);
@@ -440,6 +451,11 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat(left ? "[STG]\tRoot directory %s cycle detected. skipping prev_el %i."
                                 : "[STG]\tRoot directory %s cycle detected. skipping next_el %i.",
                            name.c_str(), sibling);
+        NoteBrokenBelow(f.storage);
+      } else if (firstChildren_[static_cast<std::size_t>(sibling)]) {
+        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, which a storage holds as its first child: not followed",
+                                 name.c_str(), sibling);
+        NoteBrokenBelow(f.storage);
       } else {
         NoteLost(sibling, f.storage);
         descend = EnterDir(sibling, f.storage, sub);
@@ -452,8 +468,10 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
       if (child < 0 || child >= count) {
         ++state_.stats.lostElements;
         state_.log().WriteError("[STG]\tChild_el<0 or greater than rootdir enties no. So skipping child_el");
+        NoteBrokenBelow(f.created);
       } else if (visited_[static_cast<std::size_t>(child)]) {
         state_.log().WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", name.c_str(), child);
+        NoteBrokenBelow(f.created);
       } else {
         NoteLost(child, f.created);
         descend = EnterDir(child, f.created, sub);

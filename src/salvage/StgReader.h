@@ -56,6 +56,9 @@ class CStgReader {
   bool EnterDir(std::int32_t index, platform::ElementId storage, WalkFrame& frame);
   bool LogElement(std::int32_t index, const salvage::DirItem& item);
   void NoteLost(std::int32_t index, platform::ElementId parent);
+  // parent's tree of children led to a lost entry or through a broken link:
+  // orphans may belong there.
+  void NoteBrokenBelow(platform::ElementId parent);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
   void PlaceOrphans();
@@ -79,6 +82,10 @@ class CStgReader {
   std::int32_t lastParsed_ = -10;
   std::vector<std::uint8_t> elParsed_;  // per item, while WriteData runs: 1 once handled
   std::vector<std::uint8_t> visited_;   // the walk's cycle guard
+  // Per item, while WriteData runs: 1 when a storage names it as its first
+  // child. Such an item is never anyone's sibling: a sibling link to it is
+  // damage, and following it would carry the storage's contents elsewhere.
+  std::vector<std::uint8_t> firstChildren_;
   // The storages whose children lead to a lost entry: what the lost entries
   // were part of, and so where what hung below them belongs.
   std::set<platform::ElementId> lostParents_;

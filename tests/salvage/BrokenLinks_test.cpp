@@ -1,0 +1,84 @@
+// Directory links that point out of the directory, back into the walk, or
+// at another storage's first child: what hung below them comes back in the
+// storage it belongs to, and no storage's contents move elsewhere.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "salvage/SalvageRun.h"
+
+namespace {
+
+using fixture::kKeep;
+
+fixture::Node Tables(std::u16string name, std::uint32_t seed) {
+  std::vector<fixture::Node> children;
+  std::uint32_t i = 0;
+  for (const char16_t* s : {u"FixedMeta", u"FixedData", u"VarMeta", u"Var2Data"}) {
+    children.push_back(fixture::Stream(s, fixture::Pattern(90 + 30 * i, seed * 8 + i)));
+    ++i;
+  }
+  return fixture::Storage(std::move(name), std::move(children));
+}
+
+fixture::Node Project() {
+  return fixture::Root({fixture::Stream(u"Props9", fixture::Pattern(600, 1)),
+                        fixture::Storage(u"   19", {Tables(u"TBkndTask", 2), Tables(u"TBkndRsc", 3),
+                                                    Tables(u"TBkndAssn", 4),
+                                                    fixture::Stream(u"Props", fixture::Pattern(900, 5))}),
+                        fixture::Storage(u"   29", {Tables(u"CTable", 6), Tables(u"CV_iew", 7), Tables(u"CMap", 8)})});
+}
+
+constexpr std::uint32_t kOutside = 0x00FF0000;  // far beyond any entry
+
+// A stream entry of storage whose right link is free, to point elsewhere.
+std::uint32_t LeafOf(const fixture::Image& image, const std::u16string& storage) {
+  for (const char16_t* s : {u"FixedMeta", u"FixedData", u"VarMeta", u"Var2Data"}) {
+    const auto entry = image.FindEntry(storage + u"/" + s);
+    if (entry && image.Entry(*entry).right == platform::cfb::kNoEntry) return *entry;
+  }
+  ADD_FAILURE() << "no leaf";
+  return 0;
+}
+
+TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
+  struct Case {
+    const char* what;
+    std::function<void(fixture::Image&)> damage;
+  };
+  const std::vector<Case> cases = {
+      {"a storage's child link out of the directory",
+       [](fixture::Image& image) { image.SetEntryLinks(*image.FindEntry(u"   29"), kKeep, kKeep, kOutside); }},
+      {"a table storage's child link out of the directory",
+       [](fixture::Image& image) {
+         image.SetEntryLinks(*image.FindEntry(u"   19/TBkndRsc"), kKeep, kKeep, kOutside);
+       }},
+      {"a sibling link to another storage's first child",
+       [](fixture::Image& image) {
+         const std::uint32_t first = image.Entry(*image.FindEntry(u"   29")).child;
+         image.SetEntryLinks(LeafOf(image, u"   19/TBkndTask"), kKeep, first, kKeep);
+       }},
+      {"a sibling link to a storage's own first child, which cuts off its right-hand part",
+       [](fixture::Image& image) {
+         const std::uint32_t storage = *image.FindEntry(u"   19/TBkndAssn");
+         const std::uint32_t first = image.Entry(storage).child;
+         const fixture::EntryFields top = image.Entry(first);
+         ASSERT_NE(top.right, platform::cfb::kNoEntry);
+         image.SetEntryLinks(first, kKeep, first, kKeep);
+       }},
+  };
+  fixture::ScratchDir scratch;
+  const fixture::Node project = Project();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fixture::Image image = fixture::Image::Of(project);
+    c.damage(image);
+    auto run = salvage_test::Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_EQ(salvage_test::MissingFrom(project, *run.repaired), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
