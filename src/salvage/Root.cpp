@@ -640,6 +640,7 @@ void CRoot::RecoveryChains() {
 int CRoot::ReadFilesData() {
   state_.log().WriteLine("S: CRoot::ReadFilesData()");
   state_.log().WriteNumber("Count of root entries ", static_cast<long long>(items_.size()));
+  MendSizesNoChainFits();
   taken_ = TakenSectors{};
   taken_.sectors.assign(static_cast<std::size_t>(std::max<std::int32_t>(0, state_.bounds.maxSector) + 1), 0);
   taken_.miniSectors.assign(std::size_t{sat_->MiniSatTable().size()} + 1, 0);

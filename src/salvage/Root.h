@@ -74,6 +74,9 @@ class CRoot {
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);
+  // Short streams whose sizes were damaged into zero or into sizes no
+  // chain holds are given the size of their mini chain (SizeRepair.cpp).
+  void MendSizesNoChainFits();
   void ReadStreamBig(DirItem& item, Chain& chain);
   // Points item at its first kept sectors in the image when they lie in one
   // run there; false when they do not (the bytes are copied then).

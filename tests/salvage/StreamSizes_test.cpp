@@ -4,6 +4,8 @@
 // sectors. Every stream comes back byte for byte.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "salvage/SalvageRun.h"
 
 namespace {
@@ -88,6 +90,62 @@ TEST(StreamSizes, Version4FilesAreReadWhole) {
   auto run = Salvage(scratch, Version4File(root.children[0].bytes, root.children[1].bytes));
   ASSERT_TRUE(run.repaired);
   EXPECT_EQ(MissingFrom(root, *run.repaired), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+// The bytes of the stream at path in what was written, or nothing.
+std::optional<std::vector<std::uint8_t>> StreamAt(const fixture::Node& node, const std::u16string& path) {
+  const std::size_t slash = path.find(u'/');
+  for (const fixture::Node& c : node.children)
+    if (c.name == path.substr(0, slash))
+      return slash == std::u16string::npos ? std::optional(c.bytes) : StreamAt(c, path.substr(slash + 1));
+  return std::nullopt;
+}
+
+// A short stream's size damaged into zero or into a size its start begins
+// no chain of: it comes back from its mini chain, its bytes followed by
+// what the rest of its last mini sector holds. Sizes that fit their chains
+// are kept, even where a big stream's start is also a mini chain's.
+TEST(StreamSizes, ShortStreamWithASizeNoChainFitsIsReadFromItsMiniChain) {
+  struct Case {
+    const char* what;
+    std::u16string path;
+    std::uint64_t size;      // written into the entry
+    std::size_t expected;    // bytes that come back
+  };
+  const std::vector<Case> cases = {
+      {"zero", u"T/Small", 0, 320},
+      {"a size beyond the file", u"T/Small", 0xF0000000u, 320},
+      {"a size of a big stream", u"T/Small", 9000, 320},
+      {"a size of a big stream, one mini sector", u"T/Tiny", 5000, 64},
+      {"a big stream's size, smaller but still big: its whole chain", u"T/Big", 6000, 9216},
+  };
+  const fixture::Node root = fixture::Root({fixture::Storage(
+      u"T", {fixture::Stream(u"Small", fixture::Pattern(300, 1)), fixture::Stream(u"Tiny", fixture::Pattern(20, 2)),
+             fixture::Stream(u"Other", fixture::Pattern(700, 3)), fixture::Stream(u"Big", fixture::Pattern(9000, 4))})});
+  fixture::ScratchDir scratch;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fixture::Image image = fixture::Image::Of(root);
+    image.SetEntrySize(*image.FindEntry(c.path), c.size);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    const fixture::Node back = fixture::ReadBack(*run.repaired);
+    const auto got = StreamAt(back, c.path);
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->size(), c.expected);
+    const auto original = *StreamAt(root, c.path);
+    const std::size_t same = std::min(original.size(), got->size());
+    EXPECT_TRUE(std::equal(got->begin(), got->begin() + same, original.begin()));
+    // The other streams keep their bytes.
+    for (const char16_t* other : {u"T/Other", u"T/Big"}) {
+      if (c.path == other) continue;
+      EXPECT_EQ(StreamAt(back, other), StreamAt(root, other)) << platform::Utf16ToUtf8(other);
+    }
+  }
 }
 
 }  // namespace
