@@ -142,6 +142,8 @@ void CStgReader::WriteSummary() {
   state_.log().WriteFormat("[STG]\tDamaged elements: %i", static_cast<int>(s.damagedElements));
   state_.log().WriteFormat("[STG]\tLosts elements: %i", static_cast<int>(s.lostElements));
   state_.log().WriteFormat("[STG]\tNames correct: %i", static_cast<int>(s.namesCorrected));
+  if (s.streamsGivenBack != 0)
+    state_.log().WriteFormat("[STG]\t%i streams of lost entries given back", static_cast<int>(s.streamsGivenBack));
   if (state_.cutAt != 0)
     state_.log().WriteFormat("[STG]\tFile cut at %llu bytes: %i streams kept up to the cut",
                              static_cast<unsigned long long>(state_.cutAt), static_cast<int>(s.streamsCut));
@@ -174,7 +176,58 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
       state_.log().WriteLine("[STG]\tEntries below lost entries are written into the storage that held them");
     }
   }
+  if (!state_.run.Cancelled()) GiveBackLostStreams();
+  std::vector<UnownedChain>().swap(lostChains_);
+  writtenSizes_.clear();
+  writtenMetas_.clear();
   return 1;
+}
+
+void CStgReader::KeepForGiveBack(platform::ElementId storage, const DirItem& item, std::size_t length) {
+  if (lostChains_.empty()) return;
+  writtenSizes_[storage][item.Name()] = length;
+  if (IsMetaStream(item.Name()))
+    writtenMetas_[storage][item.Name()].assign(item.data.begin(), item.data.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+// The streams of lost entries that the chains no one owns give back: into
+// the table storages that lost entries and lack them (see LostStreams.h).
+void CStgReader::GiveBackLostStreams() {
+  if (lostChains_.empty()) return;
+  std::vector<LostStreamHome> homes;
+  std::vector<platform::ElementId> ids;
+  for (const PlacedStorage& s : placed_) {
+    if (!s.lostBelow || !IsTableStorage(s.name)) continue;
+    LostStreamHome home;
+    home.name = s.name;
+    const auto sizes = writtenSizes_.find(s.id);
+    const auto metas = writtenMetas_.find(s.id);
+    for (const std::u16string& name : s.children) {
+      std::uint64_t size = 0;
+      if (sizes != writtenSizes_.end())
+        if (const auto found = sizes->second.find(name); found != sizes->second.end()) size = found->second;
+      home.sizes[name] = size;
+    }
+    if (metas != writtenMetas_.end())
+      for (const auto& [name, bytes] : metas->second) home.metas[name] = platform::ByteView(bytes.data(), bytes.size());
+    homes.push_back(std::move(home));
+    ids.push_back(s.id);
+  }
+  for (const StreamGivenBack& g : MatchLostStreams(homes, lostChains_)) {
+    const UnownedChain& chain = lostChains_[g.chain];
+    const std::string name = platform::Utf16ToAnsi(g.name);
+    const std::string home = platform::Utf16ToAnsi(homes[g.home].name);
+    const auto stream = writer_->CreateStream(ids[g.home], g.name);
+    if (!stream || !writer_->Write(*stream, chain.bytes.data(), g.size)) {
+      state_.log().WriteFormat("[STG]\tStream %s could not be given back into %s", name.c_str(), home.c_str());
+      continue;
+    }
+    NoteWritten(ids[g.home], g.name);
+    ++state_.stats.streamsGivenBack;
+    state_.log().WriteFormat("[STG]\tStream %s (%u bytes), lost with its entry, is given back into %s from the %s chain at %u (%u sectors) no entry owns: told by %s",
+                             name.c_str(), static_cast<unsigned>(g.size), home.c_str(), chain.mini ? "mini" : "big",
+                             static_cast<unsigned>(chain.start), static_cast<unsigned>(chain.sectors), g.why.c_str());
+  }
 }
 
 PlacedStorage* CStgReader::Placed(platform::ElementId id) {
@@ -387,6 +440,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   ++state_.stats.streamsCreated;
   state_.log().WriteValue("name      :", item->NarrowName().c_str());
   const bool written = writer_->Write(*stream, item->data.data(), length);
+  KeepForGiveBack(storage, *item, length);
   item->FreeData();
   if (!written) {
     state_.log().WriteError("[STG]\tFailure to write to stream");

@@ -14,6 +14,7 @@
 #include "platform/CompoundFile.h"
 #include "base/RunContext.h"
 #include "salvage/Buffer.h"
+#include "salvage/LostStreams.h"
 #include "salvage/OrphanPlacement.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
@@ -62,6 +63,12 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  // Where entries were lost: the chains no surviving entry owns, and, once
+  // the tree is written, the streams they give back to the table storages
+  // that lost them.
+  void CollectLostChains();
+  void GiveBackLostStreams();
+  void KeepForGiveBack(platform::ElementId storage, const salvage::DirItem& item, std::size_t length);
   void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds
@@ -84,4 +91,10 @@ class CStgReader {
   std::vector<salvage::PlacedStorage> placed_;
   std::map<platform::ElementId, std::size_t> placedIndex_;  // into placed_
   platform::CompoundFileWriter* writer_ = nullptr;
+  // Found while the data is read; empty unless entries were lost.
+  std::vector<salvage::UnownedChain> lostChains_;
+  // While they are not empty, what the walk wrote into each storage: every
+  // stream's size, and the meta streams' bytes.
+  std::map<platform::ElementId, std::map<std::u16string, std::uint64_t>> writtenSizes_;
+  std::map<platform::ElementId, std::map<std::u16string, salvage::Bytes>> writtenMetas_;
 };
