@@ -174,6 +174,67 @@ std::vector<Edge> Unambiguous(const std::vector<Edge>& edges) {
 
 std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
 
+// An empty FixedMeta (16 bytes: no items, no FixedData) with the u32@4 it
+// mostly has; an empty VarMeta (24 bytes: no items, no Var2Data), or an
+// empty FixedMeta whose u32@4 is 0 and whose chain's slack is zero.
+bool EmptyFixedMeta(const UnownedChain& c) {
+  const platform::ByteView v = ViewOf(c, c.bytes.size());
+  const std::uint32_t at4 = U32(v, 4);
+  return c.mini && c.sectors == 1 && MagicAt(v) && (at4 == 2 || at4 == 4 || at4 == 6) && U32(v, 8) == 0 &&
+         U32(v, 12) == 0;
+}
+
+bool EmptyVarMeta(const UnownedChain& c) {
+  const platform::ByteView v = ViewOf(c, c.bytes.size());
+  bool zero = c.mini && c.sectors == 1 && MagicAt(v);
+  for (std::size_t at = 4; at < kVarMetaHeader && zero; at += 4) zero = U32(v, at) == 0;
+  return zero;
+}
+
+// Every empty FixedMeta holds the same bytes, and so does every empty
+// VarMeta: they need not be told apart, only counted. They are given back
+// where there are exactly as many as table storages that lack one and
+// whose data stream is absent or empty (one whose data stream is not
+// could not have an empty meta stream). An empty VarMeta's bytes may also
+// be an empty FixedMeta's: those go only once no storage lacks a FixedMeta
+// it could have.
+template <typename Give>
+void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const std::vector<UnownedChain>& chains,
+                    const std::vector<std::uint8_t>& used, const std::vector<std::set<std::u16string>>& holds,
+                    Give& give) {
+  auto emptyOrAbsent = [&](std::size_t h, const std::u16string& name) {
+    const auto found = homes[h].sizes.find(name);
+    return found == homes[h].sizes.end() || found->second == 0;
+  };
+  auto lacking = [&](const std::u16string& meta, const std::u16string& data) {
+    std::vector<std::size_t> out;
+    for (std::size_t h = 0; h < homes.size(); ++h)
+      if (KindOf(homes[h].name) && !holds[h].count(meta) && emptyOrAbsent(h, data)) out.push_back(h);
+    return out;
+  };
+  struct EmptyMeta {
+    std::u16string name, data;
+    bool (*is)(const UnownedChain&);
+    std::uint32_t size;
+  };
+  const EmptyMeta kinds[] = {{u"FixedMeta", u"FixedData", &EmptyFixedMeta, kFixedMetaHeader},
+                             {u"VarMeta", u"Var2Data", &EmptyVarMeta, kVarMetaHeader}};
+  for (const EmptyMeta& k : kinds) {
+    std::vector<std::size_t> pool;
+    for (std::size_t c = 0; c < chains.size(); ++c)
+      if (!used[c] && k.is(chains[c])) pool.push_back(c);
+    const std::vector<std::size_t> places = lacking(k.name, k.data);
+    if (pool.empty() || pool.size() != places.size()) continue;
+    if (k.name == u"VarMeta" && !lacking(u"FixedMeta", u"FixedData").empty()) continue;
+    std::vector<Edge> edges;
+    for (std::size_t i = 0; i < pool.size(); ++i)
+      edges.push_back({places[i], pool[i], k.name, k.size,
+                       "an empty " + Narrow(k.name) + " header, one of " + std::to_string(pool.size()) +
+                           " for as many storages that lack one"});
+    give(edges);
+  }
+}
+
 }  // namespace
 
 bool IsTableStorage(std::u16string_view name) { return KindOf(name) != nullptr; }
@@ -277,36 +338,52 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     }
   };
 
-  // The meta streams, told by their headers.
+  // The meta streams, told by their headers. The homes that lack each, by
+  // kind: a kind with more than a few such homes (never so in a project
+  // file) is left undecided, so that each chain weighs a bounded number.
+  constexpr std::size_t kKinds = std::size(kTableKinds);
+  constexpr std::size_t kMaxHomesOfAKind = 4;
+  std::array<std::vector<std::size_t>, kKinds> lackVar, lackFixed;
+  for (std::size_t h = 0; h < homes.size(); ++h) {
+    const TableKind* kind = KindOf(homes[h].name);
+    if (!kind) continue;
+    const auto k = static_cast<std::size_t>(kind - kTableKinds);
+    if (lacks(h, u"VarMeta")) lackVar[k].push_back(h);
+    if (kind->fixedMetaStride != 0 && lacks(h, u"FixedMeta")) lackFixed[k].push_back(h);
+  }
   std::vector<Edge> edges;
   for (std::size_t c = 0; c < chains.size(); ++c) {
     const UnownedChain& chain = chains[c];
     const platform::ByteView all = ViewOf(chain, chain.bytes.size());
     if (!MagicAt(all)) continue;
     if (const auto var = VarMetaOf(chain)) {
-      for (std::size_t h = 0; h < homes.size(); ++h) {
-        const TableKind* kind = KindOf(homes[h].name);
-        if (!kind || !lacks(h, u"VarMeta")) continue;
-        if (var->type != 0 && !HasVarType(*kind, var->type)) continue;
-        if (const auto var2 = sizeOf(h, u"Var2Data"); var2 && *var2 != U32(all, 20)) continue;
-        edges.push_back({h, c, u"VarMeta", var->size,
-                         "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
-                             std::to_string(var->itemSize) + " bytes"});
+      for (std::size_t k = 0; k < kKinds; ++k) {
+        if (lackVar[k].size() > kMaxHomesOfAKind) continue;
+        if (var->type != 0 && !HasVarType(kTableKinds[k], var->type)) continue;
+        for (std::size_t h : lackVar[k]) {
+          if (const auto var2 = sizeOf(h, u"Var2Data"); var2 && *var2 != U32(all, 20)) continue;
+          edges.push_back({h, c, u"VarMeta", var->size,
+                           "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                               std::to_string(var->itemSize) + " bytes"});
+        }
       }
       continue;
     }
-    for (std::size_t h = 0; h < homes.size(); ++h) {
-      const TableKind* kind = KindOf(homes[h].name);
-      if (!kind || kind->fixedMetaStride == 0 || !lacks(h, u"FixedMeta")) continue;
-      const auto size = FixedMetaSize(all, kind->fixedMetaStride);
+    for (std::size_t k = 0; k < kKinds; ++k) {
+      if (lackFixed[k].empty() || lackFixed[k].size() > kMaxHomesOfAKind) continue;
+      const std::uint32_t stride = kTableKinds[k].fixedMetaStride;
+      const auto size = FixedMetaSize(all, stride);
       if (!size || !Holds(chain, *size)) continue;
-      if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
-      edges.push_back({h, c, u"FixedMeta", *size,
-                       "a FixedMeta header: " + std::to_string(U32(all, 8)) + " items of " +
-                           std::to_string(kind->fixedMetaStride) + " bytes"});
+      for (std::size_t h : lackFixed[k]) {
+        if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
+        edges.push_back({h, c, u"FixedMeta", *size,
+                         "a FixedMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                             std::to_string(stride) + " bytes"});
+      }
     }
   }
   give(edges);
+  GiveEmptyMetas(homes, chains, used, holds, give);
 
   // The data streams, sized by their meta streams: the chains of exactly
   // that length that hold no meta stream, by length.

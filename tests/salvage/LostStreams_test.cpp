@@ -9,6 +9,7 @@
 
 #include "salvage/LostStreams.h"
 #include "salvage/SalvageRun.h"
+#include "support/HostileFiles.h"
 
 namespace {
 
@@ -115,6 +116,10 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   };
   Bytes pastData = task.fixedMeta;  // an item's record past the FixedData its header sizes
   Put32(pastData, 16 + 47 + 4, static_cast<std::uint32_t>(task.fixedData.size()));
+  Bytes emptyFixed(16, 0), emptyVar(24, 0);
+  Put32(emptyFixed, 0, kMagic);
+  Put32(emptyFixed, 4, 4);
+  Put32(emptyVar, 0, kMagic);
   Bytes badVar2 = task.var2Data;  // the same length, without the values' lengths
   std::fill(badVar2.begin(), badVar2.end(), 0x7F);
 
@@ -157,6 +162,14 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {home(u"TBkndTask")},
        {Chain(task.fixedMeta, 10), Chain(task.fixedData, 30), Chain(fixture::Pattern(95, 9), 31)},
        {"TBkndTask/FixedMeta<-10:204"}},
+      {"empty meta streams, as many as the storages that lack them, come back",
+       {home(u"CMap"), home(u"CUdm", {{u"Var2Data", 0}})},
+       {Chain(emptyFixed, 50), Chain(emptyVar, 51), Chain(emptyFixed, 52), Chain(emptyVar, 53)},
+       {"CMap/FixedMeta<-50:16", "CUdm/FixedMeta<-52:16", "CMap/VarMeta<-51:24", "CUdm/VarMeta<-53:24"}},
+      {"one empty FixedMeta for two storages: neither it nor the VarMeta that could be a FixedMeta",
+       {home(u"CMap"), home(u"CUdm")}, {Chain(emptyFixed, 50), Chain(emptyVar, 51), Chain(emptyVar, 53)}, {}},
+      {"a storage whose Var2Data survives with values takes no empty VarMeta",
+       {home(u"CMap", {{u"FixedMeta", 16}, {u"Var2Data", 40}})}, {Chain(emptyVar, 51)}, {}},
       {"no table storage lost entries: nothing",
        {}, {Chain(task.fixedMeta, 10)}, {}},
   };
@@ -263,6 +276,21 @@ TEST(LostStreams, AnIntactFileGivesNothingBack) {
   EXPECT_EQ(run.reader->State().stats.streamsGivenBack, 0u);
   for (const std::string& line : log.Lines()) EXPECT_EQ(line.find("chains no surviving entry owns"), std::string::npos);
   EXPECT_EQ(salvage_test::MissingFrom(TableProject(), *run.repaired), std::vector<std::string>{});
+}
+
+// Every mini sector a chain no entry owns, each reading as the FixedMeta
+// the table storage lacks: all of them fit, so none is given back.
+TEST(LostStreams, ManyChainsThatFitOnePlaceGiveNothingBack) {
+  fixture::ScratchDir scratch;
+  salvage_test::LogCapture log(scratch);
+  auto run = salvage_test::Salvage(scratch, fixture::LostChainsFile(256 << 10));
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(run.reader->State().stats.streamsGivenBack, 0u);
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("Entries were lost: 1360 chains no surviving entry owns (1360 in the mini stream)") !=
+           std::string::npos;
+  }));
 }
 
 }  // namespace
