@@ -150,6 +150,13 @@ bool ValuesAtPositions(platform::ByteView varMeta, platform::ByteView var2) {
   return true;
 }
 
+// The chains by index, as MatchLostStreams weighs them.
+struct ChainList {
+  const std::vector<const UnownedChain*>& list;
+  std::size_t size() const { return list.size(); }
+  const UnownedChain& operator[](std::size_t i) const { return *list[i]; }
+};
+
 struct Edge {
   std::size_t home, chain;
   std::u16string name;
@@ -199,7 +206,7 @@ bool EmptyVarMeta(const UnownedChain& c) {
 // be an empty FixedMeta's: those go only once no storage lacks a FixedMeta
 // it could have.
 template <typename Give>
-void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const std::vector<UnownedChain>& chains,
+void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const ChainList& chains,
                     const std::vector<std::uint8_t>& used, const std::vector<std::set<std::u16string>>& holds,
                     Give& give) {
   auto emptyOrAbsent = [&](std::size_t h, const std::u16string& name) {
@@ -312,6 +319,15 @@ std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image,
 
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
                                               const std::vector<UnownedChain>& chains) {
+  std::vector<const UnownedChain*> all;
+  all.reserve(chains.size());
+  for (const UnownedChain& c : chains) all.push_back(&c);
+  return MatchLostStreams(homes, all);
+}
+
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<const UnownedChain*>& chainList) {
+  const ChainList chains{chainList};
   std::vector<StreamGivenBack> given;
   std::vector<std::uint8_t> used(chains.size(), 0);
   // What each home holds and its meta streams' bytes, with what is given back.

@@ -79,6 +79,8 @@ struct StreamGivenBack {
 // data streams they size.
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
                                               const std::vector<UnownedChain>& chains);
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<const UnownedChain*>& chains);
 
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);

@@ -184,18 +184,15 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
 }
 
 void CStgReader::KeepForGiveBack(platform::ElementId storage, const DirItem& item, std::size_t length) {
-  if (lostChains_.empty()) return;
+  if (!entriesLost_) return;
   writtenSizes_[storage][item.Name()] = length;
   if (IsMetaStream(item.Name()))
     writtenMetas_[storage][item.Name()].assign(item.data.begin(), item.data.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-// The streams of lost entries that the chains no one owns give back: into
-// the table storages that lost entries and lack them (see LostStreams.h).
-void CStgReader::GiveBackLostStreams() {
-  if (lostChains_.empty()) return;
+std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::ElementId>& ids) const {
   std::vector<LostStreamHome> homes;
-  std::vector<platform::ElementId> ids;
+  ids.clear();
   for (const PlacedStorage& s : placed_) {
     if (!s.lostBelow || !IsTableStorage(s.name)) continue;
     LostStreamHome home;
@@ -213,6 +210,69 @@ void CStgReader::GiveBackLostStreams() {
     homes.push_back(std::move(home));
     ids.push_back(s.id);
   }
+  return homes;
+}
+
+std::optional<platform::ElementId> CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
+  // More table storages than this that lost entries: left to the names.
+  constexpr std::size_t kMaxHomes = 64;
+  if (!entriesLost_) return std::nullopt;
+  std::vector<platform::ElementId> ids;
+  const std::vector<LostStreamHome> homes = TableHomes(ids);
+  if (homes.empty() || homes.size() > kMaxHomes) return std::nullopt;
+  std::vector<UnownedChain> streams;
+  std::vector<const DirItem*> items;
+  for (std::uint32_t n : entries) {
+    const DirItem* item = root_->GetEntry(n);
+    if (!item || item->Type() == kTypeStorage) return std::nullopt;
+    const std::size_t size = std::min<std::size_t>(item->Size(), item->data.size());
+    if (size == 0) continue;
+    UnownedChain c;
+    c.start = n;
+    c.mini = size < kMiniStreamCutoff;
+    const std::size_t unit = c.mini ? kMiniSectorSize : kSectorSize;
+    c.sectors = static_cast<std::uint32_t>((size + unit - 1) / unit);
+    c.bytes.resize(std::size_t{c.sectors} * unit);
+    std::copy(item->data.begin(), item->data.begin() + static_cast<std::ptrdiff_t>(size), c.bytes.begin());
+    std::fill(c.bytes.begin() + static_cast<std::ptrdiff_t>(size), c.bytes.end(), 0);
+    streams.push_back(std::move(c));
+    items.push_back(item);
+  }
+  // The chains of lost entries compete for the same places: a storage that
+  // lacks a stream because its entry was lost has that stream's chain among
+  // them, and an orphan of another storage that fits it too stays undecided.
+  std::vector<const UnownedChain*> chains;
+  for (const UnownedChain& c : streams) chains.push_back(&c);
+  for (const UnownedChain& c : lostChains_) chains.push_back(&c);
+  std::optional<std::size_t> home;
+  std::size_t told = 0;
+  for (const StreamGivenBack& g : MatchLostStreams(homes, chains)) {
+    if (g.chain >= streams.size()) continue;
+    // Each must be told as what its own entry names it, at its own size.
+    const DirItem& item = *items[g.chain];
+    if (g.name != item.Name() || g.size != std::min<std::size_t>(item.Size(), item.data.size())) return std::nullopt;
+    if (home && *home != g.home) return std::nullopt;
+    home = g.home;
+    ++told;
+  }
+  // Every meta and data stream of the level must fit the place, not only some.
+  std::size_t tellable = 0;
+  for (const DirItem* item : items) {
+    const std::u16string name = item->Name();
+    tellable += name == u"FixedMeta" || name == u"VarMeta" || name == u"FixedData" || name == u"Var2Data";
+  }
+  if (!home || told != tellable) return std::nullopt;
+  for (std::uint32_t n : entries)
+    if (const DirItem* item = root_->GetEntry(n); item && homes[*home].sizes.count(item->Name())) return std::nullopt;
+  return ids[*home];
+}
+
+// The streams of lost entries that the chains no one owns give back: into
+// the table storages that lost entries and lack them (see LostStreams.h).
+void CStgReader::GiveBackLostStreams() {
+  if (lostChains_.empty()) return;
+  std::vector<platform::ElementId> ids;
+  const std::vector<LostStreamHome> homes = TableHomes(ids);
   for (const StreamGivenBack& g : MatchLostStreams(homes, lostChains_)) {
     const UnownedChain& chain = lostChains_[g.chain];
     const std::string name = platform::Utf16ToAnsi(g.name);
@@ -259,19 +319,22 @@ void CStgReader::PlaceOrphans() {
   struct Level {
     std::uint32_t top = 0;
     std::vector<OrphanMember> members;
+    std::vector<std::uint32_t> entries;
   };
   std::vector<Level> levels;
   std::vector<std::uint8_t> seen(count, 0);
   for (std::uint32_t top = 0; top < count; ++top) {
     if (referenced[top] || !orphan(top) || seen[top]) continue;
-    Level level{top, {}};
+    Level level{top, {}, {}};
     std::vector<std::uint32_t> todo{top};
     seen[top] = 1;
     while (!todo.empty()) {
-      const DirItem* item = orphan(todo.back());
+      const std::uint32_t n = todo.back();
+      const DirItem* item = orphan(n);
       todo.pop_back();
       if (!item) continue;
       level.members.push_back({item->Name(), item->Type() == kTypeStorage});
+      level.entries.push_back(n);
       for (std::uint32_t link : {item->Prev(), item->Next()})
         if (link < count && !seen[link] && orphan(link)) {
           seen[link] = 1;
@@ -294,6 +357,8 @@ void CStgReader::PlaceOrphans() {
                              levels.size(), placed_.size());
     return;
   }
+  // Each level told by what it holds weighs every chain of lost entries too.
+  const bool contentBudget = std::uint64_t{levels.size()} * (lostChains_.size() + placed_.size()) <= kPlacementBudget;
   // Table storages first; then the streams, in rounds, as a level placed
   // in one round may leave a single place for another in the next.
   for (int round = 0; round < 3 && !state_.run.Cancelled(); ++round) {
@@ -302,7 +367,16 @@ void CStgReader::PlaceOrphans() {
       const bool tables = std::any_of(level.members.begin(), level.members.end(),
                                       [](const OrphanMember& m) { return m.storage; });
       if (round == 0 && !tables) continue;
-      const OrphanPlace place = PlaceOrphanLevel(level.members, placed_);
+      OrphanPlace place = PlaceOrphanLevel(level.members, placed_);
+      // Streams whose names fit more than one storage may fit one by what
+      // they hold (a FixedMeta's item stride, a VarMeta's types, a data
+      // stream's size as its storage's meta stream gives it).
+      bool byContent = false;
+      if (place.kind == OrphanPlace::Kind::Keep && !tables && contentBudget)
+        if (const auto into = PlaceByContent(level.entries)) {
+          place = {OrphanPlace::Kind::Into, *into, {}};
+          byContent = true;
+        }
       if (place.kind == OrphanPlace::Kind::Keep) continue;
       platform::ElementId into = place.storage;
       const PlacedStorage* parent = Placed(place.storage);
@@ -320,8 +394,9 @@ void CStgReader::PlaceOrphans() {
                                  platform::Utf16ToAnsi(place.name).c_str(), parentName.c_str());
       }
       const PlacedStorage* target = Placed(into);
-      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s", names(level).c_str(),
-                               target ? platform::Utf16ToAnsi(target->name).c_str() : "");
+      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s%s", names(level).c_str(),
+                               target ? platform::Utf16ToAnsi(target->name).c_str() : "",
+                               byContent ? ", the one table storage what they hold fits" : "");
       ParseDir(static_cast<std::int32_t>(level.top), into);
     }
   }

@@ -142,6 +142,7 @@ void CStgReader::NoteCut() {
 // entry, the directory or the tables own, copied out before the image goes.
 void CStgReader::CollectLostChains() {
   std::vector<salvage::UnownedChain>().swap(lostChains_);
+  entriesLost_ = false;
   bool lost = false;
   salvage::OwnedParts owned;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
@@ -154,6 +155,7 @@ void CStgReader::CollectLostChains() {
     else if (item->declaredSize > 0)
       (item->declaredSize < salvage::kMiniStreamCutoff ? owned.miniStarts : owned.bigStarts).push_back(item->Start());
   }
+  entriesLost_ = lost;
   if (!lost) return;
   owned.bigSectors = root_->RootChain().sectors;
   owned.bigSectors.push_back(state_.header.rootsStart);

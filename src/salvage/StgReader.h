@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -69,6 +70,13 @@ class CStgReader {
   void CollectLostChains();
   void GiveBackLostStreams();
   void KeepForGiveBack(platform::ElementId storage, const salvage::DirItem& item, std::size_t length);
+  // The table storages that lost entries, as the matching of lost streams
+  // weighs them (ids: the storages themselves).
+  std::vector<salvage::LostStreamHome> TableHomes(std::vector<platform::ElementId>& ids) const;
+  // The one table storage that the table streams among entries (an orphaned
+  // level, not yet written) fit by what they hold; none when they fit none
+  // or more than one, or another member's name is there already.
+  std::optional<platform::ElementId> PlaceByContent(const std::vector<std::uint32_t>& entries);
   void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds
@@ -93,6 +101,7 @@ class CStgReader {
   platform::CompoundFileWriter* writer_ = nullptr;
   // Found while the data is read; empty unless entries were lost.
   std::vector<salvage::UnownedChain> lostChains_;
+  bool entriesLost_ = false;
   // While they are not empty, what the walk wrote into each storage: every
   // stream's size, and the meta streams' bytes.
   std::map<platform::ElementId, std::map<std::u16string, std::uint64_t>> writtenSizes_;
