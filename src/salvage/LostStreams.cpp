@@ -439,4 +439,117 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   return given;
 }
 
+namespace {
+
+constexpr std::size_t kMaxRivals = 64;
+
+// Whether a FixedMeta of these bytes, at their size, fits home's kind.
+bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
+  const auto size = FixedMetaSize(v, kind.fixedMetaStride);
+  return size && *size == v.size();
+}
+
+// Whether a VarMeta of these bytes, at their size, fits home's kind.
+bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
+  if (!VarMetaHeader(v)) return false;
+  const std::uint32_t itemSize = VarItemSize(v);
+  if (itemSize == 0 || !PositionsInside(v, itemSize)) return false;
+  if (itemSize != 12) return true;
+  const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
+  for (std::uint32_t i = 1; i < U32(v, 8); ++i)
+    if (U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 != type) return false;
+  return HasVarType(kind, type);
+}
+
+}  // namespace
+
+std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
+                                       const std::vector<UnownedChain>& lost) {
+  auto member = [&](std::u16string_view name) -> const LevelStream* {
+    for (const LevelStream& m : level)
+      if (m.name == name) return &m;
+    return nullptr;
+  };
+  // The lost chains that could be a meta stream: past a few of them, every
+  // place is contested.
+  std::vector<const UnownedChain*> metaChains;
+  for (const UnownedChain& c : lost)
+    if (MagicAt(ViewOf(c, c.bytes.size()))) metaChains.push_back(&c);
+  const bool crowded = metaChains.size() > kMaxRivals;
+  // The others by length, as a data stream's rivals are those of its length.
+  std::map<std::pair<bool, std::uint32_t>, std::vector<const UnownedChain*>> byLength;
+  for (const UnownedChain& c : lost)
+    if (!MagicAt(ViewOf(c, c.bytes.size()))) byLength[{c.mini, c.sectors}].push_back(&c);
+
+  std::vector<std::size_t> out;
+  bool told = false;
+  for (std::size_t h = 0; h < homes.size(); ++h) {
+    const TableKind* kind = KindOf(homes[h].name);
+    if (!kind) continue;
+    const LostStreamHome& home = homes[h];
+    auto metaOf = [&](std::u16string_view name) -> std::optional<platform::ByteView> {
+      if (const LevelStream* m = member(name)) return m->bytes;
+      const auto found = home.metas.find(std::u16string(name));
+      if (found != home.metas.end()) return found->second;
+      return std::nullopt;
+    };
+    auto sizeOf = [&](std::u16string_view name) -> std::optional<std::uint64_t> {
+      if (const LevelStream* m = member(name)) return m->bytes.size();
+      const auto found = home.sizes.find(std::u16string(name));
+      if (found != home.sizes.end()) return found->second;
+      return std::nullopt;
+    };
+    bool fits = true;
+    for (const LevelStream& m : level) {
+      if (!fits) break;
+      if (home.sizes.count(m.name)) {
+        fits = false;
+        break;
+      }
+      const platform::ByteView v = m.bytes;
+      if (m.name == u"FixedMeta" && v.size() > 0) {
+        told = true;
+        const auto data = sizeOf(u"FixedData");
+        fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
+        for (const UnownedChain* c : metaChains) {
+          if (!fits || crowded) break;
+          const auto size = FixedMetaSize(ViewOf(*c, c->bytes.size()), kind->fixedMetaStride);
+          fits = !(size && Holds(*c, *size));
+        }
+        fits = fits && !crowded;
+      } else if (m.name == u"VarMeta" && v.size() > 0) {
+        told = true;
+        const auto var2 = sizeOf(u"Var2Data");
+        fits = VarMetaFits(*kind, v) && (!var2 || *var2 == U32(v, 20));
+        for (const UnownedChain* c : metaChains) {
+          if (!fits || crowded) break;
+          const auto shape = VarMetaOf(*c);
+          fits = !(shape && (shape->type == 0 || HasVarType(*kind, shape->type)));
+        }
+        fits = fits && !crowded;
+      } else if ((m.name == u"FixedData" || m.name == u"Var2Data") && v.size() > 0) {
+        const bool fixed = m.name == u"FixedData";
+        const auto meta = metaOf(fixed ? u"FixedMeta" : u"VarMeta");
+        if (!meta || !MagicAt(*meta)) continue;  // nothing tells it here: the others decide
+        told = true;
+        const std::uint32_t size = U32(*meta, fixed ? 12 : 20);
+        fits = size == v.size() && (fixed || ValuesAtPositions(*meta, v));
+        const bool mini = size < kMiniStreamCutoff;
+        const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+        const auto rivals = byLength.find({mini, static_cast<std::uint32_t>((std::uint64_t{size} + unit - 1) / unit)});
+        if (fits && rivals != byLength.end()) {
+          fits = rivals->second.size() <= kMaxRivals;
+          for (const UnownedChain* c : rivals->second) {
+            if (!fits) break;
+            fits = Holds(*c, size) && (fixed || ValuesAtPositions(*meta, ViewOf(*c, size))) ? false : true;
+          }
+        }
+      }
+    }
+    if (fits) out.push_back(h);
+  }
+  if (!told) out.clear();
+  return out;
+}
+
 }  // namespace salvage

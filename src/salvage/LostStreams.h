@@ -82,6 +82,23 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
                                               const std::vector<const UnownedChain*>& chains);
 
+// One stream of a level of entries cut off by lost entries (siblings, so
+// of one storage): its name and bytes.
+struct LevelStream {
+  std::u16string name;
+  platform::ByteView bytes;
+};
+
+// The homes that every meta and data stream of the level fits by what it
+// holds (item stride, VarMeta types, sizes the home's or the level's meta
+// streams give, Var2Data's values), and where no chain of lost entries
+// fits the same place as well (a home that lacks a stream because its
+// entry was lost has that stream's chain among them). Empty when the level
+// holds no stream that can be told. Bounded by the level's bytes and the
+// chains' count.
+std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
+                                       const std::vector<UnownedChain>& lost);
+
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);
 // Whether a stream of that name sizes another (its bytes are kept for homes).

@@ -213,58 +213,42 @@ std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::Element
   return homes;
 }
 
-std::optional<platform::ElementId> CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
+OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
   // More table storages than this that lost entries: left to the names.
   constexpr std::size_t kMaxHomes = 64;
-  if (!entriesLost_) return std::nullopt;
+  constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
+  constexpr std::u16string_view kDataTables[] = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
+                                                 u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
+  if (!entriesLost_) return {};
   std::vector<platform::ElementId> ids;
-  const std::vector<LostStreamHome> homes = TableHomes(ids);
-  if (homes.empty() || homes.size() > kMaxHomes) return std::nullopt;
-  std::vector<UnownedChain> streams;
-  std::vector<const DirItem*> items;
+  std::vector<LostStreamHome> homes = TableHomes(ids);
+  // A table storage lost with its entry is a place too: made again, under
+  // its name, in the data storage that lost entries and lacks it.
+  std::vector<std::pair<platform::ElementId, std::u16string>> remade;
+  for (const PlacedStorage& s : placed_) {
+    if (!s.lostBelow || std::find(std::begin(kDataStorages), std::end(kDataStorages), s.name) == std::end(kDataStorages))
+      continue;
+    for (std::u16string_view table : kDataTables)
+      if (!s.children.count(std::u16string(table))) {
+        LostStreamHome home;
+        home.name = std::u16string(table);
+        homes.push_back(std::move(home));
+        remade.push_back({s.id, std::u16string(table)});
+      }
+  }
+  if (homes.empty() || homes.size() > kMaxHomes) return {};
+  std::vector<LevelStream> level;
   for (std::uint32_t n : entries) {
     const DirItem* item = root_->GetEntry(n);
-    if (!item || item->Type() == kTypeStorage) return std::nullopt;
+    if (!item || item->Type() == kTypeStorage) return {};
     const std::size_t size = std::min<std::size_t>(item->Size(), item->data.size());
-    if (size == 0) continue;
-    UnownedChain c;
-    c.start = n;
-    c.mini = size < kMiniStreamCutoff;
-    const std::size_t unit = c.mini ? kMiniSectorSize : kSectorSize;
-    c.sectors = static_cast<std::uint32_t>((size + unit - 1) / unit);
-    c.bytes.resize(std::size_t{c.sectors} * unit);
-    std::copy(item->data.begin(), item->data.begin() + static_cast<std::ptrdiff_t>(size), c.bytes.begin());
-    std::fill(c.bytes.begin() + static_cast<std::ptrdiff_t>(size), c.bytes.end(), 0);
-    streams.push_back(std::move(c));
-    items.push_back(item);
+    level.push_back({item->Name(), platform::ByteView(item->data.data(), size)});
   }
-  // The chains of lost entries compete for the same places: a storage that
-  // lacks a stream because its entry was lost has that stream's chain among
-  // them, and an orphan of another storage that fits it too stays undecided.
-  std::vector<const UnownedChain*> chains;
-  for (const UnownedChain& c : streams) chains.push_back(&c);
-  for (const UnownedChain& c : lostChains_) chains.push_back(&c);
-  std::optional<std::size_t> home;
-  std::size_t told = 0;
-  for (const StreamGivenBack& g : MatchLostStreams(homes, chains)) {
-    if (g.chain >= streams.size()) continue;
-    // Each must be told as what its own entry names it, at its own size.
-    const DirItem& item = *items[g.chain];
-    if (g.name != item.Name() || g.size != std::min<std::size_t>(item.Size(), item.data.size())) return std::nullopt;
-    if (home && *home != g.home) return std::nullopt;
-    home = g.home;
-    ++told;
-  }
-  // Every meta and data stream of the level must fit the place, not only some.
-  std::size_t tellable = 0;
-  for (const DirItem* item : items) {
-    const std::u16string name = item->Name();
-    tellable += name == u"FixedMeta" || name == u"VarMeta" || name == u"FixedData" || name == u"Var2Data";
-  }
-  if (!home || told != tellable) return std::nullopt;
-  for (std::uint32_t n : entries)
-    if (const DirItem* item = root_->GetEntry(n); item && homes[*home].sizes.count(item->Name())) return std::nullopt;
-  return ids[*home];
+  const std::vector<std::size_t> fit = HomesForLevel(homes, level, lostChains_);
+  if (fit.size() != 1) return {};
+  if (fit.front() < ids.size()) return {OrphanPlace::Kind::Into, ids[fit.front()], {}};
+  const auto& [parent, name] = remade[fit.front() - ids.size()];
+  return {OrphanPlace::Kind::Recreate, parent, name};
 }
 
 // The streams of lost entries that the chains no one owns give back: into
@@ -372,11 +356,10 @@ void CStgReader::PlaceOrphans() {
       // they hold (a FixedMeta's item stride, a VarMeta's types, a data
       // stream's size as its storage's meta stream gives it).
       bool byContent = false;
-      if (place.kind == OrphanPlace::Kind::Keep && !tables && contentBudget)
-        if (const auto into = PlaceByContent(level.entries)) {
-          place = {OrphanPlace::Kind::Into, *into, {}};
-          byContent = true;
-        }
+      if (place.kind == OrphanPlace::Kind::Keep && !tables && contentBudget) {
+        place = PlaceByContent(level.entries);
+        byContent = place.kind != OrphanPlace::Kind::Keep;
+      }
       if (place.kind == OrphanPlace::Kind::Keep) continue;
       platform::ElementId into = place.storage;
       const PlacedStorage* parent = Placed(place.storage);

@@ -74,9 +74,9 @@ class CStgReader {
   // weighs them (ids: the storages themselves).
   std::vector<salvage::LostStreamHome> TableHomes(std::vector<platform::ElementId>& ids) const;
   // The one table storage that the table streams among entries (an orphaned
-  // level, not yet written) fit by what they hold; none when they fit none
-  // or more than one, or another member's name is there already.
-  std::optional<platform::ElementId> PlaceByContent(const std::vector<std::uint32_t>& entries);
+  // level, not yet written) fit by what they hold, written or to be made
+  // again; Keep when they fit none or more than one.
+  salvage::OrphanPlace PlaceByContent(const std::vector<std::uint32_t>& entries);
   void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds

@@ -92,7 +92,7 @@ Table MakeTable(std::size_t stride, std::uint16_t type, std::size_t records, std
   t.varMeta = VarMeta(type, positions, static_cast<std::uint32_t>(t.var2Data.size()));
   std::vector<std::uint32_t> slots;
   for (std::size_t i = 0; i < records; ++i) slots.push_back(static_cast<std::uint32_t>(16 * i));
-  t.fixedData = fixture::Pattern(16 * records + 30 + seed, seed + 100);
+  t.fixedData = fixture::Pattern(16 * records + 30 + 20 * seed, seed + 100);
   t.fixedMeta = FixedMeta(stride, slots, static_cast<std::uint32_t>(t.fixedData.size()), seed + 200);
   return t;
 }
@@ -133,7 +133,7 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
       {"a task table's four streams come back with their sizes",
        {home(u"TBkndTask", {{u"Fixed2Meta", 300}, {u"Props", 86}})},
        {Chain(task.fixedMeta, 10), Chain(task.varMeta, 20), Chain(task.fixedData, 30), Chain(task.var2Data, 40)},
-       {"TBkndTask/FixedMeta<-10:204", "TBkndTask/VarMeta<-20:84", "TBkndTask/FixedData<-30:95",
+       {"TBkndTask/FixedMeta<-10:204", "TBkndTask/VarMeta<-20:84", "TBkndTask/FixedData<-30:114",
         "TBkndTask/Var2Data<-40:65"}},
       {"tasks and resources lose the same names: strides and types tell them apart",
        {home(u"TBkndRsc"), home(u"TBkndTask")},
@@ -149,7 +149,7 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
       {"a FixedMeta whose record lies past its FixedData is left alone",
        {home(u"TBkndTask")}, {Chain(pastData, 10)}, {}},
       {"a FixedMeta that disagrees with the surviving FixedData's size is left alone",
-       {home(u"TBkndTask", {{u"FixedData", 96}})}, {Chain(task.fixedMeta, 10)}, {}},
+       {home(u"TBkndTask", {{u"FixedData", 115}})}, {Chain(task.fixedMeta, 10)}, {}},
       {"a surviving stream is never given a second time",
        {home(u"TBkndTask", {{u"FixedMeta", 204}})}, {Chain(task.fixedMeta, 10)}, {}},
       {"a resource VarMeta does not go into tasks",
@@ -160,7 +160,7 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {"TBkndTask/VarMeta<-20:84", "TBkndTask/Var2Data<-40:65"}},
       {"two chains fit FixedData: neither is given back",
        {home(u"TBkndTask")},
-       {Chain(task.fixedMeta, 10), Chain(task.fixedData, 30), Chain(fixture::Pattern(95, 9), 31)},
+       {Chain(task.fixedMeta, 10), Chain(task.fixedData, 30), Chain(fixture::Pattern(114, 9), 31)},
        {"TBkndTask/FixedMeta<-10:204"}},
       {"empty meta streams, as many as the storages that lack them, come back",
        {home(u"CMap"), home(u"CUdm", {{u"Var2Data", 0}})},
@@ -181,6 +181,64 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
       EXPECT_LE(g.size, c.chains[g.chain].bytes.size());
     }
     EXPECT_EQ(got, c.expected);
+  }
+}
+
+// Levels of streams cut off from the tree (siblings, so of one storage):
+// the storages what they hold fits, and none where a lost entry's chain
+// fits the same place or nothing tells.
+TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
+  const Table task = MakeTable(47, 0x0B40, 4, 1);
+  const Table cal = MakeTable(10, 0x0D40, 2, 3);
+  const Table cons = MakeTable(10, 0x0E40, 2, 4);
+  auto home = [](std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {}) {
+    LostStreamHome h;
+    h.name = std::move(name);
+    h.sizes = std::move(sizes);
+    return h;
+  };
+  auto view = [](const Bytes& b) { return platform::ByteView(b.data(), b.size()); };
+  const Bytes props = fixture::Pattern(86, 5);
+  LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
+  taskWithMeta.metas[u"FixedMeta"] = view(task.fixedMeta);
+  struct Case {
+    const char* what;
+    std::vector<LostStreamHome> homes;
+    std::vector<salvage::LevelStream> level;
+    std::vector<UnownedChain> lost;
+    std::vector<std::size_t> expected;
+  };
+  const std::vector<Case> cases = {
+      {"a task FixedMeta and VarMeta: tasks, not resources",
+       {home(u"TBkndRsc"), home(u"TBkndTask")},
+       {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(task.varMeta)}, {u"Props", view(props)}},
+       {},
+       {1}},
+      {"a stride both fit, the VarMeta's types tell calendars",
+       {home(u"TBkndCons"), home(u"TBkndCal")},
+       {{u"FixedMeta", view(cal.fixedMeta)}, {u"VarMeta", view(cal.varMeta)}},
+       {},
+       {1}},
+      {"a calendar FixedMeta alone fits links, whose own FixedMeta is a lost chain: undecided",
+       {home(u"TBkndCons")}, {{u"FixedMeta", view(cal.fixedMeta)}}, {Chain(cons.fixedMeta, 10)}, {}},
+      {"a FixedData of the size the storage's FixedMeta gives",
+       {taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {}, {0}},
+      {"a storage without a FixedMeta cannot be ruled out for a FixedData",
+       {home(u"TBkndRsc"), taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {}, {0, 1}},
+      {"a FixedData of another size",
+       {taskWithMeta}, {{u"FixedData", view(cal.fixedData)}}, {}, {}},
+      {"a FixedData that a lost chain of its length could be as well",
+       {taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {Chain(fixture::Pattern(114, 3), 30)}, {}},
+      {"nothing that can be told", {home(u"TBkndTask")}, {{u"Props", view(props)}}, {}, {}},
+      {"a storage that holds one of the names already",
+       {home(u"TBkndTask", {{u"Props", 86}})},
+       {{u"FixedMeta", view(task.fixedMeta)}, {u"Props", view(props)}},
+       {},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(salvage::HomesForLevel(c.homes, c.level, c.lost), c.expected);
   }
 }
 
