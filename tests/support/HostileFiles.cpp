@@ -225,10 +225,10 @@ std::vector<std::uint8_t> LostChainsFile(std::size_t bytes) {
   const std::uint32_t dir = cfb.AddSectors(3);
   cfb.LinkRun(dir, 3);
   cfb.dirStart = dir;
-  // A third of the file is the mini stream; each mini sector a chain of its
-  // own, which no entry owns, holding the header of a one-item task
-  // FixedMeta (every one fits the storage: none is given back).
-  const std::uint32_t streamSectors = std::max<std::uint32_t>(1, n / 3);
+  // The rest of the file is the mini stream and its table; each mini
+  // sector a chain of its own, which no entry owns, holding the header of a
+  // one-item task FixedMeta (every one fits the storage: none is given back).
+  const std::uint32_t streamSectors = std::max<std::uint32_t>(1, (n - 3) / 17 * 16);
   const std::uint32_t miniSectors = streamSectors * 8;
   const std::uint32_t stream = cfb.AddSectors(streamSectors);
   cfb.LinkRun(stream, streamSectors);
