@@ -1,5 +1,6 @@
 #include "salvage/OrphanPlacement.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -81,6 +82,8 @@ OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::
         if (places.size() > 1) return {};
       }
   } else {
+    // A Props alone may as well be the data (or view) storage's own.
+    const bool onlyProps = std::all_of(level.begin(), level.end(), [](const OrphanMember& m) { return m.name == u"Props"; });
     for (Family family : {Family::Data, Family::Views}) {
       if (!StreamsOf(level, family)) continue;
       for (const PlacedStorage& s : placed) {
@@ -88,6 +91,7 @@ OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::
         if (!s.lostBelow) continue;
         if (TableFamily(s.name) == family && !Clashes(level, s)) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
         if (ParentFamily(s.name) != family) continue;
+        if (onlyProps && !s.children.count(u"Props")) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
         // A table storage its data storage lacks was lost with the entry.
         const auto consider = [&](std::u16string_view table) {
           if (!s.children.count(std::u16string(table)))

@@ -150,6 +150,8 @@ void CStgReader::WriteSummary() {
   state_.log().WriteFormat("[STG]\tDamaged elements: %i", static_cast<int>(s.damagedElements));
   state_.log().WriteFormat("[STG]\tLosts elements: %i", static_cast<int>(s.lostElements));
   state_.log().WriteFormat("[STG]\tNames correct: %i", static_cast<int>(s.namesCorrected));
+  if (s.streamsGivenBack != 0)
+    state_.log().WriteFormat("[STG]\t%i streams of lost entries given back", static_cast<int>(s.streamsGivenBack));
   if (state_.cutAt != 0)
     state_.log().WriteFormat("[STG]\tFile cut at %llu bytes: %i streams kept up to the cut",
                              static_cast<unsigned long long>(state_.cutAt), static_cast<int>(s.streamsCut));
@@ -182,7 +184,104 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
       state_.log().WriteLine("[STG]\tEntries below lost entries are written into the storage that held them");
     }
   }
+  if (!state_.run.Cancelled()) GiveBackLostStreams();
+  std::vector<UnownedChain>().swap(lostChains_);
+  writtenSizes_.clear();
+  writtenMetas_.clear();
   return 1;
+}
+
+void CStgReader::KeepForGiveBack(platform::ElementId storage, const DirItem& item, std::size_t length) {
+  if (!entriesLost_) return;
+  writtenSizes_[storage][item.Name()] = length;
+  if (IsMetaStream(item.Name()))
+    writtenMetas_[storage][item.Name()].assign(item.Content().begin(),
+                                               item.Content().begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::ElementId>& ids) const {
+  std::vector<LostStreamHome> homes;
+  ids.clear();
+  for (const PlacedStorage& s : placed_) {
+    if (!s.lostBelow || !IsTableStorage(s.name)) continue;
+    LostStreamHome home;
+    home.name = s.name;
+    const auto sizes = writtenSizes_.find(s.id);
+    const auto metas = writtenMetas_.find(s.id);
+    for (const std::u16string& name : s.children) {
+      std::uint64_t size = 0;
+      if (sizes != writtenSizes_.end())
+        if (const auto found = sizes->second.find(name); found != sizes->second.end()) size = found->second;
+      home.sizes[name] = size;
+    }
+    if (metas != writtenMetas_.end())
+      for (const auto& [name, bytes] : metas->second) home.metas[name] = platform::ByteView(bytes.data(), bytes.size());
+    homes.push_back(std::move(home));
+    ids.push_back(s.id);
+  }
+  return homes;
+}
+
+OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
+  // More table storages than this that lost entries: left to the names.
+  constexpr std::size_t kMaxHomes = 64;
+  constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
+  constexpr std::u16string_view kDataTables[] = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
+                                                 u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
+  if (!entriesLost_) return {};
+  std::vector<platform::ElementId> ids;
+  std::vector<LostStreamHome> homes = TableHomes(ids);
+  // A table storage lost with its entry is a place too: made again, under
+  // its name, in the data storage that lost entries and lacks it.
+  std::vector<std::pair<platform::ElementId, std::u16string>> remade;
+  for (const PlacedStorage& s : placed_) {
+    if (!s.lostBelow || std::find(std::begin(kDataStorages), std::end(kDataStorages), s.name) == std::end(kDataStorages))
+      continue;
+    for (std::u16string_view table : kDataTables)
+      if (!s.children.count(std::u16string(table))) {
+        LostStreamHome home;
+        home.name = std::u16string(table);
+        homes.push_back(std::move(home));
+        remade.push_back({s.id, std::u16string(table)});
+      }
+  }
+  if (homes.empty() || homes.size() > kMaxHomes) return {};
+  std::vector<LevelStream> level;
+  for (std::uint32_t n : entries) {
+    const DirItem* item = root_->GetEntry(n);
+    if (!item || item->Type() == kTypeStorage) return {};
+    const std::span<const std::uint8_t> content = item->Content();
+    const std::size_t size = std::min<std::size_t>(item->Size(), content.size());
+    level.push_back({item->Name(), platform::ByteView(content.data(), size)});
+  }
+  const std::vector<std::size_t> fit = HomesForLevel(homes, level, lostChains_);
+  if (fit.size() != 1) return {};
+  if (fit.front() < ids.size()) return {OrphanPlace::Kind::Into, ids[fit.front()], {}};
+  const auto& [parent, name] = remade[fit.front() - ids.size()];
+  return {OrphanPlace::Kind::Recreate, parent, name};
+}
+
+// The streams of lost entries that the chains no one owns give back: into
+// the table storages that lost entries and lack them (see LostStreams.h).
+void CStgReader::GiveBackLostStreams() {
+  if (lostChains_.empty()) return;
+  std::vector<platform::ElementId> ids;
+  const std::vector<LostStreamHome> homes = TableHomes(ids);
+  for (const StreamGivenBack& g : MatchLostStreams(homes, lostChains_)) {
+    const UnownedChain& chain = lostChains_[g.chain];
+    const std::string name = platform::Utf16ToAnsi(g.name);
+    const std::string home = platform::Utf16ToAnsi(homes[g.home].name);
+    const auto stream = writer_->CreateStream(ids[g.home], g.name);
+    if (!stream || !writer_->Write(*stream, chain.bytes.data(), g.size)) {
+      state_.log().WriteFormat("[STG]\tStream %s could not be given back into %s", name.c_str(), home.c_str());
+      continue;
+    }
+    NoteWritten(ids[g.home], g.name);
+    ++state_.stats.streamsGivenBack;
+    state_.log().WriteFormat("[STG]\tStream %s (%u bytes), lost with its entry, is given back into %s from the %s chain at %u (%u sectors) no entry owns: told by %s",
+                             name.c_str(), static_cast<unsigned>(g.size), home.c_str(), chain.mini ? "mini" : "big",
+                             static_cast<unsigned>(chain.start), static_cast<unsigned>(chain.sectors), g.why.c_str());
+  }
 }
 
 PlacedStorage* CStgReader::Placed(platform::ElementId id) {
@@ -214,19 +313,22 @@ void CStgReader::PlaceOrphans() {
   struct Level {
     std::uint32_t top = 0;
     std::vector<OrphanMember> members;
+    std::vector<std::uint32_t> entries;
   };
   std::vector<Level> levels;
   std::vector<std::uint8_t> seen(count, 0);
   for (std::uint32_t top = 0; top < count; ++top) {
     if (referenced[top] || !orphan(top) || seen[top]) continue;
-    Level level{top, {}};
+    Level level{top, {}, {}};
     std::vector<std::uint32_t> todo{top};
     seen[top] = 1;
     while (!todo.empty()) {
-      const DirItem* item = orphan(todo.back());
+      const std::uint32_t n = todo.back();
+      const DirItem* item = orphan(n);
       todo.pop_back();
       if (!item) continue;
       level.members.push_back({item->Name(), item->Type() == kTypeStorage});
+      level.entries.push_back(n);
       for (std::uint32_t link : {item->Prev(), item->Next()})
         if (link < count && !seen[link] && orphan(link)) {
           seen[link] = 1;
@@ -249,6 +351,8 @@ void CStgReader::PlaceOrphans() {
                              levels.size(), placed_.size());
     return;
   }
+  // Each level told by what it holds weighs every chain of lost entries too.
+  const bool contentBudget = std::uint64_t{levels.size()} * (lostChains_.size() + placed_.size()) <= kPlacementBudget;
   // Table storages first; then the streams, in rounds, as a level placed
   // in one round may leave a single place for another in the next.
   for (int round = 0; round < 3 && !state_.run.Cancelled(); ++round) {
@@ -257,7 +361,15 @@ void CStgReader::PlaceOrphans() {
       const bool tables = std::any_of(level.members.begin(), level.members.end(),
                                       [](const OrphanMember& m) { return m.storage; });
       if (round == 0 && !tables) continue;
-      const OrphanPlace place = PlaceOrphanLevel(level.members, placed_);
+      OrphanPlace place = PlaceOrphanLevel(level.members, placed_);
+      // Streams whose names fit more than one storage may fit one by what
+      // they hold (a FixedMeta's item stride, a VarMeta's types, a data
+      // stream's size as its storage's meta stream gives it).
+      bool byContent = false;
+      if (place.kind == OrphanPlace::Kind::Keep && !tables && contentBudget) {
+        place = PlaceByContent(level.entries);
+        byContent = place.kind != OrphanPlace::Kind::Keep;
+      }
       if (place.kind == OrphanPlace::Kind::Keep) continue;
       platform::ElementId into = place.storage;
       const PlacedStorage* parent = Placed(place.storage);
@@ -275,8 +387,9 @@ void CStgReader::PlaceOrphans() {
                                  platform::Utf16ToAnsi(place.name).c_str(), parentName.c_str());
       }
       const PlacedStorage* target = Placed(into);
-      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s", names(level).c_str(),
-                               target ? platform::Utf16ToAnsi(target->name).c_str() : "");
+      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s%s", names(level).c_str(),
+                               target ? platform::Utf16ToAnsi(target->name).c_str() : "",
+                               byContent ? ", the one table storage what they hold fits" : "");
       ParseDir(static_cast<std::int32_t>(level.top), into);
     }
   }
@@ -396,6 +509,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
   ++state_.stats.streamsCreated;
   state_.log().WriteValue("name      :", item->NarrowName().c_str());
   const bool written = writer_->Write(*stream, content.data(), length);
+  KeepForGiveBack(storage, *item, length);
   item->FreeData();
   if (!written) {
     state_.log().WriteError("[STG]\tFailure to write to stream");

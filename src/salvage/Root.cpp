@@ -358,16 +358,33 @@ int CRoot::ReadRoot() {
     return good;
   };
   std::size_t lastGood = 0;
+  bool anyGood = false;
   if (!manual)
     for (std::size_t n = 0; n < rootChain_.sectors.size() && !state_.run.Cancelled(); ++n)
-      if (goodEntries(rootChain_.sectors[n]) >= 2) lastGood = n;
+      if (goodEntries(rootChain_.sectors[n]) >= 2) {
+        lastGood = n;
+        anyGood = true;
+      }
+  // The same for sectors after the last that holds entries, where the chain
+  // is whole and they hold nothing at all (no writer leaves an unused entry
+  // all zero): they were zeroed, and what linked into them lost entries
+  // there, which no scan of the file would find.
+  const bool wholeChain = rootChain_.chainEnded && !rootChain_.pastFileEnd;
+  auto zeroed = [&](std::uint32_t sector) {
+    const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize;
+    if (static_cast<std::int64_t>(at + kSectorSize) > imageSize_) return false;
+    for (std::uint32_t i = 0; i < kSectorSize; i += 4)
+      if (image_.U32(at + i) != 0) return false;
+    return true;
+  };
 
   std::vector<std::uint32_t> goodSectors;
   bool miniStreamSet = false;
   for (std::size_t n = 0; n < rootChain_.sectors.size(); ++n) {
     if (state_.run.Cancelled()) break;
     const std::uint32_t sector = rootChain_.sectors[n];
-    if (!manual && n < lastGood && goodEntries(sector) < 2) {
+    const bool keptEmpty = n < lastGood || (anyGood && wholeChain && n > lastGood && zeroed(sector));
+    if (!manual && keptEmpty && goodEntries(sector) < 2) {
       state_.log().WriteFormat("Directory sector %i holds no entries: its %i places are kept empty",
                          static_cast<int>(sector), static_cast<int>(kDirEntriesPerSector));
       for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {

@@ -45,6 +45,7 @@ struct SalvageStats {
   std::uint32_t streamsCreated = 0;
   std::uint32_t namesCorrected = 0;
   std::uint32_t streamsCut = 0;  // streams that ran past the end of a cut file, kept up to it
+  std::uint32_t streamsGivenBack = 0;  // streams of lost entries written from the chains that held them
 };
 
 struct SalvageState {

@@ -145,6 +145,36 @@ void CStgReader::ReleaseImage() {
   salvage::Bytes().swap(image_);
 }
 
+// Only where directory entries were lost: the chains that no surviving
+// entry, the directory or the tables own, copied out before the image goes.
+void CStgReader::CollectLostChains() {
+  std::vector<salvage::UnownedChain>().swap(lostChains_);
+  entriesLost_ = false;
+  bool lost = false;
+  salvage::OwnedParts owned;
+  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
+    const salvage::DirItem* item = root_->GetEntry(n);
+    if (!item) continue;
+    lost |= item->lost;
+    if (item->lost || item->Type() == salvage::kTypeStorage) continue;
+    if (item->Type() == salvage::kTypeRoot)
+      owned.bigStarts.push_back(item->Start());
+    else if (item->declaredSize > 0)
+      (item->declaredSize < salvage::kMiniStreamCutoff ? owned.miniStarts : owned.bigStarts).push_back(item->Start());
+  }
+  entriesLost_ = lost;
+  if (!lost) return;
+  owned.bigSectors = root_->RootChain().sectors;
+  owned.bigSectors.push_back(state_.header.rootsStart);
+  owned.bigSectors.insert(owned.bigSectors.end(), sat_->MiniSatList().begin(), sat_->MiniSatList().end());
+  lostChains_ = salvage::CollectUnownedChains(*sat_, ImageView(image_.data(), image_.size()), owned,
+                                              static_cast<std::uint64_t>(imageSize_));
+  std::size_t mini = 0;
+  for (const salvage::UnownedChain& c : lostChains_) mini += c.mini;
+  state_.log().WriteFormat("[STG]\tEntries were lost: %zu chains no surviving entry owns (%zu in the mini stream)",
+                           lostChains_.size(), mini);
+}
+
 int CStgReader::ParseData() {
   state_.log().WriteLine("[STG]\tinside CStgReader::ParseData()");
   if (!initialised_) return -1;
@@ -205,6 +235,7 @@ int CStgReader::ParseData() {
     state_.log().WriteErrorNumber("[STG]\tFiles data read error ", code);
     return -3;
   }
+  CollectLostChains();
   // Every stream's bytes are read: the mini stream's copy goes, and so
   // does the image unless streams are views of it, so that writing the new
   // file does not hold the old one twice.

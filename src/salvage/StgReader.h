@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "platform/CompoundFile.h"
 #include "base/RunContext.h"
 #include "salvage/Buffer.h"
+#include "salvage/LostStreams.h"
 #include "salvage/OrphanPlacement.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
@@ -65,6 +67,19 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  // Where entries were lost: the chains no surviving entry owns, and, once
+  // the tree is written, the streams they give back to the table storages
+  // that lost them.
+  void CollectLostChains();
+  void GiveBackLostStreams();
+  void KeepForGiveBack(platform::ElementId storage, const salvage::DirItem& item, std::size_t length);
+  // The table storages that lost entries, as the matching of lost streams
+  // weighs them (ids: the storages themselves).
+  std::vector<salvage::LostStreamHome> TableHomes(std::vector<platform::ElementId>& ids) const;
+  // The one table storage that the table streams among entries (an orphaned
+  // level, not yet written) fit by what they hold, written or to be made
+  // again; Keep when they fit none or more than one.
+  salvage::OrphanPlace PlaceByContent(const std::vector<std::uint32_t>& entries);
   void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds
@@ -93,4 +108,11 @@ class CStgReader {
   std::vector<salvage::PlacedStorage> placed_;
   std::map<platform::ElementId, std::size_t> placedIndex_;  // into placed_
   platform::CompoundFileWriter* writer_ = nullptr;
+  // Found while the data is read; empty unless entries were lost.
+  std::vector<salvage::UnownedChain> lostChains_;
+  bool entriesLost_ = false;
+  // While they are not empty, what the walk wrote into each storage: every
+  // stream's size, and the meta streams' bytes.
+  std::map<platform::ElementId, std::map<std::u16string, std::uint64_t>> writtenSizes_;
+  std::map<platform::ElementId, std::map<std::u16string, salvage::Bytes>> writtenMetas_;
 };

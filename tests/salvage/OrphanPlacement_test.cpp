@@ -73,6 +73,17 @@ TEST(OrphanPlacement, LevelsGoWhereTheirNamesAndTheLostEntriesSay) {
   }
 }
 
+// A lone Props where the data storage lacks its own as well: either may be
+// its place, so neither is.
+TEST(OrphanPlacement, ALonePropsIsUndecidedWhileTheDataStorageLacksOne) {
+  for (const bool rscLost : {true, false}) {
+    SCOPED_TRACE(rscLost ? "TBkndRsc lost an entry too" : "only the data storage lost entries");
+    std::vector<PlacedStorage> placed = Written(true, false, rscLost);
+    placed[1].children.erase(u"Props");
+    EXPECT_EQ(salvage::PlaceOrphanLevel({F(u"Props")}, placed).kind, Kind::Keep);
+  }
+}
+
 TEST(OrphanPlacement, ViewStreamsFitTheOneViewStorageTheViewStorageLacks) {
   auto written = Written(false, true, false);
   written[2].children.erase(u"CFilter");

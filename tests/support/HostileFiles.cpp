@@ -217,12 +217,53 @@ std::vector<std::uint8_t> TableLikeFile(std::size_t bytes) {
   return out;
 }
 
+std::vector<std::uint8_t> LostChainsFile(std::size_t bytes) {
+  const std::uint32_t n = SectorsFor(bytes);
+  RawCfb cfb;
+  // Three directory sectors: the root, a table storage whose child lies in
+  // the second, which holds nothing (its entries are lost), and streams.
+  const std::uint32_t dir = cfb.AddSectors(3);
+  cfb.LinkRun(dir, 3);
+  cfb.dirStart = dir;
+  // The rest of the file is the mini stream and its table; each mini
+  // sector a chain of its own, which no entry owns, holding the header of a
+  // one-item task FixedMeta (every one fits the storage: none is given back).
+  const std::uint32_t streamSectors = std::max<std::uint32_t>(1, (n - 3) / 17 * 16);
+  const std::uint32_t miniSectors = streamSectors * 8;
+  const std::uint32_t stream = cfb.AddSectors(streamSectors);
+  cfb.LinkRun(stream, streamSectors);
+  for (std::uint32_t m = 0; m < miniSectors; ++m) {
+    std::uint8_t* p = cfb.Sector(stream + m / 8) + (m % 8) * 64;
+    Put32(p, 0xFADFADBA);
+    Put32(p + 4, 4);
+    Put32(p + 8, 1);
+    Put32(p + 12, 100);
+    Put32(p + 20, m % 100);
+  }
+  const std::uint32_t miniSatSectors = (miniSectors + 127) / 128;
+  const std::uint32_t miniSat = cfb.AddSectors(miniSatSectors);
+  cfb.LinkRun(miniSat, miniSatSectors);
+  for (std::uint32_t m = 0; m < miniSatSectors * 128; ++m)
+    Put32(cfb.Sector(miniSat + m / 128) + (m % 128) * 4, m < miniSectors ? kEnd : kFree);
+  cfb.miniSatStart = miniSat;
+  cfb.miniSatCount = miniSatSectors;
+  std::vector<RawEntry> entries{RootEntry(1, stream, miniSectors * 64)};
+  entries.push_back(RawEntry{u"TBkndTask", 1, 2, 0xFFFFFFFF, 4, 0, 0});
+  entries.push_back(RawEntry{u"Props", 2, 0xFFFFFFFF, 3, 0xFFFFFFFF, kEnd, 0});
+  entries.push_back(RawEntry{u"Data", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, kEnd, 0});
+  for (std::uint32_t i = 4; i < 10; ++i) entries.push_back(RawEntry{NameOf("S", i), 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, kEnd, 0});
+  WriteEntries(cfb, dir, entries);
+  std::fill(cfb.Sector(dir + 1), cfb.Sector(dir + 1) + kSector, 0);
+  return cfb.Build();
+}
+
 const std::vector<HostileShape>& HostileShapes() {
   static const std::vector<HostileShape> shapes = {
       {"shared_chain", &SharedChainFile},
       {"directory_scan", &DirectoryScanFile},
       {"mini_chain", &MiniChainFile},
       {"table_like", &TableLikeFile},
+      {"lost_chains", &LostChainsFile},
   };
   return shapes;
 }

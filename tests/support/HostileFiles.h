@@ -10,6 +10,9 @@
 //     chain that runs through the whole mini stream.
 //   TableLike: no usable header, and every sector reads as a table whose
 //     links all fall into one part.
+//   LostChains: a table storage that lost its entries, and every mini
+//     sector a chain of its own that no entry owns, each holding what
+//     reads as a FixedMeta header.
 #pragma once
 
 #include <cstddef>
@@ -54,12 +57,13 @@ std::vector<std::uint8_t> SharedChainFile(std::size_t bytes);
 std::vector<std::uint8_t> DirectoryScanFile(std::size_t bytes);
 std::vector<std::uint8_t> MiniChainFile(std::size_t bytes);
 std::vector<std::uint8_t> TableLikeFile(std::size_t bytes);
+std::vector<std::uint8_t> LostChainsFile(std::size_t bytes);
 
 struct HostileShape {
   const char* name;
   std::vector<std::uint8_t> (*make)(std::size_t bytes);
 };
-// All four, in the order above.
+// All of them, in the order above.
 const std::vector<HostileShape>& HostileShapes();
 
 }  // namespace fixture

@@ -1,0 +1,555 @@
+#include "salvage/LostStreams.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "salvage/Layout.h"
+#include "salvage/Sat.h"
+
+namespace salvage {
+namespace {
+
+// The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
+constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
+constexpr std::size_t kFixedMetaHeader = 16;
+constexpr std::size_t kVarMetaHeader = 24;
+constexpr std::uint32_t kVarMetaItemSizes[] = {12, 8};
+constexpr std::uint32_t kBigStreamSectors = kMiniStreamCutoff / kSectorSize;
+// A data stream's candidates are the unowned chains of exactly its length;
+// past this many, its place is left undecided without looking at them.
+constexpr std::size_t kMaxCandidates = 64;
+
+// What the streams of a table storage look like there: the bytes per
+// FixedMeta item (0: not known, its FixedMeta is never given back) and the
+// high halves of its VarMeta items' type fields.
+struct TableKind {
+  std::u16string_view name;
+  std::uint32_t fixedMetaStride;
+  std::array<std::uint16_t, 3> varTypes;
+};
+constexpr std::array<std::uint16_t, 3> kViewVarTypes = {0x2040, 0x2240, 0x2D40};
+constexpr TableKind kTableKinds[] = {
+    {u"TBkndTask", 47, {0x0B40}},     {u"TBkndRsc", 37, {0x0C40}},      {u"TBkndCal", 10, {0x0D40}},
+    {u"TBkndAssn", 34, {0x0F40}},     {u"TBkndCons", 10, {0x0E40}},     {u"TBkndOutlCode", 10, {0x1640}},
+    {u"CV_iew", 0, kViewVarTypes},    {u"CTable", 0, kViewVarTypes},    {u"CFilter", 0, kViewVarTypes},
+    {u"CGrouping", 0, kViewVarTypes}, {u"CEdl", 0, kViewVarTypes},      {u"CMap", 0, kViewVarTypes},
+    {u"CUdm", 0, kViewVarTypes},      {u"CReport", 0, kViewVarTypes},   {u"CCommandBar", 0, kViewVarTypes},
+};
+
+const TableKind* KindOf(std::u16string_view name) {
+  for (const TableKind& k : kTableKinds)
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+bool HasVarType(const TableKind& kind, std::uint16_t type) {
+  return type != 0 && std::find(kind.varTypes.begin(), kind.varTypes.end(), type) != kind.varTypes.end();
+}
+
+std::uint32_t U32(platform::ByteView v, std::size_t at) { return v.u32_at(at).value_or(0); }
+
+// Whether the chain holds a stream of size bytes: in the mini stream below
+// the cutoff, in big sectors from it, and exactly as many sectors as the
+// size needs.
+bool Holds(const UnownedChain& c, std::uint64_t size) {
+  if (size == 0) return false;
+  const bool mini = size < kMiniStreamCutoff;
+  const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+  return c.mini == mini && std::uint64_t{c.sectors} == (size + unit - 1) / unit && c.bytes.size() >= size;
+}
+
+platform::ByteView ViewOf(const UnownedChain& c, std::uint64_t size) {
+  return platform::ByteView(c.bytes.data(), std::min<std::uint64_t>(size, c.bytes.size()));
+}
+
+bool MagicAt(platform::ByteView v) { return U32(v, 0) == kTableMetaMagic; }
+
+// A FixedMeta of stride bytes per item: its size, when its items (as many
+// as its header calls valid) each hold a state byte and a position inside
+// the FixedData its header sizes.
+std::optional<std::uint32_t> FixedMetaSize(platform::ByteView head, std::uint32_t stride) {
+  const std::uint32_t valid = U32(head, 8), dataSize = U32(head, 12);
+  if (!MagicAt(head) || stride == 0 || valid == 0 || dataSize == 0) return std::nullopt;
+  const std::uint64_t size = kFixedMetaHeader + std::uint64_t{stride} * valid;
+  if (size > head.size()) return std::nullopt;
+  for (std::uint32_t i = 0; i < valid; ++i) {
+    const std::size_t at = kFixedMetaHeader + std::size_t{stride} * i;
+    const std::uint8_t state = head.u8_at(at).value_or(1);
+    if (state != 0 && state != 2 && state != 4 && state != 6) return std::nullopt;
+    if (U32(head, at + 4) >= dataSize) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(size);
+}
+
+// A VarMeta as a chain holds it: its item size and, for 12-byte items whose
+// type fields agree, the high half they share (0 otherwise).
+struct VarMetaShape {
+  std::uint32_t size = 0, itemSize = 0;
+  std::uint16_t type = 0;
+};
+
+bool VarMetaHeader(platform::ByteView v) {
+  return MagicAt(v) && U32(v, 4) == 0 && U32(v, 12) == 0 && U32(v, 16) == 0 && U32(v, 8) != 0 && U32(v, 20) != 0;
+}
+
+// Whether every item's position lies inside the Var2Data its header sizes.
+bool PositionsInside(platform::ByteView v, std::uint32_t itemSize) {
+  const std::uint32_t items = U32(v, 8), var2Size = U32(v, 20);
+  for (std::uint32_t i = 0; i < items; ++i)
+    if (U32(v, kVarMetaHeader + std::size_t{itemSize} * i + 4) >= var2Size) return false;
+  return true;
+}
+
+std::optional<VarMetaShape> VarMetaOf(const UnownedChain& c) {
+  const platform::ByteView head = ViewOf(c, c.bytes.size());
+  if (!VarMetaHeader(head)) return std::nullopt;
+  const std::uint32_t items = U32(head, 8);
+  for (std::uint32_t itemSize : kVarMetaItemSizes) {
+    const std::uint64_t size = kVarMetaHeader + std::uint64_t{itemSize} * items;
+    if (!Holds(c, size)) continue;
+    const platform::ByteView v = ViewOf(c, size);
+    if (!PositionsInside(v, itemSize)) continue;
+    VarMetaShape shape{static_cast<std::uint32_t>(size), itemSize, 0};
+    if (itemSize == 12) {
+      // 12-byte items name their storage's kind; items that do not agree
+      // on a kind known here are read as 8-byte items, if at all.
+      shape.type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
+      bool known = false;
+      for (const TableKind& k : kTableKinds) known |= HasVarType(k, shape.type);
+      for (std::uint32_t i = 1; i < items && known; ++i)
+        known = U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 == shape.type;
+      if (!known) continue;
+    }
+    return shape;
+  }
+  return std::nullopt;
+}
+
+// The item size of a VarMeta whose size the header's item count explains.
+std::uint32_t VarItemSize(platform::ByteView v) {
+  const std::uint32_t items = U32(v, 8);
+  for (std::uint32_t itemSize : kVarMetaItemSizes)
+    if (items != 0 && v.size() == kVarMetaHeader + std::uint64_t{itemSize} * items) return itemSize;
+  return 0;
+}
+
+// Whether var2 holds a length-prefixed value inside it at every position
+// the VarMeta's items name.
+bool ValuesAtPositions(platform::ByteView varMeta, platform::ByteView var2) {
+  const std::uint32_t itemSize = VarItemSize(varMeta);
+  if (itemSize == 0) return false;
+  const std::uint32_t items = U32(varMeta, 8);
+  for (std::uint32_t i = 0; i < items; ++i) {
+    const std::uint64_t at = U32(varMeta, kVarMetaHeader + std::size_t{itemSize} * i + 4);
+    const auto length = var2.u32_at(static_cast<std::size_t>(at));
+    if (!length || at + 4 + *length > var2.size()) return false;
+  }
+  return true;
+}
+
+// The chains by index, as MatchLostStreams weighs them.
+struct ChainList {
+  const std::vector<const UnownedChain*>& list;
+  std::size_t size() const { return list.size(); }
+  const UnownedChain& operator[](std::size_t i) const { return *list[i]; }
+};
+
+struct Edge {
+  std::size_t home, chain;
+  std::u16string name;
+  std::uint32_t size;
+  std::string why;
+};
+
+// The edges whose home slot (home, name) and chain each have that one edge
+// only: the others are undecided and give nothing back.
+std::vector<Edge> Unambiguous(const std::vector<Edge>& edges) {
+  std::map<std::pair<std::size_t, std::u16string>, int> slots;
+  std::unordered_map<std::size_t, int> chains;
+  for (const Edge& e : edges) {
+    ++slots[{e.home, e.name}];
+    ++chains[e.chain];
+  }
+  std::vector<Edge> out;
+  for (const Edge& e : edges)
+    if (slots[{e.home, e.name}] == 1 && chains[e.chain] == 1) out.push_back(e);
+  return out;
+}
+
+std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+
+// An empty FixedMeta (16 bytes: no items, no FixedData) with the u32@4 it
+// mostly has; an empty VarMeta (24 bytes: no items, no Var2Data), or an
+// empty FixedMeta whose u32@4 is 0 and whose chain's slack is zero.
+bool EmptyFixedMeta(const UnownedChain& c) {
+  const platform::ByteView v = ViewOf(c, c.bytes.size());
+  const std::uint32_t at4 = U32(v, 4);
+  return c.mini && c.sectors == 1 && MagicAt(v) && (at4 == 2 || at4 == 4 || at4 == 6) && U32(v, 8) == 0 &&
+         U32(v, 12) == 0;
+}
+
+bool EmptyVarMeta(const UnownedChain& c) {
+  const platform::ByteView v = ViewOf(c, c.bytes.size());
+  bool zero = c.mini && c.sectors == 1 && MagicAt(v);
+  for (std::size_t at = 4; at < kVarMetaHeader && zero; at += 4) zero = U32(v, at) == 0;
+  return zero;
+}
+
+// Every empty FixedMeta holds the same bytes, and so does every empty
+// VarMeta: they need not be told apart, only counted. They are given back
+// where there are exactly as many as table storages that lack one and
+// whose data stream is absent or empty (one whose data stream is not
+// could not have an empty meta stream). An empty VarMeta's bytes may also
+// be an empty FixedMeta's: those go only once no storage lacks a FixedMeta
+// it could have.
+template <typename Give>
+void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const ChainList& chains,
+                    const std::vector<std::uint8_t>& used, const std::vector<std::set<std::u16string>>& holds,
+                    Give& give) {
+  auto emptyOrAbsent = [&](std::size_t h, const std::u16string& name) {
+    const auto found = homes[h].sizes.find(name);
+    return found == homes[h].sizes.end() || found->second == 0;
+  };
+  auto lacking = [&](const std::u16string& meta, const std::u16string& data) {
+    std::vector<std::size_t> out;
+    for (std::size_t h = 0; h < homes.size(); ++h)
+      if (KindOf(homes[h].name) && !holds[h].count(meta) && emptyOrAbsent(h, data)) out.push_back(h);
+    return out;
+  };
+  struct EmptyMeta {
+    std::u16string name, data;
+    bool (*is)(const UnownedChain&);
+    std::uint32_t size;
+  };
+  const EmptyMeta kinds[] = {{u"FixedMeta", u"FixedData", &EmptyFixedMeta, kFixedMetaHeader},
+                             {u"VarMeta", u"Var2Data", &EmptyVarMeta, kVarMetaHeader}};
+  for (const EmptyMeta& k : kinds) {
+    std::vector<std::size_t> pool;
+    for (std::size_t c = 0; c < chains.size(); ++c)
+      if (!used[c] && k.is(chains[c])) pool.push_back(c);
+    const std::vector<std::size_t> places = lacking(k.name, k.data);
+    if (pool.empty() || pool.size() != places.size()) continue;
+    if (k.name == u"VarMeta" && !lacking(u"FixedMeta", u"FixedData").empty()) continue;
+    std::vector<Edge> edges;
+    for (std::size_t i = 0; i < pool.size(); ++i)
+      edges.push_back({places[i], pool[i], k.name, k.size,
+                       "an empty " + Narrow(k.name) + " header, one of " + std::to_string(pool.size()) +
+                           " for as many storages that lack one"});
+    give(edges);
+  }
+}
+
+}  // namespace
+
+bool IsTableStorage(std::u16string_view name) { return KindOf(name) != nullptr; }
+
+bool IsMetaStream(std::u16string_view name) {
+  return name == u"VarMeta" || name == u"FixedMeta" || name == u"Fixed2Meta";
+}
+
+std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image, const OwnedParts& owned,
+                                               std::uint64_t budget) {
+  std::vector<UnownedChain> out;
+  for (const bool mini : {true, false}) {
+    const std::vector<std::uint32_t>& table = mini ? sat.MiniSatTable() : sat.SatTable();
+    const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+    const std::uint64_t inFile = mini ? sat.MiniStreamSize() / kMiniSectorSize : image.Size() / kSectorSize;
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(table.size(), inFile));
+    // How many links lead to each sector (two meaning two or more), and
+    // which sectors the directory and the tables own.
+    std::vector<std::uint8_t> linked(count, 0), mine(count, 0);
+    for (std::uint32_t s = 0; s < count; ++s)
+      if (const std::uint32_t next = table[s]; next < count && linked[next] < 2) ++linked[next];
+    auto own = [&](std::uint32_t s) {
+      if (s < count) mine[s] = 1;
+    };
+    for (std::uint32_t s : mini ? owned.miniStarts : owned.bigStarts) own(s);
+    if (!mini)
+      for (std::uint32_t s : owned.bigSectors) own(s);
+
+    std::vector<std::uint32_t> path;
+    for (std::uint32_t head = 0; head < count; ++head) {
+      if (linked[head] != 0 || mine[head] || (table[head] >= count && table[head] != kEndOfChain)) continue;
+      // The walk passes only sectors that this head's chain alone leads
+      // to, so that all the walks together visit each sector once.
+      path.clear();
+      bool whole = false;
+      for (std::uint32_t s = head;;) {
+        if (mine[s] || (s != head && linked[s] != 1)) break;
+        if (!mini && (sat.LinkLost(s) || sat.IsTableSector(s))) break;
+        path.push_back(s);
+        const std::uint32_t next = table[s];
+        if (next == kEndOfChain) {
+          whole = true;
+          break;
+        }
+        if (next >= count || path.size() >= count) break;
+        s = next;
+      }
+      if (!whole || (!mini && path.size() < kBigStreamSectors)) continue;
+      const std::uint64_t bytes = std::uint64_t{unit} * path.size();
+      if (bytes > budget) continue;
+      UnownedChain chain;
+      chain.start = head;
+      chain.mini = mini;
+      chain.sectors = static_cast<std::uint32_t>(path.size());
+      chain.bytes.resize(static_cast<std::size_t>(bytes));
+      bool read = true;
+      for (std::size_t k = 0; k < path.size() && read; ++k) {
+        std::uint8_t* to = chain.bytes.data() + k * unit;
+        if (mini) {
+          const std::uint8_t* from = sat.GetMiniSector(path[k]);
+          if (from) std::copy(from, from + unit, to);
+          read = from != nullptr;
+        } else {
+          const auto offset = sat.GetOffsBySector(path[k]);
+          read = offset && image.CopyOut(*offset, to, unit);
+        }
+      }
+      if (!read) continue;
+      budget -= bytes;
+      out.push_back(std::move(chain));
+    }
+  }
+  return out;
+}
+
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<UnownedChain>& chains) {
+  std::vector<const UnownedChain*> all;
+  all.reserve(chains.size());
+  for (const UnownedChain& c : chains) all.push_back(&c);
+  return MatchLostStreams(homes, all);
+}
+
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<const UnownedChain*>& chainList) {
+  const ChainList chains{chainList};
+  std::vector<StreamGivenBack> given;
+  std::vector<std::uint8_t> used(chains.size(), 0);
+  // What each home holds and its meta streams' bytes, with what is given back.
+  std::vector<std::map<std::u16string, platform::ByteView>> metas;
+  std::vector<std::set<std::u16string>> holds;
+  for (const LostStreamHome& h : homes) {
+    metas.push_back(h.metas);
+    std::set<std::u16string> names;
+    for (const auto& [name, size] : h.sizes) names.insert(name);
+    holds.push_back(std::move(names));
+  }
+  auto lacks = [&](std::size_t h, const std::u16string& name) { return !holds[h].count(name); };
+  auto sizeOf = [&](std::size_t h, const std::u16string& name) -> std::optional<std::uint64_t> {
+    const auto found = homes[h].sizes.find(name);
+    if (found == homes[h].sizes.end()) return std::nullopt;
+    return found->second;
+  };
+  auto give = [&](const std::vector<Edge>& edges) {
+    for (const Edge& e : Unambiguous(edges)) {
+      used[e.chain] = 1;
+      holds[e.home].insert(e.name);
+      if (IsMetaStream(e.name)) metas[e.home][e.name] = ViewOf(chains[e.chain], e.size);
+      given.push_back({e.home, e.chain, e.name, e.size, e.why});
+    }
+  };
+
+  // The meta streams, told by their headers. The homes that lack each, by
+  // kind: a kind with more than a few such homes (never so in a project
+  // file) is left undecided, so that each chain weighs a bounded number.
+  constexpr std::size_t kKinds = std::size(kTableKinds);
+  constexpr std::size_t kMaxHomesOfAKind = 4;
+  std::array<std::vector<std::size_t>, kKinds> lackVar, lackFixed;
+  for (std::size_t h = 0; h < homes.size(); ++h) {
+    const TableKind* kind = KindOf(homes[h].name);
+    if (!kind) continue;
+    const auto k = static_cast<std::size_t>(kind - kTableKinds);
+    if (lacks(h, u"VarMeta")) lackVar[k].push_back(h);
+    if (kind->fixedMetaStride != 0 && lacks(h, u"FixedMeta")) lackFixed[k].push_back(h);
+  }
+  std::vector<Edge> edges;
+  for (std::size_t c = 0; c < chains.size(); ++c) {
+    const UnownedChain& chain = chains[c];
+    const platform::ByteView all = ViewOf(chain, chain.bytes.size());
+    if (!MagicAt(all)) continue;
+    if (const auto var = VarMetaOf(chain)) {
+      for (std::size_t k = 0; k < kKinds; ++k) {
+        if (lackVar[k].size() > kMaxHomesOfAKind) continue;
+        if (var->type != 0 && !HasVarType(kTableKinds[k], var->type)) continue;
+        for (std::size_t h : lackVar[k]) {
+          if (const auto var2 = sizeOf(h, u"Var2Data"); var2 && *var2 != U32(all, 20)) continue;
+          edges.push_back({h, c, u"VarMeta", var->size,
+                           "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                               std::to_string(var->itemSize) + " bytes"});
+        }
+      }
+      continue;
+    }
+    for (std::size_t k = 0; k < kKinds; ++k) {
+      if (lackFixed[k].empty() || lackFixed[k].size() > kMaxHomesOfAKind) continue;
+      const std::uint32_t stride = kTableKinds[k].fixedMetaStride;
+      const auto size = FixedMetaSize(all, stride);
+      if (!size || !Holds(chain, *size)) continue;
+      for (std::size_t h : lackFixed[k]) {
+        if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
+        edges.push_back({h, c, u"FixedMeta", *size,
+                         "a FixedMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                             std::to_string(stride) + " bytes"});
+      }
+    }
+  }
+  give(edges);
+  GiveEmptyMetas(homes, chains, used, holds, give);
+
+  // The data streams, sized by their meta streams: the chains of exactly
+  // that length that hold no meta stream, by length.
+  std::map<std::pair<bool, std::uint32_t>, std::vector<std::size_t>> byLength;
+  for (std::size_t c = 0; c < chains.size(); ++c)
+    if (!used[c] && !MagicAt(ViewOf(chains[c], chains[c].bytes.size())))
+      byLength[{chains[c].mini, chains[c].sectors}].push_back(c);
+  struct DataStream {
+    std::u16string_view name, meta;
+    std::size_t sizeAt;
+  };
+  // Var2Data first: its values at the VarMeta's positions tell it best.
+  constexpr DataStream kDataStreams[] = {
+      {u"Var2Data", u"VarMeta", 20}, {u"FixedData", u"FixedMeta", 12}, {u"Fixed2Data", u"Fixed2Meta", 12}};
+  for (const DataStream& d : kDataStreams) {
+    edges.clear();
+    const std::u16string name(d.name), meta(d.meta);
+    for (std::size_t h = 0; h < homes.size(); ++h) {
+      const auto found = metas[h].find(meta);
+      if (!lacks(h, name) || found == metas[h].end() || !MagicAt(found->second)) continue;
+      const std::uint32_t size = U32(found->second, d.sizeAt);
+      if (size == 0) continue;
+      const bool mini = size < kMiniStreamCutoff;
+      const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+      const auto list = byLength.find({mini, static_cast<std::uint32_t>((std::uint64_t{size} + unit - 1) / unit)});
+      if (list == byLength.end() || list->second.size() > kMaxCandidates) continue;
+      for (std::size_t c : list->second) {
+        if (used[c] || !Holds(chains[c], size)) continue;
+        if (name == u"Var2Data" && !ValuesAtPositions(found->second, ViewOf(chains[c], size))) continue;
+        edges.push_back({h, c, name, size,
+                         "the size its " + Narrow(meta) + " gives (" + std::to_string(size) + " bytes)" +
+                             (name == u"Var2Data" ? ", with a value at every position it names" : "")});
+      }
+    }
+    give(edges);
+  }
+  return given;
+}
+
+namespace {
+
+constexpr std::size_t kMaxRivals = 64;
+
+// Whether a FixedMeta of these bytes, at their size, fits home's kind.
+bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
+  const auto size = FixedMetaSize(v, kind.fixedMetaStride);
+  return size && *size == v.size();
+}
+
+// Whether a VarMeta of these bytes, at their size, fits home's kind.
+bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
+  if (!VarMetaHeader(v)) return false;
+  const std::uint32_t itemSize = VarItemSize(v);
+  if (itemSize == 0 || !PositionsInside(v, itemSize)) return false;
+  if (itemSize != 12) return true;
+  const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
+  for (std::uint32_t i = 1; i < U32(v, 8); ++i)
+    if (U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 != type) return false;
+  return HasVarType(kind, type);
+}
+
+}  // namespace
+
+std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
+                                       const std::vector<UnownedChain>& lost) {
+  auto member = [&](std::u16string_view name) -> const LevelStream* {
+    for (const LevelStream& m : level)
+      if (m.name == name) return &m;
+    return nullptr;
+  };
+  // The lost chains that could be a meta stream: past a few of them, every
+  // place is contested.
+  std::vector<const UnownedChain*> metaChains;
+  for (const UnownedChain& c : lost)
+    if (MagicAt(ViewOf(c, c.bytes.size()))) metaChains.push_back(&c);
+  const bool crowded = metaChains.size() > kMaxRivals;
+  // The others by length, as a data stream's rivals are those of its length.
+  std::map<std::pair<bool, std::uint32_t>, std::vector<const UnownedChain*>> byLength;
+  for (const UnownedChain& c : lost)
+    if (!MagicAt(ViewOf(c, c.bytes.size()))) byLength[{c.mini, c.sectors}].push_back(&c);
+
+  std::vector<std::size_t> out;
+  bool told = false;
+  for (std::size_t h = 0; h < homes.size(); ++h) {
+    const TableKind* kind = KindOf(homes[h].name);
+    if (!kind) continue;
+    const LostStreamHome& home = homes[h];
+    auto metaOf = [&](std::u16string_view name) -> std::optional<platform::ByteView> {
+      if (const LevelStream* m = member(name)) return m->bytes;
+      const auto found = home.metas.find(std::u16string(name));
+      if (found != home.metas.end()) return found->second;
+      return std::nullopt;
+    };
+    auto sizeOf = [&](std::u16string_view name) -> std::optional<std::uint64_t> {
+      if (const LevelStream* m = member(name)) return m->bytes.size();
+      const auto found = home.sizes.find(std::u16string(name));
+      if (found != home.sizes.end()) return found->second;
+      return std::nullopt;
+    };
+    bool fits = true;
+    for (const LevelStream& m : level) {
+      if (!fits) break;
+      if (home.sizes.count(m.name)) {
+        fits = false;
+        break;
+      }
+      const platform::ByteView v = m.bytes;
+      if (m.name == u"FixedMeta" && v.size() > 0) {
+        told = true;
+        const auto data = sizeOf(u"FixedData");
+        fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
+        for (const UnownedChain* c : metaChains) {
+          if (!fits || crowded) break;
+          const auto size = FixedMetaSize(ViewOf(*c, c->bytes.size()), kind->fixedMetaStride);
+          fits = !(size && Holds(*c, *size));
+        }
+        fits = fits && !crowded;
+      } else if (m.name == u"VarMeta" && v.size() > 0) {
+        told = true;
+        const auto var2 = sizeOf(u"Var2Data");
+        fits = VarMetaFits(*kind, v) && (!var2 || *var2 == U32(v, 20));
+        for (const UnownedChain* c : metaChains) {
+          if (!fits || crowded) break;
+          const auto shape = VarMetaOf(*c);
+          fits = !(shape && (shape->type == 0 || HasVarType(*kind, shape->type)));
+        }
+        fits = fits && !crowded;
+      } else if ((m.name == u"FixedData" || m.name == u"Var2Data") && v.size() > 0) {
+        const bool fixed = m.name == u"FixedData";
+        const auto meta = metaOf(fixed ? u"FixedMeta" : u"VarMeta");
+        if (!meta || !MagicAt(*meta)) continue;  // nothing tells it here: the others decide
+        told = true;
+        const std::uint32_t size = U32(*meta, fixed ? 12 : 20);
+        fits = size == v.size() && (fixed || ValuesAtPositions(*meta, v));
+        const bool mini = size < kMiniStreamCutoff;
+        const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+        const auto rivals = byLength.find({mini, static_cast<std::uint32_t>((std::uint64_t{size} + unit - 1) / unit)});
+        if (fits && rivals != byLength.end()) {
+          fits = rivals->second.size() <= kMaxRivals;
+          for (const UnownedChain* c : rivals->second) {
+            if (!fits) break;
+            fits = Holds(*c, size) && (fixed || ValuesAtPositions(*meta, ViewOf(*c, size))) ? false : true;
+          }
+        }
+      }
+    }
+    if (fits) out.push_back(h);
+  }
+  if (!told) out.clear();
+  return out;
+}
+
+}  // namespace salvage

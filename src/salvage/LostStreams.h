@@ -1,0 +1,107 @@
+// Streams whose directory entries were lost (a zeroed directory sector)
+// while their bytes and their chains survive. Such a chain is one that no
+// surviving entry, table or directory owns; what it holds is told by its own
+// structure, and where it goes by the table storages that lost entries and
+// lack exactly that stream:
+//
+//   FixedMeta   magic, u32@8 valid items, u32@12 FixedData's size; its own
+//               size is 16 + items * the storage's item stride
+//   VarMeta     magic, u32@8 items, u32@20 Var2Data's size; 24-byte header,
+//               then items of 12 bytes (8 in older files), u32@4 of each
+//               item the position of its value in Var2Data; the type field
+//               of a 12-byte item names the storage's kind
+//   FixedData, Var2Data, Fixed2Data
+//               no header: sized by their storage's meta stream (surviving
+//               or given back), and a chain must hold exactly that size
+//               (Var2Data: a length prefix at every item's position)
+//
+// A stream whose exact size nothing gives (Fixed2Meta, Props) is left where
+// it is: sized by its chain, its zero tail would read as records. Where two
+// places or two chains fit, nothing is given back.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/ByteView.h"
+#include "salvage/Buffer.h"
+#include "salvage/ImageView.h"
+
+namespace salvage {
+
+class CSat;
+
+// A chain of the SAT or the mini SAT that no surviving entry owns, with the
+// bytes of its sectors.
+struct UnownedChain {
+  std::uint32_t start = 0;
+  bool mini = true;
+  std::uint32_t sectors = 0;
+  Bytes bytes;  // sectors * the sector size
+};
+
+// What the tables and the surviving directory own, for CollectUnownedChains.
+struct OwnedParts {
+  std::vector<std::uint32_t> miniStarts;  // the surviving streams in the mini stream
+  std::vector<std::uint32_t> bigStarts;   // the surviving big streams and the mini stream
+  std::vector<std::uint32_t> bigSectors;  // the directory's and the mini SAT's sectors
+};
+
+// The chain heads of both tables that no link leads to, that are in use and
+// that owned does not name, each with its whole chain: one that merges into
+// another chain, meets an owned sector or does not end is left out. The
+// mini SAT's chains count from 1 mini sector, the SAT's from the 8 sectors
+// of a big stream. At most budget bytes are copied in all. Linear in the
+// tables' size.
+std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image, const OwnedParts& owned,
+                                               std::uint64_t budget);
+
+// A table storage below which entries were lost, as the rebuilt file holds it.
+struct LostStreamHome {
+  std::u16string name;                                    // TBkndTask, CV_iew...
+  std::map<std::u16string, std::uint64_t> sizes;          // the streams it holds, by name
+  std::map<std::u16string, platform::ByteView> metas;     // their bytes, for VarMeta, FixedMeta, Fixed2Meta
+};
+
+struct StreamGivenBack {
+  std::size_t home = 0;   // into the homes
+  std::size_t chain = 0;  // into the chains
+  std::u16string name;
+  std::uint32_t size = 0;
+  std::string why;  // what told the stream and its size
+};
+
+// The streams the chains give back to the homes: each chain at most once,
+// each name into a home that lacks it, the meta streams first and then the
+// data streams they size.
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<UnownedChain>& chains);
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<const UnownedChain*>& chains);
+
+// One stream of a level of entries cut off by lost entries (siblings, so
+// of one storage): its name and bytes.
+struct LevelStream {
+  std::u16string name;
+  platform::ByteView bytes;
+};
+
+// The homes that every meta and data stream of the level fits by what it
+// holds (item stride, VarMeta types, sizes the home's or the level's meta
+// streams give, Var2Data's values), and where no chain of lost entries
+// fits the same place as well (a home that lacks a stream because its
+// entry was lost has that stream's chain among them). Empty when the level
+// holds no stream that can be told. Bounded by the level's bytes and the
+// chains' count.
+std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
+                                       const std::vector<UnownedChain>& lost);
+
+// Whether a storage of that name is one whose streams MatchLostStreams knows.
+bool IsTableStorage(std::u16string_view name);
+// Whether a stream of that name sizes another (its bytes are kept for homes).
+bool IsMetaStream(std::u16string_view name);
+
+}  // namespace salvage
