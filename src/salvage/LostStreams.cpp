@@ -436,6 +436,25 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     }
     give(edges);
   }
+
+  // A table storage's Props, told by its header: its size less 4, twice.
+  // Only the backend tables keep one; the data storage's own Props has the
+  // same header, so where its entry was lost too, its chain makes every
+  // place undecided.
+  edges.clear();
+  for (std::size_t c = 0; c < chains.size(); ++c) {
+    if (used[c]) continue;
+    const platform::ByteView all = ViewOf(chains[c], chains[c].bytes.size());
+    const std::uint64_t size = std::uint64_t{U32(all, 0)} + 4;
+    if (U32(all, 0) < 4 || U32(all, 4) != U32(all, 0) || !Holds(chains[c], size)) continue;
+    for (std::size_t h = 0; h < homes.size(); ++h) {
+      const TableKind* kind = KindOf(homes[h].name);
+      if (!kind || kind->fixedMetaStride == 0 || !lacks(h, u"Props")) continue;
+      edges.push_back({h, c, u"Props", static_cast<std::uint32_t>(size),
+                       "a Props header (" + std::to_string(size) + " bytes)"});
+    }
+  }
+  give(edges);
   return given;
 }
 

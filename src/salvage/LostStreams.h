@@ -15,8 +15,10 @@
 //               or given back), and a chain must hold exactly that size
 //               (Var2Data: a length prefix at every item's position)
 //
-// A stream whose exact size nothing gives (Fixed2Meta, Props) is left where
-// it is: sized by its chain, its zero tail would read as records. Where two
+//   Props       u32@0 and u32@4 its size less 4 (backend tables only)
+//
+// A stream whose exact size nothing gives (Fixed2Meta) is left where it
+// is: sized by its chain, its zero tail would read as records. Where two
 // places or two chains fit, nothing is given back.
 #pragma once
 

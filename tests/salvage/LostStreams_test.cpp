@@ -122,6 +122,8 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   Put32(emptyVar, 0, kMagic);
   Bytes badVar2 = task.var2Data;  // the same length, without the values' lengths
   std::fill(badVar2.begin(), badVar2.end(), 0x7F);
+  Bytes props = fixture::Pattern(86, 7), bigProps = fixture::Pattern(900, 8);  // size less 4, twice
+  Put32(props, 0, 82), Put32(props, 4, 82), Put32(bigProps, 0, 896), Put32(bigProps, 4, 896);
 
   struct Case {
     const char* what;
@@ -170,6 +172,10 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {home(u"CMap"), home(u"CUdm")}, {Chain(emptyFixed, 50), Chain(emptyVar, 51), Chain(emptyVar, 53)}, {}},
       {"a storage whose Var2Data survives with values takes no empty VarMeta",
        {home(u"CMap", {{u"FixedMeta", 16}, {u"Var2Data", 40}})}, {Chain(emptyVar, 51)}, {}},
+      {"a table's Props by its header",
+       {home(u"TBkndTask", {{u"FixedMeta", 204}}), home(u"CTable")}, {Chain(props, 60)}, {"TBkndTask/Props<-60:86"}},
+      {"two Props for one place, one of them the data storage's: neither",
+       {home(u"TBkndTask")}, {Chain(props, 60), Chain(bigProps, 61)}, {}},
       {"no table storage lost entries: nothing",
        {}, {Chain(task.fixedMeta, 10)}, {}},
   };
