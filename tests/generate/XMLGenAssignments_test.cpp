@@ -164,9 +164,13 @@ TEST_F(AssignmentsTest, OverallocationFollowsTheResourceAndContoursAreTheFiles) 
     SCOPED_TRACE(c.uid);
     const std::string own = "//" + E("Assignment") + "[" + E("UID") + "=" + std::to_string(c.uid) + "]/";
     EXPECT_EQ(Count(xml, own + E("Overallocated")), c.overallocated ? "1" : "0");
-    if (c.overallocated) EXPECT_EQ(Assignment(xml, c.uid, E("Overallocated")), c.overallocated);
+    if (c.overallocated) {
+      EXPECT_EQ(Assignment(xml, c.uid, E("Overallocated")), c.overallocated);
+    }
     EXPECT_EQ(Count(xml, own + E("WorkContour")), c.contourText ? "1" : "0");
-    if (c.contourText) EXPECT_EQ(Assignment(xml, c.uid, E("WorkContour")), c.contourText);
+    if (c.contourText) {
+      EXPECT_EQ(Assignment(xml, c.uid, E("WorkContour")), c.contourText);
+    }
   }
 }
 

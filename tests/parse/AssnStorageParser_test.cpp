@@ -178,8 +178,12 @@ TEST(AssnVarData, ValuesGoToTheirMembers) {
     const auto var = project_fixture::BuildVarData({{5, c.type, c.value}, {6, c.type, c.value}});
     ReadAssnVarData(test_support::QuietRun(), View(var.meta), View(var.data), gen);
     ASSERT_EQ(gen.assignments.size(), 1u) << std::hex << c.type;  // owner 6 makes none
-    if (c.work) EXPECT_EQ(gen.assignments[0].*c.work, c.expected) << std::hex << c.type;
-    if (c.money) EXPECT_DOUBLE_EQ(gen.assignments[0].*c.money, c.expected) << std::hex << c.type;
+    if (c.work) {
+      EXPECT_EQ(gen.assignments[0].*c.work, c.expected) << std::hex << c.type;
+    }
+    if (c.money) {
+      EXPECT_DOUBLE_EQ(gen.assignments[0].*c.money, c.expected) << std::hex << c.type;
+    }
   }
 
   model::Project gen;

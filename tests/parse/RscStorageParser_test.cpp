@@ -251,7 +251,9 @@ TEST(RscFixedData, TotalsLevelingAndGuid) {
     EXPECT_EQ(r.OverAllocated, std::optional(i % 3 == 0));
     const bool guid = i != 0 && i + 1 < std::size(cases);
     ASSERT_EQ(r.Guid.has_value(), guid);
-    if (guid) EXPECT_EQ((*r.Guid)[0], i);
+    if (guid) {
+      EXPECT_EQ((*r.Guid)[0], i);
+    }
   }
 }
 
