@@ -3,6 +3,7 @@
 // stream, into a fresh compound file in the work folder, which is then
 // copied to the path the pipeline chose.
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string>
 
@@ -222,17 +223,11 @@ std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::Element
   return homes;
 }
 
-OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
-  // More table storages than this that lost entries: left to the names.
-  constexpr std::size_t kMaxHomes = 64;
+std::vector<std::pair<platform::ElementId, std::u16string>> CStgReader::RemadeHomes(
+    std::vector<LostStreamHome>& homes) const {
   constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
   constexpr std::u16string_view kDataTables[] = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
                                                  u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
-  if (!entriesLost_) return {};
-  std::vector<platform::ElementId> ids;
-  std::vector<LostStreamHome> homes = TableHomes(ids);
-  // A table storage lost with its entry is a place too: made again, under
-  // its name, in the data storage that lost entries and lacks it.
   std::vector<std::pair<platform::ElementId, std::u16string>> remade;
   for (const PlacedStorage& s : placed_) {
     if (!s.lostBelow || std::find(std::begin(kDataStorages), std::end(kDataStorages), s.name) == std::end(kDataStorages))
@@ -245,6 +240,18 @@ OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries
         remade.push_back({s.id, std::u16string(table)});
       }
   }
+  return remade;
+}
+
+OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
+  // More table storages than this that lost entries: left to the names.
+  constexpr std::size_t kMaxHomes = 64;
+  if (!entriesLost_) return {};
+  std::vector<platform::ElementId> ids;
+  std::vector<LostStreamHome> homes = TableHomes(ids);
+  // A table storage lost with its entry is a place too: made again, under
+  // its name, in the data storage that lost entries and lacks it.
+  const auto remade = RemadeHomes(homes);
   if (homes.empty() || homes.size() > kMaxHomes) return {};
   std::vector<LevelStream> level;
   for (std::uint32_t n : entries) {
@@ -262,26 +269,60 @@ OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries
 }
 
 // The streams of lost entries that the chains no one owns give back: into
-// the table storages that lost entries and lack them (see LostStreams.h).
+// the table storages that lost entries and lack them (see LostStreams.h),
+// and then, from the chains left, into the table storages lost with their
+// entries, each made again in its data storage once a stream goes into it.
+// The second round comes second so that a place made again never makes a
+// written storage's stream undecided.
 void CStgReader::GiveBackLostStreams() {
   if (lostChains_.empty()) return;
   std::vector<platform::ElementId> ids;
-  const std::vector<LostStreamHome> homes = TableHomes(ids);
-  for (const StreamGivenBack& g : MatchLostStreams(homes, lostChains_)) {
-    const UnownedChain& chain = lostChains_[g.chain];
-    const std::string name = platform::Utf16ToAnsi(g.name);
-    const std::string home = platform::Utf16ToAnsi(homes[g.home].name);
-    const auto stream = writer_->CreateStream(ids[g.home], g.name);
-    if (!stream || !writer_->Write(*stream, chain.bytes.data(), g.size)) {
-      state_.log().WriteFormat("[STG]\tStream %s could not be given back into %s", name.c_str(), home.c_str());
-      continue;
+  const std::vector<LostStreamHome> written = TableHomes(ids);
+  std::vector<const UnownedChain*> left;
+  for (const UnownedChain& c : lostChains_) left.push_back(&c);
+  std::vector<std::uint8_t> used(lostChains_.size(), 0);
+  auto giveBack = [&](const std::vector<LostStreamHome>& homes, auto into) {
+    for (const StreamGivenBack& g : MatchLostStreams(homes, left)) {
+      const UnownedChain& chain = *left[g.chain];
+      used[static_cast<std::size_t>(&chain - lostChains_.data())] = 1;
+      const std::string name = platform::Utf16ToAnsi(g.name);
+      const std::string home = platform::Utf16ToAnsi(homes[g.home].name);
+      const std::optional<platform::ElementId> storage = into(g.home);
+      const auto stream = storage ? writer_->CreateStream(*storage, g.name) : std::nullopt;
+      if (!stream || !writer_->Write(*stream, chain.bytes.data(), g.size)) {
+        state_.log().WriteFormat("[STG]\tStream %s could not be given back into %s", name.c_str(), home.c_str());
+        continue;
+      }
+      NoteWritten(*storage, g.name);
+      ++state_.stats.streamsGivenBack;
+      state_.log().WriteFormat("[STG]\tStream %s (%u bytes), lost with its entry, is given back into %s from the %s chain at %u (%u sectors) no entry owns: told by %s",
+                               name.c_str(), static_cast<unsigned>(g.size), home.c_str(), chain.mini ? "mini" : "big",
+                               static_cast<unsigned>(chain.start), static_cast<unsigned>(chain.sectors), g.why.c_str());
     }
-    NoteWritten(ids[g.home], g.name);
-    ++state_.stats.streamsGivenBack;
-    state_.log().WriteFormat("[STG]\tStream %s (%u bytes), lost with its entry, is given back into %s from the %s chain at %u (%u sectors) no entry owns: told by %s",
-                             name.c_str(), static_cast<unsigned>(g.size), home.c_str(), chain.mini ? "mini" : "big",
-                             static_cast<unsigned>(chain.start), static_cast<unsigned>(chain.sectors), g.why.c_str());
-  }
+  };
+  giveBack(written, [&](std::size_t h) -> std::optional<platform::ElementId> { return ids[h]; });
+
+  std::vector<LostStreamHome> lostStorages;
+  const auto remade = RemadeHomes(lostStorages);
+  if (remade.empty()) return;
+  std::vector<const UnownedChain*> rest;
+  for (const UnownedChain* c : left)
+    if (!used[static_cast<std::size_t>(c - lostChains_.data())]) rest.push_back(c);
+  left.swap(rest);
+  std::vector<std::optional<platform::ElementId>> made(remade.size());
+  giveBack(lostStorages, [&](std::size_t h) -> std::optional<platform::ElementId> {
+    if (made[h]) return made[h];
+    const auto& [parent, storage] = remade[h];
+    made[h] = writer_->CreateStorage(parent, storage);
+    if (!made[h]) return std::nullopt;
+    ++state_.stats.storagesCreated;
+    NoteWritten(parent, storage);
+    const PlacedStorage* in = Placed(parent);
+    state_.log().WriteFormat("[STG]\tStorage %s, lost with its entry, is made again in %s for the streams given back",
+                             platform::Utf16ToAnsi(storage).c_str(),
+                             in ? platform::Utf16ToAnsi(in->name).c_str() : "");
+    return made[h];
+  });
 }
 
 PlacedStorage* CStgReader::Placed(platform::ElementId id) {

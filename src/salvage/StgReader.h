@@ -76,6 +76,11 @@ class CStgReader {
   // The table storages that lost entries, as the matching of lost streams
   // weighs them (ids: the storages themselves).
   std::vector<salvage::LostStreamHome> TableHomes(std::vector<platform::ElementId>& ids) const;
+  // The table storages lost with their entries, as places too: each data
+  // storage that lost entries and lacks one of its tables, with the name
+  // it lacks; appended to homes, one per element of what it returns.
+  std::vector<std::pair<platform::ElementId, std::u16string>> RemadeHomes(
+      std::vector<salvage::LostStreamHome>& homes) const;
   // The one table storage that the table streams among entries (an orphaned
   // level, not yet written) fit by what they hold, written or to be made
   // again; Keep when they fit none or more than one.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "salvage/LostStreams.h"
 #include "salvage/SalvageRun.h"
@@ -339,6 +340,50 @@ TEST(LostStreams, AZeroedDirectorySectorGivesItsTableStreamsBack) {
 }
 
 // Intact files: nothing is looked for, nothing given back.
+// Two directory sectors zeroed at once (as a zeroed 4 KB block does) can
+// take a table storage with all its streams: the storage is made again in
+// its data storage for the streams its chains give back, and no stream
+// lands anywhere but its own path.
+TEST(LostStreams, ATableLostWithAllItsEntriesIsMadeAgainForItsStreams) {
+  std::vector<fixture::Node> data;
+  std::uint32_t seed = 1;
+  for (const auto& [name, stride, type] : {std::tuple{u"TBkndTask", 47, 0x0B40}, std::tuple{u"TBkndRsc", 37, 0x0C40},
+                                           std::tuple{u"TBkndAssn", 34, 0x0F40}}) {
+    const Table t = MakeTable(stride, static_cast<std::uint16_t>(type), 3, seed);
+    data.push_back(fixture::Storage(
+        name, {fixture::Stream(u"FixedMeta", t.fixedMeta), fixture::Stream(u"FixedData", t.fixedData),
+               fixture::Stream(u"VarMeta", t.varMeta), fixture::Stream(u"Var2Data", t.var2Data)}));
+    seed += 7;
+  }
+  data.push_back(fixture::Stream(u"Props", fixture::Pattern(5000, 90)));
+  const fixture::Node project = fixture::Root({fixture::Stream(u"Props14", fixture::Pattern(700, 92)),
+                                               fixture::Storage(u"   114", std::move(data))});
+  std::map<std::string, Bytes> original;
+  StreamsOf(project, "", original);
+  fixture::ScratchDir scratch;
+  const fixture::Image intact = fixture::Image::Of(project);
+  const std::size_t sectors = intact.DirectorySectors().size();
+  std::size_t remade = 0;
+  for (std::size_t zeroed = 1; zeroed + 1 < sectors; ++zeroed) {
+    SCOPED_TRACE("directory sectors " + std::to_string(zeroed) + " and " + std::to_string(zeroed + 1));
+    fixture::Image image{Bytes(intact.bytes())};
+    image.ZeroDirectorySector(zeroed);
+    image.ZeroDirectorySector(zeroed + 1);
+    salvage_test::LogCapture log(scratch);
+    auto run = salvage_test::Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    std::map<std::string, Bytes> written;
+    StreamsOf(fixture::ReadBack(*run.repaired), "", written);
+    for (const auto& [path, bytes] : written) {
+      if (original.count(path)) {
+        EXPECT_EQ(bytes, original.at(path)) << path;
+      }
+    }
+    for (const std::string& line : log.Lines()) remade += line.find("for the streams given back") != std::string::npos;
+  }
+  EXPECT_GE(remade, 1u);
+}
+
 TEST(LostStreams, AnIntactFileGivesNothingBack) {
   fixture::ScratchDir scratch;
   salvage_test::LogCapture log(scratch);
