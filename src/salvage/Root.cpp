@@ -576,10 +576,10 @@ bool CRoot::ViewRun(DirItem& item, const Chain& chain, std::size_t kept) {
   for (std::size_t k = 1; k < kept; ++k)
     if (chain.sectors[k] != first + k) return false;
   const auto offset = sat_->GetOffsBySector(first);
+  const auto last = sat_->GetOffsBySector(first + static_cast<std::uint32_t>(kept - 1));
   const std::uint64_t length = item.Size();
-  if (!offset || !sat_->GetOffsBySector(first + static_cast<std::uint32_t>(kept - 1)) || length == 0 || length > std::uint64_t{kept} * kSectorSize || !image_.Contains(*offset, length) ||
-      *offset + length > writable_.size())
-    return false;
+  if (!offset || !last || length == 0 || length > std::uint64_t{kept} * kSectorSize) return false;
+  if (!image_.Contains(*offset, length) || *offset + length > writable_.size()) return false;
   item.SetView(writable_.subspan(static_cast<std::size_t>(*offset), static_cast<std::size_t>(length)));
   item.readFlag = true;
   viewedBytes_ += length;
