@@ -3,8 +3,8 @@
 // stream, into a fresh compound file in the work folder, which is then
 // copied to the path the pipeline chose.
 #include <algorithm>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/LibrarySettings.h"
