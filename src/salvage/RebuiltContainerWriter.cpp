@@ -27,6 +27,12 @@ constexpr std::int32_t kNone = -1;
 constexpr unsigned kStorageFailure = 0x80004005;
 constexpr int kTempNameAttempts = 100;
 constexpr const char* kSummaryRule = "[STG]\t======================================================";
+// The project's data storages, which hold its tables.
+constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
+
+bool IsDataStorage(std::u16string_view name) {
+  return std::find(std::begin(kDataStorages), std::end(kDataStorages), name) != std::end(kDataStorages);
+}
 
 // Removes the temporary compound file however the writing ends.
 class TempFile {
@@ -225,13 +231,11 @@ std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::Element
 
 std::vector<std::pair<platform::ElementId, std::u16string>> CStgReader::RemadeHomes(
     std::vector<LostStreamHome>& homes) const {
-  constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
   constexpr std::u16string_view kDataTables[] = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
                                                  u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
   std::vector<std::pair<platform::ElementId, std::u16string>> remade;
   for (const PlacedStorage& s : placed_) {
-    if (!s.lostBelow || std::find(std::begin(kDataStorages), std::end(kDataStorages), s.name) == std::end(kDataStorages))
-      continue;
+    if (!s.lostBelow || !IsDataStorage(s.name)) continue;
     for (std::u16string_view table : kDataTables)
       if (!s.children.count(std::u16string(table))) {
         LostStreamHome home;
@@ -525,6 +529,13 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     placedIndex_[*created] = placed_.size();
     placed_.push_back(PlacedStorage{*created, item->Name(), {}, false});
     writer_->SetClass(*created, item->ClassId());
+    // The project's data and table storages are never empty: one whose
+    // child link says none lost it, and entries cut off may belong there.
+    if (item->Child() == kNoEntry && (IsDataStorage(item->Name()) || IsTableStorage(item->Name()))) {
+      state_.log().WriteFormat("[STG]\tStorage %s has no child, which it always has: its entries' link was lost",
+                               item->NarrowName().c_str());
+      NoteBrokenBelow(*created);
+    }
     frame.storageCreated = true;
     frame.created = *created;
     return true;

@@ -51,6 +51,10 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
   const std::vector<Case> cases = {
       {"a storage's child link out of the directory",
        [](fixture::Image& image) { image.SetEntryLinks(*image.FindEntry(u"   29"), kKeep, kKeep, kOutside); }},
+      {"a data storage's child link saying it has none",
+       [](fixture::Image& image) {
+         image.SetEntryLinks(*image.FindEntry(u"   19"), kKeep, kKeep, platform::cfb::kNoEntry);
+       }},
       {"a table storage's child link out of the directory",
        [](fixture::Image& image) {
          image.SetEntryLinks(*image.FindEntry(u"   19/TBkndRsc"), kKeep, kKeep, kOutside);
