@@ -30,8 +30,17 @@ constexpr const char* kSummaryRule = "[STG]\t===================================
 // The project's data storages, which hold its tables.
 constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
 
+// And those that hold its views.
+constexpr std::u16string_view kViewStorages[] = {u"   29", u"   212", u"   214", u"   2"};
+
 bool IsDataStorage(std::u16string_view name) {
   return std::find(std::begin(kDataStorages), std::end(kDataStorages), name) != std::end(kDataStorages);
+}
+
+// Storages that always hold entries in a project file.
+bool NeverEmpty(std::u16string_view name) {
+  return IsDataStorage(name) || IsTableStorage(name) ||
+         std::find(std::begin(kViewStorages), std::end(kViewStorages), name) != std::end(kViewStorages);
 }
 
 // Removes the temporary compound file however the writing ends.
@@ -529,9 +538,10 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     placedIndex_[*created] = placed_.size();
     placed_.push_back(PlacedStorage{*created, item->Name(), {}, false});
     writer_->SetClass(*created, item->ClassId());
-    // The project's data and table storages are never empty: one whose
-    // child link says none lost it, and entries cut off may belong there.
-    if (item->Child() == kNoEntry && (IsDataStorage(item->Name()) || IsTableStorage(item->Name()))) {
+    // The project's data, view and table storages are never empty: one
+    // whose child link says none lost it, and entries cut off may belong
+    // there.
+    if (item->Child() == kNoEntry && NeverEmpty(item->Name())) {
       state_.log().WriteFormat("[STG]\tStorage %s has no child, which it always has: its entries' link was lost",
                                item->NarrowName().c_str());
       NoteBrokenBelow(*created);

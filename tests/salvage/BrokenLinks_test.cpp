@@ -55,6 +55,10 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
        [](fixture::Image& image) {
          image.SetEntryLinks(*image.FindEntry(u"   19"), kKeep, kKeep, platform::cfb::kNoEntry);
        }},
+      {"a view storage's child link saying it has none",
+       [](fixture::Image& image) {
+         image.SetEntryLinks(*image.FindEntry(u"   29"), kKeep, kKeep, platform::cfb::kNoEntry);
+       }},
       {"a table storage's child link out of the directory",
        [](fixture::Image& image) {
          image.SetEntryLinks(*image.FindEntry(u"   19/TBkndRsc"), kKeep, kKeep, kOutside);
