@@ -104,17 +104,19 @@ std::string Given(const std::vector<LostStreamHome>& homes, const std::vector<Un
          std::to_string(chains[g.chain].start) + ":" + std::to_string(g.size);
 }
 
+// A table storage that lost entries, holding streams of these sizes.
+LostStreamHome home(std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {}) {
+  LostStreamHome h;
+  h.name = std::move(name);
+  h.sizes = std::move(sizes);
+  return h;
+}
+
 TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   const Table task = MakeTable(47, 0x0B40, 4, 1);
   const Table rsc = MakeTable(37, 0x0C40, 3, 2);
   const Table cal = MakeTable(10, 0x0D40, 2, 3);
   const Table cons = MakeTable(10, 0x0E40, 2, 4);
-  auto home = [](std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {}) {
-    LostStreamHome h;
-    h.name = std::move(name);
-    h.sizes = std::move(sizes);
-    return h;
-  };
   Bytes pastData = task.fixedMeta;  // an item's record past the FixedData its header sizes
   Put32(pastData, 16 + 47 + 4, static_cast<std::uint32_t>(task.fixedData.size()));
   Bytes emptyFixed(16, 0), emptyVar(24, 0);
@@ -198,12 +200,6 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Table task = MakeTable(47, 0x0B40, 4, 1);
   const Table cal = MakeTable(10, 0x0D40, 2, 3);
   const Table cons = MakeTable(10, 0x0E40, 2, 4);
-  auto home = [](std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {}) {
-    LostStreamHome h;
-    h.name = std::move(name);
-    h.sizes = std::move(sizes);
-    return h;
-  };
   auto view = [](const Bytes& b) { return platform::ByteView(b.data(), b.size()); };
   const Bytes props = fixture::Pattern(86, 5);
   LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
@@ -286,6 +282,19 @@ void StreamsOf(const fixture::Node& node, const std::string& path, std::map<std:
   }
 }
 
+// The streams a salvage wrote, each checked against the original at its path.
+std::map<std::string, Bytes> WrittenStreams(const salvage_test::SalvageRun& run,
+                                            const std::map<std::string, Bytes>& original) {
+  std::map<std::string, Bytes> written;
+  StreamsOf(fixture::ReadBack(*run.repaired), "", written);
+  for (const auto& [path, bytes] : written) {
+    if (original.count(path)) {
+      EXPECT_EQ(bytes, original.at(path)) << path;
+    }
+  }
+  return written;
+}
+
 // Each directory sector but the first zeroed in turn: the table streams it
 // held come back at their paths with their bytes where their storage
 // survives or is made again, and nothing comes back at a path with bytes
@@ -306,13 +315,7 @@ TEST(LostStreams, AZeroedDirectorySectorGivesItsTableStreamsBack) {
     salvage_test::LogCapture log(scratch);
     auto run = salvage_test::Salvage(scratch, image.bytes());
     ASSERT_TRUE(run.repaired);
-    std::map<std::string, Bytes> written;
-    StreamsOf(fixture::ReadBack(*run.repaired), "", written);
-    for (const auto& [path, bytes] : written) {
-      if (original.count(path)) {
-        EXPECT_EQ(bytes, original.at(path)) << path;
-      }
-    }
+    const std::map<std::string, Bytes> written = WrittenStreams(run, original);
     for (const auto& [path, bytes] : original) {
       const auto entry = intact.FindEntry(platform::Utf8ToUtf16(path.substr(1)));
       ASSERT_TRUE(entry);
@@ -372,13 +375,7 @@ TEST(LostStreams, ATableLostWithAllItsEntriesIsMadeAgainForItsStreams) {
     salvage_test::LogCapture log(scratch);
     auto run = salvage_test::Salvage(scratch, image.bytes());
     ASSERT_TRUE(run.repaired);
-    std::map<std::string, Bytes> written;
-    StreamsOf(fixture::ReadBack(*run.repaired), "", written);
-    for (const auto& [path, bytes] : written) {
-      if (original.count(path)) {
-        EXPECT_EQ(bytes, original.at(path)) << path;
-      }
-    }
+    WrittenStreams(run, original);
     for (const std::string& line : log.Lines()) remade += line.find("for the streams given back") != std::string::npos;
   }
   EXPECT_GE(remade, 1u);
