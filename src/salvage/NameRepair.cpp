@@ -41,10 +41,13 @@ constexpr std::array kKnownNames = {
     KnownName{u"FixedMeta", false},    KnownName{u"FixedData", false},
     KnownName{u"VarMeta", false},      KnownName{u"Var2Data", false},
     KnownName{u"Fixed2Meta", false},   KnownName{u"Fixed2Data", false},
-    KnownName{u"FixDeferFix   0", false},
-    KnownName{u"FixFix   0", false},
-    KnownName{u"Var       1_       0", false},
 };
+
+// A name of spaces and digits only is a numbered storage of its own ("   3"
+// is one place from "   2"), never a damaged one.
+bool Numbered(std::u16string_view name) {
+  return !name.empty() && name.find_first_not_of(u" 0123456789") == std::u16string_view::npos;
+}
 
 // Places in which name differs from known, the end of the name included;
 // more than limit: limit + 1.
@@ -99,7 +102,7 @@ std::uint32_t RepairProjectNames(CRoot& root, SalvageState& state) {
       // Compared as stored, so that a character damaged into a zero does
       // not cut the name short.
       const std::u16string raw = item.RawName();
-      if (raw.find_first_not_of(u'\0') == std::u16string::npos) continue;
+      if (raw.find_first_not_of(u'\0') == std::u16string::npos || Numbered(name)) continue;
       const bool isStorage = item.Type() == kTypeStorage;
       const KnownName* best = nullptr;
       std::size_t bestDistance = 0;
