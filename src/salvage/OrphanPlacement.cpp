@@ -12,9 +12,6 @@ enum class Family { None, Data, Views };
 
 constexpr std::array<std::u16string_view, 4> kDataParents = {u"   19", u"   112", u"   114", u"   1"};
 constexpr std::array<std::u16string_view, 4> kViewParents = {u"   29", u"   212", u"   214", u"   2"};
-// The table storages every file of these versions holds.
-constexpr std::array<std::u16string_view, 6> kDataTables = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
-                                                            u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
 constexpr std::array<std::u16string_view, 9> kViewTables = {u"CEdl",    u"CMap",    u"CUdm",
                                                             u"CTable",  u"CV_iew",  u"CFilter",
                                                             u"CReport", u"CGrouping", u"CCommandBar"};
@@ -71,6 +68,9 @@ bool StreamsOf(const std::vector<OrphanMember>& level, Family family) {
 }
 
 }  // namespace
+
+bool IsDataStorage(std::u16string_view name) { return ParentFamily(name) == Family::Data; }
+bool IsViewStorage(std::u16string_view name) { return ParentFamily(name) == Family::Views; }
 
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
   // One place only will do: a second one makes the level undecided.

@@ -9,9 +9,11 @@
 // fits, the level stays where the salvage puts orphans otherwise.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/CompoundFile.h"
@@ -38,6 +40,14 @@ struct OrphanPlace {
   platform::ElementId storage = platform::kRootElement;  // Into: the place; Recreate: its parent
   std::u16string name;                                  // Recreate: the storage to make again
 };
+
+// The project's data storages ("   19", "   114"...), which hold its tables,
+// and its view storages ("   29", "   214"...).
+bool IsDataStorage(std::u16string_view name);
+bool IsViewStorage(std::u16string_view name);
+// The table storages every data storage of these versions holds.
+inline constexpr std::array<std::u16string_view, 6> kDataTables = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
+                                                                   u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
 
 // The place for one orphaned level among the storages written so far; Keep
 // when no single place fits.

@@ -27,20 +27,9 @@ constexpr std::int32_t kNone = -1;
 constexpr unsigned kStorageFailure = 0x80004005;
 constexpr int kTempNameAttempts = 100;
 constexpr const char* kSummaryRule = "[STG]\t======================================================";
-// The project's data storages, which hold its tables.
-constexpr std::u16string_view kDataStorages[] = {u"   19", u"   112", u"   114", u"   1"};
-
-// And those that hold its views.
-constexpr std::u16string_view kViewStorages[] = {u"   29", u"   212", u"   214", u"   2"};
-
-bool IsDataStorage(std::u16string_view name) {
-  return std::find(std::begin(kDataStorages), std::end(kDataStorages), name) != std::end(kDataStorages);
-}
-
 // Storages that always hold entries in a project file.
 bool NeverEmpty(std::u16string_view name) {
-  return IsDataStorage(name) || IsTableStorage(name) ||
-         std::find(std::begin(kViewStorages), std::end(kViewStorages), name) != std::end(kViewStorages);
+  return IsDataStorage(name) || IsViewStorage(name) || IsTableStorage(name);
 }
 
 // Removes the temporary compound file however the writing ends.
@@ -240,8 +229,6 @@ std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::Element
 
 std::vector<std::pair<platform::ElementId, std::u16string>> CStgReader::RemadeHomes(
     std::vector<LostStreamHome>& homes) const {
-  constexpr std::u16string_view kDataTables[] = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
-                                                 u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
   std::vector<std::pair<platform::ElementId, std::u16string>> remade;
   for (const PlacedStorage& s : placed_) {
     if (!s.lostBelow || !IsDataStorage(s.name)) continue;
