@@ -484,10 +484,13 @@ bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
 
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost) {
+  // The level's streams by name, the first of each name: a level of many
+  // entries is looked through once, not once per stream.
+  std::unordered_map<std::u16string_view, const LevelStream*> byName;
+  for (const LevelStream& m : level) byName.emplace(m.name, &m);
   auto member = [&](std::u16string_view name) -> const LevelStream* {
-    for (const LevelStream& m : level)
-      if (m.name == name) return &m;
-    return nullptr;
+    const auto found = byName.find(name);
+    return found == byName.end() ? nullptr : found->second;
   };
   // The lost chains that could be a meta stream: past a few of them, every
   // place is contested.
@@ -560,7 +563,7 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
           fits = rivals->second.size() <= kMaxRivals;
           for (const UnownedChain* c : rivals->second) {
             if (!fits) break;
-            fits = Holds(*c, size) && (fixed || ValuesAtPositions(*meta, ViewOf(*c, size))) ? false : true;
+            fits = !(Holds(*c, size) && (fixed || ValuesAtPositions(*meta, ViewOf(*c, size))));
           }
         }
       }

@@ -67,15 +67,14 @@ std::size_t Limit(std::size_t length) { return length >= 9 ? 2 : 1; }
 
 }  // namespace
 
-std::uint32_t RepairProjectNames(CRoot& root, SalvageState& state) {
+void RepairProjectNames(CRoot& root, SalvageState& state) {
   const std::uint32_t count = root.EntryCount();
-  if (count == 0) return 0;
+  if (count == 0) return;
   // Each storage's children, through their sibling trees; every entry is
   // visited once.
   std::vector<std::uint8_t> seen(count, 0);
   std::vector<std::uint32_t> storages{0};
   seen[0] = 1;
-  std::uint32_t repaired = 0;
   std::vector<std::uint32_t> children, pending;
   for (std::size_t s = 0; s < storages.size(); ++s) {
     const DirItem* storage = root.GetEntry(storages[s]);
@@ -130,13 +129,11 @@ std::uint32_t RepairProjectNames(CRoot& root, SalvageState& state) {
       item.SetNameUnit(static_cast<std::uint32_t>(best->name.size()), u'\0');
       names.erase(name);
       names.insert(std::u16string(best->name));
-      ++repaired;
       ++state.stats.namesCorrected;
       state.log().WriteFormat("[STG]\tName %s repaired to %s", platform::Utf16ToAnsi(name).c_str(),
                               platform::Utf16ToAnsi(std::u16string(best->name)).c_str());
     }
   }
-  return repaired;
 }
 
 }  // namespace salvage

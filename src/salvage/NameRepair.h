@@ -8,8 +8,8 @@
 
 namespace salvage {
 
-// Repairs the names of the entries reachable from the root; returns how
-// many were repaired. Linear in the entries.
-std::uint32_t RepairProjectNames(CRoot& root, SalvageState& state);
+// Repairs the names of the entries reachable from the root, counting them
+// in the salvage's stats. Linear in the entries.
+void RepairProjectNames(CRoot& root, SalvageState& state);
 
 }  // namespace salvage
