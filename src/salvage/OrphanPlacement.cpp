@@ -72,6 +72,18 @@ bool StreamsOf(const std::vector<OrphanMember>& level, Family family) {
 bool IsDataStorage(std::u16string_view name) { return ParentFamily(name) == Family::Data; }
 bool IsViewStorage(std::u16string_view name) { return ParentFamily(name) == Family::Views; }
 
+bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool storage) {
+  const Family holder = ParentFamily(parent);
+  if (holder == Family::None && TableFamily(parent) == Family::None) return false;
+  if (storage) {
+    if (ParentFamily(name) != Family::None) return true;  // a data or view storage sits in the root
+    const Family table = TableFamily(name);
+    return table != Family::None && table != holder;      // in a table storage, holder is None
+  }
+  // The data and view storages hold no stream but their Props.
+  return holder != Family::None && name != u"Props" && In(kTableStreams, name);
+}
+
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
   // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;

@@ -49,6 +49,13 @@ bool IsViewStorage(std::u16string_view name);
 inline constexpr std::array<std::u16string_view, 6> kDataTables = {u"TBkndTask", u"TBkndRsc",  u"TBkndAssn",
                                                                    u"TBkndCal",  u"TBkndCons", u"TBkndOutlCode"};
 
+// Whether the project keeps an entry of this name and kind in another kind
+// of storage than parent: a table stream in a data storage, a table storage
+// in a table storage or in the other family's storage. A link that leads to
+// it from parent's level was damaged. Names the project does not know, and
+// storages that are not the project's, are never judged.
+bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool storage);
+
 // The place for one orphaned level among the storages written so far; Keep
 // when no single place fits.
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed);

@@ -578,6 +578,12 @@ void CStgReader::NoteLost(std::int32_t index, platform::ElementId parent) {
   if (item && item->lost) NoteBrokenBelow(parent);
 }
 
+bool CStgReader::BelongsElsewhere(platform::ElementId storage, std::int32_t index) {
+  const PlacedStorage* s = Placed(storage);
+  const DirItem* item = root_->GetEntry(static_cast<std::uint32_t>(index));
+  return s && item && salvage::BelongsElsewhere(s->name, item->Name(), item->Type() == kTypeStorage);
+}
+
 void CStgReader::NoteBrokenBelow(platform::ElementId parent) {
   lostParents_.insert(parent);
   if (PlacedStorage* s = Placed(parent)) s->lostBelow = true;
@@ -619,6 +625,10 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, which a storage holds as its first child: not followed",
                                  name.c_str(), sibling);
         NoteBrokenBelow(f.storage);
+      } else if (BelongsElsewhere(f.storage, sibling)) {
+        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose name belongs in another kind of storage: not followed",
+                                 name.c_str(), sibling);
+        NoteBrokenBelow(f.storage);
       } else {
         NoteLost(sibling, f.storage);
         descend = EnterDir(sibling, f.storage, sub);
@@ -634,6 +644,10 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         NoteBrokenBelow(f.created);
       } else if (visited_[static_cast<std::size_t>(child)]) {
         state_.log().WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", name.c_str(), child);
+        NoteBrokenBelow(f.created);
+      } else if (BelongsElsewhere(f.created, child)) {
+        state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose name belongs in another kind of storage: not followed",
+                                 name.c_str(), child);
         NoteBrokenBelow(f.created);
       } else {
         NoteLost(child, f.created);

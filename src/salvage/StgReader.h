@@ -61,6 +61,8 @@ class CStgReader {
   // parent's tree of children led to a lost entry or through a broken link:
   // orphans may belong there.
   void NoteBrokenBelow(platform::ElementId parent);
+  // Whether entry index is one the project keeps in another kind of storage.
+  bool BelongsElsewhere(platform::ElementId storage, std::int32_t index);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
   void PlaceOrphans();

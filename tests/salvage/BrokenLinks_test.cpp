@@ -1,5 +1,6 @@
-// Directory links that point out of the directory, back into the walk, or
-// at another storage's first child: what hung below them comes back in the
+// Directory links that point out of the directory, back into the walk, at
+// another storage's first child, or at an entry whose name has no place in
+// the storage the link leads from: what hung below them comes back in the
 // storage it belongs to, and no storage's contents move elsewhere.
 #include <gtest/gtest.h>
 
@@ -75,6 +76,22 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
          const fixture::EntryFields top = image.Entry(first);
          ASSERT_NE(top.right, platform::cfb::kNoEntry);
          image.SetEntryLinks(first, kKeep, first, kKeep);
+       }},
+      {"a data storage's sibling link into a table storage's streams",
+       [](fixture::Image& image) {
+         // A table stream has no place in a data storage: the link is
+         // damaged, and the stream stays its table's.
+         const std::uint32_t table = *image.FindEntry(u"   19/TBkndAssn");
+         const std::uint32_t first = image.Entry(table).child;
+         std::uint32_t inner = platform::cfb::kNoEntry;
+         for (const char16_t* s : {u"FixedMeta", u"FixedData", u"VarMeta", u"Var2Data"})
+           if (const auto e = image.FindEntry(std::u16string(u"   19/TBkndAssn/") + s); e && *e != first) inner = *e;
+         ASSERT_NE(inner, platform::cfb::kNoEntry);
+         for (const char16_t* s : {u"TBkndTask", u"TBkndRsc", u"TBkndAssn", u"Props"}) {
+           const std::uint32_t e = *image.FindEntry(std::u16string(u"   19/") + s);
+           if (image.Entry(e).right == platform::cfb::kNoEntry) return image.SetEntryLinks(e, kKeep, inner, kKeep);
+         }
+         ADD_FAILURE() << "no leaf in the data storage";
        }},
   };
   fixture::ScratchDir scratch;
