@@ -65,7 +65,14 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
   loss.recovered = std::min(std::max<long long>(read, 0), written);
   if (tally.unreadable > 0) AddReason(loss, Plural(static_cast<long long>(tally.unreadable), one, many) + " unreadable");
   if (written < read) AddReason(loss, Plural(read - written, one, many) + " read but not written (their references were lost)");
-  loss.lost = loss.recovered < loss.held;
+  // Records written beyond those the fixed data gave came from the names
+  // alone: their dates and values were lost.
+  const long long nameOnly = written - std::max<long long>(read, 0);
+  if (nameOnly > 0) {
+    loss.held += nameOnly;
+    AddReason(loss, Plural(nameOnly, one, many) + " lost; only their names came back");
+  }
+  loss.lost = loss.recovered < loss.held || nameOnly > 0;
   return loss;
 }
 

@@ -33,6 +33,8 @@ const Case kCases[] = {
     {"names lost", 4, 0, 4, true, false, 0, true, 4, 4, true, "their names, notes and custom values were lost", 2},
     {"names unreadable", 4, 0, 4, true, true, 3, true, 4, 4, true,
      "3 values of their names, notes and custom values unreadable", 2},
+    {"records lost, names kept", 2, 1, 5, true, true, 0, true, 6, 1, true,
+     "1 task record unreadable; 4 task records lost; only their names came back", 1},
     {"resource table lost", 5, 0, 5, true, true, 0, false, 5, 5, false, "", 2},
 };
 
