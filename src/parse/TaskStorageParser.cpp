@@ -475,6 +475,27 @@ TaskVarCounts ReadTaskVarData(RunContext& ctx, platform::ByteView varMeta, platf
   return counts;
 }
 
+// Drops the tasks that only a deleted record's UID and a name left in the
+// var data make: no live record filled them, and the plan no longer has them.
+void DropDeletedNames(model::Project& gen, std::vector<std::uint32_t>& deletedUids, const std::vector<bool>& filled,
+                      TaskFixedCounts& counts) {
+  if (deletedUids.empty()) return;
+  std::sort(deletedUids.begin(), deletedUids.end());
+  std::vector<SBkndTaskParams>& tasks = gen.EditTasks();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    const bool stale = (i >= filled.size() || !filled[i]) && !tasks[i].IsNull &&
+                       std::binary_search(deletedUids.begin(), deletedUids.end(), tasks[i].UID);
+    if (stale) {
+      ++counts.deletedNames;
+      continue;
+    }
+    if (kept != i) tasks[kept] = std::move(tasks[i]);
+    ++kept;
+  }
+  tasks.resize(kept);
+}
+
 TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                                   const RecordLayout& layout, model::Project& gen, StreamProgress* progress,
                                   const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta,
@@ -498,11 +519,17 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     return was;
   };
 
+  // The UIDs of deleted records: a name the var data still keeps for one of
+  // them is no task of the plan.
+  std::vector<std::uint32_t> deletedUids;
+
   WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
     switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
         ++counts.deleted;
+        if (const auto record = RecordAt(fixedData, item.position, layout))
+          if (const auto uid = record->Unsigned(Field::TaskUID)) deletedUids.push_back(*uid);
         return;
       case ItemState::Blank: {
         // Inside the free-slot area it is a free slot; beyond it, a task
@@ -550,6 +577,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     ++counts.records;
     gen.NoteTaskDates(task);
   });
+  DropDeletedNames(gen, deletedUids, filled, counts);
   return counts;
 }
 

@@ -129,6 +129,7 @@ struct TaskFixedCounts {
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
   std::size_t duplicates = 0;  // a second record for a UID already filled
   std::size_t created = 0;     // tasks made by this pass (no var data)
+  std::size_t deletedNames = 0;  // tasks of deleted records that only a name had made
 };
 
 // The links of the project to other files (inserted projects, a resource

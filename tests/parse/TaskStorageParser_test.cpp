@@ -84,6 +84,28 @@ TEST(TaskFixedData, FillsTheTaskOfItsUidAndChecksValues) {
   EXPECT_EQ(gen.projectFinishDay, 9004);
 }
 
+// A deleted record leaves its name behind in the var data: that name makes
+// no task, while a name whose UID a live record also has (a UID used again)
+// and a name without any record (its record lost) still do.
+TEST(TaskFixedData, NamesOfDeletedRecordsMakeNoTask) {
+  model::Project gen;
+  ReadVar({{5, kTaskNameType, Utf16z(u"Gone")}, {6, kTaskNameType, Utf16z(u"Again")},
+           {8, kTaskNameType, Utf16z(u"Unread")}},
+          gen);
+  auto fixed = project_fixture::BuildFixedData(
+      RecordKind::Task, {project_fixture::FixedItem(Record(Tasks(), {Int(Field::TaskUID, 5)}), 2),
+                         project_fixture::FixedItem(Record(Tasks(), {Int(Field::TaskUID, 6)}), 2),
+                         project_fixture::FixedItem(Record(Tasks(), {Int(Field::TaskUID, 6)}))});
+  const TaskFixedCounts counts = ReadFixed(fixed, gen);
+  EXPECT_EQ(counts.deleted, 2u);
+  EXPECT_EQ(counts.deletedNames, 1u);
+  std::vector<std::u16string> names;
+  for (const SBkndTaskParams& t : gen.Tasks()) names.push_back(t.Name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"Again", u"Unread"}));
+  EXPECT_NE(gen.TaskList().FindRecord(6), nullptr);
+  EXPECT_EQ(gen.TaskList().FindRecord(5), nullptr);
+}
+
 // The bits beside a record: "ignore resource calendars", roll-up, hidden
 // bar and the two leveling permissions lie in other bytes of the FixedMeta
 // item in the 2013+ applications' files; each set of bits reads its own
