@@ -88,11 +88,16 @@ OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::
   // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;
   if (const Family tables = TablesLevel(level); tables != Family::None) {
-    for (const PlacedStorage& s : placed)
-      if (s.lostBelow && ParentFamily(s.name) == tables && !Clashes(level, s)) {
-        places.push_back({OrphanPlace::Kind::Into, s.id, {}});
-        if (places.size() > 1) return {};
-      }
+    // The storage that lost entries first; then, where none noticed its
+    // loss (a link damaged into "none"), the one storage of the family.
+    for (const bool lostOnly : {true, false}) {
+      for (const PlacedStorage& s : placed)
+        if ((s.lostBelow || !lostOnly) && ParentFamily(s.name) == tables && !Clashes(level, s)) {
+          places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+          if (places.size() > 1) return {};
+        }
+      if (!places.empty()) break;
+    }
   } else {
     // A Props alone may as well be the data (or view) storage's own.
     const bool onlyProps = std::all_of(level.begin(), level.end(), [](const OrphanMember& m) { return m.name == u"Props"; });
@@ -114,6 +119,21 @@ OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::
         else
           for (std::u16string_view t : kViewTables) consider(t);
       }
+    }
+    // Where no storage of the family noticed a loss (a link damaged into
+    // "none"): the one table storage that lacks every name of the level.
+    for (Family family : {Family::Data, Family::Views}) {
+      if (!places.empty() || onlyProps) break;
+      if (!StreamsOf(level, family)) continue;
+      const bool noticed = std::any_of(placed.begin(), placed.end(), [family](const PlacedStorage& s) {
+        return s.lostBelow && (ParentFamily(s.name) == family || TableFamily(s.name) == family);
+      });
+      if (noticed) continue;
+      for (const PlacedStorage& s : placed)
+        if (TableFamily(s.name) == family && !Clashes(level, s)) {
+          places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+          if (places.size() > 1) return {};
+        }
     }
   }
   if (places.size() != 1) return {};

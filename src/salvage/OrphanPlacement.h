@@ -5,8 +5,12 @@
 // belongs: table storages ("TBkndTask", "CV_iew"...) in the data storage
 // that lost an entry, table streams ("VarMeta", "FixedData"...) in the table
 // storage that lost an entry, or in the one table storage its data storage
-// lacks, which is then made again under its name. Where no single place
-// fits, the level stays where the salvage puts orphans otherwise.
+// lacks, which is then made again under its name. Where a loss went
+// unnoticed (a link damaged into "none" cuts entries off silently): table
+// storages in the one data storage that lacks them; streams, when no
+// storage of their family noticed a loss, in the one table storage that
+// lacks them. Where no single
+// place fits, the level stays where the salvage puts orphans otherwise.
 #pragma once
 
 #include <array>

@@ -348,7 +348,6 @@ void CStgReader::PlaceOrphans() {
     if (const DirItem* item = orphan(n))
       for (std::uint32_t link : {item->Prev(), item->Next(), item->Child()})
         if (link < count && link != n) referenced[link] = 1;
-  if (lostParents_.empty()) return;
 
   // Each top with the siblings it leads to: one level of one storage.
   struct Level {

@@ -48,7 +48,10 @@ TEST(OrphanPlacement, LevelsGoWhereTheirNamesAndTheLostEntriesSay) {
        0, u""},
       {"view storages into the view storage that lost an entry", {S(u"CVba"), S(u"CDrawing")}, true, true, false,
        Kind::Into, 2, u""},
-      {"table storages when no data storage lost an entry", {S(u"TBkndAssn")}, false, true, false, Kind::Keep, 0, u""},
+      {"table storages where no data storage noticed a loss: the one there is", {S(u"TBkndAssn")}, false, true, false,
+       Kind::Into, 1, u""},
+      {"table storages where the one data storage holds them already", {S(u"TBkndCal")}, false, false, false,
+       Kind::Keep, 0, u""},
       {"a table storage already there", {S(u"TBkndTask")}, true, false, false, Kind::Keep, 0, u""},
       {"table and view storages mixed", {S(u"TBkndAssn"), S(u"CVba")}, true, true, false, Kind::Keep, 0, u""},
       {"streams into the table storage that lost an entry", {F(u"FixedMeta"), F(u"Var2Data")}, false, false, true,
@@ -61,7 +64,10 @@ TEST(OrphanPlacement, LevelsGoWhereTheirNamesAndTheLostEntriesSay) {
        0, u""},
       {"streams no table storage holds", {F(u"VarMeta"), F(u"Notes")}, true, false, true, Kind::Keep, 0, u""},
       {"a storage among the streams", {F(u"VarMeta"), S(u"FixedData")}, true, false, true, Kind::Keep, 0, u""},
-      {"nothing lost anywhere", {F(u"FixedMeta")}, false, false, false, Kind::Keep, 0, u""},
+      {"nothing noticed lost: the one table storage that lacks the names", {F(u"FixedMeta")}, false, false, false,
+       Kind::Into, 3, u""},
+      {"nothing noticed lost, and every table storage has the names", {F(u"VarMeta")}, false, false, false,
+       Kind::Keep, 0, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -91,8 +97,12 @@ TEST(OrphanPlacement, ViewStreamsFitTheOneViewStorageTheViewStorageLacks) {
   EXPECT_EQ(place.kind, Kind::Recreate);
   EXPECT_EQ(place.storage, 2u);
   EXPECT_EQ(place.name, u"CFilter");
-  // A view storage holds no second table.
-  EXPECT_EQ(salvage::PlaceOrphanLevel({F(u"Fixed2Meta")}, written).kind, Kind::Keep);
+  // A view storage holds no second table: the loss is one the data
+  // storage's side did not notice, and the one table storage there that
+  // lacks the name takes it.
+  const OrphanPlace second = salvage::PlaceOrphanLevel({F(u"Fixed2Meta")}, written);
+  EXPECT_EQ(second.kind, Kind::Into);
+  EXPECT_EQ(second.storage, 3u);
 }
 
 // A project-like file: a data storage of table storages, each with its
