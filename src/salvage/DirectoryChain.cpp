@@ -1,4 +1,5 @@
-// The directory's chain where a lost SAT part held some of its links. Its
+// The directory's chain where a lost SAT part held some of its links, or a
+// damaged table entry sends it astray. Its
 // sectors are known by what they hold (four entries each), and their order
 // by the entries themselves: entry n lies in the chain's sector n / 4, so
 // the ids that the entries read so far name say which entries the next
@@ -56,6 +57,21 @@ class SectorReader {
       anyUsed |= kind > 0;
     }
     return allEntries && anyUsed;
+  }
+
+  // Whether sector holds entries still, though some may be damaged: two of
+  // its four read as entries in use, or as free entries as a writer leaves
+  // them (linked to none; zeroed bytes are no entry).
+  bool Likely(std::uint32_t sector) const {
+    int entries = 0;
+    for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
+      EntryShape e;
+      const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize + i * kDirEntrySize;
+      const int kind = ReadEntry(at, false, e);
+      entries += kind > 0 || (kind == 0 && image_.U32(at + kDirLeftSibling) == kNoEntry &&
+                              image_.U32(at + kDirRightSibling) == kNoEntry && image_.U32(at + kDirChild) == kNoEntry);
+    }
+    return entries >= 2;
   }
 
  private:
@@ -192,6 +208,30 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
     return true;
   };
 
+  auto Zeroed = [&](std::uint32_t sector) {
+    const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize;
+    for (std::uint32_t i = 0; i < kSectorSize; i += 4)
+      if (image_.U32(at + i) != 0) return false;
+    return static_cast<std::int64_t>(at + kSectorSize) <= imageSize_;
+  };
+
+  // A zeroed sector holds a directory sector's place when the chain goes
+  // on from it, past further zeroed ones, to a directory sector or to its
+  // end; a chain of zeroed sectors that runs into other bytes is some
+  // stream's, where a damaged link led.
+  auto ZeroedInChain = [&](std::uint32_t sector) {
+    const std::vector<std::uint32_t>& table = sat_->SatTable();
+    std::uint32_t at = sector;
+    for (std::uint32_t k = 0; k <= kLookAhead; ++k) {
+      if (!Zeroed(at)) return reader.Likely(at) && !inChain.count(at);
+      if (at < table.size() && table[at] == kEndOfChain) return true;
+      std::uint32_t next = 0;
+      if (sat_->LinkLost(at) || !sat_->NextSector(at, next) || next >= sectorCount || next == sector) return false;
+      at = next;
+    }
+    return false;
+  };
+
   SectorShape shape;
   reader.Read(first, true, shape);
   place(first, shape);
@@ -199,18 +239,31 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   int chosen = 0;
   std::uint32_t cur = first;
   for (std::uint32_t step = 0; step < sectorCount && !state_.run.Cancelled(); ++step) {
+    // Entries named that the chain has not reached yet.
+    const bool lacking = highestNamed >= static_cast<std::int64_t>(placed.size());
     if (!sat_->LinkLost(cur)) {
+      const std::vector<std::uint32_t>& table = sat_->SatTable();
+      if (cur < table.size() && table[cur] == kEndOfChain) break;
       std::uint32_t next = 0;
-      if (!sat_->NextSector(cur, next) || next >= sectorCount || inChain.count(next)) break;
-      reader.Read(next, false, shape);
-      place(next, shape);
-      candidates.erase(next);
-      cur = next;
-      continue;
+      const bool linked = sat_->NextSector(cur, next) && next < sectorCount && !inChain.count(next);
+      // A link is followed unless the directory still lacks entries and
+      // it leads nowhere, back into the chain, or to a sector that holds
+      // no entries and was not zeroed: then the table's entry was damaged,
+      // and the chain goes on as after a lost link.
+      if (linked && (!lacking || reader.Likely(next) || ZeroedInChain(next))) {
+        reader.Read(next, false, shape);
+        place(next, shape);
+        candidates.erase(next);
+        cur = next;
+        continue;
+      }
+      if (!lacking) break;
+      state_.log().WriteFormat("Directory sector %i links to %i, which holds none of the entries the directory lacks",
+                               static_cast<int>(cur), static_cast<int>(linked ? next : table[cur]));
     }
     metLost = true;
     // Every entry named is in place: the directory is whole.
-    if (highestNamed < static_cast<std::int64_t>(placed.size())) break;
+    if (!lacking) break;
     if (!candidatesKnown) collectCandidates();
     const std::uint64_t p = chain.sectors.size();
     std::vector<std::uint32_t> order;
@@ -246,7 +299,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   if (!metLost) return false;
   chain.length = chain.sectors.size();
   chain.chainEnded = true;
-  state_.log().WriteFormat("Directory chain rebuilt past a lost SAT part: %i sectors, %i of them found by their entries",
+  state_.log().WriteFormat("Directory chain rebuilt past a lost or unsound link: %i sectors, %i of them found by their entries",
                            static_cast<int>(chain.sectors.size()), chosen);
   return true;
 }

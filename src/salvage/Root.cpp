@@ -330,11 +330,9 @@ int CRoot::ReadRoot() {
   state_.log().WriteLine("inside CRoot::ReadRoot()");
   sat_->FollowChain(state_.header.rootsStart, rootChain_);
   // Where a lost SAT part held the directory's links, the runs it was
-  // taken as lead anywhere: the chain is read from the entries instead.
-  const bool lostLink = std::any_of(rootChain_.sectors.begin(), rootChain_.sectors.end(),
-                                    [&](std::uint32_t s) { return sat_->LinkLost(s); });
-  if (Chain rebuilt; lostLink && RebuildDirectoryChain(state_.header.rootsStart, rebuilt))
-    rootChain_ = std::move(rebuilt);
+  // taken as lead anywhere, and a damaged link leads astray: the chain is
+  // read from the entries instead (an unbroken chain is left as it is).
+  if (Chain rebuilt; RebuildDirectoryChain(state_.header.rootsStart, rebuilt)) rootChain_ = std::move(rebuilt);
   bool manual = false;
   if (rootChain_.pastFileEnd)
     state_.log().WriteFormat("Directory runs past the end of the file after %i sectors: the entries past the cut are lost",

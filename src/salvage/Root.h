@@ -66,10 +66,10 @@ class CRoot {
   // offset (that of its first entry) look like directory entries.
   bool DirectoryEntriesAfter(std::uint64_t offset) const;
   static void CorrectName(DirItem& item, SalvageState& state);
-  // The directory's chain where a lost SAT part held some of its links:
-  // a sound link is followed, a lost one goes on at the unlinked sector
-  // that holds the entries the directory still lacks. True, with chain
-  // set, when the chain met a lost link.
+  // The directory's chain where a lost SAT part held some of its links or
+  // a damaged link leads astray: a sound link is followed, a lost or
+  // unsound one goes on at the unlinked sector that holds the entries the
+  // directory still lacks. True, with chain set, when the chain met one.
   bool RebuildDirectoryChain(std::uint32_t first, Chain& chain);
 
  private:

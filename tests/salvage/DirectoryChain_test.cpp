@@ -151,7 +151,7 @@ TEST(DirectoryChain, DirectoryThroughALostSatPartComesBackWhole) {
       // Nothing more than the directory holds: no decoy's storage at the top.
       EXPECT_EQ(fixture::ReadBack(*run.repaired).children.size(), kStorages);
       if (c.lostPart == 0)
-        EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost SAT part: 7 sectors"));
+        EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
       else
         EXPECT_FALSE(HasLineStartingWith(lines, "Directory chain rebuilt"));
     }

@@ -105,17 +105,25 @@ TEST(Root, GarbledRootEntryInTheHeadersDirectorySectorIsKept) {
   EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
 }
 
-TEST(Root, BrokenDirectoryChainIsRebuiltFromAScan) {
-  fixture::ScratchDir scratch;
-  fixture::Image image = fixture::Image::Of(Project());
-  const auto dir = image.DirectorySectors();
+// A damaged link of the directory's chain (into nothing, or into a
+// sector of stream bytes): the chain goes on at the sector that holds the
+// entries the directory lacks.
+TEST(Root, BrokenDirectoryChainIsRebuiltFromItsEntries) {
+  const fixture::Image intact = fixture::Image::Of(Project());
+  const auto dir = intact.DirectorySectors();
   ASSERT_GE(dir.size(), 3u);
-  image.SetFatEntry(dir[1], platform::cfb::kFreeSector);  // the chain stops after two sectors
-  LogCapture log(scratch);
-  auto run = Salvage(scratch, image.bytes());
-  ASSERT_TRUE(run.repaired);
-  EXPECT_TRUE(log.Has("[ERROR]: ERROR ! Root Chain is corrupt. Try found entries manualy"));
-  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+  const std::uint32_t streamBytes = intact.MiniStreamSectors().at(0);
+  for (const std::uint32_t link : {platform::cfb::kFreeSector, streamBytes}) {
+    SCOPED_TRACE(link);
+    fixture::ScratchDir scratch;
+    fixture::Image image{std::vector<std::uint8_t>(intact.bytes())};
+    image.SetFatEntry(dir[1], link);
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.HasStart("Directory chain rebuilt past a lost or unsound link"));
+    EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{});
+  }
 }
 
 // A directory sector zeroed inside a sound chain, or at its end: only its

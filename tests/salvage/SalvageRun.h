@@ -117,6 +117,10 @@ class LogCapture {
     const auto lines = Lines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
+  bool HasStart(const std::string& start) const {
+    const auto lines = Lines();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+  }
   int Count(const std::string& line) const {
     const auto lines = Lines();
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
