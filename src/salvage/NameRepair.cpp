@@ -43,10 +43,12 @@ constexpr std::array kKnownNames = {
     KnownName{u"Fixed2Meta", false},   KnownName{u"Fixed2Data", false},
 };
 
-// A name of spaces and digits only is a numbered storage of its own ("   3"
-// is one place from "   2"), never a damaged one.
+// A numbered storage's name is three spaces and its number: such a name
+// is one of its own ("   3" is one place from "   2"), never a damaged one.
+// Spaces and digits in another shape ("  7114") are a damaged name.
 bool Numbered(std::u16string_view name) {
-  return !name.empty() && name.find_first_not_of(u" 0123456789") == std::u16string_view::npos;
+  return name.size() > 3 && name.substr(0, 3) == u"   " &&
+         name.find_first_not_of(u"0123456789", 3) == std::u16string_view::npos;
 }
 
 // Places in which name differs from known, the end of the name included;
