@@ -404,6 +404,10 @@ int CRoot::ReadRoot() {
                            static_cast<unsigned>(at), balls);
         state_.log().WriteValue(kNameLabel, LogName(e).c_str());
         state_.log().WriteLine("---------------------------------------");
+        // It keeps its place, as an entry lost, so that the entries after
+        // it keep their numbers, by which every link names them.
+        found.push_back(std::make_unique<DirItem>(DirItem::Entry{}));
+        found.back()->lost = true;
         continue;
       }
       state_.log().WriteFormat("Define %i balls for entrie", balls);

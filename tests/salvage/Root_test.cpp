@@ -160,6 +160,29 @@ TEST(Root, AZeroedDirectorySectorLosesOnlyItsOwnEntries) {
   }
 }
 
+// An entry whose bytes no longer read as one, in a sector whose others do:
+// it alone is lost, and the entries after it keep their numbers.
+TEST(Root, AnUnreadableEntryKeepsItsPlace) {
+  fixture::ScratchDir scratch;
+  fixture::Image image = fixture::Image::Of(Project());
+  std::string lost;
+  for (int i = 0; i < 14 && lost.empty(); ++i) {
+    const std::string name = "Stream" + std::to_string(i);
+    const std::uint32_t entry = *image.FindEntry(platform::Utf8ToUtf16("   1/" + name));
+    const fixture::EntryFields e = image.Entry(entry);
+    if (e.left != platform::cfb::kNoEntry || e.right != platform::cfb::kNoEntry || entry + 8 > image.EntryCount())
+      continue;
+    const auto noise = fixture::Pattern(128, 7);
+    for (std::size_t k = 0; k < noise.size(); k += 4)
+      image.Put32(image.EntryOffset(entry) + k, noise[k] | noise[k + 1] << 8 | noise[k + 2] << 16 | noise[k + 3] << 24);
+    lost = "missing /   1/" + name;
+  }
+  ASSERT_FALSE(lost.empty()) << "no entry with no siblings before the last sectors";
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(MissingFrom(Project(), *run.repaired), std::vector<std::string>{lost});
+}
+
 TEST(Root, DirectoryScoresSeparateEntriesFromOtherBytes) {
   fixture::ScratchDir scratch;
   fixture::Image image = fixture::Image::Of(Project());
