@@ -147,7 +147,9 @@ SatMarks FindSatByMarks(const RunContext& run, const ImageView& image, std::uint
     const ImageView bytes = *SectorBytes(image, candidates[best[k]].sector);
     for (std::uint32_t i = 0; i < kEntriesPerSector && result.linksMapped; ++i) {
       const std::uint32_t v = bytes.U32(4 * i);
-      result.linksMapped = v >= kDifatSectorMark || v < mapped;
+      // A link past the file's own sectors is a damaged one: it shows no
+      // part missing.
+      result.linksMapped = v >= kDifatSectorMark || v < mapped || v >= sectors;
     }
   }
   result.marked.assign(marked.begin(), marked.end());

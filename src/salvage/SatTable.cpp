@@ -265,7 +265,8 @@ std::uint32_t CSat::FindSat() {
     for (std::uint32_t k = c; k < state_.bounds.needSatSectors; ++k) {
       if (state_.run.Cancelled()) return kSatSearchCancelled;
       const std::uint32_t r = FindSatPart(search, k);
-      if (r != 0) {
+      // A sector the list holds already maps other sectors: never a second part.
+      if (r != 0 && !SatListHas(r)) {
         taken.insert(r);
         const bool firstPart = satList_.empty();
         AppendSat(r);

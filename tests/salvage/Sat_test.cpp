@@ -116,20 +116,28 @@ TEST(Sat, DifWalkEndsAtABrokenLinkToTheNextDifSector) {
 
 // Without the header there is no list of SAT sectors and no DIF: the table
 // is found from its own marks, its last part (nearly all SAT sectors, hardly
-// a link) by the mark it carries for itself.
+// a link) by the mark it carries for itself; a free entry damaged into a
+// link past the file shows no part missing.
 TEST(Sat, WithoutTheHeaderTheTableIsFoundFromItsOwnMarks) {
-  fixture::ScratchDir scratch;
-  fixture::Image image = fixture::Image::Of(LargeFile());
-  const auto fat = image.FatSectors();
-  std::fill(image.bytes().begin(), image.bytes().begin() + 512, 0);
-  LogCapture log(scratch);
-  auto run = Salvage(scratch, image.bytes());
-  ASSERT_TRUE(run.repaired);
-  EXPECT_TRUE(log.Has("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"));
-  std::vector<std::uint32_t> expected;
-  for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
-  EXPECT_EQ(run.reader->Sat()->SatList(), expected);
-  EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+  for (const bool linkPastTheFile : {false, true}) {
+    SCOPED_TRACE(linkPastTheFile ? "a free entry linking past the file" : "the table as written");
+    fixture::ScratchDir scratch;
+    fixture::Image image = fixture::Image::Of(LargeFile());
+    const auto fat = image.FatSectors();
+    std::fill(image.bytes().begin(), image.bytes().begin() + 512, 0);
+    if (linkPastTheFile) {
+      ASSERT_EQ(image.U32(fixture::Image::SectorOffset(fat.back()) + 4 * 127), platform::cfb::kFreeSector);
+      image.Put32(fixture::Image::SectorOffset(fat.back()) + 4 * 127, 0xFF3EFFFF);
+    }
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("SAT rebuilt from the marks of its own " + std::to_string(fat.size()) + " sectors"));
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t s : fat) expected.push_back((s + 1) * 512);
+    EXPECT_EQ(run.reader->Sat()->SatList(), expected);
+    EXPECT_EQ(MissingFrom(LargeFile(), *run.repaired), std::vector<std::string>{});
+  }
 }
 
 // A table whose parts do not all mark one another is not taken whole: a
