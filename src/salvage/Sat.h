@@ -88,6 +88,10 @@ class CSat {
     std::uint32_t sectors;  // as many as the size needs
   };
   bool MendMiniSat(const std::vector<KnownChain>& known, std::uint64_t miniStreamBytes);
+  // Single damaged SAT entries (LinkRepair.cpp): a known chain that breaks
+  // off short of its length goes on at the one unreached chain head that
+  // makes it whole. Returns the links mended.
+  int MendBrokenLinks(const std::vector<KnownChain>& known);
   // Where a lost SAT part was taken as runs of sectors: each chain the
   // directory names takes, from its start, as many sectors as its size
   // needs, one after the other, up to a sector another chain took (chains

@@ -114,7 +114,8 @@ void CStgReader::MendMiniSat() {
   // Chains through lost SAT parts follow the directory now that it is
   // known; the mini SAT and the mini stream, read through them before,
   // are read again.
-  if (sat_->MendLostRuns(known, rootItem->Size())) {
+  const int relinked = sat_->MendBrokenLinks(known);
+  if (sat_->MendLostRuns(known, rootItem->Size()) || relinked > 0) {
     state_.header.miniSatStart = sat_->FindMiniSat();
     sat_->ReadMiniSat();
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
