@@ -92,6 +92,8 @@ class CSat {
   // off short of its length goes on at the one unreached chain head that
   // makes it whole. Returns the links mended.
   int MendBrokenLinks(const std::vector<KnownChain>& known);
+  // The same for the mini SAT, with the short streams' chains.
+  int MendBrokenMiniLinks(const std::vector<KnownChain>& known);
   // Where a lost SAT part was taken as runs of sectors: each chain the
   // directory names takes, from its start, as many sectors as its size
   // needs, one after the other, up to a sector another chain took (chains

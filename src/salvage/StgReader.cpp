@@ -123,6 +123,14 @@ void CStgReader::MendMiniSat() {
   }
   sat_->MendMiniSat(known, rootItem->Size());
   sat_->MendLostMiniParts(rootItem->Size());
+  std::vector<salvage::CSat::KnownChain> shortChains;
+  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
+    const salvage::DirItem* item = root_->GetEntry(n);
+    if (item && !item->lost && item->Type() == salvage::kTypeStream && item->Size() > 0 &&
+        item->Size() < salvage::kMiniStreamCutoff)
+      shortChains.push_back({item->Start(), (item->Size() + salvage::kMiniSectorSize - 1) / salvage::kMiniSectorSize});
+  }
+  sat_->MendBrokenMiniLinks(shortChains);
 }
 
 // A file shorter than its table accounts for was cut: said in the log and

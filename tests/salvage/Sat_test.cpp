@@ -344,7 +344,29 @@ TEST(Sat, MiniChainRunningOntoTheFirstUnmappedMiniSectorEndsThere) {
 
 // A single damaged SAT entry inside a stream's chain: the chain goes on at
 // the one unreached chain head that makes it as long as the stream's size
-// needs, wherever the damaged link led.
+// needs, wherever the damaged link led; the same for the mini SAT.
+TEST(Sat, ASingleDamagedMiniLinkIsMendedByTheChainItCutOff) {
+  const fixture::Node project = fixture::Root({fixture::Stream(u"A", fixture::Pattern(900, 1)),
+                                               fixture::Stream(u"B", fixture::Pattern(900, 2)),
+                                               fixture::Stream(u"C", fixture::Pattern(900, 3))});
+  const fixture::Image intact = fixture::Image::Of(project);
+  const auto a = intact.StreamChain(u"A");
+  const auto b = intact.StreamChain(u"B");
+  const auto c = intact.StreamChain(u"C");
+  ASSERT_GT(a.size(), 8u);
+  for (const std::uint32_t link : {b.at(3), c.at(0)}) {
+    SCOPED_TRACE(link);
+    fixture::ScratchDir scratch;
+    fixture::Image image{std::vector<std::uint8_t>(intact.bytes())};
+    image.SetMiniFatEntry(a.at(5), link);
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.HasStart("Mini SAT entry of sector " + std::to_string(a.at(5)) + " links to "));
+    EXPECT_EQ(MissingFrom(project, *run.repaired), std::vector<std::string>{});
+  }
+}
+
 TEST(Sat, ASingleDamagedLinkIsMendedByTheChainItCutOff) {
   const fixture::Node project = fixture::Root({fixture::Stream(u"A", fixture::Pattern(9000, 1)),
                                                fixture::Stream(u"B", fixture::Pattern(9000, 2)),
