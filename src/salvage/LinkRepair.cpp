@@ -61,11 +61,14 @@ int MendLinks(std::vector<std::uint32_t>& table, std::uint32_t count, const std:
   }
 
   int mended = 0;
+  // Sound chains share no sector: their walks together take each sector
+  // once. Entries that name one chain many times over stop there.
+  std::uint64_t steps = 2 * std::uint64_t{count};
   for (const CSat::KnownChain& k : known) {
-    if (run.Cancelled()) break;
+    if (run.Cancelled() || steps == 0) break;
     if (!inFile(k.start) || k.sectors < 2) continue;
     std::uint32_t cur = k.start;
-    for (std::uint32_t n = 1; n < k.sectors; ++n) {
+    for (std::uint32_t n = 1; n < k.sectors && steps > 0; ++n, --steps) {
       if (excluded(cur)) break;
       const std::uint32_t next = link(cur);
       // An end mark too early is the size's fault, not a link's.
