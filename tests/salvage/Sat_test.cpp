@@ -342,57 +342,43 @@ TEST(Sat, MiniChainRunningOntoTheFirstUnmappedMiniSectorEndsThere) {
 }
 
 
-// A single damaged SAT entry inside a stream's chain: the chain goes on at
-// the one unreached chain head that makes it as long as the stream's size
-// needs, wherever the damaged link led; the same for the mini SAT.
-TEST(Sat, ASingleDamagedMiniLinkIsMendedByTheChainItCutOff) {
-  const fixture::Node project = fixture::Root({fixture::Stream(u"A", fixture::Pattern(900, 1)),
-                                               fixture::Stream(u"B", fixture::Pattern(900, 2)),
-                                               fixture::Stream(u"C", fixture::Pattern(900, 3))});
-  const fixture::Image intact = fixture::Image::Of(project);
-  const auto a = intact.StreamChain(u"A");
-  const auto b = intact.StreamChain(u"B");
-  const auto c = intact.StreamChain(u"C");
-  ASSERT_GT(a.size(), 8u);
-  for (const std::uint32_t link : {b.at(3), c.at(0)}) {
-    SCOPED_TRACE(link);
-    fixture::ScratchDir scratch;
-    fixture::Image image{std::vector<std::uint8_t>(intact.bytes())};
-    image.SetMiniFatEntry(a.at(5), link);
-    LogCapture log(scratch);
-    auto run = Salvage(scratch, image.bytes());
-    ASSERT_TRUE(run.repaired);
-    EXPECT_TRUE(log.HasStart("Mini SAT entry of sector " + std::to_string(a.at(5)) + " links to "));
-    EXPECT_EQ(MissingFrom(project, *run.repaired), std::vector<std::string>{});
-  }
-}
-
+// A single damaged SAT or mini SAT entry inside a stream's chain: the chain
+// goes on at the one unreached chain head that makes it as long as the
+// stream's size needs, wherever the damaged link led.
 TEST(Sat, ASingleDamagedLinkIsMendedByTheChainItCutOff) {
-  const fixture::Node project = fixture::Root({fixture::Stream(u"A", fixture::Pattern(9000, 1)),
-                                               fixture::Stream(u"B", fixture::Pattern(9000, 2)),
-                                               fixture::Stream(u"C", fixture::Pattern(9000, 3))});
-  const fixture::Image intact = fixture::Image::Of(project);
-  const auto a = intact.StreamChain(u"A");
-  const auto b = intact.StreamChain(u"B");
-  const auto c = intact.StreamChain(u"C");
-  ASSERT_GT(a.size(), 8u);
-  const struct {
-    const char* what;
-    std::uint32_t link;
-  } cases[] = {{"past the file", 0x00ABCDEF}, {"into another chain", b.at(3)}, {"onto another chain's start", c.at(0)}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.what);
-    fixture::ScratchDir scratch;
-    fixture::Image image{std::vector<std::uint8_t>(intact.bytes())};
-    image.SetFatEntry(a.at(5), k.link);
-    LogCapture log(scratch);
-    auto run = Salvage(scratch, image.bytes());
-    ASSERT_TRUE(run.repaired);
-    // A link past the file is cut to the file's bound as the table is read:
-    // what the chain lacks then comes back by the same means or another.
-    if (k.link < image.SectorCount())
-      EXPECT_TRUE(log.HasStart("SAT entry of sector " + std::to_string(a.at(5)) + " links to "));
-    EXPECT_EQ(MissingFrom(project, *run.repaired), std::vector<std::string>{});
+  for (const bool mini : {false, true}) {
+    const std::size_t size = mini ? 900 : 9000;
+    const fixture::Node project = fixture::Root({fixture::Stream(u"A", fixture::Pattern(size, 1)),
+                                                 fixture::Stream(u"B", fixture::Pattern(size, 2)),
+                                                 fixture::Stream(u"C", fixture::Pattern(size, 3))});
+    const fixture::Image intact = fixture::Image::Of(project);
+    const auto a = intact.StreamChain(u"A");
+    ASSERT_GT(a.size(), 8u);
+    const struct {
+      const char* what;
+      std::uint32_t link;
+    } cases[] = {{"past the file", 0x00ABCDEF},
+                 {"into another chain", intact.StreamChain(u"B").at(3)},
+                 {"onto another chain's start", intact.StreamChain(u"C").at(0)}};
+    for (const auto& k : cases) {
+      SCOPED_TRACE(std::string(mini ? "mini SAT, " : "SAT, ") + k.what);
+      fixture::ScratchDir scratch;
+      fixture::Image image{std::vector<std::uint8_t>(intact.bytes())};
+      if (mini)
+        image.SetMiniFatEntry(a.at(5), k.link);
+      else
+        image.SetFatEntry(a.at(5), k.link);
+      LogCapture log(scratch);
+      auto run = Salvage(scratch, image.bytes());
+      ASSERT_TRUE(run.repaired);
+      // A link past the file is cut to the file's bound as the table is
+      // read: what the chain lacks then comes back by the same means or
+      // another.
+      if (k.link != 0x00ABCDEF)
+        EXPECT_TRUE(log.HasStart(std::string(mini ? "Mini SAT" : "SAT") + " entry of sector " +
+                                 std::to_string(a.at(5)) + " links to "));
+      EXPECT_EQ(MissingFrom(project, *run.repaired), std::vector<std::string>{});
+    }
   }
 }
 
