@@ -99,12 +99,15 @@ int MendLinks(std::vector<std::uint32_t>& table, std::uint32_t count, const std:
 }  // namespace
 
 int CSat::MendBrokenLinks(const std::vector<KnownChain>& known) {
-  if (state_.bounds.maxSector < 0) return 0;
+  // Where a SAT part was lost its links are guesses, mended from the
+  // directory's chains instead (MendLostRuns): no single damaged link is
+  // told from them.
+  if (state_.bounds.maxSector < 0 || std::find(lostParts_.begin(), lostParts_.end(), 1) != lostParts_.end()) return 0;
   const auto count = std::min<std::uint32_t>(static_cast<std::uint32_t>(satTable_.size()),
                                              static_cast<std::uint32_t>(state_.bounds.maxSector) + 1);
   const int mended = MendLinks(
       satTable_, count, known, {header_->miniSatStart, header_->rootsStart, header_->difStart},
-      [&](std::uint32_t s) { return LinkLost(s) || IsTableSector(s); }, state_.run, state_.log(), "SAT");
+      [&](std::uint32_t s) { return IsTableSector(s); }, state_.run, state_.log(), "SAT");
   if (mended > 0) ForgetWalks();
   return mended;
 }

@@ -121,8 +121,9 @@ void CStgReader::MendMiniSat() {
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
     root_->RecutMiniStarts();
   }
-  sat_->MendMiniSat(known, rootItem->Size());
-  sat_->MendLostMiniParts(rootItem->Size());
+  const bool miniSatMended = sat_->MendMiniSat(known, rootItem->Size());
+  // Single damaged links only where no mini SAT part was mended as lost.
+  if (miniSatMended || sat_->MendLostMiniParts(rootItem->Size()) > 0) return;
   std::vector<salvage::CSat::KnownChain> shortChains;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
