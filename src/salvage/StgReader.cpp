@@ -122,8 +122,9 @@ void CStgReader::MendMiniSat() {
     root_->RecutMiniStarts();
   }
   const bool miniSatMended = sat_->MendMiniSat(known, rootItem->Size());
+  const int lostMiniParts = sat_->MendLostMiniParts(rootItem->Size());
   // Single damaged links only where no mini SAT part was mended as lost.
-  if (miniSatMended || sat_->MendLostMiniParts(rootItem->Size()) > 0) return;
+  if (miniSatMended || lostMiniParts > 0) return;
   std::vector<salvage::CSat::KnownChain> shortChains;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
