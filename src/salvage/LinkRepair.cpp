@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kMostHeads = 16;
 
 // table: the first count entries are the sectors that exist. excluded: a
-// sector that no chain of known may take (a table's own, a guessed link).
+// sector that no chain of known may take (a table's own).
 int MendLinks(std::vector<std::uint32_t>& table, std::uint32_t count, const std::vector<CSat::KnownChain>& known,
               const std::unordered_set<std::uint32_t>& otherStarts, const std::function<bool(std::uint32_t)>& excluded,
               const RunContext& run, Logger& log, const char* what) {
