@@ -258,8 +258,10 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
         continue;
       }
       if (!lacking) break;
+      // A sector past the table's end has no entry: it reads as free.
+      const std::uint32_t link = linked ? next : cur < table.size() ? table[cur] : kFreeSector;
       state_.log().WriteFormat("Directory sector %i links to %i, which holds none of the entries the directory lacks",
-                               static_cast<int>(cur), static_cast<int>(linked ? next : table[cur]));
+                               static_cast<int>(cur), static_cast<int>(link));
     }
     metLost = true;
     // Every entry named is in place: the directory is whole.
