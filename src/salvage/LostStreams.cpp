@@ -531,7 +531,10 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
       const platform::ByteView v = m.bytes;
       if (m.name == u"FixedMeta" && v.size() > 0) {
         told = true;
-        const auto data = sizeOf(u"FixedData");
+        // The size it gives a FixedData the home holds must agree; one that
+        // came with it in the level is its sibling whatever the size says
+        // (a few files keep a FixedMeta whose size is not its FixedData's).
+        const auto data = member(u"FixedData") ? std::nullopt : sizeOf(u"FixedData");
         fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
@@ -540,8 +543,16 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         }
         fits = fits && !crowded;
       } else if (m.name == u"VarMeta" && v.size() > 0) {
-        told = true;
         const auto var2 = sizeOf(u"Var2Data");
+        // A VarMeta of no items, or of 8-byte items, names no kind of table
+        // (older files): it only has to agree with the Var2Data's size, and
+        // the level's other streams tell the place.
+        if (v.size() == kVarMetaHeader && MagicAt(v) && U32(v, 8) == 0) continue;
+        if (VarItemSize(v) == 8 && VarMetaHeader(v)) {
+          fits = PositionsInside(v, 8) && (!var2 || *var2 == U32(v, 20));
+          continue;
+        }
+        told = true;
         fits = VarMetaFits(*kind, v) && (!var2 || *var2 == U32(v, 20));
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
@@ -553,6 +564,7 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         const bool fixed = m.name == u"FixedData";
         const auto meta = metaOf(fixed ? u"FixedMeta" : u"VarMeta");
         if (!meta || !MagicAt(*meta)) continue;  // nothing tells it here: the others decide
+        if (fixed && member(u"FixedMeta")) continue;  // its sibling FixedMeta decides
         told = true;
         const std::uint32_t size = U32(*meta, fixed ? 12 : 20);
         fits = size == v.size() && (fixed || ValuesAtPositions(*meta, v));

@@ -56,6 +56,19 @@ Bytes VarMeta(std::uint16_t type, const std::vector<std::uint32_t>& positions, s
   return b;
 }
 
+// A VarMeta of older files: 8-byte items, which name no kind of table.
+Bytes OlderVarMeta(const std::vector<std::uint32_t>& positions, std::uint32_t var2Size) {
+  Bytes b(24 + 8 * positions.size(), 0);
+  Put32(b, 0, kMagic);
+  Put32(b, 8, static_cast<std::uint32_t>(positions.size()));
+  Put32(b, 20, var2Size);
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    Put32(b, 24 + 8 * i, static_cast<std::uint32_t>(i + 1));
+    Put32(b, 24 + 8 * i + 4, positions[i]);
+  }
+  return b;
+}
+
 // A Var2Data of values of length bytes each, one after the other, and their positions.
 Bytes Var2Data(std::size_t values, std::uint32_t length, std::uint32_t seed, std::vector<std::uint32_t>& positions) {
   Bytes b;
@@ -202,6 +215,11 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Table cons = MakeTable(10, 0x0E40, 2, 4);
   auto view = [](const Bytes& b) { return platform::ByteView(b.data(), b.size()); };
   const Bytes props = fixture::Pattern(86, 5);
+  // Some files keep a FixedMeta that sizes its FixedData longer than it is.
+  const Bytes shorterData(task.fixedData.begin(), task.fixedData.end() - 8);
+  const Bytes olderVar = OlderVarMeta({0, 12}, 24);
+  Bytes emptyVar(24, 0);
+  Put32(emptyVar, 0, kMagic);
   LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
   taskWithMeta.metas[u"FixedMeta"] = view(task.fixedMeta);
   struct Case {
@@ -232,6 +250,16 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
        {taskWithMeta}, {{u"FixedData", view(cal.fixedData)}}, {}, {}},
       {"a FixedData that a lost chain of its length could be as well",
        {taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {Chain(fixture::Pattern(114, 3), 30)}, {}},
+      {"older files: 8-byte VarMeta items tell no kind, a lost one of them is no rival, the FixedMeta tells tasks",
+       {home(u"TBkndRsc"), home(u"TBkndTask")},
+       {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(olderVar)}, {u"FixedData", view(shorterData)}},
+       {Chain(OlderVarMeta({0, 12}, 30), 20)},
+       {1}},
+      {"an empty VarMeta tells nothing: the FixedMeta decides",
+       {home(u"TBkndRsc"), home(u"TBkndTask")},
+       {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(emptyVar)}},
+       {},
+       {1}},
       {"nothing that can be told", {home(u"TBkndTask")}, {{u"Props", view(props)}}, {}, {}},
       {"a storage that holds one of the names already",
        {home(u"TBkndTask", {{u"Props", 86}})},
