@@ -67,6 +67,24 @@ bool StreamsOf(const std::vector<OrphanMember>& level, Family family) {
   return !level.empty();
 }
 
+// The one view table a level belongs to by a name no other storage holds:
+// "2a40...._ffffffff" is CCommandBar's, "2b40...._ffffffff" CVba's. Empty
+// when the level holds no such name, or names of both.
+std::u16string_view SignatureTable(const std::vector<OrphanMember>& level) {
+  std::u16string_view table;
+  for (const OrphanMember& m : level) {
+    const std::u16string_view name = m.name;
+    if (name.size() != 17 || name.substr(8) != u"_ffffffff") continue;
+    const std::u16string_view owner = name.substr(0, 4) == u"2a40"   ? u"CCommandBar"
+                                      : name.substr(0, 4) == u"2b40" ? u"CVba"
+                                                                     : u"";
+    if (owner.empty()) continue;
+    if (!table.empty() && table != owner) return {};
+    table = owner;
+  }
+  return table;
+}
+
 }  // namespace
 
 bool IsDataStorage(std::u16string_view name) { return ParentFamily(name) == Family::Data; }
@@ -87,7 +105,17 @@ bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
   // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;
-  if (const Family tables = TablesLevel(level); tables != Family::None) {
+  if (const std::u16string_view table = SignatureTable(level); !table.empty()) {
+    // That table where it noticed a loss, or made again in the view
+    // storage that lost entries and lacks it.
+    for (const PlacedStorage& s : placed) {
+      if (!s.lostBelow) continue;
+      if (s.name == table && !Clashes(level, s)) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+      if (ParentFamily(s.name) == Family::Views && !s.children.count(std::u16string(table)))
+        places.push_back({OrphanPlace::Kind::Recreate, s.id, std::u16string(table)});
+      if (places.size() > 1) return {};
+    }
+  } else if (const Family tables = TablesLevel(level); tables != Family::None) {
     // The storage that lost entries first; then, where none noticed its
     // loss (a link damaged into "none"), the one storage of the family.
     for (const bool lostOnly : {true, false}) {

@@ -9,7 +9,9 @@
 // unnoticed (a link damaged into "none" cuts entries off silently): table
 // storages in the one data storage that lacks them; streams, when no
 // storage of their family noticed a loss, in the one table storage that
-// lacks them. Where no single
+// lacks them. A level holding a name only one view table holds
+// ("2a40...._ffffffff" in CCommandBar, "2b40...._ffffffff" in CVba) goes
+// to that table, made again if the view storage lost it. Where no single
 // place fits, the level stays where the salvage puts orphans otherwise.
 #pragma once
 

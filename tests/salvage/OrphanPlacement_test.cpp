@@ -68,6 +68,13 @@ TEST(OrphanPlacement, LevelsGoWhereTheirNamesAndTheLostEntriesSay) {
        Kind::Into, 3, u""},
       {"nothing noticed lost, and every table storage has the names", {F(u"VarMeta")}, false, false, false,
        Kind::Keep, 0, u""},
+      {"a name only the macro table holds: that table, made again in the view storage",
+       {S(u"2b400008_ffffffff"), F(u"2b40000d_ffffffff"), F(u"Props")}, true, true, false, Kind::Recreate, 2,
+       u"CVba"},
+      {"a name only the command bars hold, whose table the view storage has and which lost nothing",
+       {F(u"2a400000_ffffffff"), F(u"FixedMeta")}, false, true, false, Kind::Keep, 0, u""},
+      {"names of two such tables", {F(u"2a400000_ffffffff"), F(u"2b40000d_ffffffff")}, false, true, false,
+       Kind::Keep, 0, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
