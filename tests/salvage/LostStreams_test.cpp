@@ -42,29 +42,18 @@ Bytes FixedMeta(std::size_t stride, const std::vector<std::uint32_t>& positions,
 }
 
 // A VarMeta of 12-byte items of the given type (high half) whose values lie
-// at positions of a Var2Data of var2Size bytes.
+// at positions of a Var2Data of var2Size bytes; type 0 makes the 8-byte
+// items of older files, which name no kind of table.
 Bytes VarMeta(std::uint16_t type, const std::vector<std::uint32_t>& positions, std::uint32_t var2Size) {
-  Bytes b(24 + 12 * positions.size(), 0);
+  const std::size_t item = type == 0 ? 8 : 12;
+  Bytes b(24 + item * positions.size(), 0);
   Put32(b, 0, kMagic);
   Put32(b, 8, static_cast<std::uint32_t>(positions.size()));
   Put32(b, 20, var2Size);
   for (std::size_t i = 0; i < positions.size(); ++i) {
-    Put32(b, 24 + 12 * i, static_cast<std::uint32_t>(i + 1));
-    Put32(b, 24 + 12 * i + 4, positions[i]);
-    Put32(b, 24 + 12 * i + 8, (std::uint32_t{type} << 16) | static_cast<std::uint32_t>(i + 1));
-  }
-  return b;
-}
-
-// A VarMeta of older files: 8-byte items, which name no kind of table.
-Bytes OlderVarMeta(const std::vector<std::uint32_t>& positions, std::uint32_t var2Size) {
-  Bytes b(24 + 8 * positions.size(), 0);
-  Put32(b, 0, kMagic);
-  Put32(b, 8, static_cast<std::uint32_t>(positions.size()));
-  Put32(b, 20, var2Size);
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    Put32(b, 24 + 8 * i, static_cast<std::uint32_t>(i + 1));
-    Put32(b, 24 + 8 * i + 4, positions[i]);
+    Put32(b, 24 + item * i, static_cast<std::uint32_t>(i + 1));
+    Put32(b, 24 + item * i + 4, positions[i]);
+    if (type != 0) Put32(b, 24 + item * i + 8, (std::uint32_t{type} << 16) | static_cast<std::uint32_t>(i + 1));
   }
   return b;
 }
@@ -217,7 +206,7 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Bytes props = fixture::Pattern(86, 5);
   // Some files keep a FixedMeta that sizes its FixedData longer than it is.
   const Bytes shorterData(task.fixedData.begin(), task.fixedData.end() - 8);
-  const Bytes olderVar = OlderVarMeta({0, 12}, 24);
+  const Bytes olderVar = VarMeta(0, {0, 12}, 24);
   Bytes emptyVar(24, 0);
   Put32(emptyVar, 0, kMagic);
   LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
@@ -253,7 +242,7 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
       {"older files: 8-byte VarMeta items tell no kind, a lost one of them is no rival, the FixedMeta tells tasks",
        {home(u"TBkndRsc"), home(u"TBkndTask")},
        {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(olderVar)}, {u"FixedData", view(shorterData)}},
-       {Chain(OlderVarMeta({0, 12}, 30), 20)},
+       {Chain(VarMeta(0, {0, 12}, 30), 20)},
        {1}},
       {"an empty VarMeta tells nothing: the FixedMeta decides",
        {home(u"TBkndRsc"), home(u"TBkndTask")},
