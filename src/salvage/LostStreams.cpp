@@ -29,11 +29,14 @@ struct TableKind {
   std::u16string_view name;
   std::uint32_t fixedMetaStride;
   std::array<std::uint16_t, 3> varTypes;
+  // The FixedData record sizes of the kinds whose FixedMeta strides agree
+  // (none: the stride tells the kind).
+  std::array<std::uint32_t, 2> recordSizes = {};
 };
 constexpr std::array<std::uint16_t, 3> kViewVarTypes = {0x2040, 0x2240, 0x2D40};
 constexpr TableKind kTableKinds[] = {
-    {u"TBkndTask", 47, {0x0B40}},     {u"TBkndRsc", 37, {0x0C40}},      {u"TBkndCal", 10, {0x0D40}},
-    {u"TBkndAssn", 34, {0x0F40}},     {u"TBkndCons", 10, {0x0E40}},     {u"TBkndOutlCode", 10, {0x1640}},
+    {u"TBkndTask", 47, {0x0B40}},     {u"TBkndRsc", 37, {0x0C40}},      {u"TBkndCal", 10, {0x0D40}, {12}},
+    {u"TBkndAssn", 34, {0x0F40}},     {u"TBkndCons", 10, {0x0E40}, {20}}, {u"TBkndOutlCode", 10, {0x1640}, {14, 18}},
     {u"CV_iew", 0, kViewVarTypes},    {u"CTable", 0, kViewVarTypes},    {u"CFilter", 0, kViewVarTypes},
     {u"CGrouping", 0, kViewVarTypes}, {u"CEdl", 0, kViewVarTypes},      {u"CMap", 0, kViewVarTypes},
     {u"CUdm", 0, kViewVarTypes},      {u"CReport", 0, kViewVarTypes},   {u"CCommandBar", 0, kViewVarTypes},
@@ -468,6 +471,29 @@ bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
   return size && *size == v.size();
 }
 
+// The record size a FixedMeta tells of its FixedData of dataSize bytes:
+// the one distance between the positions of its records (deleted ones
+// too), or, for a single record, what lies from it to the end. None when
+// it holds no record, or the distances differ.
+std::optional<std::uint32_t> RecordSizeTold(platform::ByteView meta, std::uint32_t stride, std::uint64_t dataSize) {
+  const auto size = FixedMetaSize(meta, stride);
+  if (!size) return std::nullopt;
+  std::vector<std::uint32_t> positions;
+  for (std::size_t at = kFixedMetaHeader; at + stride <= *size; at += stride)
+    if (const std::uint8_t state = meta.u8_at(at).value_or(1); state == 0 || state == 2)
+      positions.push_back(U32(meta, at + 4));
+  if (positions.empty()) return std::nullopt;
+  std::sort(positions.begin(), positions.end());
+  if (positions.size() == 1)
+    return dataSize > positions[0] ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(dataSize - positions[0]))
+                                   : std::nullopt;
+  const std::uint32_t step = positions[1] - positions[0];
+  if (step == 0) return std::nullopt;
+  for (std::size_t i = 2; i < positions.size(); ++i)
+    if (positions[i] - positions[i - 1] != step) return std::nullopt;
+  return step;
+}
+
 // Whether a VarMeta of these bytes, at their size, fits home's kind.
 bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
   if (!VarMetaHeader(v)) return false;
@@ -536,6 +562,12 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         // (a few files keep a FixedMeta whose size is not its FixedData's).
         const auto data = member(u"FixedData") ? std::nullopt : sizeOf(u"FixedData");
         fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
+        // Kinds of one stride: the records' size, where the level holds
+        // them, tells which.
+        if (const LevelStream* records = member(u"FixedData"); fits && records && kind->recordSizes[0] != 0) {
+          const auto told = RecordSizeTold(v, kind->fixedMetaStride, records->bytes.size());
+          fits = !told || std::find(kind->recordSizes.begin(), kind->recordSizes.end(), *told) != kind->recordSizes.end();
+        }
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
           const auto size = FixedMetaSize(ViewOf(*c, c->bytes.size()), kind->fixedMetaStride);

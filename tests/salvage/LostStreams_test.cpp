@@ -209,6 +209,8 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Bytes olderVar = VarMeta(0, {0, 12}, 24);
   Bytes emptyVar(24, 0);
   Put32(emptyVar, 0, kMagic);
+  const Bytes outlineData = fixture::Pattern(42, 7), linkData = fixture::Pattern(28, 8);
+  const Bytes outlineMeta = FixedMeta(10, {0, 14, 28}, 42, 9), linkMeta = FixedMeta(10, {8}, 28, 10);
   LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
   taskWithMeta.metas[u"FixedMeta"] = view(task.fixedMeta);
   struct Case {
@@ -247,6 +249,16 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
       {"an empty VarMeta tells nothing: the FixedMeta decides",
        {home(u"TBkndRsc"), home(u"TBkndTask")},
        {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(emptyVar)}},
+       {},
+       {1}},
+      {"a stride three kinds share: records 14 bytes apart are outline codes",
+       {home(u"TBkndCal"), home(u"TBkndCons"), home(u"TBkndOutlCode")},
+       {{u"FixedMeta", view(outlineMeta)}, {u"FixedData", view(outlineData)}},
+       {},
+       {2}},
+      {"a stride three kinds share: one record of 20 bytes to the end is a link",
+       {home(u"TBkndCal"), home(u"TBkndCons"), home(u"TBkndOutlCode")},
+       {{u"FixedMeta", view(linkMeta)}, {u"FixedData", view(linkData)}},
        {},
        {1}},
       {"nothing that can be told", {home(u"TBkndTask")}, {{u"Props", view(props)}}, {}, {}},
