@@ -92,8 +92,9 @@ struct LevelStream {
 };
 
 // The homes that every meta and data stream of the level fits by what it
-// holds (item stride, VarMeta types, sizes the home's or the level's meta
-// streams give, Var2Data's values), and where no chain of lost entries
+// holds (item stride, the records' size where kinds share a stride, VarMeta
+// types of 12-byte items, sizes the home's or the level's meta streams
+// give, Var2Data's values), and where no chain of lost entries
 // fits the same place as well (a home that lacks a stream because its
 // entry was lost has that stream's chain among them). Empty when the level
 // holds no stream that can be told. Bounded by the level's bytes and the
