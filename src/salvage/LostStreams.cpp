@@ -471,15 +471,14 @@ bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
   return size && *size == v.size();
 }
 
-// The record size a FixedMeta tells of its FixedData of dataSize bytes:
-// the one distance between the positions of its records (deleted ones
-// too), or, for a single record, what lies from it to the end. None when
-// it holds no record, or the distances differ.
+// The record size a FixedMeta that fits stride (FixedMetaFits) tells of
+// its FixedData of dataSize bytes: the one distance between the positions
+// of its records (deleted ones too), or, for a single record, what lies
+// from it to the end. None when it holds no record, or the distances differ.
 std::optional<std::uint32_t> RecordSizeTold(platform::ByteView meta, std::uint32_t stride, std::uint64_t dataSize) {
-  const auto size = FixedMetaSize(meta, stride);
-  if (!size) return std::nullopt;
+  if (stride == 0) return std::nullopt;
   std::vector<std::uint32_t> positions;
-  for (std::size_t at = kFixedMetaHeader; at + stride <= *size; at += stride)
+  for (std::size_t at = kFixedMetaHeader; at + stride <= meta.size(); at += stride)
     if (const std::uint8_t state = meta.u8_at(at).value_or(1); state == 0 || state == 2)
       positions.push_back(U32(meta, at + 4));
   if (positions.empty()) return std::nullopt;

@@ -341,7 +341,6 @@ TEST(Sat, MiniChainRunningOntoTheFirstUnmappedMiniSectorEndsThere) {
   EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
 }
 
-
 // A single damaged SAT or mini SAT entry inside a stream's chain: the chain
 // goes on at the one unreached chain head that makes it as long as the
 // stream's size needs, wherever the damaged link led.
@@ -374,9 +373,10 @@ TEST(Sat, ASingleDamagedLinkIsMendedByTheChainItCutOff) {
       // A link past the file is cut to the file's bound as the table is
       // read: what the chain lacks then comes back by the same means or
       // another.
-      if (k.link != 0x00ABCDEF)
+      if (k.link != 0x00ABCDEF) {
         EXPECT_TRUE(log.HasStart(std::string(mini ? "Mini SAT" : "SAT") + " entry of sector " +
                                  std::to_string(a.at(5)) + " links to "));
+      }
       EXPECT_EQ(MissingFrom(project, *run.repaired), std::vector<std::string>{});
     }
   }
