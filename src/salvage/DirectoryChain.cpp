@@ -126,11 +126,16 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   std::unordered_map<std::uint32_t, std::uint32_t> namedBy;
   std::int64_t highestNamed = -1;
   std::unordered_set<std::uint32_t> inChain, streamStarts;
+  std::set<std::pair<std::uint32_t, std::uint32_t>> placedStreams;
+  // Whether a sector of the chain lost its entries (it reads as none).
+  bool entriesLost = false;
   auto place = [&](std::uint32_t sector, const SectorShape& shape) {
+    entriesLost |= std::none_of(shape.begin(), shape.end(), [](const EntryShape& e) { return e.used; });
     for (const EntryShape& e : shape) {
       const auto id = static_cast<std::uint32_t>(placed.size());
       placed.push_back(e);
       if (!e.used) continue;
+      if (e.size > 0) placedStreams.insert({e.start, e.size});
       for (std::uint32_t n : e.names) {
         if (n == kNoEntry) continue;
         namedBy.emplace(n, id);
@@ -232,6 +237,16 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
     return false;
   };
 
+  // Whether sector's streams start where a placed stream of the same size
+  // starts.
+  auto repeatsStreams = [&](std::uint32_t sector) {
+    SectorShape read;
+    reader.Read(sector, false, read);
+    for (const EntryShape& e : read)
+      if (e.used && e.size > 0 && placedStreams.count({e.start, e.size})) return true;
+    return false;
+  };
+
   SectorShape shape;
   reader.Read(first, true, shape);
   place(first, shape);
@@ -264,10 +279,29 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
                                static_cast<int>(cur), static_cast<int>(link));
     }
     metLost = true;
-    // Every entry named is in place: the directory is whole.
-    if (!lacking) break;
     if (!candidatesKnown) collectCandidates();
     const std::uint64_t p = chain.sectors.size();
+    // Every entry named is in place: the directory is whole, unless the
+    // entries that would have named the rest were lost with a sector of the
+    // chain. Then the next sector goes on with it when its own table entry
+    // was lost too (a sound table would say whether it is free), it reads
+    // as entries that fit here, and they repeat no stream already placed
+    // (as an old copy of the directory left in the file would).
+    if (!lacking) {
+      int evidence = 0;
+      const std::uint32_t next = cur + 1;
+      if (!entriesLost || !candidates.count(next) || !sat_->LinkLost(next) || !weigh(next, p, evidence) ||
+          repeatsStreams(next))
+        break;
+      state_.log().WriteFormat("Directory sector %i taken after sector %i, past entries lost with the chain: no entry names it",
+                               static_cast<int>(next), static_cast<int>(cur));
+      reader.Read(next, false, shape);
+      place(next, shape);
+      candidates.erase(next);
+      ++chosen;
+      cur = next;
+      continue;
+    }
     std::vector<std::uint32_t> order;
     if (candidates.count(cur + 1)) order.push_back(cur + 1);
     auto it = candidates.upper_bound(cur);

@@ -23,6 +23,7 @@ enum class Decoy {
   kNamesANamedEntry,    // an entry names an id another entry already names
   kFreeWhereNamed,      // a free entry where an earlier entry names one
   kStaleAfterTheEnd,    // entries that fit, after a directory that is whole
+  kCopyOfPosition5,     // a copy of the directory's sixth sector
 };
 
 struct Case {
@@ -107,6 +108,9 @@ std::vector<std::uint8_t> Build(const Case& c, fixture::Node& expected) {
       decoy = {Storage(u"X1", 0xFFFFFFFF, 0xFFFFFFFF), Storage(u"X2", 0xFFFFFFFF, 0xFFFFFFFF),
                Storage(u"X3", 0xFFFFFFFF, 0xFFFFFFFF), Storage(u"X4", 0xFFFFFFFF, 0xFFFFFFFF)};
       break;
+    case Decoy::kCopyOfPosition5:
+      decoy.assign(entries.begin() + 20, entries.begin() + 24);
+      break;
   }
   for (std::size_t i = 0; i < decoy.size(); ++i) decoy[i].WriteTo(cfb.Sector(c.decoyAt) + i * 128);
   expected = fixture::Root(std::move(storages));
@@ -155,6 +159,41 @@ TEST(DirectoryChain, DirectoryThroughALostSatPartComesBackWhole) {
       else
         EXPECT_FALSE(HasLineStartingWith(lines, "Directory chain rebuilt"));
     }
+  }
+}
+
+TEST(DirectoryChain, SectorsNoSurvivingEntryNamesFollowAfterEntriesLostWithTheChain) {
+  // Directory sectors 12 and 13 are zeroed: storages 8 to 12, which named
+  // the streams of the last two sectors, are lost with them. The chain's
+  // links from 128 on are lost too, so nothing says where it ends: the
+  // sectors that follow still go on with it, but not a copy of one of
+  // them (its streams are placed already), nor any sector where no entry
+  // was lost (the first case above, a fitting sector after the end).
+  const std::vector<std::uint32_t> directory = {10, 11, 12, 13, 128, 129, 130};
+  for (const bool copy : {false, true}) {
+    SCOPED_TRACE(copy ? "a copy of the sixth sector after the end" : "nothing after the end");
+    fixture::Node expected;
+    fixture::Image image(Build({"", directory, copy ? Decoy::kCopyOfPosition5 : Decoy::kNone, 131, 1}, expected));
+    image.ZeroSector(12);
+    image.ZeroSector(13);
+    image.ZeroFatSector(1);
+    fixture::ScratchDir scratch;
+    std::vector<std::string> lines;
+    salvage_test::SalvageRun run;
+    {
+      LogCapture log(scratch);
+      run = Salvage(scratch, image.bytes());
+      lines = log.Lines();
+    }
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
+    EXPECT_TRUE(HasLineStartingWith(lines, "Directory sector 130 taken after sector 129, past entries lost"));
+    EXPECT_FALSE(HasLineStartingWith(lines, "Directory sector 131"));
+    // The stream of storage 8, lost with it, is written (at the top).
+    const fixture::Node back = fixture::ReadBack(*run.repaired);
+    const std::vector<std::uint8_t> last = fixture::Pattern(StreamSize(8), 8);
+    EXPECT_TRUE(std::any_of(back.children.begin(), back.children.end(),
+                            [&](const fixture::Node& n) { return !n.isStorage && n.bytes == last; }));
   }
 }
 
