@@ -567,10 +567,14 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
           const auto told = RecordSizeTold(v, kind->fixedMetaStride, records->bytes.size());
           fits = !told || std::find(kind->recordSizes.begin(), kind->recordSizes.end(), *told) != kind->recordSizes.end();
         }
+        // A lost chain that could be the home's FixedMeta contests it,
+        // unless the level's own FixedData is not of the size it gives.
+        const LevelStream* records = member(u"FixedData");
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
-          const auto size = FixedMetaSize(ViewOf(*c, c->bytes.size()), kind->fixedMetaStride);
-          fits = !(size && Holds(*c, *size));
+          const platform::ByteView rival = ViewOf(*c, c->bytes.size());
+          const auto size = FixedMetaSize(rival, kind->fixedMetaStride);
+          fits = !(size && Holds(*c, *size) && (!records || U32(rival, 12) == records->bytes.size()));
         }
         fits = fits && !crowded;
       } else if (m.name == u"VarMeta" && v.size() > 0) {
