@@ -166,6 +166,9 @@ class CSat {
   };
   WalkResult WalkPartChain(std::uint32_t* part, std::uint32_t p, std::uint32_t k, bool mini) const;
   bool SatMarkTest(std::uint64_t offset) const;
+  // Whether a SAT part listed already maps the candidate sector as a link
+  // of some chain or a chain's end, as it never maps a part of the table.
+  bool MappedAsChain(std::uint64_t offset) const;
 
   // A table as its chains are walked: its entries, the highest sector
   // number a link may name, and whether it is the mini SAT.
@@ -193,7 +196,8 @@ class CSat {
   std::uint32_t FindCandidateNear(std::uint32_t v) const;
   void CollectCandidates();
   void IndexCandidates();
-  std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k);
+  // The best candidate for part k (0 for none), with its score.
+  std::uint32_t FindSatPart(PartSearch& search, std::uint32_t k, PartScore& score);
   void MendSatByMarks();
   bool IsLostPart(const std::uint32_t* part) const;
   // leaveOutListed: sectors already listed as the mini SAT's are not offered.

@@ -98,6 +98,17 @@ bool CSat::SatMarkTest(std::uint64_t offset) const {
   return image_.LikeSpecial(0xFD, entry);
 }
 
+bool CSat::MappedAsChain(std::uint64_t offset) const {
+  if (offset < kSectorSize) return false;
+  const std::uint32_t sector = SectorOfOffset(offset);
+  const std::uint32_t pos = sector / kEntriesPerSector;
+  if (pos >= satList_.size() || satList_[pos] == 0) return false;
+  const std::uint64_t entry = std::uint64_t{satList_[pos]} + (sector % kEntriesPerSector) * 4;
+  const std::uint32_t link = image_.U32(entry);
+  // A zeroed part reads as links to sector 0: that says nothing.
+  return link != 0 && (link == kEndOfChain || link <= static_cast<std::uint32_t>(state_.bounds.maxSector));
+}
+
 PartScore CSat::ScoreSatPart(std::uint64_t offset, std::uint32_t k, bool mini) const {
   PartScore s;
   if (static_cast<std::int64_t>(offset) > fileSize_ - kSectorSize) return s;
@@ -164,7 +175,7 @@ void CSat::IndexCandidates() {
   state_.log().WriteFormat("End indexation. Define %i sectors like SAT", static_cast<int>(candidateOffsets_.size()));
 }
 
-std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k) {
+std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k, PartScore& score) {
   const auto pick = search.Best(k, 0, 512);
   if (!pick) {
     state_.log().WriteLine("Can`t find part");
@@ -173,6 +184,7 @@ std::uint32_t CSat::FindSatPart(PartSearch& search, std::uint32_t k) {
   // Taken: the caller drops it from the list of candidates.
   search.Remove(pick->index);
   const PartScore& best = pick->score;
+  score = best;
   state_.log().WriteFormat(
       "Find part by sector %i [offs %i], chains count: %i, max chain len: %i, rubbish - %i, "
       "stepbystep - %i, goodchains %i, LikeSAT points: %i",

@@ -264,9 +264,24 @@ std::uint32_t CSat::FindSat() {
     std::unordered_set<std::uint32_t> taken;
     for (std::uint32_t k = c; k < state_.bounds.needSatSectors; ++k) {
       if (state_.run.Cancelled()) return kSatSearchCancelled;
-      const std::uint32_t r = FindSatPart(search, k);
-      // A sector the list holds already maps other sectors: never a second part.
-      if (r != 0 && !SatListHas(r)) {
+      PartScore score;
+      const std::uint32_t r = FindSatPart(search, k, score);
+      // A sector the list holds already maps other sectors: never a second
+      // part. Nor is one in which no chain runs among the sectors it would
+      // map, a sector the table maps as a link of some chain, or the sector
+      // where the header starts the mini SAT or the directory: a mini SAT
+      // reads as a table part, and where the part that maps it was lost,
+      // nothing else says otherwise.
+      const std::uint32_t sector = SectorOfOffset(r);
+      if (r != 0 && score.maxChainLen == 0) {
+        state_.log().WriteFormat("Sector %i holds no chain among the sectors it would map: not a part of the SAT",
+                                 static_cast<int>(sector));
+      } else if (r != 0 && (sector == h.miniSatStart || sector == h.rootsStart)) {
+        state_.log().WriteFormat("Sector %i is where the header starts the %s: not a part of the SAT",
+                                 static_cast<int>(sector), sector == h.miniSatStart ? "miniSAT" : "directory");
+      } else if (r != 0 && MappedAsChain(r)) {
+        state_.log().WriteFormat("Sector %i is a link of a chain in the SAT: not a part of it", static_cast<int>(sector));
+      } else if (r != 0 && !SatListHas(r)) {
         taken.insert(r);
         const bool firstPart = satList_.empty();
         AppendSat(r);

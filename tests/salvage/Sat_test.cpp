@@ -208,6 +208,28 @@ TEST(Sat, ALostSatPartIsTakenAsARunOfSectors) {
   }
 }
 
+// A file longer than its table maps (as some saved files are) has its last
+// parts looked for. Where a part is lost, nothing marks the mini SAT's
+// sectors as a chain's any more, or only the sound part does: read as a
+// table part of mostly free entries, none of them is taken for one.
+TEST(Sat, MiniSatSectorsAreNeverTakenForTheTablesLastParts) {
+  const fixture::Node tree = SmallStreams(true);
+  for (std::size_t lost : {0u, 1u}) {
+    SCOPED_TRACE("lost part " + std::to_string(lost));
+    fixture::Image image = fixture::Image::Of(tree);
+    ASSERT_EQ(image.FatSectors().size(), 2u);
+    ASSERT_GT(image.MiniFatSectors().size(), 1u);
+    image.bytes().resize(image.bytes().size() + 300 * 512);
+    image.ZeroFatSector(lost);
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_FALSE(log.HasStart("File was cut"));
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+  }
+}
+
 // A mini SAT part zeroed or overwritten: the links it lost are taken as
 // runs, and the small streams stored one after the other come back.
 TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
