@@ -59,6 +59,19 @@ class SectorReader {
     return allEntries && anyUsed;
   }
 
+  // Whether every entry of sector is free as a writer leaves one: no type,
+  // no name and linked to none (its old size may stay).
+  bool AllFree(std::uint32_t sector) const {
+    for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
+      const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize + i * kDirEntrySize;
+      if (image_.U8(at + kDirType) != kTypeUnused || image_.U16(at + kDirNameLength) != 0 ||
+          image_.U32(at + kDirLeftSibling) != kNoEntry || image_.U32(at + kDirRightSibling) != kNoEntry ||
+          image_.U32(at + kDirChild) != kNoEntry)
+        return false;
+    }
+    return true;
+  }
+
   // Whether sector holds entries still, though some may be damaged: two of
   // its four read as entries in use, or as free entries as a writer leaves
   // them (linked to none; zeroed bytes are no entry).
@@ -177,7 +190,11 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
 
   // The sectors a lost link may go on at: those reading as directory
   // entries that no sound link leads to and that are no table's own.
+  // Those whose entries are all free (a directory keeps the entries of
+  // streams deleted long ago, whole sectors of them) may go on with the
+  // chain only right after the sector before them.
   std::set<std::uint32_t> candidates;
+  std::unordered_set<std::uint32_t> freeSectors;
   bool candidatesKnown = false;
   auto collectCandidates = [&] {
     candidatesKnown = true;
@@ -187,6 +204,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
       if (state_.run.Cancelled()) return;
       if ((s < linked.size() && linked[s]) || sat_->IsTableSector(s) || inChain.count(s)) continue;
       if (reader.Read(s, false, shape)) candidates.insert(s);
+      else if (sat_->LinkLost(s) && reader.AllFree(s)) freeSectors.insert(s);
     }
   };
 
@@ -303,7 +321,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
       continue;
     }
     std::vector<std::uint32_t> order;
-    if (candidates.count(cur + 1)) order.push_back(cur + 1);
+    if (candidates.count(cur + 1) || freeSectors.count(cur + 1)) order.push_back(cur + 1);
     auto it = candidates.upper_bound(cur);
     for (std::size_t seen = 0; seen < candidates.size() && order.size() < kCandidatesWeighed; ++seen, ++it) {
       if (it == candidates.end()) it = candidates.begin();
@@ -313,8 +331,11 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
     for (std::uint32_t c : order) {
       int evidence = 0;
       if (!weigh(c, p, evidence)) continue;
-      // A sector further away needs an earlier entry to name one of its own.
-      if (c != cur + 1 && evidence == 0) continue;
+      // A sector further away needs an earlier entry to name one of its
+      // own; or, as a directory's sectors follow each other upwards in the
+      // file, to be the nearest after this one whose own table entry was
+      // lost too, and to repeat no stream already placed.
+      if (c != cur + 1 && evidence == 0 && !(c > cur && sat_->LinkLost(c) && !repeatsStreams(c))) continue;
       pick = c;
       break;
     }
@@ -329,6 +350,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
     reader.Read(*pick, false, shape);
     place(*pick, shape);
     candidates.erase(*pick);
+    freeSectors.erase(*pick);
     ++chosen;
     cur = *pick;
   }

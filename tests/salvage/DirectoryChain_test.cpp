@@ -197,4 +197,64 @@ TEST(DirectoryChain, SectorsNoSurvivingEntryNamesFollowAfterEntriesLostWithTheCh
   }
 }
 
+TEST(DirectoryChain, ADirectoryInPiecesWithFreeSectorsComesBackInItsOrder) {
+  // The directory climbs through a lost SAT part in pieces (10, 11, 40,
+  // 41, 42) and ends in a sound part (140, 141). Sector 40 holds streams
+  // only the storages of sector 41 name, so no earlier entry names one of
+  // its own: as the nearest sector up whose link was lost, it goes before
+  // the sound piece further away that earlier entries name. Sector 42
+  // holds free entries only, as a directory keeps them for streams deleted
+  // long ago: it holds its four places after 41.
+  const std::vector<std::uint32_t> directory = {10, 11, 40, 41, 42, 140, 141};
+  // Ids: storages 1 to 7 and 12 to 15, in one row of right siblings; the
+  // streams of 12 to 15 at 8 to 11, those of 1 to 7 at 20 to 26; 16 to 19
+  // and 27 free.
+  const std::vector<std::uint32_t> storages = {1, 2, 3, 4, 5, 6, 7, 12, 13, 14, 15};
+  const std::vector<std::uint32_t> streams = {20, 21, 22, 23, 24, 25, 26, 8, 9, 10, 11};
+  fixture::RawCfb cfb;
+  cfb.AddSectors(260);
+  const std::vector<std::uint8_t> filler = fixture::Pattern(128 * 512, 99);
+  std::copy(filler.begin(), filler.end(), cfb.Sector(0));
+  std::vector<fixture::RawEntry> entries(4 * directory.size());
+  for (fixture::RawEntry& e : entries) e.type = 0;
+  entries[0].name = u"Root Entry";
+  entries[0].type = 5;
+  entries[0].child = 1;
+  std::vector<fixture::Node> expected;
+  for (std::size_t i = 0; i < storages.size(); ++i) {
+    const std::u16string name = u"S" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+    entries[storages[i]] = Storage(name, i + 1 < storages.size() ? storages[i + 1] : 0xFFFFFFFF, streams[i]);
+    const std::uint32_t first = 150 + 9 * static_cast<std::uint32_t>(i);
+    const std::vector<std::uint8_t> bytes = fixture::Pattern(StreamSize(static_cast<std::uint32_t>(i)), i + 1);
+    cfb.LinkRun(first, 9);
+    std::copy(bytes.begin(), bytes.end(), cfb.Sector(first));
+    fixture::RawEntry& e = entries[streams[i]];
+    e.name = u"Data";
+    e.type = 2;
+    e.start = first;
+    e.size = static_cast<std::uint32_t>(bytes.size());
+    expected.push_back(fixture::Storage(name, {fixture::Stream(u"Data", bytes)}));
+  }
+  for (std::size_t n = 0; n < directory.size(); ++n) {
+    cfb.Link(directory[n], n + 1 < directory.size() ? directory[n + 1] : 0xFFFFFFFE);
+    for (std::size_t i = 0; i < 4; ++i) entries[4 * n + i].WriteTo(cfb.Sector(directory[n]) + i * 128);
+  }
+  cfb.dirStart = directory.front();
+  fixture::Image image(cfb.Build());
+  ASSERT_EQ(image.DirectorySectors(), directory);
+  image.ZeroFatSector(0);
+
+  fixture::ScratchDir scratch;
+  std::vector<std::string> lines;
+  salvage_test::SalvageRun run;
+  {
+    LogCapture log(scratch);
+    run = Salvage(scratch, image.bytes());
+    lines = log.Lines();
+  }
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(salvage_test::MissingFrom(fixture::Root(std::move(expected)), *run.repaired), std::vector<std::string>{});
+  EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
+}
+
 }  // namespace
