@@ -121,6 +121,15 @@ bool HasLineStartingWith(const std::vector<std::string>& lines, const std::strin
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
 }
 
+// Salvages image in scratch, which keeps the rebuilt file; lines gets the log.
+salvage_test::SalvageRun SalvageLogged(const fixture::ScratchDir& scratch, const fixture::Image& image,
+                                       std::vector<std::string>& lines) {
+  LogCapture log(scratch);
+  salvage_test::SalvageRun run = Salvage(scratch, image.bytes());
+  lines = log.Lines();
+  return run;
+}
+
 TEST(DirectoryChain, DirectoryThroughALostSatPartComesBackWhole) {
   // The directory leaves the first SAT part in a gap, within it and into
   // the second part; or lies wholly in the first. Where only the second
@@ -144,12 +153,7 @@ TEST(DirectoryChain, DirectoryThroughALostSatPartComesBackWhole) {
       else image.ScrambleFatSector(c.lostPart, 7);
       fixture::ScratchDir scratch;
       std::vector<std::string> lines;
-      salvage_test::SalvageRun run;
-      {
-        LogCapture log(scratch);
-        run = Salvage(scratch, image.bytes());
-        lines = log.Lines();
-      }
+      const salvage_test::SalvageRun run = SalvageLogged(scratch, image, lines);
       ASSERT_TRUE(run.repaired);
       EXPECT_EQ(salvage_test::MissingFrom(expected, *run.repaired), std::vector<std::string>{});
       // Nothing more than the directory holds: no decoy's storage at the top.
@@ -179,12 +183,7 @@ TEST(DirectoryChain, SectorsNoSurvivingEntryNamesFollowAfterEntriesLostWithTheCh
     image.ZeroFatSector(1);
     fixture::ScratchDir scratch;
     std::vector<std::string> lines;
-    salvage_test::SalvageRun run;
-    {
-      LogCapture log(scratch);
-      run = Salvage(scratch, image.bytes());
-      lines = log.Lines();
-    }
+    const salvage_test::SalvageRun run = SalvageLogged(scratch, image, lines);
     ASSERT_TRUE(run.repaired);
     EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
     EXPECT_TRUE(HasLineStartingWith(lines, "Directory sector 130 taken after sector 129, past entries lost"));
@@ -243,15 +242,9 @@ TEST(DirectoryChain, ADirectoryInPiecesWithFreeSectorsComesBackInItsOrder) {
   fixture::Image image(cfb.Build());
   ASSERT_EQ(image.DirectorySectors(), directory);
   image.ZeroFatSector(0);
-
   fixture::ScratchDir scratch;
   std::vector<std::string> lines;
-  salvage_test::SalvageRun run;
-  {
-    LogCapture log(scratch);
-    run = Salvage(scratch, image.bytes());
-    lines = log.Lines();
-  }
+  const salvage_test::SalvageRun run = SalvageLogged(scratch, image, lines);
   ASSERT_TRUE(run.repaired);
   EXPECT_EQ(salvage_test::MissingFrom(fixture::Root(std::move(expected)), *run.repaired), std::vector<std::string>{});
   EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
