@@ -305,6 +305,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
     // was lost too (a sound table would say whether it is free), it reads
     // as entries that fit here, and they repeat no stream already placed
     // (as an old copy of the directory left in the file would).
+    std::optional<std::uint32_t> pick;
     if (!lacking) {
       int evidence = 0;
       const std::uint32_t next = cur + 1;
@@ -313,40 +314,35 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
         break;
       state_.log().WriteFormat("Directory sector %i taken after sector %i, past entries lost with the chain: no entry names it",
                                static_cast<int>(next), static_cast<int>(cur));
-      reader.Read(next, false, shape);
-      place(next, shape);
-      candidates.erase(next);
-      ++chosen;
-      cur = next;
-      continue;
+      pick = next;
+    } else {
+      std::vector<std::uint32_t> order;
+      if (candidates.count(cur + 1) || freeSectors.count(cur + 1)) order.push_back(cur + 1);
+      auto it = candidates.upper_bound(cur);
+      for (std::size_t seen = 0; seen < candidates.size() && order.size() < kCandidatesWeighed; ++seen, ++it) {
+        if (it == candidates.end()) it = candidates.begin();
+        if (*it != cur + 1) order.push_back(*it);
+      }
+      for (std::uint32_t c : order) {
+        int evidence = 0;
+        if (!weigh(c, p, evidence)) continue;
+        // A sector further away needs an earlier entry to name one of its
+        // own; or, as a directory's sectors follow each other upwards in
+        // the file, to be the nearest after this one whose own table entry
+        // was lost too, and to repeat no stream already placed.
+        if (c != cur + 1 && evidence == 0 && !(c > cur && sat_->LinkLost(c) && !repeatsStreams(c))) continue;
+        pick = c;
+        break;
+      }
+      if (!pick) {
+        state_.log().WriteFormat("Directory chain ends at sector %i: no unlinked sector holds the entries it lacks",
+                                 static_cast<int>(cur));
+        break;
+      }
+      if (*pick != cur + 1)
+        state_.log().WriteFormat("Directory sector %i taken after sector %i by the entries it holds",
+                                 static_cast<int>(*pick), static_cast<int>(cur));
     }
-    std::vector<std::uint32_t> order;
-    if (candidates.count(cur + 1) || freeSectors.count(cur + 1)) order.push_back(cur + 1);
-    auto it = candidates.upper_bound(cur);
-    for (std::size_t seen = 0; seen < candidates.size() && order.size() < kCandidatesWeighed; ++seen, ++it) {
-      if (it == candidates.end()) it = candidates.begin();
-      if (*it != cur + 1) order.push_back(*it);
-    }
-    std::optional<std::uint32_t> pick;
-    for (std::uint32_t c : order) {
-      int evidence = 0;
-      if (!weigh(c, p, evidence)) continue;
-      // A sector further away needs an earlier entry to name one of its
-      // own; or, as a directory's sectors follow each other upwards in the
-      // file, to be the nearest after this one whose own table entry was
-      // lost too, and to repeat no stream already placed.
-      if (c != cur + 1 && evidence == 0 && !(c > cur && sat_->LinkLost(c) && !repeatsStreams(c))) continue;
-      pick = c;
-      break;
-    }
-    if (!pick) {
-      state_.log().WriteFormat("Directory chain ends at sector %i: no unlinked sector holds the entries it lacks",
-                               static_cast<int>(cur));
-      break;
-    }
-    if (*pick != cur + 1)
-      state_.log().WriteFormat("Directory sector %i taken after sector %i by the entries it holds",
-                               static_cast<int>(*pick), static_cast<int>(cur));
     reader.Read(*pick, false, shape);
     place(*pick, shape);
     candidates.erase(*pick);

@@ -563,13 +563,13 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
         // Kinds of one stride: the records' size, where the level holds
         // them, tells which.
-        if (const LevelStream* records = member(u"FixedData"); fits && records && kind->recordSizes[0] != 0) {
+        const LevelStream* records = member(u"FixedData");
+        if (fits && records && kind->recordSizes[0] != 0) {
           const auto told = RecordSizeTold(v, kind->fixedMetaStride, records->bytes.size());
           fits = !told || std::find(kind->recordSizes.begin(), kind->recordSizes.end(), *told) != kind->recordSizes.end();
         }
         // A lost chain that could be the home's FixedMeta contests it,
         // unless the level's own FixedData is not of the size it gives.
-        const LevelStream* records = member(u"FixedData");
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
           const platform::ByteView rival = ViewOf(*c, c->bytes.size());
