@@ -87,6 +87,28 @@ std::optional<std::uint32_t> FixedMetaSize(platform::ByteView head, std::uint32_
   return static_cast<std::uint32_t>(size);
 }
 
+// The record size a FixedMeta that fits stride (FixedMetaFits) tells of
+// its FixedData of dataSize bytes: the one distance between the positions
+// of its records (deleted ones too), or, for a single record, what lies
+// from it to the end. None when it holds no record, or the distances differ.
+std::optional<std::uint32_t> RecordSizeTold(platform::ByteView meta, std::uint32_t stride, std::uint64_t dataSize) {
+  if (stride == 0) return std::nullopt;
+  std::vector<std::uint32_t> positions;
+  for (std::size_t at = kFixedMetaHeader; at + stride <= meta.size(); at += stride)
+    if (const std::uint8_t state = meta.u8_at(at).value_or(1); state == 0 || state == 2)
+      positions.push_back(U32(meta, at + 4));
+  if (positions.empty()) return std::nullopt;
+  std::sort(positions.begin(), positions.end());
+  if (positions.size() == 1)
+    return dataSize > positions[0] ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(dataSize - positions[0]))
+                                   : std::nullopt;
+  const std::uint32_t step = positions[1] - positions[0];
+  if (step == 0) return std::nullopt;
+  for (std::size_t i = 2; i < positions.size(); ++i)
+    if (positions[i] - positions[i - 1] != step) return std::nullopt;
+  return step;
+}
+
 // A VarMeta as a chain holds it: its item size and, for 12-byte items whose
 // type fields agree, the high half they share (0 otherwise).
 struct VarMetaShape {
@@ -167,18 +189,22 @@ struct Edge {
   std::string why;
 };
 
-// The edges whose home slot (home, name) and chain each have that one edge
-// only: the others are undecided and give nothing back.
+// The edges to give: a home slot (home, name) goes to the one chain among
+// its candidates that fits no other slot, where every other candidate fits
+// several (a one-item meta stream reads as one of every kind of its
+// stride, a header that explains many items only as one kind). Two such
+// chains leave the slot undecided, and so does a chain that fits two
+// slots. Nothing is given by elimination: the stream a slot lacks may be
+// lost for good, and the chain that fits it last may be another's.
 std::vector<Edge> Unambiguous(const std::vector<Edge>& edges) {
-  std::map<std::pair<std::size_t, std::u16string>, int> slots;
+  std::map<std::pair<std::size_t, std::u16string>, int> onlyHere;
   std::unordered_map<std::size_t, int> chains;
-  for (const Edge& e : edges) {
-    ++slots[{e.home, e.name}];
-    ++chains[e.chain];
-  }
+  for (const Edge& e : edges) ++chains[e.chain];
+  for (const Edge& e : edges)
+    if (chains[e.chain] == 1) ++onlyHere[{e.home, e.name}];
   std::vector<Edge> out;
   for (const Edge& e : edges)
-    if (slots[{e.home, e.name}] == 1 && chains[e.chain] == 1) out.push_back(e);
+    if (chains[e.chain] == 1 && onlyHere[{e.home, e.name}] == 1) out.push_back(e);
   return out;
 }
 
@@ -393,6 +419,12 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
       const std::uint32_t stride = kTableKinds[k].fixedMetaStride;
       const auto size = FixedMetaSize(all, stride);
       if (!size || !Holds(chain, *size)) continue;
+      // Kinds that share a stride are told by their records' size.
+      const auto& recordSizes = kTableKinds[k].recordSizes;
+      if (recordSizes[0] != 0) {
+        const auto told = RecordSizeTold(ViewOf(chain, *size), stride, U32(all, 12));
+        if (told && std::find(recordSizes.begin(), recordSizes.end(), *told) == recordSizes.end()) continue;
+      }
       for (std::size_t h : lackFixed[k]) {
         if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
         edges.push_back({h, c, u"FixedMeta", *size,
@@ -469,28 +501,6 @@ constexpr std::size_t kMaxRivals = 64;
 bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
   const auto size = FixedMetaSize(v, kind.fixedMetaStride);
   return size && *size == v.size();
-}
-
-// The record size a FixedMeta that fits stride (FixedMetaFits) tells of
-// its FixedData of dataSize bytes: the one distance between the positions
-// of its records (deleted ones too), or, for a single record, what lies
-// from it to the end. None when it holds no record, or the distances differ.
-std::optional<std::uint32_t> RecordSizeTold(platform::ByteView meta, std::uint32_t stride, std::uint64_t dataSize) {
-  if (stride == 0) return std::nullopt;
-  std::vector<std::uint32_t> positions;
-  for (std::size_t at = kFixedMetaHeader; at + stride <= meta.size(); at += stride)
-    if (const std::uint8_t state = meta.u8_at(at).value_or(1); state == 0 || state == 2)
-      positions.push_back(U32(meta, at + 4));
-  if (positions.empty()) return std::nullopt;
-  std::sort(positions.begin(), positions.end());
-  if (positions.size() == 1)
-    return dataSize > positions[0] ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(dataSize - positions[0]))
-                                   : std::nullopt;
-  const std::uint32_t step = positions[1] - positions[0];
-  if (step == 0) return std::nullopt;
-  for (std::size_t i = 2; i < positions.size(); ++i)
-    if (positions[i] - positions[i - 1] != step) return std::nullopt;
-  return step;
 }
 
 // Whether a VarMeta of these bytes, at their size, fits home's kind.

@@ -128,6 +128,9 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   Bytes badVar2 = task.var2Data;  // the same length, without the values' lengths
   std::fill(badVar2.begin(), badVar2.end(), 0x7F);
   Bytes props = fixture::Pattern(86, 7), bigProps = fixture::Pattern(900, 8);  // size less 4, twice
+  // A view's FixedMeta of one item reads as a FixedMeta of every stride.
+  const Bytes oneItem = FixedMeta(10, {0}, 138, 11);
+  const Bytes calMeta = FixedMeta(10, {0, 12, 24}, 36, 12), consMeta = FixedMeta(10, {0, 20}, 40, 13);
   Put32(props, 0, 82), Put32(props, 4, 82), Put32(bigProps, 0, 896), Put32(bigProps, 4, 896);
 
   struct Case {
@@ -151,6 +154,13 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {home(u"TBkndCal"), home(u"TBkndCons")},
        {Chain(cal.fixedMeta, 10), Chain(cons.fixedMeta, 11), Chain(cal.varMeta, 20), Chain(cons.varMeta, 21)},
        {"TBkndCal/VarMeta<-20:60", "TBkndCons/VarMeta<-21:60"}},
+      {"a FixedMeta only one kind explains wins its place over one that any kind could be",
+       {home(u"TBkndRsc"), home(u"TBkndAssn"), home(u"TBkndCal")},
+       {Chain(rsc.fixedMeta, 11), Chain(oneItem, 12)},
+       {"TBkndRsc/FixedMeta<-11:127"}},
+      {"calendars and links share a stride: their records' size tells them apart",
+       {home(u"TBkndCal"), home(u"TBkndCons")}, {Chain(calMeta, 10), Chain(consMeta, 11)},
+       {"TBkndCal/FixedMeta<-10:46", "TBkndCons/FixedMeta<-11:36"}},
       {"a FixedMeta whose chain is longer than its items need is left alone",
        {home(u"TBkndTask")}, {Chain(task.fixedMeta, 10, 1)}, {}},
       {"a FixedMeta whose record lies past its FixedData is left alone",
