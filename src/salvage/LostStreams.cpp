@@ -64,6 +64,12 @@ bool Holds(const UnownedChain& c, std::uint64_t size) {
   return c.mini == mini && std::uint64_t{c.sectors} == (size + unit - 1) / unit && c.bytes.size() >= size;
 }
 
+// Whether the chain holds nothing but zeros past size.
+bool ZeroPast(const UnownedChain& c, std::uint64_t size) {
+  return size >= c.bytes.size() || std::all_of(c.bytes.begin() + static_cast<std::ptrdiff_t>(size), c.bytes.end(),
+                                               [](std::uint8_t b) { return b == 0; });
+}
+
 platform::ByteView ViewOf(const UnownedChain& c, std::uint64_t size) {
   return platform::ByteView(c.bytes.data(), std::min<std::uint64_t>(size, c.bytes.size()));
 }
@@ -461,6 +467,7 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
       const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
       const auto list = byLength.find({mini, static_cast<std::uint32_t>((std::uint64_t{size} + unit - 1) / unit)});
       if (list == byLength.end() || list->second.size() > kMaxCandidates) continue;
+      const std::size_t first = edges.size();
       for (std::size_t c : list->second) {
         if (used[c] || !Holds(chains[c], size)) continue;
         if (name == u"Var2Data" && !ValuesAtPositions(found->second, ViewOf(chains[c], size))) continue;
@@ -468,6 +475,13 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
                          "the size its " + Narrow(meta) + " gives (" + std::to_string(size) + " bytes)" +
                              (name == u"Var2Data" ? ", with a value at every position it names" : "")});
       }
+      // A stream's last sector is zero past its end, nearly always: of
+      // several chains of that length, those that hold bytes there (a
+      // longer stream's) are not this one, while one of them is clean.
+      const auto clean = [&](const Edge& e) { return ZeroPast(chains[e.chain], size); };
+      if (edges.size() - first > 1 && std::any_of(edges.begin() + first, edges.end(), clean))
+        edges.erase(std::remove_if(edges.begin() + first, edges.end(), [&](const Edge& e) { return !clean(e); }),
+                    edges.end());
     }
     give(edges);
   }
