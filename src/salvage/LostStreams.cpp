@@ -279,6 +279,22 @@ void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const ChainList& c
 
 }  // namespace
 
+std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta) {
+  if (metaName == u"VarMeta" && VarMetaHeader(meta)) return U32(meta, 20);
+  if (metaName == u"FixedMeta" && MagicAt(meta) && U32(meta, 12) != 0) return U32(meta, 12);
+  return std::nullopt;
+}
+
+std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta) {
+  std::vector<std::uint32_t> sizes;
+  if (!VarMetaHeader(varMeta)) return sizes;
+  for (std::uint32_t itemSize : kVarMetaItemSizes) {
+    const std::uint64_t size = kVarMetaHeader + std::uint64_t{itemSize} * U32(varMeta, 8);
+    if (size <= 0xFFFFFFFFu) sizes.push_back(static_cast<std::uint32_t>(size));
+  }
+  return sizes;
+}
+
 bool IsTableStorage(std::u16string_view name) { return KindOf(name) != nullptr; }
 
 bool IsMetaStream(std::u16string_view name) {

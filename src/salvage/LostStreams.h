@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -102,6 +103,14 @@ struct LevelStream {
 // chains' count.
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost);
+
+// The size a table storage's meta stream gives its data stream: a
+// VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its
+// FixedData's. None where the header is not sound.
+std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta);
+// The sizes a VarMeta's header explains for itself: its items of 12 bytes,
+// or of 8. Empty where the header is not sound.
+std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta);
 
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);

@@ -686,6 +686,7 @@ int CRoot::ReadFilesData() {
   }
   std::vector<std::uint8_t>().swap(taken_.sectors);
   std::vector<std::uint8_t>().swap(taken_.miniSectors);
+  MendSizesByStructure();
   RecoveryChains();
   state_.stats.rootEntriesFound = static_cast<std::uint32_t>(items_.size());
   state_.log().WriteNumber("Count of new root entries ", static_cast<long long>(items_.size()));

@@ -77,6 +77,9 @@ class CRoot {
   // Short streams whose sizes were damaged into zero or into sizes no
   // chain holds are given the size of their mini chain (SizeRepair.cpp).
   void MendSizesNoChainFits();
+  // Table streams whose sizes disagree with their storage's meta headers
+  // within the same sectors take the headers' sizes (SizeRepair.cpp).
+  void MendSizesByStructure();
   void ReadStreamBig(DirItem& item, Chain& chain);
   // Points item at its first kept sectors in the image when they lie in one
   // run there; false when they do not (the bytes are copied then).

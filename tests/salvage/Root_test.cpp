@@ -245,4 +245,42 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
   EXPECT_TRUE(std::equal(smallBytes.begin(), smallBytes.end(), smallOriginal.begin()));
 }
 
+// A table storage's streams, sized by each other's headers: the VarMeta's
+// items and its Var2Data, the FixedMeta's FixedData. Entry sizes damaged
+// within the same sectors take the headers' sizes back; one the header
+// would move to other sectors keeps the entry's.
+TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
+  auto put = [](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::vector<std::uint8_t> varMeta = fixture::Pattern(24 + 12 * 9, 1), fixedMeta = fixture::Pattern(16 + 47 * 3, 2);
+  put(varMeta, 0, 0xFADFADBA), put(varMeta, 4, 0), put(varMeta, 8, 9), put(varMeta, 12, 0), put(varMeta, 16, 0);
+  put(varMeta, 20, 300);
+  put(fixedMeta, 0, 0xFADFADBA), put(fixedMeta, 8, 3), put(fixedMeta, 12, 700);
+  const fixture::Node root = fixture::Root({fixture::Storage(
+      u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", fixture::Pattern(300, 3)),
+                     fixture::Stream(u"FixedMeta", fixedMeta), fixture::Stream(u"FixedData", fixture::Pattern(700, 4))})});
+  struct Case {
+    const char* what;
+    std::u16string stream;
+    std::uint32_t damaged;
+    std::size_t expected;
+  };
+  const Case cases[] = {
+      {"a VarMeta's own size from its items", u"VarMeta", 150, 132},
+      {"a Var2Data shortened", u"Var2Data", 290, 300},
+      {"a FixedData lengthened to its last sector's end", u"FixedData", 704, 700},
+      {"a size the header would move to other sectors stays", u"Var2Data", 250, 250},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fixture::ScratchDir scratch;
+    fixture::Image image = fixture::Image::Of(root);
+    image.SetEntrySize(*image.FindEntry(u"TBkndTask/" + c.stream), c.damaged);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_EQ(StreamOf(*run.repaired, u"TBkndTask", c.stream).size(), c.expected);
+  }
+}
+
 }  // namespace
