@@ -261,7 +261,19 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)).Count(),
                                 kLeastResourceRow);
 
-  WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& item) {
+  // A garbled item stands for the record after the one before where that
+  // record is a resource the var data named and no record has filled yet.
+  RecordOrder order(fixedData.size(), layout.recordSize);
+  auto namedResourceAt = [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout);
+    const auto uid = record ? record->Unsigned(F::ResourceUID) : std::nullopt;
+    if (!uid) return false;
+    const std::size_t index = gen.ResourceList().Find(*uid);
+    return index != model::UidIndexedList<SBkndRscParams>::npos && !(index < filled.size() && filled[index]);
+  };
+
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& listed) {
+    const FixedMetaItem item = order.Read(listed, namedResourceAt, counts.standIns);
     if (item.State() == ItemState::Deleted) {
       ++counts.deleted;
       return;
@@ -362,6 +374,9 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
         "        Resource fixed data: %zu records, %zu deleted, %zu free slots, %zu unreadable, "
         "%zu without var data, %zu duplicates",
         c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
+    if (c.standIns != 0)
+      ctx.log.WriteFormat("        Resource fixed data: %zu garbled items read as the record after the one before",
+                          c.standIns);
     gen.tally.resources.AddFixed(c.records, c.unreadable);
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if RscStorageParser()");

@@ -68,6 +68,34 @@ std::optional<FixedMetaItem> FixedMeta::Item(std::size_t index) const {
   return item;
 }
 
+bool RecordOrder::Garbled(const FixedMetaItem& item) const {
+  switch (item.stateByte) {
+    case 0:
+    case 2:
+      return std::uint64_t{item.position} + recordSize_ > dataSize_ || (last_ && item.position <= *last_);
+    case 4:
+    case 6:
+      return false;
+    default:
+      return true;
+  }
+}
+
+std::optional<std::uint32_t> RecordOrder::Next() const {
+  if (!last_ || !inStep_) return std::nullopt;
+  const std::uint64_t next = std::uint64_t{*last_} + recordSize_;
+  if (next + recordSize_ > dataSize_) return std::nullopt;
+  return static_cast<std::uint32_t>(next);
+}
+
+void RecordOrder::Seen(std::uint32_t position) {
+  // Free slots take 8 bytes in the oldest files, 16 in the others.
+  const std::uint64_t slot = lastSlot_.value_or(0);
+  const bool afterSlots = !last_ && lastSlot_ && (position == slot + 8 || position == slot + 16);
+  inStep_ = afterSlots || (last_ && recordSize_ != 0 && std::uint64_t{*last_} + recordSize_ == position);
+  last_ = position;
+}
+
 std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index, std::size_t rowSize) {
   if (rowSize == 0 || index >= (static_cast<std::size_t>(-1) - kFixed2MetaHeader) / rowSize) return std::nullopt;
   return stream.Sub(kFixed2MetaHeader + index * rowSize, rowSize);

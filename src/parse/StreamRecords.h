@@ -94,6 +94,49 @@ class FixedMeta {
   std::size_t stride_;
 };
 
+// Records lie in FixedData one after the other, in the order of their
+// items, a record's size apart. An item a damaged FixedMeta garbled (a
+// state byte no item has, or a record that leaves FixedData or does not
+// come after the one before) may stand for the record after the one
+// before, where the record before lay a record's size after its own
+// predecessor, or right after the last slot of the free-slot area (items
+// that only look sound, read from other bytes, seldom do); the caller
+// judges that record by what it holds.
+class RecordOrder {
+ public:
+  RecordOrder(std::size_t dataSize, std::size_t recordSize) : dataSize_(dataSize), recordSize_(recordSize) {}
+
+  // The item as listed, or, where it is garbled and sound(position) takes
+  // the record after the one before, a Live item for that record without
+  // bytes of its own (its flags were lost with it; standIns counts it).
+  template <typename Sound>
+  FixedMetaItem Read(const FixedMetaItem& listed, Sound sound, std::size_t& standIns) {
+    FixedMetaItem item = listed;
+    if (Garbled(listed))
+      if (const auto at = Next(); at && sound(*at)) {
+        item.bytes = {};
+        item.stateByte = 0;
+        item.position = *at;
+        ++standIns;
+      }
+    if ((item.State() == ItemState::Live || item.State() == ItemState::Deleted) && !Garbled(item))
+      Seen(item.position);
+    else if (item.State() == ItemState::Blank && !last_)
+      lastSlot_ = item.position;
+    return item;
+  }
+
+ private:
+  bool Garbled(const FixedMetaItem& item) const;
+  std::optional<std::uint32_t> Next() const;
+  void Seen(std::uint32_t position);
+
+  std::size_t dataSize_, recordSize_;
+  std::optional<std::uint32_t> last_;
+  std::optional<std::uint32_t> lastSlot_;  // of the free-slot area, before any record
+  bool inStep_ = false;  // the last record lay a record's size after the one before
+};
+
 // The Fixed2Meta row of the FixedMeta item with the given index (from 0),
 // when it lies whole in the stream.
 std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index,

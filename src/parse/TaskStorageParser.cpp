@@ -523,7 +523,19 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   // them is no task of the plan.
   std::vector<std::uint32_t> deletedUids;
 
-  WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& item) {
+  // A garbled item stands for the record after the one before where that
+  // record is a task the var data named and no record has filled yet.
+  RecordOrder order(fixedData.size(), layout.recordSize);
+  auto namedTaskAt = [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout);
+    const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
+    if (!uid) return false;
+    const std::size_t index = gen.TaskList().Find(*uid);
+    return index != model::UidIndexedList<SBkndTaskParams>::npos && !(index < filled.size() && filled[index]);
+  };
+
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& listed) {
+    const FixedMetaItem item = order.Read(listed, namedTaskAt, counts.standIns);
     switch (item.State()) {
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
@@ -677,6 +689,9 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
             "        Task fixed data: %zu records, %zu blank rows, %zu deleted, %zu unreadable, "
             "%zu duplicates, %zu tasks without var data",
             c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
+        if (c.standIns != 0)
+          ctx.log.WriteFormat("        Task fixed data: %zu garbled items read as the record after the one before",
+                              c.standIns);
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
       }
     }

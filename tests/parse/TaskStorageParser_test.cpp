@@ -106,6 +106,56 @@ TEST(TaskFixedData, NamesOfDeletedRecordsMakeNoTask) {
   EXPECT_EQ(gen.TaskList().FindRecord(5), nullptr);
 }
 
+// A damaged FixedMeta: an item garbled (a state no item has, a record out
+// of FixedData or not after the one before) stands for the record after the
+// one before, when the two records before lay a record's size apart and
+// that record is a task the var data named and no record has filled;
+// otherwise it stays unreadable.
+TEST(TaskFixedData, GarbledItemsStandForTheNextNamedRecord) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint32_t> named;
+    // Per record: its UID and how its item was garbled (0 not at all,
+    // 1 random bytes, 2 zeroed); UID 0 is the last free slot instead, 16
+    // bytes before the first record.
+    std::vector<std::pair<std::uint32_t, int>> records;
+    std::vector<std::uint32_t> filled;  // UIDs whose records were read, in list order
+    std::size_t standIns;
+  };
+  const std::vector<Case> cases = {
+      {"random bytes and zeros in the middle", {1, 2, 3, 4, 5}, {{1, 0}, {2, 0}, {3, 1}, {4, 2}, {5, 0}},
+       {1, 2, 3, 4, 5}, 2},
+      {"one record before: no step to go by", {1, 2, 3}, {{1, 0}, {2, 1}, {3, 0}}, {1, 3}, 0},
+      {"the first record right after the free slots sets the step", {1, 2}, {{0, 0}, {1, 0}, {2, 2}}, {1, 2}, 1},
+      {"the next record's task has no name: left unread", {1, 2, 4}, {{1, 0}, {2, 0}, {3, 1}, {4, 0}}, {1, 2, 4}, 0},
+      {"the next record's task is filled already", {1, 2, 3}, {{1, 0}, {2, 0}, {2, 1}, {3, 0}}, {1, 2, 3}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    model::Project gen;
+    std::vector<VarItem> var;
+    for (std::uint32_t uid : c.named) var.push_back({uid, kTaskNameType, Utf16z(u"T")});
+    ReadVar(var, gen);
+    std::vector<project_fixture::FixedItem> items;
+    for (const auto& [uid, garbled] : c.records) {
+      if (uid == 0) {
+        items.emplace_back(ByteVector{}, 4, 32);
+        continue;
+      }
+      project_fixture::FixedItem item(Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, 10 * uid)}));
+      if (garbled == 1) item.state = 0x9C, item.position = 0xDEADBEEF;
+      if (garbled == 2) item.state = 0, item.position = 0;
+      items.push_back(item);
+    }
+    const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items, 48), gen);
+    std::vector<std::uint32_t> filled;
+    for (const SBkndTaskParams& t : gen.Tasks())
+      if (t.ID == 10 * t.UID) filled.push_back(t.UID);
+    EXPECT_EQ(filled, c.filled);
+    EXPECT_EQ(counts.standIns, c.standIns);
+  }
+}
+
 // The bits beside a record: "ignore resource calendars", roll-up, hidden
 // bar and the two leveling permissions lie in other bytes of the FixedMeta
 // item in the 2013+ applications' files; each set of bits reads its own
