@@ -265,11 +265,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
   // record is a resource the var data named and no record has filled yet.
   RecordOrder order(fixedData.size(), layout.recordSize);
   auto namedResourceAt = [&](std::uint32_t position) {
-    const auto record = RecordAt(fixedData, position, layout);
-    const auto uid = record ? record->Unsigned(F::ResourceUID) : std::nullopt;
-    if (!uid) return false;
-    const std::size_t index = gen.ResourceList().Find(*uid);
-    return index != model::UidIndexedList<SBkndRscParams>::npos && !(index < filled.size() && filled[index]);
+    return NamedUnfilledRecordAt(fixedData, position, layout, F::ResourceUID, gen.ResourceList(), filled);
   };
 
   WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& listed) {

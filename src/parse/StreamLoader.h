@@ -121,4 +121,17 @@ void WalkFixedItems(RunContext& ctx, platform::ByteView fixedMeta, RecordKind ki
   if (progress) progress->Finish();
 }
 
+// Whether the record at position holds a UID (in uidField) that list
+// names and filled (by list position) has not marked: the record a garbled
+// item may stand for (RecordOrder).
+template <typename List>
+bool NamedUnfilledRecordAt(platform::ByteView fixedData, std::uint32_t position, const RecordLayout& layout,
+                           Field uidField, const List& list, const std::vector<bool>& filled) {
+  const auto record = RecordAt(fixedData, position, layout);
+  const auto uid = record ? record->Unsigned(uidField) : std::nullopt;
+  if (!uid) return false;
+  const std::size_t index = list.Find(*uid);
+  return index != List::npos && !(index < filled.size() && filled[index]);
+}
+
 }  // namespace mpp

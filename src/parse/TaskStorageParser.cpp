@@ -527,11 +527,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   // record is a task the var data named and no record has filled yet.
   RecordOrder order(fixedData.size(), layout.recordSize);
   auto namedTaskAt = [&](std::uint32_t position) {
-    const auto record = RecordAt(fixedData, position, layout);
-    const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
-    if (!uid) return false;
-    const std::size_t index = gen.TaskList().Find(*uid);
-    return index != model::UidIndexedList<SBkndTaskParams>::npos && !(index < filled.size() && filled[index]);
+    return NamedUnfilledRecordAt(fixedData, position, layout, Field::TaskUID, gen.TaskList(), filled);
   };
 
   WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& listed) {

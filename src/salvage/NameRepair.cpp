@@ -77,24 +77,14 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
   std::vector<std::uint8_t> seen(count, 0);
   std::vector<std::uint32_t> storages{0};
   seen[0] = 1;
-  std::vector<std::uint32_t> children, pending;
+  std::vector<std::uint32_t> children;
   for (std::size_t s = 0; s < storages.size(); ++s) {
     const DirItem* storage = root.GetEntry(storages[s]);
     if (!storage) continue;
     children.clear();
-    pending.assign(1, storage->Child());
-    while (!pending.empty()) {
-      const std::uint32_t n = pending.back();
-      pending.pop_back();
-      if (n >= count || seen[n]) continue;
-      seen[n] = 1;
-      const DirItem* item = root.GetEntry(n);
-      if (!item || item->lost) continue;
-      children.push_back(n);
-      pending.push_back(item->Prev());
-      pending.push_back(item->Next());
-      if (item->Type() == kTypeStorage) storages.push_back(n);
-    }
+    root.CollectSiblings(storage->Child(), seen, children);
+    for (std::uint32_t n : children)
+      if (root.GetEntry(n)->Type() == kTypeStorage) storages.push_back(n);
     std::unordered_set<std::u16string> names;
     for (std::uint32_t n : children) names.insert(root.GetEntry(n)->Name());
     for (std::uint32_t n : children) {

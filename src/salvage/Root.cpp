@@ -642,6 +642,23 @@ void CRoot::ReadStreamMini(DirItem& item) {
   }
 }
 
+void CRoot::CollectSiblings(std::uint32_t first, std::vector<std::uint8_t>& seen,
+                            std::vector<std::uint32_t>& out) const {
+  const auto count = static_cast<std::uint32_t>(std::min(items_.size(), seen.size()));
+  std::vector<std::uint32_t> pending{first};
+  while (!pending.empty()) {
+    const std::uint32_t n = pending.back();
+    pending.pop_back();
+    if (n >= count || seen[n]) continue;
+    seen[n] = 1;
+    const DirItem& item = *items_[n];
+    if (item.lost) continue;
+    out.push_back(n);
+    pending.push_back(item.Prev());
+    pending.push_back(item.Next());
+  }
+}
+
 void CRoot::RecutMiniStarts() {
   for (auto& item : items_) {
     if (item->lost || item->storedStart == kEndOfChain || item->declaredSize >= kMiniStreamCutoff) continue;

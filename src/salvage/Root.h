@@ -55,6 +55,10 @@ class CRoot {
   // Item n, or null when there is none.
   DirItem* GetEntry(std::uint32_t n);
   std::uint32_t EntryCount() const { return static_cast<std::uint32_t>(items_.size()); }
+  // The entries of the sibling tree from first (a storage's child) that are
+  // not lost, appended to out; seen marks every entry walked, so that each
+  // is walked once, whatever the links say.
+  void CollectSiblings(std::uint32_t first, std::vector<std::uint8_t>& seen, std::vector<std::uint32_t>& out) const;
   const Chain& RootChain() const { return rootChain_; }
   bool RootFound() const { return rootFound_; }
 

@@ -112,9 +112,8 @@ platform::ByteView ViewOf(const DirItem& item) {
 }  // namespace
 
 void CRoot::MendSizesByStructure() {
-  const auto count = static_cast<std::uint32_t>(items_.size());
-  std::vector<std::uint8_t> seen(count, 0);
-  std::vector<std::uint32_t> stack;
+  std::vector<std::uint8_t> seen(items_.size(), 0);
+  std::vector<std::uint32_t> children;
   std::unordered_map<std::u16string, DirItem*> streams;
   auto resize = [&](DirItem* item, std::uint64_t size, const char* why) {
     if (!item || size == item->Size() || !SameSectors(item->Size(), size) || item->Content().size() < size) return;
@@ -125,21 +124,12 @@ void CRoot::MendSizesByStructure() {
   };
   for (const auto& storage : items_) {
     if (storage->lost || storage->Type() != kTypeStorage) continue;
-    // The storage's streams, the first of each name; each entry is walked
-    // once, whatever the links say.
+    // The storage's streams, the first of each name.
     streams.clear();
-    stack.assign(1, storage->Child());
-    while (!stack.empty()) {
-      const std::uint32_t n = stack.back();
-      stack.pop_back();
-      if (n >= count || seen[n]) continue;
-      seen[n] = 1;
-      DirItem& item = *items_[n];
-      if (item.lost) continue;
-      if (item.Type() == kTypeStream) streams.emplace(item.Name(), &item);
-      stack.push_back(item.Prev());
-      stack.push_back(item.Next());
-    }
+    children.clear();
+    CollectSiblings(storage->Child(), seen, children);
+    for (std::uint32_t n : children)
+      if (items_[n]->Type() == kTypeStream) streams.emplace(items_[n]->Name(), items_[n].get());
     auto find = [&](const char16_t* name) -> DirItem* {
       const auto found = streams.find(name);
       return found == streams.end() ? nullptr : found->second;
