@@ -69,6 +69,9 @@ class CStgReader {
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   void MendMiniSat();
+  // Sectors whose contents changed places, swapped back in the image
+  // before any stream is read.
+  void MendSwappedSectors();
   // Where entries were lost: the chains no surviving entry owns, and, once
   // the tree is written, the streams they give back to the table storages
   // that lost them.

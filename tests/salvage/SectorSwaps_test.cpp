@@ -1,0 +1,99 @@
+// Sectors whose contents changed places: the table meta streams that begin
+// in them name the pair, swapped back before any stream is read; first
+// bytes that several sectors hold, or a swap that would spoil a sound
+// stream, decide nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "salvage/Layout.h"
+#include "salvage/SalvageRun.h"
+#include "salvage/SectorSwaps.h"
+
+namespace {
+
+using salvage::kSectorSize;
+constexpr std::uint32_t kMagic = 0xFADFADBA;
+
+std::vector<std::uint8_t> Meta(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes = fixture::Pattern(size, seed);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(kMagic >> (8 * i));
+  return bytes;
+}
+
+void SwapSectors(fixture::Image& image, std::uint32_t a, std::uint32_t b) {
+  auto& bytes = image.bytes();
+  const auto at = [&](std::uint32_t s) { return bytes.begin() + static_cast<std::ptrdiff_t>(image.SectorOffset(s)); };
+  std::swap_ranges(at(a), at(a) + kSectorSize, at(b));
+}
+
+TEST(SectorSwaps, ATableSectorSwappedWithAnotherStreamsComesBack) {
+  const fixture::Node root = fixture::Root({fixture::Storage(
+      u"   1", {fixture::Storage(u"TBkndTask", {fixture::Stream(u"FixedMeta", Meta(600, 1)),
+                                                 fixture::Stream(u"VarMeta", Meta(300, 2)),
+                                                 fixture::Stream(u"FixedData", fixture::Pattern(900, 3))}),
+               fixture::Stream(u"Props", fixture::Pattern(9000, 4))})});
+  fixture::Image image = fixture::Image::Of(root);
+  const auto fixedMeta = image.FindEntry(u"   1/TBkndTask/FixedMeta");
+  ASSERT_TRUE(fixedMeta);
+  // The mini stream's sector where FixedMeta begins, with a sector of Props.
+  const std::uint32_t miniSector = image.MiniStreamSectors().at(image.Entry(*fixedMeta).start / 8);
+  SwapSectors(image, miniSector, image.StreamChain(u"   1/Props").at(2));
+
+  fixture::ScratchDir scratch;
+  auto run = salvage_test::Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_EQ(salvage_test::MissingFrom(root, *run.repaired), std::vector<std::string>{});
+}
+
+struct SwapCase {
+  const char* name;
+  // Per sector of the image (0..5): the u32 at the start of each slot
+  // written there (slot, value), and the heads the streams say.
+  std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> values;
+  std::vector<salvage::SectorHead> heads;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> swaps;
+  std::vector<std::uint32_t> zeroed = {};  // sectors whose bytes are all zero
+};
+
+TEST(SectorSwaps, OnlyTheOneSectorThatMendsBothSidesIsAPartner) {
+  const std::vector<SwapCase> cases = {
+      {"every head holds", {{{0, kMagic}}, {}, {{3, kMagic}}}, {{0, 0, kMagic}, {2, 3, kMagic}}, {}},
+      {"one sector holds the lost head", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {{1, 3}}},
+      {"two sectors hold it", {{}, {{2, kMagic}}, {}, {{2, kMagic}}}, {{0, 2, kMagic}}, {}},
+      // Sector 3 holds the magic in slot 0 as its own stream's head: taking
+      // its bytes away would spoil that stream.
+      {"the holder's own head stays", {{}, {}, {}, {{0, kMagic}}}, {{1, 0, kMagic}, {3, 0, kMagic}}, {}},
+      // Both sectors lost their heads to each other.
+      {"both sides lack their heads", {{}, {{0, kMagic}}, {}, {{5, kMagic}}}, {{1, 5, kMagic}, {3, 0, kMagic}}, {{1, 3}}},
+      // Sector 4 could mend sector 3 as well as sector 1 does.
+      {"the partner's head is held elsewhere too",
+       {{}, {{0, kMagic}}, {}, {{5, kMagic}}, {{0, kMagic}}},
+       {{1, 5, kMagic}, {3, 0, kMagic}},
+       {}},
+      // Sector 1's bytes are gone with its neighbour's, not moved; or a
+      // byte of its head changed in place. A sector of zeros alone may
+      // have been another stream's.
+      {"a zeroed run of sectors", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {}, {1, 2}},
+      {"a sector of zeros alone", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {{1, 3}}, {1}},
+      {"a head changed in one byte", {{}, {{2, kMagic ^ 0x100}}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {}},
+  };
+  for (const SwapCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> bytes = fixture::Pattern(6 * kSectorSize, 5);
+    for (std::uint32_t s : c.zeroed) std::fill_n(bytes.begin() + s * kSectorSize, kSectorSize, 0);
+    std::vector<salvage::SectorPlace> inUse;
+    for (std::uint32_t s = 0; s < 6; ++s) inUse.push_back({s, std::uint64_t{s} * kSectorSize});
+    for (std::size_t s = 0; s < c.values.size(); ++s)
+      for (const auto& [slot, value] : c.values[s])
+        for (int i = 0; i < 4; ++i)
+          bytes[s * kSectorSize + slot * 64 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
+    for (const salvage::SectorSwap& s :
+         salvage::FindSwappedSectors(salvage::ImageView(bytes.data(), bytes.size()), inUse, c.heads))
+      found.emplace_back(std::min(s.a, s.b), std::max(s.a, s.b));
+    EXPECT_EQ(found, c.swaps);
+  }
+}
+
+}  // namespace
