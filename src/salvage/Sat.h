@@ -7,6 +7,7 @@
 // entries form chains.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -148,6 +149,11 @@ class CSat {
   // The mini stream's chain ran past the end of a cut file.
   bool MiniStreamCut() const { return miniStreamPastFileEnd_; }
   bool SatFound() const { return satFound_; }
+  // Whether no SAT part was taken as runs and the mini SAT is the chain the
+  // header starts: the links are the file's own, not guesses.
+  bool LinksAsStored() const {
+    return headerChainAccepted_ && std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end();
+  }
   // After ReadSat: the file size the sound parts of the table account for,
   // to the end of the last sector they mark in use. A file shorter than
   // this was cut.

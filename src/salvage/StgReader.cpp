@@ -108,15 +108,16 @@ std::vector<salvage::CSat::KnownChain> CStgReader::KnownChains(const salvage::Di
   return known;
 }
 
-void CStgReader::MendMiniSat() {
+bool CStgReader::MendMiniSat() {
   const salvage::DirItem* rootItem = nullptr;
   const std::vector<salvage::CSat::KnownChain> known = KnownChains(rootItem);
-  if (!rootItem) return;
+  if (!rootItem) return false;
   // Chains through lost SAT parts follow the directory now that it is
   // known; the mini SAT and the mini stream, read through them before,
   // are read again.
   const int relinked = sat_->MendBrokenLinks(known);
-  if (sat_->MendLostRuns(known, rootItem->Size()) || relinked > 0) {
+  const bool runs = sat_->MendLostRuns(known, rootItem->Size());
+  if (runs || relinked > 0) {
     state_.header.miniSatStart = sat_->FindMiniSat();
     sat_->ReadMiniSat();
     sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
@@ -125,7 +126,7 @@ void CStgReader::MendMiniSat() {
   const bool miniSatMended = sat_->MendMiniSat(known, rootItem->Size());
   const int lostMiniParts = sat_->MendLostMiniParts(rootItem->Size());
   // Single damaged links only where no mini SAT part was mended as lost.
-  if (miniSatMended || lostMiniParts > 0) return;
+  if (miniSatMended || lostMiniParts > 0) return true;
   std::vector<salvage::CSat::KnownChain> shortChains;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
@@ -133,86 +134,7 @@ void CStgReader::MendMiniSat() {
         item->Size() < salvage::kMiniStreamCutoff)
       shortChains.push_back({item->Start(), (item->Size() + salvage::kMiniSectorSize - 1) / salvage::kMiniSectorSize});
   }
-  sat_->MendBrokenMiniLinks(shortChains);
-}
-
-// Every table meta stream (VarMeta, FixedMeta, Fixed2Meta) begins with the
-// tables' magic, in a big sector of its own or in a slot of a mini stream
-// sector: the heads by which swapped sectors are found. Only sectors the
-// table chains are candidates.
-void CStgReader::MendSwappedSectors() {
-  constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
-  constexpr std::uint32_t kSlots = salvage::kSectorSize / salvage::kMiniSectorSize;
-  const salvage::DirItem* rootItem = nullptr;
-  std::vector<salvage::SectorHead> heads;
-  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
-    const salvage::DirItem* item = root_->GetEntry(n);
-    if (item && item->Type() == salvage::kTypeRoot && !rootItem) rootItem = item;
-  }
-  salvage::Chain mini;
-  if (rootItem && rootItem->Size() > 0)
-    sat_->FollowChain(rootItem->Start(), mini, (rootItem->Size() + salvage::kSectorSize - 1) / salvage::kSectorSize);
-  // The mini stream's sectors are where its chain puts them only as far
-  // as no link of that chain was a guess through a lost SAT part.
-  std::size_t sure = mini.sectors.size();
-  for (std::size_t k = 0; k + 1 < mini.sectors.size(); ++k)
-    if (sat_->LinkLost(mini.sectors[k])) {
-      sure = k + 1;
-      break;
-    }
-  for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
-    const salvage::DirItem* item = root_->GetEntry(n);
-    if (!item || item->lost || item->Type() != salvage::kTypeStream || item->Size() < 4) continue;
-    const std::u16string& name = item->Name();
-    if (name != u"FixedMeta" && name != u"VarMeta" && name != u"Fixed2Meta") continue;
-    // Only a stream whose chain is as long as its size needs: a damaged
-    // size may send its start into the other table.
-    const bool big = item->Size() >= salvage::kMiniStreamCutoff;
-    const std::uint32_t unit = big ? salvage::kSectorSize : salvage::kMiniSectorSize;
-    salvage::Chain own;
-    if (big)
-      sat_->FollowChain(item->Start(), own, 0);
-    else
-      sat_->FollowMiniChain(item->Start(), own, 0);
-    if (own.length != (item->Size() + unit - 1) / unit || (big && !own.chainEnded)) continue;
-    if (big) {
-      heads.push_back({item->Start(), 0, kTableMetaMagic});
-    } else if (const std::uint64_t at = std::uint64_t{item->Start()} / kSlots; at < sure) {
-      heads.push_back({mini.sectors[at], item->Start() % kSlots, kTableMetaMagic});
-    }
-  }
-  if (heads.empty()) return;
-  // 1: the directory's and the mini SAT's sectors; 2: the mini stream's.
-  std::vector<std::uint8_t> role(sat_->SatTable().size(), 0);
-  for (std::uint32_t s : root_->RootChain().sectors)
-    if (s < role.size()) role[s] = 1;
-  for (std::uint32_t s : sat_->MiniSatList())
-    if (s < role.size()) role[s] = 1;
-  for (std::uint32_t s : mini.sectors)
-    if (s < role.size() && role[s] == 0) role[s] = 2;
-  std::vector<salvage::SectorPlace> inUse;
-  for (std::uint32_t s = 0; s < sat_->SatTable().size(); ++s) {
-    const std::uint32_t link = sat_->SatTable()[s];
-    if (role[s] == 1 || sat_->IsTableSector(s) ||
-        (link > platform::cfb::kMaxRegularSector && link != salvage::kEndOfChain))
-      continue;
-    if (const auto offset = sat_->GetOffsBySector(s)) inUse.push_back({s, *offset});
-  }
-  const std::vector<salvage::SectorSwap> swaps =
-      salvage::FindSwappedSectors(salvage::ImageView(image_.data(), image_.size()), inUse, std::move(heads));
-  bool miniStreamMoved = false;
-  for (const salvage::SectorSwap& swap : swaps) {
-    const auto a = sat_->GetOffsBySector(swap.a), b = sat_->GetOffsBySector(swap.b);
-    if (!a || !b) continue;
-    std::swap_ranges(image_.begin() + static_cast<std::ptrdiff_t>(*a),
-                     image_.begin() + static_cast<std::ptrdiff_t>(*a + salvage::kSectorSize),
-                     image_.begin() + static_cast<std::ptrdiff_t>(*b));
-    state_.log().WriteFormat("Sectors %u and %u hold each other's bytes (the table streams that begin there read whole only so): swapped back",
-                             swap.a, swap.b);
-    ++state_.stats.damagedElements;
-    miniStreamMoved |= role[swap.a] == 2 || role[swap.b] == 2;
-  }
-  if (miniStreamMoved) sat_->SetMiniSatLoc(rootItem->Start(), rootItem->Size());
+  return sat_->MendBrokenMiniLinks(shortChains) > 0 || runs || relinked > 0;
 }
 
 // A file shorter than its table accounts for was cut: said in the log and
@@ -319,8 +241,9 @@ int CStgReader::ParseData() {
     return -2;
   }
   salvage::RepairProjectNames(*root_, state_);
-  MendMiniSat();
-  MendSwappedSectors();
+  const bool linksMended = MendMiniSat();
+  salvage::MendSwappedSectors(*root_, *sat_, std::span<std::uint8_t>(image_.data(), image_.size()),
+                              !linksMended && sat_->LinksAsStored(), state_);
   code = root_->ReadFilesData();
   if (state_.run.Cancelled()) return -1000;
   if (code != 0) {

@@ -68,10 +68,8 @@ class CStgReader {
   void PlaceOrphans();
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
-  void MendMiniSat();
-  // Sectors whose contents changed places, swapped back in the image
-  // before any stream is read.
-  void MendSwappedSectors();
+  // True when a link of either table was mended.
+  bool MendMiniSat();
   // Where entries were lost: the chains no surviving entry owns, and, once
   // the tree is written, the streams they give back to the table storages
   // that lost them.

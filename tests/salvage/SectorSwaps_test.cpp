@@ -48,8 +48,8 @@ TEST(SectorSwaps, ATableSectorSwappedWithAnotherStreamsComesBack) {
 
 struct SwapCase {
   const char* name;
-  // Per sector of the image (0..5): the u32 at the start of each slot
-  // written there (slot, value), and the heads the streams say.
+  // Per sector of the image (0..5): the u32s written there (byte offset,
+  // value), and the heads the streams say.
   std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> values;
   std::vector<salvage::SectorHead> heads;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> swaps;
@@ -58,25 +58,32 @@ struct SwapCase {
 
 TEST(SectorSwaps, OnlyTheOneSectorThatMendsBothSidesIsAPartner) {
   const std::vector<SwapCase> cases = {
-      {"every head holds", {{{0, kMagic}}, {}, {{3, kMagic}}}, {{0, 0, kMagic}, {2, 3, kMagic}}, {}},
-      {"one sector holds the lost head", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {{1, 3}}},
-      {"two sectors hold it", {{}, {{2, kMagic}}, {}, {{2, kMagic}}}, {{0, 2, kMagic}}, {}},
-      // Sector 3 holds the magic in slot 0 as its own stream's head: taking
-      // its bytes away would spoil that stream.
+      {"every head holds", {{{0, kMagic}}, {}, {{192, kMagic}}}, {{0, 0, kMagic}, {2, 192, kMagic}}, {}},
+      {"one sector holds the lost head", {{}, {}, {}, {{128, kMagic}}}, {{1, 128, kMagic}}, {{1, 3}}},
+      {"two sectors hold it", {{}, {{128, kMagic}}, {}, {{128, kMagic}}}, {{0, 128, kMagic}}, {}},
+      // Sector 3 holds the magic at 0 as its own stream's head: taking its
+      // bytes away would spoil that stream.
       {"the holder's own head stays", {{}, {}, {}, {{0, kMagic}}}, {{1, 0, kMagic}, {3, 0, kMagic}}, {}},
       // Both sectors lost their heads to each other.
-      {"both sides lack their heads", {{}, {{0, kMagic}}, {}, {{5, kMagic}}}, {{1, 5, kMagic}, {3, 0, kMagic}}, {{1, 3}}},
+      {"both sides lack their heads", {{}, {{0, kMagic}}, {}, {{320, kMagic}}}, {{1, 320, kMagic}, {3, 0, kMagic}}, {{1, 3}}},
       // Sector 4 could mend sector 3 as well as sector 1 does.
       {"the partner's head is held elsewhere too",
-       {{}, {{0, kMagic}}, {}, {{5, kMagic}}, {{0, kMagic}}},
-       {{1, 5, kMagic}, {3, 0, kMagic}},
+       {{}, {{0, kMagic}}, {}, {{320, kMagic}}, {{0, kMagic}}},
+       {{1, 320, kMagic}, {3, 0, kMagic}},
        {}},
+      // Lengths inside a data stream: a partner must hold every one.
+      {"all the values of a sector", {{}, {}, {{102, 18}, {124, 40}}, {}, {{102, 18}}},
+       {{0, 102, 18}, {0, 124, 40}}, {{0, 2}}},
       // Sector 1's bytes are gone with its neighbour's, not moved; or a
       // byte of its head changed in place. A sector of zeros alone may
       // have been another stream's.
-      {"a zeroed run of sectors", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {}, {1, 2}},
-      {"a sector of zeros alone", {{}, {}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {{1, 3}}, {1}},
-      {"a head changed in one byte", {{}, {{2, kMagic ^ 0x100}}, {}, {{2, kMagic}}}, {{1, 2, kMagic}}, {}},
+      {"a zeroed run of sectors", {{}, {}, {}, {{128, kMagic}}}, {{1, 128, kMagic}}, {}, {1, 2}},
+      {"a sector of zeros alone", {{}, {}, {}, {{128, kMagic}}}, {{1, 128, kMagic}}, {{1, 3}}, {1}},
+      {"a head changed in one byte", {{}, {{128, kMagic ^ 0x100}}, {}, {{128, kMagic}}}, {{1, 128, kMagic}}, {}},
+      {"a sector that holds most of its heads",
+       {{{102, 18}, {124, 40}, {200, 0x12345678}}, {}, {{102, 18}, {124, 40}, {200, 7}}},
+       {{0, 102, 18}, {0, 124, 40}, {0, 200, 7}},
+       {}},
   };
   for (const SwapCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,9 +92,9 @@ TEST(SectorSwaps, OnlyTheOneSectorThatMendsBothSidesIsAPartner) {
     std::vector<salvage::SectorPlace> inUse;
     for (std::uint32_t s = 0; s < 6; ++s) inUse.push_back({s, std::uint64_t{s} * kSectorSize});
     for (std::size_t s = 0; s < c.values.size(); ++s)
-      for (const auto& [slot, value] : c.values[s])
+      for (const auto& [offset, value] : c.values[s])
         for (int i = 0; i < 4; ++i)
-          bytes[s * kSectorSize + slot * 64 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+          bytes[s * kSectorSize + offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
     std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
     for (const salvage::SectorSwap& s :
          salvage::FindSwappedSectors(salvage::ImageView(bytes.data(), bytes.size()), inUse, c.heads))
