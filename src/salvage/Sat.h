@@ -150,9 +150,11 @@ class CSat {
   bool MiniStreamCut() const { return miniStreamPastFileEnd_; }
   bool SatFound() const { return satFound_; }
   // Whether no SAT part was taken as runs and the mini SAT is the chain the
-  // header starts: the links are the file's own, not guesses.
+  // header starts (or the header says there is none): the links are the
+  // file's own, not guesses.
   bool LinksAsStored() const {
-    return headerChainAccepted_ && std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end();
+    return (headerChainAccepted_ || headerMiniSatStart_ == 0xFFFFFFFE) &&
+           std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end();
   }
   // After ReadSat: the file size the sound parts of the table account for,
   // to the end of the last sector they mark in use. A file shorter than

@@ -16,8 +16,10 @@
 namespace salvage {
 namespace {
 
-// Sectors compared in all; damage that leaves more to compare is left as it is.
-constexpr std::size_t kMaxComparisons = std::size_t{1} << 22;
+// Values compared in all; damage that leaves more to compare is left as it is.
+constexpr std::size_t kMaxComparisons = std::size_t{1} << 24;
+// Sectors that hold a value looked up by; a value more of them hold decides nothing.
+constexpr std::size_t kMaxHolders = 1024;
 // The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
 constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
 constexpr std::size_t kVarMetaHeader = 24;
@@ -91,12 +93,15 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
     }
     return fail > held && near < fail;
   };
-  // The first head of a sector that its own bytes fail (none: last).
+  // The head a sector's own bytes fail that candidates are looked up by:
+  // the one of the largest value, which fewer sectors hold by chance.
   auto lacking = [&](std::uint32_t sector) {
     const std::uint64_t offset = offsetOf[sector];
-    auto [first, last] = headsOf[sector];
-    while (first < last && valueAt(offset, heads[first]) == heads[first].value) ++first;
-    return first;
+    const auto [first, last] = headsOf[sector];
+    std::size_t pick = last;
+    for (std::size_t i = first; i < last; ++i)
+      if (valueAt(offset, heads[i]) != heads[i].value && (pick == last || heads[i].value > heads[pick].value)) pick = i;
+    return pick;
   };
 
   // The sectors that may have traded: one head fails, and not by other damage.
@@ -120,9 +125,17 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
   std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> holders;
   for (const SectorPlace& p : inUse)
     for (std::uint32_t at : places)
-      if (const std::uint64_t key = Key(at, image.U32(p.offset + at)); keys.count(key)) holders[key].push_back(p.sector);
+      if (const std::uint64_t key = Key(at, image.U32(p.offset + at)); keys.count(key)) {
+        std::vector<std::uint32_t>& list = holders[key];
+        if (list.size() <= kMaxHolders) list.push_back(p.sector);
+      }
 
+  // Values compared in all, bounded.
   std::size_t comparisons = 0;
+  auto count = [&](std::uint32_t sector) {
+    const auto found = headsOf.find(sector);
+    return found == headsOf.end() ? std::size_t{0} : found->second.second - found->second.first;
+  };
   // The sectors whose bytes would make sector's heads hold and that hold
   // its bytes' heads in turn: up to two, enough to tell one from several.
   // False once the comparisons run out.
@@ -131,9 +144,10 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
     const std::uint64_t offset = offsetOf[sector];
     const SectorHead& h = heads[lacking(sector)];
     const auto found = holders.find(Key(h.offset, h.value));
-    if (found == holders.end()) return true;
+    if (found == holders.end() || found->second.size() > kMaxHolders) return true;
     for (std::uint32_t other : found->second) {
-      if (++comparisons > kMaxComparisons) return false;
+      comparisons += 2 + count(sector) + count(other);
+      if (comparisons > kMaxComparisons) return false;
       if (other == sector || !holds(sector, offsetOf[other]) || !holds(other, offset)) continue;
       out.push_back(other);
       if (out.size() > 1) break;
@@ -177,17 +191,23 @@ int MendSwappedSectors(CRoot& root, CSat& sat, std::span<std::uint8_t> image, bo
       sure = k + 1;
       break;
     }
-  // A stream's whole chain, when it is as long as its size needs: a
-  // damaged size may send its start into the other table.
-  auto chainOf = [&](const DirItem& item, Chain& own) {
+  // A stream's chain (its first sector, or the whole of it), when it is as
+  // long as its size needs: a damaged size may send its start into the
+  // other table. Whole chains come from a budget of as many sectors as the
+  // tables map, however many entries share one.
+  std::uint64_t budget = sat.SatTable().size() + sat.MiniSatTable().size();
+  auto chainOf = [&](const DirItem& item, Chain& own, bool whole) {
     const bool big = item.Size() >= kMiniStreamCutoff;
     const std::uint32_t unit = big ? kSectorSize : kMiniSectorSize;
     const std::uint64_t needed = (std::uint64_t{item.Size()} + unit - 1) / unit;
+    if (whole && needed > budget) return false;
+    const std::size_t limit = whole ? static_cast<std::size_t>(needed) : 1;
     if (big)
-      sat.FollowChain(item.Start(), own);
+      sat.FollowChain(item.Start(), own, limit);
     else
-      sat.FollowMiniChain(item.Start(), own);
-    return needed > 0 && own.length == needed && own.sectors.size() == needed && (!big || own.chainEnded);
+      sat.FollowMiniChain(item.Start(), own, limit);
+    if (whole) budget -= needed;
+    return needed > 0 && own.length == needed && own.sectors.size() == limit && (!big || own.chainEnded);
   };
   // Where byte at of a stream lies: a sector and an offset into it, for a
   // u32 that does not cross its piece's end.
@@ -241,12 +261,13 @@ int MendSwappedSectors(CRoot& root, CSat& sat, std::span<std::uint8_t> image, bo
       if (name == u"Var2Data" && !var2Data) var2Data = &item;
       if (name != u"FixedMeta" && name != u"VarMeta" && name != u"Fixed2Meta") continue;
       if (name == u"VarMeta" && !varMeta) varMeta = &item;
-      if (!chainOf(item, own)) continue;
+      if (!chainOf(item, own, false)) continue;
       if (auto h = place(item, own, 0)) heads.push_back({h->sector, h->offset, kTableMetaMagic});
     }
     // Each Var2Data value is a u32 length and that many bytes, up to the
     // next value (or the stream's end).
-    if (!linksSure || !varMeta || !var2Data || !chainOf(*varMeta, own) || !chainOf(*var2Data, dataChain)) continue;
+    if (!linksSure || !varMeta || !var2Data || !chainOf(*varMeta, own, true) || !chainOf(*var2Data, dataChain, true))
+      continue;
     const Bytes meta = bytesOf(*varMeta, own);
     const platform::ByteView metaView(meta.data(), meta.size());
     const std::uint32_t size = var2Data->Size();

@@ -257,6 +257,43 @@ std::vector<std::uint8_t> LostChainsFile(std::size_t bytes) {
   return cfb.Build();
 }
 
+std::vector<std::uint8_t> SwappedValuesFile(std::size_t bytes) {
+  const std::uint32_t n = SectorsFor(bytes);
+  RawCfb cfb;
+  // A Var2Data of k sectors whose VarMeta names a value at byte 8 of each:
+  // every other sector fails its length (508), the rest hold it, so that
+  // every failing sector has half the file as candidates.
+  const std::uint32_t k = std::max<std::uint32_t>(2, n / 2);
+  const std::uint32_t data = cfb.AddSectors(k);
+  cfb.LinkRun(data, k);
+  for (std::uint32_t s = 0; s < k; ++s) Put32(cfb.Sector(data + s) + 8, s % 2 ? 0x12345678 : 508);
+  const std::uint32_t metaBytes = 24 + 8 * k;
+  const std::uint32_t metaSectors = (metaBytes + kSector - 1) / kSector;
+  const std::uint32_t meta = cfb.AddSectors(metaSectors);
+  cfb.LinkRun(meta, metaSectors);
+  std::vector<std::uint8_t> items(std::size_t{metaSectors} * kSector, 0);
+  Put32(items.data(), 0xFADFADBA);
+  Put32(items.data() + 8, k);
+  Put32(items.data() + 20, k * kSector);
+  for (std::uint32_t i = 0; i < k; ++i) Put32(items.data() + 24 + 8 * i + 4, i * kSector + 8);
+  for (std::uint32_t s = 0; s < metaSectors; ++s) std::memcpy(cfb.Sector(meta + s), items.data() + s * kSector, kSector);
+  // As many storages as the directory holds, each naming both streams.
+  const std::uint32_t dirSectors = std::max<std::uint32_t>(1, n > k + metaSectors + n / 128 + 1 ? n - k - metaSectors - n / 128 - 1 : 1);
+  const std::uint32_t dir = cfb.AddSectors(dirSectors);
+  cfb.LinkRun(dir, dirSectors);
+  cfb.dirStart = dir;
+  std::vector<RawEntry> entries{RootEntry(1)};
+  const std::uint32_t storages = std::max<std::uint32_t>(1, (dirSectors * 4 - 1) / 3);
+  for (std::uint32_t j = 0; j < storages; ++j) {
+    const std::uint32_t at = 1 + 3 * j;
+    entries.push_back(RawEntry{NameOf("T", j), 1, 0xFFFFFFFF, j + 1 < storages ? at + 3 : 0xFFFFFFFF, at + 1, 0, 0});
+    entries.push_back(RawEntry{u"VarMeta", 2, 0xFFFFFFFF, at + 2, 0xFFFFFFFF, meta, metaBytes});
+    entries.push_back(RawEntry{u"Var2Data", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, data, k * kSector});
+  }
+  WriteEntries(cfb, dir, entries);
+  return cfb.Build();
+}
+
 const std::vector<HostileShape>& HostileShapes() {
   static const std::vector<HostileShape> shapes = {
       {"shared_chain", &SharedChainFile},
@@ -264,6 +301,7 @@ const std::vector<HostileShape>& HostileShapes() {
       {"mini_chain", &MiniChainFile},
       {"table_like", &TableLikeFile},
       {"lost_chains", &LostChainsFile},
+      {"swapped_values", &SwappedValuesFile},
   };
   return shapes;
 }

@@ -13,6 +13,8 @@
 //   LostChains: a table storage that lost its entries, and every mini
 //     sector a chain of its own that no entry owns, each holding what
 //     reads as a FixedMeta header.
+//   SwappedValues: storages that all name one Var2Data whose every other
+//     sector fails the length its VarMeta gives, every other holds it.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +60,7 @@ std::vector<std::uint8_t> DirectoryScanFile(std::size_t bytes);
 std::vector<std::uint8_t> MiniChainFile(std::size_t bytes);
 std::vector<std::uint8_t> TableLikeFile(std::size_t bytes);
 std::vector<std::uint8_t> LostChainsFile(std::size_t bytes);
+std::vector<std::uint8_t> SwappedValuesFile(std::size_t bytes);
 
 struct HostileShape {
   const char* name;
