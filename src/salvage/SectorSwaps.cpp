@@ -313,8 +313,10 @@ int MendSwappedSectors(CRoot& root, CSat& sat, std::span<std::uint8_t> image, bo
     std::swap_ranges(image.begin() + static_cast<std::ptrdiff_t>(*a),
                      image.begin() + static_cast<std::ptrdiff_t>(*a + kSectorSize),
                      image.begin() + static_cast<std::ptrdiff_t>(*b));
-    state.log().WriteFormat("Sectors %u and %u hold each other's bytes (the values the table streams must hold there are found only so): swapped back",
-                            swap.a, swap.b);
+    state.log().WriteFormat(
+        "Sectors %u and %u hold each other's bytes (the values the table streams must hold there are found only so): "
+        "swapped back",
+        swap.a, swap.b);
     ++state.stats.damagedElements;
     ++swapped;
     miniStreamMoved |= role[swap.a] == 2 || role[swap.b] == 2;

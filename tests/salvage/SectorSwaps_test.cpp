@@ -27,23 +27,51 @@ void SwapSectors(fixture::Image& image, std::uint32_t a, std::uint32_t b) {
   std::swap_ranges(at(a), at(a) + kSectorSize, at(b));
 }
 
-TEST(SectorSwaps, ATableSectorSwappedWithAnotherStreamsComesBack) {
-  const fixture::Node root = fixture::Root({fixture::Storage(
-      u"   1", {fixture::Storage(u"TBkndTask", {fixture::Stream(u"FixedMeta", Meta(600, 1)),
-                                                 fixture::Stream(u"VarMeta", Meta(300, 2)),
-                                                 fixture::Stream(u"FixedData", fixture::Pattern(900, 3))}),
-               fixture::Stream(u"Props", fixture::Pattern(9000, 4))})});
-  fixture::Image image = fixture::Image::Of(root);
-  const auto fixedMeta = image.FindEntry(u"   1/TBkndTask/FixedMeta");
-  ASSERT_TRUE(fixedMeta);
-  // The mini stream's sector where FixedMeta begins, with a sector of Props.
-  const std::uint32_t miniSector = image.MiniStreamSectors().at(image.Entry(*fixedMeta).start / 8);
-  SwapSectors(image, miniSector, image.StreamChain(u"   1/Props").at(2));
+void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
 
-  fixture::ScratchDir scratch;
-  auto run = salvage_test::Salvage(scratch, image.bytes());
-  ASSERT_TRUE(run.repaired);
-  EXPECT_EQ(salvage_test::MissingFrom(root, *run.repaired), std::vector<std::string>{});
+// A task table whose VarMeta names 12 values of 60 bytes in its Var2Data,
+// and the project's Props: a sector of the mini stream (where FixedMeta
+// begins, or one that holds only Var2Data values) swapped with one of Props.
+TEST(SectorSwaps, ATableSectorSwappedWithAnotherStreamsComesBack) {
+  constexpr std::uint32_t kValues = 12;
+  std::vector<std::uint8_t> varMeta(24 + 8 * kValues, 0), var2Data(64 * kValues, 0x5A);
+  Put32(varMeta, 0, kMagic);
+  Put32(varMeta, 8, kValues);
+  Put32(varMeta, 20, static_cast<std::uint32_t>(var2Data.size()));
+  for (std::uint32_t i = 0; i < kValues; ++i) {
+    Put32(varMeta, 24 + 8 * i, i + 1);
+    Put32(varMeta, 24 + 8 * i + 4, 64 * i);
+    Put32(var2Data, 64 * i, 60);
+  }
+  const fixture::Node root = fixture::Root({fixture::Storage(
+      u"   1", {fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta),
+                                                 fixture::Stream(u"Var2Data", var2Data),
+                                                 fixture::Stream(u"FixedMeta", Meta(600, 1))}),
+               fixture::Stream(u"Props", fixture::Pattern(9000, 4))})});
+  const fixture::Image intact = fixture::Image::Of(root);
+  auto miniSectorOf = [&](std::u16string_view path, std::uint32_t piece) {
+    const auto entry = intact.FindEntry(path);
+    EXPECT_TRUE(entry);
+    return intact.MiniStreamSectors().at(intact.MiniChain(intact.Entry(*entry).start).at(piece) / 8);
+  };
+  const std::uint32_t fixedMetaHead = miniSectorOf(u"   1/TBkndTask/FixedMeta", 0);
+  const std::uint32_t varMetaHead = miniSectorOf(u"   1/TBkndTask/VarMeta", 0);
+  std::uint32_t valuesOnly = fixedMetaHead;
+  for (std::uint32_t piece = 0; piece < kValues && (valuesOnly == fixedMetaHead || valuesOnly == varMetaHead); ++piece)
+    valuesOnly = miniSectorOf(u"   1/TBkndTask/Var2Data", piece);
+  ASSERT_NE(valuesOnly, fixedMetaHead);
+  ASSERT_NE(valuesOnly, varMetaHead);
+  for (std::uint32_t sector : {fixedMetaHead, valuesOnly}) {
+    SCOPED_TRACE(sector == fixedMetaHead ? "where FixedMeta begins" : "Var2Data values only");
+    fixture::Image image = intact;
+    SwapSectors(image, sector, image.StreamChain(u"   1/Props").at(2));
+    fixture::ScratchDir scratch;
+    auto run = salvage_test::Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_EQ(salvage_test::MissingFrom(root, *run.repaired), std::vector<std::string>{});
+  }
 }
 
 struct SwapCase {
@@ -65,7 +93,10 @@ TEST(SectorSwaps, OnlyTheOneSectorThatMendsBothSidesIsAPartner) {
       // bytes away would spoil that stream.
       {"the holder's own head stays", {{}, {}, {}, {{0, kMagic}}}, {{1, 0, kMagic}, {3, 0, kMagic}}, {}},
       // Both sectors lost their heads to each other.
-      {"both sides lack their heads", {{}, {{0, kMagic}}, {}, {{320, kMagic}}}, {{1, 320, kMagic}, {3, 0, kMagic}}, {{1, 3}}},
+      {"both sides lack their heads",
+       {{}, {{0, kMagic}}, {}, {{320, kMagic}}},
+       {{1, 320, kMagic}, {3, 0, kMagic}},
+       {{1, 3}}},
       // Sector 4 could mend sector 3 as well as sector 1 does.
       {"the partner's head is held elsewhere too",
        {{}, {{0, kMagic}}, {}, {{320, kMagic}}, {{0, kMagic}}},

@@ -276,9 +276,11 @@ std::vector<std::uint8_t> SwappedValuesFile(std::size_t bytes) {
   Put32(items.data() + 8, k);
   Put32(items.data() + 20, k * kSector);
   for (std::uint32_t i = 0; i < k; ++i) Put32(items.data() + 24 + 8 * i + 4, i * kSector + 8);
-  for (std::uint32_t s = 0; s < metaSectors; ++s) std::memcpy(cfb.Sector(meta + s), items.data() + s * kSector, kSector);
+  for (std::uint32_t s = 0; s < metaSectors; ++s)
+    std::memcpy(cfb.Sector(meta + s), items.data() + std::size_t{s} * kSector, kSector);
   // As many storages as the directory holds, each naming both streams.
-  const std::uint32_t dirSectors = std::max<std::uint32_t>(1, n > k + metaSectors + n / 128 + 1 ? n - k - metaSectors - n / 128 - 1 : 1);
+  const std::uint32_t used = k + metaSectors + n / 128 + 1;
+  const std::uint32_t dirSectors = n > used ? n - used : 1;
   const std::uint32_t dir = cfb.AddSectors(dirSectors);
   cfb.LinkRun(dir, dirSectors);
   cfb.dirStart = dir;
@@ -286,7 +288,8 @@ std::vector<std::uint8_t> SwappedValuesFile(std::size_t bytes) {
   const std::uint32_t storages = std::max<std::uint32_t>(1, (dirSectors * 4 - 1) / 3);
   for (std::uint32_t j = 0; j < storages; ++j) {
     const std::uint32_t at = 1 + 3 * j;
-    entries.push_back(RawEntry{NameOf("T", j), 1, 0xFFFFFFFF, j + 1 < storages ? at + 3 : 0xFFFFFFFF, at + 1, 0, 0});
+    const std::uint32_t right = j + 1 < storages ? at + 3 : 0xFFFFFFFF;
+    entries.push_back(RawEntry{NameOf("T", j), 1, 0xFFFFFFFF, right, at + 1, 0, 0});
     entries.push_back(RawEntry{u"VarMeta", 2, 0xFFFFFFFF, at + 2, 0xFFFFFFFF, meta, metaBytes});
     entries.push_back(RawEntry{u"Var2Data", 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, data, k * kSector});
   }
