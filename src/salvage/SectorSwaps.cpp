@@ -94,13 +94,15 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
     return fail > held && near < fail;
   };
   // The head a sector's own bytes fail that candidates are looked up by:
-  // the one of the largest value, which fewer sectors hold by chance.
+  // the one of the largest value, which fewer sectors hold by chance
+  // (none: the heads' count).
   auto lacking = [&](std::uint32_t sector) {
     const std::uint64_t offset = offsetOf[sector];
     const auto [first, last] = headsOf[sector];
-    std::size_t pick = last;
+    std::size_t pick = heads.size();
     for (std::size_t i = first; i < last; ++i)
-      if (valueAt(offset, heads[i]) != heads[i].value && (pick == last || heads[i].value > heads[pick].value)) pick = i;
+      if (valueAt(offset, heads[i]) != heads[i].value && (pick == heads.size() || heads[i].value > heads[pick].value))
+        pick = i;
     return pick;
   };
 
@@ -111,12 +113,12 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
     if ((i == 0 || heads[i - 1].sector != s) && !holds(s, offsetOf[s]) && traded(s)) failing.push_back(s);
   }
   if (failing.empty()) return swaps;
-  // The sectors in use that hold the first failing head of each, by the
+  // The sectors in use that hold the head each is looked up by, by the
   // head's place and value: only those places are looked at.
   std::unordered_set<std::uint64_t> keys;
   std::vector<std::uint32_t> places;
   for (std::uint32_t s : failing) {
-    const SectorHead& h = heads[lacking(s)];
+    const SectorHead& h = heads[lacking(s)];  // a failing sector has one
     keys.insert(Key(h.offset, h.value));
     places.push_back(h.offset);
   }
@@ -142,7 +144,9 @@ std::vector<SectorSwap> FindSwappedSectors(ImageView image, const std::vector<Se
   auto partners = [&](std::uint32_t sector, std::vector<std::uint32_t>& out) {
     out.clear();
     const std::uint64_t offset = offsetOf[sector];
-    const SectorHead& h = heads[lacking(sector)];
+    const std::size_t pick = lacking(sector);
+    if (pick >= heads.size()) return true;
+    const SectorHead& h = heads[pick];
     const auto found = holders.find(Key(h.offset, h.value));
     if (found == holders.end() || found->second.size() > kMaxHolders) return true;
     for (std::uint32_t other : found->second) {
