@@ -1,6 +1,7 @@
-// Sectors whose contents changed places: the table meta streams that begin
-// in them name the pair, swapped back before any stream is read; first
-// bytes that several sectors hold, or a swap that would spoil a sound
+// Sectors whose contents changed places: the values the table streams must
+// hold there (a meta stream's magic, a Var2Data value's length) name the
+// pair, swapped back before any stream is read; values that several
+// sectors hold, damage of another kind, or a swap that would spoil a sound
 // stream, decide nothing.
 #include <gtest/gtest.h>
 
@@ -15,20 +16,14 @@ namespace {
 using salvage::kSectorSize;
 constexpr std::uint32_t kMagic = 0xFADFADBA;
 
-std::vector<std::uint8_t> Meta(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> bytes = fixture::Pattern(size, seed);
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(kMagic >> (8 * i));
-  return bytes;
+void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 void SwapSectors(fixture::Image& image, std::uint32_t a, std::uint32_t b) {
   auto& bytes = image.bytes();
   const auto at = [&](std::uint32_t s) { return bytes.begin() + static_cast<std::ptrdiff_t>(image.SectorOffset(s)); };
   std::swap_ranges(at(a), at(a) + kSectorSize, at(b));
-}
-
-void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // A task table whose VarMeta names 12 values of 60 bytes in its Var2Data,
@@ -45,16 +40,17 @@ TEST(SectorSwaps, ATableSectorSwappedWithAnotherStreamsComesBack) {
     Put32(varMeta, 24 + 8 * i + 4, 64 * i);
     Put32(var2Data, 64 * i, 60);
   }
+  std::vector<std::uint8_t> fixedMeta = fixture::Pattern(600, 1);
+  Put32(fixedMeta, 0, kMagic);
   const fixture::Node root = fixture::Root({fixture::Storage(
       u"   1", {fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta),
                                                  fixture::Stream(u"Var2Data", var2Data),
-                                                 fixture::Stream(u"FixedMeta", Meta(600, 1))}),
+                                                 fixture::Stream(u"FixedMeta", fixedMeta)}),
                fixture::Stream(u"Props", fixture::Pattern(9000, 4))})});
   const fixture::Image intact = fixture::Image::Of(root);
   auto miniSectorOf = [&](std::u16string_view path, std::uint32_t piece) {
-    const auto entry = intact.FindEntry(path);
-    EXPECT_TRUE(entry);
-    return intact.MiniStreamSectors().at(intact.MiniChain(intact.Entry(*entry).start).at(piece) / 8);
+    const std::uint32_t start = intact.Entry(intact.FindEntry(path).value()).start;
+    return intact.MiniStreamSectors().at(intact.MiniChain(start).at(piece) / 8);
   };
   const std::uint32_t fixedMetaHead = miniSectorOf(u"   1/TBkndTask/FixedMeta", 0);
   const std::uint32_t varMetaHead = miniSectorOf(u"   1/TBkndTask/VarMeta", 0);
