@@ -12,8 +12,6 @@
 namespace salvage {
 namespace {
 
-// The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
-constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
 constexpr std::size_t kFixedMetaHeader = 16;
 constexpr std::size_t kVarMetaHeader = 24;
 constexpr std::uint32_t kVarMetaItemSizes[] = {12, 8};
@@ -285,6 +283,17 @@ std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform
   return std::nullopt;
 }
 
+std::vector<std::uint32_t> VarMetaPositions(platform::ByteView varMeta) {
+  std::vector<std::uint32_t> positions;
+  const std::uint32_t itemSize = VarMetaHeader(varMeta) ? VarItemSize(varMeta) : 0;
+  if (itemSize == 0) return positions;
+  for (std::uint32_t i = 0; i < U32(varMeta, 8); ++i)
+    positions.push_back(U32(varMeta, kVarMetaHeader + std::size_t{itemSize} * i + 4));
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  return positions;
+}
+
 std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta) {
   std::vector<std::uint32_t> sizes;
   if (!VarMetaHeader(varMeta)) return sizes;
@@ -348,19 +357,7 @@ std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image,
       chain.mini = mini;
       chain.sectors = static_cast<std::uint32_t>(path.size());
       chain.bytes.resize(static_cast<std::size_t>(bytes));
-      bool read = true;
-      for (std::size_t k = 0; k < path.size() && read; ++k) {
-        std::uint8_t* to = chain.bytes.data() + k * unit;
-        if (mini) {
-          const std::uint8_t* from = sat.GetMiniSector(path[k]);
-          if (from) std::copy(from, from + unit, to);
-          read = from != nullptr;
-        } else {
-          const auto offset = sat.GetOffsBySector(path[k]);
-          read = offset && image.CopyOut(*offset, to, unit);
-        }
-      }
-      if (!read) continue;
+      if (!sat.CopySectors(path, mini, chain.bytes.data())) continue;
       budget -= bytes;
       out.push_back(std::move(chain));
     }

@@ -37,6 +37,9 @@ namespace salvage {
 
 class CSat;
 
+// The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
+constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
+
 // A chain of the SAT or the mini SAT that no surviving entry owns, with the
 // bytes of its sectors.
 struct UnownedChain {
@@ -111,6 +114,9 @@ std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform
 // The sizes a VarMeta's header explains for itself: its items of 12 bytes,
 // or of 8. Empty where the header is not sound.
 std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta);
+// The positions in its Var2Data a VarMeta's items name, sorted, each once.
+// Empty where the header is not sound or does not explain the VarMeta's size.
+std::vector<std::uint32_t> VarMetaPositions(platform::ByteView varMeta);
 
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);

@@ -310,4 +310,18 @@ const std::uint8_t* CSat::GetMiniSector(std::uint32_t n) const {
   return miniStream_.data() + offset;
 }
 
+bool CSat::CopySectors(const std::vector<std::uint32_t>& sectors, bool mini, std::uint8_t* out) const {
+  const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+  for (std::size_t k = 0; k < sectors.size(); ++k, out += unit) {
+    if (mini) {
+      const std::uint8_t* from = GetMiniSector(sectors[k]);
+      if (!from) return false;
+      std::copy(from, from + unit, out);
+    } else if (const auto offset = GetOffsBySector(sectors[k]); !offset || !image_.CopyOut(*offset, out, unit)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace salvage

@@ -137,6 +137,9 @@ class CSat {
   int SetMiniSatLoc(std::uint32_t start, std::uint32_t neededSize);
   // The 64 bytes of mini sector n, or null when it lies beyond the mini stream.
   const std::uint8_t* GetMiniSector(std::uint32_t n) const;
+  // The bytes of sectors (mini sectors where mini), one after the other,
+  // into out; false where one lies outside the file or the mini stream.
+  bool CopySectors(const std::vector<std::uint32_t>& sectors, bool mini, std::uint8_t* out) const;
   // The image offset of sector n when the whole sector lies inside the file.
   std::optional<std::uint64_t> GetOffsBySector(std::uint32_t n) const;
 

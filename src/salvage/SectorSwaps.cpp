@@ -20,9 +20,6 @@ namespace {
 constexpr std::size_t kMaxComparisons = std::size_t{1} << 24;
 // Sectors that hold a value looked up by; a value more of them hold decides nothing.
 constexpr std::size_t kMaxHolders = 1024;
-// The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
-constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
-constexpr std::size_t kVarMetaHeader = 24;
 
 std::uint64_t Key(std::uint32_t offset, std::uint32_t value) { return (std::uint64_t{offset} << 32) | value; }
 
@@ -227,22 +224,11 @@ int MendSwappedSectors(CRoot& root, CSat& sat, std::span<std::uint8_t> image, bo
     if (at8 >= sure) return std::nullopt;
     return SectorHead{mini.sectors[at8], (m % (kSectorSize / kMiniSectorSize)) * kMiniSectorSize + within, 0};
   };
-  // A stream's bytes before it is read (bounded by its chain).
+  // A stream's bytes before it is read (its whole chain, as chainOf read it).
   auto bytesOf = [&](const DirItem& item, const Chain& own) {
-    Bytes out;
-    const bool big = item.Size() >= kMiniStreamCutoff;
-    const std::uint32_t unit = big ? kSectorSize : kMiniSectorSize;
-    out.resize(own.sectors.size() * unit);
-    for (std::size_t k = 0; k < own.sectors.size(); ++k) {
-      if (big) {
-        const auto offset = sat.GetOffsBySector(own.sectors[k]);
-        if (!offset || !view.CopyOut(*offset, out.data() + k * unit, unit)) return Bytes();
-      } else {
-        const std::uint8_t* from = sat.GetMiniSector(own.sectors[k]);
-        if (!from) return Bytes();
-        std::copy(from, from + unit, out.begin() + static_cast<std::ptrdiff_t>(k * unit));
-      }
-    }
+    const bool mini = item.Size() < kMiniStreamCutoff;
+    Bytes out(own.sectors.size() * (mini ? kMiniSectorSize : kSectorSize));
+    if (!sat.CopySectors(own.sectors, mini, out.data())) return Bytes();
     out.resize(item.Size());
     return out;
   };
@@ -276,15 +262,7 @@ int MendSwappedSectors(CRoot& root, CSat& sat, std::span<std::uint8_t> image, bo
     const platform::ByteView metaView(meta.data(), meta.size());
     const std::uint32_t size = var2Data->Size();
     if (DataSizeTold(u"VarMeta", metaView) != size) continue;
-    const std::vector<std::uint32_t> told = VarMetaSizesTold(metaView);
-    if (std::find(told.begin(), told.end(), varMeta->Size()) == told.end()) continue;
-    const std::uint32_t items = metaView.u32_at(8).value_or(0);
-    const std::size_t itemSize = items == 0 ? 0 : (meta.size() - kVarMetaHeader) / items;
-    std::vector<std::uint32_t> positions;
-    for (std::uint32_t i = 0; i < items; ++i)
-      positions.push_back(metaView.u32_at(kVarMetaHeader + i * itemSize + 4).value_or(size));
-    std::sort(positions.begin(), positions.end());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    const std::vector<std::uint32_t> positions = VarMetaPositions(metaView);
     for (std::size_t i = 0; i < positions.size() && std::uint64_t{positions[i]} + 4 <= size; ++i) {
       const std::uint32_t next = i + 1 < positions.size() ? std::min(positions[i + 1], size) : size;
       if (auto h = place(*var2Data, dataChain, positions[i]); h && next >= positions[i] + 4)
