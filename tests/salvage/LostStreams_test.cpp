@@ -19,9 +19,7 @@ using salvage::StreamGivenBack;
 using salvage::UnownedChain;
 using Bytes = std::vector<std::uint8_t>;
 
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using fixture::Put32;
 
 constexpr std::uint32_t kMagic = 0xFADFADBA;
 

@@ -250,9 +250,7 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
 // within the same sectors take the headers' sizes back; one the header
 // would move to other sectors keeps the entry's.
 TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
-  auto put = [](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
+  const auto put = fixture::Put32;
   std::vector<std::uint8_t> varMeta = fixture::Pattern(24 + 12 * 9, 1), fixedMeta = fixture::Pattern(16 + 47 * 3, 2);
   put(varMeta, 0, 0xFADFADBA), put(varMeta, 4, 0), put(varMeta, 8, 9), put(varMeta, 12, 0), put(varMeta, 16, 0);
   put(varMeta, 20, 300);

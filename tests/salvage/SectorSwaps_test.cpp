@@ -16,9 +16,7 @@ namespace {
 using salvage::kSectorSize;
 constexpr std::uint32_t kMagic = 0xFADFADBA;
 
-void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+using fixture::Put32;
 
 void SwapSectors(fixture::Image& image, std::uint32_t a, std::uint32_t b) {
   auto& bytes = image.bytes();
@@ -119,9 +117,7 @@ TEST(SectorSwaps, OnlyTheOneSectorThatMendsBothSidesIsAPartner) {
     std::vector<salvage::SectorPlace> inUse;
     for (std::uint32_t s = 0; s < 6; ++s) inUse.push_back({s, std::uint64_t{s} * kSectorSize});
     for (std::size_t s = 0; s < c.values.size(); ++s)
-      for (const auto& [offset, value] : c.values[s])
-        for (int i = 0; i < 4; ++i)
-          bytes[s * kSectorSize + offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+      for (const auto& [offset, value] : c.values[s]) Put32(bytes, s * kSectorSize + offset, value);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
     for (const salvage::SectorSwap& s :
          salvage::FindSwappedSectors(salvage::ImageView(bytes.data(), bytes.size()), inUse, c.heads))

@@ -51,6 +51,10 @@ Node Root(std::vector<Node> children);
 // size bytes that differ from stream to stream (by seed) and from one
 // position to the next, so that a misplaced sector shows.
 std::vector<std::uint8_t> Pattern(std::size_t size, std::uint32_t seed);
+// Writes value little-endian at bytes[at].
+inline void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
 platform::ClassId MakeClassId(std::uint8_t seed);
 
 // The file the writer makes of root; empty, with a test failure, when the
