@@ -113,6 +113,16 @@ std::optional<std::uint32_t> RecordSizeTold(platform::ByteView meta, std::uint32
   return step;
 }
 
+// Whether the records a FixedMeta of the kind's stride names, in a
+// FixedData of dataSize bytes, may be the kind's: where kinds share a
+// stride, the distance between the records tells which (a FixedMeta whose
+// records tell nothing may be any).
+bool RecordsFitKind(const TableKind& kind, platform::ByteView meta, std::uint64_t dataSize) {
+  if (kind.recordSizes[0] == 0) return true;
+  const auto told = RecordSizeTold(meta, kind.fixedMetaStride, dataSize);
+  return !told || std::find(kind.recordSizes.begin(), kind.recordSizes.end(), *told) != kind.recordSizes.end();
+}
+
 // A VarMeta as a chain holds it: its item size and, for 12-byte items whose
 // type fields agree, the high half they share (0 otherwise).
 struct VarMetaShape {
@@ -209,6 +219,82 @@ std::vector<Edge> Unambiguous(const std::vector<Edge>& edges) {
   std::vector<Edge> out;
   for (const Edge& e : edges)
     if (chains[e.chain] == 1 && onlyHere[{e.home, e.name}] == 1) out.push_back(e);
+  return out;
+}
+
+// The order in which a table storage's streams are written, one chain
+// after the other.
+constexpr std::u16string_view kWritingOrder[] = {u"Props",    u"Fixed2Data", u"Fixed2Meta", u"Var2Data",
+                                                  u"FixedData", u"VarMeta",    u"FixedMeta"};
+
+int WritingRank(std::u16string_view name) {
+  for (std::size_t i = 0; i < std::size(kWritingOrder); ++i)
+    if (kWritingOrder[i] == name) return static_cast<int>(i);
+  return -1;
+}
+
+// Where a stream of a home lies: its first sector and how many it needs.
+struct Place {
+  bool mini = true;
+  std::uint32_t start = 0, sectors = 0;
+};
+using Places = std::map<std::u16string, Place>;
+
+Places PlacesOf(const LostStreamHome& home) {
+  Places places;
+  for (const auto& [name, start] : home.starts) {
+    const auto size = home.sizes.find(name);
+    if (size == home.sizes.end() || size->second == 0) continue;
+    const bool mini = size->second < kMiniStreamCutoff;
+    const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
+    places[name] = {mini, start, static_cast<std::uint32_t>((size->second + unit - 1) / unit)};
+  }
+  return places;
+}
+
+// Whether the chain lies as the stream name would beside the home's
+// streams: ending where a later one of the writing order begins, or
+// beginning where an earlier one ends.
+bool Adjoins(const Places& places, const std::u16string& name, const UnownedChain& c) {
+  const int rank = WritingRank(name);
+  if (rank < 0) return false;
+  for (const auto& [other, p] : places) {
+    const int otherRank = WritingRank(other);
+    if (otherRank < 0 || p.mini != c.mini) continue;
+    if (otherRank > rank && std::uint64_t{p.start} == std::uint64_t{c.start} + c.sectors) return true;
+    if (otherRank < rank && std::uint64_t{p.start} + p.sectors == c.start) return true;
+  }
+  return false;
+}
+
+// The edges decided by where their chains lie: an edge whose chain adjoins
+// its home's streams, where no other edge of its chain or of its slot
+// does, wins; the other edges of its slot and their chains are left
+// undecided (the chain that fits a slot next to another's is not told
+// by that), and the rest is decided as Unambiguous decides.
+std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vector<std::uint8_t>& adjoins) {
+  using Slot = std::pair<std::size_t, std::u16string>;
+  std::map<Slot, int> bySlot;
+  std::unordered_map<std::size_t, int> byChain;
+  for (std::size_t i = 0; i < edges.size(); ++i)
+    if (adjoins[i]) ++bySlot[{edges[i].home, edges[i].name}], ++byChain[edges[i].chain];
+  std::vector<Edge> out;
+  std::set<Slot> wonSlots;
+  std::set<std::size_t> setAside;
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const Edge& e = edges[i];
+    if (!adjoins[i] || bySlot[{e.home, e.name}] != 1 || byChain[e.chain] != 1) continue;
+    out.push_back(e);
+    out.back().why += ", and its chain lies next to the storage's other streams";
+    wonSlots.insert({e.home, e.name});
+    setAside.insert(e.chain);
+  }
+  for (const Edge& e : edges)
+    if (wonSlots.count({e.home, e.name})) setAside.insert(e.chain);
+  std::vector<Edge> rest;
+  for (const Edge& e : edges)
+    if (!setAside.count(e.chain) && !wonSlots.count({e.home, e.name})) rest.push_back(e);
+  for (const Edge& e : Unambiguous(rest)) out.push_back(e);
   return out;
 }
 
@@ -381,8 +467,10 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   // What each home holds and its meta streams' bytes, with what is given back.
   std::vector<std::map<std::u16string, platform::ByteView>> metas;
   std::vector<std::set<std::u16string>> holds;
+  std::vector<Places> places;
   for (const LostStreamHome& h : homes) {
     metas.push_back(h.metas);
+    places.push_back(PlacesOf(h));
     std::set<std::u16string> names;
     for (const auto& [name, size] : h.sizes) names.insert(name);
     holds.push_back(std::move(names));
@@ -393,10 +481,18 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     if (found == homes[h].sizes.end()) return std::nullopt;
     return found->second;
   };
-  auto give = [&](const std::vector<Edge>& edges) {
-    for (const Edge& e : Unambiguous(edges)) {
+  // Where the edges are weighed by place, the streams already given back
+  // are places too: FixedMetas go first, as a VarMeta ends where its
+  // FixedMeta begins.
+  auto give = [&](const std::vector<Edge>& edges, bool byPlace = true) {
+    std::vector<std::uint8_t> adjoins(edges.size(), 0);
+    for (std::size_t i = 0; i < edges.size() && byPlace; ++i)
+      adjoins[i] = Adjoins(places[edges[i].home], edges[i].name, chains[edges[i].chain]);
+    for (const Edge& e : DecideByPlace(edges, adjoins)) {
+      const UnownedChain& chain = chains[e.chain];
       used[e.chain] = 1;
       holds[e.home].insert(e.name);
+      places[e.home][e.name] = {chain.mini, chain.start, chain.sectors};
       if (IsMetaStream(e.name)) metas[e.home][e.name] = ViewOf(chains[e.chain], e.size);
       given.push_back({e.home, e.chain, e.name, e.size, e.why});
     }
@@ -415,7 +511,7 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     if (lacks(h, u"VarMeta")) lackVar[k].push_back(h);
     if (kind->fixedMetaStride != 0 && lacks(h, u"FixedMeta")) lackFixed[k].push_back(h);
   }
-  std::vector<Edge> edges;
+  std::vector<Edge> edges, varEdges;
   for (std::size_t c = 0; c < chains.size(); ++c) {
     const UnownedChain& chain = chains[c];
     const platform::ByteView all = ViewOf(chain, chain.bytes.size());
@@ -426,7 +522,7 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
         if (var->type != 0 && !HasVarType(kTableKinds[k], var->type)) continue;
         for (std::size_t h : lackVar[k]) {
           if (const auto var2 = sizeOf(h, u"Var2Data"); var2 && *var2 != U32(all, 20)) continue;
-          edges.push_back({h, c, u"VarMeta", var->size,
+          varEdges.push_back({h, c, u"VarMeta", var->size,
                            "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
                                std::to_string(var->itemSize) + " bytes"});
         }
@@ -439,11 +535,7 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
       const auto size = FixedMetaSize(all, stride);
       if (!size || !Holds(chain, *size)) continue;
       // Kinds that share a stride are told by their records' size.
-      const auto& recordSizes = kTableKinds[k].recordSizes;
-      if (recordSizes[0] != 0) {
-        const auto told = RecordSizeTold(ViewOf(chain, *size), stride, U32(all, 12));
-        if (told && std::find(recordSizes.begin(), recordSizes.end(), *told) == recordSizes.end()) continue;
-      }
+      if (!RecordsFitKind(kTableKinds[k], ViewOf(chain, *size), U32(all, 12))) continue;
       for (std::size_t h : lackFixed[k]) {
         if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
         edges.push_back({h, c, u"FixedMeta", *size,
@@ -453,6 +545,7 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     }
   }
   give(edges);
+  give(varEdges);
   GiveEmptyMetas(homes, chains, used, holds, give);
 
   // The data streams, sized by their meta streams: the chains of exactly
@@ -466,8 +559,12 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     std::size_t sizeAt;
   };
   // Var2Data first: its values at the VarMeta's positions tell it best.
-  constexpr DataStream kDataStreams[] = {
-      {u"Var2Data", u"VarMeta", 20}, {u"FixedData", u"FixedMeta", 12}, {u"Fixed2Data", u"Fixed2Meta", 12}};
+  // Those left undecided are weighed again once the FixedDatas are given
+  // back, as a Var2Data ends where its FixedData begins.
+  constexpr DataStream kDataStreams[] = {{u"Var2Data", u"VarMeta", 20},
+                                         {u"FixedData", u"FixedMeta", 12},
+                                         {u"Var2Data", u"VarMeta", 20},
+                                         {u"Fixed2Data", u"Fixed2Meta", 12}};
   for (const DataStream& d : kDataStreams) {
     edges.clear();
     const std::u16string name(d.name), meta(d.meta);
@@ -516,7 +613,9 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
                        "a Props header (" + std::to_string(size) + " bytes)"});
     }
   }
-  give(edges);
+  // Its header is weak (a Var2Data whose first value is a rate table
+  // reads so): where it lies decides nothing.
+  give(edges, false);
   return given;
 }
 
@@ -598,20 +697,19 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         // (a few files keep a FixedMeta whose size is not its FixedData's).
         const auto data = member(u"FixedData") ? std::nullopt : sizeOf(u"FixedData");
         fits = kind->fixedMetaStride != 0 && FixedMetaFits(*kind, v) && (!data || *data == U32(v, 12));
-        // Kinds of one stride: the records' size, where the level holds
-        // them, tells which.
+        // Kinds of one stride: the records' size tells which, in the
+        // FixedData the level holds or the one the header sizes.
         const LevelStream* records = member(u"FixedData");
-        if (fits && records && kind->recordSizes[0] != 0) {
-          const auto told = RecordSizeTold(v, kind->fixedMetaStride, records->bytes.size());
-          fits = !told || std::find(kind->recordSizes.begin(), kind->recordSizes.end(), *told) != kind->recordSizes.end();
-        }
+        fits = fits && RecordsFitKind(*kind, v, records ? records->bytes.size() : U32(v, 12));
         // A lost chain that could be the home's FixedMeta contests it,
-        // unless the level's own FixedData is not of the size it gives.
+        // unless the level's own FixedData is not of the size it gives or
+        // its records are another kind's.
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
           const platform::ByteView rival = ViewOf(*c, c->bytes.size());
           const auto size = FixedMetaSize(rival, kind->fixedMetaStride);
-          fits = !(size && Holds(*c, *size) && (!records || U32(rival, 12) == records->bytes.size()));
+          fits = !(size && Holds(*c, *size) && (!records || U32(rival, 12) == records->bytes.size()) &&
+                   RecordsFitKind(*kind, ViewOf(*c, *size), U32(rival, 12)));
         }
         fits = fits && !crowded;
       } else if (m.name == u"VarMeta" && v.size() > 0) {

@@ -19,7 +19,11 @@
 //
 // A stream whose exact size nothing gives (Fixed2Meta) is left where it
 // is: sized by its chain, its zero tail would read as records. Where two
-// places or two chains fit, nothing is given back.
+// places or two chains fit, the one place whose streams the chain adjoins
+// as the tables are written decides (Props, Fixed2Data, Fixed2Meta,
+// Var2Data, FixedData, VarMeta, FixedMeta, one after the other: the
+// VarMeta ends where its FixedMeta begins in 93 % of the samples' tables);
+// where none or several do, nothing is given back.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +73,7 @@ std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image,
 struct LostStreamHome {
   std::u16string name;                                    // TBkndTask, CV_iew...
   std::map<std::u16string, std::uint64_t> sizes;          // the streams it holds, by name
+  std::map<std::u16string, std::uint32_t> starts;         // their first sectors, where known
   std::map<std::u16string, platform::ByteView> metas;     // their bytes, for VarMeta, FixedMeta, Fixed2Meta
 };
 

@@ -191,14 +191,14 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
   }
   if (!state_.run.Cancelled()) GiveBackLostStreams();
   std::vector<UnownedChain>().swap(lostChains_);
-  writtenSizes_.clear();
+  writtenStreams_.clear();
   writtenMetas_.clear();
   return 1;
 }
 
 void CStgReader::KeepForGiveBack(platform::ElementId storage, const DirItem& item, std::size_t length) {
   if (!entriesLost_) return;
-  writtenSizes_[storage][item.Name()] = length;
+  writtenStreams_[storage][item.Name()] = {length, item.Start()};
   if (IsMetaStream(item.Name()))
     writtenMetas_[storage][item.Name()].assign(item.Content().begin(),
                                                item.Content().begin() + static_cast<std::ptrdiff_t>(length));
@@ -211,13 +211,15 @@ std::vector<LostStreamHome> CStgReader::TableHomes(std::vector<platform::Element
     if (!s.lostBelow || !IsTableStorage(s.name)) continue;
     LostStreamHome home;
     home.name = s.name;
-    const auto sizes = writtenSizes_.find(s.id);
+    const auto streams = writtenStreams_.find(s.id);
     const auto metas = writtenMetas_.find(s.id);
     for (const std::u16string& name : s.children) {
-      std::uint64_t size = 0;
-      if (sizes != writtenSizes_.end())
-        if (const auto found = sizes->second.find(name); found != sizes->second.end()) size = found->second;
-      home.sizes[name] = size;
+      home.sizes[name] = 0;
+      if (streams == writtenStreams_.end()) continue;
+      if (const auto found = streams->second.find(name); found != streams->second.end()) {
+        home.sizes[name] = found->second.size;
+        home.starts[name] = found->second.start;
+      }
     }
     if (metas != writtenMetas_.end())
       for (const auto& [name, bytes] : metas->second) home.metas[name] = platform::ByteView(bytes.data(), bytes.size());

@@ -120,7 +120,11 @@ class CStgReader {
   std::vector<salvage::UnownedChain> lostChains_;
   bool entriesLost_ = false;
   // While they are not empty, what the walk wrote into each storage: every
-  // stream's size, and the meta streams' bytes.
-  std::map<platform::ElementId, std::map<std::u16string, std::uint64_t>> writtenSizes_;
+  // stream's size and first sector, and the meta streams' bytes.
+  struct WrittenStream {
+    std::uint64_t size = 0;
+    std::uint32_t start = 0;
+  };
+  std::map<platform::ElementId, std::map<std::u16string, WrittenStream>> writtenStreams_;
   std::map<platform::ElementId, std::map<std::u16string, salvage::Bytes>> writtenMetas_;
 };

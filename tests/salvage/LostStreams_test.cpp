@@ -86,14 +86,15 @@ struct Table {
   Bytes fixedMeta, fixedData, varMeta, var2Data;
 };
 
-Table MakeTable(std::size_t stride, std::uint16_t type, std::size_t records, std::uint32_t seed) {
+Table MakeTable(std::size_t stride, std::uint16_t type, std::size_t records, std::uint32_t seed,
+                std::uint32_t recordSize = 16) {
   Table t;
   std::vector<std::uint32_t> positions;
   t.var2Data = Var2Data(records + 1, 8 + seed % 5, seed, positions);
   t.varMeta = VarMeta(type, positions, static_cast<std::uint32_t>(t.var2Data.size()));
   std::vector<std::uint32_t> slots;
-  for (std::size_t i = 0; i < records; ++i) slots.push_back(static_cast<std::uint32_t>(16 * i));
-  t.fixedData = fixture::Pattern(16 * records + 30 + 20 * seed, seed + 100);
+  for (std::size_t i = 0; i < records; ++i) slots.push_back(static_cast<std::uint32_t>(recordSize * i));
+  t.fixedData = fixture::Pattern(recordSize * records + 30 + 20 * seed, seed + 100);
   t.fixedMeta = FixedMeta(stride, slots, static_cast<std::uint32_t>(t.fixedData.size()), seed + 200);
   return t;
 }
@@ -104,19 +105,22 @@ std::string Given(const std::vector<LostStreamHome>& homes, const std::vector<Un
          std::to_string(chains[g.chain].start) + ":" + std::to_string(g.size);
 }
 
-// A table storage that lost entries, holding streams of these sizes.
-LostStreamHome home(std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {}) {
+// A table storage that lost entries, holding streams of these sizes that
+// begin at these sectors.
+LostStreamHome home(std::u16string name, std::map<std::u16string, std::uint64_t> sizes = {},
+                    std::map<std::u16string, std::uint32_t> starts = {}) {
   LostStreamHome h;
   h.name = std::move(name);
   h.sizes = std::move(sizes);
+  h.starts = std::move(starts);
   return h;
 }
 
 TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   const Table task = MakeTable(47, 0x0B40, 4, 1);
   const Table rsc = MakeTable(37, 0x0C40, 3, 2);
-  const Table cal = MakeTable(10, 0x0D40, 2, 3);
-  const Table cons = MakeTable(10, 0x0E40, 2, 4);
+  const Table cal = MakeTable(10, 0x0D40, 2, 3, 12);
+  const Table cons = MakeTable(10, 0x0E40, 2, 4, 20);
   Bytes pastData = task.fixedMeta;  // an item's record past the FixedData its header sizes
   Put32(pastData, 16 + 47 + 4, static_cast<std::uint32_t>(task.fixedData.size()));
   Bytes emptyFixed(16, 0), emptyVar(24, 0);
@@ -128,8 +132,14 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   Bytes props = fixture::Pattern(86, 7), bigProps = fixture::Pattern(900, 8);  // size less 4, twice
   // A view's FixedMeta of one item reads as a FixedMeta of every stride.
   const Bytes oneItem = FixedMeta(10, {0}, 138, 11);
-  const Bytes calMeta = FixedMeta(10, {0, 12, 24}, 36, 12), consMeta = FixedMeta(10, {0, 20}, 40, 13);
   Put32(props, 0, 82), Put32(props, 4, 82), Put32(bigProps, 0, 896), Put32(bigProps, 4, 896);
+  // Older files' VarMetas of 8-byte items name no kind; where each lies does.
+  const Bytes taskVar9 = MakeTable(47, 0, 3, 5).varMeta, rscVar9 = MakeTable(37, 0, 3, 6).varMeta;
+  const auto olderTables = [] {
+    return std::vector<LostStreamHome>{
+        home(u"TBkndTask", {{u"FixedMeta", 204}, {u"Fixed2Meta", 100}}, {{u"FixedMeta", 30}, {u"Fixed2Meta", 60}}),
+        home(u"TBkndRsc", {{u"FixedMeta", 127}}, {{u"FixedMeta", 50}})};
+  };
 
   struct Case {
     const char* what;
@@ -148,17 +158,15 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {Chain(task.fixedMeta, 10), Chain(rsc.fixedMeta, 11), Chain(task.varMeta, 20), Chain(rsc.varMeta, 21)},
        {"TBkndTask/FixedMeta<-10:204", "TBkndRsc/FixedMeta<-11:127", "TBkndTask/VarMeta<-20:84",
         "TBkndRsc/VarMeta<-21:72"}},
-      {"calendars and links share a stride: their FixedMeta stays, their VarMeta types tell",
+      {"calendars and links share a stride: their records' size tells the FixedMetas, types the VarMetas",
        {home(u"TBkndCal"), home(u"TBkndCons")},
        {Chain(cal.fixedMeta, 10), Chain(cons.fixedMeta, 11), Chain(cal.varMeta, 20), Chain(cons.varMeta, 21)},
-       {"TBkndCal/VarMeta<-20:60", "TBkndCons/VarMeta<-21:60"}},
+       {"TBkndCal/FixedMeta<-10:36", "TBkndCons/FixedMeta<-11:36", "TBkndCal/VarMeta<-20:60",
+        "TBkndCons/VarMeta<-21:60"}},
       {"a FixedMeta only one kind explains wins its place over one that any kind could be",
        {home(u"TBkndRsc"), home(u"TBkndAssn"), home(u"TBkndCal")},
        {Chain(rsc.fixedMeta, 11), Chain(oneItem, 12)},
        {"TBkndRsc/FixedMeta<-11:127"}},
-      {"calendars and links share a stride: their records' size tells them apart",
-       {home(u"TBkndCal"), home(u"TBkndCons")}, {Chain(calMeta, 10), Chain(consMeta, 11)},
-       {"TBkndCal/FixedMeta<-10:46", "TBkndCons/FixedMeta<-11:36"}},
       {"a FixedMeta whose chain is longer than its items need is left alone",
        {home(u"TBkndTask")}, {Chain(task.fixedMeta, 10, 1)}, {}},
       {"a FixedMeta whose record lies past its FixedData is left alone",
@@ -193,6 +201,13 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {home(u"TBkndTask", {{u"FixedMeta", 204}}), home(u"CTable")}, {Chain(props, 60)}, {"TBkndTask/Props<-60:86"}},
       {"two Props for one place, one of them the data storage's: neither",
        {home(u"TBkndTask")}, {Chain(props, 60), Chain(bigProps, 61)}, {}},
+      {"older files' VarMetas: each goes where its chain ends at its table's FixedMeta",
+       olderTables(), {Chain(taskVar9, 29), Chain(rscVar9, 49)},
+       {"TBkndTask/VarMeta<-29:56", "TBkndRsc/VarMeta<-49:56"}},
+      {"older files' VarMetas that lie next to no table's streams are left alone",
+       olderTables(), {Chain(taskVar9, 20), Chain(rscVar9, 40)}, {}},
+      {"a Props header is too weak to be placed by where it lies",
+       olderTables(), {Chain(props, 58)}, {}},
       {"no table storage lost entries: nothing",
        {}, {Chain(task.fixedMeta, 10)}, {}},
   };
@@ -212,8 +227,8 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
 // fits the same place or nothing tells.
 TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Table task = MakeTable(47, 0x0B40, 4, 1);
-  const Table cal = MakeTable(10, 0x0D40, 2, 3);
-  const Table cons = MakeTable(10, 0x0E40, 2, 4);
+  const Table cal = MakeTable(10, 0x0D40, 2, 3, 12);
+  const Table cons = MakeTable(10, 0x0E40, 2, 4, 20);
   auto view = [](const Bytes& b) { return platform::ByteView(b.data(), b.size()); };
   const Bytes props = fixture::Pattern(86, 5);
   // Some files keep a FixedMeta that sizes its FixedData longer than it is.
@@ -243,14 +258,15 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
        {{u"FixedMeta", view(cal.fixedMeta)}, {u"VarMeta", view(cal.varMeta)}},
        {},
        {1}},
-      {"a calendar FixedMeta alone fits links, whose own FixedMeta is a lost chain: undecided",
-       {home(u"TBkndCons")}, {{u"FixedMeta", view(cal.fixedMeta)}}, {Chain(cons.fixedMeta, 10)}, {}},
+      {"a FixedMeta alone, its records 20 bytes apart: links, though a calendars' FixedMeta is a lost chain",
+       {home(u"TBkndCal"), home(u"TBkndCons")}, {{u"FixedMeta", view(cons.fixedMeta)}}, {Chain(cal.fixedMeta, 10)},
+       {1}},
       {"a FixedData of the size the storage's FixedMeta gives",
        {taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {}, {0}},
       {"a storage without a FixedMeta cannot be ruled out for a FixedData",
        {home(u"TBkndRsc"), taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {}, {0, 1}},
       {"a FixedData of another size",
-       {taskWithMeta}, {{u"FixedData", view(cal.fixedData)}}, {}, {}},
+       {taskWithMeta}, {{u"FixedData", view(cons.fixedData)}}, {}, {}},
       {"a FixedData that a lost chain of its length could be as well",
        {taskWithMeta}, {{u"FixedData", view(task.fixedData)}}, {Chain(fixture::Pattern(114, 3), 30)}, {}},
       {"older files: 8-byte VarMeta items tell no kind, a lost one of them is no rival, the FixedMeta tells tasks",
@@ -281,7 +297,7 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
       {"one that sizes a FixedData of the level's size is: undecided",
        {home(u"TBkndCal"), home(u"TBkndCons"), home(u"TBkndOutlCode")},
        {{u"FixedMeta", view(linkMeta)}, {u"FixedData", view(linkData)}},
-       {Chain(FixedMeta(10, {0}, 28, 11), 40)},
+       {Chain(FixedMeta(10, {8}, 28, 11), 40)},
        {}},
       {"nothing that can be told", {home(u"TBkndTask")}, {{u"Props", view(props)}}, {}, {}},
       {"a storage that holds one of the names already",
