@@ -643,6 +643,19 @@ bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
 
 }  // namespace
 
+bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level) {
+  const TableKind* kind = KindOf(table);
+  if (!kind) return true;
+  for (const LevelStream& m : level) {
+    if (m.name == u"FixedMeta" && kind->fixedMetaStride != 0 && U32(m.bytes, 8) != 0 &&
+        !(FixedMetaFits(*kind, m.bytes) && RecordsFitKind(*kind, m.bytes, U32(m.bytes, 12))))
+      return false;
+    if (m.name == u"VarMeta" && VarMetaHeader(m.bytes) && VarItemSize(m.bytes) == 12 && !VarMetaFits(*kind, m.bytes))
+      return false;
+  }
+  return true;
+}
+
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost) {
   // The level's streams by name, the first of each name: a level of many

@@ -112,6 +112,10 @@ struct LevelStream {
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost);
 
+// Whether the level's meta streams may be those of the table: a FixedMeta
+// of its stride and records, a VarMeta of 12-byte items of its types.
+bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level);
+
 // The size a table storage's meta stream gives its data stream: a
 // VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its
 // FixedData's. None where the header is not sound.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <set>
 #include <string_view>
 
 namespace salvage {
@@ -85,7 +87,95 @@ std::u16string_view SignatureTable(const std::vector<OrphanMember>& level) {
   return table;
 }
 
+// The order in which the tables of each family are written; the tables
+// that can be made again are those of kDataTables and kViewTables.
+constexpr std::array<std::u16string_view, 13> kDataOrder = {
+    u"TBkndLabelAssociation", u"TBkndLabel",   u"TBkndConversation", u"TBkndChecklistItem", u"TBkndAttachment",
+    u"TBkndSprint",           u"TBkndBoardColumn", u"TBkndOutlCode", u"TBkndCons",          u"TBkndAssn",
+    u"TBkndCal",              u"TBkndRsc",     u"TBkndTask"};
+constexpr std::array<std::u16string_view, 11> kViewOrder = {u"CDrawing", u"CGrouping", u"CVba",    u"CMap",
+                                                            u"CCommandBar", u"CEdl",  u"CUdm",    u"CReport",
+                                                            u"CTable",   u"CFilter",   u"CV_iew"};
+
+// A table's family and its place in the family's order (-1: unknown).
+std::pair<Family, int> WritingRank(std::u16string_view name) {
+  for (std::size_t i = 0; i < kDataOrder.size(); ++i)
+    if (kDataOrder[i] == name) return {Family::Data, static_cast<int>(i)};
+  for (std::size_t i = 0; i < kViewOrder.size(); ++i)
+    if (kViewOrder[i] == name) return {Family::Views, static_cast<int>(i)};
+  return {Family::None, -1};
+}
+
+bool MadeAgain(std::u16string_view name) {
+  return In(kViewTables, name) || std::find(kDataTables.begin(), kDataTables.end(), name) != kDataTables.end();
+}
+
 }  // namespace
+
+bool TableStreamsLevel(const std::vector<OrphanMember>& level) { return StreamsOf(level, Family::Data); }
+
+std::vector<std::u16string> TablesByWritingOrder(const std::vector<TableFirst>& present,
+                                                 const std::vector<std::uint32_t>& levels) {
+  std::vector<std::u16string> out(levels.size());
+  struct Known {
+    std::uint32_t first;
+    Family family;
+    int rank;
+  };
+  std::vector<Known> known;
+  std::set<std::u16string_view> there;
+  for (const TableFirst& t : present) {
+    there.insert(t.name);
+    if (const auto [family, rank] = WritingRank(t.name); rank >= 0) known.push_back({t.first, family, rank});
+  }
+  std::sort(known.begin(), known.end(), [](const Known& a, const Known& b) { return a.first < b.first; });
+  // Each family's tables in their order, the families one after the other.
+  int families = 0;
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    const bool sameAsLast = i > 0 && known[i - 1].family == known[i].family;
+    if (i > 0 && known[i - 1].first == known[i].first) return out;
+    if (sameAsLast && known[i - 1].rank >= known[i].rank) return out;
+    if (!sameAsLast && ++families > 2) return out;
+  }
+
+  // The tables that lack between two tables present (or an end).
+  auto lacking = [&](Family family, int after, int before) {
+    std::vector<std::u16string_view> names;
+    const auto add = [&](const auto& order) {
+      for (int i = after + 1; i < before && i < static_cast<int>(order.size()); ++i)
+        if (MadeAgain(order[static_cast<std::size_t>(i)]) && !there.count(order[static_cast<std::size_t>(i)]))
+          names.push_back(order[static_cast<std::size_t>(i)]);
+    };
+    if (family == Family::Data) add(kDataOrder);
+    if (family == Family::Views) add(kViewOrder);
+    return names;
+  };
+  // The levels by the gap they lie in: the index of the next table present.
+  std::map<std::size_t, std::vector<std::size_t>> gaps;
+  for (std::size_t l = 0; l < levels.size(); ++l) {
+    const auto next = std::upper_bound(known.begin(), known.end(), levels[l],
+                                       [](std::uint32_t f, const Known& k) { return f < k.first; });
+    if (next != known.begin() && (next - 1)->first == levels[l]) continue;
+    gaps[static_cast<std::size_t>(next - known.begin())].push_back(l);
+  }
+  for (auto& [next, members] : gaps) {
+    const Known* before = next > 0 ? &known[next - 1] : nullptr;
+    const Known* after = next < known.size() ? &known[next] : nullptr;
+    std::vector<std::u16string_view> names;
+    if (before) {
+      const bool same = after && after->family == before->family;
+      names = lacking(before->family, before->rank, same ? after->rank : 1 << 20);
+    }
+    if (after && (!before || after->family != before->family)) {
+      const auto more = lacking(after->family, -1, after->rank);
+      names.insert(names.end(), more.begin(), more.end());
+    }
+    if (names.size() != members.size()) continue;
+    std::sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) { return levels[a] < levels[b]; });
+    for (std::size_t i = 0; i < members.size(); ++i) out[members[i]] = std::u16string(names[i]);
+  }
+  return out;
+}
 
 bool IsDataStorage(std::u16string_view name) { return ParentFamily(name) == Family::Data; }
 bool IsViewStorage(std::u16string_view name) { return ParentFamily(name) == Family::Views; }

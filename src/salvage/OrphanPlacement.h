@@ -32,6 +32,7 @@ struct PlacedStorage {
   std::u16string name;
   std::set<std::u16string> children;  // names of what was written into it
   bool lostBelow = false;             // its children led to a lost entry
+  platform::ElementId parent = platform::kRootElement;
 };
 
 // One entry of an orphaned level.
@@ -65,5 +66,25 @@ bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool
 // The place for one orphaned level among the storages written so far; Keep
 // when no single place fits.
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed);
+
+// Whether every member is a stream a table storage holds.
+bool TableStreamsLevel(const std::vector<OrphanMember>& level);
+
+// A table storage, with the first sector of its streams in the mini stream.
+struct TableFirst {
+  std::u16string name;
+  std::uint32_t first = 0;
+};
+
+// The project writes the tables of its data and view storages in one order
+// (TBkndOutlCode, TBkndCons, TBkndAssn, TBkndCal, TBkndRsc, TBkndTask; CGrouping,
+// CVba, CMap, CCommandBar, CEdl, CUdm, CReport, CTable, CFilter, CV_iew),
+// each one's streams after the last's. For levels of table streams whose
+// storage was lost (levels: the first mini sector of each one's streams),
+// the table each was: between the tables present around it, as many tables
+// lack as levels lie there, taken in that order. Empty for a level where the
+// counts differ, and for all where the tables present are not in that order.
+std::vector<std::u16string> TablesByWritingOrder(const std::vector<TableFirst>& present,
+                                                 const std::vector<std::uint32_t>& levels);
 
 }  // namespace salvage

@@ -352,11 +352,7 @@ void CStgReader::PlaceOrphans() {
         if (link < count && link != n) referenced[link] = 1;
 
   // Each top with the siblings it leads to: one level of one storage.
-  struct Level {
-    std::uint32_t top = 0;
-    std::vector<OrphanMember> members;
-    std::vector<std::uint32_t> entries;
-  };
+  using Level = OrphanLevel;
   std::vector<Level> levels;
   std::vector<std::uint8_t> seen(count, 0);
   for (std::uint32_t top = 0; top < count; ++top) {
@@ -380,11 +376,6 @@ void CStgReader::PlaceOrphans() {
     levels.push_back(std::move(level));
   }
 
-  auto names = [](const Level& level) {
-    std::string text;
-    for (const OrphanMember& m : level.members) text += (text.empty() ? "" : ", ") + platform::Utf16ToAnsi(m.name);
-    return text;
-  };
   // Each level weighs every storage written: a file of many lost entries
   // and many storages is placed as before rather than in quadratic time.
   constexpr std::uint64_t kPlacementBudget = 20'000'000;
@@ -413,27 +404,83 @@ void CStgReader::PlaceOrphans() {
         byContent = place.kind != OrphanPlace::Kind::Keep;
       }
       if (place.kind == OrphanPlace::Kind::Keep) continue;
-      platform::ElementId into = place.storage;
-      const PlacedStorage* parent = Placed(place.storage);
-      const std::string parentName = parent ? platform::Utf16ToAnsi(parent->name) : std::string();
-      if (place.kind == OrphanPlace::Kind::Recreate) {
-        const auto made = writer_->CreateStorage(place.storage, place.name);
-        if (!made) continue;
-        ++state_.stats.storagesCreated;
-        NoteWritten(place.storage, place.name);
-        placedIndex_[*made] = placed_.size();
-        placed_.push_back(PlacedStorage{*made, place.name, {}, true});
-        lostParents_.insert(*made);
-        into = *made;
-        state_.log().WriteFormat("[STG]\tStorage %s, lost with its entry, is made again in %s for the entries below it",
-                                 platform::Utf16ToAnsi(place.name).c_str(), parentName.c_str());
-      }
-      const PlacedStorage* target = Placed(into);
-      state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s%s", names(level).c_str(),
-                               target ? platform::Utf16ToAnsi(target->name).c_str() : "",
-                               byContent ? ", the one table storage what they hold fits" : "");
-      ParseDir(static_cast<std::int32_t>(level.top), into);
+      WriteOrphanLevel(level, place, byContent ? ", the one table storage what they hold fits" : "");
     }
+  }
+  if (!state_.run.Cancelled() && contentBudget) PlaceByWritingOrder(levels);
+}
+
+void CStgReader::WriteOrphanLevel(const OrphanLevel& level, const OrphanPlace& place, const char* why) {
+  platform::ElementId into = place.storage;
+  const PlacedStorage* parent = Placed(place.storage);
+  const std::string parentName = parent ? platform::Utf16ToAnsi(parent->name) : std::string();
+  if (place.kind == OrphanPlace::Kind::Recreate) {
+    const auto made = writer_->CreateStorage(place.storage, place.name);
+    if (!made) return;
+    ++state_.stats.storagesCreated;
+    NoteWritten(place.storage, place.name);
+    placedIndex_[*made] = placed_.size();
+    placed_.push_back(PlacedStorage{*made, place.name, {}, true, place.storage});
+    lostParents_.insert(*made);
+    into = *made;
+    state_.log().WriteFormat("[STG]\tStorage %s, lost with its entry, is made again in %s for the entries below it",
+                             platform::Utf16ToAnsi(place.name).c_str(), parentName.c_str());
+  }
+  std::string names;
+  for (const OrphanMember& m : level.members) names += (names.empty() ? "" : ", ") + platform::Utf16ToAnsi(m.name);
+  const PlacedStorage* target = Placed(into);
+  state_.log().WriteFormat("[STG]\tEntries below lost entries (%s) are written into %s%s", names.c_str(),
+                           target ? platform::Utf16ToAnsi(target->name).c_str() : "", why);
+  ParseDir(static_cast<std::int32_t>(level.top), into);
+}
+
+// Levels of table streams still unplaced, whose table storage was lost
+// with its entry: told by where their streams lie in the mini stream among
+// the tables written (TablesByWritingOrder), and made again under that
+// name in the data or view storage that lost entries.
+void CStgReader::PlaceByWritingOrder(const std::vector<OrphanLevel>& levels) {
+  // The first mini sector of a level's or a storage's streams.
+  auto firstOf = [](std::uint64_t size, std::uint32_t start, std::optional<std::uint32_t>& first) {
+    if (size > 0 && size < kMiniStreamCutoff && (!first || start < *first)) first = start;
+  };
+  std::vector<const OrphanLevel*> waiting;
+  std::vector<std::uint32_t> firsts;
+  for (const OrphanLevel& level : levels) {
+    if (elParsed_[level.top] || !TableStreamsLevel(level.members)) continue;
+    std::optional<std::uint32_t> first;
+    for (std::uint32_t n : level.entries)
+      if (const DirItem* item = root_->GetEntry(n)) firstOf(item->Size(), item->Start(), first);
+    if (!first) continue;
+    waiting.push_back(&level);
+    firsts.push_back(*first);
+  }
+  if (waiting.empty()) return;
+  // The tables present in the data and view storages, and those storages.
+  std::vector<TableFirst> present;
+  std::map<bool, std::vector<platform::ElementId>> holders;  // views?
+  for (const PlacedStorage& s : placed_) {
+    if (IsDataStorage(s.name) || IsViewStorage(s.name)) holders[IsViewStorage(s.name)].push_back(s.id);
+    const PlacedStorage* parent = s.id == s.parent ? nullptr : Placed(s.parent);
+    if (!parent || !(IsDataStorage(parent->name) || IsViewStorage(parent->name))) continue;
+    std::optional<std::uint32_t> first;
+    if (const auto streams = writtenStreams_.find(s.id); streams != writtenStreams_.end())
+      for (const auto& [name, w] : streams->second) firstOf(w.size, w.start, first);
+    if (first) present.push_back({s.name, *first});
+  }
+  const std::vector<std::u16string> tables = TablesByWritingOrder(present, firsts);
+  for (std::size_t i = 0; i < waiting.size() && !state_.run.Cancelled(); ++i) {
+    if (tables[i].empty()) continue;
+    const auto& in = holders[tables[i].rfind(u"TBknd", 0) != 0];
+    if (in.size() != 1 || !Placed(in.front())->lostBelow) continue;
+    std::vector<LevelStream> streams;
+    for (std::uint32_t n : waiting[i]->entries)
+      if (const DirItem* item = root_->GetEntry(n)) {
+        const std::span<const std::uint8_t> content = item->Content();
+        streams.push_back({item->Name(), platform::ByteView(content.data(), std::min<std::size_t>(item->Size(), content.size()))});
+      }
+    if (!LevelMayBe(tables[i], streams)) continue;
+    WriteOrphanLevel(*waiting[i], {OrphanPlace::Kind::Recreate, in.front(), tables[i]},
+                     ", the table that lies there among the tables written");
   }
 }
 
@@ -524,7 +571,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     state_.log().WriteLine("[STG]\tIt's a storage, create Ok");
     ++state_.stats.storagesCreated;
     placedIndex_[*created] = placed_.size();
-    placed_.push_back(PlacedStorage{*created, item->Name(), {}, false});
+    placed_.push_back(PlacedStorage{*created, item->Name(), {}, false, storage});
     writer_->SetClass(*created, item->ClassId());
     // The project's data, view and table storages are never empty: one
     // whose child link says none lost it, and entries cut off may belong

@@ -65,7 +65,16 @@ class CStgReader {
   bool BelongsElsewhere(platform::ElementId storage, std::int32_t index);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
+  // A level of entries cut off below lost entries: its top, each with the
+  // siblings it leads to.
+  struct OrphanLevel {
+    std::uint32_t top = 0;
+    std::vector<salvage::OrphanMember> members;
+    std::vector<std::uint32_t> entries;
+  };
   void PlaceOrphans();
+  void WriteOrphanLevel(const OrphanLevel& level, const salvage::OrphanPlace& place, const char* why);
+  void PlaceByWritingOrder(const std::vector<OrphanLevel>& levels);
   int WriteTree(const std::u16string& tempPath);
   void WriteSummary();
   // True when a link of either table was mended.

@@ -112,6 +112,36 @@ TEST(OrphanPlacement, ViewStreamsFitTheOneViewStorageTheViewStorageLacks) {
   EXPECT_EQ(second.storage, 3u);
 }
 
+TEST(OrphanPlacement, TablesLostWithTheirEntriesAreToldByWhereTheirStreamsLie) {
+  using Present = std::vector<salvage::TableFirst>;
+  const Present data = {{u"TBkndOutlCode", 10}, {u"TBkndCal", 40}, {u"TBkndRsc", 50}, {u"TBkndTask", 60}};
+  Present withViews = data;
+  withViews.erase(withViews.end() - 1);
+  withViews.insert(withViews.end(), {{u"CMap", 100}, {u"CEdl", 110}, {u"CV_iew", 150}});
+  struct Case {
+    const char* what;
+    Present present;
+    std::vector<std::uint32_t> levels;
+    std::vector<std::u16string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"two levels between two tables that lack two: each in the order written",
+       data, {25, 20}, {u"TBkndAssn", u"TBkndCons"}},
+      {"one level where two tables lack: neither", data, {20}, {u""}},
+      {"a level at a table's own first sector: none", data, {40}, {u""}},
+      {"tables present out of the order: nothing is told",
+       {{u"TBkndCal", 10}, {u"TBkndOutlCode", 40}, {u"TBkndTask", 60}}, {20, 30}, {u"", u""}},
+      {"between the families, the last data table and the first view table (others are never made again)",
+       withViews, {60, 80}, {u"TBkndTask", u"CGrouping"}},
+      {"past the last table: the one its family lacks there", data, {70}, {u""}},
+      {"within the views", withViews, {105, 120, 140}, {u"CCommandBar", u"", u""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(salvage::TablesByWritingOrder(c.present, c.levels), c.expected);
+  }
+}
+
 // A project-like file: a data storage of table storages, each with its
 // table streams, and a view storage.
 fixture::Node Tables(std::u16string name, std::uint32_t seed, bool second) {
