@@ -1,6 +1,7 @@
 #include "salvage/LostStreams.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -21,8 +22,8 @@ constexpr std::uint32_t kBigStreamSectors = kMiniStreamCutoff / kSectorSize;
 constexpr std::size_t kMaxCandidates = 64;
 
 // What the streams of a table storage look like there: the bytes per
-// FixedMeta item (0: not known, its FixedMeta is never given back) and the
-// high halves of its VarMeta items' type fields.
+// FixedMeta item (0: not known, or a view's) and the high halves of its
+// VarMeta items' type fields.
 struct TableKind {
   std::u16string_view name;
   std::uint32_t fixedMetaStride;
@@ -30,14 +31,27 @@ struct TableKind {
   // The FixedData record sizes of the kinds whose FixedMeta strides agree
   // (none: the stride tells the kind).
   std::array<std::uint32_t, 2> recordSizes = {};
+  // A view's FixedMeta stride in the older and the newer layout of the
+  // views (none: its FixedMeta is never given back).
+  std::array<std::uint8_t, 2> viewStrides = {};
 };
 constexpr std::array<std::uint16_t, 3> kViewVarTypes = {0x2040, 0x2240, 0x2D40};
 constexpr TableKind kTableKinds[] = {
-    {u"TBkndTask", 47, {0x0B40}},     {u"TBkndRsc", 37, {0x0C40}},      {u"TBkndCal", 10, {0x0D40}, {12}},
-    {u"TBkndAssn", 34, {0x0F40}},     {u"TBkndCons", 10, {0x0E40}, {20}}, {u"TBkndOutlCode", 10, {0x1640}, {14, 18}},
-    {u"CV_iew", 0, kViewVarTypes},    {u"CTable", 0, kViewVarTypes},    {u"CFilter", 0, kViewVarTypes},
-    {u"CGrouping", 0, kViewVarTypes}, {u"CEdl", 0, kViewVarTypes},      {u"CMap", 0, kViewVarTypes},
-    {u"CUdm", 0, kViewVarTypes},      {u"CReport", 0, kViewVarTypes},   {u"CCommandBar", 0, kViewVarTypes},
+    {u"TBkndTask", 47, {0x0B40}},
+    {u"TBkndRsc", 37, {0x0C40}},
+    {u"TBkndCal", 10, {0x0D40}, {12}},
+    {u"TBkndAssn", 34, {0x0F40}},
+    {u"TBkndCons", 10, {0x0E40}, {20}},
+    {u"TBkndOutlCode", 10, {0x1640}, {14, 18}},
+    {u"CV_iew", 0, kViewVarTypes, {}, {10, 10}},
+    {u"CTable", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CFilter", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CGrouping", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CEdl", 0, kViewVarTypes, {}, {10, 11}},
+    {u"CMap", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CUdm", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CReport", 0, kViewVarTypes, {}, {9, 10}},
+    {u"CCommandBar", 0, kViewVarTypes},
 };
 
 const TableKind* KindOf(std::u16string_view name) {
@@ -254,13 +268,16 @@ Places PlacesOf(const LostStreamHome& home) {
 
 // Whether the chain lies as the stream name would beside the home's
 // streams: ending where a later one of the writing order begins, or
-// beginning where an earlier one ends.
+// beginning where an earlier one ends; at most a few places apart in the
+// order (a Props lies before the Fixed2 streams or the Var2Data, never
+// right before a FixedData, as a Var2Data does).
 bool Adjoins(const Places& places, const std::u16string& name, const UnownedChain& c) {
+  constexpr int kMostApart = 3;
   const int rank = WritingRank(name);
   if (rank < 0) return false;
   for (const auto& [other, p] : places) {
     const int otherRank = WritingRank(other);
-    if (otherRank < 0 || p.mini != c.mini) continue;
+    if (otherRank < 0 || p.mini != c.mini || std::abs(otherRank - rank) > kMostApart) continue;
     if (otherRank > rank && std::uint64_t{p.start} == std::uint64_t{c.start} + c.sectors) return true;
     if (otherRank < rank && std::uint64_t{p.start} + p.sectors == c.start) return true;
   }
@@ -271,8 +288,10 @@ bool Adjoins(const Places& places, const std::u16string& name, const UnownedChai
 // its home's streams, where no other edge of its chain or of its slot
 // does, wins; the other edges of its slot and their chains are left
 // undecided (the chain that fits a slot next to another's is not told
-// by that), and the rest is decided as Unambiguous decides.
-std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vector<std::uint8_t>& adjoins) {
+// by that), and, unless only place decides, the rest is decided as
+// Unambiguous decides.
+std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vector<std::uint8_t>& adjoins,
+                                bool onlyPlace) {
   using Slot = std::pair<std::size_t, std::u16string>;
   std::map<Slot, int> bySlot;
   std::unordered_map<std::size_t, int> byChain;
@@ -294,7 +313,8 @@ std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vecto
   std::vector<Edge> rest;
   for (const Edge& e : edges)
     if (!setAside.count(e.chain) && !wonSlots.count({e.home, e.name})) rest.push_back(e);
-  for (const Edge& e : Unambiguous(rest)) out.push_back(e);
+  if (!onlyPlace)
+    for (const Edge& e : Unambiguous(rest)) out.push_back(e);
   return out;
 }
 
@@ -451,16 +471,32 @@ std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image,
   return out;
 }
 
-std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
-                                              const std::vector<UnownedChain>& chains) {
-  std::vector<const UnownedChain*> all;
-  all.reserve(chains.size());
-  for (const UnownedChain& c : chains) all.push_back(&c);
-  return MatchLostStreams(homes, all);
+int ViewLayoutOf(const std::vector<std::pair<std::u16string, platform::ByteView>>& fixedMetas) {
+  int layout = -1;
+  for (const auto& [name, meta] : fixedMetas) {
+    const TableKind* kind = KindOf(name);
+    const std::uint32_t items = U32(meta, 8);
+    if (!kind || kind->viewStrides[0] == kind->viewStrides[1] || items == 0 || !MagicAt(meta)) continue;
+    for (int l = 0; l < 2; ++l) {
+      if (meta.size() != kFixedMetaHeader + std::uint64_t{kind->viewStrides[static_cast<std::size_t>(l)]} * items)
+        continue;
+      if (layout >= 0 && layout != l) return -1;
+      layout = l;
+    }
+  }
+  return layout;
 }
 
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
-                                              const std::vector<const UnownedChain*>& chainList) {
+                                              const std::vector<UnownedChain>& chains, int viewLayout) {
+  std::vector<const UnownedChain*> all;
+  all.reserve(chains.size());
+  for (const UnownedChain& c : chains) all.push_back(&c);
+  return MatchLostStreams(homes, all, viewLayout);
+}
+
+std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
+                                              const std::vector<const UnownedChain*>& chainList, int viewLayout) {
   const ChainList chains{chainList};
   std::vector<StreamGivenBack> given;
   std::vector<std::uint8_t> used(chains.size(), 0);
@@ -481,14 +517,13 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     if (found == homes[h].sizes.end()) return std::nullopt;
     return found->second;
   };
-  // Where the edges are weighed by place, the streams already given back
-  // are places too: FixedMetas go first, as a VarMeta ends where its
-  // FixedMeta begins.
-  auto give = [&](const std::vector<Edge>& edges, bool byPlace = true) {
+  // The streams already given back are places too: FixedMetas go first, as
+  // a VarMeta ends where its FixedMeta begins.
+  auto give = [&](const std::vector<Edge>& edges, bool onlyByPlace = false) {
     std::vector<std::uint8_t> adjoins(edges.size(), 0);
-    for (std::size_t i = 0; i < edges.size() && byPlace; ++i)
+    for (std::size_t i = 0; i < edges.size(); ++i)
       adjoins[i] = Adjoins(places[edges[i].home], edges[i].name, chains[edges[i].chain]);
-    for (const Edge& e : DecideByPlace(edges, adjoins)) {
+    for (const Edge& e : DecideByPlace(edges, adjoins, onlyByPlace)) {
       const UnownedChain& chain = chains[e.chain];
       used[e.chain] = 1;
       holds[e.home].insert(e.name);
@@ -503,15 +538,21 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   // file) is left undecided, so that each chain weighs a bounded number.
   constexpr std::size_t kKinds = std::size(kTableKinds);
   constexpr std::size_t kMaxHomesOfAKind = 4;
+  // A view's stride is its layout's, where the file's surviving views tell it.
+  auto strideOf = [&](const TableKind& kind) -> std::uint32_t {
+    if (kind.fixedMetaStride != 0) return kind.fixedMetaStride;
+    if (kind.viewStrides[0] == kind.viewStrides[1]) return kind.viewStrides[0];
+    return viewLayout == 0 || viewLayout == 1 ? kind.viewStrides[static_cast<std::size_t>(viewLayout)] : 0;
+  };
   std::array<std::vector<std::size_t>, kKinds> lackVar, lackFixed;
   for (std::size_t h = 0; h < homes.size(); ++h) {
     const TableKind* kind = KindOf(homes[h].name);
     if (!kind) continue;
     const auto k = static_cast<std::size_t>(kind - kTableKinds);
     if (lacks(h, u"VarMeta")) lackVar[k].push_back(h);
-    if (kind->fixedMetaStride != 0 && lacks(h, u"FixedMeta")) lackFixed[k].push_back(h);
+    if (strideOf(*kind) != 0 && lacks(h, u"FixedMeta")) lackFixed[k].push_back(h);
   }
-  std::vector<Edge> edges, varEdges;
+  std::vector<Edge> edges, varEdges, viewEdges;
   for (std::size_t c = 0; c < chains.size(); ++c) {
     const UnownedChain& chain = chains[c];
     const platform::ByteView all = ViewOf(chain, chain.bytes.size());
@@ -531,21 +572,42 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     }
     for (std::size_t k = 0; k < kKinds; ++k) {
       if (lackFixed[k].empty() || lackFixed[k].size() > kMaxHomesOfAKind) continue;
-      const std::uint32_t stride = kTableKinds[k].fixedMetaStride;
+      const std::uint32_t stride = strideOf(kTableKinds[k]);
       const auto size = FixedMetaSize(all, stride);
       if (!size || !Holds(chain, *size)) continue;
       // Kinds that share a stride are told by their records' size.
       if (!RecordsFitKind(kTableKinds[k], ViewOf(chain, *size), U32(all, 12))) continue;
       for (std::size_t h : lackFixed[k]) {
         if (const auto data = sizeOf(h, u"FixedData"); data && *data != U32(all, 12)) continue;
-        edges.push_back({h, c, u"FixedMeta", *size,
-                         "a FixedMeta header: " + std::to_string(U32(all, 8)) + " items of " +
-                             std::to_string(stride) + " bytes"});
+        (kTableKinds[k].fixedMetaStride != 0 ? edges : viewEdges)
+            .push_back({h, c, u"FixedMeta", *size,
+                        "a FixedMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                            std::to_string(stride) + " bytes"});
       }
     }
   }
-  give(edges);
-  give(varEdges);
+  // A view's FixedMeta tells no kind of view, nor, by its records, that it
+  // is no backend table's: it goes only where it lies among a view's
+  // streams, from the chains the tables left. Each stream given back is a
+  // place for the next: the rounds go on while they give (a view's VarMeta
+  // lies next to its FixedMeta, and the other way round).
+  auto open = [&](std::vector<Edge>& list) {
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const Edge& e) { return used[e.chain] || holds[e.home].count(e.name); }),
+               list.end());
+  };
+  // Past the first round only place decides: a chain that fits one slot
+  // less than before is not told by that.
+  constexpr int kMetaRounds = 4;
+  for (std::size_t round = 0, before = 1; round < kMetaRounds && given.size() != before; ++round) {
+    before = given.size();
+    open(edges);
+    give(edges, round > 0);
+    open(varEdges);
+    give(varEdges, round > 0);
+    open(viewEdges);
+    give(viewEdges, true);
+  }
   GiveEmptyMetas(homes, chains, used, holds, give);
 
   // The data streams, sized by their meta streams: the chains of exactly
@@ -613,9 +675,9 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
                        "a Props header (" + std::to_string(size) + " bytes)"});
     }
   }
-  // Its header is weak (a Var2Data whose first value is a rate table
-  // reads so): where it lies decides nothing.
-  give(edges, false);
+  // Its header is weak (a Var2Data whose first value is a rate table reads
+  // so), but a Var2Data never lies where a Props would (Adjoins).
+  give(edges);
   return given;
 }
 

@@ -85,13 +85,19 @@ struct StreamGivenBack {
   std::string why;  // what told the stream and its size
 };
 
+// The layout of a file's views (0 older, 1 newer: a view's FixedMeta items
+// are a byte longer), as their FixedMetas of any views (name, bytes) tell
+// it; -1 where none tells it or they disagree.
+int ViewLayoutOf(const std::vector<std::pair<std::u16string, platform::ByteView>>& fixedMetas);
+
 // The streams the chains give back to the homes: each chain at most once,
 // each name into a home that lacks it, the meta streams first and then the
-// data streams they size.
+// data streams they size. A view's FixedMeta only where the file's view
+// layout is known (or, as CV_iew's, the same in both).
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
-                                              const std::vector<UnownedChain>& chains);
+                                              const std::vector<UnownedChain>& chains, int viewLayout = -1);
 std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>& homes,
-                                              const std::vector<const UnownedChain*>& chains);
+                                              const std::vector<const UnownedChain*>& chains, int viewLayout = -1);
 
 // One stream of a level of entries cut off by lost entries (siblings, so
 // of one storage): its name and bytes.

@@ -283,8 +283,14 @@ void CStgReader::GiveBackLostStreams() {
   std::vector<const UnownedChain*> left;
   for (const UnownedChain& c : lostChains_) left.push_back(&c);
   std::vector<std::uint8_t> used(lostChains_.size(), 0);
+  std::vector<std::pair<std::u16string, platform::ByteView>> viewMetas;
+  for (const PlacedStorage& s : placed_)
+    if (const auto metas = writtenMetas_.find(s.id); metas != writtenMetas_.end())
+      if (const auto fixed = metas->second.find(u"FixedMeta"); fixed != metas->second.end())
+        viewMetas.push_back({s.name, platform::ByteView(fixed->second.data(), fixed->second.size())});
+  const int viewLayout = ViewLayoutOf(viewMetas);
   auto giveBack = [&](const std::vector<LostStreamHome>& homes, auto into) {
-    for (const StreamGivenBack& g : MatchLostStreams(homes, left)) {
+    for (const StreamGivenBack& g : MatchLostStreams(homes, left, viewLayout)) {
       const UnownedChain& chain = *left[g.chain];
       used[static_cast<std::size_t>(&chain - lostChains_.data())] = 1;
       const std::string name = platform::Utf16ToAnsi(g.name);
