@@ -1,8 +1,8 @@
 #include "salvage/LostStreams.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -564,8 +564,8 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
         for (std::size_t h : lackVar[k]) {
           if (const auto var2 = sizeOf(h, u"Var2Data"); var2 && *var2 != U32(all, 20)) continue;
           varEdges.push_back({h, c, u"VarMeta", var->size,
-                           "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
-                               std::to_string(var->itemSize) + " bytes"});
+                              "a VarMeta header: " + std::to_string(U32(all, 8)) + " items of " +
+                                  std::to_string(var->itemSize) + " bytes"});
         }
       }
       continue;
@@ -599,14 +599,15 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   // Past the first round only place decides: a chain that fits one slot
   // less than before is not told by that.
   constexpr int kMetaRounds = 4;
-  for (std::size_t round = 0, before = 1; round < kMetaRounds && given.size() != before; ++round) {
-    before = given.size();
+  for (int round = 0; round < kMetaRounds; ++round) {
+    const std::size_t before = given.size();
     open(edges);
     give(edges, round > 0);
     open(varEdges);
     give(varEdges, round > 0);
     open(viewEdges);
     give(viewEdges, true);
+    if (given.size() == before) break;
   }
   GiveEmptyMetas(homes, chains, used, holds, give);
 

@@ -90,11 +90,11 @@ std::u16string_view SignatureTable(const std::vector<OrphanMember>& level) {
 // The order in which the tables of each family are written; the tables
 // that can be made again are those of kDataTables and kViewTables.
 constexpr std::array<std::u16string_view, 13> kDataOrder = {
-    u"TBkndLabelAssociation", u"TBkndLabel",   u"TBkndConversation", u"TBkndChecklistItem", u"TBkndAttachment",
-    u"TBkndSprint",           u"TBkndBoardColumn", u"TBkndOutlCode", u"TBkndCons",          u"TBkndAssn",
-    u"TBkndCal",              u"TBkndRsc",     u"TBkndTask"};
+    u"TBkndLabelAssociation", u"TBkndLabel", u"TBkndConversation", u"TBkndChecklistItem", u"TBkndAttachment",
+    u"TBkndSprint", u"TBkndBoardColumn", u"TBkndOutlCode", u"TBkndCons", u"TBkndAssn", u"TBkndCal", u"TBkndRsc",
+    u"TBkndTask"};
 constexpr std::array<std::u16string_view, 11> kViewOrder = {u"CDrawing", u"CGrouping", u"CVba",    u"CMap",
-                                                            u"CCommandBar", u"CEdl",  u"CUdm",    u"CReport",
+                                                            u"CCommandBar", u"CEdl", u"CUdm",    u"CReport",
                                                             u"CTable",   u"CFilter",   u"CV_iew"};
 
 // A table's family and its place in the family's order (-1: unknown).
@@ -164,7 +164,7 @@ std::vector<std::u16string> TablesByWritingOrder(const std::vector<TableFirst>& 
     std::vector<std::u16string_view> names;
     if (before) {
       const bool same = after && after->family == before->family;
-      names = lacking(before->family, before->rank, same ? after->rank : 1 << 20);
+      names = lacking(before->family, before->rank, same ? after->rank : static_cast<int>(kDataOrder.size()));
     }
     if (after && (!before || after->family != before->family)) {
       const auto more = lacking(after->family, -1, after->rank);

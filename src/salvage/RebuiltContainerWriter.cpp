@@ -358,12 +358,11 @@ void CStgReader::PlaceOrphans() {
         if (link < count && link != n) referenced[link] = 1;
 
   // Each top with the siblings it leads to: one level of one storage.
-  using Level = OrphanLevel;
-  std::vector<Level> levels;
+  std::vector<OrphanLevel> levels;
   std::vector<std::uint8_t> seen(count, 0);
   for (std::uint32_t top = 0; top < count; ++top) {
     if (referenced[top] || !orphan(top) || seen[top]) continue;
-    Level level{top, {}, {}};
+    OrphanLevel level{top, {}, {}};
     std::vector<std::uint32_t> todo{top};
     seen[top] = 1;
     while (!todo.empty()) {
@@ -395,7 +394,7 @@ void CStgReader::PlaceOrphans() {
   // Table storages first; then the streams, in rounds, as a level placed
   // in one round may leave a single place for another in the next.
   for (int round = 0; round < 3 && !state_.run.Cancelled(); ++round) {
-    for (const Level& level : levels) {
+    for (const OrphanLevel& level : levels) {
       if (elParsed_[level.top] || state_.run.Cancelled()) continue;
       const bool tables = std::any_of(level.members.begin(), level.members.end(),
                                       [](const OrphanMember& m) { return m.storage; });
