@@ -110,6 +110,31 @@ bool MadeAgain(std::u16string_view name) {
   return In(kViewTables, name) || std::find(kDataTables.begin(), kDataTables.end(), name) != kDataTables.end();
 }
 
+// The VBA project a view storage keeps in CVba: a storage that holds
+// PROJECT, PROJECTwm and the storage VBA, which holds dir, _VBA_PROJECT,
+// the __SRP_ streams and one stream per module.
+struct NamedHolder {
+  std::u16string_view holder, parent;
+  std::array<std::u16string_view, 4> names;
+};
+constexpr NamedHolder kVbaHolders[] = {
+    {u"2b400008_ffffffff", u"CVba", {u"PROJECT", u"PROJECTwm", u"VBA"}},
+    {u"VBA", u"2b400008_ffffffff", {u"_VBA_PROJECT", u"dir", u"__SRP_0", u"__SRP_1"}},
+};
+
+// The one holder whose names the level holds; none where it holds none,
+// or names of both.
+const NamedHolder* VbaHolderOf(const std::vector<OrphanMember>& level) {
+  const NamedHolder* found = nullptr;
+  for (const NamedHolder& h : kVbaHolders)
+    for (const OrphanMember& m : level)
+      if (std::find(h.names.begin(), h.names.end(), m.name) != h.names.end()) {
+        if (found && found != &h) return nullptr;
+        found = &h;
+      }
+  return found;
+}
+
 }  // namespace
 
 bool TableStreamsLevel(const std::vector<OrphanMember>& level) { return StreamsOf(level, Family::Data); }
@@ -195,7 +220,17 @@ bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
   // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;
-  if (const std::u16string_view table = SignatureTable(level); !table.empty()) {
+  if (const NamedHolder* vba = VbaHolderOf(level)) {
+    // Its holder where it noticed a loss, or made again in the holder's
+    // parent that lost entries and lacks it.
+    for (const PlacedStorage& s : placed) {
+      if (!s.lostBelow) continue;
+      if (s.name == vba->holder && !Clashes(level, s)) places.push_back({OrphanPlace::Kind::Into, s.id, {}});
+      if (s.name == vba->parent && !s.children.count(std::u16string(vba->holder)))
+        places.push_back({OrphanPlace::Kind::Recreate, s.id, std::u16string(vba->holder)});
+      if (places.size() > 1) return {};
+    }
+  } else if (const std::u16string_view table = SignatureTable(level); !table.empty()) {
     // That table where it noticed a loss, or made again in the view
     // storage that lost entries and lacks it.
     for (const PlacedStorage& s : placed) {

@@ -11,7 +11,9 @@
 // storage of their family noticed a loss, in the one table storage that
 // lacks them. A level holding a name only one view table holds
 // ("2a40...._ffffffff" in CCommandBar, "2b40...._ffffffff" in CVba) goes
-// to that table, made again if the view storage lost it. Where no single
+// to that table, made again if the view storage lost it; one holding names
+// of CVba's VBA project ("PROJECT", "_VBA_PROJECT"...) to the storage that
+// holds them there, made again if its parent lost it. Where no single
 // place fits, the level stays where the salvage puts orphans otherwise.
 #pragma once
 

@@ -112,6 +112,39 @@ TEST(OrphanPlacement, ViewStreamsFitTheOneViewStorageTheViewStorageLacks) {
   EXPECT_EQ(second.storage, 3u);
 }
 
+TEST(OrphanPlacement, TheVbaProjectGoesToItsHolders) {
+  const std::vector<PlacedStorage> placed = {{0, u"", {u"   29"}, false},
+                                             {1, u"   29", {u"CVba"}, false},
+                                             {2, u"CVba", {u"Props", u"2b400008_ffffffff"}, true},
+                                             {3, u"2b400008_ffffffff", {u"PROJECT"}, true}};
+  std::vector<PlacedStorage> holderLost(placed.begin(), placed.end() - 1);
+  holderLost[2].children.erase(u"2b400008_ffffffff");
+  struct Case {
+    const char* what;
+    std::vector<OrphanMember> level;
+    const std::vector<PlacedStorage>& placed;
+    Kind kind;
+    platform::ElementId storage;
+    std::u16string name;
+  };
+  const std::vector<Case> cases = {
+      {"the project's streams and its VBA storage, their holder lost: made again in CVba",
+       {F(u"PROJECT"), F(u"PROJECTwm"), S(u"VBA")}, holderLost, Kind::Recreate, 2, u"2b400008_ffffffff"},
+      {"into the holder that lost entries", {F(u"PROJECTwm"), S(u"VBA")}, placed, Kind::Into, 3, u""},
+      {"the modules' streams: VBA made again in its holder", {F(u"dir"), F(u"_VBA_PROJECT"), F(u"ThisProject")},
+       placed, Kind::Recreate, 3, u"VBA"},
+      {"names of both holders: nowhere", {F(u"PROJECT"), F(u"dir")}, placed, Kind::Keep, 0, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const OrphanPlace place = salvage::PlaceOrphanLevel(c.level, c.placed);
+    EXPECT_EQ(place.kind, c.kind);
+    if (c.kind == Kind::Keep) continue;
+    EXPECT_EQ(place.storage, c.storage);
+    EXPECT_EQ(place.name, c.name);
+  }
+}
+
 TEST(OrphanPlacement, TablesLostWithTheirEntriesAreToldByWhereTheirStreamsLie) {
   using Present = std::vector<salvage::TableFirst>;
   const Present data = {{u"TBkndOutlCode", 10}, {u"TBkndCal", 40}, {u"TBkndRsc", 50}, {u"TBkndTask", 60}};
