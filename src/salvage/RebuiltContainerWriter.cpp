@@ -245,6 +245,18 @@ std::vector<std::pair<platform::ElementId, std::u16string>> CStgReader::RemadeHo
   return remade;
 }
 
+std::optional<std::vector<LevelStream>> CStgReader::LevelStreams(const std::vector<std::uint32_t>& entries) const {
+  std::vector<LevelStream> level;
+  for (std::uint32_t n : entries) {
+    const DirItem* item = root_->GetEntry(n);
+    if (!item || item->Type() == kTypeStorage) return std::nullopt;
+    const std::span<const std::uint8_t> content = item->Content();
+    const std::size_t size = std::min<std::size_t>(item->Size(), content.size());
+    level.push_back({item->Name(), platform::ByteView(content.data(), size)});
+  }
+  return level;
+}
+
 OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries) {
   // More table storages than this that lost entries: left to the names.
   constexpr std::size_t kMaxHomes = 64;
@@ -255,15 +267,9 @@ OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries
   // its name, in the data storage that lost entries and lacks it.
   const auto remade = RemadeHomes(homes);
   if (homes.empty() || homes.size() > kMaxHomes) return {};
-  std::vector<LevelStream> level;
-  for (std::uint32_t n : entries) {
-    const DirItem* item = root_->GetEntry(n);
-    if (!item || item->Type() == kTypeStorage) return {};
-    const std::span<const std::uint8_t> content = item->Content();
-    const std::size_t size = std::min<std::size_t>(item->Size(), content.size());
-    level.push_back({item->Name(), platform::ByteView(content.data(), size)});
-  }
-  const std::vector<std::size_t> fit = HomesForLevel(homes, level, lostChains_);
+  const std::optional<std::vector<LevelStream>> level = LevelStreams(entries);
+  if (!level) return {};
+  const std::vector<std::size_t> fit = HomesForLevel(homes, *level, lostChains_);
   if (fit.size() != 1) return {};
   if (fit.front() < ids.size()) return {OrphanPlace::Kind::Into, ids[fit.front()], {}};
   const auto& [parent, name] = remade[fit.front() - ids.size()];
@@ -476,14 +482,11 @@ void CStgReader::PlaceByWritingOrder(const std::vector<OrphanLevel>& levels) {
   for (std::size_t i = 0; i < waiting.size() && !state_.run.Cancelled(); ++i) {
     if (tables[i].empty()) continue;
     const auto& in = holders[tables[i].rfind(u"TBknd", 0) != 0];
-    if (in.size() != 1 || !Placed(in.front())->lostBelow) continue;
-    std::vector<LevelStream> streams;
-    for (std::uint32_t n : waiting[i]->entries)
-      if (const DirItem* item = root_->GetEntry(n)) {
-        const std::span<const std::uint8_t> content = item->Content();
-        streams.push_back({item->Name(), platform::ByteView(content.data(), std::min<std::size_t>(item->Size(), content.size()))});
-      }
-    if (!LevelMayBe(tables[i], streams)) continue;
+    // A table whose streams are all empty is not among those present: it
+    // is never made a second time.
+    if (in.size() != 1 || !Placed(in.front())->lostBelow || Placed(in.front())->children.count(tables[i])) continue;
+    const std::optional<std::vector<LevelStream>> streams = LevelStreams(waiting[i]->entries);
+    if (!streams || !LevelMayBe(tables[i], *streams)) continue;
     WriteOrphanLevel(*waiting[i], {OrphanPlace::Kind::Recreate, in.front(), tables[i]},
                      ", the table that lies there among the tables written");
   }

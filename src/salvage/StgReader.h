@@ -97,6 +97,9 @@ class CStgReader {
   // level, not yet written) fit by what they hold, written or to be made
   // again; Keep when they fit none or more than one.
   salvage::OrphanPlace PlaceByContent(const std::vector<std::uint32_t>& entries);
+  // The streams among entries, with their bytes; none when one is a
+  // storage or missing.
+  std::optional<std::vector<salvage::LevelStream>> LevelStreams(const std::vector<std::uint32_t>& entries) const;
   void NoteCut();
   // The chains the directory accounts for: its own sectors, the big
   // streams' and the mini stream's chains; rootItem: the entry that holds
