@@ -3,7 +3,8 @@
 // byte-identical, and how many of those a salvage could give back at all:
 // the streams whose bytes all survive in the damaged file, in pieces of a
 // sector (a mini sector for streams in the mini stream) at sector-aligned
-// places, and the share of those that came back. Each file runs in a child process with a time limit, so a
+// places, each place standing for one piece, and the share of those that
+// came back. Each file runs in a child process with a time limit, so a
 // crash or a hang is counted, not fatal to the survey.
 //
 //   damage_survey ORIGINALS_DIR DAMAGED_DIR [WORK_DIR]
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -85,13 +87,18 @@ class Pieces {
   Pieces(const std::vector<std::uint8_t>& file, std::size_t step) : file_(file), step_(step) {
     for (std::size_t at = 0; at + 8 <= file.size(); at += step) byKey_.emplace(Key(file.data() + at), at);
   }
-  // Whether bytes [data, data + length) stand at one of those places.
-  bool Has(const std::uint8_t* data, std::size_t length) const {
-    if (length < 8) return true;  // too short to tell apart; counted as surviving
+  // The first of those places, none of taken, at which bytes [data, data +
+  // length) stand. Pieces too short to tell apart count as standing anywhere.
+  std::optional<std::size_t> Free(const std::uint8_t* data, std::size_t length,
+                                  const std::set<std::size_t>& taken) const {
+    if (length < 8) return file_.size();
     auto [lo, hi] = byKey_.equal_range(Key(data));
+    std::optional<std::size_t> first;
     for (; lo != hi; ++lo)
-      if (lo->second + length <= file_.size() && std::memcmp(file_.data() + lo->second, data, length) == 0) return true;
-    return false;
+      if (!taken.count(lo->second) && lo->second + length <= file_.size() &&
+          std::memcmp(file_.data() + lo->second, data, length) == 0 && (!first || lo->second < *first))
+        first = lo->second;
+    return first;
   }
 
  private:
@@ -105,15 +112,124 @@ class Pieces {
   std::unordered_multimap<std::uint64_t, std::size_t> byKey_;
 };
 
-// Whether every piece of bytes survives (streams below 4,096 bytes live in
-// 64-byte mini sectors, the others in 512-byte sectors).
-bool Survives(const std::vector<std::uint8_t>& bytes, const Pieces& sectors, const Pieces& miniSectors) {
-  const bool mini = bytes.size() < 4096;
-  const std::size_t piece = mini ? 64 : 512;
-  const Pieces& where = mini ? miniSectors : sectors;
-  for (std::size_t at = 0; at < bytes.size(); at += piece)
-    if (!where.Has(bytes.data() + at, std::min(piece, bytes.size() - at))) return false;
-  return true;
+// Where each piece of each stream of an intact compound file lies in it:
+// the file offset of every sector (mini sector below the cutoff) of its
+// chain, by the stream's path as Collect names it. The originals are intact,
+// yet every read stays inside the file and every chain ends.
+class PiecePlaces {
+ public:
+  explicit PiecePlaces(const std::vector<std::uint8_t>& file) : file_(file) {
+    if (file.size() < 512) return;
+    shift_ = U16(0x1E);
+    if (shift_ != 9 && shift_ != 12) return;
+    cutoff_ = U32(0x38);
+    for (std::uint32_t i = 0; i < 109; ++i) AddFatSector(U32(0x4C + 4 * i));
+    std::uint32_t difat = U32(0x44);
+    for (std::size_t n = 0; n < SectorCount() && difat < kLast; ++n) {
+      const std::size_t per = (std::size_t{1} << shift_) / 4 - 1;
+      for (std::size_t i = 0; i < per; ++i) AddFatSector(U32(Offset(difat) + 4 * i));
+      difat = U32(Offset(difat) + 4 * per);
+    }
+    for (std::uint32_t s : Chain(U32(0x3C)))
+      for (std::size_t i = 0; i < (std::size_t{1} << shift_) / 4; ++i) miniFat_.push_back(U32(Offset(s) + 4 * i));
+    for (std::uint32_t s : Chain(U32(0x30)))
+      for (std::size_t at = Offset(s); at + 128 <= Offset(s) + (std::size_t{1} << shift_); at += 128) entries_.push_back(at);
+    if (entries_.empty()) return;
+    for (std::uint32_t s : Chain(U32(entries_[0] + 0x74))) miniStream_.push_back(Offset(s));
+    Walk(U32(entries_[0] + 0x4C), "", 0);
+  }
+  const std::map<std::string, std::vector<std::size_t>>& ByPath() const { return places_; }
+
+ private:
+  static constexpr std::uint32_t kLast = 0xFFFFFFFA;
+  std::uint32_t U16(std::size_t at) const { return at + 2 <= file_.size() ? file_[at] | file_[at + 1] << 8 : 0; }
+  std::uint32_t U32(std::size_t at) const {
+    if (at + 4 > file_.size()) return 0xFFFFFFFF;
+    return std::uint32_t{file_[at]} | file_[at + 1] << 8 | file_[at + 2] << 16 | std::uint32_t{file_[at + 3]} << 24;
+  }
+  std::size_t SectorCount() const { return file_.size() >> shift_; }
+  std::size_t Offset(std::uint32_t sector) const { return (std::size_t{sector} + 1) << shift_; }
+  void AddFatSector(std::uint32_t s) {
+    if (s >= kLast) return;
+    for (std::size_t i = 0; i < (std::size_t{1} << shift_) / 4; ++i) fat_.push_back(U32(Offset(s) + 4 * i));
+  }
+  std::vector<std::uint32_t> Chain(std::uint32_t s, const std::vector<std::uint32_t>* table = nullptr) const {
+    const std::vector<std::uint32_t>& links = table ? *table : fat_;
+    std::vector<std::uint32_t> chain;
+    while (s < links.size() && chain.size() < links.size()) chain.push_back(s), s = links[s];
+    return chain;
+  }
+  void Walk(std::uint32_t index, const std::string& path, int depth) {
+    std::vector<std::uint32_t> pending{index};
+    while (!pending.empty() && depth < 64) {
+      std::uint32_t i = pending.back();
+      pending.pop_back();
+      if (i >= entries_.size() || !seen_.insert(i).second) continue;
+      const std::size_t at = entries_[i];
+      pending.push_back(U32(at + 0x44));
+      pending.push_back(U32(at + 0x48));
+      std::u16string name;
+      for (std::size_t c = 0; c + 2 < std::min<std::uint32_t>(U16(at + 0x40), 64); c += 2) name += char16_t(U16(at + c));
+      const std::string where = path + "/" + platform::Utf16ToUtf8(name);
+      const std::uint32_t type = file_[at + 0x42], start = U32(at + 0x74), size = U32(at + 0x78);
+      if (type == 1) Walk(U32(at + 0x4C), where, depth + 1);
+      if (type != 2 || size == 0) continue;
+      std::vector<std::size_t>& offsets = places_[where];
+      if (size < cutoff_) {
+        for (std::uint32_t m : Chain(start, &miniFat_))
+          if (std::size_t{m} * 64 / (std::size_t{1} << shift_) < miniStream_.size())
+            offsets.push_back(miniStream_[std::size_t{m} * 64 >> shift_] + (std::size_t{m} * 64 & ((std::size_t{1} << shift_) - 1)));
+      } else {
+        for (std::uint32_t s : Chain(start)) offsets.push_back(Offset(s));
+      }
+    }
+  }
+  const std::vector<std::uint8_t>& file_;
+  std::uint32_t shift_ = 9, cutoff_ = 4096;
+  std::vector<std::uint32_t> fat_, miniFat_;
+  std::vector<std::size_t> entries_, miniStream_;
+  std::set<std::uint32_t> seen_;
+  std::map<std::string, std::vector<std::size_t>> places_;
+};
+
+// The streams whose bytes all survive in the damaged file, piece by piece
+// (64-byte mini sectors below 4,096 bytes, 512-byte sectors above). Each
+// place of the damaged file stands for one piece only: a piece still at its
+// own place keeps it, and the rest share out what is left. A stream whose own
+// bytes are gone is not counted as surviving merely because another stream
+// holds the same bytes (empty tables' meta streams are alike, byte for byte).
+std::set<std::string> Recoverable(const Streams& expected, const std::vector<std::uint8_t>& original,
+                                  const std::vector<std::uint8_t>& damaged) {
+  const PiecePlaces own(original);
+  const Pieces sectors(damaged, 512), miniSectors(damaged, 64);
+  std::set<std::size_t> claimed[2];
+  auto piecesOf = [](const std::vector<std::uint8_t>& bytes) { return bytes.size() < 4096 ? std::size_t{64} : std::size_t{512}; };
+  auto inPlace = [&](const std::vector<std::uint8_t>& bytes, std::size_t i, std::size_t at) {
+    const std::size_t piece = piecesOf(bytes), length = std::min(piece, bytes.size() - i * piece);
+    return at + length <= damaged.size() && std::memcmp(damaged.data() + at, bytes.data() + i * piece, length) == 0;
+  };
+  for (const auto& [path, bytes] : expected) {
+    auto places = own.ByPath().find(path);
+    const std::size_t piece = piecesOf(bytes), count = (bytes.size() + piece - 1) / piece;
+    for (std::size_t i = 0; i < count; ++i)
+      if (places != own.ByPath().end() && i < places->second.size() && inPlace(bytes, i, places->second[i]))
+        claimed[piece == 64].insert(places->second[i]);
+  }
+  std::set<std::string> survives;
+  for (const auto& [path, bytes] : expected) {
+    auto places = own.ByPath().find(path);
+    const std::size_t piece = piecesOf(bytes), count = (bytes.size() + piece - 1) / piece;
+    bool all = true;
+    for (std::size_t i = 0; i < count && all; ++i) {
+      if (places != own.ByPath().end() && i < places->second.size() && inPlace(bytes, i, places->second[i])) continue;
+      const std::size_t length = std::min(piece, bytes.size() - i * piece);
+      auto at = (piece == 64 ? miniSectors : sectors).Free(bytes.data() + i * piece, length, claimed[piece == 64]);
+      if (at) claimed[piece == 64].insert(*at);
+      all = at.has_value();
+    }
+    if (all) survives.insert(path);
+  }
+  return survives;
 }
 
 // Runs in the child: salvage, compare, report through the pipe.
@@ -123,11 +239,10 @@ Outcome Survey(const std::string& original, const std::string& damaged, const st
   outcome.streams = static_cast<int>(expected.size());
   std::set<std::string> recoverable;
   {
-    std::vector<std::uint8_t> file;
-    platform::ReadWholeFile(platform::Utf8ToUtf16(damaged), file);
-    const Pieces sectors(file, 512), miniSectors(file, 64);
-    for (const auto& [path, bytes] : expected)
-      if (Survives(bytes, sectors, miniSectors)) recoverable.insert(path);
+    std::vector<std::uint8_t> originalFile, damagedFile;
+    platform::ReadWholeFile(platform::Utf8ToUtf16(original), originalFile);
+    platform::ReadWholeFile(platform::Utf8ToUtf16(damaged), damagedFile);
+    recoverable = Recoverable(expected, originalFile, damagedFile);
   }
   outcome.recoverable = static_cast<int>(recoverable.size());
   runSettings.workFolder = platform::Utf8ToUtf16(work);
