@@ -449,6 +449,7 @@ int CRoot::ReadRoot() {
     }
   }
   rootChain_.sectors = std::move(goodSectors);
+  KeepPlacesLostPastCut();
 
   state_.log().WriteLine("Root directory dump");
   for (std::size_t n = 0; n < items_.size() && !state_.run.Cancelled(); ++n) {
@@ -462,6 +463,35 @@ int CRoot::ReadRoot() {
   state_.log().WriteLine("Root directory dump complete");
   state_.log().WriteLine("CRoot::ReadRoot() done.");
   return 0;
+}
+
+// A cut file loses the directory sectors past its end with everything
+// else there; the entries the surviving ones link to there keep their
+// places as entries lost, as those of a zeroed directory sector do, so that
+// what hung below them is known to lack them. No more places than the
+// sectors past the cut could have held, nor than a directory of a project
+// holds by far.
+void CRoot::KeepPlacesLostPastCut() {
+  constexpr std::uint64_t kMostPlaces = 65536;
+  if (state_.cutAt == 0 || state_.run.Cancelled()) return;
+  std::uint64_t highest = 0;
+  bool named = false;
+  for (const auto& item : items_) {
+    if (item->lost) continue;
+    for (std::uint32_t link : {item->Prev(), item->Next(), item->Child()})
+      if (link != kNoEntry && link >= items_.size() && (!named || link > highest)) highest = link, named = true;
+  }
+  if (!named) return;
+  const std::uint64_t accounted = sat_->AccountedBytes();
+  const std::uint64_t pastCut = accounted > state_.cutAt ? (accounted - state_.cutAt) / kSectorSize + 1 : 0;
+  const std::uint64_t lacking = highest + 1 - items_.size();
+  if (lacking > pastCut * kDirEntriesPerSector || lacking > kMostPlaces) return;
+  state_.log().WriteFormat("Directory ends at the cut before %i entries its entries link to: their places are kept as entries lost",
+                           static_cast<int>(lacking));
+  for (std::uint64_t n = 0; n < lacking; ++n) {
+    items_.push_back(std::make_unique<DirItem>(DirItem::Entry{}));
+    items_.back()->lost = true;
+  }
 }
 
 // --- stream data --------------------------------------------------------------

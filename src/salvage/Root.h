@@ -75,6 +75,7 @@ class CRoot {
   // unsound one goes on at the unlinked sector that holds the entries the
   // directory still lacks. True, with chain set, when the chain met one.
   bool RebuildDirectoryChain(std::uint32_t first, Chain& chain);
+  void KeepPlacesLostPastCut();
 
  private:
   void FindAllRootEntries(Chain& chain, std::size_t position);

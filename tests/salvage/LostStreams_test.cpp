@@ -415,6 +415,50 @@ TEST(LostStreams, AZeroedDirectorySectorGivesItsTableStreamsBack) {
   EXPECT_GE(back * 4, lost * 3) << back << " of " << lost;
 }
 
+// A cut that takes the directory's last sectors and none of the streams'
+// bytes: the entries the surviving ones link to past the cut are lost, and
+// the table streams they were come back from their chains.
+TEST(LostStreams, ACutDirectoryGivesItsTableStreamsBack) {
+  const fixture::Node project = TableProject();
+  std::map<std::string, Bytes> original;
+  StreamsOf(project, "", original);
+  fixture::ScratchDir scratch;
+  const fixture::Image intact = fixture::Image::Of(project);
+  std::uint32_t lastData = 0;
+  for (const auto& sectors : {intact.MiniStreamSectors(), intact.MiniFatSectors()})
+    for (std::uint32_t s : sectors) lastData = std::max(lastData, s);
+  for (const auto& [path, bytes] : original)
+    if (bytes.size() >= 4096)
+      for (std::uint32_t s : intact.StreamChain(platform::Utf8ToUtf16(path.substr(1)))) lastData = std::max(lastData, s);
+  const std::vector<std::uint32_t> dir = intact.DirectorySectors();
+  std::size_t cuts = 0, back = 0;
+  for (std::size_t k = 1; k < dir.size(); ++k) {
+    if (dir[k] < lastData || std::any_of(dir.begin() + k, dir.end(), [&](std::uint32_t s) { return s < dir[k]; }))
+      continue;
+    SCOPED_TRACE("cut at directory sector " + std::to_string(k));
+    ++cuts;
+    fixture::Image image{Bytes(intact.bytes())};
+    image.Truncate(fixture::Image::SectorOffset(dir[k]));
+    salvage_test::LogCapture log(scratch);
+    auto run = salvage_test::Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    std::map<std::string, Bytes> written;
+    StreamsOf(fixture::ReadBack(*run.repaired), "", written);
+    for (const auto& [path, bytes] : written) {
+      if (path.find("/TBknd") != std::string::npos && original.count(path)) {
+        EXPECT_EQ(bytes, original[path]) << path;
+      }
+    }
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.find("their places are kept as entries lost") != std::string::npos;
+    }));
+    back += run.reader->State().stats.streamsGivenBack;
+  }
+  ASSERT_GE(cuts, 1u);
+  EXPECT_GE(back, cuts);
+}
+
 // Intact files: nothing is looked for, nothing given back.
 // Two directory sectors zeroed at once (as a zeroed 4 KB block does) can
 // take a table storage with all its streams: the storage is made again in
