@@ -365,11 +365,27 @@ void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const ChainList& c
   };
   const EmptyMeta kinds[] = {{u"FixedMeta", u"FixedData", &EmptyFixedMeta, kFixedMetaHeader},
                              {u"VarMeta", u"Var2Data", &EmptyVarMeta, kVarMetaHeader}};
-  for (const EmptyMeta& k : kinds) {
+  auto poolOf = [&](const EmptyMeta& k) {
     std::vector<std::size_t> pool;
     for (std::size_t c = 0; c < chains.size(); ++c)
       if (!used[c] && k.is(chains[c])) pool.push_back(c);
-    const std::vector<std::size_t> places = lacking(k.name, k.data);
+    return pool;
+  };
+  // First those whose chains lie among their storage's streams, where no
+  // other storage's could: a cut file leaves many storages lacking every
+  // stream, and then the count tells nothing.
+  constexpr std::size_t kMaxEdges = 4096;
+  for (const EmptyMeta& k : kinds) {
+    const std::vector<std::size_t> pool = poolOf(k), places = lacking(k.name, k.data);
+    if (pool.size() * places.size() > kMaxEdges) continue;
+    std::vector<Edge> edges;
+    for (std::size_t c : pool)
+      for (std::size_t h : places)
+        edges.push_back({h, c, k.name, k.size, "an empty " + Narrow(k.name) + " header"});
+    give(edges, true);
+  }
+  for (const EmptyMeta& k : kinds) {
+    const std::vector<std::size_t> pool = poolOf(k), places = lacking(k.name, k.data);
     if (pool.empty() || pool.size() != places.size()) continue;
     if (k.name == u"VarMeta" && !lacking(u"FixedMeta", u"FixedData").empty()) continue;
     std::vector<Edge> edges;
