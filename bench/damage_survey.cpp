@@ -204,30 +204,34 @@ std::set<std::string> Recoverable(const Streams& expected, const std::vector<std
   const Pieces sectors(damaged, 512), miniSectors(damaged, 64);
   std::set<std::size_t> claimed[2];
   auto piecesOf = [](const std::vector<std::uint8_t>& bytes) { return bytes.size() < 4096 ? std::size_t{64} : std::size_t{512}; };
-  auto inPlace = [&](const std::vector<std::uint8_t>& bytes, std::size_t i, std::size_t at) {
-    const std::size_t piece = piecesOf(bytes), length = std::min(piece, bytes.size() - i * piece);
+  // Whether piece i of the stream at path still stands at its own place.
+  auto atOwnPlace = [&](const std::string& path, const std::vector<std::uint8_t>& bytes, std::size_t i) {
+    const auto places = own.ByPath().find(path);
+    if (places == own.ByPath().end() || i >= places->second.size()) return false;
+    const std::size_t at = places->second[i], piece = piecesOf(bytes), length = std::min(piece, bytes.size() - i * piece);
     return at + length <= damaged.size() && std::memcmp(damaged.data() + at, bytes.data() + i * piece, length) == 0;
   };
   for (const auto& [path, bytes] : expected) {
-    auto places = own.ByPath().find(path);
     const std::size_t piece = piecesOf(bytes), count = (bytes.size() + piece - 1) / piece;
     for (std::size_t i = 0; i < count; ++i)
-      if (places != own.ByPath().end() && i < places->second.size() && inPlace(bytes, i, places->second[i]))
-        claimed[piece == 64].insert(places->second[i]);
+      if (atOwnPlace(path, bytes, i)) claimed[piece == 64].insert(own.ByPath().at(path)[i]);
   }
   std::set<std::string> survives;
   for (const auto& [path, bytes] : expected) {
-    auto places = own.ByPath().find(path);
     const std::size_t piece = piecesOf(bytes), count = (bytes.size() + piece - 1) / piece;
+    // The places this stream takes, given up again if a piece has none.
+    std::vector<std::size_t> taken;
     bool all = true;
     for (std::size_t i = 0; i < count && all; ++i) {
-      if (places != own.ByPath().end() && i < places->second.size() && inPlace(bytes, i, places->second[i])) continue;
+      if (atOwnPlace(path, bytes, i)) continue;
       const std::size_t length = std::min(piece, bytes.size() - i * piece);
       auto at = (piece == 64 ? miniSectors : sectors).Free(bytes.data() + i * piece, length, claimed[piece == 64]);
-      if (at) claimed[piece == 64].insert(*at);
+      if (at && claimed[piece == 64].insert(*at).second) taken.push_back(*at);
       all = at.has_value();
     }
     if (all) survives.insert(path);
+    else
+      for (std::size_t at : taken) claimed[piece == 64].erase(at);
   }
   return survives;
 }
