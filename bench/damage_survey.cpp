@@ -88,10 +88,14 @@ class Pieces {
     for (std::size_t at = 0; at + 8 <= file.size(); at += step) byKey_.emplace(Key(file.data() + at), at);
   }
   // The first of those places, none of taken, at which bytes [data, data +
-  // length) stand. Pieces too short to tell apart count as standing anywhere.
+  // length) stand. Pieces shorter than a key are looked for place by place.
   std::optional<std::size_t> Free(const std::uint8_t* data, std::size_t length,
                                   const std::set<std::size_t>& taken) const {
-    if (length < 8) return file_.size();
+    if (length < 8) {
+      for (std::size_t at = 0; at + length <= file_.size(); at += step_)
+        if (!taken.count(at) && std::memcmp(file_.data() + at, data, length) == 0) return at;
+      return std::nullopt;
+    }
     auto [lo, hi] = byKey_.equal_range(Key(data));
     std::optional<std::size_t> first;
     for (; lo != hi; ++lo)
