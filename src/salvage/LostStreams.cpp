@@ -137,6 +137,39 @@ bool RecordsFitKind(const TableKind& kind, platform::ByteView meta, std::uint64_
   return !told || std::find(kind.recordSizes.begin(), kind.recordSizes.end(), *told) != kind.recordSizes.end();
 }
 
+// A Fixed2Meta's size, told by its items: of two or more, each naming a
+// different row inside the Fixed2Data its header sizes, one stride apart.
+// The stride differs from file to file; the one that fills the chain's
+// sectors so must be the only one, and no FixedMeta's (a lost FixedMeta
+// reads as such a table too).
+std::optional<std::uint32_t> Fixed2MetaSize(const UnownedChain& c) {
+  const platform::ByteView all = ViewOf(c, c.bytes.size());
+  const std::uint32_t items = U32(all, 8), dataSize = U32(all, 12);
+  if (!MagicAt(all) || items < 2 || dataSize == 0 || all.size() <= kFixedMetaHeader) return std::nullopt;
+  constexpr std::uint32_t kPositionEnd = 8;  // an item's row position: bytes 4 to 8
+  std::optional<std::uint32_t> found;
+  std::vector<std::uint32_t> rows;
+  for (std::uint64_t stride = kPositionEnd; kFixedMetaHeader + stride * items <= all.size(); ++stride) {
+    const std::uint64_t size = kFixedMetaHeader + stride * items;
+    if (!Holds(c, size)) continue;
+    rows.clear();
+    for (std::uint32_t i = 0; i < items; ++i) {
+      const std::uint32_t row = U32(all, kFixedMetaHeader + static_cast<std::size_t>(stride) * i + 4);
+      if (row >= dataSize) break;
+      rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    if (rows.size() != items || std::adjacent_find(rows.begin(), rows.end()) != rows.end()) continue;
+    if (found) return std::nullopt;
+    found = static_cast<std::uint32_t>(size);
+  }
+  if (!found) return std::nullopt;
+  const std::uint32_t stride = (*found - static_cast<std::uint32_t>(kFixedMetaHeader)) / items;
+  for (const TableKind& k : kTableKinds)
+    if (k.fixedMetaStride == stride) return std::nullopt;
+  return found;
+}
+
 // A VarMeta as a chain holds it: its item size and, for 12-byte items whose
 // type fields agree, the high half they share (0 otherwise).
 struct VarMetaShape {
@@ -626,6 +659,29 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     if (given.size() == before) break;
   }
   GiveEmptyMetas(homes, chains, used, holds, give);
+
+  // A backend table's Fixed2Meta, told by its items: as many as its
+  // FixedMeta's, and rows inside the Fixed2Data it has, if any.
+  edges.clear();
+  for (std::size_t c = 0; c < chains.size(); ++c) {
+    if (used[c]) continue;
+    const auto size = Fixed2MetaSize(chains[c]);
+    if (!size) continue;
+    const platform::ByteView all = ViewOf(chains[c], *size);
+    for (std::size_t h = 0; h < homes.size(); ++h) {
+      const TableKind* kind = KindOf(homes[h].name);
+      const auto fixed = metas[h].find(u"FixedMeta");
+      if (!kind || kind->fixedMetaStride == 0 || !lacks(h, u"Fixed2Meta") || fixed == metas[h].end() ||
+          U32(fixed->second, 8) != U32(all, 8))
+        continue;
+      if (const auto data = sizeOf(h, u"Fixed2Data"); data && *data != U32(all, 12)) continue;
+      edges.push_back({h, c, u"Fixed2Meta", *size,
+                       "a Fixed2Meta of " + std::to_string(U32(all, 8)) + " items " +
+                           std::to_string((*size - kFixedMetaHeader) / U32(all, 8)) +
+                           " bytes apart, as many as its FixedMeta's"});
+    }
+  }
+  give(edges);
 
   // The data streams, sized by their meta streams: the chains of exactly
   // that length that hold no meta stream, by length.

@@ -133,6 +133,20 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   // A view's FixedMeta of one item reads as a FixedMeta of every stride.
   const Bytes oneItem = FixedMeta(10, {0}, 138, 11);
   Put32(props, 0, 82), Put32(props, 4, 82), Put32(bigProps, 0, 896), Put32(bigProps, 4, 896);
+  // A Fixed2Meta of four items, each naming a 64-byte row, stride bytes apart.
+  auto fixed2Meta = [](std::size_t stride) {
+    Bytes b(16 + 4 * stride, 0);
+    Put32(b, 0, kMagic), Put32(b, 4, 4), Put32(b, 8, 4), Put32(b, 12, 256);
+    for (std::size_t i = 0; i < 4; ++i) Put32(b, 16 + stride * i + 4, static_cast<std::uint32_t>(64 * i));
+    return b;
+  };
+  // A table whose FixedMeta survives, with as many items as that one's.
+  auto withFixedMeta = [](std::u16string name, const Bytes& fixedMeta) {
+    LostStreamHome h = home(std::move(name), {{u"FixedMeta", fixedMeta.size()}});
+    h.metas[u"FixedMeta"] = platform::ByteView(fixedMeta.data(), fixedMeta.size());
+    return h;
+  };
+  const Table assn = MakeTable(34, 0x0F40, 4, 6);
   // Older files' VarMetas of 8-byte items name no kind; where each lies does.
   const Bytes taskVar9 = MakeTable(47, 0, 3, 5).varMeta, rscVar9 = MakeTable(37, 0, 3, 6).varMeta;
   const auto olderTables = [] {
@@ -218,6 +232,14 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {Chain(FixedMeta(10, {0, 30}, 60, 14), 21)}, {"CV_iew/FixedMeta<-21:36"}},
       {"and nowhere else, though only one view's stride is known",
        {home(u"CV_iew", {{u"VarMeta", 60}}, {{u"VarMeta", 20}})}, {Chain(FixedMeta(10, {0, 30}, 60, 14), 50)}, {}},
+      {"a Fixed2Meta, sized by its rows, goes to the table whose FixedMeta has as many items",
+       {withFixedMeta(u"TBkndTask", task.fixedMeta), withFixedMeta(u"TBkndRsc", rsc.fixedMeta)},
+       {Chain(fixed2Meta(92), 70)}, {"TBkndTask/Fixed2Meta<-70:384"}},
+      {"not where two tables have as many",
+       {withFixedMeta(u"TBkndTask", task.fixedMeta), withFixedMeta(u"TBkndAssn", assn.fixedMeta)},
+       {Chain(fixed2Meta(92), 70)}, {}},
+      {"nor where its stride is a FixedMeta's: a lost resource FixedMeta reads so",
+       {withFixedMeta(u"TBkndTask", task.fixedMeta)}, {Chain(fixed2Meta(37), 80)}, {}},
       {"no table storage lost entries: nothing",
        {}, {Chain(task.fixedMeta, 10)}, {}},
   };
