@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -137,37 +138,29 @@ bool RecordsFitKind(const TableKind& kind, platform::ByteView meta, std::uint64_
   return !told || std::find(kind.recordSizes.begin(), kind.recordSizes.end(), *told) != kind.recordSizes.end();
 }
 
-// A Fixed2Meta's size, told by its items: of two or more, each naming a
-// different row inside the Fixed2Data its header sizes, one stride apart.
-// The stride differs from file to file; the one that fills the chain's
-// sectors so must be the only one, and no FixedMeta's (a lost FixedMeta
-// reads as such a table too).
-std::optional<std::uint32_t> Fixed2MetaSize(const UnownedChain& c) {
-  const platform::ByteView all = ViewOf(c, c.bytes.size());
-  const std::uint32_t items = U32(all, 8), dataSize = U32(all, 12);
-  if (!MagicAt(all) || items < 2 || dataSize == 0 || all.size() <= kFixedMetaHeader) return std::nullopt;
-  constexpr std::uint32_t kPositionEnd = 8;  // an item's row position: bytes 4 to 8
-  std::optional<std::uint32_t> found;
-  std::vector<std::uint32_t> rows;
-  for (std::uint64_t stride = kPositionEnd; kFixedMetaHeader + stride * items <= all.size(); ++stride) {
-    const std::uint64_t size = kFixedMetaHeader + stride * items;
-    if (!Holds(c, size)) continue;
-    rows.clear();
-    for (std::uint32_t i = 0; i < items; ++i) {
-      const std::uint32_t row = U32(all, kFixedMetaHeader + static_cast<std::size_t>(stride) * i + 4);
-      if (row >= dataSize) break;
-      rows.push_back(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    if (rows.size() != items || std::adjacent_find(rows.begin(), rows.end()) != rows.end()) continue;
-    if (found) return std::nullopt;
-    found = static_cast<std::uint32_t>(size);
+// Whether a Fixed2Meta's bytes read soundly at size: two or more items,
+// one stride apart, each naming a different row inside the Fixed2Data its
+// header sizes.
+bool Fixed2MetaReads(platform::ByteView v, std::uint64_t size, std::vector<std::uint32_t>& rows) {
+  const std::uint32_t items = U32(v, 8), dataSize = U32(v, 12);
+  if (!MagicAt(v) || items < 2 || dataSize == 0 || size > v.size() || size <= kFixedMetaHeader ||
+      (size - kFixedMetaHeader) % items != 0)
+    return false;
+  const std::uint64_t stride = (size - kFixedMetaHeader) / items;
+  if (stride < 8) return false;  // an item's row position: its bytes 4 to 8
+  rows.clear();
+  for (std::uint32_t i = 0; i < items; ++i) {
+    const std::uint32_t row = U32(v, kFixedMetaHeader + static_cast<std::size_t>(stride) * i + 4);
+    if (row >= dataSize) return false;
+    rows.push_back(row);
   }
-  if (!found) return std::nullopt;
-  const std::uint32_t stride = (*found - static_cast<std::uint32_t>(kFixedMetaHeader)) / items;
-  for (const TableKind& k : kTableKinds)
-    if (k.fixedMetaStride == stride) return std::nullopt;
-  return found;
+  std::sort(rows.begin(), rows.end());
+  return std::adjacent_find(rows.begin(), rows.end()) == rows.end();
+}
+
+// A lost Fixed2Meta's size: one that needs just its chain's sectors.
+std::optional<std::uint32_t> Fixed2MetaSize(const UnownedChain& c) {
+  return Fixed2MetaSizeTold(ViewOf(c, c.bytes.size()), [&](std::uint64_t size) { return Holds(c, size); });
 }
 
 // A VarMeta as a chain holds it: its item size and, for 12-byte items whose
@@ -434,8 +427,25 @@ void GiveEmptyMetas(const std::vector<LostStreamHome>& homes, const ChainList& c
 
 std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta) {
   if (metaName == u"VarMeta" && VarMetaHeader(meta)) return U32(meta, 20);
-  if (metaName == u"FixedMeta" && MagicAt(meta) && U32(meta, 12) != 0) return U32(meta, 12);
+  if ((metaName == u"FixedMeta" || metaName == u"Fixed2Meta") && MagicAt(meta) && U32(meta, 12) != 0)
+    return U32(meta, 12);
   return std::nullopt;
+}
+
+std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView v, const std::function<bool(std::uint64_t)>& fits) {
+  const std::uint32_t items = U32(v, 8);
+  if (!MagicAt(v) || items < 2) return std::nullopt;
+  std::optional<std::uint32_t> found;
+  std::vector<std::uint32_t> rows;
+  for (std::uint64_t size = kFixedMetaHeader + 8 * std::uint64_t{items}; size <= v.size(); size += items) {
+    if (!fits(size) || !Fixed2MetaReads(v, size, rows)) continue;
+    if (found) return std::nullopt;
+    found = static_cast<std::uint32_t>(size);
+  }
+  if (!found) return std::nullopt;
+  for (const TableKind& k : kTableKinds)
+    if (k.fixedMetaStride != 0 && k.fixedMetaStride == (*found - kFixedMetaHeader) / items) return std::nullopt;
+  return found;
 }
 
 std::vector<std::uint32_t> VarMetaPositions(platform::ByteView varMeta) {

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -126,6 +127,14 @@ bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level
 // VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its
 // FixedData's. None where the header is not sound.
 std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta);
+// A Fixed2Meta's size as its own items tell it: the one size that fits
+// (fits: the sectors it would need) at which its items, two or more, one
+// stride apart, each name a different row inside the Fixed2Data its header
+// sizes. The stride differs from file to file; a FixedMeta's stride is
+// never taken (a lost FixedMeta reads so too). None where no size or
+// several do.
+std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView fixed2Meta,
+                                                const std::function<bool(std::uint64_t)>& fits);
 // The sizes a VarMeta's header explains for itself: its items of 12 bytes,
 // or of 8. Empty where the header is not sound.
 std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta);

@@ -246,7 +246,8 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
 }
 
 // A table storage's streams, sized by each other's headers: the VarMeta's
-// items and its Var2Data, the FixedMeta's FixedData. Entry sizes damaged
+// items and its Var2Data, the FixedMeta's FixedData, the Fixed2Meta's rows
+// and its Fixed2Data. Entry sizes damaged
 // within the same sectors take the headers' sizes back; one the header
 // would move to other sectors keeps the entry's.
 TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
@@ -255,9 +256,14 @@ TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
   put(varMeta, 0, 0xFADFADBA), put(varMeta, 4, 0), put(varMeta, 8, 9), put(varMeta, 12, 0), put(varMeta, 16, 0);
   put(varMeta, 20, 300);
   put(fixedMeta, 0, 0xFADFADBA), put(fixedMeta, 8, 3), put(fixedMeta, 12, 700);
+  // Three items 92 bytes apart, each naming a 64-byte row.
+  std::vector<std::uint8_t> fixed2Meta(16 + 92 * 3, 0);
+  put(fixed2Meta, 0, 0xFADFADBA), put(fixed2Meta, 4, 4), put(fixed2Meta, 8, 3), put(fixed2Meta, 12, 192);
+  for (std::uint32_t i = 0; i < 3; ++i) put(fixed2Meta, 16 + 92 * i + 4, 64 * i);
   const fixture::Node root = fixture::Root({fixture::Storage(
       u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", fixture::Pattern(300, 3)),
-                     fixture::Stream(u"FixedMeta", fixedMeta), fixture::Stream(u"FixedData", fixture::Pattern(700, 4))})});
+                     fixture::Stream(u"FixedMeta", fixedMeta), fixture::Stream(u"FixedData", fixture::Pattern(700, 4)),
+                     fixture::Stream(u"Fixed2Meta", fixed2Meta), fixture::Stream(u"Fixed2Data", fixture::Pattern(192, 5))})});
   struct Case {
     const char* what;
     std::u16string stream;
@@ -269,6 +275,8 @@ TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
       {"a Var2Data shortened", u"Var2Data", 290, 300},
       {"a FixedData lengthened to its last sector's end", u"FixedData", 704, 700},
       {"a size the header would move to other sectors stays", u"Var2Data", 250, 250},
+      {"a Fixed2Meta's own size from its rows", u"Fixed2Meta", 300, 292},
+      {"a Fixed2Data by its Fixed2Meta", u"Fixed2Data", 180, 192},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
