@@ -432,6 +432,14 @@ std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform
   return std::nullopt;
 }
 
+std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platform::ByteView meta) {
+  if (!MagicAt(meta) || U32(meta, 8) != 0) return std::nullopt;
+  if (metaName == u"VarMeta" && U32(meta, 20) == 0) return static_cast<std::uint32_t>(kVarMetaHeader);
+  if ((metaName == u"FixedMeta" || metaName == u"Fixed2Meta") && U32(meta, 12) == 0)
+    return static_cast<std::uint32_t>(kFixedMetaHeader);
+  return std::nullopt;
+}
+
 std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView v, const std::function<bool(std::uint64_t)>& fits) {
   const std::uint32_t items = U32(v, 8);
   if (!MagicAt(v) || items < 2) return std::nullopt;

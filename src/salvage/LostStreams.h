@@ -127,6 +127,10 @@ bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level
 // VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its
 // FixedData's. None where the header is not sound.
 std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta);
+// The size of a meta stream whose header names no items and no data: its
+// header's (a FixedMeta's or Fixed2Meta's 16 bytes, a VarMeta's 24), as
+// in every such stream of the samples. None for any other.
+std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platform::ByteView meta);
 // A Fixed2Meta's size as its own items tell it: the one size that fits
 // (fits: the sectors it would need) at which its items, two or more, one
 // stride apart, each name a different row inside the Fixed2Data its header

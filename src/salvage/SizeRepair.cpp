@@ -8,7 +8,9 @@
 // along).
 //
 // A table storage's streams also tell each other's sizes: a VarMeta counts
-// its own items and sizes its Var2Data, a FixedMeta sizes its FixedData.
+// its own items and sizes its Var2Data, a FixedMeta sizes its FixedData, a
+// Fixed2Meta's rows its own size and its Fixed2Data's; an empty meta
+// stream is its header alone.
 // In the samples the sizes agree with these all but a few in a thousand
 // times, and those few need other sectors than the headers say; so where
 // an entry's size disagrees with its storage's headers while both need the
@@ -136,6 +138,9 @@ void CRoot::MendSizesByStructure() {
     };
     DirItem* varMeta = find(u"VarMeta");
     DirItem* fixedMeta = find(u"FixedMeta");
+    for (const char16_t* name : {u"VarMeta", u"FixedMeta", u"Fixed2Meta"})
+      if (DirItem* meta = find(name))
+        if (const auto size = EmptyMetaSize(name, ViewOf(*meta))) resize(meta, *size, "its empty header gives");
     if (varMeta) {
       std::vector<std::uint32_t> own = VarMetaSizesTold(ViewOf(*varMeta));
       std::erase_if(own, [&](std::uint32_t size) { return !SameSectors(varMeta->Size(), size); });

@@ -247,7 +247,7 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
 
 // A table storage's streams, sized by each other's headers: the VarMeta's
 // items and its Var2Data, the FixedMeta's FixedData, the Fixed2Meta's rows
-// and its Fixed2Data. Entry sizes damaged
+// and its Fixed2Data; an empty meta stream is its header alone. Entry sizes damaged
 // within the same sectors take the headers' sizes back; one the header
 // would move to other sectors keeps the entry's.
 TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
@@ -260,15 +260,19 @@ TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
   std::vector<std::uint8_t> fixed2Meta(16 + 92 * 3, 0);
   put(fixed2Meta, 0, 0xFADFADBA), put(fixed2Meta, 4, 4), put(fixed2Meta, 8, 3), put(fixed2Meta, 12, 192);
   for (std::uint32_t i = 0; i < 3; ++i) put(fixed2Meta, 16 + 92 * i + 4, 64 * i);
+  std::vector<std::uint8_t> emptyFixedMeta(16, 0);
+  put(emptyFixedMeta, 0, 0xFADFADBA), put(emptyFixedMeta, 4, 4);
   const fixture::Node root = fixture::Root({fixture::Storage(
       u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", fixture::Pattern(300, 3)),
                      fixture::Stream(u"FixedMeta", fixedMeta), fixture::Stream(u"FixedData", fixture::Pattern(700, 4)),
-                     fixture::Stream(u"Fixed2Meta", fixed2Meta), fixture::Stream(u"Fixed2Data", fixture::Pattern(192, 5))})});
+                     fixture::Stream(u"Fixed2Meta", fixed2Meta), fixture::Stream(u"Fixed2Data", fixture::Pattern(192, 5))}),
+                    fixture::Storage(u"CMap", {fixture::Stream(u"FixedMeta", emptyFixedMeta)})});
   struct Case {
     const char* what;
     std::u16string stream;
     std::uint32_t damaged;
     std::size_t expected;
+    std::u16string storage = u"TBkndTask";
   };
   const Case cases[] = {
       {"a VarMeta's own size from its items", u"VarMeta", 150, 132},
@@ -277,15 +281,16 @@ TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
       {"a size the header would move to other sectors stays", u"Var2Data", 250, 250},
       {"a Fixed2Meta's own size from its rows", u"Fixed2Meta", 300, 292},
       {"a Fixed2Data by its Fixed2Meta", u"Fixed2Data", 180, 192},
+      {"an empty FixedMeta's size is its header's", u"FixedMeta", 40, 16, u"CMap"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fixture::ScratchDir scratch;
     fixture::Image image = fixture::Image::Of(root);
-    image.SetEntrySize(*image.FindEntry(u"TBkndTask/" + c.stream), c.damaged);
+    image.SetEntrySize(*image.FindEntry(c.storage + u"/" + c.stream), c.damaged);
     auto run = Salvage(scratch, image.bytes());
     ASSERT_TRUE(run.repaired);
-    EXPECT_EQ(StreamOf(*run.repaired, u"TBkndTask", c.stream).size(), c.expected);
+    EXPECT_EQ(StreamOf(*run.repaired, c.storage, c.stream).size(), c.expected);
   }
 }
 
