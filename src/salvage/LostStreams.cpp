@@ -440,6 +440,11 @@ std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platfor
   return std::nullopt;
 }
 
+bool Fixed2MetaReadsAt(platform::ByteView fixed2Meta, std::uint64_t size) {
+  std::vector<std::uint32_t> rows;
+  return Fixed2MetaReads(fixed2Meta, size, rows);
+}
+
 std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView v, const std::function<bool(std::uint64_t)>& fits) {
   const std::uint32_t items = U32(v, 8);
   if (!MagicAt(v) || items < 2) return std::nullopt;

@@ -125,7 +125,8 @@ bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level
 
 // The size a table storage's meta stream gives its data stream: a
 // VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its
-// FixedData's. None where the header is not sound.
+// FixedData's, a Fixed2Meta's (u32@12) its Fixed2Data's. None where the
+// header is not sound.
 std::optional<std::uint32_t> DataSizeTold(std::u16string_view metaName, platform::ByteView meta);
 // The size of a meta stream whose header names no items and no data: its
 // header's (a FixedMeta's or Fixed2Meta's 16 bytes, a VarMeta's 24), as
@@ -139,6 +140,8 @@ std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platfor
 // several do.
 std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView fixed2Meta,
                                                 const std::function<bool(std::uint64_t)>& fits);
+// Whether a Fixed2Meta's items read so at that size, whatever its stride.
+bool Fixed2MetaReadsAt(platform::ByteView fixed2Meta, std::uint64_t size);
 // The sizes a VarMeta's header explains for itself: its items of 12 bytes,
 // or of 8. Empty where the header is not sound.
 std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta);

@@ -155,11 +155,10 @@ void CRoot::MendSizesByStructure() {
     if (DirItem* fixed2Meta = find(u"Fixed2Meta")) {
       const platform::ByteView bytes = ViewOf(*fixed2Meta);
       const std::uint32_t own = fixed2Meta->Size();
-      const bool ownReads = Fixed2MetaSizeTold(bytes, [&](std::uint64_t size) { return size == own; }).has_value();
-      if (!ownReads)
-        if (const auto size =
-                Fixed2MetaSizeTold(bytes, [&](std::uint64_t size) { return SameSectors(own, size); }))
-          resize(fixed2Meta, *size, "its items need");
+      if (!Fixed2MetaReadsAt(bytes, own)) {
+        const auto fits = [&](std::uint64_t size) { return SameSectors(own, size); };
+        if (const auto size = Fixed2MetaSizeTold(bytes, fits)) resize(fixed2Meta, *size, "its items need");
+      }
       if (const auto size = DataSizeTold(u"Fixed2Meta", ViewOf(*fixed2Meta)))
         resize(find(u"Fixed2Data"), *size, "its Fixed2Meta gives");
     }
