@@ -247,9 +247,9 @@ TEST(Root, StreamLengthsFollowWhatTheChainsHold) {
 
 // A table storage's streams, sized by each other's headers: the VarMeta's
 // items and its Var2Data, the FixedMeta's FixedData, the Fixed2Meta's rows
-// and its Fixed2Data; an empty meta stream is its header alone. Entry sizes damaged
-// within the same sectors take the headers' sizes back; one the header
-// would move to other sectors keeps the entry's.
+// and its Fixed2Data; an empty meta stream is its header alone. Entry sizes
+// damaged within the same sectors take the headers' sizes back; one the
+// header would move to other sectors keeps the entry's.
 TEST(Root, TableStreamSizesFollowTheirStoragesHeaders) {
   const auto put = fixture::Put32;
   std::vector<std::uint8_t> varMeta = fixture::Pattern(24 + 12 * 9, 1), fixedMeta = fixture::Pattern(16 + 47 * 3, 2);
