@@ -138,26 +138,6 @@ bool RecordsFitKind(const TableKind& kind, platform::ByteView meta, std::uint64_
   return !told || std::find(kind.recordSizes.begin(), kind.recordSizes.end(), *told) != kind.recordSizes.end();
 }
 
-// Whether a Fixed2Meta's bytes read soundly at size: two or more items,
-// one stride apart, each naming a different row inside the Fixed2Data its
-// header sizes.
-bool Fixed2MetaReads(platform::ByteView v, std::uint64_t size, std::vector<std::uint32_t>& rows) {
-  const std::uint32_t items = U32(v, 8), dataSize = U32(v, 12);
-  if (!MagicAt(v) || items < 2 || dataSize == 0 || size > v.size() || size <= kFixedMetaHeader ||
-      (size - kFixedMetaHeader) % items != 0)
-    return false;
-  const std::uint64_t stride = (size - kFixedMetaHeader) / items;
-  if (stride < 8) return false;  // an item's row position: its bytes 4 to 8
-  rows.clear();
-  for (std::uint32_t i = 0; i < items; ++i) {
-    const std::uint32_t row = U32(v, kFixedMetaHeader + static_cast<std::size_t>(stride) * i + 4);
-    if (row >= dataSize) return false;
-    rows.push_back(row);
-  }
-  std::sort(rows.begin(), rows.end());
-  return std::adjacent_find(rows.begin(), rows.end()) == rows.end();
-}
-
 // A lost Fixed2Meta's size: one that needs just its chain's sectors.
 std::optional<std::uint32_t> Fixed2MetaSize(const UnownedChain& c) {
   return Fixed2MetaSizeTold(ViewOf(c, c.bytes.size()), [&](std::uint64_t size) { return Holds(c, size); });
@@ -440,18 +420,29 @@ std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platfor
   return std::nullopt;
 }
 
-bool Fixed2MetaReadsAt(platform::ByteView fixed2Meta, std::uint64_t size) {
+bool Fixed2MetaReadsAt(platform::ByteView v, std::uint64_t size) {
+  const std::uint32_t items = U32(v, 8), dataSize = U32(v, 12);
+  if (!MagicAt(v) || items < 2 || dataSize == 0 || size > v.size() || size <= kFixedMetaHeader ||
+      (size - kFixedMetaHeader) % items != 0)
+    return false;
+  const std::uint64_t stride = (size - kFixedMetaHeader) / items;
+  if (stride < 8) return false;  // an item's row position: its bytes 4 to 8
   std::vector<std::uint32_t> rows;
-  return Fixed2MetaReads(fixed2Meta, size, rows);
+  for (std::uint32_t i = 0; i < items; ++i) {
+    const std::uint32_t row = U32(v, kFixedMetaHeader + static_cast<std::size_t>(stride) * i + 4);
+    if (row >= dataSize) return false;
+    rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  return std::adjacent_find(rows.begin(), rows.end()) == rows.end();
 }
 
 std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView v, const std::function<bool(std::uint64_t)>& fits) {
   const std::uint32_t items = U32(v, 8);
   if (!MagicAt(v) || items < 2) return std::nullopt;
   std::optional<std::uint32_t> found;
-  std::vector<std::uint32_t> rows;
   for (std::uint64_t size = kFixedMetaHeader + 8 * std::uint64_t{items}; size <= v.size(); size += items) {
-    if (!fits(size) || !Fixed2MetaReads(v, size, rows)) continue;
+    if (!fits(size) || !Fixed2MetaReadsAt(v, size)) continue;
     if (found) return std::nullopt;
     found = static_cast<std::uint32_t>(size);
   }

@@ -140,7 +140,9 @@ std::optional<std::uint32_t> EmptyMetaSize(std::u16string_view metaName, platfor
 // several do.
 std::optional<std::uint32_t> Fixed2MetaSizeTold(platform::ByteView fixed2Meta,
                                                 const std::function<bool(std::uint64_t)>& fits);
-// Whether a Fixed2Meta's items read so at that size, whatever its stride.
+// Whether a Fixed2Meta's items read so at that size, whatever its stride:
+// two or more, one stride apart, each naming a different row inside the
+// Fixed2Data its header sizes.
 bool Fixed2MetaReadsAt(platform::ByteView fixed2Meta, std::uint64_t size);
 // The sizes a VarMeta's header explains for itself: its items of 12 bytes,
 // or of 8. Empty where the header is not sound.
