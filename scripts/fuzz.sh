@@ -21,7 +21,8 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMDW_FUZZ=ON >/dev/null
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DMDW_FUZZ=ON >/dev/null
 nice -n 10 ninja -C "$build" fuzzers
 
 scratch=$(mktemp -d /tmp/mdw-fuzz-XXXXXX)
