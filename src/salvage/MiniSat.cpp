@@ -243,10 +243,13 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
       byVotes->erase(it);
       continue;
     }
+    miniGuessed_.resize(miniSatTable_.size(), 0);
     for (std::uint32_t i = 0; i < kEntriesPerSector; ++i) {
       const std::uint32_t v = part[i];
-      if (v == 0 || !IsMiniTableValue(v, miniSectors))
+      if (v == 0 || !IsMiniTableValue(v, miniSectors)) {
         part[i] = static_cast<std::uint32_t>(k * kEntriesPerSector + i + 1);
+        miniGuessed_[k * kEntriesPerSector + i] = 1;
+      }
     }
   }
   if (lost > 0) state_.log().WriteFormat("%i damaged miniSAT sectors: their lost links taken as runs of sectors", lost);
@@ -254,9 +257,17 @@ int CSat::MendLostMiniParts(std::uint64_t miniStreamBytes) {
   return lost;
 }
 
+void CSat::RelinkMini(std::uint32_t from, std::uint32_t next) {
+  if (from >= miniSatTable_.size()) return;
+  miniSatTable_[from] = next;
+  if (from < miniGuessed_.size()) miniGuessed_[from] = 0;
+  ForgetMiniWalks();
+}
+
 int CSat::ReadMiniSat() {
   state_.log().WriteLine("inside CSat::ReadMiniSat()");
   miniSatTable_.assign(miniSatList_.size() * kEntriesPerSector, 0xFFFFFFFF);
+  miniGuessed_.clear();
   ForgetMiniWalks();
   for (std::size_t i = 0; i < miniSatList_.size(); ++i) {
     if (miniSatList_[i] == 0xFFFFFFFF) continue;

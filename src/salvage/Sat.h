@@ -108,6 +108,10 @@ class CSat {
   // sector 0, or beyond the mini stream) has those links taken as runs:
   // each mini sector linked to the next. Returns the parts mended.
   int MendLostMiniParts(std::uint64_t miniStreamBytes);
+  // Whether the mini SAT's link of mini sector m is such a guess.
+  bool MiniLinkGuessed(std::uint32_t m) const { return m < miniGuessed_.size() && miniGuessed_[m] != 0; }
+  // Links mini sector from to next instead of its guess.
+  void RelinkMini(std::uint32_t from, std::uint32_t next);
 
   // The chain from start, its first limit sectors at most (chain.length
   // tells the whole chain's length). Every chain of a table is walked once,
@@ -232,6 +236,7 @@ class CSat {
   std::vector<std::uint32_t> satList_;
   std::unordered_map<std::uint32_t, std::uint32_t> satListCount_;
   std::vector<std::uint32_t> miniSatTable_;
+  std::vector<std::uint8_t> miniGuessed_;  // by mini sector: its link taken as a run
   std::vector<std::uint8_t> miniStream_;
   bool satFound_ = false;
   std::vector<std::uint32_t> candidateSectors_;

@@ -14,6 +14,7 @@
 #include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
+#include "salvage/MiniJumps.h"
 #include "salvage/SectorSwaps.h"
 #include "salvage/Version4.h"
 
@@ -242,6 +243,7 @@ int CStgReader::ParseData() {
   }
   salvage::RepairProjectNames(*root_, state_);
   const bool linksMended = MendMiniSat();
+  salvage::MendMiniJumps(*root_, *sat_, state_);
   salvage::MendSwappedSectors(*root_, *sat_, std::span<std::uint8_t>(image_.data(), image_.size()),
                               !linksMended && sat_->LinksAsStored(), state_);
   code = root_->ReadFilesData();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/Text.h"
 #include "salvage/SalvageRun.h"
 #include "salvage/Sat.h"
 
@@ -247,6 +248,59 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
     EXPECT_TRUE(log.Has("1 damaged miniSAT sectors: their lost links taken as runs of sectors"));
     EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
   }
+}
+
+// A Var2Data whose mini chain jumps (its sixth piece lies among other
+// streams') through a mini SAT part that is lost: the run taken for the
+// lost link reads another stream's bytes where its VarMeta names a value,
+// and the one mini sector that holds the value's length is linked instead.
+TEST(Sat, AMiniChainsJumpThroughALostPartIsFoundByItsValues) {
+  constexpr std::uint32_t kValues = 16;
+  std::vector<std::uint8_t> varMeta(24 + 8 * kValues, 0), var2Data;
+  fixture::Put32(varMeta, 0, 0xFADFADBA);
+  fixture::Put32(varMeta, 8, kValues);
+  for (std::uint32_t i = 0; i < kValues; ++i) {
+    const auto at = static_cast<std::uint32_t>(var2Data.size());
+    fixture::Put32(varMeta, 24 + 8 * i, i + 1);
+    fixture::Put32(varMeta, 24 + 8 * i + 4, at);
+    var2Data.resize(at + 4 + 40 + 3 * i, static_cast<std::uint8_t>(i));
+    fixture::Put32(var2Data, at, 40 + 3 * i);
+  }
+  fixture::Put32(varMeta, 20, static_cast<std::uint32_t>(var2Data.size()));
+  std::vector<fixture::Node> streams = {
+      fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", var2Data)})};
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  const fixture::Node tree = fixture::Root(streams);
+  fixture::Image image = fixture::Image::Of(tree);
+  const auto values = image.MiniChain(image.Entry(image.FindEntry(u"TBkndTask/Var2Data").value()).start);
+  ASSERT_GT(values.size(), 7u);
+  const std::uint32_t lostPart = values[4] / 128;
+  std::vector<std::uint32_t> other;
+  for (int i = 0; i < 200 && other.empty(); ++i) {
+    const auto chain = image.MiniChain(image.Entry(image.FindEntry(platform::Utf8ToUtf16("s" + std::to_string(i))).value()).start);
+    if (chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart) other = chain;
+  }
+  ASSERT_EQ(other.size(), 2u);
+  // The sixth piece and the other stream's second trade places and links.
+  auto miniAt = [&](std::uint32_t m) {
+    return image.bytes().begin() +
+           static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
+  };
+  std::swap_ranges(miniAt(values[5]), miniAt(values[5]) + 64, miniAt(other[1]));
+  image.SetMiniFatEntry(values[4], other[1]);
+  image.SetMiniFatEntry(other[1], values[6]);
+  image.SetMiniFatEntry(other[0], values[5]);
+  image.SetMiniFatEntry(values[5], 0xFFFFFFFE);
+  image.ZeroSector(image.MiniFatSectors().at(lostPart));
+  fixture::ScratchDir scratch;
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.Has("Mini sector " + std::to_string(values[4]) + " of a Var2Data links to " +
+                      std::to_string(other[1]) + ", not " + std::to_string(values[5]) +
+                      ": the values its VarMeta names are found only so"));
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
 }
 
 // The mini SAT chain runs astray after its first sector (into a stream):
