@@ -473,6 +473,11 @@ std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta) {
   return sizes;
 }
 
+std::uint32_t FixedMetaStrideOf(std::u16string_view storage) {
+  const TableKind* kind = KindOf(storage);
+  return kind ? kind->fixedMetaStride : 0;
+}
+
 bool IsTableStorage(std::u16string_view name) { return KindOf(name) != nullptr; }
 
 bool IsMetaStream(std::u16string_view name) {

@@ -151,6 +151,10 @@ std::vector<std::uint32_t> VarMetaSizesTold(platform::ByteView varMeta);
 // Empty where the header is not sound or does not explain the VarMeta's size.
 std::vector<std::uint32_t> VarMetaPositions(platform::ByteView varMeta);
 
+// The bytes per FixedMeta item of a backend table storage of that name (0
+// for any other storage).
+std::uint32_t FixedMetaStrideOf(std::u16string_view storage);
+
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);
 // Whether a stream of that name sizes another (its bytes are kept for homes).

@@ -1,6 +1,8 @@
 #include "salvage/MiniJumps.h"
 
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,13 +18,23 @@ namespace {
 
 // Mini sectors looked at in all; a file that would need more keeps its runs.
 constexpr std::size_t kMaxSteps = std::size_t{1} << 22;
+constexpr std::uint32_t kFixedMetaHeader = 16, kVarMetaHeader = 24;
 
-// A u32 a Var2Data holds before it is read: value at byte within of its
-// mini sector.
-struct Head {
-  std::uint32_t within = 0;
+// What a table stream holds at byte at, known before it is read: a u32 of
+// at most that value (a Var2Data value's length, which most often runs up
+// to the next value, but a value of its own may lie between), a u32 below
+// it (a place in the data stream a meta stream's item names; a FixedMeta's
+// items four bytes after their state name live records in order), or a
+// FixedMeta item's state byte.
+struct Check {
+  enum Op : std::uint8_t { kAtMost, kBelow, kState };
+  std::uint32_t at = 0;
+  Op op = kAtMost;
   std::uint32_t value = 0;
+  bool ordered = false;
 };
+
+std::uint32_t U32(platform::ByteView v, std::size_t at) { return v.u32_at(at).value_or(0); }
 
 class JumpMender {
  public:
@@ -43,21 +55,30 @@ class JumpMender {
       if (!storage || storage->lost || storage->Type() != kTypeStorage) continue;
       children.clear();
       root_.CollectSiblings(storage->Child(), seen, children);
-      const DirItem* varMeta = nullptr;
-      const DirItem* var2Data = nullptr;
+      const DirItem *varMeta = nullptr, *var2Data = nullptr, *fixedMeta = nullptr, *fixed2Meta = nullptr;
       for (std::uint32_t c : children) {
         const DirItem& item = *root_.GetEntry(c);
-        if (item.Type() != kTypeStream) continue;
-        if (item.Name() == u"VarMeta" && !varMeta) varMeta = &item;
-        if (item.Name() == u"Var2Data" && !var2Data) var2Data = &item;
+        if (item.Type() != kTypeStream || !Mini(item)) continue;
+        const std::u16string name = item.Name();
+        const DirItem** slot = name == u"VarMeta"      ? &varMeta
+                               : name == u"Var2Data"   ? &var2Data
+                               : name == u"FixedMeta"  ? &fixedMeta
+                               : name == u"Fixed2Meta" ? &fixed2Meta
+                                                       : nullptr;
+        if (slot && !*slot) *slot = &item;
       }
-      if (varMeta && var2Data) MendValues(*varMeta, *var2Data);
+      // The meta streams first: a Var2Data is checked against its VarMeta.
+      const std::u16string kind = storage->Name();
+      if (varMeta) Mend(*varMeta, VarMetaChecks(*varMeta));
+      if (fixedMeta) Mend(*fixedMeta, ItemChecks(*fixedMeta, FixedMetaStrideOf(kind), true));
+      if (fixed2Meta) Mend(*fixed2Meta, ItemChecks(*fixed2Meta, 0, false));
+      if (varMeta && var2Data) Mend(*var2Data, ValueChecks(*varMeta, *var2Data));
     }
     return relinked_;
   }
 
  private:
-  bool Mini(const DirItem& item) const { return item.Size() > 0 && item.Size() < kMiniStreamCutoff; }
+  static bool Mini(const DirItem& item) { return item.Size() > 0 && item.Size() < kMiniStreamCutoff; }
 
   // The mini sectors a guessed link may not lead to: the streams' starts
   // and the sectors that a link of the file's own leads to.
@@ -73,6 +94,66 @@ class JumpMender {
     }
   }
 
+  // The first mini sector of a stream: its header, which no guess reaches.
+  platform::ByteView Head(const DirItem& item) const {
+    const std::uint8_t* bytes = item.Start() < count_ ? sat_.GetMiniSector(item.Start()) : nullptr;
+    return bytes ? platform::ByteView(bytes, std::min<std::uint32_t>(kMiniSectorSize, item.Size()))
+                 : platform::ByteView();
+  }
+
+  // A VarMeta's items: each names a place inside the Var2Data its header
+  // sizes.
+  std::vector<Check> VarMetaChecks(const DirItem& varMeta) const {
+    std::vector<Check> checks;
+    const platform::ByteView head = Head(varMeta);
+    const std::uint32_t items = U32(head, 8), dataSize = U32(head, 20);
+    if (U32(head, 0) != kTableMetaMagic || items == 0 || dataSize == 0) return checks;
+    std::uint32_t itemSize = 0;
+    for (std::uint32_t size : {12u, 8u})
+      if (std::uint64_t{kVarMetaHeader} + std::uint64_t{size} * items == varMeta.Size()) itemSize = size;
+    if (itemSize == 0) return checks;
+    for (std::uint32_t i = 0; i < items; ++i) checks.push_back({kVarMetaHeader + itemSize * i + 4, Check::kBelow, dataSize});
+    return checks;
+  }
+
+  // A FixedMeta's or Fixed2Meta's items, stride bytes apart (0: as many as
+  // its size holds): each names a place inside the data stream its header
+  // sizes; a FixedMeta's begin with a state.
+  std::vector<Check> ItemChecks(const DirItem& meta, std::uint32_t stride, bool states) const {
+    std::vector<Check> checks;
+    const platform::ByteView head = Head(meta);
+    const std::uint32_t items = U32(head, 8), dataSize = U32(head, 12);
+    if (U32(head, 0) != kTableMetaMagic || items == 0 || dataSize == 0 || meta.Size() <= kFixedMetaHeader)
+      return checks;
+    if (stride == 0 && !states && (meta.Size() - kFixedMetaHeader) % items == 0)
+      stride = (meta.Size() - kFixedMetaHeader) / items;
+    if (stride < 8 || kFixedMetaHeader + std::uint64_t{stride} * items > meta.Size()) return checks;
+    for (std::uint32_t i = 0; i < items; ++i) {
+      const std::uint32_t at = kFixedMetaHeader + stride * i;
+      if (states) checks.push_back({at, Check::kState, 0});
+      checks.push_back({at + 4, Check::kBelow, dataSize, states});
+    }
+    return checks;
+  }
+
+  // A Var2Data's values: each a u32 length and that many bytes, up to the
+  // next value its VarMeta names (or the stream's end).
+  std::vector<Check> ValueChecks(const DirItem& varMeta, const DirItem& var2Data) {
+    std::vector<Check> checks;
+    const std::optional<Bytes> meta = Read(varMeta);
+    if (!meta) return checks;
+    const platform::ByteView metaView(meta->data(), meta->size());
+    const std::uint32_t size = var2Data.Size();
+    if (DataSizeTold(u"VarMeta", metaView) != size) return checks;
+    const std::vector<std::uint32_t> positions = VarMetaPositions(metaView);
+    if (positions.empty() || positions.back() >= size) return checks;  // a garbled VarMeta tells nothing
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+      const std::uint32_t at = positions[i], next = i + 1 < positions.size() ? positions[i + 1] : size;
+      if (next >= at + 4) checks.push_back({at, Check::kAtMost, next - at - 4});
+    }
+    return checks;
+  }
+
   // The stream's bytes as its chain now reads, when it is as long as its
   // size needs.
   std::optional<Bytes> Read(const DirItem& item) {
@@ -86,11 +167,32 @@ class JumpMender {
     return out;
   }
 
-  bool Holds(std::uint32_t m, const std::vector<Head>& heads) const {
+  // Whether mini sector m passes every check of a piece. Read strictly,
+  // a length runs up to the next value, and places in order lie at floor
+  // or past it, each at or past the one before (floor then holds the last).
+  bool Holds(std::uint32_t m, const std::vector<Check>& checks, bool strict, std::uint32_t& floor) const {
     const std::uint8_t* bytes = sat_.GetMiniSector(m);
     if (!bytes) return false;
-    for (const Head& h : heads)
-      if (platform::ByteView(bytes, kMiniSectorSize).u32_at(h.within).value_or(0) != h.value) return false;
+    const platform::ByteView piece(bytes, kMiniSectorSize);
+    std::uint32_t last = floor;
+    for (const Check& c : checks) {
+      const std::uint32_t within = c.at % kMiniSectorSize;
+      if (c.op == Check::kState) {
+        const std::uint8_t state = piece.u8_at(within).value_or(1);
+        if (state != 0 && state != 2 && state != 4 && state != 6) return false;
+        continue;
+      }
+      const std::uint32_t v = piece.u32_at(within).value_or(0);
+      // A length of zero runs up to the next value, or is none.
+      if (c.op == Check::kBelow ? v >= c.value : strict ? v != c.value : v > c.value || (v == 0) != (c.value == 0))
+        return false;
+      // Only live records lie in order (a deleted one's place may be any).
+      const std::uint8_t state = within >= 4 ? piece.u8_at(within - 4).value_or(1) : 1;
+      if (!c.ordered || (state != 0 && state != 2)) continue;
+      if (strict && v < last) return false;
+      last = v;
+    }
+    floor = last;
     return true;
   }
 
@@ -104,66 +206,72 @@ class JumpMender {
     return m;
   }
 
-  void MendValues(const DirItem& varMeta, const DirItem& var2Data) {
-    if (!Mini(var2Data) || varMeta.Size() == 0 || varMeta.Size() >= kMiniStreamCutoff ||
-        var2Data.Start() >= count_)
-      return;
-    const std::optional<Bytes> meta = Read(varMeta);
-    if (!meta) return;
-    const platform::ByteView metaView(meta->data(), meta->size());
-    const std::uint32_t size = var2Data.Size();
-    if (DataSizeTold(u"VarMeta", metaView) != size) return;
-    const std::vector<std::uint32_t> positions = VarMetaPositions(metaView);
-    if (positions.empty() || positions.back() >= size) return;  // a garbled VarMeta tells nothing
-    const std::size_t pieces = (size + kMiniSectorSize - 1) / kMiniSectorSize;
-    std::vector<std::vector<Head>> heads(pieces);
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-      const std::uint32_t at = positions[i], next = i + 1 < positions.size() ? positions[i + 1] : size;
-      if (at % kMiniSectorSize + 4 <= kMiniSectorSize && next >= at + 4)
-        heads[at / kMiniSectorSize].push_back({at % kMiniSectorSize, next - at - 4});
+  void Mend(const DirItem& stream, const std::vector<Check>& checks) {
+    if (checks.empty() || stream.Start() >= count_) return;
+    const std::size_t pieces = (stream.Size() + kMiniSectorSize - 1) / kMiniSectorSize;
+    std::vector<std::vector<Check>> byPiece(pieces);
+    for (const Check& c : checks) {
+      const std::uint32_t width = c.op == Check::kState ? 1 : 4;
+      if (c.at + width <= stream.Size() && c.at % kMiniSectorSize + width <= kMiniSectorSize)
+        byPiece[c.at / kMiniSectorSize].push_back(c);
     }
 
-    // The chain piece by piece. A piece that lacks its heads after a guessed
-    // link (the only one since heads were last checked) is looked for among
-    // the sectors no link of the file's own leads to: the one whose chain,
-    // as far as that piece, holds them takes the guess's place.
-    std::uint32_t cur = var2Data.Start();
+    // The chain piece by piece. A piece that fails its checks after a
+    // guessed link (the only one since a piece was last checked) is looked
+    // for among the sectors no link of the file's own leads to: the one
+    // whose chain, as far as that piece, passes them takes the guess's
+    // place; of several, the one that passes them strictly. Places out of
+    // order fail a piece too, and then only the strict reading tells.
+    std::uint32_t cur = stream.Start();
     std::optional<std::pair<std::uint32_t, std::size_t>> guess;  // (sector linked from, piece it leads to)
+    std::uint32_t floor = 0;
     ++round_;
     inChain_.resize(count_, 0);
     auto inChain = [&](std::uint32_t m) { return inChain_[m] == round_; };
+    auto accept = [&](std::uint32_t m, const std::vector<Check>& here) {
+      std::uint32_t f = floor;
+      if (!Holds(m, here, true, f)) Holds(m, here, false, f = floor);
+      floor = f;
+    };
     for (std::size_t piece = 0; piece < pieces && steps_ < kMaxSteps; ++piece) {
-      if (!heads[piece].empty()) {
-        if (!Holds(cur, heads[piece])) {
+      const std::vector<Check>& here = byPiece[piece];
+      if (!here.empty()) {
+        const bool ordered = std::any_of(here.begin(), here.end(), [](const Check& c) { return c.ordered; });
+        std::uint32_t f = floor;
+        const bool loose = Holds(cur, here, false, f);
+        if (!loose || (ordered && !Holds(cur, here, true, f = floor))) {
           if (!guess) return;
           const auto [from, at] = *guess;
-          std::optional<std::uint32_t> found, landed;
-          int fits = 0;
+          std::optional<std::pair<std::uint32_t, std::uint32_t>> fit, strictFit;  // (sector, piece's sector)
+          int fits = 0, strictFits = 0;
           std::uint32_t t = 0;
-          for (; t < count_ && fits < 2 && steps_ < kMaxSteps; ++t, ++steps_) {
+          for (; t < count_ && strictFits < 2 && steps_ < kMaxSteps; ++t, ++steps_) {
             if (taken_[t] || inChain(t) || t == sat_.MiniSatTable()[from]) continue;
             const auto end = Walk(t, piece - at);
-            if (end && Holds(*end, heads[piece])) {
-              ++fits;
-              found = t;
-              landed = end;
-            }
+            if (!end || !Holds(*end, here, false, f = floor)) continue;
+            ++fits;
+            fit = {t, *end};
+            if (Holds(*end, here, true, f = floor)) ++strictFits, strictFit = fit;
           }
-          if (fits != 1 || t < count_) return;  // none, several, or not all looked at
+          if (t < count_) return;  // not all looked at
+          if (loose || fits != 1) fit = strictFits == 1 ? strictFit : std::nullopt;
+          if (!fit) return;
+          const auto [found, landed] = *fit;
           state_.log().WriteFormat(
-              "Mini sector %u of a Var2Data links to %u, not %u: the values its VarMeta names are found only so",
-              from, *found, sat_.MiniSatTable()[from]);
-          sat_.RelinkMini(from, *found);
-          taken_[*found] = 1;
+              "Mini sector %u of a %s links to %u, not %u: what its table says it holds is found only so", from,
+              stream.NarrowName().c_str(), found, sat_.MiniSatTable()[from]);
+          sat_.RelinkMini(from, found);
+          taken_[found] = 1;
           ++relinked_;
-          cur = *landed;
+          cur = landed;
         }
+        accept(cur, here);
         guess.reset();
       }
       if (cur >= count_) return;
       inChain_[cur] = round_;
       if (piece + 1 == pieces) break;
-      // Two guesses with no heads between leave which one was wrong untold.
+      // Two guesses with no checks between leave which one was wrong untold.
       if (sat_.MiniLinkGuessed(cur)) {
         if (guess) return;
         guess = {cur, piece + 1};

@@ -1,10 +1,12 @@
 // Mini chains through a lost mini SAT part: its links were taken as runs,
 // one mini sector to the next, which is right for most links but not for a
-// chain that jumps. Where a Var2Data's VarMeta reads soundly, the length
-// before each of its values is known before the Var2Data is read (it runs
-// up to the next value); a mini sector after a guessed link that lacks
-// them is not the stream's, and the one mini sector that holds them, among
-// those no other chain or stream takes, is.
+// chain that jumps. A table's streams say some of what they hold before
+// they are read: a meta stream's items name places inside the data stream
+// its header sizes (a FixedMeta's live records in order), and a Var2Data's
+// values each begin with a length that reaches no further than the next
+// value its VarMeta names. A piece after a guessed link that does not hold
+// so is not the stream's; the one mini sector that does, among those no
+// other chain or stream takes, is.
 #pragma once
 
 namespace salvage {
@@ -13,9 +15,9 @@ class CRoot;
 class CSat;
 struct SalvageState;
 
-// Relinks the guessed mini links that the Var2Data streams' values
-// contradict, where exactly one mini sector fits instead. Returns the
-// links changed. Bounded by a fixed number of comparisons.
+// Relinks the guessed mini links that the table streams' contents
+// contradict, where exactly one mini sector fits instead. Returns the links
+// changed. Bounded by a fixed number of mini sectors looked at.
 int MendMiniJumps(CRoot& root, CSat& sat, SalvageState& state);
 
 }  // namespace salvage

@@ -250,57 +250,71 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
   }
 }
 
-// A Var2Data whose mini chain jumps (its sixth piece lies among other
+// A table stream whose mini chain jumps (its sixth piece lies among other
 // streams') through a mini SAT part that is lost: the run taken for the
-// lost link reads another stream's bytes where its VarMeta names a value,
-// and the one mini sector that holds the value's length is linked instead.
-TEST(Sat, AMiniChainsJumpThroughALostPartIsFoundByItsValues) {
-  constexpr std::uint32_t kValues = 16;
-  std::vector<std::uint8_t> varMeta(24 + 8 * kValues, 0), var2Data;
+// lost link reads another stream's bytes where the stream's own items or
+// its VarMeta say what it holds (a FixedMeta item's state and its record's
+// place, a Var2Data value's length), and the one mini sector that holds
+// that is linked instead.
+TEST(Sat, AMiniChainsJumpThroughALostPartIsFoundByWhatItHolds) {
+  constexpr std::uint32_t kItems = 16, kStride = 47;
+  std::vector<std::uint8_t> varMeta(24 + 8 * kItems, 0), var2Data, fixedMeta(16 + kStride * kItems, 0x11);
   fixture::Put32(varMeta, 0, 0xFADFADBA);
-  fixture::Put32(varMeta, 8, kValues);
-  for (std::uint32_t i = 0; i < kValues; ++i) {
+  fixture::Put32(varMeta, 8, kItems);
+  fixture::Put32(fixedMeta, 0, 0xFADFADBA);
+  fixture::Put32(fixedMeta, 8, kItems);
+  fixture::Put32(fixedMeta, 12, 300 * kItems);
+  for (std::uint32_t i = 0; i < kItems; ++i) {
     const auto at = static_cast<std::uint32_t>(var2Data.size());
     fixture::Put32(varMeta, 24 + 8 * i, i + 1);
     fixture::Put32(varMeta, 24 + 8 * i + 4, at);
     var2Data.resize(at + 4 + 40 + 3 * i, static_cast<std::uint8_t>(i));
     fixture::Put32(var2Data, at, 40 + 3 * i);
+    fixedMeta[16 + kStride * i] = 0;
+    fixture::Put32(fixedMeta, 16 + kStride * i + 4, 300 * i);
   }
   fixture::Put32(varMeta, 20, static_cast<std::uint32_t>(var2Data.size()));
   std::vector<fixture::Node> streams = {
-      fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", var2Data)})};
+      fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", var2Data),
+                                      fixture::Stream(u"FixedMeta", fixedMeta)})};
   for (int i = 0; i < 200; ++i)
     streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
   const fixture::Node tree = fixture::Root(streams);
-  fixture::Image image = fixture::Image::Of(tree);
-  const auto values = image.MiniChain(image.Entry(image.FindEntry(u"TBkndTask/Var2Data").value()).start);
-  ASSERT_GT(values.size(), 7u);
-  const std::uint32_t lostPart = values[4] / 128;
-  std::vector<std::uint32_t> other;
-  for (int i = 0; i < 200 && other.empty(); ++i) {
-    const auto chain = image.MiniChain(image.Entry(image.FindEntry(platform::Utf8ToUtf16("s" + std::to_string(i))).value()).start);
-    if (chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart) other = chain;
+  for (const char* name : {"Var2Data", "FixedMeta"}) {
+    SCOPED_TRACE(name);
+    fixture::Image image = fixture::Image::Of(tree);
+    auto chainOf = [&](const std::string& path) {
+      return image.MiniChain(image.Entry(image.FindEntry(platform::Utf8ToUtf16(path)).value()).start);
+    };
+    const auto pieces = chainOf(std::string("TBkndTask/") + name);
+    ASSERT_GT(pieces.size(), 7u);
+    const std::uint32_t lostPart = pieces[4] / 128;
+    std::vector<std::uint32_t> other;
+    for (int i = 0; i < 200 && other.empty(); ++i)
+      if (const auto chain = chainOf("s" + std::to_string(i));
+          chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart)
+        other = chain;
+    ASSERT_EQ(other.size(), 2u);
+    // The sixth piece and the other stream's second trade places and links.
+    auto miniAt = [&](std::uint32_t m) {
+      return image.bytes().begin() +
+             static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
+    };
+    std::swap_ranges(miniAt(pieces[5]), miniAt(pieces[5]) + 64, miniAt(other[1]));
+    image.SetMiniFatEntry(pieces[4], other[1]);
+    image.SetMiniFatEntry(other[1], pieces[6]);
+    image.SetMiniFatEntry(other[0], pieces[5]);
+    image.SetMiniFatEntry(pieces[5], 0xFFFFFFFE);
+    image.ZeroSector(image.MiniFatSectors().at(lostPart));
+    fixture::ScratchDir scratch;
+    LogCapture log(scratch);
+    auto run = Salvage(scratch, image.bytes());
+    ASSERT_TRUE(run.repaired);
+    EXPECT_TRUE(log.Has("Mini sector " + std::to_string(pieces[4]) + " of a " + name + " links to " +
+                        std::to_string(other[1]) + ", not " + std::to_string(pieces[5]) +
+                        ": what its table says it holds is found only so"));
+    EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
   }
-  ASSERT_EQ(other.size(), 2u);
-  // The sixth piece and the other stream's second trade places and links.
-  auto miniAt = [&](std::uint32_t m) {
-    return image.bytes().begin() +
-           static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
-  };
-  std::swap_ranges(miniAt(values[5]), miniAt(values[5]) + 64, miniAt(other[1]));
-  image.SetMiniFatEntry(values[4], other[1]);
-  image.SetMiniFatEntry(other[1], values[6]);
-  image.SetMiniFatEntry(other[0], values[5]);
-  image.SetMiniFatEntry(values[5], 0xFFFFFFFE);
-  image.ZeroSector(image.MiniFatSectors().at(lostPart));
-  fixture::ScratchDir scratch;
-  LogCapture log(scratch);
-  auto run = Salvage(scratch, image.bytes());
-  ASSERT_TRUE(run.repaired);
-  EXPECT_TRUE(log.Has("Mini sector " + std::to_string(values[4]) + " of a Var2Data links to " +
-                      std::to_string(other[1]) + ", not " + std::to_string(values[5]) +
-                      ": the values its VarMeta names are found only so"));
-  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
 }
 
 // The mini SAT chain runs astray after its first sector (into a stream):
