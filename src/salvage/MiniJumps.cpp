@@ -18,7 +18,7 @@ namespace {
 
 // Mini sectors looked at in all; a file that would need more keeps its runs.
 constexpr std::size_t kMaxSteps = std::size_t{1} << 22;
-constexpr std::uint32_t kFixedMetaHeader = 16, kVarMetaHeader = 24;
+constexpr std::uint32_t kFixedMetaHeader = 16;
 
 // What a table stream holds at byte at, known before it is read: a u32 of
 // at most that value (a Var2Data value's length, which most often runs up
@@ -47,7 +47,7 @@ class JumpMender {
     bool guessed = false;
     for (std::uint32_t m = 0; m < count_ && !guessed; ++m) guessed = sat_.MiniLinkGuessed(m);
     if (!guessed) return 0;
-    MarkTaken();
+    MarkSectors();
     std::vector<std::uint8_t> seen(root_.EntryCount(), 0);
     std::vector<std::uint32_t> children;
     for (std::uint32_t n = 0; n < root_.EntryCount() && steps_ < kMaxSteps; ++n) {
@@ -58,7 +58,7 @@ class JumpMender {
       const DirItem *varMeta = nullptr, *var2Data = nullptr, *fixedMeta = nullptr, *fixed2Meta = nullptr;
       for (std::uint32_t c : children) {
         const DirItem& item = *root_.GetEntry(c);
-        if (item.Type() != kTypeStream || !Mini(item)) continue;
+        if (item.Type() != kTypeStream) continue;
         const std::u16string name = item.Name();
         const DirItem** slot = name == u"VarMeta"      ? &varMeta
                                : name == u"Var2Data"   ? &var2Data
@@ -67,12 +67,13 @@ class JumpMender {
                                                        : nullptr;
         if (slot && !*slot) *slot = &item;
       }
-      // The meta streams first: a Var2Data is checked against its VarMeta.
-      const std::u16string kind = storage->Name();
-      if (varMeta) Mend(*varMeta, VarMetaChecks(*varMeta));
-      if (fixedMeta) Mend(*fixedMeta, ItemChecks(*fixedMeta, FixedMetaStrideOf(kind), true));
-      if (fixed2Meta) Mend(*fixed2Meta, ItemChecks(*fixed2Meta, 0, false));
-      if (varMeta && var2Data) Mend(*var2Data, ValueChecks(*varMeta, *var2Data));
+      // A VarMeta's items say too little of it (places that other bytes,
+      // mostly small numbers, name as well); what it names of its Var2Data
+      // says much.
+      if (fixedMeta && Mini(*fixedMeta))
+        Mend(*fixedMeta, ItemChecks(*fixedMeta, FixedMetaStrideOf(storage->Name()), true));
+      if (fixed2Meta && Mini(*fixed2Meta)) Mend(*fixed2Meta, ItemChecks(*fixed2Meta, 0, false));
+      if (varMeta && var2Data && Mini(*varMeta) && Mini(*var2Data)) Mend(*var2Data, ValueChecks(*varMeta, *var2Data));
     }
     return relinked_;
   }
@@ -80,13 +81,21 @@ class JumpMender {
  private:
   static bool Mini(const DirItem& item) { return item.Size() > 0 && item.Size() < kMiniStreamCutoff; }
 
-  // The mini sectors a guessed link may not lead to: the streams' starts
-  // and the sectors that a link of the file's own leads to.
-  void MarkTaken() {
+  // The mini sectors a guessed link may not lead to: the streams' starts,
+  // the sectors that a link of the file's own leads to, and those its own
+  // entry marks free (a stale copy of a stream often lies there). Of the
+  // others, those whose own entry is sound and in use are where lost links
+  // lead.
+  void MarkSectors() {
     taken_.assign(count_, 0);
+    owed_.assign(count_, 0);
     const std::vector<std::uint32_t>& table = sat_.MiniSatTable();
-    for (std::uint32_t m = 0; m < count_; ++m)
-      if (!sat_.MiniLinkGuessed(m) && table[m] < count_) taken_[table[m]] = 1;
+    for (std::uint32_t m = 0; m < count_; ++m) {
+      if (sat_.MiniLinkGuessed(m)) continue;
+      if (table[m] < count_) taken_[table[m]] = 1;
+      if (table[m] == kFreeSector) taken_[m] = 1;
+      owed_[m] = table[m] < count_ || table[m] == kEndOfChain;
+    }
     for (std::uint32_t n = 0; n < root_.EntryCount(); ++n) {
       const DirItem* item = root_.GetEntry(n);
       if (item && !item->lost && item->Type() == kTypeStream && Mini(*item) && item->Start() < count_)
@@ -99,21 +108,6 @@ class JumpMender {
     const std::uint8_t* bytes = item.Start() < count_ ? sat_.GetMiniSector(item.Start()) : nullptr;
     return bytes ? platform::ByteView(bytes, std::min<std::uint32_t>(kMiniSectorSize, item.Size()))
                  : platform::ByteView();
-  }
-
-  // A VarMeta's items: each names a place inside the Var2Data its header
-  // sizes.
-  std::vector<Check> VarMetaChecks(const DirItem& varMeta) const {
-    std::vector<Check> checks;
-    const platform::ByteView head = Head(varMeta);
-    const std::uint32_t items = U32(head, 8), dataSize = U32(head, 20);
-    if (U32(head, 0) != kTableMetaMagic || items == 0 || dataSize == 0) return checks;
-    std::uint32_t itemSize = 0;
-    for (std::uint32_t size : {12u, 8u})
-      if (std::uint64_t{kVarMetaHeader} + std::uint64_t{size} * items == varMeta.Size()) itemSize = size;
-    if (itemSize == 0) return checks;
-    for (std::uint32_t i = 0; i < items; ++i) checks.push_back({kVarMetaHeader + itemSize * i + 4, Check::kBelow, dataSize});
-    return checks;
   }
 
   // A FixedMeta's or Fixed2Meta's items, stride bytes apart (0: as many as
@@ -217,65 +211,70 @@ class JumpMender {
     }
 
     // The chain piece by piece. A piece that fails its checks after a
-    // guessed link (the only one since a piece was last checked) is looked
-    // for among the sectors no link of the file's own leads to: the one
-    // whose chain, as far as that piece, passes them takes the guess's
-    // place; of several, the one that passes them strictly. Places out of
-    // order fail a piece too, and then only the strict reading tells.
+    // guessed link (the only one since a piece last passed them strictly:
+    // another stream's bytes often pass loosely) is looked for among the
+    // sectors no link of the file's own leads to, walked on from as far as
+    // that piece: the one sector that passes takes the guess's place; of
+    // several, the one that passes strictly where a lost link must lead
+    // (its own entry is sound and in use, and nothing else leads to it),
+    // or the one that passes strictly. Places out of order fail a piece
+    // too, and then only the strict reading tells.
     std::uint32_t cur = stream.Start();
-    std::optional<std::pair<std::uint32_t, std::size_t>> guess;  // (sector linked from, piece it leads to)
+    std::vector<std::pair<std::uint32_t, std::size_t>> guesses;  // (sector linked from, piece it leads to)
     std::uint32_t floor = 0;
     ++round_;
     inChain_.resize(count_, 0);
     auto inChain = [&](std::uint32_t m) { return inChain_[m] == round_; };
-    auto accept = [&](std::uint32_t m, const std::vector<Check>& here) {
-      std::uint32_t f = floor;
-      if (!Holds(m, here, true, f)) Holds(m, here, false, f = floor);
-      floor = f;
-    };
     for (std::size_t piece = 0; piece < pieces && steps_ < kMaxSteps; ++piece) {
       const std::vector<Check>& here = byPiece[piece];
       if (!here.empty()) {
         const bool ordered = std::any_of(here.begin(), here.end(), [](const Check& c) { return c.ordered; });
         std::uint32_t f = floor;
         const bool loose = Holds(cur, here, false, f);
-        if (!loose || (ordered && !Holds(cur, here, true, f = floor))) {
-          if (!guess) return;
-          const auto [from, at] = *guess;
-          std::optional<std::pair<std::uint32_t, std::uint32_t>> fit, strictFit;  // (sector, piece's sector)
-          int fits = 0, strictFits = 0;
+        const bool strict = loose && Holds(cur, here, true, f = floor);
+        if (!loose || (ordered && !strict)) {
+          if (guesses.size() != 1) return;  // none to mend, or which one was wrong is untold
+          const auto [from, at] = guesses.front();
+          struct Fit {
+            std::uint32_t to, landed;
+          };
+          std::optional<Fit> fit, owedFit, strictFit;
+          int fits = 0, owedFits = 0, strictFits = 0;
           std::uint32_t t = 0;
-          for (; t < count_ && strictFits < 2 && steps_ < kMaxSteps; ++t, ++steps_) {
+          for (; t < count_ && steps_ < kMaxSteps; ++t, ++steps_) {
             if (taken_[t] || inChain(t) || t == sat_.MiniSatTable()[from]) continue;
             const auto end = Walk(t, piece - at);
             if (!end || !Holds(*end, here, false, f = floor)) continue;
             ++fits;
-            fit = {t, *end};
-            if (Holds(*end, here, true, f = floor)) ++strictFits, strictFit = fit;
+            fit = Fit{t, *end};
+            if (!Holds(*end, here, true, f = floor)) continue;
+            ++strictFits;
+            strictFit = fit;
+            if (owed_[t]) ++owedFits, owedFit = fit;
           }
           if (t < count_) return;  // not all looked at
-          if (loose || fits != 1) fit = strictFits == 1 ? strictFit : std::nullopt;
+          if (loose || fits != 1) fit = owedFits == 1 ? owedFit : strictFits == 1 ? strictFit : std::nullopt;
           if (!fit) return;
-          const auto [found, landed] = *fit;
           state_.log().WriteFormat(
               "Mini sector %u of a %s links to %u, not %u: what its table says it holds is found only so", from,
-              stream.NarrowName().c_str(), found, sat_.MiniSatTable()[from]);
-          sat_.RelinkMini(from, found);
-          taken_[found] = 1;
+              stream.NarrowName().c_str(), fit->to, sat_.MiniSatTable()[from]);
+          sat_.RelinkMini(from, fit->to);
+          taken_[fit->to] = 1;
+          owed_[fit->to] = 0;
           ++relinked_;
-          cur = landed;
+          cur = fit->landed;
+          guesses.clear();
+        } else if (strict) {
+          guesses.clear();
         }
-        accept(cur, here);
-        guess.reset();
+        f = floor;
+        if (!Holds(cur, here, true, f)) Holds(cur, here, false, f = floor);
+        floor = f;
       }
       if (cur >= count_) return;
       inChain_[cur] = round_;
       if (piece + 1 == pieces) break;
-      // Two guesses with no checks between leave which one was wrong untold.
-      if (sat_.MiniLinkGuessed(cur)) {
-        if (guess) return;
-        guess = {cur, piece + 1};
-      }
+      if (sat_.MiniLinkGuessed(cur)) guesses.emplace_back(cur, piece + 1);
       const auto next = Walk(cur, 1);
       if (!next || inChain(*next)) return;
       cur = *next;
@@ -287,6 +286,7 @@ class JumpMender {
   SalvageState& state_;
   const std::uint32_t count_;
   std::vector<std::uint8_t> taken_;
+  std::vector<std::uint8_t> owed_;      // by mini sector: one a lost link must lead to
   std::vector<std::uint32_t> inChain_;  // by mini sector: the round that walked it
   std::uint32_t round_ = 0;
   std::size_t steps_ = 0;
