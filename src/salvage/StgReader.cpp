@@ -9,12 +9,12 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 #include "salvage/FamousNames.h"
+#include "salvage/MiniJumps.h"
 #include "salvage/NameRepair.h"
 #include "salvage/Root.h"
 #include "salvage/Layout.h"
 #include "salvage/SalvageState.h"
 #include "salvage/Sat.h"
-#include "salvage/MiniJumps.h"
 #include "salvage/SectorSwaps.h"
 #include "salvage/Version4.h"
 
