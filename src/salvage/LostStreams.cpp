@@ -14,8 +14,6 @@
 namespace salvage {
 namespace {
 
-constexpr std::size_t kFixedMetaHeader = 16;
-constexpr std::size_t kVarMetaHeader = 24;
 constexpr std::uint32_t kVarMetaItemSizes[] = {12, 8};
 constexpr std::uint32_t kBigStreamSectors = kMiniStreamCutoff / kSectorSize;
 // A data stream's candidates are the unowned chains of exactly its length;

@@ -44,6 +44,9 @@ class CSat;
 
 // The first u32 of every VarMeta, FixedMeta and Fixed2Meta.
 constexpr std::uint32_t kTableMetaMagic = 0xFADFADBA;
+// The bytes before the first item of a FixedMeta or Fixed2Meta, and of a VarMeta.
+constexpr std::uint32_t kFixedMetaHeader = 16;
+constexpr std::uint32_t kVarMetaHeader = 24;
 
 // A chain of the SAT or the mini SAT that no surviving entry owns, with the
 // bytes of its sectors.

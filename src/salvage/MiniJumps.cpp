@@ -18,7 +18,6 @@ namespace {
 
 // Mini sectors looked at in all; a file that would need more keeps its runs.
 constexpr std::size_t kMaxSteps = std::size_t{1} << 22;
-constexpr std::uint32_t kFixedMetaHeader = 16;
 
 // What a table stream holds at byte at, known before it is read: a u32 of
 // at most that value (a Var2Data value's length, which most often runs up
