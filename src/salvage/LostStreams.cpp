@@ -476,6 +476,11 @@ std::uint32_t FixedMetaStrideOf(std::u16string_view storage) {
   return kind ? kind->fixedMetaStride : 0;
 }
 
+bool VarTypeOf(std::u16string_view storage, std::uint16_t type) {
+  const TableKind* kind = KindOf(storage);
+  return kind && HasVarType(*kind, type);
+}
+
 bool IsTableStorage(std::u16string_view name) { return KindOf(name) != nullptr; }
 
 bool IsMetaStream(std::u16string_view name) {

@@ -157,6 +157,9 @@ std::vector<std::uint32_t> VarMetaPositions(platform::ByteView varMeta);
 // The bytes per FixedMeta item of a backend table storage of that name (0
 // for any other storage).
 std::uint32_t FixedMetaStrideOf(std::u16string_view storage);
+// Whether the 12-byte VarMeta items of a storage of that name may have type
+// fields whose high half is this (none of an unknown storage's do).
+bool VarTypeOf(std::u16string_view storage, std::uint16_t type);
 
 // Whether a storage of that name is one whose streams MatchLostStreams knows.
 bool IsTableStorage(std::u16string_view name);

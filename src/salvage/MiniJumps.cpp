@@ -18,15 +18,21 @@ namespace {
 
 // Mini sectors looked at in all; a file that would need more keeps its runs.
 constexpr std::size_t kMaxSteps = std::size_t{1} << 22;
+// A task's, resource's or assignment's record begins with its UID (or its
+// ID), above the one before by at most this much in the samples' tables.
+constexpr std::uint32_t kMaxRecordStep = 64;
 
 // What a table stream holds at byte at, known before it is read: a u32 of
 // at most that value (a Var2Data value's length, which most often runs up
 // to the next value, but a value of its own may lie between), a u32 below
 // it (a place in the data stream a meta stream's item names; a FixedMeta's
 // items four bytes after their state name live records in order), or a
-// FixedMeta item's state byte.
+// FixedMeta item's state byte, the number a FixedData's live record begins
+// with (value 1: one above the record's before it, by at most
+// kMaxRecordStep; 0: the first), or a u32 whose high half is the value (a
+// VarMeta item's type, naming its storage's kind).
 struct Check {
-  enum Op : std::uint8_t { kAtMost, kBelow, kState };
+  enum Op : std::uint8_t { kAtMost, kBelow, kState, kRising, kHigh };
   std::uint32_t at = 0;
   Op op = kAtMost;
   std::uint32_t value = 0;
@@ -54,7 +60,8 @@ class JumpMender {
       if (!storage || storage->lost || storage->Type() != kTypeStorage) continue;
       children.clear();
       root_.CollectSiblings(storage->Child(), seen, children);
-      const DirItem *varMeta = nullptr, *var2Data = nullptr, *fixedMeta = nullptr, *fixed2Meta = nullptr;
+      const DirItem *varMeta = nullptr, *var2Data = nullptr, *fixedMeta = nullptr, *fixed2Meta = nullptr,
+                    *fixedData = nullptr;
       for (std::uint32_t c : children) {
         const DirItem& item = *root_.GetEntry(c);
         if (item.Type() != kTypeStream) continue;
@@ -63,14 +70,15 @@ class JumpMender {
                                : name == u"Var2Data"   ? &var2Data
                                : name == u"FixedMeta"  ? &fixedMeta
                                : name == u"Fixed2Meta" ? &fixed2Meta
+                               : name == u"FixedData"  ? &fixedData
                                                        : nullptr;
         if (slot && !*slot) *slot = &item;
       }
-      // A VarMeta's items say too little of it (places that other bytes,
-      // mostly small numbers, name as well); what it names of its Var2Data
-      // says much.
-      if (fixedMeta && Mini(*fixedMeta))
-        Mend(*fixedMeta, ItemChecks(*fixedMeta, FixedMetaStrideOf(storage->Name()), true));
+      if (varMeta && var2Data && Mini(*varMeta)) Mend(*varMeta, VarItemChecks(*varMeta, *var2Data, storage->Name()));
+      const std::uint32_t stride = FixedMetaStrideOf(storage->Name());
+      if (fixedMeta && Mini(*fixedMeta)) Mend(*fixedMeta, ItemChecks(*fixedMeta, stride, true));
+      if (fixedMeta && fixedData && Mini(*fixedData) && RecordsRise(storage->Name()))
+        Mend(*fixedData, RecordChecks(*fixedMeta, stride, *fixedData));
       if (fixed2Meta && Mini(*fixed2Meta)) Mend(*fixed2Meta, ItemChecks(*fixed2Meta, 0, false));
       if (varMeta && var2Data && Mini(*varMeta) && Mini(*var2Data)) Mend(*var2Data, ValueChecks(*varMeta, *var2Data));
     }
@@ -129,6 +137,56 @@ class JumpMender {
     return checks;
   }
 
+  // A VarMeta's 12-byte items: each names a place inside the Var2Data and
+  // a type whose high half names the storage's kind (its places alone say
+  // too little: other bytes, mostly small numbers, hold such as well).
+  std::vector<Check> VarItemChecks(const DirItem& varMeta, const DirItem& var2Data, const std::u16string& storage) const {
+    std::vector<Check> checks;
+    const platform::ByteView head = Head(varMeta);
+    const std::uint32_t items = U32(head, 8), size = var2Data.Size();
+    const auto type = static_cast<std::uint16_t>(U32(head, kVarMetaHeader + 8) >> 16);
+    if (DataSizeTold(u"VarMeta", head) != size || varMeta.Size() != kVarMetaHeader + std::uint64_t{12} * items ||
+        !VarTypeOf(storage, type))
+      return checks;
+    for (std::uint32_t i = 0; i < items; ++i) {
+      const std::uint32_t at = kVarMetaHeader + 12 * i;
+      checks.push_back({at + 4, Check::kBelow, size});
+      checks.push_back({at + 8, Check::kHigh, type});
+    }
+    return checks;
+  }
+
+  // The tables whose records begin with their UIDs, rising.
+  static bool RecordsRise(const std::u16string& storage) {
+    return storage == u"TBkndTask" || storage == u"TBkndRsc" || storage == u"TBkndAssn";
+  }
+
+  // A FixedData's live records, at the places its FixedMeta (as its chain
+  // now reads) names, in order: a FixedMeta out of order tells nothing.
+  std::vector<Check> RecordChecks(const DirItem& fixedMeta, std::uint32_t stride, const DirItem& fixedData) {
+    std::vector<Check> checks;
+    const std::optional<Bytes> meta = stride != 0 ? Read(fixedMeta) : std::nullopt;
+    if (!meta) return checks;
+    const platform::ByteView v(meta->data(), meta->size());
+    const std::uint32_t items = U32(v, 8), size = fixedData.Size();
+    if (U32(v, 0) != kTableMetaMagic || U32(v, 12) != size || kFixedMetaHeader + std::uint64_t{stride} * items > v.size())
+      return checks;
+    std::optional<std::uint32_t> last;
+    bool after = false;  // whether the record before is checked too
+    for (std::uint32_t i = 0; i < items; ++i) {
+      const std::uint32_t at = kFixedMetaHeader + stride * i;
+      if (v.u8_at(at).value_or(1) != 0) continue;  // only live records are in order
+      const std::uint32_t place = U32(v, at + 4);
+      if (std::uint64_t{place} + 4 > size || (last && place <= *last)) return {};
+      last = place;
+      // A number across two pieces is read in neither.
+      const bool whole = place % kMiniSectorSize + 4 <= kMiniSectorSize;
+      if (whole) checks.push_back({place, Check::kRising, after ? 1u : 0u});
+      after = whole;
+    }
+    return checks;
+  }
+
   // A Var2Data's values: each a u32 length and that many bytes, up to the
   // next value its VarMeta names (or the stream's end).
   std::vector<Check> ValueChecks(const DirItem& varMeta, const DirItem& var2Data) {
@@ -176,6 +234,15 @@ class JumpMender {
         continue;
       }
       const std::uint32_t v = piece.u32_at(within).value_or(0);
+      if (c.op == Check::kHigh) {
+        if (v >> 16 != c.value) return false;
+        continue;
+      }
+      if (c.op == Check::kRising) {
+        if (c.value != 0 && (v <= last || v - last > kMaxRecordStep)) return false;
+        last = v;
+        continue;
+      }
       // A length of zero runs up to the next value, or is none.
       if (c.op == Check::kBelow ? v >= c.value : strict ? v != c.value : v > c.value || (v == 0) != (c.value == 0))
         return false;

@@ -253,34 +253,39 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
 // A table stream whose mini chain jumps (its sixth piece lies among other
 // streams') through a mini SAT part that is lost: the run taken for the
 // lost link reads another stream's bytes where the stream's own items or
-// its VarMeta say what it holds (a FixedMeta item's state and its record's
-// place, a Var2Data value's length), and the one mini sector that holds
-// that is linked instead.
+// its meta stream say what it holds (a FixedMeta item's state and its
+// record's place, a VarMeta item's place and type, a Var2Data value's
+// length, the UIDs rising at a FixedData's records), and the one mini
+// sector that holds that is linked instead.
 TEST(Sat, AMiniChainsJumpThroughALostPartIsFoundByWhatItHolds) {
-  constexpr std::uint32_t kItems = 16, kStride = 47;
-  std::vector<std::uint8_t> varMeta(24 + 8 * kItems, 0), var2Data, fixedMeta(16 + kStride * kItems, 0x11);
+  constexpr std::uint32_t kItems = 40, kStride = 47, kRecord = 64;
+  std::vector<std::uint8_t> varMeta(24 + 12 * kItems, 0), var2Data, fixedMeta(16 + kStride * kItems, 0x11),
+      fixedData(kRecord * kItems, 0x22);
   fixture::Put32(varMeta, 0, 0xFADFADBA);
   fixture::Put32(varMeta, 8, kItems);
   fixture::Put32(fixedMeta, 0, 0xFADFADBA);
   fixture::Put32(fixedMeta, 8, kItems);
-  fixture::Put32(fixedMeta, 12, 300 * kItems);
+  fixture::Put32(fixedMeta, 12, kRecord * kItems);
   for (std::uint32_t i = 0; i < kItems; ++i) {
     const auto at = static_cast<std::uint32_t>(var2Data.size());
-    fixture::Put32(varMeta, 24 + 8 * i, i + 1);
-    fixture::Put32(varMeta, 24 + 8 * i + 4, at);
-    var2Data.resize(at + 4 + 40 + 3 * i, static_cast<std::uint8_t>(i));
-    fixture::Put32(var2Data, at, 40 + 3 * i);
+    fixture::Put32(varMeta, 24 + 12 * i, i + 1);
+    fixture::Put32(varMeta, 24 + 12 * i + 4, at);
+    fixture::Put32(varMeta, 24 + 12 * i + 8, 0x0B40000E);
+    var2Data.resize(at + 4 + 20 + i, static_cast<std::uint8_t>(i));
+    fixture::Put32(var2Data, at, 20 + i);
     fixedMeta[16 + kStride * i] = 0;
-    fixture::Put32(fixedMeta, 16 + kStride * i + 4, 300 * i);
+    fixture::Put32(fixedMeta, 16 + kStride * i + 4, kRecord * i);
+    fixture::Put32(fixedData, kRecord * i, 7 + 2 * i);
   }
   fixture::Put32(varMeta, 20, static_cast<std::uint32_t>(var2Data.size()));
   std::vector<fixture::Node> streams = {
       fixture::Storage(u"TBkndTask", {fixture::Stream(u"VarMeta", varMeta), fixture::Stream(u"Var2Data", var2Data),
-                                      fixture::Stream(u"FixedMeta", fixedMeta)})};
+                                      fixture::Stream(u"FixedMeta", fixedMeta),
+                                      fixture::Stream(u"FixedData", fixedData)})};
   for (int i = 0; i < 200; ++i)
     streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
   const fixture::Node tree = fixture::Root(streams);
-  for (const char* name : {"Var2Data", "FixedMeta"}) {
+  for (const char* name : {"Var2Data", "FixedMeta", "VarMeta", "FixedData"}) {
     SCOPED_TRACE(name);
     fixture::Image image = fixture::Image::Of(tree);
     auto chainOf = [&](const std::string& path) {
