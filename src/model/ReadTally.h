@@ -18,16 +18,20 @@ struct StorageTally {
   // blank task rows included) and how many of them could not be read.
   std::size_t held = 0;
   std::size_t unreadable = 0;
+  // Records read where their garbled items no longer said, at the place the
+  // records around them give: their flags were lost with the items.
+  std::size_t placed = 0;
   // Its var streams (names, notes, custom values...): read, items walked,
   // and items whose value lay outside the data.
   bool varRead = false;
   std::size_t varItems = 0;
   std::size_t varSkipped = 0;
 
-  void AddFixed(std::size_t liveRecords, std::size_t unreadableRecords) {
+  void AddFixed(std::size_t liveRecords, std::size_t unreadableRecords, std::size_t placedRecords = 0) {
     fixedRead = true;
     held += liveRecords + unreadableRecords;
     unreadable += unreadableRecords;
+    placed += placedRecords;
   }
   void AddVar(std::size_t items, std::size_t skipped) {
     varRead = true;

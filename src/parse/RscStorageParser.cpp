@@ -262,8 +262,13 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
                                 kLeastResourceRow);
 
   // A garbled item stands for the record after the one before where that
-  // record is a resource the var data named and no record has filled yet.
+  // record is a resource the var data named and no record has filled yet, or
+  // for the record its neighbours' UIDs place.
   RecordOrder order(fixedData.size(), layout.recordSize);
+  order.PlaceByUids(FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)), fixedData, [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout);
+    return record ? record->Unsigned(F::ResourceUID) : std::nullopt;
+  });
   auto namedResourceAt = [&](std::uint32_t position) {
     return NamedUnfilledRecordAt(fixedData, position, layout, F::ResourceUID, gen.ResourceList(), filled);
   };
@@ -371,9 +376,9 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
         "%zu without var data, %zu duplicates",
         c.records, c.deleted, c.freeSlots, c.unreadable, c.unknown, c.duplicates);
     if (c.standIns != 0)
-      ctx.log.WriteFormat("        Resource fixed data: %zu garbled items read as the record after the one before",
+      ctx.log.WriteFormat("        Resource fixed data: %zu garbled items read as the records around them place them",
                           c.standIns);
-    gen.tally.resources.AddFixed(c.records, c.unreadable);
+    gen.tally.resources.AddFixed(c.records, c.unreadable, c.standIns);
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if RscStorageParser()");
     throw;

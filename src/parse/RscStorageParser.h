@@ -104,7 +104,7 @@ struct RscFixedCounts {
   std::size_t unreadable = 0;  // position before the records or record outside FixedData
   std::size_t unknown = 0;     // records of a UID no var data named (made resources)
   std::size_t duplicates = 0;  // a second record for a resource already filled
-  std::size_t standIns = 0;    // garbled items read as the record after the one before
+  std::size_t standIns = 0;    // garbled items read as the records around them place them
 };
 
 // The var pass. progress may be null. Throws kBreakException on a break.

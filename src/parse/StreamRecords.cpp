@@ -96,6 +96,101 @@ void RecordOrder::Seen(std::uint32_t position) {
   last_ = position;
 }
 
+std::size_t RecordOrder::PlaceFreeSlots(platform::ByteView fixedData, std::size_t end, const UidAt& uidAt,
+                                        std::optional<std::uint32_t>& first, std::optional<std::uint32_t>& uid) {
+  // Free slots take 8 bytes in the oldest files, 16 in the others; the
+  // first record follows the last.
+  constexpr std::uint32_t kFirstFreeSlot = 0xFFFF0000;
+  for (const std::uint32_t size : {16u, 8u}) {
+    std::size_t k = 0;
+    while (k < end && fixedData.u32_at(k * size) == kFirstFreeSlot + k) ++k;
+    const auto at = static_cast<std::uint32_t>(k * size);
+    const auto firstUid = k > 0 && k < end ? uidAt(at) : std::nullopt;
+    if (!firstUid || (*firstUid & kFirstFreeSlot) == kFirstFreeSlot) continue;
+    for (std::size_t i = 0; i < k; ++i) placed_[i] = Place{static_cast<std::uint32_t>(i * size), true};
+    placed_[k] = Place{at, false};
+    first = at;
+    uid = firstUid;
+    return k + 1;
+  }
+  return 0;
+}
+
+void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt) {
+  placed_.clear();
+  if (recordSize_ == 0) return;
+  // Each item garbled or not, as Read takes it (before any stand-in), or
+  // live where no record reads; the place and UID of each record it reads.
+  struct Listed {
+    bool garbled = false;
+    std::optional<std::uint32_t> position, uid;  // position: a live or deleted record's
+  };
+  std::vector<Listed> items;
+  RecordOrder probe(dataSize_, recordSize_);
+  std::size_t none = 0;
+  for (std::size_t i = 0, valid = meta.ValidCount(); i < valid; ++i) {
+    const auto item = meta.Item(i);
+    if (!item) break;
+    Listed listed;
+    listed.garbled = probe.Garbled(*item);
+    const ItemState state = item->State();
+    if (!listed.garbled && (state == ItemState::Live || state == ItemState::Deleted)) {
+      listed.position = item->position;
+      if (state == ItemState::Live) listed.uid = uidAt(item->position);
+      // A zeroed item reads as a live record at the start: one without a UID.
+      listed.garbled = state == ItemState::Live && !listed.uid;
+      if (listed.garbled) listed.position.reset();
+    }
+    items.push_back(listed);
+    probe.Read(*item, [](std::uint32_t) { return false; }, none);
+  }
+  placed_.resize(items.size());
+
+  const auto step = static_cast<std::uint32_t>(recordSize_);
+  auto rises = [](std::optional<std::uint32_t> low, std::optional<std::uint32_t> high) {
+    return low && high && *high > *low && *high - *low <= kMaxUidStep;
+  };
+  for (std::size_t a = 0; a < items.size();) {
+    if (!items[a].garbled) {
+      ++a;
+      continue;
+    }
+    std::size_t b = a;
+    while (b < items.size() && items[b].garbled) ++b;
+    // After the live record before the run (or the free slots)...
+    std::optional<std::uint32_t> floor = a > 0 ? items[a - 1].position : std::nullopt;
+    std::optional<std::uint32_t> uid = a > 0 ? items[a - 1].uid : std::nullopt;
+    std::size_t i = a;
+    if (a == 0) i = PlaceFreeSlots(fixedData, b, uidAt, floor, uid);
+    if (uid) {
+      std::uint64_t at = *floor;
+      for (; i < b; ++i) {
+        at += step;
+        if (at + step > dataSize_) break;
+        const auto next = uidAt(static_cast<std::uint32_t>(at));
+        if (!rises(uid, next)) break;
+        floor = static_cast<std::uint32_t>(at);
+        placed_[i] = Place{*floor, false};
+        uid = next;
+      }
+    }
+    // ...and before the live record after it, down to those placed.
+    if (b < items.size() && items[b].uid) {
+      std::uint32_t at = *items[b].position;
+      uid = items[b].uid;
+      for (std::size_t j = b; j-- > a && !placed_[j];) {
+        if (at < step || (floor && at - step < std::uint64_t{*floor} + step)) break;
+        at -= step;
+        const auto before = uidAt(at);
+        if (!rises(before, uid)) break;
+        placed_[j] = Place{at, false};
+        uid = before;
+      }
+    }
+    a = b;
+  }
+}
+
 std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index, std::size_t rowSize) {
   if (rowSize == 0 || index >= (static_cast<std::size_t>(-1) - kFixed2MetaHeader) / rowSize) return std::nullopt;
   return stream.Sub(kFixed2MetaHeader + index * rowSize, rowSize);

@@ -16,7 +16,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "platform/ByteView.h"
 
@@ -102,23 +104,49 @@ class FixedMeta {
 // predecessor, or right after the last slot of the free-slot area (items
 // that only look sound, read from other bytes, seldom do); the caller
 // judges that record by what it holds.
+//
+// Where nothing names those records (their var data went with the items, as
+// when a block of the file is lost), the records' own UIDs still tell: a
+// run of garbled items after a live record stands for the records after it,
+// a record's size apart, as long as each one's UID lies above the one
+// before by at most kMaxUidStep (as every table's of the samples but a few
+// do), and a run before a live record for the records before it, as long
+// as each one's UID lies so below. A deleted record in such a run is read
+// as live: its item, which alone said so, is lost.
 class RecordOrder {
  public:
+  static constexpr std::uint32_t kMaxUidStep = 64;
+  // The UID of the record at a place in FixedData, where one reads there.
+  using UidAt = std::function<std::optional<std::uint32_t>(std::uint32_t)>;
+
   RecordOrder(std::size_t dataSize, std::size_t recordSize) : dataSize_(dataSize), recordSize_(recordSize) {}
 
+  // Places the garbled items of meta (walked as WalkFixedItems walks them),
+  // and the live ones where no record reads, by the UIDs of the records
+  // around them, for Read. A run from the first item has the free slots
+  // fixedData begins with (numbered from 0xFFFF0000) before its first record.
+  void PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt);
+
   // The item as listed, or, where it is garbled and sound(position) takes
-  // the record after the one before, a Live item for that record without
-  // bytes of its own (its flags were lost with it; standIns counts it).
+  // the record after the one before (or PlaceByUids placed it), a Live
+  // item for that record without bytes of its own (its flags were lost
+  // with it; standIns counts it).
   template <typename Sound>
   FixedMetaItem Read(const FixedMetaItem& listed, Sound sound, std::size_t& standIns) {
     FixedMetaItem item = listed;
-    if (Garbled(listed))
-      if (const auto at = Next(); at && sound(*at)) {
+    const bool placed = listed.index < placed_.size() && placed_[listed.index];
+    if (Garbled(listed) || placed) {
+      std::optional<std::uint32_t> at = Garbled(listed) ? Next() : std::nullopt;
+      if (at && !sound(*at)) at.reset();
+      bool slot = false;
+      if (!at && placed) at = placed_[listed.index]->position, slot = placed_[listed.index]->slot;
+      if (at) {
         item.bytes = {};
-        item.stateByte = 0;
+        item.stateByte = slot ? kBlankState : 0;
         item.position = *at;
-        ++standIns;
+        standIns += !slot;
       }
+    }
     if ((item.State() == ItemState::Live || item.State() == ItemState::Deleted) && !Garbled(item))
       Seen(item.position);
     else if (item.State() == ItemState::Blank && !last_)
@@ -128,10 +156,21 @@ class RecordOrder {
 
  private:
   bool Garbled(const FixedMetaItem& item) const;
+  // Places items from the first up to end (the first not garbled) on the
+  // free slots and the record after them; the record's place and UID in
+  // first and uid. The item after those placed (0: none found).
+  std::size_t PlaceFreeSlots(platform::ByteView fixedData, std::size_t end, const UidAt& uidAt,
+                             std::optional<std::uint32_t>& first, std::optional<std::uint32_t>& uid);
   std::optional<std::uint32_t> Next() const;
   void Seen(std::uint32_t position);
 
   std::size_t dataSize_, recordSize_;
+  struct Place {
+    std::uint32_t position;
+    bool slot;  // a free slot's, not a record's
+  };
+  static constexpr std::uint8_t kBlankState = 4;
+  std::vector<std::optional<Place>> placed_;  // by item index: where PlaceByUids placed it
   std::optional<std::uint32_t> last_;
   std::optional<std::uint32_t> lastSlot_;  // of the free-slot area, before any record
   bool inStep_ = false;  // the last record lay a record's size after the one before

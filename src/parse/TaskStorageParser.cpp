@@ -524,8 +524,13 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   std::vector<std::uint32_t> deletedUids;
 
   // A garbled item stands for the record after the one before where that
-  // record is a task the var data named and no record has filled yet.
+  // record is a task the var data named and no record has filled yet, or
+  // for the record its neighbours' UIDs place.
   RecordOrder order(fixedData.size(), layout.recordSize);
+  order.PlaceByUids(FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)), fixedData, [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout);
+    return record ? record->Unsigned(Field::TaskUID) : std::nullopt;
+  });
   auto namedTaskAt = [&](std::uint32_t position) {
     return NamedUnfilledRecordAt(fixedData, position, layout, Field::TaskUID, gen.TaskList(), filled);
   };
@@ -686,9 +691,9 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
             "%zu duplicates, %zu tasks without var data",
             c.records, c.blankRows, c.deleted, c.unreadable, c.duplicates, c.created);
         if (c.standIns != 0)
-          ctx.log.WriteFormat("        Task fixed data: %zu garbled items read as the record after the one before",
+          ctx.log.WriteFormat("        Task fixed data: %zu garbled items read as the records around them place them",
                               c.standIns);
-        gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable);
+        gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable, c.standIns);
       }
     }
     const std::size_t placed = PlacePendingTaskValues(pending, gen);

@@ -130,7 +130,7 @@ struct TaskFixedCounts {
   std::size_t duplicates = 0;  // a second record for a UID already filled
   std::size_t created = 0;     // tasks made by this pass (no var data)
   std::size_t deletedNames = 0;  // tasks of deleted records that only a name had made
-  std::size_t standIns = 0;      // garbled items read as the record after the one before
+  std::size_t standIns = 0;      // garbled items read as the records around them place them
 };
 
 // The links of the project to other files (inserted projects, a resource

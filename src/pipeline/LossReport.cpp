@@ -64,6 +64,9 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
   const long long read = loss.held - static_cast<long long>(tally.unreadable);
   loss.recovered = std::min(std::max<long long>(read, 0), written);
   if (tally.unreadable > 0) AddReason(loss, Plural(static_cast<long long>(tally.unreadable), one, many) + " unreadable");
+  if (tally.placed > 0)
+    AddReason(loss, Plural(static_cast<long long>(tally.placed), one, many) +
+                        " read where the records around them place them: their flags were lost");
   if (written < read) AddReason(loss, Plural(read - written, one, many) + " read but not written (their references were lost)");
   // Records written beyond those the fixed data gave came from the names
   // alone: their dates and values were lost.
@@ -72,7 +75,7 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
     loss.held += nameOnly;
     AddReason(loss, Plural(nameOnly, one, many) + " lost; only their names came back");
   }
-  loss.lost = loss.recovered < loss.held || nameOnly > 0;
+  loss.lost = loss.recovered < loss.held || nameOnly > 0 || tally.placed > 0;
   return loss;
 }
 

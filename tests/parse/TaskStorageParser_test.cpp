@@ -109,15 +109,17 @@ TEST(TaskFixedData, NamesOfDeletedRecordsMakeNoTask) {
 // A damaged FixedMeta: an item garbled (a state no item has, a record out
 // of FixedData or not after the one before) stands for the record after the
 // one before, when the two records before lay a record's size apart and
-// that record is a task the var data named and no record has filled;
-// otherwise it stays unreadable.
-TEST(TaskFixedData, GarbledItemsStandForTheNextNamedRecord) {
+// that record is a task the var data named and no record has filled, or
+// when the records' UIDs rise by a little from the record before it (or to
+// the record after it); otherwise it stays unreadable.
+TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
   struct Case {
     const char* what;
     std::vector<std::uint32_t> named;
     // Per record: its UID and how its item was garbled (0 not at all,
     // 1 random bytes, 2 zeroed); UID 0 is the last free slot instead, 16
-    // bytes before the first record.
+    // bytes before the first record, and 0xFFFF000k the free slot k of a
+    // FixedData that begins with them.
     std::vector<std::pair<std::uint32_t, int>> records;
     std::vector<std::uint32_t> filled;  // UIDs whose records were read, in list order
     std::size_t standIns;
@@ -125,10 +127,15 @@ TEST(TaskFixedData, GarbledItemsStandForTheNextNamedRecord) {
   const std::vector<Case> cases = {
       {"random bytes and zeros in the middle", {1, 2, 3, 4, 5}, {{1, 0}, {2, 0}, {3, 1}, {4, 2}, {5, 0}},
        {1, 2, 3, 4, 5}, 2},
-      {"one record before: no step to go by", {1, 2, 3}, {{1, 0}, {2, 1}, {3, 0}}, {1, 3}, 0},
+      {"one record before: the UIDs rising place the next", {1, 2, 3}, {{1, 0}, {2, 1}, {3, 0}}, {1, 2, 3}, 1},
       {"the first record right after the free slots sets the step", {1, 2}, {{0, 0}, {1, 0}, {2, 2}}, {1, 2}, 1},
-      {"the next record's task has no name: left unread", {1, 2, 4}, {{1, 0}, {2, 0}, {3, 1}, {4, 0}}, {1, 2, 4}, 0},
-      {"the next record's task is filled already", {1, 2, 3}, {{1, 0}, {2, 0}, {2, 1}, {3, 0}}, {1, 2, 3}, 0},
+      {"no names: the UIDs rising place the run", {}, {{1, 0}, {2, 2}, {3, 1}, {4, 0}}, {1, 2, 3, 4}, 2},
+      {"nothing sound before: placed back from the record after", {}, {{1, 1}, {2, 2}, {3, 0}}, {1, 2, 3}, 2},
+      {"UIDs that jump leave the item unread", {}, {{1, 0}, {100, 1}, {300, 0}}, {1, 300}, 0},
+      {"all zeroed: the free slots, then the records their UIDs place", {},
+       {{0xFFFF0000, 2}, {0xFFFF0001, 2}, {0xFFFF0002, 2}, {1, 2}, {2, 2}, {3, 2}}, {1, 2, 3}, 3},
+      {"the record it stands for is a task filled already", {1, 2, 3}, {{1, 0}, {2, 0}, {2, 1}, {3, 0}}, {1, 2, 3},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -142,12 +149,18 @@ TEST(TaskFixedData, GarbledItemsStandForTheNextNamedRecord) {
         items.emplace_back(ByteVector{}, 4, 32);
         continue;
       }
-      project_fixture::FixedItem item(Record(Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, 10 * uid)}));
+      ByteVector slot(16, 0);
+      for (int b = 0; b < 4; ++b) slot[b] = static_cast<std::uint8_t>(uid >> (8 * b));
+      project_fixture::FixedItem item = (uid & 0xFFFF0000) == 0xFFFF0000
+                                            ? project_fixture::FixedItem(slot, 4)
+                                            : project_fixture::FixedItem(Record(
+                                                  Tasks(), {Int(Field::TaskUID, uid), Int(Field::TaskID, 10 * uid)}));
       if (garbled == 1) item.state = 0x9C, item.position = 0xDEADBEEF;
       if (garbled == 2) item.state = 0, item.position = 0;
       items.push_back(item);
     }
-    const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items, 48), gen);
+    const std::size_t first = c.records.front().first == 0xFFFF0000 ? 0 : 48;
+    const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items, first), gen);
     std::vector<std::uint32_t> filled;
     for (const SBkndTaskParams& t : gen.Tasks())
       if (t.ID == 10 * t.UID) filled.push_back(t.UID);

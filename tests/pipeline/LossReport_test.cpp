@@ -20,6 +20,7 @@ struct Case {
   bool lost;
   const char* reason;
   int level;
+  std::size_t tasksPlaced = 0;  // of those held, read where the records around them place them
 };
 
 const Case kCases[] = {
@@ -36,6 +37,8 @@ const Case kCases[] = {
     {"records lost, names kept", 2, 1, 5, true, true, 0, true, 6, 1, true,
      "1 task record unreadable; 4 task records lost; only their names came back", 1},
     {"resource table lost", 5, 0, 5, true, true, 0, false, 5, 5, false, "", 2},
+    {"records placed by their neighbours", 10, 0, 10, true, true, 0, true, 10, 10, true,
+     "3 task records read where the records around them place them: their flags were lost", 2, 3},
 };
 
 TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
@@ -52,7 +55,7 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     t.calendars.AddFixed(1, 0);
     gen.calendars.emplace_back();
     t.tasks.storageFound = c.taskStorage;
-    if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable);
+    if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable, c.tasksPlaced);
     if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
     for (std::size_t i = 0; i < c.tasksWritten; ++i) {
       model::SBkndTaskParams task;
