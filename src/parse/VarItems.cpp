@@ -12,6 +12,15 @@ namespace {
 constexpr std::uint32_t kVarOffsetMark = 0x0200FFFF;
 constexpr std::uint32_t kVarOffsetMask = 0xFF00FFFF;
 
+// Where a zeroed VarMeta item is placed (UnplaceZeroedItems).
+constexpr std::uint32_t kNoPlace = 0xFFFFFFFF;
+
+bool Zeroed(platform::ByteView stream, std::size_t at, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i)
+    if (stream.u8_at(at + i).value_or(1) != 0) return false;
+  return true;
+}
+
 // The field id prefixes of each kind.
 std::uint32_t Prefix(RecordKind kind) {
   switch (kind) {
@@ -87,16 +96,26 @@ std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemF
     const std::uint8_t code = stream.u8_at(from + format.typeOffset).value_or(0);
     auto field = format.fieldIds.find(code);
     PutU32(out, to, owner);
-    PutU32(out, to + 4, stream.u32_at(from + format.positionOffset).value_or(0));
+    PutU32(out, to + 4,
+           Zeroed(stream, from, format.itemSize) ? kNoPlace : stream.u32_at(from + format.positionOffset).value_or(0));
     PutU32(out, to + 8, field == format.fieldIds.end() ? 0 : field->second);
   }
   return out;
 }
 
+void UnplaceZeroedItems(std::vector<std::uint8_t>& varMeta) {
+  const platform::ByteView view(varMeta.data(), varMeta.size());
+  for (std::size_t at = kVarMetaHeader; at + kVarMetaItem <= varMeta.size(); at += kVarMetaItem)
+    if (Zeroed(view, at, kVarMetaItem)) PutU32(varMeta, at + 4, kNoPlace);
+}
+
 bool LoadVarStreams(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     LoadedStream& var2Data, LoadedStream& varMeta, const VarItemFormat* format) {
   if (!LoadStreamPair(log, reader, storage, u"Var2Data", u"VarMeta", var2Data, varMeta)) return false;
-  if (format) varMeta.bytes = WidenVarMeta(varMeta.View(), *format);
+  if (format)
+    varMeta.bytes = WidenVarMeta(varMeta.View(), *format);
+  else
+    UnplaceZeroedItems(varMeta.bytes);
   return true;
 }
 

@@ -50,11 +50,18 @@ VarItemFormat ViewItemFormat9();
 
 // The items of stream (header kept) in the 12-byte form: owner, position,
 // field id. Items that do not lie whole in the stream are dropped, as the
-// version 14 walk drops them.
+// version 14 walk drops them. A zeroed item is given a place outside any
+// Var2Data, as UnplaceZeroedItems does.
 std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemFormat& format);
 
+// No item of a sound VarMeta is all zeros (none of the samples' 65,000
+// items is): a zeroed one named a value that was lost with it. Each such
+// 12-byte item is given a place no Var2Data holds, so that the walk counts
+// its value as unreadable instead of taking the first value for it.
+void UnplaceZeroedItems(std::vector<std::uint8_t>& varMeta);
+
 // LoadStreamPair of Var2Data and VarMeta; with a format, the items are
-// widened into the 12-byte form.
+// widened into the 12-byte form. Zeroed items are unplaced (above).
 bool LoadVarStreams(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     LoadedStream& var2Data, LoadedStream& varMeta, const VarItemFormat* format);
 

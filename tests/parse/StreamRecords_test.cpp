@@ -8,6 +8,7 @@
 #include "parse/RecordLayout.h"
 #include "parse/StreamLoader.h"
 #include "parse/StreamRecords.h"
+#include "parse/VarItems.h"
 #include "support/ParserFixture.h"
 #include "support/ProjectFixture.h"
 
@@ -124,6 +125,25 @@ TEST_F(SharedVarValues, SaidOnceWhenTheItemsOutgrowTheirStream) {
     std::size_t said = 0;
     for (const std::string& line : Log()) said += line.find("share their values") != std::string::npos;
     EXPECT_EQ(said, count > 1 ? 1u : 0u);
+  }
+}
+
+// A zeroed VarMeta item (no sound one is) names no place in Var2Data, in
+// the 12-byte items and in the 8-byte ones widened to them; an item that
+// only widens to zeros (owner 0, place 0, a code no map names) keeps its.
+TEST(VarMetaItems, ZeroedItemsNameNoPlace) {
+  constexpr std::uint32_t kNoPlace = 0xFFFFFFFF;
+  ByteVector twelve(kVarMetaHeader + 2 * kVarMetaItem, 0);
+  twelve[kVarMetaHeader + kVarMetaItem + 11] = 0x0B;  // the second item: owner 0, place 0, a task field
+  UnplaceZeroedItems(twelve);
+  ByteVector eight(kVarMetaHeader + 2 * 8, 0);
+  eight[kVarMetaHeader + 8 + 3] = 0x8F;  // the second item: owner 0, place 0, code 0x8F
+  std::vector<std::uint8_t> widened = WidenVarMeta(View(eight), VarItemFormat{});
+  for (const ByteVector* meta : {&twelve, &widened}) {
+    const VarMeta items(View(*meta));
+    ASSERT_EQ(items.Count(), 2u);
+    EXPECT_EQ(items.Item(0)->position, kNoPlace);
+    EXPECT_EQ(items.Item(1)->position, 0u);
   }
 }
 
