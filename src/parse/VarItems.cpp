@@ -15,8 +15,13 @@ constexpr std::uint32_t kVarOffsetMask = 0xFF00FFFF;
 // Where a zeroed VarMeta item is placed (UnplaceZeroedItems).
 constexpr std::uint32_t kNoPlace = 0xFFFFFFFF;
 
-bool Zeroed(platform::ByteView stream, std::size_t at, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i)
+// Whether item index of itemSize bytes is one the header counts and all
+// zeros. (Past the count, a stream whose size was damaged may run on into
+// padding: those are no items that were lost.)
+bool Zeroed(platform::ByteView stream, std::size_t index, std::size_t itemSize) {
+  if (index >= stream.u32_at(8).value_or(0)) return false;
+  const std::size_t at = kVarMetaHeader + index * itemSize;
+  for (std::size_t i = 0; i < itemSize; ++i)
     if (stream.u8_at(at + i).value_or(1) != 0) return false;
   return true;
 }
@@ -97,7 +102,7 @@ std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemF
     auto field = format.fieldIds.find(code);
     PutU32(out, to, owner);
     PutU32(out, to + 4,
-           Zeroed(stream, from, format.itemSize) ? kNoPlace : stream.u32_at(from + format.positionOffset).value_or(0));
+           Zeroed(stream, i, format.itemSize) ? kNoPlace : stream.u32_at(from + format.positionOffset).value_or(0));
     PutU32(out, to + 8, field == format.fieldIds.end() ? 0 : field->second);
   }
   return out;
@@ -105,8 +110,8 @@ std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemF
 
 void UnplaceZeroedItems(std::vector<std::uint8_t>& varMeta) {
   const platform::ByteView view(varMeta.data(), varMeta.size());
-  for (std::size_t at = kVarMetaHeader; at + kVarMetaItem <= varMeta.size(); at += kVarMetaItem)
-    if (Zeroed(view, at, kVarMetaItem)) PutU32(varMeta, at + 4, kNoPlace);
+  for (std::size_t i = 0; kVarMetaHeader + (i + 1) * kVarMetaItem <= varMeta.size(); ++i)
+    if (Zeroed(view, i, kVarMetaItem)) PutU32(varMeta, kVarMetaHeader + i * kVarMetaItem + 4, kNoPlace);
 }
 
 bool LoadVarStreams(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,

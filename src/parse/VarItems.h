@@ -55,9 +55,10 @@ VarItemFormat ViewItemFormat9();
 std::vector<std::uint8_t> WidenVarMeta(platform::ByteView stream, const VarItemFormat& format);
 
 // No item of a sound VarMeta is all zeros (none of the samples' 65,000
-// items is): a zeroed one named a value that was lost with it. Each such
-// 12-byte item is given a place no Var2Data holds, so that the walk counts
-// its value as unreadable instead of taking the first value for it.
+// items is): a zeroed one that its header counts named a value that was
+// lost with it. Each such 12-byte item is given a place no Var2Data holds,
+// so that the walk counts its value as unreadable instead of taking the
+// first value for it.
 void UnplaceZeroedItems(std::vector<std::uint8_t>& varMeta);
 
 // LoadStreamPair of Var2Data and VarMeta; with a format, the items are

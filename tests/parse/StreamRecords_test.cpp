@@ -130,20 +130,24 @@ TEST_F(SharedVarValues, SaidOnceWhenTheItemsOutgrowTheirStream) {
 
 // A zeroed VarMeta item (no sound one is) names no place in Var2Data, in
 // the 12-byte items and in the 8-byte ones widened to them; an item that
-// only widens to zeros (owner 0, place 0, a code no map names) keeps its.
+// only widens to zeros (owner 0, place 0, a code no map names) keeps its,
+// and so do zeros past the items the header counts (a stream run long).
 TEST(VarMetaItems, ZeroedItemsNameNoPlace) {
   constexpr std::uint32_t kNoPlace = 0xFFFFFFFF;
-  ByteVector twelve(kVarMetaHeader + 2 * kVarMetaItem, 0);
+  ByteVector twelve(kVarMetaHeader + 3 * kVarMetaItem, 0);
+  twelve[8] = 2;
   twelve[kVarMetaHeader + kVarMetaItem + 11] = 0x0B;  // the second item: owner 0, place 0, a task field
   UnplaceZeroedItems(twelve);
-  ByteVector eight(kVarMetaHeader + 2 * 8, 0);
+  ByteVector eight(kVarMetaHeader + 3 * 8, 0);
+  eight[8] = 2;
   eight[kVarMetaHeader + 8 + 3] = 0x8F;  // the second item: owner 0, place 0, code 0x8F
   std::vector<std::uint8_t> widened = WidenVarMeta(View(eight), VarItemFormat{});
   for (const ByteVector* meta : {&twelve, &widened}) {
     const VarMeta items(View(*meta));
-    ASSERT_EQ(items.Count(), 2u);
+    ASSERT_EQ(items.Count(), 3u);
     EXPECT_EQ(items.Item(0)->position, kNoPlace);
     EXPECT_EQ(items.Item(1)->position, 0u);
+    EXPECT_EQ(items.Item(2)->position, 0u);
   }
 }
 
