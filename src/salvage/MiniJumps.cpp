@@ -169,7 +169,7 @@ class JumpMender {
     if (!meta) return checks;
     const platform::ByteView v(meta->data(), meta->size());
     const std::uint32_t items = U32(v, 8), size = fixedData.Size();
-    if (U32(v, 0) != kTableMetaMagic || U32(v, 12) != size || kFixedMetaHeader + std::uint64_t{stride} * items > v.size())
+    if (DataSizeTold(u"FixedMeta", v) != size || kFixedMetaHeader + std::uint64_t{stride} * items > v.size())
       return checks;
     std::optional<std::uint32_t> last;
     bool after = false;  // whether the record before is checked too

@@ -2,11 +2,14 @@
 // one mini sector to the next, which is right for most links but not for a
 // chain that jumps. A table's streams say some of what they hold before
 // they are read: a FixedMeta's or Fixed2Meta's items name places inside the
-// data stream its header sizes (a FixedMeta's live records in order), and
-// a Var2Data's values each begin with a length that reaches no further
-// than the next value its VarMeta names. A piece after a guessed link that
-// does not hold so is not the stream's; the one mini sector that does,
-// among those no other chain or stream takes, is.
+// data stream its header sizes (a FixedMeta's live records in order), a
+// VarMeta's items places inside its Var2Data and a type naming the
+// storage's kind, a Var2Data's values each begin with a length that
+// reaches no further than the next value its VarMeta names, and a task's,
+// resource's or assignment's FixedData records begin with UIDs that rise a
+// little from one to the next. A piece after a guessed link that does not
+// hold so is not the stream's; the one mini sector that does, among those
+// no other chain or stream takes, is.
 #pragma once
 
 namespace salvage {
