@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -15,32 +16,54 @@
 #include "salvage/TableValues.h"
 
 namespace salvage {
+namespace {
 
-bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_t miniStreamBytes) {
-  if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
-  const std::uint32_t count = ChainNodes(BigTable());
-  // The mini SAT's chain too, as long as the header says, first; chains
-  // longer than the table are no chains at all.
-  std::vector<KnownChain> known;
-  const std::vector<std::uint32_t> miniPath = MiniSatPastLostLinks(miniStreamBytes);
-  if (!miniPath.empty()) {
-    known.push_back({miniPath.front(), static_cast<std::uint32_t>(miniPath.size())});
-    state_.log().WriteFormat("miniSAT chain past a lost SAT part: %i sectors placed by what they hold",
-                             static_cast<int>(miniPath.size()));
-  }
-  else if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
-    known.push_back({headerMiniSatStart_, header_->miniSatCount});
-  for (const KnownChain& c : knownChains)
-    if (c.sectors <= count) known.push_back(c);
-  auto inLost = [&](std::uint32_t s) { return s < count && lostParts_[s / kEntriesPerSector]; };
-  auto isTableSector = [&](std::uint32_t s) { return satTable_[s] == kFatSectorMark || satTable_[s] == kDifatSectorMark; };
+// A table some of whose links were lost and taken as runs (each sector
+// linked to the next), as the chains the directory names are taken again
+// through it.
+struct LostLinks {
+  std::vector<std::uint32_t>& entries;
+  std::uint32_t count;                                // the sectors that exist
+  std::function<bool(std::uint32_t)> lost;            // whether a sector's link was lost
+  std::function<bool(std::uint32_t)> excluded;        // a table's own sector: no chain takes it
+  std::function<bool(std::uint32_t)> marksFree;       // whether a sound entry marks its sector free
+  // A sound link: true with next set, else whether the chain ends there.
+  std::function<bool(std::uint32_t, std::uint32_t&, bool&)> link;
+  // Whether what reads the chains later weighs the guesses left (the mini
+  // SAT's, by what the streams hold). Then a run no chain took keeps its
+  // guess instead of ending before the next sector a chain took, and so
+  // does a chain whose run meets a sector a sound link leads to instead of
+  // going on with the next sectors no chain took.
+  bool weighedLater;
+};
+
+// Each chain of known takes the sectors its size needs: through a lost
+// link the run from its start, elsewhere as the table links them, up to a
+// sector another chain took. Where its run ends short, it goes on at a
+// head of just the length it lacks (below) or with the next sectors no
+// chain took (the pieces of a stream were mostly written one after the
+// other). placed: known[0]'s sectors, where they were found otherwise.
+// Returns the links changed, or -1 when the run was cancelled.
+int TakeChainsThroughLostLinks(LostLinks& t, const std::vector<CSat::KnownChain>& known,
+                               const std::vector<std::uint32_t>& placed, const RunContext& run) {
+  const std::uint32_t count = t.count;
   constexpr std::uint32_t kNobody = 0xFFFFFFFF;
   std::vector<std::uint32_t> owner(count, kNobody);
+  // A sector a sound link leads to belongs to the chain that link is part
+  // of, even within a lost part: no other chain's run takes it.
+  std::vector<std::uint8_t> pointed(count, 0), isStart(count, 0);
+  for (const CSat::KnownChain& c : known)
+    if (c.start < count) isStart[c.start] = 1;
+  for (std::uint32_t s = 0; s < count; ++s) {
+    std::uint32_t next = 0;
+    bool ended = false;
+    if (!t.lost(s) && t.link(s, next, ended)) pointed[next] = 1;
+  }
   // The next sector of a lost part that no chain took, from s on: each
   // taken sector points past itself (with the paths shortened as they are
   // followed), so that finding one costs next to nothing.
   std::vector<std::uint32_t> free(std::size_t{count} + 1);
-  for (std::uint32_t s = 0; s < count; ++s) free[s] = inLost(s) && !isTableSector(s) ? s : s + 1;
+  for (std::uint32_t s = 0; s < count; ++s) free[s] = t.lost(s) && !t.excluded(s) && !pointed[s] ? s : s + 1;
   free[count] = count;
   auto nextFree = [&](std::uint32_t s) {
     std::uint32_t r = s;
@@ -58,30 +81,20 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
     free[s] = s + 1;
     taken[c].push_back(s);
   };
-  // The mini SAT's parts, placed by what they hold, go before any run.
-  for (std::uint32_t s : miniPath) {
-    if (owner[s] != kNobody || isTableSector(s)) break;
+  for (std::uint32_t s : placed) {
+    if (known.empty() || s >= count || owner[s] != kNobody || t.excluded(s)) break;
     own(0, s);
   }
   // Where the table is sound, a sector in use that no sound entry links to
   // and no entry starts at continues a chain whose link was lost. Each such
   // head is known by the length of its chain, as far as it ends in the
   // sound parts: a chain that lacks just that many sectors goes on there.
-  std::vector<std::uint8_t> pointed(count, 0), isStart(count, 0);
-  for (const KnownChain& c : known)
-    if (c.start < count) isStart[c.start] = 1;
-  for (std::uint32_t s = 0; s < count; ++s) {
-    std::uint32_t next = 0;
-    std::uint8_t stop = 0;
-    if (!inLost(s) && ChainLink(s, next, stop)) pointed[next] = 1;
-  }
   // Per length: the heads in order, and how many of them are known taken.
   std::unordered_map<std::uint32_t, std::pair<std::size_t, std::vector<std::uint32_t>>> headsByLength;
   std::vector<std::uint8_t> walked(count, 0);
   for (std::uint32_t s = 0; s < count; ++s) {
-    if (state_.run.Cancelled()) return false;
-    const std::uint32_t v = satTable_[s];
-    if (inLost(s) || pointed[s] || isStart[s] || isTableSector(s) || IsLikeSpecial(0xFF, v)) continue;
+    if (run.Cancelled()) return -1;
+    if (t.lost(s) || pointed[s] || isStart[s] || t.excluded(s) || t.marksFree(s)) continue;
     std::uint32_t length = 0;
     std::uint32_t cur = s;
     bool ended = false;
@@ -90,12 +103,7 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
       walked[cur] = 1;
       ++length;
       std::uint32_t next = 0;
-      std::uint8_t stop = 0;
-      if (!ChainLink(cur, next, stop)) {
-        ended = stop == kStopEndMark;
-        break;
-      }
-      if (inLost(next)) break;
+      if (!t.link(cur, next, ended) || t.lost(next)) break;
       cur = next;
     }
     if (ended) headsByLength[length].second.push_back(s);
@@ -111,36 +119,31 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
         if (owner[cur] != kNobody) break;
         own(c, cur);
         std::uint32_t next = 0;
-        std::uint8_t stop = 0;
-        if (!ChainLink(cur, next, stop)) break;
+        bool ended = false;
+        if (!t.link(cur, next, ended)) break;
         cur = next;
       }
       return true;
     }
     return false;
   };
-  // A chain takes the sectors its size needs: through a lost part the run
-  // from its start, elsewhere as the table links them, up to a sector
-  // another chain took. With jump, a chain whose run ends short goes on at
-  // a head (below) or with the next sectors no chain took (the pieces of a
-  // stream were mostly written one after the other).
   auto take = [&](std::size_t c, bool jump) {
     if (taken[c].empty()) {
       const std::uint32_t start = known[c].start;
-      if (start >= count || owner[start] != kNobody || isTableSector(start)) return;
+      if (start >= count || owner[start] != kNobody || t.excluded(start)) return;
       own(c, start);
     }
     std::uint32_t cur = taken[c].back();
     while (taken[c].size() < known[c].sectors) {
       std::uint32_t next = 0;
-      if (inLost(cur)) {
+      if (t.lost(cur)) {
         next = cur + 1;
         if (next >= count) break;
         // Past the lost part the table takes over again; where the sector
         // there is taken (or is the table's own), the chain goes on at a
         // head of its missing length, if any.
-        if (!inLost(next)) {
-          if (owner[next] != kNobody || isTableSector(next)) {
+        if (!t.lost(next)) {
+          if (owner[next] != kNobody || t.excluded(next) || pointed[next]) {
             if (jump) takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()));
             break;
           }
@@ -150,12 +153,13 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
           // sectors no chain took.
           if (!jump) break;
           if (takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()))) break;
+          if (pointed[next] && t.weighedLater) break;
           next = nextFree(next);
           if (next >= count) break;
         }
       } else {
-        std::uint8_t stop = 0;
-        if (!ChainLink(cur, next, stop) || owner[next] != kNobody || isTableSector(next)) break;
+        bool ended = false;
+        if (!t.link(cur, next, ended) || owner[next] != kNobody || t.excluded(next)) break;
       }
       own(c, next);
       cur = next;
@@ -167,9 +171,9 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
   std::vector<std::size_t> lostStarts;
   for (std::size_t c = 0; c < known.size(); ++c) {
     const std::uint32_t start = known[c].start;
-    if (start >= count || owner[start] != kNobody || isTableSector(start)) continue;
+    if (start >= count || owner[start] != kNobody || t.excluded(start)) continue;
     own(c, start);
-    if (inLost(start)) lostStarts.push_back(c);
+    if (t.lost(start)) lostStarts.push_back(c);
   }
   // Each chain takes its own run before any chain goes on past a run that
   // another took.
@@ -177,31 +181,93 @@ bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_
             [&](std::size_t a, std::size_t b) { return known[a].start < known[b].start; });
   for (bool jump : {false, true}) {
     for (std::size_t c = 0; c < known.size(); ++c) {
-      if (state_.run.Cancelled()) return false;
-      if (!inLost(known[c].start)) take(c, jump);
+      if (run.Cancelled()) return -1;
+      if (!t.lost(known[c].start)) take(c, jump);
     }
     for (std::size_t c : lostStarts) take(c, jump);
   }
 
   int changed = 0;
-  auto link = [&](std::uint32_t s, std::uint32_t value) {
-    if (satTable_[s] == value) return;
-    satTable_[s] = value;
+  auto setLink = [&](std::uint32_t s, std::uint32_t value) {
+    if (t.entries[s] == value) return;
+    t.entries[s] = value;
     ++changed;
   };
   for (std::size_t c = 0; c < known.size(); ++c) {
     const std::vector<std::uint32_t>& chain = taken[c];
     for (std::size_t i = 0; i + 1 < chain.size(); ++i)
-      if (inLost(chain[i])) link(chain[i], chain[i + 1]);
-    if (!chain.empty() && chain.size() == known[c].sectors && inLost(chain.back())) link(chain.back(), kEndOfChain);
+      if (t.lost(chain[i])) setLink(chain[i], chain[i + 1]);
+    if (!chain.empty() && chain.size() == known[c].sectors && t.lost(chain.back())) setLink(chain.back(), kEndOfChain);
   }
   // What no chain took runs on up to the next sector a chain took.
-  for (std::uint32_t s = 0; s + 1 < count; ++s)
-    if (inLost(s) && owner[s] == kNobody && !isTableSector(s) && owner[s + 1] != kNobody) link(s, kEndOfChain);
-  if (changed == 0) return false;
+  if (!t.weighedLater)
+    for (std::uint32_t s = 0; s + 1 < count; ++s)
+      if (t.lost(s) && owner[s] == kNobody && !t.excluded(s) && owner[s + 1] != kNobody) setLink(s, kEndOfChain);
+  return changed;
+}
+
+}  // namespace
+
+bool CSat::MendLostRuns(const std::vector<KnownChain>& knownChains, std::uint64_t miniStreamBytes) {
+  if (std::find(lostParts_.begin(), lostParts_.end(), 1) == lostParts_.end()) return false;
+  const std::uint32_t count = ChainNodes(BigTable());
+  // The mini SAT's chain too, as long as the header says, first; chains
+  // longer than the table are no chains at all.
+  std::vector<KnownChain> known;
+  const std::vector<std::uint32_t> miniPath = MiniSatPastLostLinks(miniStreamBytes);
+  if (!miniPath.empty()) {
+    known.push_back({miniPath.front(), static_cast<std::uint32_t>(miniPath.size())});
+    state_.log().WriteFormat("miniSAT chain past a lost SAT part: %i sectors placed by what they hold",
+                             static_cast<int>(miniPath.size()));
+  }
+  else if (headerMiniSatStart_ != kEndOfChain && header_ && header_->miniSatCount > 0)
+    known.push_back({headerMiniSatStart_, header_->miniSatCount});
+  for (const KnownChain& c : knownChains)
+    if (c.sectors <= count) known.push_back(c);
+  LostLinks table{
+      satTable_,
+      count,
+      [&](std::uint32_t s) { return s < count && lostParts_[s / kEntriesPerSector]; },
+      [&](std::uint32_t s) { return satTable_[s] == kFatSectorMark || satTable_[s] == kDifatSectorMark; },
+      [&](std::uint32_t s) { return IsLikeSpecial(0xFF, satTable_[s]); },
+      [&](std::uint32_t s, std::uint32_t& next, bool& ended) {
+        std::uint8_t stop = 0;
+        const bool linked = ChainLink(s, next, stop);
+        ended = !linked && stop == kStopEndMark;
+        return linked;
+      },
+      false};
+  const int changed = TakeChainsThroughLostLinks(table, known, miniPath, state_.run);
+  if (changed <= 0) return false;
   state_.log().WriteFormat("Lost SAT parts: %i links set from the chains the directory names", changed);
   ForgetWalks();
   return true;
+}
+
+int CSat::MendLostMiniRuns(const std::vector<KnownChain>& known) {
+  const auto count = static_cast<std::uint32_t>(
+      std::min<std::size_t>(miniSatTable_.size(), miniStream_.size() / kMiniSectorSize));
+  if (std::find(miniGuessed_.begin(), miniGuessed_.end(), 1) == miniGuessed_.end() || count == 0) return 0;
+  std::vector<KnownChain> fitting;
+  for (const KnownChain& c : known)
+    if (c.sectors <= count) fitting.push_back(c);
+  LostLinks table{
+      miniSatTable_,
+      count,
+      [&](std::uint32_t m) { return MiniLinkGuessed(m); },
+      [](std::uint32_t) { return false; },
+      [&](std::uint32_t m) { return miniSatTable_[m] == kFreeSector; },
+      [&](std::uint32_t m, std::uint32_t& next, bool& ended) {
+        next = miniSatTable_[m];
+        ended = next == kEndOfChain;
+        return next < count;
+      },
+      true};
+  const int changed = TakeChainsThroughLostLinks(table, fitting, {}, state_.run);
+  if (changed <= 0) return 0;
+  state_.log().WriteFormat("Lost miniSAT links: %i set from the chains the directory names", changed);
+  ForgetMiniWalks();
+  return changed;
 }
 
 }  // namespace salvage

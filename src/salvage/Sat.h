@@ -108,6 +108,10 @@ class CSat {
   // sector 0, or beyond the mini stream) has those links taken as runs:
   // each mini sector linked to the next. Returns the parts mended.
   int MendLostMiniParts(std::uint64_t miniStreamBytes);
+  // Then, as MendLostRuns does for the SAT, the short streams' chains (as
+  // many mini sectors as their sizes need) taken again through those
+  // links, which stay guesses. Returns the links changed.
+  int MendLostMiniRuns(const std::vector<KnownChain>& known);
   // Whether the mini SAT's link of mini sector m is such a guess.
   bool MiniLinkGuessed(std::uint32_t m) const { return m < miniGuessed_.size() && miniGuessed_[m] != 0; }
   // Links mini sector from to next instead of its guess.

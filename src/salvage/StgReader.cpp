@@ -126,8 +126,6 @@ bool CStgReader::MendMiniSat() {
   }
   const bool miniSatMended = sat_->MendMiniSat(known, rootItem->Size());
   const int lostMiniParts = sat_->MendLostMiniParts(rootItem->Size());
-  // Single damaged links only where no mini SAT part was mended as lost.
-  if (miniSatMended || lostMiniParts > 0) return true;
   std::vector<salvage::CSat::KnownChain> shortChains;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {
     const salvage::DirItem* item = root_->GetEntry(n);
@@ -135,6 +133,9 @@ bool CStgReader::MendMiniSat() {
         item->Size() < salvage::kMiniStreamCutoff)
       shortChains.push_back({item->Start(), (item->Size() + salvage::kMiniSectorSize - 1) / salvage::kMiniSectorSize});
   }
+  // Single damaged links only where no mini SAT part was mended as lost.
+  if (lostMiniParts > 0) sat_->MendLostMiniRuns(shortChains);
+  if (miniSatMended || lostMiniParts > 0) return true;
   return sat_->MendBrokenMiniLinks(shortChains) > 0 || runs || relinked > 0;
 }
 

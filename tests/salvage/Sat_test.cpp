@@ -250,6 +250,50 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
   }
 }
 
+// A stream whose last piece lies in a sound part of the mini SAT, past a
+// lost part that held the rest of its chain: the run taken for the lost
+// link leads into another stream's piece, and the chain goes on instead at
+// the one piece no sound link leads to whose chain is just as long as what
+// the stream still lacks.
+TEST(Sat, AMiniChainThroughALostPartGoesOnAtTheHeadItsLengthFits) {
+  std::vector<fixture::Node> streams;
+  for (int i = 0; i < 200; ++i)
+    streams.push_back(fixture::Stream(platform::Utf8ToUtf16("s" + std::to_string(i)), fixture::Pattern(100, i)));
+  streams.push_back(fixture::Stream(u"long", fixture::Pattern(1000, 250)));
+  const fixture::Node tree = fixture::Root(streams);
+  fixture::Image image = fixture::Image::Of(tree);
+  auto chainOf = [&](const std::u16string& path) {
+    return image.MiniChain(image.Entry(image.FindEntry(path).value()).start);
+  };
+  const auto pieces = chainOf(u"long");
+  ASSERT_EQ(pieces.size(), 16u);
+  const std::uint32_t lostPart = pieces[0] / 128;
+  ASSERT_EQ(pieces[14] / 128, lostPart);
+  std::vector<std::uint32_t> other;
+  for (int i = 0; i < 200 && other.empty(); ++i)
+    if (const auto chain = chainOf(platform::Utf8ToUtf16("s" + std::to_string(i)));
+        chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart)
+      other = chain;
+  ASSERT_EQ(other.size(), 2u);
+  // The last piece and the other stream's second trade places and links.
+  auto miniAt = [&](std::uint32_t m) {
+    return image.bytes().begin() +
+           static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
+  };
+  std::swap_ranges(miniAt(pieces[15]), miniAt(pieces[15]) + 64, miniAt(other[1]));
+  image.SetMiniFatEntry(pieces[14], other[1]);
+  image.SetMiniFatEntry(other[1], 0xFFFFFFFE);
+  image.SetMiniFatEntry(other[0], pieces[15]);
+  image.SetMiniFatEntry(pieces[15], 0xFFFFFFFE);
+  image.ZeroSector(image.MiniFatSectors().at(lostPart));
+  fixture::ScratchDir scratch;
+  LogCapture log(scratch);
+  auto run = Salvage(scratch, image.bytes());
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(log.HasStart("Lost miniSAT links: "));
+  EXPECT_EQ(MissingFrom(tree, *run.repaired), std::vector<std::string>{});
+}
+
 // A table stream whose mini chain jumps (its sixth piece lies among other
 // streams') through a mini SAT part that is lost: the run taken for the
 // lost link reads another stream's bytes where the stream's own items or
