@@ -273,7 +273,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     return NamedUnfilledRecordAt(fixedData, position, layout, F::ResourceUID, gen.ResourceList(), filled);
   };
 
-  WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, [&](const FixedMetaItem& listed) {
+  auto visit = [&](const FixedMetaItem& listed) {
     const FixedMetaItem item = order.Read(listed, namedResourceAt, counts.standIns);
     if (item.State() == ItemState::Deleted) {
       ++counts.deleted;
@@ -340,7 +340,9 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
         resource.IsInactive = FlagSet(*row, bits.row->inactive);
       }
     }
-  });
+  };
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, visit);
+  order.VisitLostItems(visit);
   return counts;
 }
 

@@ -55,6 +55,11 @@ std::size_t FixedMeta::ValidCount() const {
   return std::min<std::size_t>(count, stream_.u32_at(8).value_or(0));
 }
 
+std::size_t FixedMeta::LostAtEnd() const {
+  const std::size_t whole = Count(), told = stream_.u32_at(8).value_or(0);
+  return told > whole ? told - whole : 0;
+}
+
 std::optional<FixedMetaItem> FixedMeta::Item(std::size_t index) const {
   if (index >= Count() || stride_ < 8) return std::nullopt;
   FixedMetaItem item;
@@ -144,6 +149,10 @@ void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedDat
     items.push_back(listed);
     probe.Read(*item, [](std::uint32_t) { return false; }, none);
   }
+  // Each lost item stands for a record of its own, which FixedData holds.
+  firstLost_ = items.size();
+  if (firstLost_ == meta.Count())
+    items.resize(firstLost_ + std::min(meta.LostAtEnd(), dataSize_ / recordSize_), Listed{true, {}, {}});
   placed_.resize(items.size());
 
   const auto step = static_cast<std::uint32_t>(recordSize_);

@@ -87,6 +87,9 @@ class FixedMeta {
   // header is intact (its magic is there), never more than Count(); the
   // items after it are stale copies. With a damaged header, all of them.
   std::size_t ValidCount() const;
+  // Items a stream cut short lost at its end: as many as its header tells
+  // past those that lie whole in it (no sound stream tells more).
+  std::size_t LostAtEnd() const;
   std::optional<FixedMetaItem> Item(std::size_t index) const;
   std::size_t StreamSize() const { return stream_.size(); }
   std::size_t Stride() const { return stride_; }
@@ -125,7 +128,21 @@ class RecordOrder {
   // and the live ones where no record reads, by the UIDs of the records
   // around them, for Read. A run from the first item has the free slots
   // fixedData begins with (numbered from 0xFFFF0000) before its first record.
+  // The items a cut-short meta lost at its end are placed so too, after
+  // the listed ones.
   void PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt);
+
+  // Those lost items that PlaceByUids placed, in order, each as a garbled
+  // item to take as the listed ones are taken (through Read).
+  template <typename Visit>
+  void VisitLostItems(Visit visit) const {
+    for (std::size_t i = firstLost_; i < placed_.size() && placed_[i]; ++i) {
+      FixedMetaItem item;
+      item.index = i;
+      item.stateByte = kLostState;
+      visit(item);
+    }
+  }
 
   // The item as listed, or, where it is garbled and sound(position) takes
   // the record after the one before (or PlaceByUids placed it), a Live
@@ -170,7 +187,9 @@ class RecordOrder {
     bool slot;  // a free slot's, not a record's
   };
   static constexpr std::uint8_t kBlankState = 4;
+  static constexpr std::uint8_t kLostState = 0xFF;  // a state no item has
   std::vector<std::optional<Place>> placed_;  // by item index: where PlaceByUids placed it
+  std::size_t firstLost_ = 0;                 // the first item the meta lost at its end
   std::optional<std::uint32_t> last_;
   std::optional<std::uint32_t> lastSlot_;  // of the free-slot area, before any record
   bool inStep_ = false;  // the last record lay a record's size after the one before

@@ -535,7 +535,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     return NamedUnfilledRecordAt(fixedData, position, layout, Field::TaskUID, gen.TaskList(), filled);
   };
 
-  WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, [&](const FixedMetaItem& listed) {
+  auto visit = [&](const FixedMetaItem& listed) {
     const FixedMetaItem item = order.Read(listed, namedTaskAt, counts.standIns);
     switch (item.State()) {
       case ItemState::Deleted:
@@ -589,7 +589,9 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     if (row && fixed2Data) task.GUID = Fixed2RecordGuid(*row, *fixed2Data);
     ++counts.records;
     gen.NoteTaskDates(task);
-  });
+  };
+  WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, visit);
+  order.VisitLostItems(visit);
   DropDeletedNames(gen, deletedUids, filled, counts);
   return counts;
 }

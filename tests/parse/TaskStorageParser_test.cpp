@@ -3,6 +3,7 @@
 // and the outline numbering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -117,7 +118,7 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
     const char* what;
     std::vector<std::uint32_t> named;
     // Per record: its UID and how its item was garbled (0 not at all,
-    // 1 random bytes, 2 zeroed); UID 0 is the last free slot instead, 16
+    // 1 random bytes, 2 zeroed, 3 cut off with the meta's end); UID 0 is the last free slot instead, 16
     // bytes before the first record, and 0xFFFF000k the free slot k of a
     // FixedData that begins with them.
     std::vector<std::pair<std::uint32_t, int>> records;
@@ -136,6 +137,9 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
        {{0xFFFF0000, 2}, {0xFFFF0001, 2}, {0xFFFF0002, 2}, {1, 2}, {2, 2}, {3, 2}}, {1, 2, 3}, 3},
       {"the record it stands for is a task filled already", {1, 2, 3}, {{1, 0}, {2, 0}, {2, 1}, {3, 0}}, {1, 2, 3},
        1},
+      {"a meta cut short: the UIDs rising place the records past its end", {}, {{1, 0}, {2, 0}, {3, 3}, {4, 3}},
+       {1, 2, 3, 4}, 2},
+      {"past its end, not beyond a UID that jumps", {}, {{1, 0}, {2, 3}, {300, 3}}, {1, 2}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -160,7 +164,11 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
       items.push_back(item);
     }
     const std::size_t first = c.records.front().first == 0xFFFF0000 ? 0 : 48;
-    const TaskFixedCounts counts = ReadFixed(project_fixture::BuildFixedData(RecordKind::Task, items, first), gen);
+    project_fixture::FixedStreams fixed = project_fixture::BuildFixedData(RecordKind::Task, items, first);
+    const auto cut = static_cast<std::size_t>(
+        std::count_if(c.records.begin(), c.records.end(), [](const auto& r) { return r.second == 3; }));
+    if (cut > 0) fixed.meta.resize(fixed.meta.size() - cut * FixedMetaStride(RecordKind::Task) + 9);
+    const TaskFixedCounts counts = ReadFixed(fixed, gen);
     std::vector<std::uint32_t> filled;
     for (const SBkndTaskParams& t : gen.Tasks())
       if (t.ID == 10 * t.UID) filled.push_back(t.UID);
