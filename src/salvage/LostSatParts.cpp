@@ -140,8 +140,8 @@ int TakeChainsThroughLostLinks(LostLinks& t, const std::vector<CSat::KnownChain>
         next = cur + 1;
         if (next >= count) break;
         // Past the lost part the table takes over again; where the sector
-        // there is taken (or is the table's own), the chain goes on at a
-        // head of its missing length, if any.
+        // there is taken (or is the table's own, or a sound link leads to
+        // it), the chain goes on at a head of its missing length, if any.
         if (!t.lost(next)) {
           if (owner[next] != kNobody || t.excluded(next) || pointed[next]) {
             if (jump) takeHead(c, static_cast<std::uint32_t>(known[c].sectors - taken[c].size()));
