@@ -9,7 +9,7 @@
 namespace model {
 
 struct StorageTally {
-  // The storage was there. A storage that holds nothing keeps no streams.
+  // The storage was there.
   bool storageFound = false;
   // The storage's fixed streams (FixedMeta and FixedData) were there and
   // walked; false means the storage or its streams were lost.

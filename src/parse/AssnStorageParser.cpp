@@ -110,8 +110,15 @@ template <typename Read>
 void ReadStorage(RunContext& ctx, const platform::CompoundFileReader& reader, platform::ElementId storage,
                  const char* storageName, const char* breakLine, Read read) {
   try {
+    // An empty table's FixedData holds no byte, and a rebuilt file keeps no
+    // empty stream: without it, the FixedMeta's items (none, for a table
+    // that is empty) name records that cannot be read.
     LoadedStream fixedData, fixedMeta;
-    if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    if (!LoadStream(ctx.log, reader, storage, u"FixedData", fixedData)) LogMissingStream(ctx.log, u"FixedData");
+    if (!LoadStream(ctx.log, reader, storage, u"FixedMeta", fixedMeta)) {
+      LogMissingStream(ctx.log, u"FixedMeta");
+      return;
+    }
     StreamProgress progress(ctx, storageName, "FixedData", fixedMeta.bytes.size(), kFixedMetaHeader);
     read(fixedMeta.View(), fixedData.View(), &progress);
   } catch (...) {

@@ -49,15 +49,14 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
     return loss;
   }
   if (!tally.fixedRead) {
-    // A storage that holds nothing has no streams; one that lost them
+    // Every table keeps its fixed streams, an empty one too: a storage
+    // without them lost them, and with them how many records it held. It
     // may still have left names behind.
     loss.recovered = written;
-    if (written > 0) {
-      loss.lost = true;
-      AddReason(loss, std::string("the records of the ") + storage + " were lost; only their names came back");
-    } else {
-      loss.held = 0;
-    }
+    loss.lost = true;
+    AddReason(loss, std::string("the records of the ") + storage +
+                        (written > 0 ? " were lost; only their names came back"
+                                     : " were lost, so how many the file held is unknown"));
     return loss;
   }
   loss.held = std::max<long long>(0, static_cast<long long>(tally.held) - uncounted);

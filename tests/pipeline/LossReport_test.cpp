@@ -48,6 +48,9 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     WrittenCounts written;
     model::ReadTally& t = gen.tally;
     for (model::StorageTally* s : {&t.assignments, &t.links, &t.calendars}) s->storageFound = true;
+    // Empty tables keep their fixed streams.
+    t.assignments.AddFixed(0, 0);
+    t.links.AddFixed(0, 0);
     t.resources.storageFound = c.resourceStorage;
     // The project's own resource and the standard calendar, as every plan has.
     if (c.resourceStorage) t.resources.AddFixed(1, 0), t.resources.AddVar(1, 0);
@@ -66,6 +69,7 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     written.tasks = static_cast<std::uint32_t>(c.tasksWritten);
     const LossReport report = AssessLosses(gen, written);
     const KindLoss& tasks = report.kinds.front();
+    EXPECT_FALSE(report.kinds[2].lost);
     EXPECT_STREQ(tasks.kind, "Tasks");
     EXPECT_EQ(tasks.held, c.held);
     EXPECT_EQ(tasks.recovered, c.recovered);
@@ -85,6 +89,8 @@ TEST(LossReport, SummaryRowIsNotCounted) {
     s->storageFound = true;
   gen.tally.tasks.AddFixed(3, 0);
   gen.tally.tasks.AddVar(3, 0);
+  gen.tally.assignments.AddFixed(0, 0);
+  gen.tally.links.AddFixed(0, 0);
   gen.tally.resources.AddFixed(1, 0);
   gen.tally.resources.AddVar(1, 0);
   written.resources = 1;
@@ -108,6 +114,28 @@ TEST(LossReport, SummaryRowIsNotCounted) {
   EXPECT_EQ(rows.Items()[0].value, u"2 of 2");
   EXPECT_EQ(rows.Items()[6].name, u"Custom values recovered");
   EXPECT_EQ(rows.Items()[6].status, u"whole");
+}
+
+// Every table keeps its fixed streams, an empty one too: a table found
+// without them lost its records, however few were written.
+TEST(LossReport, ATableWithoutItsFixedStreamsLostItsRecords) {
+  model::Project gen;
+  WrittenCounts written;
+  model::ReadTally& t = gen.tally;
+  for (model::StorageTally* s : {&t.tasks, &t.resources, &t.assignments, &t.links, &t.calendars})
+    s->storageFound = true;
+  for (model::StorageTally* s : {&t.tasks, &t.resources, &t.links, &t.calendars}) s->AddFixed(1, 0), s->AddVar(1, 0);
+  gen.calendars.emplace_back();
+  model::SBkndTaskParams task;
+  task.UID = 1;
+  task.Name = u"t";
+  gen.AppendTask(task);
+  written.tasks = written.resources = written.links = 1;
+  const LossReport report = AssessLosses(gen, written);
+  EXPECT_STREQ(report.kinds[2].kind, "Assignments");
+  EXPECT_TRUE(report.kinds[2].lost);
+  EXPECT_EQ(report.kinds[2].reason, "the records of the assignment table were lost, so how many the file held is unknown");
+  EXPECT_EQ(report.Level(), 2);
 }
 
 }  // namespace

@@ -235,18 +235,21 @@ ProjectDescription SampleProject() {
   ProjectDescription project = PlanToProject(rows, DayNumber(2026, 3, 2), false);
   // As the application saves a plan without resources, assignments or
   // links: the standard calendar and the project's own resource (UID 0),
-  // the other storages there but empty, so that the plan reads as whole.
+  // the other tables there but empty (their fixed streams without items),
+  // so that the plan reads as whole.
   project.storages.push_back(StandardCalendarStorage());
   BackendStorage own{u"TBkndRsc"};
   own.fixed = BuildFixedData(mpp::RecordKind::Resource,
                              {FixedItem(Record(mpp::BuiltInLayout14(mpp::RecordKind::Resource),
                                                {Int(Field::ResourceUID, 0), Int(Field::ResourceID, 0)}))});
   project.storages.push_back(std::move(own));
-  for (std::u16string_view name : {u"TBkndAssn", u"TBkndCal", u"TBkndCons", u"TBkndOutlCode", u"TBkndRsc"}) {
-    const bool present = std::any_of(project.storages.begin(), project.storages.end(),
-                                     [&](const BackendStorage& s) { return s.name == name; });
-    if (!present) project.storages.push_back(BackendStorage{std::u16string(name)});
+  for (const auto& [name, kind] : {std::pair{u"TBkndAssn", mpp::RecordKind::Assignment},
+                                   std::pair{u"TBkndCons", mpp::RecordKind::Link}}) {
+    BackendStorage empty{name};
+    empty.fixed = BuildFixedData(kind, {}, 0);
+    project.storages.push_back(std::move(empty));
   }
+  project.storages.push_back(BackendStorage{u"TBkndOutlCode"});
   return project;
 }
 
