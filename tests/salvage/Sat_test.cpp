@@ -250,6 +250,33 @@ TEST(Sat, ALostMiniSatPartIsTakenAsRuns) {
   }
 }
 
+std::vector<std::uint32_t> MiniChainOf(const fixture::Image& image, const std::string& path) {
+  return image.MiniChain(image.Entry(image.FindEntry(platform::Utf8ToUtf16(path)).value()).start);
+}
+
+// Piece k of a stream's mini chain and the second piece of one of the
+// two-piece streams s0..s199 that lies outside mini SAT part lostPart trade
+// places and links. Returns that stream's chain (empty: none lies so).
+std::vector<std::uint32_t> TradeWithAnotherStream(fixture::Image& image, const std::vector<std::uint32_t>& pieces,
+                                                  std::size_t k, std::uint32_t lostPart) {
+  std::vector<std::uint32_t> other;
+  for (int i = 0; i < 200 && other.empty(); ++i)
+    if (const auto chain = MiniChainOf(image, "s" + std::to_string(i));
+        chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart)
+      other = chain;
+  if (other.empty()) return other;
+  auto miniAt = [&](std::uint32_t m) {
+    return image.bytes().begin() +
+           static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
+  };
+  std::swap_ranges(miniAt(pieces[k]), miniAt(pieces[k]) + 64, miniAt(other[1]));
+  image.SetMiniFatEntry(pieces[k - 1], other[1]);
+  image.SetMiniFatEntry(other[1], k + 1 < pieces.size() ? pieces[k + 1] : 0xFFFFFFFE);
+  image.SetMiniFatEntry(other[0], pieces[k]);
+  image.SetMiniFatEntry(pieces[k], 0xFFFFFFFE);
+  return other;
+}
+
 // A stream whose last piece lies in a sound part of the mini SAT, past a
 // lost part that held the rest of its chain: the run taken for the lost
 // link leads into another stream's piece, and the chain goes on instead at
@@ -262,29 +289,11 @@ TEST(Sat, AMiniChainThroughALostPartGoesOnAtTheHeadItsLengthFits) {
   streams.push_back(fixture::Stream(u"long", fixture::Pattern(1000, 250)));
   const fixture::Node tree = fixture::Root(streams);
   fixture::Image image = fixture::Image::Of(tree);
-  auto chainOf = [&](const std::u16string& path) {
-    return image.MiniChain(image.Entry(image.FindEntry(path).value()).start);
-  };
-  const auto pieces = chainOf(u"long");
+  const auto pieces = MiniChainOf(image, "long");
   ASSERT_EQ(pieces.size(), 16u);
   const std::uint32_t lostPart = pieces[0] / 128;
   ASSERT_EQ(pieces[14] / 128, lostPart);
-  std::vector<std::uint32_t> other;
-  for (int i = 0; i < 200 && other.empty(); ++i)
-    if (const auto chain = chainOf(platform::Utf8ToUtf16("s" + std::to_string(i)));
-        chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart)
-      other = chain;
-  ASSERT_EQ(other.size(), 2u);
-  // The last piece and the other stream's second trade places and links.
-  auto miniAt = [&](std::uint32_t m) {
-    return image.bytes().begin() +
-           static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
-  };
-  std::swap_ranges(miniAt(pieces[15]), miniAt(pieces[15]) + 64, miniAt(other[1]));
-  image.SetMiniFatEntry(pieces[14], other[1]);
-  image.SetMiniFatEntry(other[1], 0xFFFFFFFE);
-  image.SetMiniFatEntry(other[0], pieces[15]);
-  image.SetMiniFatEntry(pieces[15], 0xFFFFFFFE);
+  ASSERT_EQ(TradeWithAnotherStream(image, pieces, 15, lostPart).size(), 2u);
   image.ZeroSector(image.MiniFatSectors().at(lostPart));
   fixture::ScratchDir scratch;
   LogCapture log(scratch);
@@ -332,28 +341,11 @@ TEST(Sat, AMiniChainsJumpThroughALostPartIsFoundByWhatItHolds) {
   for (const char* name : {"Var2Data", "FixedMeta", "VarMeta", "FixedData"}) {
     SCOPED_TRACE(name);
     fixture::Image image = fixture::Image::Of(tree);
-    auto chainOf = [&](const std::string& path) {
-      return image.MiniChain(image.Entry(image.FindEntry(platform::Utf8ToUtf16(path)).value()).start);
-    };
-    const auto pieces = chainOf(std::string("TBkndTask/") + name);
+    const auto pieces = MiniChainOf(image, std::string("TBkndTask/") + name);
     ASSERT_GT(pieces.size(), 7u);
     const std::uint32_t lostPart = pieces[4] / 128;
-    std::vector<std::uint32_t> other;
-    for (int i = 0; i < 200 && other.empty(); ++i)
-      if (const auto chain = chainOf("s" + std::to_string(i));
-          chain.size() == 2 && chain[0] / 128 != lostPart && chain[1] / 128 != lostPart)
-        other = chain;
+    const auto other = TradeWithAnotherStream(image, pieces, 5, lostPart);
     ASSERT_EQ(other.size(), 2u);
-    // The sixth piece and the other stream's second trade places and links.
-    auto miniAt = [&](std::uint32_t m) {
-      return image.bytes().begin() +
-             static_cast<std::ptrdiff_t>(image.SectorOffset(image.MiniStreamSectors().at(m / 8)) + m % 8 * 64);
-    };
-    std::swap_ranges(miniAt(pieces[5]), miniAt(pieces[5]) + 64, miniAt(other[1]));
-    image.SetMiniFatEntry(pieces[4], other[1]);
-    image.SetMiniFatEntry(other[1], pieces[6]);
-    image.SetMiniFatEntry(other[0], pieces[5]);
-    image.SetMiniFatEntry(pieces[5], 0xFFFFFFFE);
     image.ZeroSector(image.MiniFatSectors().at(lostPart));
     fixture::ScratchDir scratch;
     LogCapture log(scratch);
