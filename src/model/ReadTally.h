@@ -26,6 +26,9 @@ struct StorageTally {
   bool varRead = false;
   std::size_t varItems = 0;
   std::size_t varSkipped = 0;
+  // Version 9: the file's field map, which codes the var items, was lost,
+  // and the usual codes read them.
+  bool varCodesGuessed = false;
 
   void AddFixed(std::size_t liveRecords, std::size_t unreadableRecords, std::size_t placedRecords = 0) {
     fixedRead = true;

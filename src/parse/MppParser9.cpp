@@ -24,6 +24,7 @@ CMppParser::~CMppParser() = default;
 
 void CMppParser::ParseTasks(platform::ElementId storage) {
   mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Task, Maps());
+  Model().tally.tasks.varCodesGuessed = !format.mapped;
   // The binary values that hold the fields no map lists are coded in the
   // second map only.
   const auto blobs = mpp::BaselineBlobFields(mpp::RecordKind::Task, Maps());
@@ -36,6 +37,7 @@ void CMppParser::ParseTasks(platform::ElementId storage) {
 
 void CMppParser::ParseResources(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Resource, Maps());
+  Model().tally.resources.varCodesGuessed = !format.mapped;
   mpp::RscStorageParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Resource), Model(), &format);
   mpp::BaselineVarParser(Run(), Reader(), storage, mpp::RecordKind::Resource, 9, Model(), Maps());
 }
@@ -52,6 +54,7 @@ void CMppParser::ParseAssignments(platform::ElementId storage) {
 
 void CMppParser::ParseCalendars(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Calendar, Maps());
+  Model().tally.calendars.varCodesGuessed = !format.mapped;
   mpp::CalendarParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Calendar), Model(), &format,
                       Model().applicationVersion > 14 ? mpp::kCalendarItemFlags9Later : mpp::kCalendarItemFlags);
 }

@@ -61,8 +61,10 @@ VarItemFormat VarItemFormat9(RecordKind kind, const FieldMaps* maps) {
       for (const FieldMapEntry& e : *entries) {
         const bool var = e.location == static_cast<std::uint32_t>(FieldLocation::Var) ||
                          e.location == static_cast<std::uint32_t>(FieldLocation::Var2);
-        if (var && (e.offset & kVarOffsetMask) == kVarOffsetMark)
+        if (var && (e.offset & kVarOffsetMask) == kVarOffsetMark) {
           format.fieldIds.try_emplace((e.offset >> 16) & 0xFF, e.fieldId);
+          format.mapped = true;
+        }
       }
     }
   }

@@ -37,6 +37,9 @@ struct VarItemFormat {
   std::size_t typeOffset = 3;
   // Type code -> field id.
   std::unordered_map<std::uint32_t, std::uint32_t> fieldIds;
+  // Whether the file's map gave any code (else the usual codes stand for
+  // all of them, which later applications do not all keep).
+  bool mapped = false;
 };
 
 // The version 9 format of the var items of kind: codes from the file's map,

@@ -80,8 +80,9 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
 
 // Names, notes and custom values live in a storage's var data.
 // named: the records that have names (the project's own summary task and
-// resource have none).
-void NoteVarLosses(KindLoss& loss, const char* what, const StorageTally& tally, long long named) {
+// resource have none); nameless: those of them that came back without one.
+void NoteVarLosses(KindLoss& loss, const char* what, const StorageTally& tally, long long named,
+                   long long nameless = 0) {
   if (!tally.storageFound) return;  // said already
   if (!tally.varRead) {
     if (named <= 0) return;  // nothing to name
@@ -93,6 +94,14 @@ void NoteVarLosses(KindLoss& loss, const char* what, const StorageTally& tally, 
     loss.varDataLost = true;
     AddReason(loss, Plural(static_cast<long long>(tally.varSkipped), "value", "values") + " of their " + what +
                         " unreadable");
+  }
+  // Without the file's field map the usual codes read the var items: where
+  // records then lack names, those were not the codes the file used.
+  if (tally.varRead && tally.varCodesGuessed && nameless > 0) {
+    loss.lost = true;
+    loss.varDataLost = true;
+    AddReason(loss, std::string("their ") + what +
+                        " were read without the file's field map, which was lost: some may be misplaced");
   }
 }
 
@@ -123,11 +132,11 @@ LossReport AssessLosses(const model::Project& gen, const WrittenCounts& written)
                                    [](const model::SBkndTaskParams& task) { return task.UID == 0; });
   KindLoss tasks = FromStorage("Tasks", "task table", "task record", "task records", t.tasks,
                                written.tasks, summary ? 1 : 0);
-  NoteVarLosses(tasks, "names, notes and custom values", t.tasks, tasks.held);
   const auto nameless = std::count_if(gen.Tasks().begin(), gen.Tasks().end(), [](const model::SBkndTaskParams& task) {
     return task.UID != 0 && task.Name.empty() && model::HasDate(task.Start);
   });
-  if (t.tasks.varRead && t.tasks.varSkipped == 0) {
+  NoteVarLosses(tasks, "names, notes and custom values", t.tasks, tasks.held, nameless);
+  if (t.tasks.varRead && t.tasks.varSkipped == 0 && !t.tasks.varCodesGuessed) {
     // A whole var stream: a task without a name had none.
   } else if (nameless > 0) {
     AddReason(tasks, Plural(nameless, "task was", "tasks were") + " given an invented name (\"Unknown task name\")");
@@ -138,7 +147,11 @@ LossReport AssessLosses(const model::Project& gen, const WrittenCounts& written)
                                    written.resources, 0, 1);
   const bool ownResource = std::any_of(gen.Resources().begin(), gen.Resources().end(),
                                       [](const model::SBkndRscParams& r) { return r.UID == 0; });
-  NoteVarLosses(resources, "names, notes and custom values", t.resources, resources.held - (ownResource ? 1 : 0));
+  const auto namelessResources =
+      std::count_if(gen.Resources().begin(), gen.Resources().end(),
+                    [](const model::SBkndRscParams& r) { return r.UID != 0 && r.Name.empty(); });
+  NoteVarLosses(resources, "names, notes and custom values", t.resources, resources.held - (ownResource ? 1 : 0),
+                namelessResources);
   report.kinds.push_back(std::move(resources));
 
   report.kinds.push_back(FromStorage("Assignments", "assignment table", "assignment record", "assignment records",

@@ -21,6 +21,8 @@ struct Case {
   const char* reason;
   int level;
   std::size_t tasksPlaced = 0;  // of those held, read where the records around them place them
+  bool taskCodesGuessed = false;  // their var items read without the file's field map
+  bool tasksNameless = false;     // the tasks written came back without names
 };
 
 const Case kCases[] = {
@@ -39,6 +41,12 @@ const Case kCases[] = {
     {"resource table lost", 5, 0, 5, true, true, 0, false, 5, 5, false, "", 2},
     {"records placed by their neighbours", 10, 0, 10, true, true, 0, true, 10, 10, true,
      "3 task records read where the records around them place them: their flags were lost", 2, 3},
+    {"var items read without the field map: tasks without names", 4, 0, 4, true, true, 0, true, 4, 4, true,
+     "their names, notes and custom values were read without the file's field map, which was lost: some may be "
+     "misplaced; 4 tasks were given an invented name (\"Unknown task name\")",
+     2, 0, true, true},
+    {"var items read without the field map: every task named", 4, 0, 4, true, true, 0, true, 4, 4, false, "", 3, 0,
+     true},
 };
 
 TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
@@ -60,10 +68,12 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     t.tasks.storageFound = c.taskStorage;
     if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable, c.tasksPlaced);
     if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
+    t.tasks.varCodesGuessed = c.taskCodesGuessed;
     for (std::size_t i = 0; i < c.tasksWritten; ++i) {
       model::SBkndTaskParams task;
       task.UID = static_cast<std::uint32_t>(i + 1);
-      task.Name = u"t";
+      task.Name = c.tasksNameless ? u"" : u"t";
+      task.Start = 1;
       gen.AppendTask(task);
     }
     written.tasks = static_cast<std::uint32_t>(c.tasksWritten);
