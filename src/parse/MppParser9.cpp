@@ -54,7 +54,6 @@ void CMppParser::ParseAssignments(platform::ElementId storage) {
 
 void CMppParser::ParseCalendars(platform::ElementId storage) {
   const mpp::VarItemFormat format = mpp::VarItemFormat9(mpp::RecordKind::Calendar, Maps());
-  Model().tally.calendars.varCodesGuessed = !format.mapped;
   mpp::CalendarParser(Run(), Reader(), storage, Layouts().Of(mpp::RecordKind::Calendar), Model(), &format,
                       Model().applicationVersion > 14 ? mpp::kCalendarItemFlags9Later : mpp::kCalendarItemFlags);
 }
