@@ -342,7 +342,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     }
   };
   WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, visit);
-  order.VisitLostItems(visit);
+  counts.items += order.VisitLostItems(visit);
   return counts;
 }
 

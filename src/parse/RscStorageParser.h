@@ -97,7 +97,7 @@ struct RscVarCounts {
 };
 
 struct RscFixedCounts {
-  std::size_t items = 0;       // the valid items walked
+  std::size_t items = 0;       // the valid items walked, and those a cut-short FixedMeta lost
   std::size_t records = 0;     // live records read into a resource
   std::size_t deleted = 0;
   std::size_t freeSlots = 0;  // items of the free-slot area

@@ -133,15 +133,18 @@ class RecordOrder {
   void PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt);
 
   // Those lost items that PlaceByUids placed, in order, each as a garbled
-  // item to take as the listed ones are taken (through Read).
+  // item to take as the listed ones are taken (through Read). Returns how
+  // many there were.
   template <typename Visit>
-  void VisitLostItems(Visit visit) const {
-    for (std::size_t i = firstLost_; i < placed_.size() && placed_[i]; ++i) {
+  std::size_t VisitLostItems(Visit visit) const {
+    std::size_t i = firstLost_;
+    for (; i < placed_.size() && placed_[i]; ++i) {
       FixedMetaItem item;
       item.index = i;
       item.stateByte = kLostState;
       visit(item);
     }
+    return i - firstLost_;
   }
 
   // The item as listed, or, where it is garbled and sound(position) takes

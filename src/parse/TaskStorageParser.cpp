@@ -591,7 +591,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
     gen.NoteTaskDates(task);
   };
   WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, visit);
-  order.VisitLostItems(visit);
+  counts.items += order.VisitLostItems(visit);
   DropDeletedNames(gen, deletedUids, filled, counts);
   return counts;
 }

@@ -121,7 +121,7 @@ struct TaskVarCounts {
 };
 
 struct TaskFixedCounts {
-  std::size_t items = 0;  // the valid items walked
+  std::size_t items = 0;  // the valid items walked, and those a cut-short FixedMeta lost
   std::size_t records = 0;  // live records read into a task
   std::size_t blankRows = 0;
   std::size_t freeSlots = 0;  // blank items beyond the free-slot area that are free slots
