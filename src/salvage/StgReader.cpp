@@ -133,7 +133,8 @@ bool CStgReader::MendMiniSat() {
         item->Size() < salvage::kMiniStreamCutoff)
       shortChains.push_back({item->Start(), (item->Size() + salvage::kMiniSectorSize - 1) / salvage::kMiniSectorSize});
   }
-  // Single damaged links only where no mini SAT part was mended as lost.
+  // The chains through lost mini SAT parts follow the directory too;
+  // single damaged links are mended only where no part was lost.
   if (lostMiniParts > 0) sat_->MendLostMiniRuns(shortChains);
   if (miniSatMended || lostMiniParts > 0) return true;
   return sat_->MendBrokenMiniLinks(shortChains) > 0 || runs || relinked > 0;
