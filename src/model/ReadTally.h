@@ -21,6 +21,9 @@ struct StorageTally {
   // Records read where their garbled items no longer said, at the place the
   // records around them give: their flags were lost with the items.
   std::size_t placed = 0;
+  // Its FixedMeta lost the header that tells how many items it lists: how
+  // many records the table held is unknown.
+  bool countLost = false;
   // Its var streams (names, notes, custom values...): read, items walked,
   // and items whose value lay outside the data.
   bool varRead = false;

@@ -343,6 +343,8 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
   };
   WalkFixedItems(ctx, fixedMeta, RecordKind::Resource, progress, counts.items, visit);
   counts.items += order.VisitLostItems(visit);
+  counts.unreadable += order.LostUnplaced();
+  counts.countLost = order.CountLost();
   return counts;
 }
 
@@ -363,7 +365,7 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
       }
     }
     LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
-    if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) return;
+    if (!LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta, true)) return;
     const bool haveRows = LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
     if (!haveRows) LogMissingStream(ctx.log, u"Fixed2Meta");
     // Version 9 files have none; without it the resources have no GUID.
@@ -381,6 +383,7 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
       ctx.log.WriteFormat("        Resource fixed data: %zu garbled items read as the records around them place them",
                           c.standIns);
     gen.tally.resources.AddFixed(c.records, c.unreadable, c.standIns);
+    gen.tally.resources.countLost |= c.countLost;
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if RscStorageParser()");
     throw;

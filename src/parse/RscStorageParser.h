@@ -105,6 +105,7 @@ struct RscFixedCounts {
   std::size_t unknown = 0;     // records of a UID no var data named (made resources)
   std::size_t duplicates = 0;  // a second record for a resource already filled
   std::size_t standIns = 0;    // garbled items read as the records around them place them
+  bool countLost = false;  // FixedMeta lost its header, and with it how many records it listed
 };
 
 // The var pass. progress may be null. Throws kBreakException on a break.

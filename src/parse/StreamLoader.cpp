@@ -34,14 +34,14 @@ void LogMissingStream(Logger& log, std::u16string_view name) {
 
 bool LoadStreamPair(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
                     std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data,
-                    LoadedStream& meta) {
+                    LoadedStream& meta, bool metaMayBeLost) {
   if (!LoadStream(log, reader, storage, dataName, data)) {
     LogMissingStream(log, dataName);
     return false;
   }
   if (!LoadStream(log, reader, storage, metaName, meta)) {
     LogMissingStream(log, metaName);
-    return false;
+    return metaMayBeLost;
   }
   return true;
 }

@@ -44,9 +44,11 @@ bool LoadStream(Logger& log, const platform::CompoundFileReader& reader, platfor
 void LogMissingStream(Logger& log, std::u16string_view name);
 // Loads a data stream and, when it is there, its meta stream (Var2Data and
 // VarMeta, FixedData and FixedMeta), logging the one missing. True when
-// both are loaded.
+// both are loaded, or, where metaMayBeLost (records that their own UIDs
+// can place), when the data stream is: a lost meta stream is left empty.
 bool LoadStreamPair(Logger& log, const platform::CompoundFileReader& reader, platform::ElementId storage,
-                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data, LoadedStream& meta);
+                    std::u16string_view dataName, std::u16string_view metaName, LoadedStream& data, LoadedStream& meta,
+                    bool metaMayBeLost = false);
 
 // Throws kBreakException when the host has asked the run to stop.
 void PollBreak(RunContext& ctx);

@@ -56,6 +56,7 @@ std::size_t FixedMeta::ValidCount() const {
 }
 
 std::size_t FixedMeta::LostAtEnd() const {
+  if (HeaderLost()) return static_cast<std::size_t>(-1);
   const std::size_t whole = Count(), told = stream_.u32_at(8).value_or(0);
   return told > whole ? told - whole : 0;
 }
@@ -101,28 +102,40 @@ void RecordOrder::Seen(std::uint32_t position) {
   last_ = position;
 }
 
-std::size_t RecordOrder::PlaceFreeSlots(platform::ByteView fixedData, std::size_t end, const UidAt& uidAt,
+std::size_t RecordOrder::LeadingFreeSlots(platform::ByteView fixedData) {
+  std::size_t most = 0;
+  for (const std::uint32_t size : {16u, 8u}) {
+    std::size_t k = 0;
+    while (fixedData.u32_at(k * size) == kFirstFreeSlot + k) ++k;
+    most = std::max(most, k);
+  }
+  return most;
+}
+
+std::size_t RecordOrder::PlaceFreeSlots(platform::ByteView fixedData, std::size_t from, std::size_t end,
+                                        const UidAt& uidAt,
                                         std::optional<std::uint32_t>& first, std::optional<std::uint32_t>& uid) {
   // Free slots take 8 bytes in the oldest files, 16 in the others; the
   // first record follows the last.
-  constexpr std::uint32_t kFirstFreeSlot = 0xFFFF0000;
   for (const std::uint32_t size : {16u, 8u}) {
     std::size_t k = 0;
     while (k < end && fixedData.u32_at(k * size) == kFirstFreeSlot + k) ++k;
     const auto at = static_cast<std::uint32_t>(k * size);
-    const auto firstUid = k > 0 && k < end ? uidAt(at) : std::nullopt;
+    const auto firstUid = k > 0 && k >= from && k < end ? uidAt(at) : std::nullopt;
     if (!firstUid || (*firstUid & kFirstFreeSlot) == kFirstFreeSlot) continue;
-    for (std::size_t i = 0; i < k; ++i) placed_[i] = Place{static_cast<std::uint32_t>(i * size), true};
+    for (std::size_t i = from; i < k; ++i) placed_[i] = Place{static_cast<std::uint32_t>(i * size), true};
     placed_[k] = Place{at, false};
     first = at;
     uid = firstUid;
     return k + 1;
   }
-  return 0;
+  return from;
 }
 
 void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt) {
   placed_.clear();
+  lostTold_ = lostPlaced_ = 0;
+  countLost_ = meta.HeaderLost();
   if (recordSize_ == 0) return;
   // Each item garbled or not, as Read takes it (before any stand-in), or
   // live where no record reads; the place and UID of each record it reads.
@@ -151,14 +164,23 @@ void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedDat
   }
   // Each lost item stands for a record of its own, which FixedData holds.
   firstLost_ = items.size();
-  if (firstLost_ == meta.Count())
-    items.resize(firstLost_ + std::min(meta.LostAtEnd(), dataSize_ / recordSize_), Listed{true, {}, {}});
+  if (firstLost_ == meta.Count()) {
+    // FixedData holds no more of them than its free slots and records.
+    const std::size_t room = LeadingFreeSlots(fixedData) + dataSize_ / recordSize_;
+    items.resize(firstLost_ + std::min(meta.LostAtEnd(), room), Listed{true, {}, {}});
+    // A header kept with a FixedData cut too still tells how many were
+    // lost, never more than the FixedData it tells of could hold.
+    if (!countLost_) lostTold_ = std::min(meta.LostAtEnd(), std::max(dataSize_, meta.DataSize()) / recordSize_);
+  }
   placed_.resize(items.size());
 
   const auto step = static_cast<std::uint32_t>(recordSize_);
   auto rises = [](std::optional<std::uint32_t> low, std::optional<std::uint32_t> high) {
     return low && high && *high > *low && *high - *low <= kMaxUidStep;
   };
+  // Items before the first garbled one or record are free slots.
+  std::size_t slots = 0;
+  while (slots < items.size() && !items[slots].garbled && !items[slots].position) ++slots;
   for (std::size_t a = 0; a < items.size();) {
     if (!items[a].garbled) {
       ++a;
@@ -170,7 +192,7 @@ void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedDat
     std::optional<std::uint32_t> floor = a > 0 ? items[a - 1].position : std::nullopt;
     std::optional<std::uint32_t> uid = a > 0 ? items[a - 1].uid : std::nullopt;
     std::size_t i = a;
-    if (a == 0) i = PlaceFreeSlots(fixedData, b, uidAt, floor, uid);
+    if (a == slots) i = PlaceFreeSlots(fixedData, a, b, uidAt, floor, uid);
     if (uid) {
       std::uint64_t at = *floor;
       for (; i < b; ++i) {
@@ -198,6 +220,17 @@ void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedDat
     }
     a = b;
   }
+  while (firstLost_ + lostPlaced_ < placed_.size() && placed_[firstLost_ + lostPlaced_]) ++lostPlaced_;
+  // Those left unplaced are records lost only where FixedData was cut too
+  // or still has room past the last record placed: a whole FixedData read
+  // to its end lost none, whatever a damaged count says.
+  std::uint64_t end = 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto at = placed_[i] && !placed_[i]->slot ? std::optional(placed_[i]->position) : items[i].position;
+    if (at) end = std::max<std::uint64_t>(end, std::uint64_t{*at} + recordSize_);
+  }
+  if (meta.DataSize() <= dataSize_ && end + recordSize_ > dataSize_) lostTold_ = lostPlaced_;
+  lostTold_ = std::max(lostTold_, lostPlaced_);
 }
 
 std::optional<platform::ByteView> Fixed2MetaRow(platform::ByteView stream, std::size_t index, std::size_t rowSize) {

@@ -88,8 +88,12 @@ class FixedMeta {
   // items after it are stale copies. With a damaged header, all of them.
   std::size_t ValidCount() const;
   // Items a stream cut short lost at its end: as many as its header tells
-  // past those that lie whole in it (no sound stream tells more).
+  // past those that lie whole in it (no sound stream tells more), or, where
+  // even the header was lost, any number (FixedData bounds them).
   std::size_t LostAtEnd() const;
+  bool HeaderLost() const { return stream_.size() < kFixedMetaHeader; }
+  // The size of FixedData the header tells (0 without it).
+  std::size_t DataSize() const { return stream_.u32_at(12).value_or(0); }
   std::optional<FixedMetaItem> Item(std::size_t index) const;
   std::size_t StreamSize() const { return stream_.size(); }
   std::size_t Stride() const { return stride_; }
@@ -127,7 +131,8 @@ class RecordOrder {
   // Places the garbled items of meta (walked as WalkFixedItems walks them),
   // and the live ones where no record reads, by the UIDs of the records
   // around them, for Read. A run from the first item has the free slots
-  // fixedData begins with (numbered from 0xFFFF0000) before its first record.
+  // fixedData begins with (numbered from 0xFFFF0000) before its first record,
+  // as does one after items that are only free slots.
   // The items a cut-short meta lost at its end are placed so too, after
   // the listed ones.
   void PlaceByUids(const FixedMeta& meta, platform::ByteView fixedData, const UidAt& uidAt);
@@ -146,6 +151,11 @@ class RecordOrder {
     }
     return i - firstLost_;
   }
+  // Items the meta lost at its end that PlaceByUids could not place: their
+  // records are lost. How many the header told, or, where the header was
+  // lost too, unknown (CountLost).
+  std::size_t LostUnplaced() const { return lostTold_ - lostPlaced_; }
+  bool CountLost() const { return countLost_; }
 
   // The item as listed, or, where it is garbled and sound(position) takes
   // the record after the one before (or PlaceByUids placed it), a Live
@@ -176,10 +186,14 @@ class RecordOrder {
 
  private:
   bool Garbled(const FixedMetaItem& item) const;
-  // Places items from the first up to end (the first not garbled) on the
-  // free slots and the record after them; the record's place and UID in
-  // first and uid. The item after those placed (0: none found).
-  std::size_t PlaceFreeSlots(platform::ByteView fixedData, std::size_t end, const UidAt& uidAt,
+  // How many free slots (numbered from kFirstFreeSlot) fixedData begins
+  // with, of either size.
+  static std::size_t LeadingFreeSlots(platform::ByteView fixedData);
+  // Places items from `from` (all before it free slots, if any) up to end
+  // (the first not garbled) on the free slots and the record after them;
+  // the record's place and UID in first and uid. The item after those
+  // placed (from: none found).
+  std::size_t PlaceFreeSlots(platform::ByteView fixedData, std::size_t from, std::size_t end, const UidAt& uidAt,
                              std::optional<std::uint32_t>& first, std::optional<std::uint32_t>& uid);
   std::optional<std::uint32_t> Next() const;
   void Seen(std::uint32_t position);
@@ -189,10 +203,13 @@ class RecordOrder {
     std::uint32_t position;
     bool slot;  // a free slot's, not a record's
   };
+  static constexpr std::uint32_t kFirstFreeSlot = 0xFFFF0000;
   static constexpr std::uint8_t kBlankState = 4;
   static constexpr std::uint8_t kLostState = 0xFF;  // a state no item has
   std::vector<std::optional<Place>> placed_;  // by item index: where PlaceByUids placed it
   std::size_t firstLost_ = 0;                 // the first item the meta lost at its end
+  std::size_t lostTold_ = 0, lostPlaced_ = 0;  // of those: how many its header told, how many placed
+  bool countLost_ = false;                     // the header went too
   std::optional<std::uint32_t> last_;
   std::optional<std::uint32_t> lastSlot_;  // of the free-slot area, before any record
   bool inStep_ = false;  // the last record lay a record's size after the one before

@@ -536,6 +536,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   };
 
   auto visit = [&](const FixedMetaItem& listed) {
+    const std::size_t standInsBefore = counts.standIns;
     const FixedMetaItem item = order.Read(listed, namedTaskAt, counts.standIns);
     switch (item.State()) {
       case ItemState::Deleted:
@@ -575,6 +576,9 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       ++counts.unreadable;
       return;
     }
+    // The project's summary row is no task of the plan: the flags it lost
+    // are no loss to report.
+    if (*uid == 0) counts.standIns = standInsBefore;
     bool created = false;
     SBkndTaskParams& task = TaskOf(gen, *uid, &created);
     counts.created += created;
@@ -592,6 +596,8 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   };
   WalkFixedItems(ctx, fixedMeta, RecordKind::Task, progress, counts.items, visit);
   counts.items += order.VisitLostItems(visit);
+  counts.unreadable += order.LostUnplaced();
+  counts.countLost = order.CountLost();
   DropDeletedNames(gen, deletedUids, filled, counts);
   return counts;
 }
@@ -680,7 +686,7 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
     }
     {
       LoadedStream fixedData, fixedMeta, fixed2Meta, fixed2Data;
-      if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta)) {
+      if (LoadStreamPair(ctx.log, reader, storage, u"FixedData", u"FixedMeta", fixedData, fixedMeta, true)) {
         // Only version 14 keeps the mode bits there, and the GUIDs.
         const bool haveRows = rules.flags.manual && LoadStream(ctx.log, reader, storage, u"Fixed2Meta", fixed2Meta);
         const bool haveGuids = haveRows && LoadStream(ctx.log, reader, storage, u"Fixed2Data", fixed2Data);
@@ -696,6 +702,7 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
           ctx.log.WriteFormat("        Task fixed data: %zu garbled items read as the records around them place them",
                               c.standIns);
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable, c.standIns);
+        gen.tally.tasks.countLost |= c.countLost;
       }
     }
     const std::size_t placed = PlacePendingTaskValues(pending, gen);

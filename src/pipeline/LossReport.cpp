@@ -66,6 +66,9 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
   if (tally.placed > 0)
     AddReason(loss, Plural(static_cast<long long>(tally.placed), one, many) +
                         " read where the records around them place them: their flags were lost");
+  if (tally.countLost)
+    AddReason(loss,
+              std::string("the list of the ") + storage + "'s records was lost, so how many the file held is unknown");
   if (written < read) AddReason(loss, Plural(read - written, one, many) + " read but not written (their references were lost)");
   // Records written beyond those the fixed data gave came from the names
   // alone: their dates and values were lost.
@@ -74,7 +77,8 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
     loss.held += nameOnly;
     AddReason(loss, Plural(nameOnly, one, many) + " lost; only their names came back");
   }
-  loss.lost = loss.recovered < loss.held || nameOnly > 0 || tally.placed > 0;
+  loss.lost = loss.recovered < loss.held || nameOnly > 0 || tally.placed > 0 || tally.countLost;
+  if (tally.countLost) loss.held = -1;
   return loss;
 }
 

@@ -118,12 +118,15 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
     const char* what;
     std::vector<std::uint32_t> named;
     // Per record: its UID and how its item was garbled (0 not at all,
-    // 1 random bytes, 2 zeroed, 3 cut off with the meta's end); UID 0 is the last free slot instead, 16
+    // 1 random bytes, 2 zeroed, 3 cut off with the meta's end, 4 lost with
+    // the whole meta, header and all); UID 0 is the last free slot instead, 16
     // bytes before the first record, and 0xFFFF000k the free slot k of a
     // FixedData that begins with them.
     std::vector<std::pair<std::uint32_t, int>> records;
     std::vector<std::uint32_t> filled;  // UIDs whose records were read, in list order
     std::size_t standIns;
+    std::size_t unreadable = 0;  // items the meta lost that nothing placed
+    std::uint32_t told = 0;      // a count in the header other than the items'
   };
   const std::vector<Case> cases = {
       {"random bytes and zeros in the middle", {1, 2, 3, 4, 5}, {{1, 0}, {2, 0}, {3, 1}, {4, 2}, {5, 0}},
@@ -132,14 +135,19 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
       {"the first record right after the free slots sets the step", {1, 2}, {{0, 0}, {1, 0}, {2, 2}}, {1, 2}, 1},
       {"no names: the UIDs rising place the run", {}, {{1, 0}, {2, 2}, {3, 1}, {4, 0}}, {1, 2, 3, 4}, 2},
       {"nothing sound before: placed back from the record after", {}, {{1, 1}, {2, 2}, {3, 0}}, {1, 2, 3}, 2},
-      {"UIDs that jump leave the item unread", {}, {{1, 0}, {100, 1}, {300, 0}}, {1, 300}, 0},
+      {"UIDs that jump leave the item unread", {}, {{1, 0}, {100, 1}, {300, 0}}, {1, 300}, 0, 1},
       {"all zeroed: the free slots, then the records their UIDs place", {},
        {{0xFFFF0000, 2}, {0xFFFF0001, 2}, {0xFFFF0002, 2}, {1, 2}, {2, 2}, {3, 2}}, {1, 2, 3}, 3},
       {"the record it stands for is a task filled already", {1, 2, 3}, {{1, 0}, {2, 0}, {2, 1}, {3, 0}}, {1, 2, 3},
        1},
       {"a meta cut short: the UIDs rising place the records past its end", {}, {{1, 0}, {2, 0}, {3, 3}, {4, 3}},
        {1, 2, 3, 4}, 2},
-      {"past its end, not beyond a UID that jumps", {}, {{1, 0}, {2, 3}, {300, 3}}, {1, 2}, 1},
+      {"past its end, not beyond a UID that jumps", {}, {{1, 0}, {2, 3}, {300, 3}}, {1, 2}, 1, 1},
+      {"a meta cut inside its free slots: the records after them", {},
+       {{0xFFFF0000, 0}, {0xFFFF0001, 0}, {0xFFFF0002, 3}, {1, 3}, {2, 3}}, {1, 2}, 2},
+      {"a meta lost whole: the records after the free slots", {},
+       {{0xFFFF0000, 4}, {0xFFFF0001, 4}, {0xFFFF0002, 4}, {1, 4}, {2, 4}, {3, 4}}, {1, 2, 3}, 3},
+      {"a damaged count over a FixedData read to its end: nothing lost", {}, {{1, 0}, {2, 0}}, {1, 2}, 0, 0, 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,12 +176,18 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
     const auto cut = static_cast<std::size_t>(
         std::count_if(c.records.begin(), c.records.end(), [](const auto& r) { return r.second == 3; }));
     if (cut > 0) fixed.meta.resize(fixed.meta.size() - cut * FixedMetaStride(RecordKind::Task) + 9);
+    if (c.told != 0)
+      for (int b = 0; b < 4; ++b) fixed.meta[8 + b] = static_cast<std::uint8_t>(c.told >> (8 * b));
+    const bool metaLost = c.records.front().second == 4;
+    if (metaLost) fixed.meta.clear();
     const TaskFixedCounts counts = ReadFixed(fixed, gen);
     std::vector<std::uint32_t> filled;
     for (const SBkndTaskParams& t : gen.Tasks())
       if (t.ID == 10 * t.UID) filled.push_back(t.UID);
     EXPECT_EQ(filled, c.filled);
     EXPECT_EQ(counts.standIns, c.standIns);
+    EXPECT_EQ(counts.unreadable, c.unreadable);
+    EXPECT_EQ(counts.countLost, metaLost);
   }
 }
 

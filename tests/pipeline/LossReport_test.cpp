@@ -23,6 +23,7 @@ struct Case {
   std::size_t tasksPlaced = 0;  // of those held, read where the records around them place them
   bool taskCodesGuessed = false;  // their var items read without the file's field map
   bool tasksNameless = false;     // the tasks written came back without names
+  bool taskCountLost = false;     // the task FixedMeta lost its header
 };
 
 const Case kCases[] = {
@@ -47,6 +48,10 @@ const Case kCases[] = {
      2, 0, true, true},
     {"var items read without the field map: every task named", 4, 0, 4, true, true, 0, true, 4, 4, false, "", 3, 0,
      true},
+    {"the list of records lost: placed by their UIDs, how many held unknown", 3, 0, 3, true, true, 0, true, -1, 3, true,
+     "3 task records read where the records around them place them: their flags were lost; the list of the task "
+     "table's records was lost, so how many the file held is unknown",
+     2, 3, false, false, true},
 };
 
 TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
@@ -69,6 +74,7 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     if (c.taskStorage) t.tasks.AddFixed(c.tasksHeld - c.tasksUnreadable, c.tasksUnreadable, c.tasksPlaced);
     if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
     t.tasks.varCodesGuessed = c.taskCodesGuessed;
+    t.tasks.countLost = c.taskCountLost;
     for (std::size_t i = 0; i < c.tasksWritten; ++i) {
       model::SBkndTaskParams task;
       task.UID = static_cast<std::uint32_t>(i + 1);
