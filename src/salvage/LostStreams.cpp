@@ -90,18 +90,33 @@ bool MagicAt(platform::ByteView v) { return U32(v, 0) == kTableMetaMagic; }
 // A FixedMeta of stride bytes per item: its size, when its items (as many
 // as its header calls valid) each hold a state byte and a position inside
 // the FixedData its header sizes.
+bool FixedItemAt(platform::ByteView head, std::size_t at, std::uint32_t dataSize) {
+  const std::uint8_t state = head.u8_at(at).value_or(1);
+  return (state == 0 || state == 2 || state == 4 || state == 6) && U32(head, at + 4) < dataSize;
+}
+
 std::optional<std::uint32_t> FixedMetaSize(platform::ByteView head, std::uint32_t stride) {
   const std::uint32_t valid = U32(head, 8), dataSize = U32(head, 12);
   if (!MagicAt(head) || stride == 0 || valid == 0 || dataSize == 0) return std::nullopt;
   const std::uint64_t size = kFixedMetaHeader + std::uint64_t{stride} * valid;
   if (size > head.size()) return std::nullopt;
-  for (std::uint32_t i = 0; i < valid; ++i) {
-    const std::size_t at = kFixedMetaHeader + std::size_t{stride} * i;
-    const std::uint8_t state = head.u8_at(at).value_or(1);
-    if (state != 0 && state != 2 && state != 4 && state != 6) return std::nullopt;
-    if (U32(head, at + 4) >= dataSize) return std::nullopt;
-  }
+  for (std::uint32_t i = 0; i < valid; ++i)
+    if (!FixedItemAt(head, kFixedMetaHeader + std::size_t{stride} * i, dataSize)) return std::nullopt;
   return static_cast<std::uint32_t>(size);
+}
+
+// Its size where fits(size) says: the one its header tells, or, for the few
+// whose header counts fewer items than they hold (those after the count are
+// stale), the fewest items past the count, each an item, that fit.
+template <typename Fits>
+std::optional<std::uint32_t> FixedMetaSizeThatFits(platform::ByteView head, std::uint32_t stride, Fits fits) {
+  const auto told = FixedMetaSize(head, stride);
+  if (!told || fits(*told)) return told;
+  for (std::uint64_t end = *told; end + stride <= head.size(); end += stride) {
+    if (!FixedItemAt(head, static_cast<std::size_t>(end), U32(head, 12))) return std::nullopt;
+    if (fits(end + stride)) return static_cast<std::uint32_t>(end + stride);
+  }
+  return std::nullopt;
 }
 
 // The record size a FixedMeta that fits stride (FixedMetaFits) tells of
@@ -644,8 +659,8 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
     for (std::size_t k = 0; k < kKinds; ++k) {
       if (lackFixed[k].empty() || lackFixed[k].size() > kMaxHomesOfAKind) continue;
       const std::uint32_t stride = strideOf(kTableKinds[k]);
-      const auto size = FixedMetaSize(all, stride);
-      if (!size || !Holds(chain, *size)) continue;
+      const auto size = FixedMetaSizeThatFits(all, stride, [&](std::uint64_t n) { return Holds(chain, n); });
+      if (!size) continue;
       // Kinds that share a stride are told by their records' size.
       if (!RecordsFitKind(kTableKinds[k], ViewOf(chain, *size), U32(all, 12))) continue;
       for (std::size_t h : lackFixed[k]) {
@@ -750,7 +765,14 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
         edges.erase(std::remove_if(edges.begin() + first, edges.end(), [&](const Edge& e) { return !clean(e); }),
                     edges.end());
     }
-    give(edges);
+    // A chain that fitted two slots fits one once the other slot took the
+    // chain that only it fits.
+    for (int round = 0; round < kMetaRounds; ++round) {
+      const std::size_t before = given.size();
+      open(edges);
+      give(edges);
+      if (given.size() == before) break;
+    }
   }
 
   // A table storage's Props, told by its header: its size less 4, twice.
@@ -782,8 +804,7 @@ constexpr std::size_t kMaxRivals = 64;
 
 // Whether a FixedMeta of these bytes, at their size, fits home's kind.
 bool FixedMetaFits(const TableKind& kind, platform::ByteView v) {
-  const auto size = FixedMetaSize(v, kind.fixedMetaStride);
-  return size && *size == v.size();
+  return FixedMetaSizeThatFits(v, kind.fixedMetaStride, [&](std::uint64_t n) { return n == v.size(); }).has_value();
 }
 
 // Whether a VarMeta of these bytes, at their size, fits home's kind.
@@ -877,8 +898,9 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         for (const UnownedChain* c : metaChains) {
           if (!fits || crowded) break;
           const platform::ByteView rival = ViewOf(*c, c->bytes.size());
-          const auto size = FixedMetaSize(rival, kind->fixedMetaStride);
-          fits = !(size && Holds(*c, *size) && (!records || U32(rival, 12) == records->bytes.size()) &&
+          const auto size =
+              FixedMetaSizeThatFits(rival, kind->fixedMetaStride, [&](std::uint64_t n) { return Holds(*c, n); });
+          fits = !(size && (!records || U32(rival, 12) == records->bytes.size()) &&
                    RecordsFitKind(*kind, ViewOf(*c, *size), U32(rival, 12)));
         }
         fits = fits && !crowded;
