@@ -107,13 +107,17 @@ std::optional<std::uint32_t> FixedMetaSize(platform::ByteView head, std::uint32_
 
 // Its size where fits(size) says: the one its header tells, or, for the few
 // whose header counts fewer items than they hold (those after the count are
-// stale), the fewest items past the count, each an item, that fit.
+// stale), the fewest items past the count, each an item, that fit. Zeros
+// are no item: a sector's slack past a stream's end holds them.
 template <typename Fits>
 std::optional<std::uint32_t> FixedMetaSizeThatFits(platform::ByteView head, std::uint32_t stride, Fits fits) {
   const auto told = FixedMetaSize(head, stride);
   if (!told || fits(*told)) return told;
   for (std::uint64_t end = *told; end + stride <= head.size(); end += stride) {
-    if (!FixedItemAt(head, static_cast<std::size_t>(end), U32(head, 12))) return std::nullopt;
+    const auto at = static_cast<std::size_t>(end);
+    bool zero = true;
+    for (std::size_t i = 0; i < stride && zero; ++i) zero = head.u8_at(at + i).value_or(0) == 0;
+    if (zero || !FixedItemAt(head, at, U32(head, 12))) return std::nullopt;
     if (fits(end + stride)) return static_cast<std::uint32_t>(end + stride);
   }
   return std::nullopt;

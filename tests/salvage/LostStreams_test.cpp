@@ -147,6 +147,12 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
     return h;
   };
   const Table assn = MakeTable(34, 0x0F40, 4, 6);
+  Bytes stale = task.fixedMeta;  // its header counts 3 of its 4 items
+  Put32(stale, 8, 3);
+  // Two tables whose FixedData streams, of 100 and 120 bytes, need as many
+  // sectors.
+  Bytes taskSized = task.fixedMeta, rscSized = rsc.fixedMeta;
+  Put32(taskSized, 12, 100), Put32(rscSized, 12, 120);
   // Older files' VarMetas of 8-byte items name no kind; where each lies does.
   const Bytes taskVar9 = MakeTable(47, 0, 3, 5).varMeta, rscVar9 = MakeTable(37, 0, 3, 6).varMeta;
   const auto olderTables = [] {
@@ -183,6 +189,12 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {"TBkndRsc/FixedMeta<-11:127"}},
       {"a FixedMeta whose chain is longer than its items need is left alone",
        {home(u"TBkndTask")}, {Chain(task.fixedMeta, 10, 1)}, {}},
+      {"a FixedMeta whose header counts fewer items than it holds comes back with them",
+       {home(u"TBkndTask")}, {Chain(stale, 10)}, {"TBkndTask/FixedMeta<-10:204"}},
+      {"a chain that fits two FixedData slots goes to the one left when the other takes its own",
+       {withFixedMeta(u"TBkndTask", taskSized), withFixedMeta(u"TBkndRsc", rscSized)},
+       {Chain(fixture::Pattern(100, 9), 30), Chain(fixture::Pattern(120, 10), 31)},
+       {"TBkndTask/FixedData<-30:100", "TBkndRsc/FixedData<-31:120"}},
       {"a FixedMeta whose record lies past its FixedData is left alone",
        {home(u"TBkndTask")}, {Chain(pastData, 10)}, {}},
       {"a FixedMeta that disagrees with the surviving FixedData's size is left alone",
