@@ -21,6 +21,8 @@ struct StorageTally {
   // Records read where their garbled items no longer said, at the place the
   // records around them give: their flags were lost with the items.
   std::size_t placed = 0;
+  // Records a stream cut short cut through: their later fields were lost.
+  std::size_t cutShort = 0;
   // Its FixedMeta lost the header that tells how many items it lists: how
   // many records the table held is unknown.
   bool countLost = false;

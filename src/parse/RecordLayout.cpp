@@ -358,13 +358,19 @@ std::optional<double> RecordView::Float(Field field) const {
 }
 
 std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std::uint64_t position,
-                                              const RecordLayout& layout) {
+                                              const RecordLayout& layout, bool cutShort) {
+  // A record's UID leads it.
+  constexpr std::uint64_t kUidBytes = 4;
   if (position < layout.minPosition || position > fixedData.size()) return std::nullopt;
+  const std::uint64_t left = fixedData.size() - position;
+  if (cutShort && left < layout.recordSize && left >= kUidBytes)
+    return fixedData.Sub(static_cast<std::size_t>(position), static_cast<std::size_t>(left));
   return fixedData.Sub(static_cast<std::size_t>(position), layout.recordSize);
 }
 
-std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout) {
-  if (auto bytes = FixedRecord(fixedData, position, layout)) return RecordView(*bytes, layout);
+std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout,
+                                   bool cutShort) {
+  if (auto bytes = FixedRecord(fixedData, position, layout, cutShort)) return RecordView(*bytes, layout);
   return std::nullopt;
 }
 

@@ -137,12 +137,15 @@ class RecordView {
 };
 
 // The record at position in FixedData when it may be read with layout:
-// at or beyond the layout's minimum position, and whole inside the stream.
+// at or beyond the layout's minimum position, and whole inside the stream,
+// or, in a stream cut short (cutShort), the one its end cuts through, as
+// far as it reaches past its UID: the fields the cut took read as absent.
 std::optional<platform::ByteView> FixedRecord(platform::ByteView fixedData, std::uint64_t position,
-                                              const RecordLayout& layout);
+                                              const RecordLayout& layout, bool cutShort = false);
 
 // The record at position read through layout, when FixedRecord gives it.
-std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout);
+std::optional<RecordView> RecordAt(platform::ByteView fixedData, std::uint64_t position, const RecordLayout& layout,
+                                   bool cutShort = false);
 
 // A one-bit flag kept beside a fixed record: in its FixedMeta item, or in
 // its Fixed2Meta row.

@@ -256,21 +256,22 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
   // The rows share their stream out among the FixedMeta items: 49 bytes in
   // version 12, 50 or 51 in version 14.
   constexpr std::size_t kLeastResourceRow = 49;
+  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Resource));
   std::optional<std::size_t> rowSize;
-  if (fixed2Meta && bits.row)
-    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)).Count(),
-                                kLeastResourceRow);
+  if (fixed2Meta && bits.row) rowSize = Fixed2MetaRowSize(*fixed2Meta, meta.Count(), kLeastResourceRow);
 
   // A garbled item stands for the record after the one before where that
   // record is a resource the var data named and no record has filled yet, or
   // for the record its neighbours' UIDs place.
-  RecordOrder order(fixedData.size(), layout.recordSize);
-  order.PlaceByUids(FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Resource)), fixedData, [&](std::uint32_t position) {
-    const auto record = RecordAt(fixedData, position, layout);
+  // The record a cut stream's end cuts through is read as far as it reaches.
+  const bool cut = meta.DataCut(fixedData.size());
+  RecordOrder order(RecordReach(meta, fixedData.size(), layout.recordSize), layout.recordSize);
+  order.PlaceByUids(meta, fixedData, [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout, cut);
     return record ? record->Unsigned(F::ResourceUID) : std::nullopt;
   });
   auto namedResourceAt = [&](std::uint32_t position) {
-    return NamedUnfilledRecordAt(fixedData, position, layout, F::ResourceUID, gen.ResourceList(), filled);
+    return NamedUnfilledRecordAt(fixedData, position, layout, F::ResourceUID, gen.ResourceList(), filled, cut);
   };
 
   auto visit = [&](const FixedMetaItem& listed) {
@@ -283,7 +284,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
       ++counts.freeSlots;
       return;
     }
-    const auto record = RecordAt(fixedData, item.position, layout);
+    const auto record = RecordAt(fixedData, item.position, layout, cut);
     const auto uid = record ? record->Unsigned(F::ResourceUID) : std::nullopt;
     if (!uid) {
       ++counts.unreadable;
@@ -305,6 +306,7 @@ RscFixedCounts ReadResourceFixedData(RunContext& ctx, platform::ByteView fixedMe
     }
     filled[index] = true;
     ++counts.records;
+    counts.cutShort += std::uint64_t{item.position} + layout.recordSize > fixedData.size();
 
     SBkndRscParams& resource = gen.ResourceList().At(index);
     resource.HasFixedRecord = true;
@@ -384,6 +386,7 @@ void RscStorageParser(RunContext& ctx, const platform::CompoundFileReader& reade
                           c.standIns);
     gen.tally.resources.AddFixed(c.records, c.unreadable, c.standIns);
     gen.tally.resources.countLost |= c.countLost;
+    gen.tally.resources.cutShort += c.cutShort;
   } catch (...) {
     ctx.log.WriteLine("User break was thrown if RscStorageParser()");
     throw;

@@ -105,6 +105,7 @@ struct RscFixedCounts {
   std::size_t unknown = 0;     // records of a UID no var data named (made resources)
   std::size_t duplicates = 0;  // a second record for a resource already filled
   std::size_t standIns = 0;    // garbled items read as the records around them place them
+  std::size_t cutShort = 0;  // records read as far as the end of a cut stream reaches
   bool countLost = false;  // FixedMeta lost its header, and with it how many records it listed
 };
 

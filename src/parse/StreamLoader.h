@@ -128,8 +128,8 @@ void WalkFixedItems(RunContext& ctx, platform::ByteView fixedMeta, RecordKind ki
 // item may stand for (RecordOrder).
 template <typename List>
 bool NamedUnfilledRecordAt(platform::ByteView fixedData, std::uint32_t position, const RecordLayout& layout,
-                           Field uidField, const List& list, const std::vector<bool>& filled) {
-  const auto record = RecordAt(fixedData, position, layout);
+                           Field uidField, const List& list, const std::vector<bool>& filled, bool cutShort = false) {
+  const auto record = RecordAt(fixedData, position, layout, cutShort);
   const auto uid = record ? record->Unsigned(uidField) : std::nullopt;
   if (!uid) return false;
   const std::size_t index = list.Find(*uid);

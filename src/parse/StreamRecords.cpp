@@ -61,6 +61,12 @@ std::size_t FixedMeta::LostAtEnd() const {
   return told > whole ? told - whole : 0;
 }
 
+std::size_t RecordReach(const FixedMeta& meta, std::size_t dataSize, std::size_t recordSize) {
+  if (!meta.DataCut(dataSize) || recordSize == 0) return dataSize;
+  const std::size_t reach = dataSize + recordSize - 1;
+  return meta.HeaderLost() ? reach : std::min(reach, meta.DataSize());
+}
+
 std::optional<FixedMetaItem> FixedMeta::Item(std::size_t index) const {
   if (index >= Count() || stride_ < 8) return std::nullopt;
   FixedMetaItem item;

@@ -92,6 +92,9 @@ class FixedMeta {
   // even the header was lost, any number (FixedData bounds them).
   std::size_t LostAtEnd() const;
   bool HeaderLost() const { return stream_.size() < kFixedMetaHeader; }
+  // Whether its FixedData, of dataSize bytes, was cut short: the header
+  // tells more bytes, or went with the rest.
+  bool DataCut(std::size_t dataSize) const { return HeaderLost() || DataSize() > dataSize; }
   // The size of FixedData the header tells (0 without it).
   std::size_t DataSize() const { return stream_.u32_at(12).value_or(0); }
   std::optional<FixedMetaItem> Item(std::size_t index) const;
@@ -102,6 +105,12 @@ class FixedMeta {
   platform::ByteView stream_;
   std::size_t stride_;
 };
+
+// How far a FixedData of dataSize bytes that meta tells of holds records:
+// its size, or, where it was cut short, to the end of the record of
+// recordSize bytes its end cuts through (never past the size the header
+// tells).
+std::size_t RecordReach(const FixedMeta& meta, std::size_t dataSize, std::size_t recordSize);
 
 // Records lie in FixedData one after the other, in the order of their
 // items, a record's size apart. An item a damaged FixedMeta garbled (a

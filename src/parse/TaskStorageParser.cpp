@@ -501,9 +501,11 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
                                   const TaskValueRules& rules, std::optional<platform::ByteView> fixed2Meta,
                                   std::optional<platform::ByteView> fixed2Data) {
   TaskFixedCounts counts;
+  const FixedMeta meta(fixedMeta, FixedMetaStride(RecordKind::Task));
+  // The record a cut stream's end cuts through is read as far as it reaches.
+  const bool cut = meta.DataCut(fixedData.size());
   std::optional<std::size_t> rowSize;
-  if (fixed2Meta)
-    rowSize = Fixed2MetaRowSize(*fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)).Count());
+  if (fixed2Meta) rowSize = Fixed2MetaRowSize(*fixed2Meta, meta.Count());
   FlagValueKeeper customFlags(gen, model::OwnerKind::Task);
   auto rowOf = [&](std::size_t index) -> std::optional<platform::ByteView> {
     if (!rowSize) return std::nullopt;
@@ -526,13 +528,13 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
   // A garbled item stands for the record after the one before where that
   // record is a task the var data named and no record has filled yet, or
   // for the record its neighbours' UIDs place.
-  RecordOrder order(fixedData.size(), layout.recordSize);
-  order.PlaceByUids(FixedMeta(fixedMeta, FixedMetaStride(RecordKind::Task)), fixedData, [&](std::uint32_t position) {
-    const auto record = RecordAt(fixedData, position, layout);
+  RecordOrder order(RecordReach(meta, fixedData.size(), layout.recordSize), layout.recordSize);
+  order.PlaceByUids(meta, fixedData, [&](std::uint32_t position) {
+    const auto record = RecordAt(fixedData, position, layout, cut);
     return record ? record->Unsigned(Field::TaskUID) : std::nullopt;
   });
   auto namedTaskAt = [&](std::uint32_t position) {
-    return NamedUnfilledRecordAt(fixedData, position, layout, Field::TaskUID, gen.TaskList(), filled);
+    return NamedUnfilledRecordAt(fixedData, position, layout, Field::TaskUID, gen.TaskList(), filled, cut);
   };
 
   auto visit = [&](const FixedMetaItem& listed) {
@@ -542,7 +544,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       case ItemState::Deleted:
       case ItemState::DeletedBlank:
         ++counts.deleted;
-        if (const auto record = RecordAt(fixedData, item.position, layout))
+        if (const auto record = RecordAt(fixedData, item.position, layout, cut))
           if (const auto uid = record->Unsigned(Field::TaskUID)) deletedUids.push_back(*uid);
         return;
       case ItemState::Blank: {
@@ -570,7 +572,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       }
       case ItemState::Live: break;
     }
-    const auto record = RecordAt(fixedData, item.position, layout);
+    const auto record = RecordAt(fixedData, item.position, layout, cut);
     const auto uid = record ? record->Unsigned(Field::TaskUID) : std::nullopt;
     if (!uid) {
       ++counts.unreadable;
@@ -588,6 +590,7 @@ TaskFixedCounts ReadTaskFixedData(RunContext& ctx, platform::ByteView fixedMeta,
       return;
     }
     Fill(task, *record, rules);
+    counts.cutShort += *uid != 0 && std::uint64_t{item.position} + layout.recordSize > fixedData.size();
     const auto row = rowOf(item.index);
     FillFlags(task, item, row, rules.flags, customFlags);
     if (row && fixed2Data) task.GUID = Fixed2RecordGuid(*row, *fixed2Data);
@@ -703,6 +706,7 @@ void TaskStorageParser(RunContext& ctx, const platform::CompoundFileReader& read
                               c.standIns);
         gen.tally.tasks.AddFixed(c.records + c.blankRows, c.unreadable, c.standIns);
         gen.tally.tasks.countLost |= c.countLost;
+        gen.tally.tasks.cutShort += c.cutShort;
       }
     }
     const std::size_t placed = PlacePendingTaskValues(pending, gen);

@@ -131,6 +131,7 @@ struct TaskFixedCounts {
   std::size_t created = 0;     // tasks made by this pass (no var data)
   std::size_t deletedNames = 0;  // tasks of deleted records that only a name had made
   std::size_t standIns = 0;      // garbled items read as the records around them place them
+  std::size_t cutShort = 0;  // records read as far as the end of a cut stream reaches
   bool countLost = false;  // FixedMeta lost its header, and with it how many records it listed
 };
 

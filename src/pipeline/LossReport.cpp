@@ -66,6 +66,9 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
   if (tally.placed > 0)
     AddReason(loss, Plural(static_cast<long long>(tally.placed), one, many) +
                         " read where the records around them place them: their flags were lost");
+  if (tally.cutShort > 0)
+    AddReason(loss, Plural(static_cast<long long>(tally.cutShort), one, many) +
+                        " cut short with their stream: their later fields were lost");
   if (tally.countLost)
     AddReason(loss,
               std::string("the list of the ") + storage + "'s records was lost, so how many the file held is unknown");
@@ -77,7 +80,8 @@ KindLoss FromStorageRecords(const char* kind, const char* storage, const char* o
     loss.held += nameOnly;
     AddReason(loss, Plural(nameOnly, one, many) + " lost; only their names came back");
   }
-  loss.lost = loss.recovered < loss.held || nameOnly > 0 || tally.placed > 0 || tally.countLost;
+  loss.lost =
+      loss.recovered < loss.held || nameOnly > 0 || tally.placed > 0 || tally.countLost || tally.cutShort > 0;
   if (tally.countLost) loss.held = -1;
   return loss;
 }

@@ -119,7 +119,8 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
     std::vector<std::uint32_t> named;
     // Per record: its UID and how its item was garbled (0 not at all,
     // 1 random bytes, 2 zeroed, 3 cut off with the meta's end, 4 lost with
-    // the whole meta, header and all); UID 0 is the last free slot instead, 16
+    // the whole meta, header and all, 5 its record cut by FixedData's end
+    // after its ID); UID 0 is the last free slot instead, 16
     // bytes before the first record, and 0xFFFF000k the free slot k of a
     // FixedData that begins with them.
     std::vector<std::pair<std::uint32_t, int>> records;
@@ -148,6 +149,10 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
       {"a meta lost whole: the records after the free slots", {},
        {{0xFFFF0000, 4}, {0xFFFF0001, 4}, {0xFFFF0002, 4}, {1, 4}, {2, 4}, {3, 4}}, {1, 2, 3}, 3},
       {"a damaged count over a FixedData read to its end: nothing lost", {}, {{1, 0}, {2, 0}}, {1, 2}, 0, 0, 9},
+      {"a record FixedData's end cuts through is read as far as it reaches", {}, {{1, 0}, {2, 0}, {3, 5}},
+       {1, 2, 3}, 0},
+      {"so too where the meta was lost", {},
+       {{0xFFFF0000, 4}, {0xFFFF0001, 4}, {0xFFFF0002, 4}, {1, 4}, {2, 4}, {3, 5}}, {1, 2, 3}, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -180,6 +185,8 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
       for (int b = 0; b < 4; ++b) fixed.meta[8 + b] = static_cast<std::uint8_t>(c.told >> (8 * b));
     const bool metaLost = c.records.front().second == 4;
     if (metaLost) fixed.meta.clear();
+    const bool dataCut = c.records.back().second == 5;
+    if (dataCut) fixed.data.resize(fixed.data.size() - Tasks().recordSize + Tasks().Find(Field::TaskID)->offset + 4);
     const TaskFixedCounts counts = ReadFixed(fixed, gen);
     std::vector<std::uint32_t> filled;
     for (const SBkndTaskParams& t : gen.Tasks())
@@ -188,6 +195,7 @@ TEST(TaskFixedData, GarbledItemsStandForTheRecordsAround) {
     EXPECT_EQ(counts.standIns, c.standIns);
     EXPECT_EQ(counts.unreadable, c.unreadable);
     EXPECT_EQ(counts.countLost, metaLost);
+    EXPECT_EQ(counts.cutShort, dataCut ? 1u : 0u);
   }
 }
 

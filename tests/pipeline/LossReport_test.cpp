@@ -24,6 +24,7 @@ struct Case {
   bool taskCodesGuessed = false;  // their var items read without the file's field map
   bool tasksNameless = false;     // the tasks written came back without names
   bool taskCountLost = false;     // the task FixedMeta lost its header
+  std::size_t tasksCutShort = 0;  // of those read, records a cut stream cut through
 };
 
 const Case kCases[] = {
@@ -52,6 +53,8 @@ const Case kCases[] = {
      "3 task records read where the records around them place them: their flags were lost; the list of the task "
      "table's records was lost, so how many the file held is unknown",
      2, 3, false, false, true},
+    {"records cut short with their stream", 3, 0, 3, true, true, 0, true, 3, 3, true,
+     "1 task record cut short with their stream: their later fields were lost", 2, 0, false, false, false, 1},
 };
 
 TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
@@ -75,6 +78,7 @@ TEST(LossReport, EachKindSaysWhatTheFileHeldAndWhy) {
     if (c.taskVar) t.tasks.AddVar(c.tasksHeld, c.taskVarSkipped);
     t.tasks.varCodesGuessed = c.taskCodesGuessed;
     t.tasks.countLost = c.taskCountLost;
+    t.tasks.cutShort = c.tasksCutShort;
     for (std::size_t i = 0; i < c.tasksWritten; ++i) {
       model::SBkndTaskParams task;
       task.UID = static_cast<std::uint32_t>(i + 1);
