@@ -35,6 +35,7 @@ struct PlacedStorage {
   std::set<std::u16string> children;  // names of what was written into it
   bool lostBelow = false;             // its children led to a lost entry
   platform::ElementId parent = platform::kRootElement;
+  std::uint32_t firstChild = 0xFFFFFFFF;  // the entry its tree of children hangs from
 };
 
 // One entry of an orphaned level.

@@ -579,7 +579,7 @@ bool CStgReader::EnterDir(std::int32_t index, platform::ElementId storage, WalkF
     state_.log().WriteLine("[STG]\tIt's a storage, create Ok");
     ++state_.stats.storagesCreated;
     placedIndex_[*created] = placed_.size();
-    placed_.push_back(PlacedStorage{*created, item->Name(), {}, false, storage});
+    placed_.push_back(PlacedStorage{*created, item->Name(), {}, false, storage, item->Child()});
     writer_->SetClass(*created, item->ClassId());
     // The project's data, view and table storages are never empty: one
     // whose child link says none lost it, and entries cut off may belong
@@ -640,6 +640,25 @@ bool CStgReader::BelongsElsewhere(platform::ElementId storage, std::int32_t inde
   return s && item && salvage::BelongsElsewhere(s->name, item->Name(), item->Type() == kTypeStorage);
 }
 
+bool CStgReader::StrayOfTakenName(platform::ElementId storage, const DirItem& item, std::int32_t sibling, bool left) {
+  const PlacedStorage* s = Placed(storage);
+  const DirItem* stray = root_->GetEntry(static_cast<std::uint32_t>(sibling));
+  if (!s || !stray || s->firstChild == kNoEntry) return false;
+  const int order = platform::cfb::CompareNames(stray->Name(), item.Name());
+  if (left ? order < 0 : order > 0) return false;
+  // A tree of siblings is balanced: a search deeper than this went astray.
+  constexpr int kDeepest = 64;
+  std::uint32_t at = s->firstChild;
+  for (int depth = 0; depth < kDeepest && at != kNoEntry; ++depth) {
+    const DirItem* node = root_->GetEntry(at);
+    if (!node || node->lost) return false;
+    const int found = platform::cfb::CompareNames(stray->Name(), node->Name());
+    if (found == 0) return at != static_cast<std::uint32_t>(sibling);
+    at = found < 0 ? node->Prev() : node->Next();
+  }
+  return false;
+}
+
 void CStgReader::NoteBrokenBelow(platform::ElementId parent) {
   lostParents_.insert(parent);
   if (PlacedStorage* s = Placed(parent)) s->lostBelow = true;
@@ -685,6 +704,12 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose name belongs in another kind of storage: not followed",
                                  name.c_str(), sibling);
         NoteBrokenBelow(f.storage);
+      } else if (StrayOfTakenName(f.storage, *f.item, sibling, left)) {
+        // Left unvisited, it is an orphan, placed where it belongs if that
+        // can be told.
+        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling against the name order, and the "
+                                 "storage's own tree leads to another entry of its name: not followed",
+                                 name.c_str(), sibling);
       } else {
         NoteLost(sibling, f.storage);
         descend = EnterDir(sibling, f.storage, sub);

@@ -63,6 +63,11 @@ class CStgReader {
   void NoteBrokenBelow(platform::ElementId parent);
   // Whether entry index is one the project keeps in another kind of storage.
   bool BelongsElsewhere(platform::ElementId storage, std::int32_t index);
+  // Whether sibling, linked from item against the directory's name order
+  // (a left sibling's name sorts before its node's, a right one's after),
+  // is a stray: storage's tree, searched by that name, leads to another
+  // entry of it.
+  bool StrayOfTakenName(platform::ElementId storage, const salvage::DirItem& item, std::int32_t sibling, bool left);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
   // A level of entries cut off below lost entries: its top, each with the

@@ -1,7 +1,9 @@
 // Directory links that point out of the directory, back into the walk, at
-// another storage's first child, or at an entry whose name has no place in
-// the storage the link leads from: what hung below them comes back in the
-// storage it belongs to, and no storage's contents move elsewhere.
+// another storage's first child, at an entry whose name has no place in
+// the storage the link leads from, or against the name order at another
+// storage's stream of a name this one holds: what hung below them comes
+// back in the storage it belongs to, and no storage's contents move
+// elsewhere.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -34,11 +36,13 @@ fixture::Node Project() {
 
 constexpr std::uint32_t kOutside = 0x00FF0000;  // far beyond any entry
 
-// A stream entry of storage whose right link is free, to point elsewhere.
-std::uint32_t LeafOf(const fixture::Image& image, const std::u16string& storage) {
+// A stream entry of storage whose right (or left) link is free, to point
+// elsewhere.
+std::uint32_t LeafOf(const fixture::Image& image, const std::u16string& storage, bool left = false) {
   for (const char16_t* s : {u"FixedMeta", u"FixedData", u"VarMeta", u"Var2Data"}) {
     const auto entry = image.FindEntry(storage + u"/" + s);
-    if (entry && image.Entry(*entry).right == platform::cfb::kNoEntry) return *entry;
+    const auto free = [&](const fixture::EntryFields& e) { return (left ? e.left : e.right) == platform::cfb::kNoEntry; };
+    if (entry && free(image.Entry(*entry))) return *entry;
   }
   ADD_FAILURE() << "no leaf";
   return 0;
@@ -76,6 +80,13 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
          const fixture::EntryFields top = image.Entry(first);
          ASSERT_NE(top.right, platform::cfb::kNoEntry);
          image.SetEntryLinks(first, kKeep, first, kKeep);
+       }},
+      // Names sort shorter first: a FixedMeta never lies left of a table's
+      // other streams, and the storage's own tree leads to its own one.
+      {"a left link against the name order to another table's stream of a name the storage holds",
+       [](fixture::Image& image) {
+         image.SetEntryLinks(LeafOf(image, u"   19/TBkndTask", true), *image.FindEntry(u"   19/TBkndAssn/FixedMeta"),
+                             kKeep, kKeep);
        }},
       {"a data storage's sibling link into a table storage's streams",
        [](fixture::Image& image) {
