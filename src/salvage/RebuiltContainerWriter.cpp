@@ -706,10 +706,11 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         NoteBrokenBelow(f.storage);
       } else if (StrayOfTakenName(f.storage, *f.item, sibling, left)) {
         // Left unvisited, it is an orphan, placed where it belongs if that
-        // can be told.
+        // can be told; what the link led to before may belong here.
         state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling against the name order, and the "
                                  "storage's own tree leads to another entry of its name: not followed",
                                  name.c_str(), sibling);
+        NoteBrokenBelow(f.storage);
       } else {
         NoteLost(sibling, f.storage);
         descend = EnterDir(sibling, f.storage, sub);
