@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/CompoundFile.h"
+#include "platform/CompoundFileFormat.h"
 
 namespace salvage {
 
@@ -35,7 +36,7 @@ struct PlacedStorage {
   std::set<std::u16string> children;  // names of what was written into it
   bool lostBelow = false;             // its children led to a lost entry
   platform::ElementId parent = platform::kRootElement;
-  std::uint32_t firstChild = 0xFFFFFFFF;  // the entry its tree of children hangs from
+  std::uint32_t firstChild = platform::cfb::kNoEntry;  // the entry its tree of children hangs from
 };
 
 // One entry of an orphaned level.
