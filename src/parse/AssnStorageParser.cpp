@@ -1,5 +1,6 @@
 #include "parse/AssnStorageParser.h"
 
+#include <algorithm>
 #include <bit>
 #include <unordered_map>
 #include <unordered_set>
@@ -46,6 +47,10 @@ FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, pla
     take(*record, item);
     ++counts.records;
   });
+  // The items a meta cut inside an item still counts past its end were
+  // lost, and their records with them.
+  if (meta.EndsInsideItem() && layout.recordSize != 0)
+    counts.unreadable += std::min(meta.LostAtEnd(), std::max(fixedData.size(), meta.DataSize()) / layout.recordSize);
   return counts;
 }
 

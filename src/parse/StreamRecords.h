@@ -92,6 +92,11 @@ class FixedMeta {
   // even the header was lost, any number (FixedData bounds them).
   std::size_t LostAtEnd() const;
   bool HeaderLost() const { return stream_.size() < kFixedMetaHeader; }
+  // Whether the stream ends inside an item, as no whole stream does: it
+  // was cut.
+  bool EndsInsideItem() const {
+    return !HeaderLost() && stride_ != 0 && (stream_.size() - kFixedMetaHeader) % stride_ != 0;
+  }
   // Whether its FixedData, of dataSize bytes, was cut short: the header
   // tells more bytes, or went with the rest.
   bool DataCut(std::size_t dataSize) const { return HeaderLost() || DataSize() > dataSize; }

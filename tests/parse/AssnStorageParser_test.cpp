@@ -102,6 +102,18 @@ TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
   model::Project all;
   ReadAssignments(fixed, all);
   EXPECT_EQ(all.assignments.size(), 3u);
+
+  // A meta cut inside an item lost the items its header still counts, and
+  // their records; a whole one that counts more (a damaged count) did not.
+  auto three = project_fixture::BuildFixedData(RecordKind::Assignment, {Assignment(1), Assignment(2), Assignment(3)});
+  auto cut = three;
+  cut.meta.resize(kFixedMetaHeader + FixedMetaStride(RecordKind::Assignment) + 9);
+  model::Project fromCut;
+  EXPECT_EQ(ReadAssignments(cut, fromCut).unreadable, 2u);
+  EXPECT_EQ(fromCut.assignments.size(), 1u);
+  three.meta[8] = 4;
+  model::Project fromWhole;
+  EXPECT_EQ(ReadAssignments(three, fromWhole).unreadable, 0u);
 }
 
 // Flags from the FixedMeta item's bits (Flag10 before Flag1), the GUID from
