@@ -1,6 +1,5 @@
 #include "parse/AssnStorageParser.h"
 
-#include <algorithm>
 #include <bit>
 #include <unordered_map>
 #include <unordered_set>
@@ -49,8 +48,7 @@ FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, pla
   });
   // The items a meta cut inside an item still counts past its end were
   // lost, and their records with them.
-  if (meta.EndsInsideItem() && layout.recordSize != 0)
-    counts.unreadable += std::min(meta.LostAtEnd(), std::max(fixedData.size(), meta.DataSize()) / layout.recordSize);
+  if (meta.EndsInsideItem()) counts.unreadable += meta.LostRecords(fixedData.size(), layout.recordSize);
   return counts;
 }
 

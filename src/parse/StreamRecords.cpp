@@ -61,6 +61,11 @@ std::size_t FixedMeta::LostAtEnd() const {
   return told > whole ? told - whole : 0;
 }
 
+std::size_t FixedMeta::LostRecords(std::size_t dataSize, std::size_t recordSize) const {
+  if (HeaderLost() || recordSize == 0) return 0;
+  return std::min(LostAtEnd(), std::max(dataSize, DataSize()) / recordSize);
+}
+
 std::size_t RecordReach(const FixedMeta& meta, std::size_t dataSize, std::size_t recordSize) {
   if (!meta.DataCut(dataSize) || recordSize == 0) return dataSize;
   const std::size_t reach = dataSize + recordSize - 1;
@@ -174,9 +179,7 @@ void RecordOrder::PlaceByUids(const FixedMeta& meta, platform::ByteView fixedDat
     // FixedData holds no more of them than its free slots and records.
     const std::size_t room = LeadingFreeSlots(fixedData) + dataSize_ / recordSize_;
     items.resize(firstLost_ + std::min(meta.LostAtEnd(), room), Listed{true, {}, {}});
-    // A header kept with a FixedData cut too still tells how many were
-    // lost, never more than the FixedData it tells of could hold.
-    if (!countLost_) lostTold_ = std::min(meta.LostAtEnd(), std::max(dataSize_, meta.DataSize()) / recordSize_);
+    lostTold_ = meta.LostRecords(dataSize_, recordSize_);
   }
   placed_.resize(items.size());
 

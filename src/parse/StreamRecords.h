@@ -91,6 +91,10 @@ class FixedMeta {
   // past those that lie whole in it (no sound stream tells more), or, where
   // even the header was lost, any number (FixedData bounds them).
   std::size_t LostAtEnd() const;
+  // Those of them a FixedData of dataSize bytes (or of the size the header
+  // tells, if more) could hold as records of recordSize: none where the
+  // header was lost, since it alone told how many.
+  std::size_t LostRecords(std::size_t dataSize, std::size_t recordSize) const;
   bool HeaderLost() const { return stream_.size() < kFixedMetaHeader; }
   // Whether the stream ends inside an item, as no whole stream does: it
   // was cut.
