@@ -21,6 +21,7 @@ using model::SBkndConsParams;
 
 // Walks the valid items of a FixedMeta stream and hands each live record,
 // whole inside FixedData, to take.
+// take returns false for a record it leaves out as a stale copy.
 template <typename Take>
 FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                               const RecordLayout& layout, StreamProgress* progress, Take take) {
@@ -43,8 +44,10 @@ FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, pla
       ++counts.unreadable;
       return;
     }
-    take(*record, item);
-    ++counts.records;
+    if (take(*record, item))
+      ++counts.records;
+    else
+      ++counts.stale;
   });
   // The items a meta cut inside an item still counts past its end were
   // lost, and their records with them.
@@ -142,18 +145,28 @@ FixedRecordCounts ReadAssnFixedData(RunContext& ctx, platform::ByteView fixedMet
                                     const AssnSideStreams& side) {
   FlagValueKeeper flags(gen, model::OwnerKind::Assignment);
   std::unordered_set<std::uint32_t> takenRecords;
+  // An item past the header's count may hold an earlier copy of a live
+  // assignment: the same UID for the same task and resource. The first
+  // record of a UID is the live one (its var data is read into it); a copy
+  // would write that UID twice.
+  std::unordered_map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> pairOfUid;
   const std::optional<std::size_t> rowSize =
       side.fixed2Data.size() ? Fixed2MetaRowSize(side.fixed2Meta, FixedMeta(fixedMeta, FixedMetaStride(layout.kind)).Count())
                              : std::nullopt;
   return WalkRecords(ctx, fixedMeta, fixedData, layout, progress,
                      [&](const RecordView& record, const FixedMetaItem& item) {
                        SBkndAssnParams assignment = AssignmentFrom(record);
+                       const auto [known, first] = pairOfUid.try_emplace(
+                           assignment.UID, assignment.TaskUID, assignment.ResourceUID);
+                       if (!first && known->second == std::pair(assignment.TaskUID, assignment.ResourceUID))
+                         return false;
                        assignment.Guid = GuidOf(side, item.index, rowSize, takenRecords);
                        if (side.bits) {
                          flags.Keep(assignment.UID, item.bytes, side.bits->custom);
                          if (FlagSet(item.bytes, side.bits->contoured)) assignment.WorkContour = model::kContouredByHand;
                        }
                        gen.assignments.push_back(std::move(assignment));
+                       return true;
                      });
 }
 
@@ -163,6 +176,7 @@ FixedRecordCounts ReadConsFixedData(RunContext& ctx, platform::ByteView fixedMet
     // A task cannot follow itself: such a link is damage.
     model::SBkndConsParams link = LinkFrom(record);
     if (link.PredecessorUID != link.SuccessorUID) gen.links.push_back(link);
+    return true;
   });
 }
 

@@ -7,8 +7,9 @@
 // in a second pass, their var values (overtime, budget, creation date,
 // custom fields).
 //
-// Items past the header's count of valid items are stale copies, and items
-// marked deleted (state byte 2) are records the application threw away:
+// Items marked deleted (state byte 2) are records the application threw
+// away, and an assignment whose UID, task and resource repeat an earlier
+// one's is a stale copy left past the header's count of valid items:
 // neither is read.
 #pragma once
 
@@ -30,7 +31,7 @@ struct FixedRecordCounts {
   std::size_t deleted = 0;     // items marked deleted
   std::size_t blank = 0;       // free slots (no record)
   std::size_t unreadable = 0;  // record outside FixedData or too short
-  std::size_t stale = 0;       // whole items past the header's valid count
+  std::size_t stale = 0;       // items past the header's valid count, and stale copies
 };
 
 // What the assignment pass reads beside the records: the custom flags' and

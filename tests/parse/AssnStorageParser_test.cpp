@@ -103,6 +103,16 @@ TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
   ReadAssignments(fixed, all);
   EXPECT_EQ(all.assignments.size(), 3u);
 
+  // The files' count of valid items does not always cover the stale ones:
+  // a record repeating an earlier one's UID, task and resource is a copy;
+  // the same UID for another pair is damage and is kept.
+  auto copies = project_fixture::BuildFixedData(
+      RecordKind::Assignment, {Assignment(1, 3, 2), Assignment(2), Assignment(1, 3, 2), Assignment(1, 4, 2)});
+  model::Project once;
+  EXPECT_EQ(ReadAssignments(copies, once).stale, 1u);
+  ASSERT_EQ(once.assignments.size(), 3u);
+  EXPECT_EQ(once.assignments[2].TaskUID, 4u);
+
   // A meta cut inside an item lost the items its header still counts, and
   // their records; a whole one that counts more (a damaged count) did not.
   auto three = project_fixture::BuildFixedData(RecordKind::Assignment, {Assignment(1), Assignment(2), Assignment(3)});
