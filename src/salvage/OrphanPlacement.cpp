@@ -220,6 +220,14 @@ bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed) {
   // One place only will do: a second one makes the level undecided.
   std::vector<OrphanPlace> places;
+  // A data or view storage sits in the root, and its siblings with it.
+  const bool projectStorage = std::any_of(level.begin(), level.end(), [](const OrphanMember& m) {
+    return m.storage && ParentFamily(m.name) != Family::None;
+  });
+  if (projectStorage) {
+    if (placed.empty() || Clashes(level, placed.front())) return {};
+    return {OrphanPlace::Kind::Into, placed.front().id, {}};
+  }
   if (const NamedHolder* vba = VbaHolderOf(level)) {
     // Its holder where it noticed a loss, or made again in the holder's
     // parent that lost entries and lacks it.

@@ -13,7 +13,8 @@
 // ("2a40...._ffffffff" in CCommandBar, "2b40...._ffffffff" in CVba) goes
 // to that table, made again if the view storage lost it; one holding names
 // of CVba's VBA project ("PROJECT", "_VBA_PROJECT"...) to the storage that
-// holds them there, made again if its parent lost it. Where no single
+// holds them there, made again if its parent lost it. A level holding a
+// data or view storage goes to the root storage. Where no single
 // place fits, the level stays where the salvage puts orphans otherwise.
 #pragma once
 
@@ -67,8 +68,8 @@ inline constexpr std::array<std::u16string_view, 6> kDataTables = {u"TBkndTask",
 // storages that are not the project's, are never judged.
 bool BelongsElsewhere(std::u16string_view parent, std::u16string_view name, bool storage);
 
-// The place for one orphaned level among the storages written so far; Keep
-// when no single place fits.
+// The place for one orphaned level among the storages written so far (the
+// root storage first); Keep when no single place fits.
 OrphanPlace PlaceOrphanLevel(const std::vector<OrphanMember>& level, const std::vector<PlacedStorage>& placed);
 
 // Whether every member is a stream a table storage holds.

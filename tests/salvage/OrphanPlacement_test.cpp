@@ -73,6 +73,9 @@ TEST(OrphanPlacement, LevelsGoWhereTheirNamesAndTheLostEntriesSay) {
        u"CVba"},
       {"a name only the command bars hold, whose table the view storage has and which lost nothing",
        {F(u"2a400000_ffffffff"), F(u"FixedMeta")}, false, true, false, Kind::Keep, 0, u""},
+      {"a data storage, with its siblings: in the root", {S(u"   112"), F(u"Props12")}, true, true, false,
+       Kind::Into, 0, u""},
+      {"a view storage the root holds already", {S(u"   29")}, true, true, false, Kind::Keep, 0, u""},
       {"names of two such tables", {F(u"2a400000_ffffffff"), F(u"2b40000d_ffffffff")}, false, true, false,
        Kind::Keep, 0, u""},
   };
