@@ -1,5 +1,6 @@
 #include "salvage/NameRepair.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <unordered_set>
@@ -67,6 +68,16 @@ std::size_t Distance(std::u16string_view name, std::u16string_view known, std::s
 // short name, two in a long one.
 std::size_t Limit(std::size_t length) { return length >= 9 ? 2 : 1; }
 
+// The version a name belongs to: "14" for "   114", "   214" and
+// "Props14"; empty for a name of no version. Versions 9 and 12 keep the
+// same sets ("   19", "   29", "Props9"), so the names beside a damaged one
+// tell which of two versions' names it was ("   11?" beside "   214").
+std::u16string_view VersionOf(std::u16string_view name) {
+  if (name.size() > 4 && name.substr(0, 3) == u"   " && (name[3] == u'1' || name[3] == u'2')) return name.substr(4);
+  if (name.size() > 5 && name.substr(0, 5) == u"Props") return name.substr(5);
+  return {};
+}
+
 }  // namespace
 
 void RepairProjectNames(CRoot& root, SalvageState& state) {
@@ -95,28 +106,35 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
       const std::u16string raw = item.RawName();
       if (raw.find_first_not_of(u'\0') == std::u16string::npos || Numbered(name)) continue;
       const bool isStorage = item.Type() == kTypeStorage;
-      const KnownName* best = nullptr;
+      // The nearest names; of two or more, the one of the version the
+      // names beside it keep, if only one is.
+      std::vector<const KnownName*> nearest;
       std::size_t bestDistance = 0;
-      bool tie = false;
-      for (const KnownName& known : kKnownNames) {
-        if (known.storage != isStorage) continue;
-        const std::size_t limit = Limit(known.name.size());
-        const std::size_t d = Distance(raw, known.name, limit);
+      bool known = false;
+      for (const KnownName& candidate : kKnownNames) {
+        if (candidate.storage != isStorage) continue;
+        const std::size_t limit = Limit(candidate.name.size());
+        const std::size_t d = Distance(raw, candidate.name, limit);
         if (d == 0) {
-          best = nullptr;  // a known name already
-          tie = true;
+          known = true;
           break;
         }
-        if (d > limit || names.count(std::u16string(known.name))) continue;
-        if (!best || d < bestDistance) {
-          best = &known;
-          bestDistance = d;
-          tie = false;
-        } else if (d == bestDistance) {
-          tie = true;
-        }
+        if (d > limit || names.count(std::u16string(candidate.name))) continue;
+        if (!nearest.empty() && d > bestDistance) continue;
+        if (!nearest.empty() && d < bestDistance) nearest.clear();
+        nearest.push_back(&candidate);
+        bestDistance = d;
       }
-      if (!best || tie) continue;
+      if (known || nearest.empty()) continue;
+      if (nearest.size() > 1)
+        std::erase_if(nearest, [&](const KnownName* candidate) {
+          const std::u16string_view version = VersionOf(candidate->name);
+          return version.empty() || std::none_of(names.begin(), names.end(), [&](const std::u16string& sibling) {
+                   return VersionOf(sibling) == version;
+                 });
+        });
+      if (nearest.size() != 1) continue;
+      const KnownName* best = nearest.front();
       for (std::size_t i = 0; i < best->name.size(); ++i) item.SetNameUnit(static_cast<std::uint32_t>(i), best->name[i]);
       item.SetNameUnit(static_cast<std::uint32_t>(best->name.size()), u'\0');
       names.erase(name);

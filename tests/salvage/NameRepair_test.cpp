@@ -47,6 +47,7 @@ TEST(ProjectNameRepair, OneKnownNameTheStorageLacksIsTaken) {
       {"a unit whose high byte is damaged", u"   19/TBkndRsc/VarMeta", u"Va\u0172Meta", u"   19/TBkndRsc/VarMeta"},
       {"near two names, one of them present", u"   19/TBkndRsc/FixedMeta", u"FixedDeta", u"   19/TBkndRsc/FixedMeta"},
       {"a data storage beside its near twin", u"   19", u"   X9", u"   19/Props"},
+      {"near two names, one of the version its siblings keep", u"   19", u"   1X", u"   19/Props"},
       {"a numbered storage of its own", u"   29", u"   39", u"   39/CTable/VarMeta"},
       {"a numbered storage's space damaged into a digit", u"   19", u"  719", u"   19/TBkndTask/VarMeta"},
       {"two places in a long name", u"   19/TBkndCons", u"TBkxdCoYs", u"   19/TBkndCons/VarMeta"},
