@@ -18,6 +18,17 @@
 #include "salvage/TableValues.h"
 
 namespace salvage {
+namespace {
+
+// Whether a and b differ within one byte only.
+bool OneByteApart(std::uint32_t a, std::uint32_t b) {
+  const std::uint32_t d = a ^ b;
+  for (unsigned shift = 0; shift < 32; shift += 8)
+    if (d != 0 && (d & (0xFFu << shift)) == d) return true;
+  return false;
+}
+
+}  // namespace
 
 // --- the list of SAT sectors --------------------------------------------
 
@@ -467,16 +478,51 @@ int CSat::ReadSat() {
   }
 
   // Entries that point outside the file and outside what the table maps
-  // continue the run before them. A link to a sector the table maps but the
-  // file no longer holds stays: the file was cut, and a chain ends there.
+  // were damaged. Where one damaged byte sent one there, the sector it
+  // linked to is one byte away from it, and no other entry links there (no
+  // two links lead to one sector): the next sector, where it is one of
+  // them, as most chains run on; else the only one. Otherwise it continues
+  // the run before it. A link to a sector the table maps but the file no
+  // longer holds stays: the file was cut, and a chain ends there.
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
   const std::uint64_t mapped = satTable_.size();
-  for (std::uint32_t& e : satTable_) {
+  const auto inRange = [&](std::uint32_t e) { return std::uint64_t{e} * kSectorSize <= size; };
+  std::vector<std::uint8_t> linkedTo(mapped, 0);
+  for (std::uint32_t e : satTable_)
+    if (!IsReservedSect(e) && e != kDifatSectorMark && inRange(e) && e < mapped) linkedTo[e] = 1;
+  for (std::size_t s = 0; s < satTable_.size(); ++s) {
+    std::uint32_t& e = satTable_[s];
     if (IsReservedSect(e) || e == kDifatSectorMark) continue;
-    const bool inRange = std::uint64_t{e} * kSectorSize <= size;
-    if (inRange) last = e;
-    else if (e >= mapped) e = ++last;
+    if (inRange(e)) {
+      last = e;
+      continue;
+    }
+    if (e < mapped) continue;
+    const auto sector = static_cast<std::uint32_t>(s);
+    const auto fits = [&](std::uint32_t v) { return v != sector && v < mapped && inRange(v) && !linkedTo[v]; };
+    std::optional<std::uint32_t> near;
+    bool several = false;
+    // Each byte in turn takes every value that keeps the entry in the
+    // table (they rise with it): at most 256 tries a byte.
+    for (unsigned shift = 0; shift < 32 && !several; shift += 8)
+      for (std::uint32_t b = 0; b < 256 && !several; ++b) {
+        const std::uint32_t v = (e & ~(0xFFu << shift)) | (b << shift);
+        if (v >= mapped) break;
+        if (!fits(v)) continue;
+        several = near.has_value();
+        near = v;
+      }
+    if (fits(sector + 1) && OneByteApart(e, sector + 1)) {
+      near = sector + 1;
+      several = false;
+    }
+    if (near && !several) {
+      linkedTo[*near] = 1;
+      e = last = *near;
+    } else {
+      e = ++last;
+    }
   }
   ForgetWalks();
   return 0;

@@ -37,12 +37,15 @@ TEST(Sat, ChainCyclesAreCutAndTheStreamShortened) {
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), original.begin()));
 }
 
-TEST(Sat, EntriesPointingOutsideTheFileContinueTheRunBeforeThem) {
+// An entry one damaged byte sent outside the file links to the sector one
+// byte away that nothing else links to; else it continues the run before it.
+TEST(Sat, EntriesPointingOutsideTheFileAreMendedOrContinueTheRunBeforeThem) {
   fixture::ScratchDir scratch;
   fixture::Image image = fixture::Image::Of(TwoStreams());
   const auto chain = image.StreamChain(u"Big");
+  image.SetFatEntry(chain[0], 0x00970000 | chain[1]);  // the entry before it ends another chain
   image.SetFatEntry(chain[3], 0x00FFFFF0);
-  image.SetFatEntry(chain[6], 0x7F000000 | chain[7]);  // a damaged high byte
+  image.SetFatEntry(chain[6], 0x7F000000 | chain[7]);
   auto run = Salvage(scratch, image.bytes());
   ASSERT_TRUE(run.repaired);
   EXPECT_EQ(MissingFrom(TwoStreams(), *run.repaired), std::vector<std::string>{});
