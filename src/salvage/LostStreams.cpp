@@ -838,6 +838,30 @@ bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level
   return true;
 }
 
+bool LevelIsAnotherTables(std::u16string_view table, const std::vector<LevelStream>& level) {
+  const TableKind* kind = KindOf(table);
+  if (!kind || LevelMayBe(table, level)) return false;
+  for (const LevelStream& m : level) {
+    const platform::ByteView& v = m.bytes;
+    if (m.name == u"FixedMeta" && MagicAt(v) && kind->fixedMetaStride != 0) {
+      // Whole at another stride: items of another table.
+      const std::uint32_t items = U32(v, 8);
+      const std::uint64_t body = v.size() > kFixedMetaHeader ? v.size() - kFixedMetaHeader : 0;
+      if (items != 0 && body % items == 0 && body / items != kind->fixedMetaStride && body / items <= 0xFFFF)
+        return true;
+    }
+    // Sound, with positions inside its Var2Data and one kind's types.
+    if (m.name == u"VarMeta" && VarMetaHeader(v) && VarItemSize(v) == 12 && PositionsInside(v, 12)) {
+      const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
+      bool same = true;
+      for (std::uint32_t i = 1; i < U32(v, 8) && same; ++i)
+        same = U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 == type;
+      if (same && !HasVarType(*kind, type)) return true;
+    }
+  }
+  return false;
+}
+
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost) {
   // The level's streams by name, the first of each name: a level of many

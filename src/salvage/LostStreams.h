@@ -125,6 +125,10 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
 // Whether the level's meta streams may be those of the table: a FixedMeta
 // of its stride and records, a VarMeta of 12-byte items of its types.
 bool LevelMayBe(std::u16string_view table, const std::vector<LevelStream>& level);
+// Whether they are another table's: a sound meta stream that is not the
+// table's, a FixedMeta whole at another item stride or a VarMeta whose
+// items all name another kind. A damaged header tells nothing.
+bool LevelIsAnotherTables(std::u16string_view table, const std::vector<LevelStream>& level);
 
 // The size a table storage's meta stream gives its data stream: a
 // VarMeta's (u32@20) its Var2Data's, a FixedMeta's (u32@12) its

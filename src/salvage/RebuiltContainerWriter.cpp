@@ -659,6 +659,28 @@ bool CStgReader::StrayOfTakenName(platform::ElementId storage, const DirItem& it
   return false;
 }
 
+bool CStgReader::ChildOfAnotherTable(platform::ElementId storage, std::int32_t child) {
+  // Only the data storage's tables: a view table's items are sized by a
+  // layout the file's other views tell.
+  const PlacedStorage* s = Placed(storage);
+  if (!s || !IsTableStorage(s->name) || s->name.rfind(u"TBknd", 0) != 0) return false;
+  // The child's level: it and the siblings it leads to, as far as a level
+  // of a table storage goes.
+  constexpr std::size_t kLevelMost = 32;
+  std::vector<std::uint32_t> level, todo{static_cast<std::uint32_t>(child)};
+  while (!todo.empty() && level.size() < kLevelMost) {
+    const std::uint32_t n = todo.back();
+    todo.pop_back();
+    const DirItem* item = root_->GetEntry(n);
+    if (!item || item->lost || visited_[n] || std::find(level.begin(), level.end(), n) != level.end()) continue;
+    level.push_back(n);
+    for (std::uint32_t link : {item->Prev(), item->Next()})
+      if (link < root_->EntryCount()) todo.push_back(link);
+  }
+  const std::optional<std::vector<LevelStream>> streams = LevelStreams(level);
+  return streams && LevelIsAnotherTables(s->name, *streams);
+}
+
 void CStgReader::NoteBrokenBelow(platform::ElementId parent) {
   lostParents_.insert(parent);
   if (PlacedStorage* s = Placed(parent)) s->lostBelow = true;
@@ -729,6 +751,12 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         NoteBrokenBelow(f.created);
       } else if (BelongsElsewhere(f.created, child)) {
         state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose name belongs in another kind of storage: not followed",
+                                 name.c_str(), child);
+        NoteBrokenBelow(f.created);
+      } else if (ChildOfAnotherTable(f.created, child)) {
+        // Left unvisited, its level stays its own table's; the storage's
+        // own streams, cut off by the damaged link, may come back to it.
+        state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose streams are another table's: not followed",
                                  name.c_str(), child);
         NoteBrokenBelow(f.created);
       } else {

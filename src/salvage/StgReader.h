@@ -68,6 +68,10 @@ class CStgReader {
   // is a stray: storage's tree, searched by that name, leads to another
   // entry of it.
   bool StrayOfTakenName(platform::ElementId storage, const salvage::DirItem& item, std::int32_t sibling, bool left);
+  // Whether child, linked from a table storage of the data storage as its
+  // first child, leads to a level of another table's streams
+  // (LevelIsAnotherTables).
+  bool ChildOfAnotherTable(platform::ElementId storage, std::int32_t child);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
   // A level of entries cut off below lost entries: its top, each with the

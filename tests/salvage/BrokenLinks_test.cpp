@@ -16,20 +16,29 @@ namespace {
 
 using fixture::kKeep;
 
-fixture::Node Tables(std::u16string name, std::uint32_t seed) {
+// A FixedMeta whose header is sound: two items of the table's stride.
+std::vector<std::uint8_t> SoundFixedMeta(std::uint32_t stride, std::uint32_t seed) {
+  std::vector<std::uint8_t> meta = fixture::Pattern(16 + 2 * stride, seed);
+  const std::uint32_t header[4] = {0xFADFADBA, 0, 2, 120};
+  for (std::size_t i = 0; i < 16; ++i) meta[i] = static_cast<std::uint8_t>(header[i / 4] >> (8 * (i % 4)));
+  return meta;
+}
+
+fixture::Node Tables(std::u16string name, std::uint32_t seed, std::uint32_t stride = 0) {
   std::vector<fixture::Node> children;
   std::uint32_t i = 0;
   for (const char16_t* s : {u"FixedMeta", u"FixedData", u"VarMeta", u"Var2Data"}) {
     children.push_back(fixture::Stream(s, fixture::Pattern(90 + 30 * i, seed * 8 + i)));
     ++i;
   }
+  if (stride != 0) children.front() = fixture::Stream(u"FixedMeta", SoundFixedMeta(stride, seed));
   return fixture::Storage(std::move(name), std::move(children));
 }
 
 fixture::Node Project() {
   return fixture::Root({fixture::Stream(u"Props9", fixture::Pattern(600, 1)),
-                        fixture::Storage(u"   19", {Tables(u"TBkndTask", 2), Tables(u"TBkndRsc", 3),
-                                                    Tables(u"TBkndAssn", 4),
+                        fixture::Storage(u"   19", {Tables(u"TBkndTask", 2, 47), Tables(u"TBkndRsc", 3, 37),
+                                                    Tables(u"TBkndAssn", 4, 34),
                                                     fixture::Stream(u"Props", fixture::Pattern(900, 5))}),
                         fixture::Storage(u"   29", {Tables(u"CTable", 6), Tables(u"CV_iew", 7), Tables(u"CMap", 8)})});
 }
@@ -51,7 +60,7 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
     const char* what;
     std::function<void(fixture::Image&)> damage;
   };
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {"a storage's child link out of the directory",
        [](fixture::Image& image) { image.SetEntryLinks(*image.FindEntry(u"   29"), kKeep, kKeep, kOutside); }},
       {"a data storage's child link saying it has none",
@@ -108,6 +117,16 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
          ADD_FAILURE() << "no leaf in the data storage";
        }},
   };
+  // A table storage's child link to another table's streams, whose
+  // FixedMeta's items are of another stride, whichever table is walked
+  // first.
+  for (const char16_t* from : {u"   19/TBkndTask", u"   19/TBkndRsc", u"   19/TBkndAssn"})
+    for (const char16_t* to : {u"   19/TBkndTask", u"   19/TBkndRsc", u"   19/TBkndAssn"})
+      if (std::u16string(from) != to)
+        cases.push_back({"a table storage's child link to another table's streams", [from, to](fixture::Image& image) {
+                           const std::uint32_t other = image.Entry(*image.FindEntry(to)).child;
+                           image.SetEntryLinks(*image.FindEntry(from), kKeep, kKeep, other);
+                         }});
   fixture::ScratchDir scratch;
   const fixture::Node project = Project();
   for (const Case& c : cases) {
