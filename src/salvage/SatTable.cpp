@@ -478,16 +478,19 @@ int CSat::ReadSat() {
   }
 
   // Entries that point outside the file and outside what the table maps
-  // were damaged. Where one damaged byte sent one there, the sector it
-  // linked to is one byte away from it, and no other entry links there (no
-  // two links lead to one sector): the next sector, where it is one of
-  // them, as most chains run on; else the only one. Otherwise it continues
-  // the run before it. A link to a sector the table maps but the file no
-  // longer holds stays: the file was cut, and a chain ends there.
+  // were damaged: they continue the run before them. Where one damaged byte
+  // sent one even past what the header's count of table sectors maps (a
+  // cut file's links reach no further), the sector it linked to is one
+  // byte away from it, and no other entry links there (no two links lead
+  // to one sector): the next sector, where it is one of them, as most
+  // chains run on; else the only one. A link to a sector the table maps
+  // but the file no longer holds stays: the file was cut, and a chain ends
+  // there.
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
   const std::uint64_t mapped = satTable_.size();
   const auto inRange = [&](std::uint32_t e) { return std::uint64_t{e} * kSectorSize <= size; };
+  const std::uint64_t told = std::max<std::uint64_t>(mapped, std::uint64_t{header_->satSectorsCount} * kEntriesPerSector);
   std::vector<std::uint8_t> linkedTo(mapped, 0);
   for (std::uint32_t e : satTable_)
     if (!IsReservedSect(e) && e != kDifatSectorMark && inRange(e) && e < mapped) linkedTo[e] = 1;
@@ -499,6 +502,10 @@ int CSat::ReadSat() {
       continue;
     }
     if (e < mapped) continue;
+    if (e < told) {
+      e = ++last;
+      continue;
+    }
     const auto sector = static_cast<std::uint32_t>(s);
     const auto fits = [&](std::uint32_t v) { return v != sector && v < mapped && inRange(v) && !linkedTo[v]; };
     std::optional<std::uint32_t> near;
