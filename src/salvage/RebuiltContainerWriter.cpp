@@ -640,12 +640,10 @@ bool CStgReader::BelongsElsewhere(platform::ElementId storage, std::int32_t inde
   return s && item && salvage::BelongsElsewhere(s->name, item->Name(), item->Type() == kTypeStorage);
 }
 
-bool CStgReader::StrayOfTakenName(platform::ElementId storage, const DirItem& item, std::int32_t sibling, bool left) {
+bool CStgReader::StrayOfTakenName(platform::ElementId storage, std::int32_t sibling) {
   const PlacedStorage* s = Placed(storage);
   const DirItem* stray = root_->GetEntry(static_cast<std::uint32_t>(sibling));
   if (!s || !stray || s->firstChild == kNoEntry) return false;
-  const int order = platform::cfb::CompareNames(stray->Name(), item.Name());
-  if (left ? order < 0 : order > 0) return false;
   // A tree of siblings is balanced: a search deeper than this went astray.
   constexpr int kDeepest = 64;
   std::uint32_t at = s->firstChild;
@@ -659,15 +657,15 @@ bool CStgReader::StrayOfTakenName(platform::ElementId storage, const DirItem& it
   return false;
 }
 
-bool CStgReader::ChildOfAnotherTable(platform::ElementId storage, std::int32_t child) {
+bool CStgReader::LeadsToAnotherTable(platform::ElementId storage, std::int32_t entry) {
   // Only the data storage's tables: a view table's items are sized by a
   // layout the file's other views tell.
   const PlacedStorage* s = Placed(storage);
   if (!s || !IsTableStorage(s->name) || s->name.rfind(u"TBknd", 0) != 0) return false;
-  // The child's level: it and the siblings it leads to, as far as a level
-  // of a table storage goes.
+  // The entry's level: it and the siblings it leads to that the walk has
+  // not taken, as far as a level of a table storage goes.
   constexpr std::size_t kLevelMost = 32;
-  std::vector<std::uint32_t> level, todo{static_cast<std::uint32_t>(child)};
+  std::vector<std::uint32_t> level, todo{static_cast<std::uint32_t>(entry)};
   while (!todo.empty() && level.size() < kLevelMost) {
     const std::uint32_t n = todo.back();
     todo.pop_back();
@@ -726,11 +724,15 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose name belongs in another kind of storage: not followed",
                                  name.c_str(), sibling);
         NoteBrokenBelow(f.storage);
-      } else if (StrayOfTakenName(f.storage, *f.item, sibling, left)) {
+      } else if (LeadsToAnotherTable(f.storage, sibling)) {
+        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose streams are another table's: not followed",
+                                 name.c_str(), sibling);
+        NoteBrokenBelow(f.storage);
+      } else if (StrayOfTakenName(f.storage, sibling)) {
         // Left unvisited, it is an orphan, placed where it belongs if that
         // can be told; what the link led to before may belong here.
-        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling against the name order, and the "
-                                 "storage's own tree leads to another entry of its name: not followed",
+        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, and the storage's own tree "
+                                 "leads to another entry of its name: not followed",
                                  name.c_str(), sibling);
         NoteBrokenBelow(f.storage);
       } else {
@@ -753,7 +755,7 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose name belongs in another kind of storage: not followed",
                                  name.c_str(), child);
         NoteBrokenBelow(f.created);
-      } else if (ChildOfAnotherTable(f.created, child)) {
+      } else if (LeadsToAnotherTable(f.created, child)) {
         // Left unvisited, its level stays its own table's; the storage's
         // own streams, cut off by the damaged link, may come back to it.
         state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose streams are another table's: not followed",

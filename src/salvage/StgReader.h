@@ -63,15 +63,14 @@ class CStgReader {
   void NoteBrokenBelow(platform::ElementId parent);
   // Whether entry index is one the project keeps in another kind of storage.
   bool BelongsElsewhere(platform::ElementId storage, std::int32_t index);
-  // Whether sibling, linked from item against the directory's name order
-  // (a left sibling's name sorts before its node's, a right one's after),
-  // is a stray: storage's tree, searched by that name, leads to another
-  // entry of it.
-  bool StrayOfTakenName(platform::ElementId storage, const salvage::DirItem& item, std::int32_t sibling, bool left);
-  // Whether child, linked from a table storage of the data storage as its
-  // first child, leads to a level of another table's streams
+  // Whether sibling, linked from an entry of storage, is a stray: storage's
+  // tree, searched by that name from its first child (names are unique in
+  // a storage), leads to another entry of it.
+  bool StrayOfTakenName(platform::ElementId storage, std::int32_t sibling);
+  // Whether entry, linked from a table storage of the data storage or from
+  // its streams, leads to a level of another table's streams
   // (LevelIsAnotherTables).
-  bool ChildOfAnotherTable(platform::ElementId storage, std::int32_t child);
+  bool LeadsToAnotherTable(platform::ElementId storage, std::int32_t entry);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
   salvage::PlacedStorage* Placed(platform::ElementId id);
   // A level of entries cut off below lost entries: its top, each with the

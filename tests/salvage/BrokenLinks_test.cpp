@@ -1,7 +1,7 @@
 // Directory links that point out of the directory, back into the walk, at
 // another storage's first child, at an entry whose name has no place in
-// the storage the link leads from, or against the name order at another
-// storage's stream of a name this one holds: what hung below them comes
+// the storage the link leads from, or at another storage's stream of a
+// name this one holds: what hung below them comes
 // back in the storage it belongs to, and no storage's contents move
 // elsewhere.
 #include <gtest/gtest.h>
@@ -127,6 +127,19 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
                            const std::uint32_t other = image.Entry(*image.FindEntry(to)).child;
                            image.SetEntryLinks(*image.FindEntry(from), kKeep, kKeep, other);
                          }});
+  // A right link that keeps the name order to another table's stream of a
+  // name the storage holds, whichever table is walked first.
+  for (const auto& [from, to] : {std::pair{u"   19/TBkndTask/", u"   29/CTable/FixedMeta"},
+                                 std::pair{u"   29/CTable/", u"   19/TBkndTask/FixedMeta"}})
+    cases.push_back({"a link that keeps the name order to a stream of a name the storage holds",
+                     [from, to](fixture::Image& image) {
+                       for (const char16_t* s : {u"VarMeta", u"Var2Data"}) {
+                         const std::uint32_t e = *image.FindEntry(std::u16string(from) + s);
+                         if (image.Entry(e).right == platform::cfb::kNoEntry)
+                           return image.SetEntryLinks(e, kKeep, *image.FindEntry(to), kKeep);
+                       }
+                       ADD_FAILURE() << "no free right link";
+                     }});
   fixture::ScratchDir scratch;
   const fixture::Node project = Project();
   for (const Case& c : cases) {
