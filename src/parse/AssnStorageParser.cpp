@@ -20,8 +20,8 @@ using model::SBkndAssnParams;
 using model::SBkndConsParams;
 
 // Walks the valid items of a FixedMeta stream and hands each live record,
-// whole inside FixedData, to take.
-// take returns false for a record it leaves out as a stale copy.
+// whole inside FixedData, to take, which returns false for a record it
+// leaves out as a stale copy.
 template <typename Take>
 FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                               const RecordLayout& layout, StreamProgress* progress, Take take) {
