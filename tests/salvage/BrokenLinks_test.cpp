@@ -133,8 +133,10 @@ TEST(BrokenLinks, WhatHungBelowComesBackInItsStorage) {
                                  std::pair{u"   29/CTable/", u"   19/TBkndTask/FixedMeta"}})
     cases.push_back({"a link that keeps the name order to a stream of a name the storage holds",
                      [from, to](fixture::Image& image) {
-                       for (const char16_t* s : {u"VarMeta", u"Var2Data"}) {
-                         const std::uint32_t e = *image.FindEntry(std::u16string(from) + s);
+                       for (const std::u16string_view s : {u"VarMeta", u"Var2Data"}) {
+                         std::u16string path(from);
+                         path.append(s);
+                         const std::uint32_t e = *image.FindEntry(path);
                          if (image.Entry(e).right == platform::cfb::kNoEntry)
                            return image.SetEntryLinks(e, kKeep, *image.FindEntry(to), kKeep);
                        }
