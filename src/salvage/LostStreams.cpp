@@ -844,11 +844,15 @@ bool LevelIsAnotherTables(std::u16string_view table, const std::vector<LevelStre
   for (const LevelStream& m : level) {
     const platform::ByteView& v = m.bytes;
     if (m.name == u"FixedMeta" && MagicAt(v) && kind->fixedMetaStride != 0) {
-      // Whole at another stride: items of another table.
+      // Whole, two items or more, at the stride of another kind: items of
+      // another table (a stream cut short or read too long seldom is).
       const std::uint32_t items = U32(v, 8);
       const std::uint64_t body = v.size() > kFixedMetaHeader ? v.size() - kFixedMetaHeader : 0;
-      if (items != 0 && body % items == 0 && body / items != kind->fixedMetaStride && body / items <= 0xFFFF)
-        return true;
+      if (items < 2 || body % items != 0 || body / items == kind->fixedMetaStride) continue;
+      const std::uint64_t stride = body / items;
+      for (const TableKind& other : kTableKinds)
+        if (other.fixedMetaStride == stride || other.viewStrides[0] == stride || other.viewStrides[1] == stride)
+          return true;
     }
     // Sound, with positions inside its Var2Data and one kind's types.
     if (m.name == u"VarMeta" && VarMetaHeader(v) && VarItemSize(v) == 12 && PositionsInside(v, 12)) {

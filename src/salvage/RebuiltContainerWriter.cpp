@@ -744,23 +744,29 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
       const auto child = static_cast<std::int32_t>(f.item->Child());
       if (child == kNone || !f.storageCreated) continue;
       state_.log().WriteNumber("[STG]\tParsing child leaf (child_el)", child);
+      // A storage whose child link is not followed has no tree of its own
+      // to search by name.
+      const auto childNotFollowed = [&] {
+        NoteBrokenBelow(f.created);
+        if (PlacedStorage* created = Placed(f.created)) created->firstChild = kNoEntry;
+      };
       if (child < 0 || child >= count) {
         ++state_.stats.lostElements;
         state_.log().WriteError("[STG]\tChild_el<0 or greater than rootdir enties no. So skipping child_el");
-        NoteBrokenBelow(f.created);
+        childNotFollowed();
       } else if (visited_[static_cast<std::size_t>(child)]) {
         state_.log().WriteFormat("[STG]\tRoot directory %s cycle detected. skipping child_el %i.", name.c_str(), child);
-        NoteBrokenBelow(f.created);
+        childNotFollowed();
       } else if (BelongsElsewhere(f.created, child)) {
         state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose name belongs in another kind of storage: not followed",
                                  name.c_str(), child);
-        NoteBrokenBelow(f.created);
+        childNotFollowed();
       } else if (LeadsToAnotherTable(f.created, child)) {
         // Left unvisited, its level stays its own table's; the storage's
         // own streams, cut off by the damaged link, may come back to it.
         state_.log().WriteFormat("[STG]\tStorage %s links to entry %i as its child, whose streams are another table's: not followed",
                                  name.c_str(), child);
-        NoteBrokenBelow(f.created);
+        childNotFollowed();
       } else {
         NoteLost(child, f.created);
         descend = EnterDir(child, f.created, sub);

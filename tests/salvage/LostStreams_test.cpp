@@ -406,6 +406,39 @@ std::map<std::string, Bytes> WrittenStreams(const salvage_test::SalvageRun& run,
   return written;
 }
 
+// A level reached from a table storage is another table's only where a
+// sound meta stream says so; a meta stream cut or read too long, or one
+// item long, says nothing.
+TEST(LostStreams, ALevelIsAnotherTablesOnlyByASoundMetaStream) {
+  const Table task = MakeTable(47, 0x0B40, 4, 1);
+  const Table rsc = MakeTable(37, 0x0C40, 3, 2);
+  auto view = [](const Bytes& b) { return platform::ByteView(b.data(), b.size()); };
+  const Bytes oneItem = FixedMeta(102, {0}, 426, 3);
+  const Bytes cut(task.fixedMeta.begin(), task.fixedMeta.end() - 20);
+  Bytes noMagic = task.fixedMeta;
+  noMagic[0] ^= 0xFF;
+  const Bytes oddStride = FixedMeta(41, {0, 60, 120}, 180, 4);
+  struct Case {
+    const char* what;
+    std::u16string table;
+    std::vector<salvage::LevelStream> level;
+    bool another;
+  };
+  const std::vector<Case> cases = {
+      {"its own streams", u"TBkndTask", {{u"FixedMeta", view(task.fixedMeta)}, {u"VarMeta", view(task.varMeta)}}, false},
+      {"a resource FixedMeta from the task table", u"TBkndTask", {{u"FixedMeta", view(rsc.fixedMeta)}}, true},
+      {"a resource VarMeta from the task table", u"TBkndTask", {{u"VarMeta", view(rsc.varMeta)}}, true},
+      {"a FixedMeta of one item, whole at any stride", u"TBkndRsc", {{u"FixedMeta", view(oneItem)}}, false},
+      {"a FixedMeta cut short", u"TBkndRsc", {{u"FixedMeta", view(cut)}}, false},
+      {"a FixedMeta without its magic", u"TBkndRsc", {{u"FixedMeta", view(noMagic)}}, false},
+      {"a FixedMeta at a stride no table has", u"TBkndTask", {{u"FixedMeta", view(oddStride)}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(salvage::LevelIsAnotherTables(c.table, c.level), c.another);
+  }
+}
+
 // Each directory sector but the first zeroed in turn: the table streams it
 // held come back at their paths with their bytes where their storage
 // survives or is made again, and nothing comes back at a path with bytes
