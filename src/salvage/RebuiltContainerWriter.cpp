@@ -724,10 +724,6 @@ int CStgReader::ParseDir(std::int32_t index, platform::ElementId storage) {
         state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose name belongs in another kind of storage: not followed",
                                  name.c_str(), sibling);
         NoteBrokenBelow(f.storage);
-      } else if (LeadsToAnotherTable(f.storage, sibling)) {
-        state_.log().WriteFormat("[STG]\tEntry %s links to entry %i as its sibling, whose streams are another table's: not followed",
-                                 name.c_str(), sibling);
-        NoteBrokenBelow(f.storage);
       } else if (StrayOfTakenName(f.storage, sibling)) {
         // Left unvisited, it is an orphan, placed where it belongs if that
         // can be told; what the link led to before may belong here.

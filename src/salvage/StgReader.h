@@ -67,8 +67,8 @@ class CStgReader {
   // tree, searched by that name from its first child (names are unique in
   // a storage), leads to another entry of it.
   bool StrayOfTakenName(platform::ElementId storage, std::int32_t sibling);
-  // Whether entry, linked from a table storage of the data storage or from
-  // its streams, leads to a level of another table's streams
+  // Whether entry, linked from a table storage of the data storage as its
+  // first child, leads to a level of another table's streams
   // (LevelIsAnotherTables).
   bool LeadsToAnotherTable(platform::ElementId storage, std::int32_t entry);
   void NoteWritten(platform::ElementId storage, const std::u16string& name);
