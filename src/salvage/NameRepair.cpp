@@ -45,8 +45,9 @@ constexpr std::array kKnownNames = {
 };
 
 // A numbered storage's name is three spaces and its number: such a name
-// is one of its own ("   3" is one place from "   2"), never a damaged one.
-// Spaces and digits in another shape ("  7114") are a damaged name.
+// is one of its own ("   3" is one place from "   2"), unless the data
+// storage it is near is missing. Spaces and digits in another shape
+// ("  7114") are a damaged name.
 bool Numbered(std::u16string_view name) {
   return name.size() > 3 && name.substr(0, 3) == u"   " &&
          name.find_first_not_of(u"0123456789", 3) == std::u16string_view::npos;
@@ -104,8 +105,19 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
       // Compared as stored, so that a character damaged into a zero does
       // not cut the name short.
       const std::u16string raw = item.RawName();
-      if (raw.find_first_not_of(u'\0') == std::u16string::npos || Numbered(name)) continue;
+      if (raw.find_first_not_of(u'\0') == std::u16string::npos) continue;
       const bool isStorage = item.Type() == kTypeStorage;
+      // Whether the names beside it keep the version of a known name.
+      const auto versionKept = [&](const KnownName* candidate) {
+        const std::u16string_view version = VersionOf(candidate->name);
+        return !version.empty() && std::any_of(names.begin(), names.end(), [&](const std::u16string& sibling) {
+                 return VersionOf(sibling) == version;
+               });
+      };
+      // A numbered name may be a storage of its own; it is a damaged one
+      // only where it is near the data storage of the version the names
+      // beside it keep, which is missing ("   012" beside "   212").
+      const bool numbered = Numbered(name);
       // The nearest names; of two or more, the one of the version the
       // names beside it keep, if only one is.
       std::vector<const KnownName*> nearest;
@@ -120,19 +132,14 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
           break;
         }
         if (d > limit || names.count(std::u16string(candidate.name))) continue;
+        if (numbered && (candidate.name[3] != u'1' || !versionKept(&candidate))) continue;
         if (!nearest.empty() && d > bestDistance) continue;
         if (!nearest.empty() && d < bestDistance) nearest.clear();
         nearest.push_back(&candidate);
         bestDistance = d;
       }
       if (known || nearest.empty()) continue;
-      if (nearest.size() > 1)
-        std::erase_if(nearest, [&](const KnownName* candidate) {
-          const std::u16string_view version = VersionOf(candidate->name);
-          return version.empty() || std::none_of(names.begin(), names.end(), [&](const std::u16string& sibling) {
-                   return VersionOf(sibling) == version;
-                 });
-        });
+      if (nearest.size() > 1) std::erase_if(nearest, [&](const KnownName* candidate) { return !versionKept(candidate); });
       if (nearest.size() != 1) continue;
       const KnownName* best = nearest.front();
       for (std::size_t i = 0; i < best->name.size(); ++i) item.SetNameUnit(static_cast<std::uint32_t>(i), best->name[i]);

@@ -48,6 +48,7 @@ TEST(ProjectNameRepair, OneKnownNameTheStorageLacksIsTaken) {
       {"near two names, one of them present", u"   19/TBkndRsc/FixedMeta", u"FixedDeta", u"   19/TBkndRsc/FixedMeta"},
       {"a data storage beside its near twin", u"   19", u"   X9", u"   19/Props"},
       {"near two names, one of the version its siblings keep", u"   19", u"   1X", u"   19/Props"},
+      {"a numbered name near the missing data storage of the version beside it", u"   19", u"   16", u"   19/Props"},
       {"a numbered storage of its own", u"   29", u"   39", u"   39/CTable/VarMeta"},
       {"a numbered storage's space damaged into a digit", u"   19", u"  719", u"   19/TBkndTask/VarMeta"},
       {"two places in a long name", u"   19/TBkndCons", u"TBkxdCoYs", u"   19/TBkndCons/VarMeta"},
