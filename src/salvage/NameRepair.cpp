@@ -97,8 +97,12 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
     root.CollectSiblings(storage->Child(), seen, children);
     for (std::uint32_t n : children)
       if (root.GetEntry(n)->Type() == kTypeStorage) storages.push_back(n);
-    std::unordered_set<std::u16string> names;
-    for (std::uint32_t n : children) names.insert(root.GetEntry(n)->Name());
+    std::unordered_set<std::u16string> names, versions;
+    for (std::uint32_t n : children) {
+      names.insert(root.GetEntry(n)->Name());
+      versions.insert(std::u16string(VersionOf(root.GetEntry(n)->Name())));
+    }
+    versions.erase(u"");
     for (std::uint32_t n : children) {
       DirItem& item = *root.GetEntry(n);
       const std::u16string name = item.Name();
@@ -109,10 +113,7 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
       const bool isStorage = item.Type() == kTypeStorage;
       // Whether the names beside it keep the version of a known name.
       const auto versionKept = [&](const KnownName* candidate) {
-        const std::u16string_view version = VersionOf(candidate->name);
-        return !version.empty() && std::any_of(names.begin(), names.end(), [&](const std::u16string& sibling) {
-                 return VersionOf(sibling) == version;
-               });
+        return versions.count(std::u16string(VersionOf(candidate->name))) != 0;
       };
       // A numbered name may be a storage of its own; it is a damaged one
       // only where it is near the data storage of the version the names
@@ -146,6 +147,8 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
       item.SetNameUnit(static_cast<std::uint32_t>(best->name.size()), u'\0');
       names.erase(name);
       names.insert(std::u16string(best->name));
+      versions.insert(std::u16string(VersionOf(best->name)));
+      versions.erase(u"");
       ++state.stats.namesCorrected;
       state.log().WriteFormat("[STG]\tName %s repaired to %s", platform::Utf16ToAnsi(name).c_str(),
                               platform::Utf16ToAnsi(std::u16string(best->name)).c_str());
