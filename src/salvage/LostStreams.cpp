@@ -179,6 +179,15 @@ bool PositionsInside(platform::ByteView v, std::uint32_t itemSize) {
   return true;
 }
 
+// The high half of the type field that every 12-byte item of a VarMeta
+// shares (the kind of its storage); none where they differ.
+std::optional<std::uint16_t> SharedVarType(platform::ByteView v) {
+  const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
+  for (std::uint32_t i = 1; i < U32(v, 8); ++i)
+    if (U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 != type) return std::nullopt;
+  return type;
+}
+
 std::optional<VarMetaShape> VarMetaOf(const UnownedChain& c) {
   const platform::ByteView head = ViewOf(c, c.bytes.size());
   if (!VarMetaHeader(head)) return std::nullopt;
@@ -192,12 +201,11 @@ std::optional<VarMetaShape> VarMetaOf(const UnownedChain& c) {
     if (itemSize == 12) {
       // 12-byte items name their storage's kind; items that do not agree
       // on a kind known here are read as 8-byte items, if at all.
-      shape.type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
-      bool known = false;
-      for (const TableKind& k : kTableKinds) known |= HasVarType(k, shape.type);
-      for (std::uint32_t i = 1; i < items && known; ++i)
-        known = U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 == shape.type;
-      if (!known) continue;
+      const std::optional<std::uint16_t> type = SharedVarType(v);
+      if (!type || std::none_of(std::begin(kTableKinds), std::end(kTableKinds),
+                                [&](const TableKind& k) { return HasVarType(k, *type); }))
+        continue;
+      shape.type = *type;
     }
     return shape;
   }
@@ -817,10 +825,8 @@ bool VarMetaFits(const TableKind& kind, platform::ByteView v) {
   const std::uint32_t itemSize = VarItemSize(v);
   if (itemSize == 0 || !PositionsInside(v, itemSize)) return false;
   if (itemSize != 12) return true;
-  const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
-  for (std::uint32_t i = 1; i < U32(v, 8); ++i)
-    if (U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 != type) return false;
-  return HasVarType(kind, type);
+  const std::optional<std::uint16_t> type = SharedVarType(v);
+  return type && HasVarType(kind, *type);
 }
 
 }  // namespace
@@ -855,13 +861,8 @@ bool LevelIsAnotherTables(std::u16string_view table, const std::vector<LevelStre
           return true;
     }
     // Sound, with positions inside its Var2Data and one kind's types.
-    if (m.name == u"VarMeta" && VarMetaHeader(v) && VarItemSize(v) == 12 && PositionsInside(v, 12)) {
-      const auto type = static_cast<std::uint16_t>(U32(v, kVarMetaHeader + 8) >> 16);
-      bool same = true;
-      for (std::uint32_t i = 1; i < U32(v, 8) && same; ++i)
-        same = U32(v, kVarMetaHeader + 12 * std::size_t{i} + 8) >> 16 == type;
-      if (same && !HasVarType(*kind, type)) return true;
-    }
+    if (m.name == u"VarMeta" && VarMetaHeader(v) && VarItemSize(v) == 12 && PositionsInside(v, 12))
+      if (const std::optional<std::uint16_t> type = SharedVarType(v); type && !HasVarType(*kind, *type)) return true;
   }
   return false;
 }
