@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Text.h"
+#include "salvage/OrphanPlacement.h"
 
 namespace salvage {
 namespace {
@@ -133,7 +134,7 @@ void RepairProjectNames(CRoot& root, SalvageState& state) {
           break;
         }
         if (d > limit || names.count(std::u16string(candidate.name))) continue;
-        if (numbered && (candidate.name[3] != u'1' || !versionKept(&candidate))) continue;
+        if (numbered && (!IsDataStorage(candidate.name) || !versionKept(&candidate))) continue;
         if (!nearest.empty() && d > bestDistance) continue;
         if (!nearest.empty() && d < bestDistance) nearest.clear();
         nearest.push_back(&candidate);

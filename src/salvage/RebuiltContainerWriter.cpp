@@ -661,7 +661,7 @@ bool CStgReader::LeadsToAnotherTable(platform::ElementId storage, std::int32_t e
   // Only the data storage's tables: a view table's items are sized by a
   // layout the file's other views tell.
   const PlacedStorage* s = Placed(storage);
-  if (!s || !IsTableStorage(s->name) || s->name.rfind(u"TBknd", 0) != 0) return false;
+  if (!s || std::find(kDataTables.begin(), kDataTables.end(), s->name) == kDataTables.end()) return false;
   // The entry's level: it and the siblings it leads to that the walk has
   // not taken, as far as a level of a table storage goes.
   constexpr std::size_t kLevelMost = 32;

@@ -489,7 +489,7 @@ int CSat::ReadSat() {
   std::uint32_t last = 1;
   const auto size = static_cast<std::uint64_t>(fileSize_);
   const std::uint64_t mapped = satTable_.size();
-  const auto inRange = [&](std::uint32_t e) { return std::uint64_t{e} * kSectorSize <= size; };
+  const auto inRange = [&](std::uint32_t v) { return std::uint64_t{v} * kSectorSize <= size; };
   const std::uint64_t told = std::max<std::uint64_t>(mapped, std::uint64_t{header_->satSectorsCount} * kEntriesPerSector);
   std::vector<std::uint8_t> linkedTo(mapped, 0);
   for (std::uint32_t e : satTable_)
