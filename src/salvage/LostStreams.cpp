@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -255,15 +256,24 @@ struct Edge {
 // chains leave the slot undecided, and so does a chain that fits two
 // slots. Nothing is given by elimination: the stream a slot lacks may be
 // lost for good, and the chain that fits it last may be another's.
-std::vector<Edge> Unambiguous(const std::vector<Edge>& edges) {
-  std::map<std::pair<std::size_t, std::u16string>, int> onlyHere;
-  std::unordered_map<std::size_t, int> chains;
+// Where several candidates fit only that slot, the rivals (edges weighed
+// elsewhere, never given here) decide: the one candidate that fits none
+// of them wins (a FixedMeta of many items at a table's stride beats
+// one-item view FixedMetas that read as one item of it too).
+std::vector<Edge> Unambiguous(const std::vector<Edge>& edges, const std::vector<Edge>& rivals = {}) {
+  using Slot = std::pair<std::size_t, std::u16string>;
+  std::map<Slot, int> onlyHere, free;
+  std::unordered_map<std::size_t, int> chains, rivalled;
   for (const Edge& e : edges) ++chains[e.chain];
+  for (const Edge& e : rivals) ++rivalled[e.chain];
   for (const Edge& e : edges)
-    if (chains[e.chain] == 1) ++onlyHere[{e.home, e.name}];
+    if (chains[e.chain] == 1) ++onlyHere[{e.home, e.name}], free[{e.home, e.name}] += !rivalled.count(e.chain);
   std::vector<Edge> out;
-  for (const Edge& e : edges)
-    if (chains[e.chain] == 1 && onlyHere[{e.home, e.name}] == 1) out.push_back(e);
+  for (const Edge& e : edges) {
+    if (chains[e.chain] != 1) continue;
+    const Slot slot{e.home, e.name};
+    if (onlyHere[slot] == 1 || (free[slot] == 1 && !rivalled.count(e.chain))) out.push_back(e);
+  }
   return out;
 }
 
@@ -322,7 +332,7 @@ bool Adjoins(const Places& places, const std::u16string& name, const UnownedChai
 // by that), and, unless only place decides, the rest is decided as
 // Unambiguous decides.
 std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vector<std::uint8_t>& adjoins,
-                                bool onlyPlace) {
+                                bool onlyPlace, const std::vector<Edge>& rivals) {
   using Slot = std::pair<std::size_t, std::u16string>;
   std::map<Slot, int> bySlot;
   std::unordered_map<std::size_t, int> byChain;
@@ -345,7 +355,7 @@ std::vector<Edge> DecideByPlace(const std::vector<Edge>& edges, const std::vecto
   for (const Edge& e : edges)
     if (!setAside.count(e.chain) && !wonSlots.count({e.home, e.name})) rest.push_back(e);
   if (!onlyPlace)
-    for (const Edge& e : Unambiguous(rest)) out.push_back(e);
+    for (const Edge& e : Unambiguous(rest, rivals)) out.push_back(e);
   return out;
 }
 
@@ -617,11 +627,11 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   };
   // The streams already given back are places too: FixedMetas go first, as
   // a VarMeta ends where its FixedMeta begins.
-  auto give = [&](const std::vector<Edge>& edges, bool onlyByPlace = false) {
+  auto give = [&](const std::vector<Edge>& edges, bool onlyByPlace = false, const std::vector<Edge>& rivals = {}) {
     std::vector<std::uint8_t> adjoins(edges.size(), 0);
     for (std::size_t i = 0; i < edges.size(); ++i)
       adjoins[i] = Adjoins(places[edges[i].home], edges[i].name, chains[edges[i].chain]);
-    for (const Edge& e : DecideByPlace(edges, adjoins, onlyByPlace)) {
+    for (const Edge& e : DecideByPlace(edges, adjoins, onlyByPlace, rivals)) {
       const UnownedChain& chain = chains[e.chain];
       used[e.chain] = 1;
       holds[e.home].insert(e.name);
@@ -700,7 +710,8 @@ std::vector<StreamGivenBack> MatchLostStreams(const std::vector<LostStreamHome>&
   for (int round = 0; round < kMetaRounds; ++round) {
     const std::size_t before = given.size();
     open(edges);
-    give(edges, round > 0);
+    open(viewEdges);
+    give(edges, round > 0, viewEdges);
     open(varEdges);
     give(varEdges, round > 0);
     open(viewEdges);
@@ -888,7 +899,7 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
   for (const UnownedChain& c : lost)
     if (!MagicAt(ViewOf(c, c.bytes.size()))) byLength[{c.mini, c.sectors}].push_back(&c);
 
-  std::vector<std::size_t> out;
+  std::vector<std::size_t> out, sized;
   bool told = false;
   for (std::size_t h = 0; h < homes.size(); ++h) {
     const TableKind* kind = KindOf(homes[h].name);
@@ -955,6 +966,12 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
           fits = !(shape && (shape->type == 0 || HasVarType(*kind, shape->type)));
         }
         fits = fits && !crowded;
+      } else if (m.name == u"Fixed2Meta" && MagicAt(v)) {
+        // As many items as its storage's FixedMeta, in every sample.
+        const auto fixed = metaOf(u"FixedMeta");
+        if (!fixed || !MagicAt(*fixed)) continue;
+        told = true;
+        fits = U32(*fixed, 8) == U32(v, 8);
       } else if ((m.name == u"FixedData" || m.name == u"Var2Data") && v.size() > 0) {
         const bool fixed = m.name == u"FixedData";
         const auto meta = metaOf(fixed ? u"FixedMeta" : u"VarMeta");
@@ -963,6 +980,7 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
         told = true;
         const std::uint32_t size = U32(*meta, fixed ? 12 : 20);
         fits = size == v.size() && (fixed || ValuesAtPositions(*meta, v));
+        if (fits && !fixed && (sized.empty() || sized.back() != h)) sized.push_back(h);
         const bool mini = size < kMiniStreamCutoff;
         const std::uint32_t unit = mini ? kMiniSectorSize : kSectorSize;
         const auto rivals = byLength.find({mini, static_cast<std::uint32_t>((std::uint64_t{size} + unit - 1) / unit)});
@@ -978,6 +996,12 @@ std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes,
     if (fits) out.push_back(h);
   }
   if (!told) out.clear();
+  // Of several homes, the one whose VarMeta sizes the level's Var2Data to
+  // the byte, with a value at every position it names, beats those that
+  // know nothing of it (a FixedData's size alone does not).
+  std::vector<std::size_t> sizedFits;
+  std::set_intersection(out.begin(), out.end(), sized.begin(), sized.end(), std::back_inserter(sizedFits));
+  if (out.size() > 1 && sizedFits.size() == 1) return sizedFits;
   return out;
 }
 

@@ -113,12 +113,12 @@ struct LevelStream {
 // The homes that every meta and data stream of the level fits by what it
 // holds (item stride, the records' size where kinds share a stride, VarMeta
 // types of 12-byte items, sizes the home's or the level's meta streams
-// give, Var2Data's values), and where no chain of lost entries
-// fits the same place as well (a home that lacks a stream because its
-// entry was lost has that stream's chain among them; a lost FixedMeta that
-// sizes another FixedData than the level's own is no rival). Empty when the level
-// holds no stream that can be told. Bounded by the level's bytes and the
-// chains' count.
+// give, Var2Data's values, a Fixed2Meta's count of items, its FixedMeta's),
+// and where no chain of lost entries fits the same place as well (a home
+// that lacks a stream because its entry was lost has that stream's chain
+// among them; a lost FixedMeta that sizes another FixedData than the
+// level's own is no rival). Empty when the level holds no stream that can
+// be told. Bounded by the level's bytes and the chains' count.
 std::vector<std::size_t> HomesForLevel(const std::vector<LostStreamHome>& homes, const std::vector<LevelStream>& level,
                                        const std::vector<UnownedChain>& lost);
 

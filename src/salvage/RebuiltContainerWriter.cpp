@@ -269,11 +269,35 @@ OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries
   if (homes.empty() || homes.size() > kMaxHomes) return {};
   const std::optional<std::vector<LevelStream>> level = LevelStreams(entries);
   if (!level) return {};
-  const std::vector<std::size_t> fit = HomesForLevel(homes, *level, lostChains_);
+  std::vector<std::size_t> fit = HomesForLevel(homes, *level, lostChains_);
+  // Undecided: the meta streams the lost chains give back to the written
+  // storages may tell it (a level of data streams whose storage lost its
+  // meta streams with their entries). Tried a bounded number of times.
+  constexpr int kMostSecondTries = 64;
+  if (fit.size() != 1 && !lostChains_.empty() && secondTries_ < kMostSecondTries) {
+    ++secondTries_;
+    const std::vector<LostStreamHome> written(homes.begin(), homes.begin() + static_cast<std::ptrdiff_t>(ids.size()));
+    for (const StreamGivenBack& g : MatchLostStreams(written, lostChains_, WrittenViewLayout())) {
+      if (!IsMetaStream(g.name)) continue;
+      LostStreamHome& home = homes[g.home];
+      home.sizes[g.name] = g.size;
+      home.metas[g.name] = platform::ByteView(lostChains_[g.chain].bytes.data(), g.size);
+    }
+    fit = HomesForLevel(homes, *level, lostChains_);
+  }
   if (fit.size() != 1) return {};
   if (fit.front() < ids.size()) return {OrphanPlace::Kind::Into, ids[fit.front()], {}};
   const auto& [parent, name] = remade[fit.front() - ids.size()];
   return {OrphanPlace::Kind::Recreate, parent, name};
+}
+
+int CStgReader::WrittenViewLayout() const {
+  std::vector<std::pair<std::u16string, platform::ByteView>> viewMetas;
+  for (const PlacedStorage& s : placed_)
+    if (const auto metas = writtenMetas_.find(s.id); metas != writtenMetas_.end())
+      if (const auto fixed = metas->second.find(u"FixedMeta"); fixed != metas->second.end())
+        viewMetas.push_back({s.name, platform::ByteView(fixed->second.data(), fixed->second.size())});
+  return ViewLayoutOf(viewMetas);
 }
 
 // The streams of lost entries that the chains no one owns give back: into
@@ -289,12 +313,7 @@ void CStgReader::GiveBackLostStreams() {
   std::vector<const UnownedChain*> left;
   for (const UnownedChain& c : lostChains_) left.push_back(&c);
   std::vector<std::uint8_t> used(lostChains_.size(), 0);
-  std::vector<std::pair<std::u16string, platform::ByteView>> viewMetas;
-  for (const PlacedStorage& s : placed_)
-    if (const auto metas = writtenMetas_.find(s.id); metas != writtenMetas_.end())
-      if (const auto fixed = metas->second.find(u"FixedMeta"); fixed != metas->second.end())
-        viewMetas.push_back({s.name, platform::ByteView(fixed->second.data(), fixed->second.size())});
-  const int viewLayout = ViewLayoutOf(viewMetas);
+  const int viewLayout = WrittenViewLayout();
   auto giveBack = [&](const std::vector<LostStreamHome>& homes, auto into) {
     for (const StreamGivenBack& g : MatchLostStreams(homes, left, viewLayout)) {
       const UnownedChain& chain = *left[g.chain];

@@ -105,6 +105,9 @@ class CStgReader {
   // level, not yet written) fit by what they hold, written or to be made
   // again; Keep when they fit none or more than one.
   salvage::OrphanPlace PlaceByContent(const std::vector<std::uint32_t>& entries);
+  int secondTries_ = 0;  // PlaceByContent's, with the meta streams the lost chains give back
+  // The views' layout as the FixedMetas written tell it (see ViewLayoutOf).
+  int WrittenViewLayout() const;
   // The streams among entries, with their bytes; none when one is a
   // storage or missing.
   std::optional<std::vector<salvage::LevelStream>> LevelStreams(const std::vector<std::uint32_t>& entries) const;

@@ -187,6 +187,9 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
        {home(u"TBkndRsc"), home(u"TBkndAssn"), home(u"TBkndCal")},
        {Chain(rsc.fixedMeta, 11), Chain(oneItem, 12)},
        {"TBkndRsc/FixedMeta<-11:127"}},
+      {"a FixedMeta of many items beats a view's one-item FixedMeta that reads as one item of its stride too",
+       {home(u"TBkndAssn"), home(u"CV_iew")}, {Chain(assn.fixedMeta, 10), Chain(oneItem, 12)},
+       {"TBkndAssn/FixedMeta<-10:152"}},
       {"a FixedMeta whose chain is longer than its items need is left alone",
        {home(u"TBkndTask")}, {Chain(task.fixedMeta, 10, 1)}, {}},
       {"a FixedMeta whose header counts fewer items than it holds comes back with them",
@@ -284,6 +287,13 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
   const Bytes outlineMeta = FixedMeta(10, {0, 14, 28}, 42, 9), linkMeta = FixedMeta(10, {8}, 28, 10);
   LostStreamHome taskWithMeta = home(u"TBkndTask", {{u"FixedMeta", task.fixedMeta.size()}});
   taskWithMeta.metas[u"FixedMeta"] = view(task.fixedMeta);
+  const Table rsc = MakeTable(37, 0x0C40, 3, 2);
+  LostStreamHome rscWithMeta = home(u"TBkndRsc", {{u"FixedMeta", rsc.fixedMeta.size()}});
+  rscWithMeta.metas[u"FixedMeta"] = view(rsc.fixedMeta);
+  LostStreamHome taskWithVar = home(u"TBkndTask", {{u"VarMeta", task.varMeta.size()}});
+  taskWithVar.metas[u"VarMeta"] = view(task.varMeta);
+  Bytes fixed2Meta(16 + 4 * 20, 0);  // four items, as many as the task FixedMeta's
+  Put32(fixed2Meta, 0, kMagic), Put32(fixed2Meta, 8, 4), Put32(fixed2Meta, 12, 320);
   struct Case {
     const char* what;
     std::vector<LostStreamHome> homes;
@@ -343,6 +353,10 @@ TEST(LostStreams, LevelsGoOnlyWhereAllTheirStreamsFit) {
        {{u"FixedMeta", view(linkMeta)}, {u"FixedData", view(linkData)}},
        {Chain(FixedMeta(10, {8}, 28, 11), 40)},
        {}},
+      {"a Fixed2Meta goes where the FixedMeta has as many items",
+       {rscWithMeta, taskWithMeta}, {{u"Fixed2Meta", view(fixed2Meta)}}, {}, {1}},
+      {"of the storages nothing rules out, the one whose VarMeta sizes the Var2Data to the byte",
+       {home(u"TBkndCons"), taskWithVar}, {{u"Var2Data", view(task.var2Data)}}, {}, {1}},
       {"nothing that can be told", {home(u"TBkndTask")}, {{u"Props", view(props)}}, {}, {}},
       {"a storage that holds one of the names already",
        {home(u"TBkndTask", {{u"Props", 86}})},
