@@ -308,10 +308,11 @@ Places PlacesOf(const LostStreamHome& home) {
 }
 
 // Whether the chain lies as the stream name would beside the home's
-// streams: ending where a later one of the writing order begins, or
-// beginning where an earlier one ends; at most a few places apart in the
-// order (a Props lies before the Fixed2 streams or the Var2Data, never
-// right before a FixedData, as a Var2Data does).
+// streams: its first run of sectors ending where a later one of the
+// writing order begins (a file saved again moves a stream's later sectors,
+// seldom its first), or beginning where an earlier one ends; at most a few
+// places apart in the order (a Props lies before the Fixed2 streams or the
+// Var2Data, never right before a FixedData, as a Var2Data does).
 bool Adjoins(const Places& places, const std::u16string& name, const UnownedChain& c) {
   constexpr int kMostApart = 3;
   const int rank = WritingRank(name);
@@ -319,7 +320,8 @@ bool Adjoins(const Places& places, const std::u16string& name, const UnownedChai
   for (const auto& [other, p] : places) {
     const int otherRank = WritingRank(other);
     if (otherRank < 0 || p.mini != c.mini || std::abs(otherRank - rank) > kMostApart) continue;
-    if (otherRank > rank && std::uint64_t{p.start} == std::uint64_t{c.start} + c.sectors) return true;
+    if (otherRank > rank && std::uint64_t{p.start} == std::uint64_t{c.start} + (c.firstRun ? c.firstRun : c.sectors))
+      return true;
     if (otherRank < rank && std::uint64_t{p.start} + p.sectors == c.start) return true;
   }
   return false;
@@ -570,6 +572,7 @@ std::vector<UnownedChain> CollectUnownedChains(const CSat& sat, ImageView image,
       chain.start = head;
       chain.mini = mini;
       chain.sectors = static_cast<std::uint32_t>(path.size());
+      while (chain.firstRun < path.size() && path[chain.firstRun] == head + chain.firstRun) ++chain.firstRun;
       chain.bytes.resize(static_cast<std::size_t>(bytes));
       if (!sat.CopySectors(path, mini, chain.bytes.data())) continue;
       budget -= bytes;

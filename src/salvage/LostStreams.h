@@ -54,6 +54,7 @@ struct UnownedChain {
   std::uint32_t start = 0;
   bool mini = true;
   std::uint32_t sectors = 0;
+  std::uint32_t firstRun = 0;  // the sectors in a row from start (0: all of them)
   Bytes bytes;  // sectors * the sector size
 };
 

@@ -155,6 +155,13 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
   Put32(taskSized, 12, 100), Put32(rscSized, 12, 120);
   // Older files' VarMetas of 8-byte items name no kind; where each lies does.
   const Bytes taskVar9 = MakeTable(47, 0, 3, 5).varMeta, rscVar9 = MakeTable(37, 0, 3, 6).varMeta;
+  // Two sectors long, the second moved elsewhere when the file was saved again.
+  auto moved = [](const Bytes& varMeta, std::uint32_t start) {
+    UnownedChain c = Chain(varMeta, start);
+    c.firstRun = 1;
+    return c;
+  };
+  const Bytes taskVar9Long = MakeTable(47, 0, 9, 5).varMeta, rscVar9Long = MakeTable(37, 0, 9, 6).varMeta;
   const auto olderTables = [] {
     return std::vector<LostStreamHome>{
         home(u"TBkndTask", {{u"FixedMeta", 204}, {u"Fixed2Meta", 100}}, {{u"FixedMeta", 30}, {u"Fixed2Meta", 60}}),
@@ -237,6 +244,9 @@ TEST(LostStreams, MetaStreamsTellTheirKindAndSizeTheirData) {
       {"older files' VarMetas: each goes where its chain ends at its table's FixedMeta",
        olderTables(), {Chain(taskVar9, 29), Chain(rscVar9, 49)},
        {"TBkndTask/VarMeta<-29:56", "TBkndRsc/VarMeta<-49:56"}},
+      {"or where its first sector lies before it, though the later ones were moved",
+       olderTables(), {moved(taskVar9Long, 29), moved(rscVar9Long, 49)},
+       {"TBkndTask/VarMeta<-29:104", "TBkndRsc/VarMeta<-49:104"}},
       {"older files' VarMetas that lie next to no table's streams are left alone",
        olderTables(), {Chain(taskVar9, 20), Chain(rscVar9, 40)}, {}},
       {"a Props goes where it lies before its table's Fixed2Meta",
