@@ -142,11 +142,18 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   std::set<std::pair<std::uint32_t, std::uint32_t>> placedStreams;
   // Whether a sector of the chain lost its entries (it reads as none).
   bool entriesLost = false;
+  // Per entry placed: its sector was zeroed, so what it was is unknown
+  // (an entry after it may still name it), unlike a free entry.
+  std::vector<std::uint8_t> placedZeroed;
   auto place = [&](std::uint32_t sector, const SectorShape& shape) {
     entriesLost |= std::none_of(shape.begin(), shape.end(), [](const EntryShape& e) { return e.used; });
+    bool zeroed = static_cast<std::int64_t>((std::uint64_t{sector} + 2) * kSectorSize) <= imageSize_;
+    for (std::uint32_t i = 0; i < kSectorSize && zeroed; i += 4)
+      zeroed = image_.U32((std::uint64_t{sector} + 1) * kSectorSize + i) == 0;
     for (const EntryShape& e : shape) {
       const auto id = static_cast<std::uint32_t>(placed.size());
       placed.push_back(e);
+      placedZeroed.push_back(zeroed);
       if (!e.used) continue;
       if (e.size > 0) placedStreams.insert({e.start, e.size});
       for (std::uint32_t n : e.names) {
@@ -161,9 +168,9 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   };
 
   // Whether shape fits at chain position p: every entry the earlier ones
-  // name is in use there, and its own entries name only entries in use
-  // that no other entry names. evidence counts the earlier entries' names
-  // that land on it.
+  // name is in use there, and its own entries name only entries in use (or
+  // lost with a zeroed sector) that no other entry names. evidence counts
+  // the earlier entries' names that land on it.
   auto fits = [&](const SectorShape& shape, std::uint64_t p, int& evidence) {
     const std::uint64_t base = p * kDirEntriesPerSector;
     for (std::uint32_t i = 0; i < kDirEntriesPerSector; ++i) {
@@ -180,7 +187,7 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
         if (n == 0 || n == base + i || namedBy.count(n)) return false;
         for (std::size_t k = 0; k < owned; ++k)
           if (own[k] == n) return false;
-        if (n < base && !placed[n].used) return false;
+        if (n < base && !placed[n].used && !placedZeroed[n]) return false;
         if (n >= base && n < base + kDirEntriesPerSector && !shape[n - base].used) return false;
         own[owned++] = n;
       }

@@ -196,6 +196,38 @@ TEST(DirectoryChain, SectorsNoSurvivingEntryNamesFollowAfterEntriesLostWithTheCh
   }
 }
 
+TEST(DirectoryChain, AnEntryMayNameOneLostWithAZeroedSector) {
+  // Sector 11 (storages 4 to 7) is zeroed, and the links from 128 on are
+  // lost. The stream at the head of sector 129 names storage 5 as its
+  // sibling, as trees that cross sectors do: an entry lost with a zeroed
+  // sector of the chain says nothing against 129 going on after 128 (130
+  // would fit there by the names, and every entry after it would shift).
+  const std::vector<std::uint32_t> directory = {10, 11, 12, 128, 129, 130, 131};
+  fixture::Node expected;
+  fixture::Image image(Build({"", directory, Decoy::kNone, 0, 1}, expected));
+  const fixture::EntryFields head = image.Entry(16);
+  image.SetEntryLinks(16, 5, head.right, head.child);
+  image.ZeroSector(11);
+  image.ZeroFatSector(1);
+  fixture::ScratchDir scratch;
+  std::vector<std::string> lines;
+  const salvage_test::SalvageRun run = SalvageLogged(scratch, image, lines);
+  ASSERT_TRUE(run.repaired);
+  EXPECT_TRUE(HasLineStartingWith(lines, "Directory chain rebuilt past a lost or unsound link: 7 sectors"));
+  EXPECT_FALSE(HasLineStartingWith(lines, "Directory sector 130 taken after sector 128"));
+  // The storages that survive hold their streams.
+  const fixture::Node back = fixture::ReadBack(*run.repaired);
+  for (std::uint32_t i : {1, 2, 3, 8, 9, 10, 11, 12}) {
+    SCOPED_TRACE("storage " + std::to_string(i));
+    const std::u16string name = u"S" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+    const auto storage = std::find_if(back.children.begin(), back.children.end(),
+                                      [&](const fixture::Node& n) { return n.name == name; });
+    ASSERT_NE(storage, back.children.end());
+    ASSERT_EQ(storage->children.size(), 1u);
+    EXPECT_EQ(storage->children.front().bytes, fixture::Pattern(StreamSize(i), i));
+  }
+}
+
 TEST(DirectoryChain, ADirectoryInPiecesWithFreeSectorsComesBackInItsOrder) {
   // The directory climbs through a lost SAT part in pieces (10, 11, 40,
   // 41, 42) and ends in a sound part (140, 141). Sector 40 holds streams
