@@ -145,11 +145,16 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
   // Per entry placed: its sector was zeroed, so what it was is unknown
   // (an entry after it may still name it), unlike a free entry.
   std::vector<std::uint8_t> placedZeroed;
+  // Whether the sector lies whole in the file and holds only zeros.
+  auto Zeroed = [&](std::uint32_t sector) {
+    const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize;
+    for (std::uint32_t i = 0; i < kSectorSize; i += 4)
+      if (image_.U32(at + i) != 0) return false;
+    return static_cast<std::int64_t>(at + kSectorSize) <= imageSize_;
+  };
   auto place = [&](std::uint32_t sector, const SectorShape& shape) {
     entriesLost |= std::none_of(shape.begin(), shape.end(), [](const EntryShape& e) { return e.used; });
-    bool zeroed = static_cast<std::int64_t>((std::uint64_t{sector} + 2) * kSectorSize) <= imageSize_;
-    for (std::uint32_t i = 0; i < kSectorSize && zeroed; i += 4)
-      zeroed = image_.U32((std::uint64_t{sector} + 1) * kSectorSize + i) == 0;
+    const bool zeroed = Zeroed(sector);
     for (const EntryShape& e : shape) {
       const auto id = static_cast<std::uint32_t>(placed.size());
       placed.push_back(e);
@@ -236,13 +241,6 @@ bool CRoot::RebuildDirectoryChain(std::uint32_t first, Chain& chain) {
       cur = next;
     }
     return true;
-  };
-
-  auto Zeroed = [&](std::uint32_t sector) {
-    const std::uint64_t at = (std::uint64_t{sector} + 1) * kSectorSize;
-    for (std::uint32_t i = 0; i < kSectorSize; i += 4)
-      if (image_.U32(at + i) != 0) return false;
-    return static_cast<std::int64_t>(at + kSectorSize) <= imageSize_;
   };
 
   // A zeroed sector holds a directory sector's place when the chain goes

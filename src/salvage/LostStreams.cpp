@@ -266,8 +266,11 @@ std::vector<Edge> Unambiguous(const std::vector<Edge>& edges, const std::vector<
   std::unordered_map<std::size_t, int> chains, rivalled;
   for (const Edge& e : edges) ++chains[e.chain];
   for (const Edge& e : rivals) ++rivalled[e.chain];
-  for (const Edge& e : edges)
-    if (chains[e.chain] == 1) ++onlyHere[{e.home, e.name}], free[{e.home, e.name}] += !rivalled.count(e.chain);
+  for (const Edge& e : edges) {
+    if (chains[e.chain] != 1) continue;
+    ++onlyHere[{e.home, e.name}];
+    if (!rivalled.count(e.chain)) ++free[{e.home, e.name}];
+  }
   std::vector<Edge> out;
   for (const Edge& e : edges) {
     if (chains[e.chain] != 1) continue;
