@@ -272,18 +272,25 @@ OrphanPlace CStgReader::PlaceByContent(const std::vector<std::uint32_t>& entries
   std::vector<std::size_t> fit = HomesForLevel(homes, *level, lostChains_);
   // Undecided: the meta streams the lost chains give back to the written
   // storages may tell it (a level of data streams whose storage lost its
-  // meta streams with their entries). Tried a bounded number of times.
-  constexpr int kMostSecondTries = 64;
-  if (fit.size() != 1 && !lostChains_.empty() && secondTries_ < kMostSecondTries) {
-    ++secondTries_;
-    const std::vector<LostStreamHome> written(homes.begin(), homes.begin() + static_cast<std::ptrdiff_t>(ids.size()));
-    for (const StreamGivenBack& g : MatchLostStreams(written, lostChains_, WrittenViewLayout())) {
-      if (!IsMetaStream(g.name)) continue;
-      LostStreamHome& home = homes[g.home];
-      home.sizes[g.name] = g.size;
-      home.metas[g.name] = platform::ByteView(lostChains_[g.chain].bytes.data(), g.size);
+  // meta streams with their entries). They are matched once per run, as
+  // the storages stood when a level first needed them.
+  if (fit.size() != 1 && !lostChains_.empty()) {
+    if (!metasGivenBack_) {
+      metasGivenBack_.emplace();
+      const std::vector<LostStreamHome> written(homes.begin(), homes.begin() + static_cast<std::ptrdiff_t>(ids.size()));
+      for (const StreamGivenBack& g : MatchLostStreams(written, lostChains_, WrittenViewLayout()))
+        if (IsMetaStream(g.name)) metasGivenBack_->push_back({ids[g.home], g.name, g.chain, g.size});
     }
-    fit = HomesForLevel(homes, *level, lostChains_);
+    bool more = false;
+    for (const GivenMeta& g : *metasGivenBack_) {
+      const auto at = std::find(ids.begin(), ids.end(), g.storage);
+      if (at == ids.end()) continue;
+      LostStreamHome& home = homes[static_cast<std::size_t>(at - ids.begin())];
+      if (!home.sizes.emplace(g.name, g.size).second) continue;  // written since
+      home.metas[g.name] = platform::ByteView(lostChains_[g.chain].bytes.data(), g.size);
+      more = true;
+    }
+    if (more) fit = HomesForLevel(homes, *level, lostChains_);
   }
   if (fit.size() != 1) return {};
   if (fit.front() < ids.size()) return {OrphanPlace::Kind::Into, ids[fit.front()], {}};

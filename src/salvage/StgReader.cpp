@@ -166,7 +166,7 @@ void CStgReader::ReleaseImage() {
 void CStgReader::CollectLostChains() {
   std::vector<salvage::UnownedChain>().swap(lostChains_);
   entriesLost_ = false;
-  secondTries_ = 0;
+  metasGivenBack_.reset();
   bool lost = false;
   salvage::OwnedParts owned;
   for (std::uint32_t n = 0; n < root_->EntryCount(); ++n) {

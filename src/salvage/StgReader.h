@@ -105,7 +105,15 @@ class CStgReader {
   // level, not yet written) fit by what they hold, written or to be made
   // again; Keep when they fit none or more than one.
   salvage::OrphanPlace PlaceByContent(const std::vector<std::uint32_t>& entries);
-  int secondTries_ = 0;  // PlaceByContent's, with the meta streams the lost chains give back
+  // The meta streams the lost chains give back to the storages written,
+  // once PlaceByContent first needs them.
+  struct GivenMeta {
+    platform::ElementId storage;
+    std::u16string name;
+    std::size_t chain;  // into lostChains_
+    std::uint32_t size;
+  };
+  std::optional<std::vector<GivenMeta>> metasGivenBack_;
   // The views' layout as the FixedMetas written tell it (see ViewLayoutOf).
   int WrittenViewLayout() const;
   // The streams among entries, with their bytes; none when one is a
