@@ -21,13 +21,18 @@ using model::SBkndConsParams;
 
 // Walks the valid items of a FixedMeta stream and hands each live record,
 // whole inside FixedData, to take, which returns false for a record it
-// leaves out as a stale copy.
+// leaves out as a stale copy. An item that names the record an earlier
+// live item named is a stale copy past the count of valid items its header
+// tells; within it, or where the header was damaged (zeroed items all name
+// the first record), it is garbled, and its own record unreadable.
 template <typename Take>
 FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, platform::ByteView fixedData,
                               const RecordLayout& layout, StreamProgress* progress, Take take) {
   FixedRecordCounts counts;
   const FixedMeta meta(fixedMeta, FixedMetaStride(layout.kind));
   counts.stale = meta.Count() - meta.ValidCount();
+  std::unordered_set<std::uint32_t> named;
+  const std::optional<std::size_t> valid = meta.CountTold();
   WalkFixedItems(ctx, fixedMeta, layout.kind, progress, counts.items, [&](const FixedMetaItem& item) {
     switch (item.State()) {
       case ItemState::Deleted:
@@ -42,6 +47,10 @@ FixedRecordCounts WalkRecords(RunContext& ctx, platform::ByteView fixedMeta, pla
     const auto record = RecordAt(fixedData, item.position, layout);
     if (!record) {
       ++counts.unreadable;
+      return;
+    }
+    if (!named.insert(item.position).second) {
+      ++(valid && item.index >= *valid ? counts.stale : counts.unreadable);
       return;
     }
     if (take(*record, item))

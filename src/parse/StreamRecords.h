@@ -28,6 +28,8 @@ inline constexpr std::size_t kVarMetaHeader = 24;
 inline constexpr std::size_t kVarMetaItem = 12;
 inline constexpr std::size_t kFixedMetaHeader = 16;
 inline constexpr std::uint32_t kFixedMetaMagic = 0xFADDADBA;
+// The first u32 of every sound meta stream of the samples.
+inline constexpr std::uint32_t kSoundMetaMark = 0xFADFADBA;
 inline constexpr std::size_t kFixed2MetaHeader = 16;
 inline constexpr std::size_t kFixed2MetaRow = 50;
 
@@ -96,6 +98,12 @@ class FixedMeta {
   // header was lost, since it alone told how many.
   std::size_t LostRecords(std::size_t dataSize, std::size_t recordSize) const;
   bool HeaderLost() const { return stream_.size() < kFixedMetaHeader; }
+  // The count of valid items its header tells, where the header begins as
+  // every sound one does; none where it was damaged or lost.
+  std::optional<std::size_t> CountTold() const {
+    if (stream_.u32_at(0) != kSoundMetaMark) return std::nullopt;
+    return stream_.u32_at(8);
+  }
   // Whether the stream ends inside an item, as no whole stream does: it
   // was cut.
   bool EndsInsideItem() const {

@@ -4,6 +4,7 @@
 // assignment values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -112,6 +113,23 @@ TEST(AssnFixedData, LeavesOutDeletedFreeAndStaleItems) {
   EXPECT_EQ(ReadAssignments(copies, once).stale, 1u);
   ASSERT_EQ(once.assignments.size(), 3u);
   EXPECT_EQ(once.assignments[2].TaskUID, 4u);
+
+  // Items that name a record an earlier item named: past the count a sound
+  // header tells, stale copies; in a zeroed meta (every item names the
+  // first record), garbled items whose own records are unreadable.
+  auto named = project_fixture::BuildFixedData(RecordKind::Assignment, {Assignment(1), Assignment(2), Assignment(3)});
+  const std::size_t stride = FixedMetaStride(RecordKind::Assignment);
+  const std::uint32_t soundHeader[] = {kSoundMetaMark, 0, 2};
+  for (std::size_t i = 0; i < 12; ++i) named.meta[i] = static_cast<std::uint8_t>(soundHeader[i / 4] >> (8 * (i % 4)));
+  std::copy_n(named.meta.begin() + kFixedMetaHeader + 4, 4, named.meta.begin() + kFixedMetaHeader + 2 * stride + 4);
+  model::Project pastCount;
+  const FixedRecordCounts copy = ReadAssignments(named, pastCount);
+  EXPECT_EQ(copy.stale, 1u);
+  EXPECT_EQ(copy.unreadable, 0u);
+  std::fill(named.meta.begin(), named.meta.end(), 0);
+  model::Project zeroed;
+  EXPECT_EQ(ReadAssignments(named, zeroed).unreadable, 2u);
+  EXPECT_EQ(zeroed.assignments.size(), 1u);
 
   // A meta cut inside an item lost the items its header still counts, and
   // their records; a whole one that counts more (a damaged count) did not.
