@@ -191,6 +191,7 @@ int CStgReader::ParseRootElements(platform::ElementId storage) {
   }
   if (!state_.run.Cancelled()) GiveBackLostStreams();
   std::vector<UnownedChain>().swap(lostChains_);
+  metasGivenBack_.reset();
   writtenStreams_.clear();
   writtenMetas_.clear();
   return 1;
