@@ -5,12 +5,13 @@
 // from the stream's start is whole, begins there and belongs to no other
 // stream, the stream is read through it: as many bytes as its mini
 // sectors hold (the size itself is lost: up to 63 bytes past it come
-// along).
+// along). A big stream whose size was damaged into zero is read so through
+// its SAT chain, where no mini chain can be its.
 //
 // A table storage's streams also tell each other's sizes: a VarMeta counts
 // its own items and sizes its Var2Data, a FixedMeta sizes its FixedData, a
 // Fixed2Meta's rows its own size and its Fixed2Data's; an empty meta
-// stream is its header alone.
+// stream is its header alone; a Props begins with its own size less 4.
 // In the samples the sizes agree with these all but a few in a thousand
 // times, and those few need other sectors than the headers say; so where
 // an entry's size disagrees with its storage's headers while both need the
@@ -48,12 +49,13 @@ void CRoot::MendSizesNoChainFits() {
   };
 
   // The mini sectors of the short streams whose sizes fit their chains.
-  std::vector<std::uint8_t> owned(miniCount, 0);
+  std::vector<std::uint8_t> owned(miniCount, 0), suspected(items_.size(), 0);
   std::vector<std::size_t> suspects;
   for (std::size_t n = 0; n < items_.size(); ++n) {
     const DirItem& item = *items_[n];
     if (suspect(item)) {
       suspects.push_back(n);
+      suspected[n] = 1;
       continue;
     }
     if (item.lost || item.Type() != kTypeStream || item.Size() == 0 || item.Size() >= kMiniStreamCutoff) continue;
@@ -65,10 +67,52 @@ void CRoot::MendSizesNoChainFits() {
     }
   }
 
+  // The big sectors of the streams whose sizes fit their chains, of the
+  // mini stream, of the directory and of the tables.
+  std::vector<std::uint8_t> bigOwned(bigCount, 0);
+  auto ownBig = [&](std::uint32_t s) {
+    if (s < bigCount) bigOwned[s] = 1;
+  };
+  for (std::uint32_t s : rootChain_.sectors) ownBig(s);
+  for (std::uint32_t s : sat_->MiniSatList()) ownBig(s);
+  for (std::size_t n = 0; n < items_.size(); ++n) {
+    const DirItem& item = *items_[n];
+    const bool bigStream = item.Type() == kTypeRoot || (item.Type() == kTypeStream && item.Size() >= kMiniStreamCutoff);
+    if (item.lost || !bigStream || suspected[n]) continue;
+    for (std::uint32_t s = item.Start(), k = 0; s < bigCount && !bigOwned[s] && k < bigCount; s = big[s], ++k) ownBig(s);
+  }
+
   constexpr std::uint32_t kMostMiniSectors = kMiniStreamCutoff / kMiniSectorSize;
   for (std::size_t n : suspects) {
     DirItem& item = *items_[n];
     const std::uint32_t start = item.Start();
+    // A size damaged into zero for a big stream: the whole chain from its
+    // start, of a big stream's length at least, that no other stream owns.
+    if (item.Size() == 0 && start < bigCount && !bigLinked[start] && !bigOwned[start] &&
+        !sat_->IsTableSector(start) && (start >= miniCount || miniLinked[start] || owned[start])) {
+      std::vector<std::uint32_t> sectors;
+      bool whole = false;
+      for (std::uint32_t s = start; s < bigCount && !bigOwned[s] && !sat_->IsTableSector(s);) {
+        bigOwned[s] = 1;
+        sectors.push_back(s);
+        if (big[s] == kEndOfChain) {
+          whole = true;
+          break;
+        }
+        s = big[s];
+      }
+      if (!whole || sectors.size() < kMiniStreamCutoff / kSectorSize) {
+        for (std::uint32_t taken : sectors) bigOwned[taken] = 0;
+        continue;
+      }
+      const auto size = static_cast<std::uint32_t>(sectors.size() * kSectorSize);
+      state_.log().WriteFormat("Stream %s: its size (0) fits no chain; read as a stream of %u sectors (%u bytes)",
+                               item.NarrowName().c_str(), static_cast<unsigned>(sectors.size()), size);
+      item.SetU32(kDirSizeLow, size);
+      item.SetU32(kDirSizeHigh, 0);
+      ++state_.stats.damagedElements;
+      continue;
+    }
     if (start >= miniCount || miniLinked[start] || owned[start]) continue;
     // The whole mini chain: its own sectors, ending with the end mark, short.
     std::vector<std::uint32_t> sectors;
@@ -151,6 +195,12 @@ void CRoot::MendSizesByStructure() {
     if (fixedMeta)
       if (const auto size = DataSizeTold(u"FixedMeta", ViewOf(*fixedMeta)))
         resize(find(u"FixedData"), *size, "its FixedMeta gives");
+    // A Props begins with its size less 4, twice.
+    if (DirItem* props = find(u"Props")) {
+      const platform::ByteView bytes = ViewOf(*props);
+      const std::uint32_t told = bytes.u32_at(0).value_or(0);
+      if (told >= 4 && bytes.u32_at(4) == told) resize(props, std::uint64_t{told} + 4, "its header gives");
+    }
     // A Fixed2Meta's items tell its size, where its own does not read soundly.
     if (DirItem* fixed2Meta = find(u"Fixed2Meta")) {
       const platform::ByteView bytes = ViewOf(*fixed2Meta);

@@ -108,7 +108,8 @@ std::optional<std::vector<std::uint8_t>> StreamAt(const fixture::Node& node, con
 // A short stream's size damaged into zero or into a size its start begins
 // no chain of: it comes back from its mini chain, its bytes followed by
 // what the rest of its last mini sector holds. Sizes that fit their chains
-// are kept, even where a big stream's start is also a mini chain's.
+// are kept, even where a big stream's start is also a mini chain's. A big
+// stream's size damaged into zero: its whole chain, or what its header tells.
 TEST(StreamSizes, ShortStreamWithASizeNoChainFitsIsReadFromItsMiniChain) {
   struct Case {
     const char* what;
@@ -122,10 +123,15 @@ TEST(StreamSizes, ShortStreamWithASizeNoChainFitsIsReadFromItsMiniChain) {
       {"a size of a big stream", u"T/Small", 9000, 320},
       {"a size of a big stream, one mini sector", u"T/Tiny", 5000, 64},
       {"a big stream's size, smaller but still big: its whole chain", u"T/Big", 6000, 9216},
+      {"a big stream's size damaged into zero: its whole chain", u"T/Big", 0, 9216},
+      {"a big Props's size damaged into zero: the size its header gives", u"T/Props", 0, 5000},
   };
+  std::vector<std::uint8_t> props = fixture::Pattern(5000, 5);  // its size less 4, twice
+  fixture::Put32(props, 0, 4996), fixture::Put32(props, 4, 4996);
   const fixture::Node root = fixture::Root({fixture::Storage(
       u"T", {fixture::Stream(u"Small", fixture::Pattern(300, 1)), fixture::Stream(u"Tiny", fixture::Pattern(20, 2)),
-             fixture::Stream(u"Other", fixture::Pattern(700, 3)), fixture::Stream(u"Big", fixture::Pattern(9000, 4))})});
+             fixture::Stream(u"Other", fixture::Pattern(700, 3)), fixture::Stream(u"Big", fixture::Pattern(9000, 4)),
+             fixture::Stream(u"Props", props)})});
   fixture::ScratchDir scratch;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
