@@ -82,61 +82,56 @@ void CRoot::MendSizesNoChainFits() {
     for (std::uint32_t s = item.Start(), k = 0; s < bigCount && !bigOwned[s] && k < bigCount; s = big[s], ++k) ownBig(s);
   }
 
+  // The whole chain from start through table (the SAT where sat, else the
+  // mini SAT), of at most most sectors: sectors mine does not mark yet (and
+  // no table's), ending with the end mark. They are marked; none is where
+  // the chain is not whole.
+  auto wholeChain = [&](bool sat, std::vector<std::uint8_t>& mine, std::uint32_t start, std::size_t most) {
+    const std::vector<std::uint32_t>& table = sat ? big : mini;
+    std::vector<std::uint32_t> sectors;
+    for (std::uint32_t s = start; sectors.size() < most && s < table.size() && !mine[s] && !(sat && sat_->IsTableSector(s));
+         s = table[s]) {
+      mine[s] = 1;
+      sectors.push_back(s);
+      if (table[s] == kEndOfChain) return sectors;
+    }
+    for (std::uint32_t taken : sectors) mine[taken] = 0;
+    return std::vector<std::uint32_t>{};
+  };
+  auto readAs = [&](DirItem& item, std::uint32_t size) {
+    item.SetU32(kDirSizeLow, size);
+    item.SetU32(kDirSizeHigh, 0);
+    ++state_.stats.damagedElements;
+  };
+
   constexpr std::uint32_t kMostMiniSectors = kMiniStreamCutoff / kMiniSectorSize;
+  constexpr std::uint32_t kLeastBigSectors = kMiniStreamCutoff / kSectorSize;
   for (std::size_t n : suspects) {
     DirItem& item = *items_[n];
     const std::uint32_t start = item.Start();
+    const bool miniHead = start < miniCount && !miniLinked[start] && !owned[start];
     // A size damaged into zero for a big stream: the whole chain from its
     // start, of a big stream's length at least, that no other stream owns.
-    if (item.Size() == 0 && start < bigCount && !bigLinked[start] && !bigOwned[start] &&
-        !sat_->IsTableSector(start) && (start >= miniCount || miniLinked[start] || owned[start])) {
-      std::vector<std::uint32_t> sectors;
-      bool whole = false;
-      for (std::uint32_t s = start; s < bigCount && !bigOwned[s] && !sat_->IsTableSector(s);) {
-        bigOwned[s] = 1;
-        sectors.push_back(s);
-        if (big[s] == kEndOfChain) {
-          whole = true;
-          break;
-        }
-        s = big[s];
-      }
-      if (!whole || sectors.size() < kMiniStreamCutoff / kSectorSize) {
+    if (item.Size() == 0 && !miniHead && start < bigCount && !bigLinked[start]) {
+      const std::vector<std::uint32_t> sectors = wholeChain(true, bigOwned, start, bigCount);
+      if (sectors.size() < kLeastBigSectors) {
         for (std::uint32_t taken : sectors) bigOwned[taken] = 0;
         continue;
       }
       const auto size = static_cast<std::uint32_t>(sectors.size() * kSectorSize);
       state_.log().WriteFormat("Stream %s: its size (0) fits no chain; read as a stream of %u sectors (%u bytes)",
                                item.NarrowName().c_str(), static_cast<unsigned>(sectors.size()), size);
-      item.SetU32(kDirSizeLow, size);
-      item.SetU32(kDirSizeHigh, 0);
-      ++state_.stats.damagedElements;
+      readAs(item, size);
       continue;
     }
-    if (start >= miniCount || miniLinked[start] || owned[start]) continue;
+    if (!miniHead) continue;
     // The whole mini chain: its own sectors, ending with the end mark, short.
-    std::vector<std::uint32_t> sectors;
-    std::uint32_t s = start;
-    bool whole = false;
-    while (sectors.size() < kMostMiniSectors && s < miniCount && !owned[s]) {
-      owned[s] = 1;
-      sectors.push_back(s);
-      if (mini[s] == kEndOfChain) {
-        whole = true;
-        break;
-      }
-      s = mini[s];
-    }
-    if (!whole) {
-      for (std::uint32_t taken : sectors) owned[taken] = 0;
-      continue;
-    }
+    const std::vector<std::uint32_t> sectors = wholeChain(false, owned, start, kMostMiniSectors);
+    if (sectors.empty()) continue;
     const auto size = static_cast<std::uint32_t>(sectors.size() * kMiniSectorSize);
     state_.log().WriteFormat("Stream %s: its size (%u) fits no chain; read as a short stream of %u mini sectors (%u bytes)",
                              item.NarrowName().c_str(), item.Size(), static_cast<unsigned>(sectors.size()), size);
-    item.SetU32(kDirSizeLow, size);
-    item.SetU32(kDirSizeHigh, 0);
-    ++state_.stats.damagedElements;
+    readAs(item, size);
   }
 }
 
